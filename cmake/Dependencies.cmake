@@ -1,0 +1,12 @@
+find_package(PkgConfig REQUIRED)
+find_package(Qt6 6.4 REQUIRED COMPONENTS Core Gui Widgets Test)
+find_package(simdjson REQUIRED)
+find_package(Threads REQUIRED)
+
+pkg_check_modules(PLIST REQUIRED IMPORTED_TARGET libplist-2.0)
+pkg_check_modules(FLUIDSYNTH REQUIRED IMPORTED_TARGET fluidsynth)
+pkg_check_modules(PORTAUDIO REQUIRED IMPORTED_TARGET portaudio-2.0)
+pkg_check_modules(ALSA REQUIRED IMPORTED_TARGET alsa)
+pkg_check_modules(FFMPEG REQUIRED IMPORTED_TARGET libavformat libavcodec libswresample libavutil)
+pkg_check_modules(TAGLIB REQUIRED IMPORTED_TARGET taglib)
+pkg_check_modules(ICU REQUIRED IMPORTED_TARGET icu-uc)

@@ -1,0 +1,46 @@
+#include "support/TestEnvironment.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cstdlib>
+#include <stdexcept>
+
+namespace kivo::test {
+
+void isolateUserFolders()
+{
+    static QTemporaryDir home;
+    const QString root = home.path();
+    QDir().mkpath(root + "/config");
+    QDir().mkpath(root + "/data");
+    setenv("XDG_CONFIG_HOME", (root + "/config").toUtf8().constData(), 1);
+    setenv("XDG_DATA_HOME", (root + "/data").toUtf8().constData(), 1);
+}
+
+ScratchDir::ScratchDir()
+{
+    if (!m_dir.isValid())
+        throw std::runtime_error("cannot create a temporary folder");
+}
+
+std::string ScratchDir::write(const std::string& relative, const std::string& bytes) const
+{
+    const QString full = m_dir.filePath(QString::fromStdString(relative));
+    QDir().mkpath(QFileInfo(full).path());
+    QFile f(full);
+    if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        throw std::runtime_error("cannot write " + full.toStdString());
+    f.write(bytes.data(), qint64(bytes.size()));
+    return full.toStdString();
+}
+
+std::string ScratchDir::mkdir(const std::string& relative) const
+{
+    const QString full = m_dir.filePath(QString::fromStdString(relative));
+    QDir().mkpath(full);
+    return full.toStdString();
+}
+
+} // namespace kivo::test

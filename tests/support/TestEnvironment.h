@@ -1,0 +1,27 @@
+#pragma once
+
+#include <QString>
+#include <QTemporaryDir>
+
+namespace kivo::test {
+
+// Points XDG_CONFIG_HOME and XDG_DATA_HOME at a private temporary folder so a test
+// run never reads or writes the user's real preferences or cache. Called by both
+// test mains before any application object exists.
+void isolateUserFolders();
+
+// A fresh empty folder for one test, removed when it goes out of scope.
+class ScratchDir {
+public:
+    ScratchDir();
+    QString path() const { return m_dir.path(); }
+    std::string str() const { return m_dir.path().toStdString(); }
+    // Creates parent folders as needed and writes the bytes; returns the full path.
+    std::string write(const std::string& relative, const std::string& bytes = {}) const;
+    std::string mkdir(const std::string& relative) const;
+
+private:
+    QTemporaryDir m_dir;
+};
+
+} // namespace kivo::test
