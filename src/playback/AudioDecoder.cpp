@@ -1,0 +1,217 @@
+#include "AudioDecoder.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libavutil/opt.h>
+#include <libswresample/swresample.h>
+}
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace kivo::playback {
+
+struct AudioDecoder::State {
+    AVFormatContext* format = nullptr;
+    AVCodecContext* codec = nullptr;
+    SwrContext* resampler = nullptr;
+    AVPacket* packet = nullptr;
+    AVFrame* frame = nullptr;
+    int stream = -1;
+    AVRational timeBase { 1, 1 };
+    int64_t startPts = 0;
+    std::vector<float> out;
+    std::vector<float> wide;
+
+    ~State()
+    {
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        swr_free(&resampler);
+        avcodec_free_context(&codec);
+        avformat_close_input(&format);
+    }
+};
+
+namespace {
+std::string averror(int code)
+{
+    char text[AV_ERROR_MAX_STRING_SIZE] = {};
+    av_strerror(code, text, sizeof text);
+    return text;
+}
+} // namespace
+
+AudioDecoder::AudioDecoder()
+    : m_state(std::make_unique<State>())
+{
+    av_log_set_level(AV_LOG_QUIET);
+}
+
+AudioDecoder::~AudioDecoder() = default;
+
+std::string AudioDecoder::open(const std::string& path, int outputRate)
+{
+    m_outputRate = outputRate;
+    State& s = *m_state;
+    int rc = avformat_open_input(&s.format, path.c_str(), nullptr, nullptr);
+    if (rc < 0)
+        return "The file could not be opened (" + averror(rc) + ")";
+    rc = avformat_find_stream_info(s.format, nullptr);
+    if (rc < 0)
+        return "The file's format could not be read (" + averror(rc) + ")";
+    const AVCodec* codec = nullptr;
+    s.stream = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    if (s.stream < 0 || !codec)
+        return "The file contains no playable audio";
+    AVStream* stream = s.format->streams[s.stream];
+    s.codec = avcodec_alloc_context3(codec);
+    if (!s.codec || avcodec_parameters_to_context(s.codec, stream->codecpar) < 0)
+        return "The audio decoder could not be set up";
+    rc = avcodec_open2(s.codec, codec, nullptr);
+    if (rc < 0)
+        return "The audio decoder could not be opened (" + averror(rc) + ")";
+    m_channels = s.codec->ch_layout.nb_channels;
+    if (m_channels <= 0 || s.codec->sample_rate <= 0)
+        return "The audio stream has no channels or sample rate";
+    // WAV and AIFF leave the channel order unspecified; read it as the usual layout.
+    if (s.codec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+        av_channel_layout_uninit(&s.codec->ch_layout);
+        av_channel_layout_default(&s.codec->ch_layout, m_channels);
+    }
+    // A mono file stays mono through the resampler and is copied to both sides at full
+    // level (a centre-channel mix would take 3 dB off).
+    AVChannelLayout target = m_channels == 1 ? AVChannelLayout(AV_CHANNEL_LAYOUT_MONO)
+                                             : AVChannelLayout(AV_CHANNEL_LAYOUT_STEREO);
+    rc = swr_alloc_set_opts2(&s.resampler, &target, AV_SAMPLE_FMT_FLT, outputRate, &s.codec->ch_layout,
+        s.codec->sample_fmt, s.codec->sample_rate, 0, nullptr);
+    if (rc < 0 || swr_init(s.resampler) < 0)
+        return "The audio could not be converted to the output format";
+    s.packet = av_packet_alloc();
+    s.frame = av_frame_alloc();
+    s.timeBase = stream->time_base;
+    s.startPts = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+
+    // The container's duration is the one that counts: AAC streams carry encoder
+    // padding past it, which must not be heard.
+    if (s.format->duration != AV_NOPTS_VALUE && s.format->duration > 0)
+        m_duration = double(s.format->duration) / AV_TIME_BASE;
+    else if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        m_duration = double(stream->duration) * av_q2d(stream->time_base);
+    if (stream->duration != AV_NOPTS_VALUE && stream->duration > 0)
+        m_duration = std::min(
+            m_duration > 0 ? m_duration : 1e12, double(stream->duration) * av_q2d(stream->time_base));
+    m_durationFrames = m_duration > 0 ? int64_t(std::llround(m_duration * outputRate)) : 0;
+    return {};
+}
+
+void AudioDecoder::seek(int64_t frame)
+{
+    State& s = *m_state;
+    frame = std::max<int64_t>(frame, 0);
+    bool drained = m_flushed;
+    m_flushed = false;
+    m_seekTarget = frame;
+    if (!drained && frame == m_position && !m_needPosition)
+        return;
+    int64_t ts = s.startPts + av_rescale_q(frame, AVRational { 1, m_outputRate }, s.timeBase);
+    av_seek_frame(s.format, s.stream, ts, AVSEEK_FLAG_BACKWARD);
+    avcodec_flush_buffers(s.codec);
+    swr_close(s.resampler);
+    swr_init(s.resampler);
+    m_needPosition = true;
+    m_position = frame;
+}
+
+void AudioDecoder::emit(const float* samples, int frames, const Sink& sink)
+{
+    const float* stereo = samples;
+    if (m_channels == 1) {
+        std::vector<float>& wide = m_state->wide;
+        wide.resize(std::size_t(frames) * 2);
+        for (int i = 0; i < frames; ++i)
+            wide[2 * i] = wide[2 * i + 1] = samples[i];
+        stereo = wide.data();
+    }
+    // Drop what lies before a seek target, and everything past the container's end.
+    if (m_seekTarget > m_position) {
+        int skip = int(std::min<int64_t>(frames, m_seekTarget - m_position));
+        stereo += skip * 2;
+        frames -= skip;
+        m_position += skip;
+    }
+    if (m_durationFrames > 0)
+        frames = int(std::clamp<int64_t>(m_durationFrames - m_position, 0, frames));
+    if (frames <= 0)
+        return;
+    sink(stereo, frames);
+    m_position += frames;
+}
+
+bool AudioDecoder::drainDecoder(const Sink& sink)
+{
+    State& s = *m_state;
+    while (true) {
+        int rc = avcodec_receive_frame(s.codec, s.frame);
+        if (rc == AVERROR(EAGAIN))
+            return true;
+        if (rc < 0)
+            return false;
+        if (m_needPosition) {
+            int64_t pts = s.frame->best_effort_timestamp;
+            if (pts != AV_NOPTS_VALUE)
+                m_position = std::max<int64_t>(
+                    0, av_rescale_q(pts - s.startPts, s.timeBase, AVRational { 1, m_outputRate }));
+            m_needPosition = false;
+        }
+        int capacity = swr_get_out_samples(s.resampler, s.frame->nb_samples);
+        s.out.resize(std::size_t(std::max(capacity, 0)) * 2 + 64);
+        uint8_t* outPlanes[1] = { reinterpret_cast<uint8_t*>(s.out.data()) };
+        int got = swr_convert(s.resampler, outPlanes, capacity,
+            const_cast<const uint8_t**>(s.frame->extended_data), s.frame->nb_samples);
+        av_frame_unref(s.frame);
+        if (got > 0)
+            emit(s.out.data(), got, sink);
+    }
+}
+
+bool AudioDecoder::decodeNext(const Sink& sink)
+{
+    State& s = *m_state;
+    if (m_flushed)
+        return false;
+    if (m_durationFrames > 0 && m_position >= m_durationFrames && m_seekTarget <= m_position)
+        return false;
+    while (true) {
+        int rc = av_read_frame(s.format, s.packet);
+        if (rc < 0) {
+            // End of input: flush the decoder, then the resampler's tail.
+            avcodec_send_packet(s.codec, nullptr);
+            drainDecoder(sink);
+            int capacity = swr_get_out_samples(s.resampler, 0);
+            if (capacity > 0) {
+                s.out.resize(std::size_t(capacity) * 2 + 64);
+                uint8_t* outPlanes[1] = { reinterpret_cast<uint8_t*>(s.out.data()) };
+                int got = swr_convert(s.resampler, outPlanes, capacity, nullptr, 0);
+                if (got > 0)
+                    emit(s.out.data(), got, sink);
+            }
+            m_flushed = true;
+            return false;
+        }
+        if (s.packet->stream_index != s.stream) {
+            av_packet_unref(s.packet);
+            continue;
+        }
+        rc = avcodec_send_packet(s.codec, s.packet);
+        av_packet_unref(s.packet);
+        if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_INVALIDDATA)
+            return false;
+        return drainDecoder(sink);
+    }
+}
+
+} // namespace kivo::playback

@@ -1,0 +1,148 @@
+#include "AudioEngine.h"
+
+#include "AudioFilePlayer.h"
+#include "AudioOutput.h"
+
+#include <algorithm>
+#include <thread>
+
+namespace kivo::playback {
+
+namespace {
+constexpr int kMaxBlock = 4096;
+}
+
+AudioEngine& AudioEngine::shared()
+{
+    static AudioEngine* engine = new AudioEngine; // lives as long as the process
+    return *engine;
+}
+
+AudioEngine::AudioEngine()
+    : m_samplerBus(kMaxBlock * 2)
+{
+    m_sampler.setSampleRate(sampleRate());
+}
+
+AudioEngine::~AudioEngine()
+{
+    stop();
+}
+
+void AudioEngine::useOfflineRendering(int sampleRate)
+{
+    if (isRunning())
+        return;
+    m_offline = true;
+    m_output.reset();
+    if (sampleRate > 0) {
+        m_sampleRate.store(sampleRate, std::memory_order_relaxed);
+        m_sampler.setSampleRate(sampleRate);
+    }
+}
+
+AudioEngine::OutputKind AudioEngine::outputKind() const
+{
+    if (!isRunning())
+        return OutputKind::None;
+    if (m_offline)
+        return OutputKind::Offline;
+    return m_output && m_output->kind() == AudioOutput::Kind::Device ? OutputKind::Device : OutputKind::Null;
+}
+
+std::optional<std::string> AudioEngine::start()
+{
+    if (isRunning())
+        return std::nullopt;
+    if (!m_offline) {
+        if (!m_output)
+            m_output = std::make_unique<AudioOutput>([this](float* out, int frames) { render(out, frames); });
+        // The rate is chosen once, by the first device: players resample to it.
+        m_running.store(true, std::memory_order_release);
+        int rate = m_output->start(m_rateFixed ? sampleRate() : 0);
+        if (!m_rateFixed) {
+            m_rateFixed = true;
+            m_sampleRate.store(rate, std::memory_order_relaxed);
+            m_sampler.setSampleRate(rate);
+        }
+        return std::nullopt;
+    }
+    m_running.store(true, std::memory_order_release);
+    return std::nullopt;
+}
+
+void AudioEngine::stop()
+{
+    if (!isRunning())
+        return;
+    if (m_output)
+        m_output->stop();
+    m_running.store(false, std::memory_order_release);
+}
+
+void AudioEngine::attachFilePlayer(AudioFilePlayer* player)
+{
+    m_filePlayer.store(player, std::memory_order_release);
+}
+
+void AudioEngine::detachFilePlayer(AudioFilePlayer* player)
+{
+    AudioFilePlayer* expected = player;
+    m_filePlayer.compare_exchange_strong(expected, nullptr, std::memory_order_acq_rel);
+    // Wait out a render block that may still be reading the player.
+    while (m_filePlayerInUse.load(std::memory_order_acquire) == player)
+        std::this_thread::yield();
+}
+
+std::vector<float> AudioEngine::render(int frames)
+{
+    std::vector<float> out(std::size_t(std::max(frames, 0)) * 2);
+    render(out.data(), frames);
+    return out;
+}
+
+void AudioEngine::render(float* stereo, int frames)
+{
+    while (frames > 0) {
+        int n = std::min(frames, kMaxBlock);
+        renderBlock(stereo, n);
+        stereo += n * 2;
+        frames -= n;
+    }
+}
+
+void AudioEngine::renderBlock(float* stereo, int frames)
+{
+    std::fill(stereo, stereo + frames * 2, 0.0f);
+    if (!m_running.load(std::memory_order_acquire))
+        return;
+    const int64_t start = m_frames.load(std::memory_order_relaxed);
+
+    // Hazard pointer: publish which player this block reads, then confirm it is still attached.
+    AudioFilePlayer* player = m_filePlayer.load(std::memory_order_acquire);
+    m_filePlayerInUse.store(player, std::memory_order_seq_cst);
+    if (player && m_filePlayer.load(std::memory_order_seq_cst) != player)
+        player = nullptr;
+    if (player) {
+        player->renderInto(stereo, frames, m_offline);
+        if (m_firstAudible.load(std::memory_order_relaxed) < 0) {
+            for (int i = 0; i < frames * 2; ++i)
+                if (stereo[i] != 0.0f) {
+                    m_firstAudible.store(start + i / 2, std::memory_order_release);
+                    break;
+                }
+        }
+    }
+    m_filePlayerInUse.store(nullptr, std::memory_order_release);
+
+    std::fill(m_samplerBus.begin(), m_samplerBus.begin() + frames * 2, 0.0f);
+    m_sampler.render(m_samplerBus.data(), frames, start, sampleRate());
+    const float volume = m_outputVolume.load(std::memory_order_relaxed);
+    for (int i = 0; i < frames * 2; ++i)
+        stereo[i] += m_samplerBus[i] * volume;
+
+    m_tap.feed(stereo, frames, sampleRate());
+    m_frames.store(start + frames, std::memory_order_release);
+}
+
+} // namespace kivo::playback

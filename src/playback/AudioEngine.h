@@ -1,0 +1,84 @@
+#pragma once
+
+// The process-wide audio engine: a main mixer fed by the file player node and the
+// sampler node, a level tap on the mixer output, and an output that is a PortAudio
+// device when there is one and a clocked null output otherwise. Pull-driven: every
+// output calls render(), which tests and tools may also call directly (offline mode).
+
+#include "MeterTap.h"
+#include "SamplerNode.h"
+
+#include <atomic>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kivo::playback {
+
+class AudioFilePlayer;
+class AudioOutput;
+
+class AudioEngine {
+public:
+    enum class OutputKind { None, Device, Null, Offline };
+
+    static AudioEngine& shared();
+    AudioEngine();
+    ~AudioEngine();
+    AudioEngine(const AudioEngine&) = delete;
+    AudioEngine& operator=(const AudioEngine&) = delete;
+
+    // Makes the engine render only when render() is called, at this rate; for tests and
+    // tools. Takes effect when the engine is stopped.
+    void useOfflineRendering(int sampleRate);
+
+    // Starting never fails for want of a device: the null output keeps time instead.
+    std::optional<std::string> start();
+    void stop();
+    bool isRunning() const { return m_running.load(std::memory_order_acquire); }
+    OutputKind outputKind() const;
+
+    int sampleRate() const { return m_sampleRate.load(std::memory_order_relaxed); }
+    // Media clock: seconds of audio rendered since the engine was created.
+    double now() const { return double(renderedFrames()) / sampleRate(); }
+    int64_t renderedFrames() const { return m_frames.load(std::memory_order_acquire); }
+
+    // Main mixer's output volume; it scales the sampler bus (the file player carries its own).
+    void setOutputVolume(float gain) { m_outputVolume.store(gain, std::memory_order_relaxed); }
+    float outputVolume() const { return m_outputVolume.load(std::memory_order_relaxed); }
+
+    SamplerNode& sampler() { return m_sampler; }
+    MeterTap& tap() { return m_tap; }
+
+    void attachFilePlayer(AudioFilePlayer* player);
+    void detachFilePlayer(AudioFilePlayer* player);
+
+    // Renders interleaved stereo. Silence (and no clock movement) while stopped.
+    void render(float* stereo, int frames);
+    std::vector<float> render(int frames);
+
+    // Observed by the bench: the engine frame at which the file player first produced sound.
+    int64_t firstAudibleFileFrame() const { return m_firstAudible.load(std::memory_order_acquire); }
+    void resetFirstAudible() { m_firstAudible.store(-1, std::memory_order_release); }
+
+private:
+    void renderBlock(float* stereo, int frames);
+
+    std::atomic<bool> m_running { false };
+    std::atomic<int> m_sampleRate { 48000 };
+    bool m_offline = false;
+    bool m_rateFixed = false;
+    std::atomic<int64_t> m_frames { 0 };
+    std::atomic<float> m_outputVolume { 1.0f };
+    std::atomic<AudioFilePlayer*> m_filePlayer { nullptr };
+    std::atomic<AudioFilePlayer*> m_filePlayerInUse { nullptr };
+    std::atomic<int64_t> m_firstAudible { -1 };
+    SamplerNode m_sampler;
+    MeterTap m_tap;
+    std::vector<float> m_samplerBus;
+    std::unique_ptr<AudioOutput> m_output;
+};
+
+} // namespace kivo::playback

@@ -1,0 +1,174 @@
+#include "PlaybackTestSupport.h"
+#include "support/TestEnvironment.h"
+
+#include "playback/AudioEngine.h"
+#include "playback/AudioFilePlayer.h"
+#include "playback/MeterTap.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace kivo::playback;
+using kivo::test::ScratchDir;
+
+namespace {
+
+constexpr int kRate = 48000;
+
+struct OfflineEngine {
+    AudioEngine engine;
+    OfflineEngine()
+    {
+        engine.useOfflineRendering(kRate);
+        engine.start();
+    }
+};
+
+std::string makeSine(const ScratchDir& dir, const std::string& name, const std::string& soxArgs)
+{
+    std::string path = dir.str() + "/" + name;
+    EXPECT_TRUE(kivo::test::shell("sox -n " + soxArgs.substr(0, soxArgs.find('|')) + " '" + path + "' "
+        + soxArgs.substr(soxArgs.find('|') + 1)));
+    return path;
+}
+
+} // namespace
+
+TEST(AudioEngine, FilePlayerDecodesEveryFormatAtItsVolumeAndStopsAtTheEnd)
+{
+    ScratchDir dir;
+    OfflineEngine off;
+    // 2 s of a 440 Hz sine at half scale, mono 44.1 kHz: resampled and spread to both sides.
+    std::string wav = makeSine(dir, "tone.wav", "-r 44100 -c 1 -b 16|synth 2 sine 440 vol 0.5");
+    std::string error;
+    auto player = AudioFilePlayer::create(off.engine, wav, error);
+    ASSERT_TRUE(player) << error;
+    EXPECT_NEAR(player->duration(), 2.0, 1e-3);
+    EXPECT_EQ(player->numberOfChannels(), 1);
+    player->setVolume(0.5f);
+    player->setMeteringEnabled(true);
+
+    // Loaded but not playing: silence and no movement.
+    auto quiet = off.engine.render(4800);
+    EXPECT_EQ(kivo::test::rms(quiet, 0, 4800), 0.0);
+    EXPECT_EQ(player->currentTime(), 0.0);
+
+    ASSERT_TRUE(player->play());
+    auto out = off.engine.render(kRate);
+    EXPECT_NEAR(kivo::test::rms(out, 1000, kRate), 0.5 * 0.5 / std::sqrt(2.0), 0.01);
+    EXPECT_NEAR(out[2001], out[2000 + 1], 1e-6); // both sides equal
+    EXPECT_NEAR(kivo::test::estimatePitch(out, kRate, 1000, 9000), 440.0, 1.0);
+    EXPECT_NEAR(player->currentTime(), 1.0, 0.02);
+    player->updateMeters();
+    // A half-scale sine has an average power of 20·log10(0.5/√2) ≈ −9 dB (before volume).
+    EXPECT_NEAR(player->averagePower(0), -9.03, 0.3);
+
+    // Seek while paused moves without sound; resuming plays from there.
+    player->pause();
+    player->setCurrentTime(1.5);
+    EXPECT_NEAR(player->currentTime(), 1.5, 1e-9);
+    auto paused = off.engine.render(2400);
+    EXPECT_EQ(kivo::test::rms(paused, 0, 2400), 0.0);
+    EXPECT_NEAR(player->currentTime(), 1.5, 1e-9);
+    player->play();
+    out = off.engine.render(kRate);
+    int lastSound = 0;
+    for (int i = 0; i < kRate; ++i)
+        if (std::fabs(out[2 * i]) > 1e-4)
+            lastSound = i;
+    EXPECT_NEAR(lastSound, kRate / 2, 60); // the remaining half second, then the end
+    EXPECT_FALSE(player->isPlaying());
+    EXPECT_EQ(player->currentTime(), 0.0); // the end rewinds, like a stopped transport
+
+    // Compressed formats and their container durations (AAC padding trimmed).
+    for (std::string ext : { "mp3", "flac", "m4a", "aiff", "ogg" }) {
+        std::string path = dir.str() + "/tone." + ext;
+        ASSERT_TRUE(kivo::test::shell("ffmpeg -y -loglevel error -i '" + wav + "' '" + path + "'")) << ext;
+        auto p = AudioFilePlayer::create(off.engine, path, error);
+        ASSERT_TRUE(p) << ext << ": " << error;
+        EXPECT_NEAR(p->duration(), 2.0, ext == "mp3" ? 0.06 : 0.01) << ext;
+        p->play();
+        auto all = off.engine.render(int(2.2 * kRate));
+        EXPECT_FALSE(p->isPlaying()) << ext;
+        int last = 0;
+        for (int i = 0; i < int(all.size() / 2); ++i)
+            if (std::fabs(all[2 * i]) > 1e-3)
+                last = i;
+        EXPECT_NEAR(last, 2 * kRate, ext == "mp3" ? 2400 : 200) << ext;
+        EXPECT_NEAR(kivo::test::estimatePitch(all, kRate, 24000, 32000), 440.0, 1.5) << ext;
+    }
+
+    // Not audio at all: a clear error, no player.
+    std::string junk = dir.write("junk.wav", "this is not audio");
+    EXPECT_FALSE(AudioFilePlayer::create(off.engine, junk, error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(AudioEngine, SamplerToneAndMixerVolumeReachTheTap)
+{
+    OfflineEngine off;
+    off.engine.sampler().useBuiltInTone();
+    off.engine.setOutputVolume(0.25f);
+    off.engine.tap().setEnabled(true);
+    off.engine.sampler().startNote(69, 100, 0);
+    MeterBatch batch;
+    int batches = 0;
+    auto drain = [&] {
+        while (off.engine.tap().takeBatch(batch)) {
+            ++batches;
+            EXPECT_EQ(batch.count, 1); // 1024 frames never hold a whole 1/30 s window at 48 kHz
+            EXPECT_GT(batch.left[0], -40.0f);
+        }
+    };
+    std::vector<float> out;
+    for (int i = 0; i < 4; ++i) {
+        auto part = off.engine.render(kRate / 2);
+        out.insert(out.end(), part.begin(), part.end());
+        drain();
+    }
+    EXPECT_NEAR(kivo::test::estimatePitch(out, kRate, 4800, 12000), 440.0, 1.0);
+    double level = kivo::test::rms(out, 2 * kRate - 2400, 2 * kRate);
+    EXPECT_GT(level, 0.005);
+    off.engine.setOutputVolume(1.0f);
+    auto louder = off.engine.render(kRate / 10);
+    EXPECT_NEAR(kivo::test::rms(louder, 0, 2400) / level, 4.0, 0.1);
+
+    drain();
+    EXPECT_EQ(batches, (2 * kRate + kRate / 10) / 1024);
+
+    // All notes off; the silence reaches the meter once, not for every buffer.
+    off.engine.sampler().sendController(123, 0, 0);
+    off.engine.render(kRate);
+    int silent = 0;
+    while (off.engine.tap().takeBatch(batch))
+        silent += batch.left[0] <= kSilenceDB;
+    EXPECT_EQ(silent, 1);
+}
+
+TEST(MeterTap, WindowsAndSilenceFilter)
+{
+    std::vector<float> buffer(4096 * 2, 0.5f);
+    // 1024 frames at 44.1 kHz: the 1470-frame window is longer, one pair over all frames.
+    MeterBatch one = analyseTapBuffer(buffer.data(), 1024, 2, 44100);
+    ASSERT_EQ(one.count, 1);
+    EXPECT_NEAR(one.left[0], 20 * std::log10(0.5), 1e-4);
+    // 4096 frames at 48 kHz: two windows of 1600, the second covering frames 1600 to 4095.
+    for (int i = 3200; i < 4096; ++i)
+        buffer[2 * i] = buffer[2 * i + 1] = 0.0f;
+    MeterBatch two = analyseTapBuffer(buffer.data(), 4096, 2, 48000);
+    ASSERT_EQ(two.count, 2);
+    EXPECT_NEAR(two.left[1], 20 * std::log10(0.5 * std::sqrt(1600.0 / 2496.0)), 1e-3);
+    // Mono uses channel 0 for both; no rate means 48 kHz; digital silence is −160.
+    std::vector<float> mono(1024, 0.0f);
+    MeterBatch silent = analyseTapBuffer(mono.data(), 1024, 1, 0);
+    EXPECT_EQ(silent.left[0], kSilenceDB);
+    EXPECT_EQ(silent.right[0], kSilenceDB);
+
+    SilenceFilter filter;
+    EXPECT_TRUE(filter.admit(silent)); // the first silence after start passes
+    EXPECT_FALSE(filter.admit(silent));
+    EXPECT_TRUE(filter.admit(one));
+    EXPECT_TRUE(filter.admit(silent));
+    EXPECT_FALSE(filter.admit(silent));
+}

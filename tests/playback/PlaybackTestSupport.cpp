@@ -1,0 +1,88 @@
+#include "PlaybackTestSupport.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <sstream>
+
+namespace kivo::test {
+
+bool shell(const std::string& command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+SoxStat soxStat(const std::string& wavPath)
+{
+    SoxStat stat;
+    std::string cmd = "sox '" + wavPath + "' -n stat 2>&1";
+    std::FILE* p = popen(cmd.c_str(), "r");
+    if (!p)
+        return stat;
+    std::array<char, 256> line {};
+    while (std::fgets(line.data(), int(line.size()), p)) {
+        std::string s = line.data();
+        auto value = [&] { return std::atof(s.substr(s.find(':') + 1).c_str()); };
+        if (s.rfind("RMS     amplitude", 0) == 0)
+            stat.rms = value();
+        else if (s.rfind("Maximum amplitude", 0) == 0)
+            stat.maximum = value();
+        else if (s.rfind("Rough   frequency", 0) == 0)
+            stat.roughFrequency = value();
+    }
+    pclose(p);
+    return stat;
+}
+
+double estimatePitch(const std::vector<float>& stereo, int rate, int fromFrame, int toFrame)
+{
+    const int n = toFrame - fromFrame;
+    const int minLag = rate / 2000, maxLag = rate / 50;
+    std::vector<double> x(n);
+    for (int i = 0; i < n; ++i)
+        x[i] = stereo[2 * (fromFrame + i)];
+    auto corr = [&](int lag) {
+        double sum = 0, e1 = 0, e2 = 0;
+        for (int i = 0; i + lag < n; ++i) {
+            sum += x[i] * x[i + lag];
+            e1 += x[i] * x[i];
+            e2 += x[i + lag] * x[i + lag];
+        }
+        return e1 > 0 && e2 > 0 ? sum / std::sqrt(e1 * e2) : 0.0;
+    };
+    // The first lag whose normalised correlation comes close to the best one is the period.
+    std::vector<double> c(maxLag + 2);
+    double best = 0;
+    for (int lag = minLag; lag <= maxLag + 1; ++lag) {
+        c[lag] = corr(lag);
+        best = std::max(best, c[lag]);
+    }
+    for (int lag = minLag + 1; lag <= maxLag; ++lag) {
+        if (c[lag] > 0.9 * best && c[lag] >= c[lag - 1] && c[lag] >= c[lag + 1]) {
+            double a = c[lag - 1], b = c[lag], d = c[lag + 1];
+            double denom = a - 2 * b + d;
+            double shift = denom != 0 ? 0.5 * (a - d) / denom : 0;
+            return rate / (lag + shift);
+        }
+    }
+    return 0;
+}
+
+double rms(const std::vector<float>& stereo, int fromFrame, int toFrame)
+{
+    double sum = 0;
+    for (int i = fromFrame; i < toFrame; ++i)
+        sum += double(stereo[2 * i]) * stereo[2 * i];
+    return toFrame > fromFrame ? std::sqrt(sum / (toFrame - fromFrame)) : 0;
+}
+
+int firstFrameAbove(const std::vector<float>& stereo, int fromFrame, float threshold)
+{
+    for (std::size_t i = std::size_t(fromFrame); i < stereo.size() / 2; ++i)
+        if (std::fabs(stereo[2 * i]) > threshold)
+            return int(i);
+    return -1;
+}
+
+} // namespace kivo::test
