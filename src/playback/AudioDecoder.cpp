@@ -25,6 +25,9 @@ struct AudioDecoder::State {
     int64_t startPts = 0;
     std::vector<float> out;
     std::vector<float> wide;
+    bool frameHeld = false; // s.frame holds samples not yet resampled
+    int frameOffset = 0;
+    bool draining = false;
 
     ~State()
     {
@@ -120,6 +123,10 @@ void AudioDecoder::seek(int64_t frame)
     int64_t ts = s.startPts + av_rescale_q(frame, AVRational { 1, m_outputRate }, s.timeBase);
     av_seek_frame(s.format, s.stream, ts, AVSEEK_FLAG_BACKWARD);
     avcodec_flush_buffers(s.codec);
+    if (s.frameHeld)
+        av_frame_unref(s.frame);
+    s.frameHeld = false;
+    s.draining = false;
     swr_close(s.resampler);
     swr_init(s.resampler);
     m_needPosition = true;
@@ -151,31 +158,33 @@ void AudioDecoder::emit(const float* samples, int frames, const Sink& sink)
     m_position += frames;
 }
 
-bool AudioDecoder::drainDecoder(const Sink& sink)
+// Decoded frames are resampled a slice at a time, so the first audio of a file with
+// long packets (flac: 4096 frames) is ready without converting the whole packet.
+bool AudioDecoder::convertSlice(const Sink& sink)
 {
+    constexpr int kSlice = 1024;
     State& s = *m_state;
-    while (true) {
-        int rc = avcodec_receive_frame(s.codec, s.frame);
-        if (rc == AVERROR(EAGAIN))
-            return true;
-        if (rc < 0)
-            return false;
-        if (m_needPosition) {
-            int64_t pts = s.frame->best_effort_timestamp;
-            if (pts != AV_NOPTS_VALUE)
-                m_position = std::max<int64_t>(
-                    0, av_rescale_q(pts - s.startPts, s.timeBase, AVRational { 1, m_outputRate }));
-            m_needPosition = false;
-        }
-        int capacity = swr_get_out_samples(s.resampler, s.frame->nb_samples);
-        s.out.resize(std::size_t(std::max(capacity, 0)) * 2 + 64);
-        uint8_t* outPlanes[1] = { reinterpret_cast<uint8_t*>(s.out.data()) };
-        int got = swr_convert(s.resampler, outPlanes, capacity,
-            const_cast<const uint8_t**>(s.frame->extended_data), s.frame->nb_samples);
-        av_frame_unref(s.frame);
-        if (got > 0)
-            emit(s.out.data(), got, sink);
+    AVFrame* f = s.frame;
+    int n = std::min(kSlice, f->nb_samples - s.frameOffset);
+    const int bytes = av_get_bytes_per_sample(AVSampleFormat(f->format));
+    const bool planar = av_sample_fmt_is_planar(AVSampleFormat(f->format));
+    const int planes = planar ? f->ch_layout.nb_channels : 1;
+    const uint8_t* in[AV_NUM_DATA_POINTERS * 8] = {};
+    for (int p = 0; p < planes && p < int(std::size(in)); ++p)
+        in[p] = f->extended_data[p]
+            + std::size_t(s.frameOffset) * bytes * (planar ? 1 : f->ch_layout.nb_channels);
+    int capacity = swr_get_out_samples(s.resampler, n);
+    s.out.resize(std::size_t(std::max(capacity, 0)) * 2 + 64);
+    uint8_t* outPlanes[1] = { reinterpret_cast<uint8_t*>(s.out.data()) };
+    int got = swr_convert(s.resampler, outPlanes, capacity, in, n);
+    s.frameOffset += n;
+    if (s.frameOffset >= f->nb_samples) {
+        av_frame_unref(f);
+        s.frameHeld = false;
     }
+    if (got > 0)
+        emit(s.out.data(), got, sink);
+    return true;
 }
 
 bool AudioDecoder::decodeNext(const Sink& sink)
@@ -186,11 +195,27 @@ bool AudioDecoder::decodeNext(const Sink& sink)
     if (m_durationFrames > 0 && m_position >= m_durationFrames && m_seekTarget <= m_position)
         return false;
     while (true) {
-        int rc = av_read_frame(s.format, s.packet);
-        if (rc < 0) {
-            // End of input: flush the decoder, then the resampler's tail.
-            avcodec_send_packet(s.codec, nullptr);
-            drainDecoder(sink);
+        if (s.frameHeld)
+            return convertSlice(sink);
+        int rc = avcodec_receive_frame(s.codec, s.frame);
+        if (rc >= 0) {
+            if (m_needPosition) {
+                int64_t pts = s.frame->best_effort_timestamp;
+                if (pts != AV_NOPTS_VALUE)
+                    m_position = std::max<int64_t>(
+                        0, av_rescale_q(pts - s.startPts, s.timeBase, AVRational { 1, m_outputRate }));
+                m_needPosition = false;
+            }
+            s.frameHeld = s.frame->nb_samples > 0;
+            s.frameOffset = 0;
+            if (!s.frameHeld)
+                av_frame_unref(s.frame);
+            continue;
+        }
+        if (rc != AVERROR(EAGAIN) || s.draining) {
+            if (!s.draining)
+                return false; // a decoding error ends the stream
+            // End of input: the resampler's tail, then done.
             int capacity = swr_get_out_samples(s.resampler, 0);
             if (capacity > 0) {
                 s.out.resize(std::size_t(capacity) * 2 + 64);
@@ -202,15 +227,20 @@ bool AudioDecoder::decodeNext(const Sink& sink)
             m_flushed = true;
             return false;
         }
-        if (s.packet->stream_index != s.stream) {
-            av_packet_unref(s.packet);
+        rc = av_read_frame(s.format, s.packet);
+        if (rc < 0) {
+            avcodec_send_packet(s.codec, nullptr);
+            s.draining = true;
             continue;
         }
-        rc = avcodec_send_packet(s.codec, s.packet);
+        if (s.packet->stream_index == s.stream) {
+            rc = avcodec_send_packet(s.codec, s.packet);
+            if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_INVALIDDATA) {
+                av_packet_unref(s.packet);
+                return false;
+            }
+        }
         av_packet_unref(s.packet);
-        if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_INVALIDDATA)
-            return false;
-        return drainDecoder(sink);
     }
 }
 

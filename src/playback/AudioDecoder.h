@@ -36,7 +36,7 @@ public:
 private:
     struct State;
     void emit(const float* samples, int frames, const Sink& sink);
-    bool drainDecoder(const Sink& sink);
+    bool convertSlice(const Sink& sink);
 
     std::unique_ptr<State> m_state;
     double m_duration = 0;

@@ -2,6 +2,7 @@
 
 #include "AudioDecoder.h"
 #include "AudioEngine.h"
+#include "DecodeWorker.h"
 
 #include <algorithm>
 #include <cmath>
@@ -45,19 +46,16 @@ AudioFilePlayer::AudioFilePlayer(AudioEngine& engine, std::unique_ptr<AudioDecod
     , m_duration(m_decoder->duration())
     , m_ring(kRingChunks)
 {
-    // Decoding starts at once, so the first chunk is ready by the time play() comes.
-    m_worker = std::thread([this] { decodeLoop(); });
+    // The first chunk is decoded right here, so it is ready by the time play() comes;
+    // the shared worker keeps the ring filled from then on.
+    decodeStep();
+    DecodeWorker::shared().add(this);
 }
 
 AudioFilePlayer::~AudioFilePlayer()
 {
     m_engine.detachFilePlayer(this);
-    {
-        std::lock_guard lock(m_mutex);
-        m_quit = true;
-    }
-    m_wake.notify_all();
-    m_worker.join();
+    DecodeWorker::shared().remove(this);
 }
 
 double AudioFilePlayer::duration() const
@@ -84,7 +82,7 @@ void AudioFilePlayer::requestPosition(int64_t frame)
         m_atEnd.store(false, std::memory_order_release);
         m_generation.fetch_add(1, std::memory_order_acq_rel);
     }
-    m_wake.notify_all();
+    DecodeWorker::shared().wake();
 }
 
 void AudioFilePlayer::setCurrentTime(double seconds)
@@ -133,72 +131,55 @@ float AudioFilePlayer::averagePower(int channel) const
     return m_shownPower[std::min(channel, 1)];
 }
 
-void AudioFilePlayer::decodeLoop()
+bool AudioFilePlayer::decodeStep()
 {
-    std::vector<float> pending;
-    std::size_t pendingPos = 0; // in frames
-    int64_t pendingFrame = 0; // output frame of pending[pendingPos]
-    uint64_t generation = 0;
-    bool exhausted = false; // the decoder has nothing more
-    bool endSent = false;
-    auto sink = [&](const float* stereo, int frames) {
-        if (pending.empty())
-            pendingFrame = m_decoder->position();
-        pending.insert(pending.end(), stereo, stereo + frames * 2);
-    };
-
-    std::unique_lock lock(m_mutex);
-    while (!m_quit) {
-        uint64_t g = m_generation.load(std::memory_order_acquire);
-        if (g != generation) {
-            generation = g;
-            int64_t target = m_targetFrame.load(std::memory_order_acquire);
-            lock.unlock();
-            m_decoder->seek(target);
-            pending.clear();
-            pendingPos = 0;
-            pendingFrame = target;
-            exhausted = endSent = false;
-            lock.lock();
-            continue;
-        }
-        Chunk* slot = endSent ? nullptr : m_ring.beginWrite();
-        if (!slot) {
-            // Ring full (the render side frees a chunk every few milliseconds) or at the end.
-            m_wake.wait_for(lock, std::chrono::milliseconds(endSent ? 100 : 2),
-                [&] { return m_quit || m_generation.load(std::memory_order_acquire) != generation; });
-            continue;
-        }
-        lock.unlock();
-        slot->generation = generation;
-        slot->frames = 0;
-        slot->end = false;
-        while (slot->frames < Chunk::kFrames) {
-            std::size_t available = pending.size() / 2 - pendingPos;
-            if (available == 0) {
-                if (exhausted)
-                    break;
-                pending.clear();
-                pendingPos = 0;
-                if (!m_decoder->decodeNext(sink))
-                    exhausted = true;
-                continue;
-            }
-            if (slot->frames == 0)
-                slot->startFrame = pendingFrame;
-            int take = int(std::min<std::size_t>(available, std::size_t(Chunk::kFrames - slot->frames)));
-            std::copy_n(pending.data() + pendingPos * 2, take * 2, slot->samples.data() + slot->frames * 2);
-            slot->frames += take;
-            pendingPos += take;
-            pendingFrame += take;
-        }
-        if (slot->frames == 0) {
-            slot->end = true;
-            endSent = true;
-        }
-        m_ring.commitWrite();
-        lock.lock();
+    uint64_t g = m_generation.load(std::memory_order_acquire);
+    if (g != m_decodeGeneration) {
+        m_decodeGeneration = g;
+        int64_t target = m_targetFrame.load(std::memory_order_acquire);
+        m_decoder->seek(target);
+        m_pending.clear();
+        m_pendingPos = 0;
+        m_pendingFrame = target;
+        m_exhausted = m_endSent = false;
+        return true;
     }
+    Chunk* slot = m_endSent ? nullptr : m_ring.beginWrite();
+    if (!slot)
+        return false;
+    auto sink = [this](const float* stereo, int frames) {
+        if (m_pending.empty())
+            m_pendingFrame = m_decoder->position();
+        m_pending.insert(m_pending.end(), stereo, stereo + frames * 2);
+    };
+    slot->generation = g;
+    slot->frames = 0;
+    slot->end = false;
+    while (slot->frames < Chunk::kFrames) {
+        std::size_t available = m_pending.size() / 2 - m_pendingPos;
+        if (available == 0) {
+            if (m_exhausted)
+                break;
+            m_pending.clear();
+            m_pendingPos = 0;
+            if (!m_decoder->decodeNext(sink))
+                m_exhausted = true;
+            continue;
+        }
+        if (slot->frames == 0)
+            slot->startFrame = m_pendingFrame;
+        int take = int(std::min<std::size_t>(available, std::size_t(Chunk::kFrames - slot->frames)));
+        std::copy_n(m_pending.data() + m_pendingPos * 2, take * 2, slot->samples.data() + slot->frames * 2);
+        slot->frames += take;
+        m_pendingPos += take;
+        m_pendingFrame += take;
+    }
+    if (slot->frames == 0) {
+        slot->end = true;
+        m_endSent = true;
+    }
+    m_ring.commitWrite();
+    return true;
 }
 
 void AudioFilePlayer::renderInto(float* stereo, int frames, bool waitForDecoder)

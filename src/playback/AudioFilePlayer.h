@@ -14,6 +14,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace kivo::playback {
 
@@ -57,10 +58,12 @@ private:
         std::array<float, kFrames * 2> samples {};
     };
 
+    friend class DecodeWorker;
     AudioFilePlayer(AudioEngine& engine, std::unique_ptr<AudioDecoder> decoder);
-    void decodeLoop();
+    // Decoding side (the shared decode worker, or the creating thread for the first chunk):
+    // one step of work; false when there is nothing to do until the ring drains or a seek.
+    bool decodeStep();
     void requestPosition(int64_t frame);
-    bool fillChunk(Chunk& chunk, uint64_t generation);
 
     AudioEngine& m_engine;
     std::unique_ptr<AudioDecoder> m_decoder;
@@ -84,10 +87,15 @@ private:
     int m_meterFrames = 0;
     int m_chunkOffset = 0;
 
-    std::mutex m_mutex; // between the main thread and the worker, never the render thread
-    std::condition_variable m_wake;
-    bool m_quit = false;
-    std::thread m_worker;
+    std::mutex m_mutex; // between the main thread and the decoder, never the render thread
+
+    // Decoder state, touched only by whoever runs decodeStep().
+    std::vector<float> m_pending;
+    std::size_t m_pendingPos = 0; // in frames
+    int64_t m_pendingFrame = 0; // output frame of m_pending[m_pendingPos]
+    uint64_t m_decodeGeneration = 1;
+    bool m_exhausted = false;
+    bool m_endSent = false;
 };
 
 } // namespace kivo::playback

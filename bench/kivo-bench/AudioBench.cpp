@@ -1,0 +1,178 @@
+// kivo-bench audio: how soon a preview is heard, and what playing costs.
+//
+// Start-up: for a WAV, an mp3, a flac and an m4a, the time from creating and starting
+// the preview player to the first audible frame handed to the render callback,
+// against a baseline that only opens the file with FFmpeg and decodes its first
+// packet. Cost: CPU time of a playing file plus 16 held sampler notes, as a fraction
+// of the audio's duration (the share of one core the real-time callback needs).
+
+#include "common/Subcommand.h"
+
+#include "playback/AudioEngine.h"
+#include "playback/AudioFilePlayer.h"
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+using namespace kivo::playback;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr int kRate = 48000;
+constexpr int kRuns = 21;
+
+double seconds(Clock::time_point a, Clock::time_point b)
+{
+    return std::chrono::duration<double>(b - a).count();
+}
+
+double median(std::vector<double> v)
+{
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+double cpuSeconds()
+{
+    timespec ts {};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return double(ts.tv_sec) + ts.tv_nsec * 1e-9;
+}
+
+bool run(const std::string& command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+// Open with FFmpeg and decode the first packet: the least any player must do.
+double baselineFirstPacket(const std::string& path)
+{
+    auto t0 = Clock::now();
+    AVFormatContext* format = nullptr;
+    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
+        return -1;
+    avformat_find_stream_info(format, nullptr);
+    const AVCodec* codec = nullptr;
+    int stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    AVCodecContext* ctx = avcodec_alloc_context3(codec);
+    avcodec_parameters_to_context(ctx, format->streams[stream]->codecpar);
+    avcodec_open2(ctx, codec, nullptr);
+    AVPacket* packet = av_packet_alloc();
+    AVFrame* frame = av_frame_alloc();
+    bool decoded = false;
+    while (!decoded && av_read_frame(format, packet) >= 0) {
+        if (packet->stream_index == stream && avcodec_send_packet(ctx, packet) >= 0)
+            decoded = avcodec_receive_frame(ctx, frame) >= 0;
+        av_packet_unref(packet);
+    }
+    double elapsed = seconds(t0, Clock::now());
+    av_frame_free(&frame);
+    av_packet_free(&packet);
+    avcodec_free_context(&ctx);
+    avformat_close_input(&format);
+    return decoded ? elapsed : -1;
+}
+
+// Create the player, start it, and pull blocks as the device callback would until one
+// carries sound.
+double previewFirstAudible(AudioEngine& engine, const std::string& path)
+{
+    std::vector<float> block(256 * 2);
+    engine.resetFirstAudible();
+    auto t0 = Clock::now();
+    std::string error;
+    auto player = AudioFilePlayer::create(engine, path, error);
+    if (!player)
+        return -1;
+    player->play();
+    for (int i = 0; i < 1000 && engine.firstAudibleFileFrame() < 0; ++i)
+        engine.render(block.data(), 256);
+    double elapsed = seconds(t0, Clock::now());
+    return engine.firstAudibleFileFrame() >= 0 ? elapsed : -1;
+}
+
+std::string soundFontFolder()
+{
+    // The bench data folder sits in the build tree, next to the generated resources.
+    return (std::filesystem::path(KIVO_BENCH_DATA_DIR).parent_path() / "resources" / "SoundFonts").string();
+}
+
+int audioBench(const std::vector<std::string>&)
+{
+    std::string dir = std::string(KIVO_BENCH_DATA_DIR) + "/audio";
+    std::filesystem::create_directories(dir);
+    std::string wav = dir + "/preview.wav";
+    if (!run("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 20 sine 220 sine 331 vol 0.5"))
+        return std::fprintf(stderr, "kivo-bench audio: sox could not make the test file\n"), 1;
+    std::vector<std::string> files { wav };
+    for (std::string ext : { "mp3", "flac", "m4a" }) {
+        std::string path = dir + "/preview." + ext;
+        if (!run("ffmpeg -y -loglevel error -i '" + wav + "' '" + path + "'"))
+            return std::fprintf(stderr, "kivo-bench audio: ffmpeg could not make %s\n", path.c_str()), 1;
+        files.push_back(path);
+    }
+
+    AudioEngine engine;
+    engine.useOfflineRendering(kRate);
+    engine.start();
+    std::printf(
+        "start-up: time from play to the first audible frame (median of %d) vs FFmpeg open + first packet\n",
+        kRuns);
+    bool ok = true;
+    for (const auto& path : files) {
+        std::vector<double> base, ours;
+        for (int i = 0; i < kRuns; ++i) {
+            base.push_back(baselineFirstPacket(path));
+            ours.push_back(previewFirstAudible(engine, path));
+        }
+        if (*std::min_element(base.begin(), base.end()) < 0
+            || *std::min_element(ours.begin(), ours.end()) < 0)
+            return std::fprintf(stderr, "kivo-bench audio: %s did not play\n", path.c_str()), 1;
+        double ratio = median(ours) / median(base);
+        ok = ok && ratio <= 1.5;
+        std::printf("  %-5s preview %7.3f ms  baseline %7.3f ms  ratio %.2f (target <= 1.5)\n",
+            std::filesystem::path(path).extension().c_str() + 1, median(ours) * 1e3, median(base) * 1e3,
+            ratio);
+    }
+
+    // Cost: 10 s of a playing flac plus 16 held piano notes, rendered in 256-frame blocks.
+    std::string error;
+    auto player = AudioFilePlayer::create(engine, files[2], error);
+    auto loadError = engine.sampler().loadPreset(soundFontFolder() + "/Piano.sf2", 0, 121, 0);
+    if (loadError)
+        std::printf("  (Piano.sf2 not loaded, measuring the built-in tone: %s)\n", loadError->c_str());
+    player->play();
+    const int seconds = 10;
+    std::vector<float> block(256 * 2);
+    double cpu0 = cpuSeconds();
+    for (int frame = 0; frame < seconds * kRate; frame += 256) {
+        if (frame % (2 * kRate) < 256) // strike the 16 notes again every two seconds
+            for (int n = 0; n < 16; ++n) {
+                engine.sampler().stopNote(48 + 2 * n, n % 16);
+                engine.sampler().startNote(48 + 2 * n, 90, n % 16);
+            }
+        engine.render(block.data(), 256);
+    }
+    double share = (cpuSeconds() - cpu0) / seconds;
+    ok = ok && share < 0.05;
+    std::printf(
+        "cost: playing file + 16 sampler voices uses %.2f %% of one core (target < 5 %%)\n", share * 100);
+    return ok ? 0 : 1;
+}
+
+kivo::tools::SubcommandRegistrar registrar(
+    "audio", "audio    preview start-up time vs FFmpeg first packet; CPU cost", audioBench);
+
+} // namespace
