@@ -1,0 +1,170 @@
+#include "index/QuickRefresh.h"
+#include "index/FolderListing.h"
+
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace kivo::index;
+using kivo::test::ScratchDir;
+
+namespace {
+
+// A snapshot of a folder as the scanner would have recorded it right now.
+DirectorySnapshot snapshotOf(const std::string& folder)
+{
+    DirectorySnapshot s;
+    s.path = folder;
+    std::vector<FolderEntry> entries;
+    EXPECT_TRUE(listFolder(folder, entries));
+    for (const auto& e : entries) {
+        if (e.kind == EntryKind::folder)
+            s.subdirectoryPaths.push_back(folder + "/" + e.name);
+        else if (hasCompatibleExtension(e.name))
+            s.filePaths.push_back(folder + "/" + e.name);
+    }
+    const auto stamp = folderStamp(folder);
+    s.contentModified = stamp->contentModified;
+    s.inode = stamp->inode;
+    return s;
+}
+
+std::vector<DirectorySnapshot> snapshotTree(const std::vector<std::string>& folders)
+{
+    std::vector<DirectorySnapshot> out;
+    for (const auto& f : folders)
+        out.push_back(snapshotOf(f));
+    return out;
+}
+
+void setModified(const std::string& path, double secondsSince2001)
+{
+    const double unix = secondsSince2001 + kReferenceDateOffset;
+    timespec times[2];
+    times[0].tv_sec = times[1].tv_sec = time_t(unix);
+    times[0].tv_nsec = times[1].tv_nsec = long((unix - double(time_t(unix))) * 1e9);
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+const MountedVolumes kNoVolumes = [] { return std::set<std::string>(); };
+
+} // namespace
+
+TEST(FolderListing, ListsFilesAndFoldersFollowingLinksAndTestsExtensions)
+{
+    ScratchDir dir;
+    dir.write("a/k.wav", "x");
+    dir.write("a/sub/s.mid", "x");
+    dir.write("target.flac", "x");
+    ASSERT_EQ(::symlink((dir.str() + "/target.flac").c_str(), (dir.str() + "/a/link.flac").c_str()), 0);
+    ASSERT_EQ(::symlink((dir.str() + "/a/sub").c_str(), (dir.str() + "/a/sublink").c_str()), 0);
+    ASSERT_EQ(::symlink((dir.str() + "/missing.wav").c_str(), (dir.str() + "/a/dangling.wav").c_str()), 0);
+
+    std::vector<FolderEntry> entries;
+    ASSERT_TRUE(listFolder(dir.str() + "/a", entries));
+    std::map<std::string, EntryKind> byName;
+    for (const auto& e : entries)
+        byName[e.name] = e.kind;
+    EXPECT_EQ(byName.size(), 4u); // the dangling link counts as nothing there
+    EXPECT_EQ(byName["k.wav"], EntryKind::file);
+    EXPECT_EQ(byName["link.flac"], EntryKind::file);
+    EXPECT_EQ(byName["sub"], EntryKind::folder);
+    EXPECT_EQ(byName["sublink"], EntryKind::folder);
+    EXPECT_FALSE(listFolder(dir.str() + "/nope", entries));
+
+    for (const char* yes :
+        { "a.wav", "Loop.AIFF", "b.Mp3", "c.flac", "d.aac", "e.m4a", "f.MID", "g.midi", "/x.y/z.wav" })
+        EXPECT_TRUE(hasCompatibleExtension(yes)) << yes;
+    for (const char* no : { "Loop.aif", "a.wav.asd", "notes.txt", ".wav", "wav", "x.wavs", "/a.wav/b", "a." })
+        EXPECT_FALSE(hasCompatibleExtension(no)) << no;
+    EXPECT_EQ(displayNameOfPath("/S/Kick: Hard 01.wav"), "Kick/ Hard 01.wav");
+}
+
+TEST(QuickRefresh, FindsNothingWhenNothingChangedAndHonoursTheTolerance)
+{
+    ScratchDir dir;
+    const std::string root = dir.mkdir("Drums");
+    dir.write("Drums/Kicks/k1.wav", "x");
+    dir.write("Drums/Snares/s1.wav", "x");
+    setModified(root, 100.0);
+    auto snapshots = snapshotTree({ root, root + "/Kicks", root + "/Snares" });
+
+    auto delta = computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes);
+    EXPECT_FALSE(delta.hasChanges());
+    EXPECT_TRUE(delta.freshMTimes.empty());
+
+    // Within 1 ms the stored time (rounded when it was saved) still counts as the same.
+    snapshots[0].contentModified = 100.0005;
+    EXPECT_TRUE(computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes).freshMTimes.empty());
+    snapshots[0].contentModified = 100.002;
+    delta = computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes);
+    EXPECT_FALSE(delta.hasChanges());
+    ASSERT_EQ(delta.freshMTimes.size(), 1u);
+    EXPECT_NEAR(delta.freshMTimes.at(root), 100.0, 1e-6);
+    EXPECT_EQ(delta.freshInodes.at(root), *snapshots[0].inode);
+
+    // A folder without a stored time is always listed.
+    snapshots[0].contentModified.reset();
+    EXPECT_EQ(computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes).freshMTimes.size(), 1u);
+    // Skipped and unreadable roots are left alone.
+    EXPECT_TRUE(computeQuickRefreshDelta(snapshots, { root }, { root }, kNoVolumes).freshMTimes.empty());
+    EXPECT_TRUE(
+        computeQuickRefreshDelta(snapshots, { dir.str() + "/Gone" }, {}, kNoVolumes).freshMTimes.empty());
+}
+
+TEST(QuickRefresh, ReportsNewRemovedAndRenamedItems)
+{
+    ScratchDir dir;
+    const std::string root = dir.mkdir("Drums");
+    dir.write("Drums/Kicks/k1.wav", "x");
+    dir.write("Drums/Kicks/k2.wav", "x");
+    dir.write("Drums/Snares/s1.wav", "x");
+    dir.write("Drums/Hats/h1.wav", "x");
+    auto snapshots = snapshotTree({ root, root + "/Kicks", root + "/Snares", root + "/Hats" });
+    // Make every stored time clearly older than what the changes below leave on disk.
+    for (auto& s : snapshots)
+        s.contentModified = *s.contentModified - 10.0;
+    for (const auto& s : snapshots)
+        setModified(s.path, *s.contentModified);
+
+    dir.write("Drums/Kicks/k3.wav", "x");
+    dir.write("Drums/Kicks/readme.txt", "x"); // changes the time, adds nothing
+    std::remove((root + "/Kicks/k2.wav").c_str());
+    ASSERT_EQ(::rename((root + "/Snares").c_str(), (root + "/Snare Drums").c_str()), 0);
+    ASSERT_EQ(::rename((root + "/Hats").c_str(), (dir.str() + "/Hats Outside").c_str()), 0);
+    dir.mkdir("Drums/New Folder");
+
+    const auto delta = computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes);
+    EXPECT_EQ(delta.newFiles, std::vector<std::string> { root + "/Kicks/k3.wav" });
+    EXPECT_EQ(delta.removedFiles, std::vector<std::string> { root + "/Kicks/k2.wav" });
+    EXPECT_EQ(delta.newFolders, (std::vector<std::string> { root + "/New Folder", root + "/Snare Drums" }));
+    EXPECT_EQ(delta.removedFolders, (std::vector<std::string> { root + "/Hats", root + "/Snares" }));
+    // The folder moved outside the roots is simply gone; the renamed one is paired by file number.
+    EXPECT_EQ(delta.movedFolders, (std::vector<FolderMove> { { root + "/Snares", root + "/Snare Drums" } }));
+    EXPECT_EQ(delta.freshMTimes.size(), 2u); // Drums and Kicks; the moved folders' own times are untouched
+    EXPECT_TRUE(delta.freshMTimes.count(root + "/Kicks"));
+
+    // Without a recorded number a vanished folder is never paired.
+    auto withoutNumbers = snapshots;
+    for (auto& s : withoutNumbers)
+        s.inode.reset();
+    EXPECT_TRUE(detectFolderMoves(delta.removedFolders, delta.newFolders, withoutNumbers).empty());
+    EXPECT_TRUE(detectFolderMoves({}, delta.newFolders, snapshots).empty());
+}
+
+TEST(QuickRefresh, RemovableVolumeOfAPath)
+{
+    EXPECT_EQ(removableVolumeOf("/Volumes/Drive/Samples"), "/Volumes/Drive");
+    EXPECT_EQ(removableVolumeOf("/Volumes/Drive"), "/Volumes/Drive");
+    EXPECT_EQ(removableVolumeOf("/media/ann/USB/Kits"), "/media/ann/USB");
+    EXPECT_EQ(removableVolumeOf("/run/media/ann/USB"), "/run/media/ann/USB");
+    EXPECT_EQ(removableVolumeOf("/mnt/nas/loops"), "/mnt/nas");
+    EXPECT_EQ(removableVolumeOf("/home/ann/Samples"), std::nullopt);
+    EXPECT_EQ(removableVolumeOf("/media/ann"), std::nullopt);
+    EXPECT_EQ(removableVolumeOf("/Volumes"), std::nullopt);
+}
