@@ -44,21 +44,45 @@ void addSubdirectory(IndexMaps& maps, const std::string& folder)
 
 } // namespace
 
-std::vector<DirectorySnapshot> directorySnapshots(const IndexMaps& maps)
+namespace {
+
+DirectorySnapshot snapshotOf(const DirectoryInfo& info, SnapshotContent content)
+{
+    DirectorySnapshot s;
+    s.path = info.path;
+    s.contentModified = info.contentModified;
+    s.inode = info.inode;
+    if (content == SnapshotContent::timesOnly)
+        return s;
+    std::size_t characters = 0;
+    for (const auto& f : info.files)
+        characters += f.path.size();
+    s.filePaths.reserve(info.files.size(), characters);
+    for (const auto& f : info.files)
+        s.filePaths.push_back(f.path);
+    for (const auto& sub : info.subdirectories)
+        s.subdirectoryPaths.push_back(sub);
+    return s;
+}
+
+} // namespace
+
+std::vector<DirectorySnapshot> directorySnapshots(const IndexMaps& maps, SnapshotContent content)
 {
     std::vector<DirectorySnapshot> out;
     out.reserve(maps.directoryIndex.size());
-    for (const auto& [path, info] : maps.directoryIndex) {
-        DirectorySnapshot s;
-        s.path = path;
-        s.filePaths.reserve(info.files.size());
-        for (const auto& f : info.files)
-            s.filePaths.push_back(f.path);
-        s.subdirectoryPaths = info.subdirectories;
-        s.contentModified = info.contentModified;
-        s.inode = info.inode;
-        out.push_back(std::move(s));
-    }
+    for (const auto& [path, info] : maps.directoryIndex)
+        out.push_back(snapshotOf(info, content));
+    return out;
+}
+
+std::vector<DirectorySnapshot> directorySnapshots(
+    const IndexMaps& maps, const std::vector<std::string>& folders)
+{
+    std::vector<DirectorySnapshot> out;
+    for (const auto& folder : folders)
+        if (const auto it = maps.directoryIndex.find(folder); it != maps.directoryIndex.end())
+            out.push_back(snapshotOf(it->second, SnapshotContent::full));
     return out;
 }
 

@@ -13,7 +13,12 @@
 
 namespace kivo::index {
 
-std::vector<DirectorySnapshot> directorySnapshots(const IndexMaps& maps);
+enum class SnapshotContent { full, timesOnly };
+std::vector<DirectorySnapshot> directorySnapshots(
+    const IndexMaps& maps, SnapshotContent content = SnapshotContent::full);
+// Full snapshots of the given folders that have a record.
+std::vector<DirectorySnapshot> directorySnapshots(
+    const IndexMaps& maps, const std::vector<std::string>& folders);
 // Every collection with a root the path lies under, and that collection's first such root.
 std::vector<std::pair<GroupID, std::string>> containingRoots(const IndexMaps& maps, const std::string& path);
 
