@@ -79,8 +79,18 @@ TEST(IndexRefresh, AppliedDeltaMatchesAFreshScan)
     std::remove((root + "/Hats/Hat.wav").c_str());
     std::remove((root + "/Hats").c_str());
 
-    const auto delta
+    // Lists fetched only for the changed folders give the same delta as full snapshots.
+    const SnapshotLists listsOf
+        = [&](const std::vector<std::string>& paths) { return directorySnapshots(maps, paths); };
+    const auto delta = computeQuickRefreshDelta(directorySnapshots(maps, SnapshotContent::timesOnly),
+        { root, root + "/Kicks" }, {}, kNoVolumes, listsOf);
+    const auto full
         = computeQuickRefreshDelta(directorySnapshots(maps), { root, root + "/Kicks" }, {}, kNoVolumes);
+    EXPECT_EQ(delta.newFiles, full.newFiles);
+    EXPECT_EQ(delta.removedFiles, full.removedFiles);
+    EXPECT_EQ(delta.newFolders, full.newFolders);
+    EXPECT_EQ(delta.removedFolders, full.removedFolders);
+    EXPECT_EQ(delta.freshMTimes, full.freshMTimes);
     EXPECT_EQ(delta.movedFolders, (std::vector<FolderMove> { { root + "/Snares", root + "/Snare Drums" } }));
     std::stop_source stop;
     FolderScanner scanner(stop.get_token(), {}, {});
