@@ -41,8 +41,8 @@ int runRefreshBench(const std::vector<std::string>&)
     const MountedVolumes noVolumes = [] { return std::set<std::string>(); };
     IndexMaps maps;
     {
-        std::stop_source stop;
-        FolderScanner scanner(stop.get_token(), {}, readHeaderMetadata);
+        CancelHandle stop;
+        FolderScanner scanner(stop, {}, HeaderReader());
         buildIndex(maps, { { "A", { library }, {} } }, scanner, access);
     }
     const std::vector<std::string> roots { library };

@@ -70,8 +70,8 @@ ProgressObserver onMainThread(ProgressObserver observer)
 }
 
 FolderScanner::FolderScanner(
-    std::stop_token stop, ProgressObserver progress, HeaderReader reader, ReferenceClock clock)
-    : m_stop(std::move(stop))
+    CancelHandle cancel, ProgressObserver progress, HeaderReader reader, ReferenceClock clock)
+    : m_cancel(std::move(cancel))
     , m_progress(std::move(progress))
     , m_reader(std::move(reader))
     , m_clock(clock ? std::move(clock) : ReferenceClock(systemReferenceNow))
@@ -174,7 +174,7 @@ FileInfo FolderScanner::fileInfoFor(
     file.id = stableFileID(path);
     file.path = path;
     file.name = displayNameOfPath(path);
-    const HeaderMetadata header = m_reader ? m_reader(path) : HeaderMetadata();
+    const HeaderValues header = m_reader ? m_reader(path) : HeaderValues();
     file.bpm = header.bpm;
     if (!file.bpm)
         file.bpm = music::bpmFromName(file.name);

@@ -6,18 +6,25 @@
 
 #include "index/IndexBuilder.h"
 #include "index/IndexRecords.h"
+#include "index/SerialExecutor.h"
 
 #include <cstdint>
 #include <functional>
 #include <optional>
-#include <stop_token>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace kivo::index {
 
-using HeaderReader = std::function<HeaderMetadata(const std::string& path)>;
+// What a file's own header says about it; each value absent when unknown.
+struct HeaderValues {
+    std::optional<std::int64_t> bpm;
+    std::optional<std::string> key;
+    std::optional<double> duration;
+};
+// Reads one file's header; an empty reader gives no header values, so names and folders decide.
+using HeaderReader = std::function<HeaderValues(const std::string& path)>;
 // Called on whatever thread the scan reports from; wrap it with `onMainThread` for observers that
 // must run there.
 using ProgressObserver = std::function<void(const IndexProgress&)>;
@@ -52,9 +59,9 @@ struct FolderValues {
 class FolderScanner {
 public:
     FolderScanner(
-        std::stop_token stop, ProgressObserver progress, HeaderReader reader, ReferenceClock clock = {});
+        CancelHandle cancel, ProgressObserver progress, HeaderReader reader, ReferenceClock clock = {});
 
-    bool cancelled() const { return m_stop.stop_requested(); }
+    bool cancelled() const { return m_cancel.isCancelled(); }
     bool hasObserver() const { return bool(m_progress); }
     ScanCounters& counters() { return m_counters; }
     void report(const IndexProgress& progress) const;
@@ -81,7 +88,7 @@ private:
     };
     bool revisits(const std::string& folder, std::optional<FolderIdentity> identity);
 
-    std::stop_token m_stop;
+    CancelHandle m_cancel;
     ProgressObserver m_progress;
     HeaderReader m_reader;
     ReferenceClock m_clock;

@@ -3,21 +3,13 @@
 // The private maps one scan fills. Nothing reads them while the scan runs; at the end they are moved
 // into the store (full build) or merged into it (sync, new folders of a quick refresh).
 
+#include "index/IndexMaps.h"
 #include "index/IndexRecords.h"
 
 #include <string>
 #include <vector>
 
 namespace kivo::index {
-
-// The store's maps that a scan replaces or patches.
-struct IndexMaps {
-    DirectoryIndex directoryIndex;
-    GroupTokenIndex searchIndex;
-    GroupTokenIndex keywordIndex;
-    FileIndex fileIndex;
-    GroupRoots groupRoots;
-};
 
 class IndexBuilder {
 public:

@@ -14,18 +14,18 @@ using kivo::test::ScratchDir;
 namespace {
 
 // Header values by file name; every other file has none.
-HeaderReader fakeHeaders(std::map<std::string, HeaderMetadata> byName)
+HeaderReader fakeHeaders(std::map<std::string, HeaderValues> byName)
 {
     return [byName = std::move(byName)](const std::string& path) {
         const auto it = byName.find(path.substr(path.rfind('/') + 1));
-        return it == byName.end() ? HeaderMetadata() : it->second;
+        return it == byName.end() ? HeaderValues() : it->second;
     };
 }
 
 FileInfo infoFor(const std::string& path, const std::string& root, const HeaderReader& reader = {})
 {
-    std::stop_source stop;
-    FolderScanner scanner(stop.get_token(), {}, reader);
+    CancelHandle stop;
+    FolderScanner scanner(stop, {}, reader);
     std::optional<FolderValues> cache;
     return scanner.fileInfoFor(path, root, cache);
 }
@@ -59,7 +59,7 @@ TEST(FolderScanner, ChoosesHeaderThenNameThenFolderValues)
     EXPECT_EQ(FolderScanner::folderMetadata("x.wav", "/S").bpm, std::nullopt);
 
     // Header values win; the duration comes only from the header.
-    HeaderMetadata header;
+    HeaderValues header;
     header.bpm = 100;
     header.key = "F#m";
     header.duration = 2.5;
@@ -84,8 +84,8 @@ TEST(FolderScanner, IndexesTheTreeAndSkipsWhatItMust)
     // A link back to an ancestor is listed but never walked again.
     ASSERT_EQ(::symlink(root.c_str(), (root + "/Drums/Back to Lib").c_str()), 0);
 
-    std::stop_source stop;
-    FolderScanner scanner(stop.get_token(), {}, {}, [] { return 42.0; });
+    CancelHandle stop;
+    FolderScanner scanner(stop, {}, {}, [] { return 42.0; });
     IndexBuilder builder;
     scanner.indexDirectory(root, "G", root, builder);
 

@@ -19,8 +19,8 @@ const MountedVolumes kNoVolumes = [] { return std::set<std::string>(); };
 IndexMaps fullBuild(const std::vector<ScanGroup>& groups)
 {
     IndexMaps maps;
-    std::stop_source stop;
-    FolderScanner scanner(stop.get_token(), {}, {});
+    CancelHandle stop;
+    FolderScanner scanner(stop, {}, {});
     buildIndex(maps, groups, scanner, kOpen);
     return maps;
 }
@@ -92,8 +92,8 @@ TEST(IndexRefresh, AppliedDeltaMatchesAFreshScan)
     EXPECT_EQ(delta.removedFolders, full.removedFolders);
     EXPECT_EQ(delta.freshMTimes, full.freshMTimes);
     EXPECT_EQ(delta.movedFolders, (std::vector<FolderMove> { { root + "/Snares", root + "/Snare Drums" } }));
-    std::stop_source stop;
-    FolderScanner scanner(stop.get_token(), {}, {});
+    CancelHandle stop;
+    FolderScanner scanner(stop, {}, {});
     applyQuickRefreshDelta(maps, delta, scanner);
 
     expectSameIndex(maps, fullBuild(groups));
@@ -124,8 +124,8 @@ TEST(IndexRefresh, RemovesRelocatesAndReindexesSingleFolders)
 
     // Reading a folder again puts back exactly what a scan finds.
     dir.write("Lib/A/a3.wav", "x");
-    std::stop_source stop;
-    FolderScanner scanner(stop.get_token(), {}, {});
+    CancelHandle stop;
+    FolderScanner scanner(stop, {}, {});
     reindexFolder(maps, root + "/A", "G", scanner);
     EXPECT_TRUE(maps.fileIndex.count(root + "/A/a3.wav"));
     EXPECT_TRUE(maps.searchIndex["G"]["a3"].count(root + "/A/a3.wav"));

@@ -29,15 +29,15 @@ void writeFiles(const ScratchDir& dir, const std::string& folder, int count)
 GroupRoots build(IndexMaps& maps, const std::vector<ScanGroup>& groups, ProgressObserver observer = {},
     const FolderAccess& access = kOpen)
 {
-    std::stop_source stop;
-    FolderScanner scanner(stop.get_token(), std::move(observer), {});
+    CancelHandle stop;
+    FolderScanner scanner(stop, std::move(observer), {});
     return buildIndex(maps, groups, scanner, access);
 }
 
 void sync(IndexMaps& maps, const std::vector<ScanGroup>& groups)
 {
-    std::stop_source stop;
-    FolderScanner scanner(stop.get_token(), {}, {});
+    CancelHandle stop;
+    FolderScanner scanner(stop, {}, {});
     syncIndex(maps, groups, scanner, kOpen);
 }
 
@@ -94,11 +94,11 @@ TEST(IndexScan, CancelledBuildLeavesTheIndexAsItWas)
     build(maps, { { "G", { dir.str() + "/A" }, {} } });
     ASSERT_EQ(maps.fileIndex.size(), 20u);
 
-    std::stop_source stop;
-    FolderScanner scanner(stop.get_token(),
+    CancelHandle stop;
+    FolderScanner scanner(stop,
         [&](const IndexProgress& p) {
             if (!p.scanning && p.processed == 7)
-                stop.request_stop();
+                stop.cancel();
         },
         {});
     const auto roots = buildIndex(maps, { { "H", { dir.str() + "/B" }, {} } }, scanner, kOpen);

@@ -3,7 +3,7 @@
 
 #include "ScanRunner.h"
 #include "common/Subcommand.h"
-#include "index/IndexRefresh.h"
+#include "index/IndexStoreScan.h"
 
 #include <chrono>
 #include <cstdio>
@@ -17,7 +17,7 @@ namespace {
 
 int refreshCommand(const std::vector<std::string>& args)
 {
-    std::string cache = defaultCachePath();
+    std::string cache;
     for (std::size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--cache" && i + 1 < args.size()) {
             cache = args[++i];
@@ -26,26 +26,18 @@ int refreshCommand(const std::vector<std::string>& args)
             return 2;
         }
     }
-    IndexMaps maps;
-    if (!loadIndexFile(cache, maps)) {
+    CacheIndexStoreOptions options;
+    options.cacheFilePath = cache;
+    CacheIndexStore store(options);
+    cache = store.cacheFilePath();
+    if (!store.loadCache().hasData) {
         std::fprintf(stderr, "kivo-index: no usable index in %s\n", cache.c_str());
         return 1;
     }
-    std::vector<std::string> roots;
-    std::set<std::string> seen;
-    for (const auto& [group, list] : maps.groupRoots)
-        for (const auto& r : list)
-            if (seen.insert(r).second)
-                roots.push_back(r);
-
     QuickRefreshDelta delta;
-    const bool completed = kivo::tools::runCancellable([&](std::stop_token stop) {
-        const SnapshotLists listsOf
-            = [&](const std::vector<std::string>& folders) { return directorySnapshots(maps, folders); };
-        delta = computeQuickRefreshDelta(directorySnapshots(maps, SnapshotContent::timesOnly), roots, {},
-            kivo::tools::mountedVolumes(), listsOf);
-        FolderScanner scanner(stop, {}, readHeaderMetadata);
-        applyQuickRefreshDelta(maps, delta, scanner);
+    const bool completed = kivo::tools::runCancellable([&](CancelHandle stop) {
+        delta = computeQuickRefreshDelta(store, allRoots(store), {}, kivo::tools::mountedVolumes());
+        applyQuickRefreshDelta(store, delta, stop);
     });
     if (!completed) {
         std::fprintf(stderr, "cancelled: nothing was saved, %s is as it was\n", cache.c_str());
@@ -65,9 +57,8 @@ int refreshCommand(const std::vector<std::string>& args)
         delta.newFiles.size() + delta.newFolders.size(),
         delta.removedFiles.size() + delta.removedFolders.size(), delta.movedFolders.size(),
         delta.freshMTimes.size());
-    using namespace std::chrono;
-    const double now = duration<double>(system_clock::now().time_since_epoch()).count() - 978307200.0;
-    return saveIndexFile(cache, maps, now) ? 0 : 1;
+    store.saveCache(nowReferenceDate());
+    return 0;
 }
 
 const kivo::tools::SubcommandRegistrar registrar("refresh",

@@ -3,11 +3,12 @@
 
 #include "ScanRunner.h"
 #include "common/Subcommand.h"
-#include "index/IndexScan.h"
+#include "index/IndexStoreScan.h"
 
 #include <chrono>
 #include <cstdio>
 #include <string>
+#include <tuple>
 #include <vector>
 
 using namespace kivo::index;
@@ -40,7 +41,7 @@ std::string collectionIdForName(const std::string& name)
 int scanCommand(const std::vector<std::string>& args)
 {
     std::vector<std::string> roots;
-    std::string cache = defaultCachePath();
+    std::string cache;
     std::string collection = "Command Line";
     for (std::size_t i = 0; i < args.size(); ++i) {
         if ((args[i] == "--cache" || args[i] == "--collection") && i + 1 < args.size()) {
@@ -59,26 +60,25 @@ int scanCommand(const std::vector<std::string>& args)
     }
 
     const std::vector<ScanGroup> groups { { collectionIdForName(collection), roots, {} } };
-    IndexMaps maps;
-    std::int64_t files = 0, folders = 0;
+    CacheIndexStoreOptions options;
+    options.cacheFilePath = cache;
+    CacheIndexStore store(options);
+    cache = store.cacheFilePath();
+    std::size_t files = 0, folders = 0;
     double seconds = 0;
-    const bool completed = kivo::tools::runCancellable([&](std::stop_token stop) {
+    const bool completed = kivo::tools::runCancellable([&](CancelHandle stop) {
         const auto start = std::chrono::steady_clock::now();
-        FolderScanner scanner(stop, onMainThread(kivo::tools::printProgress), readHeaderMetadata);
-        buildIndex(maps, groups, scanner, platformFolderAccess());
+        buildIndex(store, groups, kivo::tools::printProgress, stop);
         seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        files = std::int64_t(maps.fileIndex.size());
-        folders = std::int64_t(maps.directoryIndex.size());
     });
     std::fprintf(stderr, "\n");
     if (!completed) {
         std::fprintf(stderr, "cancelled: nothing was saved, %s is as it was\n", cache.c_str());
         return 130;
     }
-    using namespace std::chrono;
-    const double now = duration<double>(system_clock::now().time_since_epoch()).count() - 978307200.0;
-    if (!saveIndexFile(cache, maps, now))
-        return 1;
+    std::tie(files, folders) = store.read(
+        [](const IndexMaps& maps) { return std::pair(maps.fileIndex.size(), maps.directoryIndex.size()); });
+    store.saveCache(nowReferenceDate());
     std::printf("files %lld, folders %lld, seconds %.3f, files/s %.0f\n", (long long)files,
         (long long)folders, seconds, seconds > 0 ? double(files) / seconds : 0.0);
     return 0;

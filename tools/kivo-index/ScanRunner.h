@@ -9,6 +9,7 @@
 #include <QCoreApplication>
 #include <QTimer>
 
+#include "index/SerialExecutor.h"
 #include <atomic>
 #include <csignal>
 #include <cstdio>
@@ -17,7 +18,6 @@
 #include <functional>
 #include <set>
 #include <sstream>
-#include <stop_token>
 #include <string>
 #include <thread>
 
@@ -40,28 +40,28 @@ inline std::atomic<bool>& interrupted()
 // Runs `work` on a worker thread with a stop token that Ctrl-C triggers; the main thread runs the
 // event loop meanwhile, so progress posted with `index::onMainThread` is printed there. Returns
 // whether the work ran to its end without being cancelled.
-inline bool runCancellable(const std::function<void(std::stop_token)>& work)
+inline bool runCancellable(const std::function<void(index::CancelHandle)>& work)
 {
     interrupted() = false;
     auto previous = std::signal(SIGINT, [](int) { interrupted() = true; });
-    std::stop_source stop;
+    index::CancelHandle stop;
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (interrupted() && !stop.stop_requested()) {
+        if (interrupted() && !stop.isCancelled()) {
             std::fprintf(stderr, "\ncancelling...\n");
-            stop.request_stop();
+            stop.cancel();
         }
     });
     poll.start(50);
     std::thread worker([&] {
-        work(stop.get_token());
+        work(stop);
         QMetaObject::invokeMethod(
             QCoreApplication::instance(), [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
     });
     QCoreApplication::exec();
     worker.join();
     std::signal(SIGINT, previous);
-    return !stop.stop_requested();
+    return !stop.isCancelled();
 }
 
 // The mount points listed in /proc/self/mountinfo (fifth field, with its octal escapes undone).
