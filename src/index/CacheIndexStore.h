@@ -1,0 +1,102 @@
+#pragma once
+
+// The library index: its maps, the cache file behind them, and the operations over both. Every
+// operation runs on the store's own worker, one at a time; callers from any thread wait for a copied
+// result. Further operations (scans, quick refresh) are written as functions over IndexMaps and run
+// through modify() or read(), so they share the same one-at-a-time guarantee.
+
+#include "index/CacheFile.h"
+#include "index/SerialExecutor.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace kivo::index {
+
+struct CacheIndexStoreOptions {
+    // Empty: defaultCachePath(), computed when first needed.
+    std::string cacheFilePath;
+    // The diagnostic log; standard output when empty.
+    std::function<void(const std::string&)> log;
+    // Removes the preference keys of the older in-preferences cache; called on every load.
+    std::function<void()> removeLegacyPreferences;
+    // Hands a callable to the main thread (a queued call); results of async() come back through it.
+    // When empty they are delivered on the store's worker.
+    std::function<void(std::function<void()>)> postToMainThread;
+};
+
+// The preference keys of the older storage of the cache, removed on every load and never read.
+inline constexpr std::string_view kLegacyCacheDataKey = "KIVOCacheData";
+inline constexpr std::string_view kLegacyCacheLastUpdateKey = "KIVOCacheLastUpdate";
+
+class CacheIndexStore {
+public:
+    explicit CacheIndexStore(CacheIndexStoreOptions options = {});
+    ~CacheIndexStore();
+    CacheIndexStore(const CacheIndexStore&) = delete;
+    CacheIndexStore& operator=(const CacheIndexStore&) = delete;
+
+    std::string cacheFilePath() const;
+
+    DiskSnapshot loadCache();
+    void saveCache(double lastUpdate);
+    void clearCache();
+    std::vector<GroupID> groupsContaining(const std::string& path);
+    void rebuildKeywordIndex();
+
+    // A copy of the whole index (tools and tests; the app asks for derived results instead).
+    IndexMaps snapshot();
+
+    // Runs `op(IndexMaps&)` on the worker and waits for its result. Anything derived from the maps
+    // (search dictionaries) is dropped afterwards.
+    template <class F> auto modify(F&& op)
+    {
+        return m_executor.run([&]() -> decltype(auto) {
+            struct Invalidate {
+                CacheIndexStore* store;
+                ~Invalidate() { store->mapsChanged(); }
+            } invalidate { this };
+            return op(m_maps);
+        });
+    }
+
+    // Runs `op(const IndexMaps&)` on the worker and waits for its result.
+    template <class F> auto read(F&& op)
+    {
+        return m_executor.run([&]() -> decltype(auto) { return op(std::as_const(m_maps)); });
+    }
+
+    // Queues `op(IndexMaps&)` and returns at once; `done(result)` follows on the main thread. A
+    // cancelled handle makes the store skip an operation that has not started and drop its result.
+    template <class F, class Done> CancelHandle async(F op, Done done)
+    {
+        CancelHandle handle;
+        m_executor.post([this, handle, op = std::move(op), done = std::move(done)]() mutable {
+            if (handle.isCancelled())
+                return;
+            auto result = modify([&](IndexMaps& maps) { return op(maps, handle); });
+            deliver([handle, done = std::move(done), result = std::move(result)]() mutable {
+                if (!handle.isCancelled())
+                    done(std::move(result));
+            });
+        });
+        return handle;
+    }
+
+    SerialExecutor& executor() { return m_executor; }
+
+private:
+    void log(const std::string& line) const;
+    void mapsChanged();
+    void deliver(std::function<void()> fn);
+
+    CacheIndexStoreOptions m_options;
+    mutable std::string m_resolvedCachePath;
+    IndexMaps m_maps;
+    // Declared last: destroyed first, so queued operations still find the maps alive.
+    SerialExecutor m_executor;
+};
+
+} // namespace kivo::index

@@ -1,0 +1,73 @@
+#pragma once
+
+// One worker thread running submitted jobs one at a time, in submission order. The index store runs
+// all of its operations here, which is what makes them exclusive without a lock around every map.
+
+#include <atomic>
+#include <condition_variable>
+#include <deque>
+#include <functional>
+#include <future>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <type_traits>
+#include <utility>
+
+namespace kivo::index {
+
+// Shared between a background task and whoever may want to stop it; cancelling is a request the task
+// honours at its next check.
+class CancelHandle {
+public:
+    CancelHandle()
+        : m_flag(std::make_shared<std::atomic<bool>>(false))
+    {
+    }
+    void cancel() const { m_flag->store(true, std::memory_order_relaxed); }
+    bool isCancelled() const { return m_flag->load(std::memory_order_relaxed); }
+
+private:
+    std::shared_ptr<std::atomic<bool>> m_flag;
+};
+
+class SerialExecutor {
+public:
+    SerialExecutor();
+    ~SerialExecutor(); // runs what is queued, then stops
+    SerialExecutor(const SerialExecutor&) = delete;
+    SerialExecutor& operator=(const SerialExecutor&) = delete;
+
+    void post(std::function<void()> job);
+    bool isWorkerThread() const { return std::this_thread::get_id() == m_thread.get_id(); }
+
+    // Runs `fn` on the worker and returns its future result.
+    template <class F> auto submit(F&& fn) -> std::future<std::invoke_result_t<F>>
+    {
+        using R = std::invoke_result_t<F>;
+        auto task = std::make_shared<std::packaged_task<R()>>(std::forward<F>(fn));
+        auto future = task->get_future();
+        post([task] { (*task)(); });
+        return future;
+    }
+
+    // Runs `fn` on the worker and waits for it; called on the worker itself it runs at once, so an
+    // operation may use other operations.
+    template <class F> auto run(F&& fn) -> std::invoke_result_t<F>
+    {
+        if (isWorkerThread())
+            return fn();
+        return submit(std::forward<F>(fn)).get();
+    }
+
+private:
+    void loop();
+
+    std::mutex m_mutex;
+    std::condition_variable m_wake;
+    std::deque<std::function<void()>> m_jobs;
+    bool m_stopping = false;
+    std::thread m_thread;
+};
+
+} // namespace kivo::index

@@ -1,0 +1,96 @@
+#include "index/IndexRecords.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace kivo::index;
+
+namespace {
+
+std::vector<std::string> sorted(std::vector<std::string> v)
+{
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+} // namespace
+
+TEST(IndexRecords, TokenizeSplitsAtNonAlphanumericsOfAnyScript)
+{
+    EXPECT_EQ(tokenize("Kick_120 BPM (Am).wav", 1),
+        (std::vector<std::string> { "kick", "120", "bpm", "am", "wav" }));
+    EXPECT_EQ(tokenize("Été_Pad-01", 1), (std::vector<std::string> { "été", "pad", "01" }));
+    EXPECT_EQ(tokenize("ДРАМ Луп 2", 1), (std::vector<std::string> { "драм", "луп", "2" }));
+    EXPECT_EQ(tokenize("鼓ループ♯…kick KICK", 1), (std::vector<std::string> { "鼓ループ", "kick" }));
+    EXPECT_TRUE(tokenize("-_- ♫ ", 1).empty());
+    EXPECT_EQ(tokenize("a bb ccc", 2), (std::vector<std::string> { "bb", "ccc" }));
+    // A damaged byte separates tokens instead of ending the walk.
+    EXPECT_EQ(tokenize(std::string("ab\xff"
+                                   "cd"),
+                  1),
+        (std::vector<std::string> { "ab", "cd" }));
+}
+
+TEST(IndexRecords, KeywordsRunFromTheRootFolderDown)
+{
+    EXPECT_EQ(sorted(keywordsForPath("/Samples/Drums/Kicks/Hard/k1.wav", "/Samples/Drums")),
+        (std::vector<std::string> { "drums", "hard", "kicks" }));
+    EXPECT_EQ(sorted(keywordsForPath("/Samples/Drums/Kicks/k1.wav", "/Samples/Drums")),
+        (std::vector<std::string> { "drums", "kicks" }));
+    // Under a root whose parent is "/" the whole folder path counts.
+    EXPECT_EQ(sorted(keywordsForPath("/Drums/Kicks/k1.wav", "/Drums")),
+        (std::vector<std::string> { "drums", "kicks" }));
+    EXPECT_EQ(
+        keywordsForPath("/Samples/Drums/k.wav", "/Samples/Drums"), (std::vector<std::string> { "drums" }));
+}
+
+TEST(IndexRecords, UnderARootAndTrash)
+{
+    EXPECT_TRUE(isUnderRoot("/a/b", "/a/b"));
+    EXPECT_TRUE(isUnderRoot("/a/b/c.wav", "/a/b"));
+    EXPECT_TRUE(isUnderRoot("/a/b/c.wav", "/a/b/"));
+    EXPECT_FALSE(isUnderRoot("/a/bc/d.wav", "/a/b"));
+    EXPECT_FALSE(isUnderRoot("/a", "/a/b"));
+
+    EXPECT_TRUE(isInTrash("/Volumes/X/.Trashes/501/k.wav", ""));
+    EXPECT_TRUE(isInTrash("/home/u/.Trash/k.wav", ""));
+    EXPECT_FALSE(isInTrash("/home/u/.Trashy/k.wav", ""));
+    EXPECT_TRUE(isInTrash("/home/u/.local/share/Trash/files/k.wav", "/home/u/.local/share/Trash"));
+    EXPECT_FALSE(isInTrash("/home/u/.local/share/TrashCan/k.wav", "/home/u/.local/share/Trash"));
+}
+
+TEST(IndexRecords, StableIdsAndUuidText)
+{
+    const Uuid a = stableFileID("/S/kick.wav");
+    EXPECT_EQ(a, stableFileID("/S/kick.wav"));
+    EXPECT_NE(a, stableFileID("/S/kick2.wav"));
+    EXPECT_EQ(std::string(a.bytes.begin() + 8, a.bytes.end()), "/S/kick.");
+    const Uuid shortPath = stableFileID("/a");
+    EXPECT_EQ(shortPath.bytes[8], '/');
+    EXPECT_EQ(shortPath.bytes[10], 0);
+
+    const std::string text = a.text();
+    EXPECT_EQ(text.size(), 36u);
+    EXPECT_EQ(text[8], '-');
+    EXPECT_EQ(text, Uuid::parse(text)->text());
+    EXPECT_EQ(
+        Uuid::parse("0a1b2c3d-0000-4000-8000-00000000abcd")->text(), "0A1B2C3D-0000-4000-8000-00000000ABCD");
+    EXPECT_FALSE(Uuid::parse("0a1b2c3d-0000-4000-8000-00000000abc"));
+    EXPECT_FALSE(Uuid::parse("0a1b2c3d00000-4000-8000-00000000abcd"));
+    EXPECT_FALSE(Uuid::parse("0a1b2c3d-0000-4000-8000-00000000abcg"));
+}
+
+TEST(IndexRecords, FileURLsArePercentEncodedAndReadBack)
+{
+    EXPECT_EQ(fileURL("/Samples/Drums/k 1.wav"), "file:///Samples/Drums/k%201.wav");
+    EXPECT_EQ(fileURL("/S/Été#1%.wav"), "file:///S/%C3%89t%C3%A9%231%25.wav");
+    for (const std::string path : { "/Samples/Drums/k 1.wav", "/S/Été#1%.wav", "/a/(b)&c?.mid" })
+        EXPECT_EQ(pathFromFileURL(fileURL(path)), path);
+    EXPECT_FALSE(pathFromFileURL("http://x/y"));
+    EXPECT_FALSE(pathFromFileURL("file:///bad%2"));
+
+    FileInfo a { stableFileID("/x"), "/x", "x", 120, "Am", 1.0 };
+    FileInfo b { stableFileID("/x"), "/x", "other", std::nullopt, std::nullopt, std::nullopt };
+    EXPECT_EQ(a, b);
+}
