@@ -1,5 +1,8 @@
 #include "index/IndexBuilder.h"
 
+#include <memory>
+#include <thread>
+
 namespace kivo::index {
 
 namespace {
@@ -54,11 +57,20 @@ void IndexBuilder::mergeInto(IndexMaps& maps)
 
 void IndexBuilder::replace(IndexMaps& maps)
 {
+    // Freeing a large index takes a good part of a second: hand the old maps to a thread of their own so
+    // the store's worker is free for queries as soon as the new index is in place.
+    auto old = std::make_unique<IndexBuilder>();
+    std::swap(old->directoryIndex, maps.directoryIndex);
+    std::swap(old->searchIndex, maps.searchIndex);
+    std::swap(old->keywordIndex, maps.keywordIndex);
+    std::swap(old->fileIndex, maps.fileIndex);
     maps.directoryIndex = std::move(directoryIndex);
     maps.searchIndex = std::move(searchIndex);
     maps.keywordIndex = std::move(keywordIndex);
     maps.fileIndex = std::move(fileIndex);
     *this = IndexBuilder();
+    if (!old->empty() || !old->searchIndex.empty())
+        std::thread([old = std::move(old)]() mutable { old.reset(); }).detach();
 }
 
 } // namespace kivo::index
