@@ -2,6 +2,7 @@
 
 #include <cstring>
 #include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 
 namespace kivo::index {
@@ -31,6 +32,7 @@ bool listFolder(const std::string& path, std::vector<FolderEntry>& out)
         if (name[0] == '.' && (name[1] == '\0' || (name[1] == '.' && name[2] == '\0')))
             continue;
         std::optional<EntryKind> kind;
+        bool viaLink = e->d_type == DT_LNK;
         switch (e->d_type) {
         case DT_DIR:
             kind = EntryKind::folder;
@@ -38,8 +40,19 @@ bool listFolder(const std::string& path, std::vector<FolderEntry>& out)
         case DT_REG:
             kind = EntryKind::file;
             break;
-        case DT_LNK:
         case DT_UNKNOWN: {
+            // File systems that do not report entry types: one lstat, and a stat more for links.
+            struct stat st;
+            if (::fstatat(dirFd, name, &st, AT_SYMLINK_NOFOLLOW) != 0)
+                break;
+            if (!S_ISLNK(st.st_mode)) {
+                kind = kindOfStat(st);
+                break;
+            }
+            viaLink = true;
+            [[fallthrough]];
+        }
+        case DT_LNK: {
             // Links are followed; a dangling link or a vanished entry counts as nothing there.
             struct stat st;
             if (::fstatat(dirFd, name, &st, 0) == 0)
@@ -50,7 +63,7 @@ bool listFolder(const std::string& path, std::vector<FolderEntry>& out)
             break; // sockets, devices, pipes
         }
         if (kind)
-            out.push_back({ std::string(name), *kind });
+            out.push_back({ std::string(name), *kind, viaLink });
     }
     ::closedir(dir);
     return true;

@@ -17,6 +17,7 @@ enum class EntryKind : std::uint8_t { folder, file };
 struct FolderEntry {
     std::string name;
     EntryKind kind;
+    bool viaLink = false; // reached through a symbolic link (where cycles come from)
 };
 
 // Lists a folder's entries in the order the file system returns them (raw readdir order, which is

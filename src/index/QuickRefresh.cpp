@@ -101,38 +101,64 @@ std::optional<std::string> removableVolumeOf(const std::string& path)
 
 QuickRefreshDelta computeQuickRefreshDelta(const std::vector<DirectorySnapshot>& snapshots,
     const std::vector<std::string>& roots, const std::set<std::string>& skippedRoots,
-    const MountedVolumes& mounted)
+    const MountedVolumes& mounted, const SnapshotLists& listsOf)
 {
     QuickRefreshDelta delta;
     const auto reachable = reachableRoots(roots, skippedRoots, mounted);
     if (reachable.empty())
         return delta;
 
+    // First the times: one stat per folder, and nothing else for the folders that did not change.
+    struct Changed {
+        const DirectorySnapshot* snapshot;
+        std::optional<FolderStamp> stamp;
+    };
+    std::vector<Changed> changed;
+    for (const auto& s : snapshots) {
+        if (!std::any_of(
+                reachable.begin(), reachable.end(), [&](const std::string& r) { return isUnder(s.path, r); }))
+            continue;
+        auto stamp = folderStamp(s.path);
+        if (stamp && stamp->contentModified && s.contentModified
+            && std::fabs(*stamp->contentModified - *s.contentModified) < 0.001)
+            continue;
+        changed.push_back({ &s, std::move(stamp) });
+    }
+    std::vector<DirectorySnapshot> fetched;
+    std::unordered_map<std::string_view, const DirectorySnapshot*> withLists;
+    if (listsOf && !changed.empty()) {
+        std::vector<std::string> paths;
+        for (const auto& c : changed)
+            paths.push_back(c.snapshot->path);
+        fetched = listsOf(paths);
+        for (const auto& f : fetched)
+            withLists.emplace(f.path, &f);
+    }
+
     std::vector<FolderEntry> entries;
     std::vector<std::string> currentFiles;
     std::vector<std::string> currentFolders;
     std::unordered_set<std::string_view> known;
     std::unordered_set<std::string_view> present;
-    for (const auto& s : snapshots) {
-        if (!std::any_of(
-                reachable.begin(), reachable.end(), [&](const std::string& r) { return isUnder(s.path, r); }))
-            continue;
-        const auto stamp = folderStamp(s.path);
-        const bool timeKnown = stamp && stamp->contentModified;
-        const double m = timeKnown ? *stamp->contentModified : 0.0;
-        if (timeKnown && s.contentModified && std::fabs(m - *s.contentModified) < 0.001)
-            continue;
-        if (!listFolder(s.path, entries))
+    for (const auto& [snapshot, stamp] : changed) {
+        const DirectorySnapshot* s = snapshot;
+        if (listsOf) {
+            const auto it = withLists.find(snapshot->path);
+            if (it == withLists.end())
+                continue; // gone from the index meanwhile
+            s = it->second;
+        }
+        if (!listFolder(s->path, entries))
             continue;
         currentFiles.clear();
         currentFolders.clear();
         for (const auto& e : entries) {
             if (e.kind == EntryKind::folder)
-                currentFolders.push_back(childPath(s.path, e.name));
+                currentFolders.push_back(childPath(s->path, e.name));
             else if (hasCompatibleExtension(e.name)) // no alias files on this platform
-                currentFiles.push_back(childPath(s.path, e.name));
+                currentFiles.push_back(childPath(s->path, e.name));
         }
-        auto diff = [&](const std::vector<std::string>& now, const std::vector<std::string>& before,
+        auto diff = [&](const std::vector<std::string>& now, const PathList& before,
                         std::vector<std::string>& added, std::vector<std::string>& removed) {
             known.clear();
             present.clear();
@@ -141,16 +167,16 @@ QuickRefreshDelta computeQuickRefreshDelta(const std::vector<DirectorySnapshot>&
             for (const auto& p : now)
                 if (!known.count(p))
                     added.push_back(p);
-            for (const auto& p : before)
+            for (const auto p : before)
                 if (!present.count(p))
-                    removed.push_back(p);
+                    removed.emplace_back(p);
         };
-        diff(currentFiles, s.filePaths, delta.newFiles, delta.removedFiles);
-        diff(currentFolders, s.subdirectoryPaths, delta.newFolders, delta.removedFolders);
-        if (timeKnown)
-            delta.freshMTimes[s.path] = m;
+        diff(currentFiles, s->filePaths, delta.newFiles, delta.removedFiles);
+        diff(currentFolders, s->subdirectoryPaths, delta.newFolders, delta.removedFolders);
+        if (stamp && stamp->contentModified)
+            delta.freshMTimes[s->path] = *stamp->contentModified;
         if (stamp && stamp->inode)
-            delta.freshInodes[s.path] = *stamp->inode;
+            delta.freshInodes[s->path] = *stamp->inode;
     }
     for (auto* list : { &delta.newFiles, &delta.newFolders, &delta.removedFiles, &delta.removedFolders })
         std::sort(list->begin(), list->end());

@@ -66,6 +66,13 @@ bool allDigits(std::string_view token)
 
 } // namespace
 
+std::optional<std::int64_t> bpmFromNamePattern(std::string_view name)
+{
+    if (auto digits = bpmPatternDigits(name))
+        return text::parseInteger(*digits, false);
+    return std::nullopt;
+}
+
 std::optional<std::int64_t> bpmFromName(std::string_view name)
 {
     if (auto digits = bpmPatternDigits(name)) {

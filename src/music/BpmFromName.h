@@ -11,4 +11,7 @@ namespace kivo::music {
 
 std::optional<std::int64_t> bpmFromName(std::string_view name);
 
+// Only the "<digits> bpm" pattern step, without the lone-number fallback (folder names use it).
+std::optional<std::int64_t> bpmFromNamePattern(std::string_view name);
+
 } // namespace kivo::music

@@ -1,0 +1,57 @@
+#pragma once
+
+// Synthetic libraries the benchmarks share, written once under the build tree and reused by later
+// runs (a marker file says a library was written completely).
+
+#include "LibraryGenerator.h"
+
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <string>
+#include <sys/resource.h>
+
+namespace kivo::bench {
+
+inline std::string benchLibrary(std::size_t files, std::size_t folders, std::uint64_t seed)
+{
+    namespace fs = std::filesystem;
+    const std::string name
+        = "library-" + std::to_string(files) + "-" + std::to_string(folders) + "-s" + std::to_string(seed);
+    const fs::path dir = fs::path(KIVO_BENCH_DATA_DIR) / name;
+    const fs::path marker = fs::path(KIVO_BENCH_DATA_DIR) / (name + ".complete");
+    if (fs::exists(marker))
+        return dir.string();
+    fs::create_directories(KIVO_BENCH_DATA_DIR);
+    const fs::path partial = fs::path(KIVO_BENCH_DATA_DIR) / (name + ".partial");
+    fs::remove_all(partial);
+    fs::remove_all(dir);
+    std::fprintf(stderr, "writing %zu-file library to %s (once)...\n", files, dir.c_str());
+    LibraryOptions options;
+    options.directory = partial.string();
+    options.files = files;
+    options.folders = folders;
+    options.seed = seed;
+    makeLibrary(options);
+    fs::rename(partial, dir);
+    std::FILE* f = std::fopen(marker.c_str(), "w");
+    if (f)
+        std::fclose(f);
+    return dir.string();
+}
+
+template <typename F> double secondsOf(F&& f)
+{
+    const auto start = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
+
+inline double peakResidentMB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_maxrss) / 1024.0;
+}
+
+} // namespace kivo::bench

@@ -1,0 +1,101 @@
+#pragma once
+
+// The walk of one scan: the counting pass, the per-folder indexing into a private builder, the tempo
+// and key found in ancestor folder names, and the progress counters. Strictly sequential, depth first,
+// in listing order; cancellation is checked before every folder and every entry.
+
+#include "index/IndexBuilder.h"
+#include "index/IndexRecords.h"
+#include "index/SerialExecutor.h"
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kivo::index {
+
+// What a file's own header says about it; each value absent when unknown.
+struct HeaderValues {
+    std::optional<std::int64_t> bpm;
+    std::optional<std::string> key;
+    std::optional<double> duration;
+};
+// Reads one file's header; an empty reader gives no header values, so names and folders decide.
+using HeaderReader = std::function<HeaderValues(const std::string& path)>;
+// Called on whatever thread the scan reports from; wrap it with `onMainThread` for observers that
+// must run there.
+using ProgressObserver = std::function<void(const IndexProgress&)>;
+// Seconds since 2001-01-01 UTC, for the moment a folder was indexed.
+using ReferenceClock = std::function<double()>;
+
+// Begin and end access to a root folder (the platform's security scope); a root whose access cannot
+// begin is neither counted nor indexed.
+struct FolderAccess {
+    std::function<bool(const std::string&)> begin;
+    std::function<void(const std::string&)> end;
+};
+FolderAccess platformFolderAccess();
+
+// Posts each report to the application's main thread (queued, never awaited). Without an
+// application object the report is made at once.
+ProgressObserver onMainThread(ProgressObserver observer);
+
+struct ScanCounters {
+    std::int64_t indexed = 0;
+    std::int64_t total = 0;
+    std::int64_t folders = 0;
+    std::int64_t step = 1;
+    std::int64_t nextReport = 0;
+};
+
+struct FolderValues {
+    std::optional<std::int64_t> bpm;
+    std::optional<std::string> key;
+};
+
+class FolderScanner {
+public:
+    FolderScanner(
+        CancelHandle cancel, ProgressObserver progress, HeaderReader reader, ReferenceClock clock = {});
+
+    bool cancelled() const { return m_cancel.isCancelled(); }
+    bool hasObserver() const { return bool(m_progress); }
+    ScanCounters& counters() { return m_counters; }
+    void report(const IndexProgress& progress) const;
+
+    void resetCounters() { m_counters = ScanCounters(); }
+    // About 200 reports per scan: one every total/200 files.
+    void startIndexingPhase();
+
+    void countFiles(const std::string& folder);
+    void indexDirectory(
+        const std::string& folder, const GroupID& groupID, const std::string& root, IndexBuilder& builder);
+
+    // A file's record exactly as the scan makes it: name values, header values, then (only for what is
+    // still missing) the folder values. `folderValues` caches the last argument's lookup per folder.
+    FileInfo fileInfoFor(
+        const std::string& path, const std::string& root, std::optional<FolderValues>& folderValues) const;
+
+    static FolderValues folderMetadata(std::string_view filePath, std::string_view root);
+
+private:
+    struct FolderIdentity {
+        std::uint64_t device;
+        std::uint64_t inode;
+    };
+    bool revisits(const std::string& folder, std::optional<FolderIdentity> identity);
+
+    CancelHandle m_cancel;
+    ProgressObserver m_progress;
+    HeaderReader m_reader;
+    ReferenceClock m_clock;
+    ScanCounters m_counters;
+    std::vector<std::string> m_countPath; // folders being counted, outermost first
+    std::vector<std::optional<FolderIdentity>> m_countIds; // their identities, read only when a link shows up
+    std::vector<FolderIdentity> m_indexIds; // folders being indexed
+};
+
+} // namespace kivo::index

@@ -1,0 +1,39 @@
+#pragma once
+
+// The store operations that apply a quick-refresh delta (and relocate or re-read single folders),
+// over the store's maps.
+
+#include "index/FolderScanner.h"
+#include "index/IndexBuilder.h"
+#include "index/QuickRefresh.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace kivo::index {
+
+enum class SnapshotContent { full, timesOnly };
+std::vector<DirectorySnapshot> directorySnapshots(
+    const IndexMaps& maps, SnapshotContent content = SnapshotContent::full);
+// Full snapshots of the given folders that have a record.
+std::vector<DirectorySnapshot> directorySnapshots(
+    const IndexMaps& maps, const std::vector<std::string>& folders);
+// Every collection with a root the path lies under, and that collection's first such root.
+std::vector<std::pair<GroupID, std::string>> containingRoots(const IndexMaps& maps, const std::string& path);
+
+void removeFile(IndexMaps& maps, const std::string& path);
+// Returns the removed file paths.
+std::vector<std::string> removeFolder(IndexMaps& maps, const std::string& path);
+void addNewItems(IndexMaps& maps, const std::vector<std::string>& newFolders,
+    const std::vector<std::string>& newFiles, FolderScanner& scanner);
+void applyFreshTimes(IndexMaps& maps, const std::map<std::string, double>& freshMTimes,
+    const std::map<std::string, std::uint64_t>& freshInodes);
+void replaceRoot(IndexMaps& maps, const std::string& oldPath, const std::string& newPath,
+    const std::vector<GroupID>& collections);
+void reindexFolder(IndexMaps& maps, const std::string& path, const GroupID& groupID, FolderScanner& scanner);
+
+// The whole delta in the order that keeps the maps consistent: removals, additions, then the times.
+void applyQuickRefreshDelta(IndexMaps& maps, const QuickRefreshDelta& delta, FolderScanner& scanner);
+
+} // namespace kivo::index

@@ -1,0 +1,71 @@
+#include "index/IndexStoreScan.h"
+
+#include <set>
+
+namespace kivo::index {
+
+GroupRoots buildIndex(CacheIndexStore& store, const std::vector<ScanGroup>& groups, ProgressObserver progress,
+    CancelHandle cancel, const ScanOptions& options)
+{
+    FolderScanner scanner(cancel, onMainThread(std::move(progress)), options.reader, options.clock);
+    if (groups.empty())
+        return store.modify([&](IndexMaps& maps) { return buildWithNoGroups(maps, scanner); });
+    ScanOutcome outcome = walkForBuild(groups, scanner, options.access);
+    if (outcome.cancelled)
+        return store.read([](const IndexMaps& maps) { return maps.groupRoots; });
+    return store.modify([&](IndexMaps& maps) { return commitBuild(maps, std::move(outcome), scanner); });
+}
+
+void syncIndex(CacheIndexStore& store, const std::vector<ScanGroup>& groups, ProgressObserver progress,
+    CancelHandle cancel, const ScanOptions& options)
+{
+    FolderScanner scanner(cancel, onMainThread(std::move(progress)), options.reader, options.clock);
+    const GroupRoots newRoots = store.modify([&](IndexMaps& maps) { return prepareSync(maps, groups); });
+    ScanOutcome outcome = walkForSync(newRoots, groups, scanner, options.access);
+    if (outcome.cancelled)
+        return;
+    store.modify([&](IndexMaps& maps) { commitSync(maps, std::move(outcome), groups, scanner); });
+}
+
+void removeGroups(CacheIndexStore& store, const std::set<GroupID>& groupIDs)
+{
+    store.modify([&](IndexMaps& maps) { removeGroups(maps, groupIDs); });
+}
+
+void removeRoots(CacheIndexStore& store, const std::vector<std::string>& roots, const GroupID& groupID)
+{
+    store.modify([&](IndexMaps& maps) { removeRoots(maps, roots, groupID); });
+}
+
+std::vector<std::string> allRoots(CacheIndexStore& store)
+{
+    return store.read([](const IndexMaps& maps) {
+        std::vector<std::string> roots;
+        std::set<std::string> seen;
+        for (const auto& [group, list] : maps.groupRoots)
+            for (const auto& root : list)
+                if (seen.insert(root).second)
+                    roots.push_back(root);
+        return roots;
+    });
+}
+
+QuickRefreshDelta computeQuickRefreshDelta(CacheIndexStore& store, const std::vector<std::string>& roots,
+    const std::set<std::string>& skippedRoots, const MountedVolumes& mounted)
+{
+    const auto snapshots = store.read(
+        [](const IndexMaps& maps) { return directorySnapshots(maps, SnapshotContent::timesOnly); });
+    const SnapshotLists listsOf = [&](const std::vector<std::string>& folders) {
+        return store.read([&](const IndexMaps& maps) { return directorySnapshots(maps, folders); });
+    };
+    return computeQuickRefreshDelta(snapshots, roots, skippedRoots, mounted, listsOf);
+}
+
+void applyQuickRefreshDelta(
+    CacheIndexStore& store, const QuickRefreshDelta& delta, CancelHandle cancel, const ScanOptions& options)
+{
+    FolderScanner scanner(cancel, {}, options.reader, options.clock);
+    store.modify([&](IndexMaps& maps) { applyQuickRefreshDelta(maps, delta, scanner); });
+}
+
+} // namespace kivo::index

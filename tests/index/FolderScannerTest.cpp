@@ -1,0 +1,128 @@
+#include "index/FolderScanner.h"
+#include "index/IndexScan.h"
+
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <unistd.h>
+
+using namespace kivo::index;
+using kivo::test::ScratchDir;
+
+namespace {
+
+// Header values by file name; every other file has none.
+HeaderReader fakeHeaders(std::map<std::string, HeaderValues> byName)
+{
+    return [byName = std::move(byName)](const std::string& path) {
+        const auto it = byName.find(path.substr(path.rfind('/') + 1));
+        return it == byName.end() ? HeaderValues() : it->second;
+    };
+}
+
+FileInfo infoFor(const std::string& path, const std::string& root, const HeaderReader& reader = {})
+{
+    CancelHandle stop;
+    FolderScanner scanner(stop, {}, reader);
+    std::optional<FolderValues> cache;
+    return scanner.fileInfoFor(path, root, cache);
+}
+
+} // namespace
+
+TEST(FolderScanner, ChoosesHeaderThenNameThenFolderValues)
+{
+    // Own name gives the tempo, the folder the key.
+    auto f = infoFor("/S/Dm 90 BPM/Kick 120bpm.wav", "/S");
+    EXPECT_EQ(f.bpm, 120);
+    EXPECT_EQ(f.key, "Dm");
+    EXPECT_EQ(f.name, "Kick 120bpm.wav");
+    EXPECT_EQ(f.path, "/S/Dm 90 BPM/Kick 120bpm.wav");
+    EXPECT_EQ(f.id, stableFileID(f.path));
+
+    // Ancestors up to and including the root, the nearest first; the bare-number fallback is not used.
+    EXPECT_EQ(infoFor("/Samples/Pack 128 BPM/Loops/Top.wav", "/Samples").bpm, 128);
+    EXPECT_EQ(
+        infoFor("/Samples/Pack 128 BPM/Loops/Top.wav", "/Samples/Pack 128 BPM/Loops").bpm, std::nullopt);
+    EXPECT_EQ(infoFor("/Samples/Pack 128 BPM/Loops/Top.wav", "/Samples/Pack 128 BPM").bpm, 128);
+    EXPECT_EQ(infoFor("/S/Am 100 BPM/Em 90 BPM/Top.wav", "/S").bpm, 90);
+    EXPECT_EQ(infoFor("/S/Am 100 BPM/Em 90 BPM/Top.wav", "/S").key, "Em");
+    EXPECT_EQ(infoFor("/S/Drums 120/Top.wav", "/S").bpm, std::nullopt);
+    // A lone accidental is a key in a file's own name but not in a folder's.
+    EXPECT_EQ(infoFor("/S/C#/Pad.wav", "/S").key, std::nullopt);
+
+    auto folder = FolderScanner::folderMetadata("/S/Cm 140 BPM/x.wav", "/S");
+    EXPECT_EQ(folder.bpm, 140);
+    EXPECT_EQ(folder.key, "Cm");
+    EXPECT_EQ(FolderScanner::folderMetadata("x.wav", "/S").bpm, std::nullopt);
+
+    // Header values win; the duration comes only from the header.
+    HeaderValues header;
+    header.bpm = 100;
+    header.key = "F#m";
+    header.duration = 2.5;
+    f = infoFor("/S/Dm 90 BPM/Kick 120bpm Am.wav", "/S", fakeHeaders({ { "Kick 120bpm Am.wav", header } }));
+    EXPECT_EQ(f.bpm, 100);
+    EXPECT_EQ(f.key, "F#m");
+    EXPECT_EQ(f.duration, 2.5);
+}
+
+TEST(FolderScanner, IndexesTheTreeAndSkipsWhatItMust)
+{
+    ScratchDir dir;
+    const std::string root = dir.mkdir("Lib");
+    dir.write("Lib/Drums/Kicks/Kick_120 BPM (Am).wav", "x");
+    dir.write("Lib/Drums/Loop.AIFF", "x");
+    dir.write("Lib/Drums/Loop.aif", "x");
+    dir.write("Lib/Drums/Kick.wav.asd", "x");
+    dir.write("Lib/Drums/notes.txt", "x");
+    dir.write("Lib/Chords/c.MID", "x");
+    dir.mkdir("Lib/Empty/Deeper");
+    dir.write("Lib/.hidden/h.wav", "x");
+    // A link back to an ancestor is listed but never walked again.
+    ASSERT_EQ(::symlink(root.c_str(), (root + "/Drums/Back to Lib").c_str()), 0);
+
+    CancelHandle stop;
+    FolderScanner scanner(stop, {}, {}, [] { return 42.0; });
+    IndexBuilder builder;
+    scanner.indexDirectory(root, "G", root, builder);
+
+    EXPECT_EQ(builder.fileIndex.size(), 4u);
+    for (const char* f :
+        { "/Drums/Kicks/Kick_120 BPM (Am).wav", "/Drums/Loop.AIFF", "/Chords/c.MID", "/.hidden/h.wav" })
+        EXPECT_TRUE(builder.fileIndex.count(root + f)) << f;
+    EXPECT_EQ(builder.directoryIndex.size(), 7u); // Lib, Drums, Kicks, Chords, Empty, Deeper, .hidden
+    const auto& drums = builder.directoryIndex.at(root + "/Drums");
+    EXPECT_EQ(drums.files.size(), 1u);
+    EXPECT_EQ(drums.subdirectories.size(), 2u); // Kicks and the link
+    EXPECT_EQ(drums.lastModified, 42.0);
+    EXPECT_TRUE(drums.contentModified.has_value());
+    EXPECT_TRUE(drums.inode.has_value());
+    const auto& empty = builder.directoryIndex.at(root + "/Empty");
+    EXPECT_TRUE(empty.files.empty());
+    EXPECT_EQ(empty.subdirectories, std::vector<std::string> { root + "/Empty/Deeper" });
+    EXPECT_FALSE(builder.directoryIndex.count(root + "/Drums/Back to Lib"));
+
+    const std::string kick = root + "/Drums/Kicks/Kick_120 BPM (Am).wav";
+    for (const char* t : { "kick", "120", "bpm", "am", "wav" })
+        EXPECT_TRUE(builder.searchIndex["G"][t].count(kick)) << t;
+    // Keywords run from the root folder's own name down to the file's folder.
+    for (const char* k : { "lib", "drums", "kicks" })
+        EXPECT_TRUE(builder.keywordIndex["G"][k].count(kick)) << k;
+    EXPECT_EQ(builder.fileIndex.at(kick).bpm, 120);
+    EXPECT_EQ(builder.fileIndex.at(kick).key, "Am");
+
+    // The counting pass sees the same files and folders, and stops at the same link.
+    scanner.countFiles(root);
+    EXPECT_EQ(scanner.counters().total, 4);
+    EXPECT_EQ(scanner.counters().folders, 7); // every folder below the root, the link included
+
+    // A folder that cannot be listed is logged and gets no record.
+    IndexBuilder none;
+    testing::internal::CaptureStdout();
+    scanner.indexDirectory(root + "/Missing", "G", root, none);
+    EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error indexing directory " + root + "/Missing\n");
+    EXPECT_TRUE(none.empty());
+}

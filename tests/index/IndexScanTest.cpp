@@ -1,0 +1,199 @@
+#include "index/IndexScan.h"
+#include "LibraryGenerator.h"
+
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+using namespace kivo::index;
+using kivo::test::ScratchDir;
+
+namespace {
+
+const FolderAccess kOpen { [](const std::string&) { return true; }, [](const std::string&) {} };
+
+struct Recorder {
+    std::vector<IndexProgress> reports;
+    ProgressObserver observer()
+    {
+        return [this](const IndexProgress& p) { reports.push_back(p); };
+    }
+};
+
+void writeFiles(const ScratchDir& dir, const std::string& folder, int count)
+{
+    for (int i = 0; i < count; ++i)
+        dir.write(folder + "/s" + std::to_string(i) + ".wav", "x");
+}
+
+GroupRoots build(IndexMaps& maps, const std::vector<ScanGroup>& groups, ProgressObserver observer = {},
+    const FolderAccess& access = kOpen)
+{
+    CancelHandle stop;
+    FolderScanner scanner(stop, std::move(observer), {});
+    return buildIndex(maps, groups, scanner, access);
+}
+
+void sync(IndexMaps& maps, const std::vector<ScanGroup>& groups)
+{
+    CancelHandle stop;
+    FolderScanner scanner(stop, {}, {});
+    syncIndex(maps, groups, scanner, kOpen);
+}
+
+} // namespace
+
+TEST(IndexScan, ReportsProgressAboutTwoHundredTimes)
+{
+    ScratchDir dir;
+    writeFiles(dir, "A/x", 100);
+    writeFiles(dir, "A/y", 50);
+    for (int i = 0; i < 60; ++i)
+        dir.mkdir("A/folders/f" + std::to_string(i));
+    IndexMaps maps;
+    Recorder r;
+    const auto roots = build(maps, { { "G", { dir.str() + "/A" }, { "/Unplugged" } } }, r.observer());
+    EXPECT_EQ(roots.at("G"), (std::vector<std::string> { dir.str() + "/A", "/Unplugged" }));
+    EXPECT_EQ(maps.groupRoots, roots);
+    ASSERT_GE(r.reports.size(), 3u);
+    EXPECT_TRUE(r.reports.front().scanning);
+    EXPECT_EQ(r.reports.front().fraction, 0.0);
+    // 63 folders: one counting report at the 50th.
+    EXPECT_TRUE(r.reports[1].scanning);
+    EXPECT_EQ(r.reports[1].folders, 50);
+    // 150 files: a step of one, so one report per file, then the final one.
+    ASSERT_EQ(r.reports.size(), 2u + 150u + 1u);
+    EXPECT_EQ(r.reports[2].processed, 1);
+    EXPECT_EQ(r.reports[2].total, 150);
+    EXPECT_FALSE(r.reports[2].scanning);
+    EXPECT_EQ(r.reports.back().fraction, 1.0);
+    EXPECT_EQ(r.reports.back().processed, 150);
+    EXPECT_EQ(r.reports.back().folders, 63);
+
+    writeFiles(dir, "B", 1000);
+    Recorder thousand;
+    build(maps, { { "G", { dir.str() + "/B" }, {} } }, thousand.observer());
+    ASSERT_EQ(thousand.reports.size(), 1u + 200u + 1u);
+    EXPECT_EQ(thousand.reports[1].processed, 5);
+
+    // No collections at all: one final report and five empty maps.
+    Recorder none;
+    EXPECT_TRUE(build(maps, {}, none.observer()).empty());
+    ASSERT_EQ(none.reports.size(), 1u);
+    EXPECT_EQ(none.reports[0].fraction, 1.0);
+    EXPECT_TRUE(maps.fileIndex.empty() && maps.directoryIndex.empty() && maps.searchIndex.empty()
+        && maps.keywordIndex.empty() && maps.groupRoots.empty());
+}
+
+TEST(IndexScan, CancelledBuildLeavesTheIndexAsItWas)
+{
+    ScratchDir dir;
+    writeFiles(dir, "A", 20);
+    writeFiles(dir, "B", 20);
+    IndexMaps maps;
+    build(maps, { { "G", { dir.str() + "/A" }, {} } });
+    ASSERT_EQ(maps.fileIndex.size(), 20u);
+
+    CancelHandle stop;
+    FolderScanner scanner(stop,
+        [&](const IndexProgress& p) {
+            if (!p.scanning && p.processed == 7)
+                stop.cancel();
+        },
+        {});
+    const auto roots = buildIndex(maps, { { "H", { dir.str() + "/B" }, {} } }, scanner, kOpen);
+    EXPECT_EQ(roots.count("H"), 0u);
+    EXPECT_EQ(maps.fileIndex.size(), 20u);
+    EXPECT_EQ(maps.directoryIndex.size(), 1u);
+    EXPECT_TRUE(maps.directoryIndex.count(dir.str() + "/A"));
+    EXPECT_EQ(maps.groupRoots.count("H"), 0u);
+    EXPECT_EQ(maps.searchIndex.count("H"), 0u);
+}
+
+TEST(IndexScan, OverlappingCollectionsAndRootsWithoutAccess)
+{
+    ScratchDir dir;
+    writeFiles(dir, "A", 3);
+    writeFiles(dir, "Locked", 3);
+    const std::string a = dir.str() + "/A";
+    const std::string locked = dir.str() + "/Locked";
+    const FolderAccess access { [&](const std::string& p) { return p != locked; },
+        [](const std::string&) {} };
+    IndexMaps maps;
+    build(maps, { { "G", { a, locked }, {} }, { "H", { a }, {} } }, {}, access);
+    EXPECT_EQ(maps.fileIndex.size(), 3u);
+    EXPECT_EQ(maps.searchIndex["G"]["s0"].size(), 1u);
+    EXPECT_EQ(maps.searchIndex["H"]["s0"].size(), 1u);
+    // A root whose access cannot begin is still a root of its collection.
+    EXPECT_EQ(maps.groupRoots["G"], (std::vector<std::string> { a, locked }));
+
+    // Forgetting G keeps A's records: H still has that root.
+    removeGroups(maps, { "G" });
+    EXPECT_EQ(maps.fileIndex.size(), 3u);
+    EXPECT_FALSE(maps.searchIndex.count("G"));
+    removeRoots(maps, { a }, "H");
+    EXPECT_TRUE(maps.fileIndex.empty());
+    EXPECT_TRUE(maps.directoryIndex.empty());
+    EXPECT_TRUE(maps.searchIndex["H"].empty());
+    EXPECT_TRUE(maps.groupRoots["H"].empty());
+}
+
+TEST(IndexScan, SyncScansOnlyNewRootsAndDropsWhatIsGone)
+{
+    ScratchDir dir;
+    writeFiles(dir, "A", 2);
+    writeFiles(dir, "B", 2);
+    writeFiles(dir, "C", 2);
+    const std::string a = dir.str() + "/A", b = dir.str() + "/B", c = dir.str() + "/C";
+    IndexMaps maps;
+    build(maps, { { "G", { a, b }, {} }, { "Old", { c }, {} } });
+    ASSERT_EQ(maps.fileIndex.size(), 6u);
+
+    // A file added to a root already indexed is left to the quick refresh.
+    dir.write("A/later.wav", "x");
+    writeFiles(dir, "D", 3);
+    const std::string d = dir.str() + "/D";
+    sync(maps, { { "G", { a, d }, { "/Away" } } });
+
+    EXPECT_EQ(maps.groupRoots.size(), 1u);
+    EXPECT_EQ(maps.groupRoots["G"], (std::vector<std::string> { a, "/Away", d }));
+    EXPECT_EQ(maps.fileIndex.size(), 5u); // A's two and D's three
+    EXPECT_FALSE(maps.fileIndex.count(a + "/later.wav"));
+    EXPECT_FALSE(maps.directoryIndex.count(b));
+    EXPECT_FALSE(maps.directoryIndex.count(c));
+    EXPECT_EQ(maps.searchIndex["G"]["s0"], (PathSet { a + "/s0.wav", d + "/s0.wav" }));
+    EXPECT_EQ(maps.keywordIndex["G"]["d"], (PathSet { d + "/s0.wav", d + "/s1.wav", d + "/s2.wav" }));
+    EXPECT_FALSE(maps.searchIndex.count("Old"));
+
+    // Nothing new: nothing changes.
+    sync(maps, { { "G", { a, d }, { "/Away" } } });
+    EXPECT_EQ(maps.groupRoots["G"], (std::vector<std::string> { a, "/Away", d }));
+    EXPECT_EQ(maps.fileIndex.size(), 5u);
+}
+
+TEST(IndexScan, FindsEverySampleOfASyntheticLibraryAndNothingElse)
+{
+    ScratchDir dir;
+    kivo::bench::LibraryOptions options;
+    options.directory = dir.str() + "/Library";
+    options.files = 600;
+    options.seed = 7;
+    const auto stats = kivo::bench::makeLibrary(options);
+    ASSERT_EQ(stats.compatibleFiles, 600u);
+    ASSERT_GT(stats.ignoredFiles, 0u);
+
+    IndexMaps maps;
+    Recorder r;
+    build(maps, { { "G", { options.directory }, {} } }, r.observer());
+    EXPECT_EQ(maps.fileIndex.size(), 600u);
+    EXPECT_EQ(maps.directoryIndex.size(), stats.folders + 1); // the root has a record too
+    EXPECT_EQ(r.reports.back().total, 600);
+    std::size_t listed = 0, withTempo = 0;
+    for (const auto& [path, info] : maps.directoryIndex)
+        listed += info.files.size();
+    for (const auto& [path, file] : maps.fileIndex)
+        withTempo += file.bpm.has_value();
+    EXPECT_EQ(listed, 600u);
+    // Loops, MIDI and folders named after their tempo: many files get one from names alone.
+    EXPECT_GT(withTempo, 150u);
+}
