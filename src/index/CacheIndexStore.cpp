@@ -1,4 +1,5 @@
 #include "index/CacheIndexStore.h"
+#include "index/SearchCache.h"
 
 #include <cstdio>
 #include <stdexcept>
@@ -31,7 +32,10 @@ void CacheIndexStore::log(const std::string& line) const
     std::fflush(stdout);
 }
 
-void CacheIndexStore::mapsChanged() { }
+void CacheIndexStore::mapsChanged()
+{
+    m_searchCache.reset();
+}
 
 void CacheIndexStore::deliver(std::function<void()> fn)
 {

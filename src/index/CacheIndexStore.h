@@ -31,6 +31,12 @@ struct CacheIndexStoreOptions {
 inline constexpr std::string_view kLegacyCacheDataKey = "KIVOCacheData";
 inline constexpr std::string_view kLegacyCacheLastUpdateKey = "KIVOCacheLastUpdate";
 
+class SearchCache;
+
+// Puts files in the browser's file order (a stable sort). The order's rules and the user's sorting
+// options live above the index, so callers hand it in.
+using FileOrder = std::function<void(std::vector<FileInfo>&)>;
+
 class CacheIndexStore {
 public:
     explicit CacheIndexStore(CacheIndexStoreOptions options = {});
@@ -45,6 +51,22 @@ public:
     void clearCache();
     std::vector<GroupID> groupsContaining(const std::string& path);
     void rebuildKeywordIndex();
+
+    // Files of collection g whose name tokens (and, with includeFolderNames, folder keywords) contain
+    // every query token; a file named exactly as the query comes first, then `order` (natural name
+    // order when empty). Matching runs on the worker; ordering on the calling thread.
+    std::vector<FileInfo> search(
+        const std::string& query, const GroupID& g, bool includeFolderNames, const FileOrder& order = {});
+    // The paths search() would return, unordered and without building records.
+    std::vector<std::string> searchPaths(const std::string& query, const GroupID& g, bool includeFolderNames);
+    // Indexed folders of collection g whose names contain every query token, in natural name order.
+    std::vector<FolderHit> searchFolders(const std::string& query, const GroupID& g);
+    // Every indexed file of collection g; in `browserOrder` when one is given, else in no particular order.
+    std::vector<FileInfo> allFiles(const GroupID& g, const FileOrder& browserOrder = {});
+    // Every indexed folder of collection g, roots included, in natural name order.
+    std::vector<FolderHit> allFolders(const GroupID& g);
+    // The compatible files directly in a folder: the index's record in `order`, else read from disk.
+    std::vector<FileInfo> filesInFolder(const std::string& path, const FileOrder& order = {});
 
     // A copy of the whole index (tools and tests; the app asks for derived results instead).
     IndexMaps snapshot();
@@ -95,6 +117,7 @@ private:
     CacheIndexStoreOptions m_options;
     mutable std::string m_resolvedCachePath;
     IndexMaps m_maps;
+    std::unique_ptr<SearchCache> m_searchCache; // worker only
     // Declared last: destroyed first, so queued operations still find the maps alive.
     SerialExecutor m_executor;
 };

@@ -120,6 +120,35 @@ std::vector<std::string> tokenize(std::string_view text, std::size_t minLength)
     return out;
 }
 
+std::string lowerCase(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = static_cast<std::int32_t>(text.size());
+    std::int32_t i = 0;
+    while (i < length) {
+        const unsigned char c = bytes[i];
+        if (c < 0x80) {
+            out += static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c);
+            ++i;
+            continue;
+        }
+        const std::int32_t start = i;
+        UChar32 cp;
+        U8_NEXT(bytes, i, length, cp);
+        if (cp < 0) {
+            out.append(text.data() + start, std::size_t(i - start));
+            continue;
+        }
+        char buffer[4];
+        std::int32_t n = 0;
+        U8_APPEND_UNSAFE(buffer, n, u_tolower(cp));
+        out.append(buffer, std::size_t(n));
+    }
+    return out;
+}
+
 std::string_view parentPath(std::string_view path)
 {
     const auto slash = path.rfind('/');

@@ -59,6 +59,13 @@ struct IndexProgress {
     bool operator==(const IndexProgress&) const = default;
 };
 
+// A folder found by name: its path and its last component with ":" shown as "/".
+struct FolderHit {
+    std::string path;
+    std::string name;
+    bool operator==(const FolderHit&) const = default;
+};
+
 // A collection identifier: the UUID's canonical upper-case text.
 using GroupID = std::string;
 using PathSet = std::unordered_set<std::string>;
@@ -72,6 +79,8 @@ using GroupRoots = std::map<GroupID, std::vector<std::string>>;
 // Lower-cased pieces between characters that are neither letters nor digits (any script), each once,
 // in order of first appearance; pieces shorter than `minLength` characters are dropped.
 std::vector<std::string> tokenize(std::string_view text, std::size_t minLength);
+// Every character lower-cased (simple case mapping), nothing removed.
+std::string lowerCase(std::string_view text);
 // Tokens of the folder names from the root folder down to the file's own folder.
 std::vector<std::string> keywordsForPath(std::string_view filePath, std::string_view rootPath);
 // True when `path` is `root` or lies inside it.

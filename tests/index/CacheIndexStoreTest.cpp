@@ -204,7 +204,7 @@ TEST_F(StoreFixture, CorruptedCachesNeverCrashTheLoad)
     for (int round = 0; round < 3000; ++round) {
         std::string mutant = valid;
         const int edits = 1 + int(random() % 4);
-        for (int e = 0; e < edits; ++e) {
+        for (int e = 0; e < edits && !mutant.empty(); ++e) {
             const std::size_t at = random() % mutant.size();
             switch (random() % 4) {
             case 0:

@@ -1,0 +1,138 @@
+#include "organise/BrowserFileOrder.h"
+
+#include "index/NaturalOrder.h"
+
+#include <algorithm>
+#include <numeric>
+
+namespace kivo::organise {
+
+namespace {
+
+bool isMIDIPath(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    const auto dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0)
+        return false;
+    std::string extension(name.substr(dot + 1));
+    for (char& c : extension)
+        c = (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
+    return extension == "mid" || extension == "midi";
+}
+
+// -1, 0 or 1 for an optional value where present comes first and smaller values lead.
+template <class T> int comparePresentFirst(const std::optional<T>& a, const std::optional<T>& b)
+{
+    if (a && b)
+        return *a < *b ? -1 : (*b < *a ? 1 : 0);
+    if (a != b)
+        return a ? -1 : 1;
+    return 0;
+}
+
+} // namespace
+
+std::optional<int> romanRank(std::string_view name)
+{
+    const std::string lower = index::lowerCase(name);
+    std::string_view rest = lower;
+    int accidental = 0;
+    if (rest.starts_with('b')) {
+        accidental = -1;
+        rest.remove_prefix(1);
+    } else if (rest.starts_with('#')) {
+        accidental = 1;
+        rest.remove_prefix(1);
+    }
+    static constexpr std::pair<std::string_view, int> kNumerals[]
+        = { { "vii", 7 }, { "iii", 3 }, { "vi", 6 }, { "iv", 4 }, { "ii", 2 }, { "v", 5 }, { "i", 1 } };
+    int value = 0;
+    for (const auto& [numeral, numeralValue] : kNumerals) {
+        if (rest.starts_with(numeral)) {
+            value = numeralValue;
+            rest.remove_prefix(numeral.size());
+            break;
+        }
+    }
+    if (value == 0)
+        return std::nullopt;
+    for (bool skipped = true; skipped;) {
+        skipped = false;
+        for (const std::string_view mark : { "°", "ø", "+" }) {
+            if (rest.starts_with(mark)) {
+                rest.remove_prefix(mark.size());
+                skipped = true;
+            }
+        }
+    }
+    if (!rest.empty() && std::string_view(" -_.,()[]").find(rest.front()) == std::string_view::npos)
+        return std::nullopt;
+    return 2 * value + accidental;
+}
+
+bool browserOrderBefore(const SortItem& a, const SortItem& b, const SortingOptions& options)
+{
+    if (a.isDirectory != b.isDirectory)
+        return a.isDirectory;
+    if (!a.isDirectory) {
+        if (options.separateMIDIFiles) {
+            const bool midiA = isMIDIPath(a.path), midiB = isMIDIPath(b.path);
+            if (midiA != midiB)
+                return midiB;
+        }
+        if (options.sortRomanNumerals) {
+            if (const int order = comparePresentFirst(romanRank(a.name), romanRank(b.name)))
+                return order < 0;
+        }
+        if (options.sortByBPM) {
+            if (const int order = comparePresentFirst(a.bpm, b.bpm))
+                return order < 0;
+        }
+    }
+    return index::naturalCompare(a.name, b.name) < 0;
+}
+
+void sortInBrowserOrder(std::vector<index::FileInfo>& files, const SortingOptions& options)
+{
+    // The same steps as browserOrderBefore for files, turned into one key per file.
+    struct Key {
+        bool midi;
+        std::optional<int> roman;
+        std::optional<std::int64_t> bpm;
+        std::uint32_t nameRank;
+    };
+    std::vector<std::string_view> names;
+    names.reserve(files.size());
+    for (const auto& file : files)
+        names.push_back(file.name);
+    const auto ranks = index::naturalRanks(names);
+    std::vector<Key> keys;
+    keys.reserve(files.size());
+    for (std::size_t i = 0; i < files.size(); ++i) {
+        keys.push_back({ options.separateMIDIFiles && isMIDIPath(files[i].path),
+            options.sortRomanNumerals ? romanRank(files[i].name) : std::nullopt,
+            options.sortByBPM ? files[i].bpm : std::nullopt, ranks[i] });
+    }
+    std::vector<std::uint32_t> order(files.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
+        const Key& a = keys[x];
+        const Key& b = keys[y];
+        if (a.midi != b.midi)
+            return b.midi;
+        if (const int c = comparePresentFirst(a.roman, b.roman))
+            return c < 0;
+        if (const int c = comparePresentFirst(a.bpm, b.bpm))
+            return c < 0;
+        return a.nameRank < b.nameRank;
+    });
+    std::vector<index::FileInfo> sorted;
+    sorted.reserve(files.size());
+    for (const auto i : order)
+        sorted.push_back(std::move(files[i]));
+    files.swap(sorted);
+}
+
+} // namespace kivo::organise

@@ -1,0 +1,182 @@
+#include "index/CacheIndexStore.h"
+#include "index/NaturalOrder.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+using namespace kivo::index;
+
+namespace {
+
+const GroupID kGroup = "00000000-0000-4000-8000-000000000001";
+const GroupID kOther = "00000000-0000-4000-8000-000000000002";
+
+// Indexes files the way a scan does: records in their folders, name tokens and folder keywords.
+struct IndexedLibrary {
+    IndexMaps maps;
+
+    void root(const GroupID& g, const std::string& path)
+    {
+        maps.groupRoots[g].push_back(path);
+        maps.directoryIndex[path].path = path;
+    }
+
+    void file(const GroupID& g, const std::string& path, std::optional<std::int64_t> bpm = std::nullopt)
+    {
+        FileInfo info { stableFileID(path), path, std::string(path.substr(path.rfind('/') + 1)), bpm, {},
+            {} };
+        const std::string folder(parentPath(path));
+        maps.directoryIndex[folder].path = folder;
+        maps.directoryIndex[folder].files.push_back(info);
+        maps.fileIndex[path] = info;
+        for (const auto& token : tokenize(info.name, 1))
+            maps.searchIndex[g][token].insert(path);
+    }
+
+    void install(CacheIndexStore& store)
+    {
+        rebuildKeywordIndex(maps);
+        store.modify([&](IndexMaps& into) { into = maps; });
+    }
+};
+
+std::vector<std::string> pathsOf(const std::vector<FileInfo>& files)
+{
+    std::vector<std::string> out;
+    for (const auto& f : files)
+        out.push_back(f.path);
+    return out;
+}
+
+std::vector<std::string> namesOf(const std::vector<FolderHit>& hits)
+{
+    std::vector<std::string> out;
+    for (const auto& h : hits)
+        out.push_back(h.name);
+    return out;
+}
+
+struct SearchFixture : ::testing::Test {
+    CacheIndexStore store { CacheIndexStoreOptions {
+        "/nonexistent/cache.json", [](const std::string&) {}, {}, {} } };
+    IndexedLibrary library;
+
+    void SetUp() override
+    {
+        library.root(kGroup, "/S");
+        library.file(kGroup, "/S/Drums/808 Kick Hard.wav");
+        library.file(kGroup, "/S/Drums/Kick 909.wav");
+        library.file(kGroup, "/S/Vinyl Drums/Snare.wav");
+        library.file(kGroup, "/S/Vinyl Drums/Snare 2.wav");
+        library.file(kGroup, "/S/Vinyl Drums/Snare 10.wav");
+        library.file(kGroup, "/S/Old Drafts/Kit 2019.wav");
+        library.maps.directoryIndex["/S/Kicks"].path = "/S/Kicks";
+        library.root(kOther, "/T");
+        library.file(kOther, "/T/Kick Other.wav");
+        library.install(store);
+    }
+};
+
+} // namespace
+
+TEST_F(SearchFixture, EveryQueryTokenMustBeASubstringOfSomeToken)
+{
+    EXPECT_EQ(pathsOf(store.search("Kick 808", kGroup, true)),
+        std::vector<std::string> { "/S/Drums/808 Kick Hard.wav" });
+    EXPECT_EQ(pathsOf(store.search("kick", kGroup, true)),
+        (std::vector<std::string> { "/S/Drums/808 Kick Hard.wav", "/S/Drums/Kick 909.wav" }));
+    EXPECT_EQ(pathsOf(store.search("KIC", kGroup, false)).size(), 2u);
+    EXPECT_EQ(pathsOf(store.search("01", kGroup, false)),
+        std::vector<std::string> { "/S/Old Drafts/Kit 2019.wav" });
+    EXPECT_TRUE(store.search("-_-", kGroup, true).empty());
+    EXPECT_TRUE(store.search("kick zzz", kGroup, true).empty());
+    EXPECT_TRUE(store.search("kick", "unknown", true).empty());
+    EXPECT_EQ(store.searchPaths("kick", kOther, true), std::vector<std::string> { "/T/Kick Other.wav" });
+
+    // Folder keywords count only when asked for.
+    EXPECT_TRUE(store.search("vinyl snare", kGroup, false).empty());
+    EXPECT_EQ(store.search("vinyl snare", kGroup, true).size(), 3u);
+}
+
+TEST_F(SearchFixture, ExactNameFirstThenTheGivenOrder)
+{
+    // "Snare.wav" does not equal "snare"; the default order is natural by name.
+    EXPECT_EQ(pathsOf(store.search("snare", kGroup, false)),
+        (std::vector<std::string> {
+            "/S/Vinyl Drums/Snare 2.wav", "/S/Vinyl Drums/Snare 10.wav", "/S/Vinyl Drums/Snare.wav" }));
+    EXPECT_EQ(pathsOf(store.search("snare.WAV", kGroup, false)).front(), "/S/Vinyl Drums/Snare.wav");
+
+    const FileOrder reversed = [](std::vector<FileInfo>& files) {
+        std::sort(
+            files.begin(), files.end(), [](const FileInfo& a, const FileInfo& b) { return a.path > b.path; });
+    };
+    const auto files = pathsOf(store.search("snare 2", kGroup, false, reversed));
+    EXPECT_EQ(files, std::vector<std::string> { "/S/Vinyl Drums/Snare 2.wav" });
+    EXPECT_EQ(pathsOf(store.filesInFolder("/S/Vinyl Drums", reversed)).front(), "/S/Vinyl Drums/Snare.wav");
+}
+
+TEST_F(SearchFixture, PathsMissingFromTheFileIndexGetRecordsFromTheirNames)
+{
+    store.modify(
+        [](IndexMaps& maps) { maps.searchIndex[kGroup]["ghost"].insert("/S/Ghost 128 BPM Am.wav"); });
+    const auto found = store.search("ghost", kGroup, false);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(found[0].name, "Ghost 128 BPM Am.wav");
+    EXPECT_EQ(found[0].bpm, 128);
+    EXPECT_EQ(found[0].key, "Am");
+    EXPECT_FALSE(found[0].duration);
+    EXPECT_EQ(found[0].id, stableFileID("/S/Ghost 128 BPM Am.wav"));
+}
+
+TEST_F(SearchFixture, SearchSeesChangesMadeAfterAnEarlierSearch)
+{
+    EXPECT_EQ(store.search("kick", kGroup, false).size(), 2u);
+    store.modify([](IndexMaps& maps) {
+        maps.searchIndex[kGroup]["kick"].erase("/S/Drums/Kick 909.wav");
+        maps.searchIndex[kGroup]["kicker"].insert("/S/Drums/Kicker.wav");
+    });
+    EXPECT_EQ(store.searchPaths("kick", kGroup, false).size(), 2u);
+    EXPECT_EQ(store.searchPaths("kicker", kGroup, false), std::vector<std::string> { "/S/Drums/Kicker.wav" });
+}
+
+TEST_F(SearchFixture, FolderSearchAndListings)
+{
+    EXPECT_EQ(namesOf(store.searchFolders("dr", kGroup)),
+        (std::vector<std::string> { "Drums", "Old Drafts", "Vinyl Drums" }));
+    EXPECT_EQ(namesOf(store.searchFolders("vin dru", kGroup)), std::vector<std::string> { "Vinyl Drums" });
+    EXPECT_TRUE(store.searchFolders("dr", "unknown").empty());
+    EXPECT_TRUE(store.searchFolders("  ", kGroup).empty());
+    EXPECT_EQ(namesOf(store.allFolders(kGroup)),
+        (std::vector<std::string> { "Drums", "Kicks", "Old Drafts", "S", "Vinyl Drums" }));
+    EXPECT_EQ(store.allFiles(kGroup).size(), 6u);
+    EXPECT_EQ(store.allFiles(kOther).size(), 1u);
+    EXPECT_TRUE(store.allFiles("unknown").empty());
+}
+
+TEST(IndexSearch, FilesInAnUnindexedFolderComeFromDisk)
+{
+    kivo::test::ScratchDir dir;
+    dir.write("a/Pad 90 BPM Em.wav", "x");
+    dir.write("a/notes.txt", "x");
+    dir.write("a/Hit.MIDI", "x");
+    dir.write("a/old.aif", "x");
+    dir.mkdir("a/sub.wav");
+    CacheIndexStore store { CacheIndexStoreOptions {
+        "/nonexistent/cache.json", [](const std::string&) {}, {}, {} } };
+    auto files = store.filesInFolder(dir.str() + "/a");
+    std::sort(
+        files.begin(), files.end(), [](const FileInfo& a, const FileInfo& b) { return a.name < b.name; });
+    ASSERT_EQ(files.size(), 2u);
+    EXPECT_EQ(files[0].name, "Hit.MIDI");
+    EXPECT_EQ(files[1].bpm, 90);
+    EXPECT_EQ(files[1].key, "Em");
+    EXPECT_TRUE(store.filesInFolder(dir.str() + "/missing").empty());
+}
+
+TEST(NaturalOrder, NumericCaseInsensitiveRanks)
+{
+    EXPECT_LT(naturalCompare("file9", "file10"), 0);
+    EXPECT_LT(naturalCompare("Kit 2", "kit 10"), 0);
+    EXPECT_EQ(naturalCompare("ABC", "abc"), 0);
+    EXPECT_EQ(naturalRanks({ "b10", "B2", "a", "b2" }), (std::vector<std::uint32_t> { 3, 1, 0, 1 }));
+}

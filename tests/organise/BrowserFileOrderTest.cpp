@@ -1,0 +1,77 @@
+#include "organise/BrowserFileOrder.h"
+
+#include <gtest/gtest.h>
+
+using namespace kivo::organise;
+using kivo::index::FileInfo;
+
+namespace {
+
+FileInfo file(const std::string& name, std::optional<std::int64_t> bpm = std::nullopt)
+{
+    return FileInfo { {}, "/S/" + name, name, bpm, {}, {} };
+}
+
+std::vector<std::string> ordered(std::vector<FileInfo> files, const SortingOptions& options)
+{
+    // The record sort and the pairwise test must agree.
+    std::vector<FileInfo> pairwise = files;
+    std::stable_sort(pairwise.begin(), pairwise.end(), [&](const FileInfo& a, const FileInfo& b) {
+        return browserOrderBefore(
+            { a.name, a.path, false, a.bpm }, { b.name, b.path, false, b.bpm }, options);
+    });
+    sortInBrowserOrder(files, options);
+    std::vector<std::string> out, check;
+    for (const auto& f : files)
+        out.push_back(f.name);
+    for (const auto& f : pairwise)
+        check.push_back(f.name);
+    EXPECT_EQ(out, check);
+    return out;
+}
+
+} // namespace
+
+TEST(BrowserFileOrder, RomanRanks)
+{
+    EXPECT_EQ(romanRank("I"), 2);
+    EXPECT_EQ(romanRank("bII Pad"), 3);
+    EXPECT_EQ(romanRank("ii"), 4);
+    EXPECT_EQ(romanRank("#IV_chord"), 9);
+    EXPECT_EQ(romanRank("V.mid"), 10);
+    EXPECT_EQ(romanRank("bVII"), 13);
+    EXPECT_EQ(romanRank("vii°"), 14);
+    EXPECT_EQ(romanRank("VIIØ7"), std::nullopt);
+    EXPECT_EQ(romanRank("iii+ (x)"), 6);
+    EXPECT_EQ(romanRank("Intro"), std::nullopt);
+    EXPECT_EQ(romanRank("Bass"), std::nullopt);
+    EXPECT_EQ(romanRank("iv°7"), std::nullopt);
+    EXPECT_EQ(romanRank(""), std::nullopt);
+}
+
+TEST(BrowserFileOrder, OptionsApplyInTheirOrder)
+{
+    const SortingOptions defaults;
+    EXPECT_EQ(ordered({ file("Kick 90bpm", 90), file("Kick"), file("Kick 120bpm", 120) }, defaults),
+        (std::vector<std::string> { "Kick 90bpm", "Kick 120bpm", "Kick" }));
+    SortingOptions both { true, true, true };
+    EXPECT_EQ(ordered({ file("Pad 80bpm", 80), file("IV Pad 90bpm", 90), file("ii Pad") }, both),
+        (std::vector<std::string> { "ii Pad", "IV Pad 90bpm", "Pad 80bpm" }));
+    EXPECT_EQ(
+        ordered({ file("B.mid"), file("Z.wav") }, defaults), (std::vector<std::string> { "Z.wav", "B.mid" }));
+    SortingOptions none { false, false, false };
+    EXPECT_EQ(ordered({ file("Z.wav"), file("B.MIDI"), file("file10", 1), file("file9", 2) }, none),
+        (std::vector<std::string> { "B.MIDI", "file9", "file10", "Z.wav" }));
+    // Equal keys keep their listing order.
+    EXPECT_EQ(ordered({ file("a", 5), file("A", 5) }, defaults), (std::vector<std::string> { "a", "A" }));
+}
+
+TEST(BrowserFileOrder, FoldersFirstAndByNameOnly)
+{
+    const SortingOptions all { true, true, true };
+    EXPECT_TRUE(browserOrderBefore({ "Z", "/Z", true, {} }, { "a.wav", "/a.wav", false, 1 }, all));
+    EXPECT_FALSE(browserOrderBefore({ "a.wav", "/a.wav", false, 1 }, { "Z", "/Z", true, {} }, all));
+    // Two folders ignore roman numerals and BPM.
+    EXPECT_TRUE(browserOrderBefore({ "Alpha", "/Alpha", true, {} }, { "II", "/II", true, 1 }, all));
+    EXPECT_TRUE(browserOrderBefore({ "Kit 2", "/Kit 2", true, {} }, { "Kit 10", "/Kit 10", true, {} }, all));
+}
