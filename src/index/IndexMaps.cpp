@@ -1,5 +1,7 @@
 #include "index/IndexMaps.h"
 
+#include <algorithm>
+
 namespace kivo::index {
 
 std::vector<GroupID> groupsContaining(const IndexMaps& maps, std::string_view path)
@@ -19,17 +21,26 @@ std::vector<GroupID> groupsContaining(const IndexMaps& maps, std::string_view pa
 void rebuildKeywordIndex(IndexMaps& maps)
 {
     maps.keywordIndex.clear();
+    // Every file of a folder has the same collections and keywords: work them out once per folder.
+    struct FolderKeywords {
+        TokenIndex* tokens;
+        std::vector<std::string> keywords;
+    };
+    std::unordered_map<std::string_view, std::vector<FolderKeywords>> byFolder;
     for (const auto& [path, file] : maps.fileIndex) {
-        for (const auto& [group, roots] : maps.groupRoots) {
-            for (const auto& root : roots) {
-                if (!isUnderRoot(path, root))
-                    continue;
-                TokenIndex& tokens = maps.keywordIndex[group];
-                for (auto& keyword : keywordsForPath(path, root))
-                    tokens[std::move(keyword)].insert(path);
-                break;
+        const std::string_view folder = parentPath(path);
+        auto [entry, isNew] = byFolder.try_emplace(folder);
+        if (isNew) {
+            for (const auto& [group, roots] : maps.groupRoots) {
+                const auto root = std::find_if(
+                    roots.begin(), roots.end(), [&](const std::string& r) { return isUnderRoot(path, r); });
+                if (root != roots.end())
+                    entry->second.push_back({ &maps.keywordIndex[group], keywordsForPath(path, *root) });
             }
         }
+        for (const auto& [tokens, keywords] : entry->second)
+            for (const auto& keyword : keywords)
+                (*tokens)[keyword].insert(path);
     }
 }
 

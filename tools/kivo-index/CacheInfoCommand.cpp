@@ -1,0 +1,74 @@
+// kivo-index cache-info: what a cache file holds, read the way the store reads it.
+
+#include "common/Subcommand.h"
+
+#include "index/CacheFile.h"
+
+#include <cstdio>
+#include <ctime>
+#include <set>
+#include <stdexcept>
+#include <sys/stat.h>
+
+using namespace kivo::index;
+
+namespace {
+
+std::string isoDate(double referenceSeconds)
+{
+    const auto unix = static_cast<std::time_t>(referenceSeconds + 978307200.0);
+    std::tm utc {};
+    gmtime_r(&unix, &utc);
+    char buffer[32];
+    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &utc);
+    return buffer;
+}
+
+int cacheInfo(const std::vector<std::string>& args)
+{
+    std::string path;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        if (args[i] == "--cache" && i + 1 < args.size()) {
+            path = args[++i];
+        } else {
+            std::fprintf(stderr, "usage: kivo-index cache-info [--cache FILE]\n");
+            return 2;
+        }
+    }
+    if (path.empty())
+        path = defaultCachePath();
+
+    CacheData data;
+    try {
+        data = decodeCacheFile(path);
+    } catch (const std::exception& error) {
+        std::printf("❌ Failed to load cache: %s\n", error.what());
+        return 1;
+    }
+    std::set<std::string_view> files;
+    for (const auto& [folder, info] : data.directoryIndex)
+        for (const auto& file : info.files)
+            files.insert(file.path);
+    std::size_t roots = 0;
+    for (const auto& [group, list] : data.groupRoots)
+        roots += list.size();
+    struct stat info { };
+    const long long size = ::stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
+
+    std::printf("cache: %s\n", path.c_str());
+    std::printf("version: %s%s\n", data.version.c_str(),
+        data.version == kCacheVersion ? "" : " (not this program's version: the store ignores it)");
+    std::printf("last update: %s\n", isoDate(data.lastUpdate).c_str());
+    std::printf("collections: %zu\n", data.groupRoots.size());
+    std::printf("roots: %zu\n", roots);
+    std::printf("folders: %zu\n", data.directoryIndex.size());
+    std::printf("files: %zu\n", files.size());
+    std::printf("token collections: %zu\n", data.searchIndex.size());
+    std::printf("file size: %lld bytes\n", size);
+    return 0;
+}
+
+const kivo::tools::SubcommandRegistrar registrar(
+    "cache-info", "cache-info [--cache FILE]   version, date and counts of a cache file", cacheInfo);
+
+} // namespace
