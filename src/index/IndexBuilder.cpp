@@ -35,17 +35,49 @@ void IndexBuilder::add(const FileInfo& file, const GroupID& groupID, const std::
 void IndexBuilder::add(
     const FileInfo& file, const GroupID& groupID, const std::vector<std::string>& folderKeywords)
 {
-    fileIndex.insert_or_assign(file.path, file);
-    auto& names = searchIndex[groupID];
-    for (const auto& token : tokenize(file.name, 1))
-        names[token].insert(file.path);
-    auto& keywords = keywordIndex[groupID];
+    const std::string* path = &fileIndex.insert_or_assign(file.path, file).first->first;
+    auto& names = m_pendingNames[groupID];
+    for (auto& token : tokenize(file.name, 1))
+        names[std::move(token)].push_back(path);
+    auto& keywords = m_pendingKeywords[groupID];
     for (const auto& keyword : folderKeywords)
-        keywords[keyword].insert(file.path);
+        keywords[keyword].push_back(path);
+}
+
+namespace {
+
+void materialize(std::map<GroupID, std::unordered_map<std::string, std::vector<const std::string*>>>& pending,
+    GroupTokenIndex& out)
+{
+    for (auto& [group, tokens] : pending) {
+        auto& index = out[group];
+        index.reserve(index.size() + tokens.size());
+        for (auto& [token, paths] : tokens) {
+            auto& set = index[token];
+            // A little slack, so that the few additions of a later sync do not rehash the biggest sets.
+            set.reserve((set.size() + paths.size()) * 5 / 4);
+            for (const std::string* p : paths)
+                set.insert(*p);
+        }
+    }
+    pending.clear();
+}
+
+} // namespace
+
+void IndexBuilder::finish()
+{
+    if (m_pendingNames.empty() && m_pendingKeywords.empty())
+        return;
+    // The two indexes share nothing but the (unchanging) file paths: build them on two cores.
+    std::thread keywords([this] { materialize(m_pendingKeywords, keywordIndex); });
+    materialize(m_pendingNames, searchIndex);
+    keywords.join();
 }
 
 void IndexBuilder::mergeInto(IndexMaps& maps)
 {
+    finish();
     for (auto& [path, info] : directoryIndex)
         maps.directoryIndex.insert_or_assign(path, std::move(info));
     for (auto& [path, file] : fileIndex)
@@ -57,6 +89,7 @@ void IndexBuilder::mergeInto(IndexMaps& maps)
 
 void IndexBuilder::replace(IndexMaps& maps)
 {
+    finish();
     // Freeing a large index takes a good part of a second: hand the old maps to a thread of their own so
     // the store's worker is free for queries as soon as the new index is in place.
     auto old = std::make_unique<IndexBuilder>();

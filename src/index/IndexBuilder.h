@@ -6,7 +6,9 @@
 #include "index/IndexMaps.h"
 #include "index/IndexRecords.h"
 
+#include <map>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 namespace kivo::index {
@@ -14,9 +16,11 @@ namespace kivo::index {
 class IndexBuilder {
 public:
     DirectoryIndex directoryIndex;
+    FileIndex fileIndex;
+    // Filled by finish(): during the walk a file's tokens are only noted, and each path set is built
+    // once at its final size, with the two indexes built side by side.
     GroupTokenIndex searchIndex;
     GroupTokenIndex keywordIndex;
-    FileIndex fileIndex;
 
     void add(const FileInfo& file, const GroupID& groupID, const std::string& root);
     // The same with the file's folder keywords already worked out: every file of a folder shares them.
@@ -28,7 +32,15 @@ public:
     // Replaces the maps' records and token indexes with the builder's (the roots are the caller's).
     void replace(IndexMaps& maps);
 
+    void finish();
+
     bool empty() const { return directoryIndex.empty() && fileIndex.empty(); }
+
+private:
+    // Token -> the paths (keys of fileIndex, whose nodes never move) that carry it.
+    using PendingTokens = std::unordered_map<std::string, std::vector<const std::string*>>;
+    std::map<GroupID, PendingTokens> m_pendingNames;
+    std::map<GroupID, PendingTokens> m_pendingKeywords;
 };
 
 } // namespace kivo::index

@@ -105,6 +105,7 @@ TEST(FolderScanner, IndexesTheTreeAndSkipsWhatItMust)
     EXPECT_EQ(empty.subdirectories, std::vector<std::string> { root + "/Empty/Deeper" });
     EXPECT_FALSE(builder.directoryIndex.count(root + "/Drums/Back to Lib"));
 
+    builder.finish();
     const std::string kick = root + "/Drums/Kicks/Kick_120 BPM (Am).wav";
     for (const char* t : { "kick", "120", "bpm", "am", "wav" })
         EXPECT_TRUE(builder.searchIndex["G"][t].count(kick)) << t;
