@@ -94,7 +94,14 @@ int searchBench(const std::vector<std::string>& args)
     const std::size_t heapBeforeDictionary = bench::heapBytesInUse();
     auto start = Clock::now();
     store.searchPaths("warm", group, true);
-    const double buildSeconds = since(start);
+    double buildSeconds = since(start);
+    // Once more after a change, the way it happens after every scan; the first build also paid for
+    // first touches of the index's memory.
+    store.modify([](index::IndexMaps&) { return 0; });
+    start = Clock::now();
+    store.searchPaths("warm", group, true);
+    std::printf("search dictionary first build seconds: %.3f\n", buildSeconds);
+    buildSeconds = since(start);
     const std::size_t dictionaryBytes = bench::heapBytesInUse() - heapBeforeDictionary;
 
     std::vector<double> ours, naive, full;

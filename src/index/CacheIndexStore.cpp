@@ -35,6 +35,24 @@ void CacheIndexStore::log(const std::string& line) const
 void CacheIndexStore::mapsChanged()
 {
     m_searchCache.reset();
+    const std::uint64_t change = ++m_changes;
+    if (m_searchedGroups.empty())
+        return;
+    m_executor.post([this, change] {
+        // A later change has queued its own rebuild.
+        if (change != m_changes)
+            return;
+        for (const auto& group : m_searchedGroups)
+            searchCache(group).forGroup(m_maps, group);
+    });
+}
+
+SearchCache& CacheIndexStore::searchCache(const GroupID& g)
+{
+    if (!m_searchCache)
+        m_searchCache = std::make_unique<SearchCache>();
+    m_searchedGroups.insert(g);
+    return *m_searchCache;
 }
 
 void CacheIndexStore::deliver(std::function<void()> fn)

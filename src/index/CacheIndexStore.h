@@ -10,6 +10,7 @@
 
 #include <functional>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -112,12 +113,17 @@ public:
 private:
     void log(const std::string& line) const;
     void mapsChanged();
+    SearchCache& searchCache(const GroupID& g);
     void deliver(std::function<void()> fn);
 
     CacheIndexStoreOptions m_options;
     mutable std::string m_resolvedCachePath;
     IndexMaps m_maps;
     std::unique_ptr<SearchCache> m_searchCache; // worker only
+    // Collections searched so far and the count of changes: after a change the search structures
+    // of those collections are rebuilt at once, so the next keystroke does not wait for them.
+    std::set<GroupID> m_searchedGroups;
+    std::uint64_t m_changes = 0;
     // Declared last: destroyed first, so queued operations still find the maps alive.
     SerialExecutor m_executor;
 };

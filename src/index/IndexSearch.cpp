@@ -105,9 +105,7 @@ std::vector<std::string> CacheIndexStore::searchPaths(
         return {};
     return read([&](const IndexMaps& maps) {
         std::vector<std::string> out;
-        if (!m_searchCache)
-            m_searchCache = std::make_unique<SearchCache>();
-        const GroupSearchData* data = m_searchCache->forGroup(maps, g);
+        const GroupSearchData* data = searchCache(g).forGroup(maps, g);
         if (!data)
             return out;
         const auto matches = matchQuery(*data, tokens, includeFolderNames);
@@ -126,9 +124,7 @@ std::vector<FileInfo> CacheIndexStore::search(
         return {};
     std::vector<FileInfo> files = read([&](const IndexMaps& maps) {
         std::vector<FileInfo> out;
-        if (!m_searchCache)
-            m_searchCache = std::make_unique<SearchCache>();
-        const GroupSearchData* data = m_searchCache->forGroup(maps, g);
+        const GroupSearchData* data = searchCache(g).forGroup(maps, g);
         if (!data)
             return out;
         const auto matches = matchQuery(*data, tokens, includeFolderNames);

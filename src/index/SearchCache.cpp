@@ -5,21 +5,8 @@
 
 namespace kivo::index {
 
-namespace {
-
-void collectIds(const TokenIndex& index, std::unordered_map<std::string_view, std::uint32_t>& ids,
+void TokenDictionary::build(const TokenIndex& index, std::unordered_map<std::string_view, std::uint32_t>& ids,
     std::vector<const std::string*>& paths)
-{
-    for (const auto& [token, set] : index)
-        for (const auto& path : set)
-            if (ids.try_emplace(path, std::uint32_t(paths.size())).second)
-                paths.push_back(&path);
-}
-
-} // namespace
-
-void TokenDictionary::build(
-    const TokenIndex& index, const std::unordered_map<std::string_view, std::uint32_t>& ids)
 {
     std::vector<const std::pair<const std::string, PathSet>*> entries;
     entries.reserve(index.size());
@@ -41,8 +28,12 @@ void TokenDictionary::build(
         m_blob += entry->first;
         m_postingStart.push_back(std::uint32_t(m_postings.size()));
         const auto first = m_postings.size();
-        for (const auto& path : entry->second)
-            m_postings.push_back(ids.at(path));
+        for (const auto& path : entry->second) {
+            const auto [id, isNew] = ids.try_emplace(path, std::uint32_t(paths.size()));
+            if (isNew)
+                paths.push_back(&path);
+            m_postings.push_back(id->second);
+        }
         std::sort(m_postings.begin() + std::ptrdiff_t(first), m_postings.end());
     }
     m_postingStart.push_back(std::uint32_t(m_postings.size()));
@@ -83,11 +74,11 @@ const GroupSearchData* SearchCache::forGroup(const IndexMaps& maps, const GroupI
         return m_groups.emplace(group, nullptr).first->second.get();
     auto data = std::make_unique<GroupSearchData>();
     std::unordered_map<std::string_view, std::uint32_t> ids;
-    collectIds(names->second, ids, data->paths);
-    data->names.build(names->second, ids);
+    ids.reserve(maps.fileIndex.size());
+    data->paths.reserve(maps.fileIndex.size());
+    data->names.build(names->second, ids, data->paths);
     if (const auto keywords = maps.keywordIndex.find(group); keywords != maps.keywordIndex.end()) {
-        collectIds(keywords->second, ids, data->paths);
-        data->keywords.build(keywords->second, ids);
+        data->keywords.build(keywords->second, ids, data->paths);
         data->hasKeywords = true;
     }
     data->paths.shrink_to_fit();

@@ -22,7 +22,9 @@ using FileBitmap = std::vector<std::uint64_t>;
 
 class TokenDictionary {
 public:
-    void build(const TokenIndex& index, const std::unordered_map<std::string_view, std::uint32_t>& ids);
+    // Numbers files as it meets them: `ids` and `paths` are shared by a collection's dictionaries.
+    void build(const TokenIndex& index, std::unordered_map<std::string_view, std::uint32_t>& ids,
+        std::vector<const std::string*>& paths);
     // Sets the bit of every file that has a token containing `query`.
     void collect(std::string_view query, FileBitmap& bits) const;
     std::size_t memoryBytes() const;
