@@ -23,25 +23,34 @@ void rebuildKeywordIndex(IndexMaps& maps)
     maps.keywordIndex.clear();
     // Every file of a folder has the same collections and keywords: work them out once per folder.
     struct FolderKeywords {
-        TokenIndex* tokens;
-        std::vector<std::string> keywords;
+        std::vector<std::pair<TokenIndex*, std::vector<std::string>>> lists;
+        std::size_t files = 0;
     };
-    std::unordered_map<std::string_view, std::vector<FolderKeywords>> byFolder;
+    std::unordered_map<std::string_view, FolderKeywords> byFolder;
     for (const auto& [path, file] : maps.fileIndex) {
-        const std::string_view folder = parentPath(path);
-        auto [entry, isNew] = byFolder.try_emplace(folder);
-        if (isNew) {
-            for (const auto& [group, roots] : maps.groupRoots) {
-                const auto root = std::find_if(
-                    roots.begin(), roots.end(), [&](const std::string& r) { return isUnderRoot(path, r); });
-                if (root != roots.end())
-                    entry->second.push_back({ &maps.keywordIndex[group], keywordsForPath(path, *root) });
-            }
+        auto [entry, isNew] = byFolder.try_emplace(parentPath(path));
+        ++entry->second.files;
+        if (!isNew)
+            continue;
+        for (const auto& [group, roots] : maps.groupRoots) {
+            const auto root = std::find_if(
+                roots.begin(), roots.end(), [&](const std::string& r) { return isUnderRoot(path, r); });
+            if (root != roots.end())
+                entry->second.lists.emplace_back(&maps.keywordIndex[group], keywordsForPath(path, *root));
         }
-        for (const auto& [tokens, keywords] : entry->second)
+    }
+    // Each set sized once before it is filled: growing millions of sets step by step costs more.
+    std::unordered_map<PathSet*, std::size_t> sizes;
+    for (const auto& [folder, entry] : byFolder)
+        for (const auto& [tokens, keywords] : entry.lists)
+            for (const auto& keyword : keywords)
+                sizes[&(*tokens)[keyword]] += entry.files;
+    for (const auto& [set, size] : sizes)
+        set->reserve(size);
+    for (const auto& [path, file] : maps.fileIndex)
+        for (const auto& [tokens, keywords] : byFolder.at(parentPath(path)).lists)
             for (const auto& keyword : keywords)
                 (*tokens)[keyword].insert(path);
-    }
 }
 
 void rebuildFileIndex(IndexMaps& maps)

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
 #include <random>
 #include <sys/stat.h>
 #include <tuple>
@@ -244,6 +245,9 @@ TEST(CacheIndexStoreThreads, OperationsRunOnTheWorkerAndAsyncResultsArePosted)
     const auto worker = store.read([&](const IndexMaps&) { return std::this_thread::get_id(); });
     EXPECT_NE(worker, std::this_thread::get_id());
 
+    // Hold the worker so the cancel below lands before the operation could start.
+    std::promise<void> release;
+    store.executor().post([gate = release.get_future().share()] { gate.wait(); });
     int result = 0;
     CancelHandle cancelled = store.async(
         [](IndexMaps& maps, const CancelHandle&) {
@@ -252,6 +256,7 @@ TEST(CacheIndexStoreThreads, OperationsRunOnTheWorkerAndAsyncResultsArePosted)
         },
         [&](int value) { result = value; });
     cancelled.cancel();
+    release.set_value();
     store.async([](IndexMaps& maps, const CancelHandle&) { return int(maps.groupRoots.size()) + 10; },
         [&](int value) { result = value; });
     store.read([](const IndexMaps&) { return 0; }); // waits for both
