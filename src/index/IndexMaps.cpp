@@ -39,18 +39,25 @@ void rebuildKeywordIndex(IndexMaps& maps)
                 entry->second.lists.emplace_back(&maps.keywordIndex[group], keywordsForPath(path, *root));
         }
     }
-    // Each set sized once before it is filled: growing millions of sets step by step costs more.
+    // Each set looked up and sized once per folder before it is filled: growing millions of sets
+    // step by step, and finding each one again for every file, cost more than the inserts.
+    std::unordered_map<std::string_view, std::vector<PathSet*>> setsOf;
     std::unordered_map<PathSet*, std::size_t> sizes;
-    for (const auto& [folder, entry] : byFolder)
-        for (const auto& [tokens, keywords] : entry.lists)
-            for (const auto& keyword : keywords)
-                sizes[&(*tokens)[keyword]] += entry.files;
+    for (const auto& [folder, entry] : byFolder) {
+        auto& sets = setsOf[folder];
+        for (const auto& [tokens, keywords] : entry.lists) {
+            for (const auto& keyword : keywords) {
+                PathSet* set = &(*tokens)[keyword];
+                sets.push_back(set);
+                sizes[set] += entry.files;
+            }
+        }
+    }
     for (const auto& [set, size] : sizes)
         set->reserve(size);
     for (const auto& [path, file] : maps.fileIndex)
-        for (const auto& [tokens, keywords] : byFolder.at(parentPath(path)).lists)
-            for (const auto& keyword : keywords)
-                (*tokens)[keyword].insert(path);
+        for (PathSet* set : setsOf.at(parentPath(path)))
+            set->insert(path);
 }
 
 void rebuildFileIndex(IndexMaps& maps)
