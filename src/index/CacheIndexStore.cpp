@@ -12,7 +12,10 @@ CacheIndexStore::CacheIndexStore(CacheIndexStoreOptions options)
 {
 }
 
-CacheIndexStore::~CacheIndexStore() = default;
+CacheIndexStore::~CacheIndexStore()
+{
+    m_closing = true;
+}
 
 std::string CacheIndexStore::cacheFilePath() const
 {
@@ -40,7 +43,7 @@ void CacheIndexStore::mapsChanged()
         return;
     m_executor.post([this, change] {
         // A later change has queued its own rebuild.
-        if (change != m_changes)
+        if (change != m_changes || m_closing)
             return;
         for (const auto& group : m_searchedGroups)
             searchCache(group).forGroup(m_maps, group);

@@ -8,6 +8,7 @@
 #include "index/CacheFile.h"
 #include "index/SerialExecutor.h"
 
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <set>
@@ -124,6 +125,7 @@ private:
     // of those collections are rebuilt at once, so the next keystroke does not wait for them.
     std::set<GroupID> m_searchedGroups;
     std::uint64_t m_changes = 0;
+    std::atomic<bool> m_closing { false }; // queued rebuilds are skipped once the store is going away
     // Declared last: destroyed first, so queued operations still find the maps alive.
     SerialExecutor m_executor;
 };
