@@ -1,0 +1,31 @@
+#pragma once
+
+// Folder bookmarks on Linux: a small binary record of a folder's absolute path plus its device
+// and file (inode) numbers. Resolving succeeds when a folder exists at the recorded path; it is
+// stale when that folder's file number differs from the recorded one. Access succeeds when the
+// folder can be read. A blob that is not one of ours fails to resolve with an error text.
+
+#include <QByteArray>
+#include <QString>
+
+#include <optional>
+
+namespace kivo::platform {
+
+struct ResolvedBookmark {
+    QString path;
+    bool stale = false;
+};
+
+class FolderBookmark {
+public:
+    // Empty when `path` is not an existing folder.
+    static std::optional<QByteArray> create(const QString& path, QString* error = nullptr);
+    static std::optional<ResolvedBookmark> resolve(const QByteArray& bookmark, QString* error = nullptr);
+    // The recorded path, without touching the disk; empty for a blob that is not a bookmark.
+    static std::optional<QString> storedPath(const QByteArray& bookmark);
+    static bool startAccessing(const QString& path);
+    static void stopAccessing(const QString& path);
+};
+
+} // namespace kivo::platform
