@@ -1,0 +1,86 @@
+#pragma once
+
+// Which library paths are known to be missing (the browser greys them out) and the queue of
+// prompts about them, shown one at a time. Main thread only.
+
+#include "index/IndexScan.h"
+#include "library/SyncIssue.h"
+
+#include <QList>
+#include <QObject>
+#include <QSet>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <vector>
+
+namespace kivo::library {
+
+class MissingFileTracker : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(QStringList missingPaths READ missingPathList NOTIFY missingPathsChanged)
+    Q_PROPERTY(int promptCount READ promptCount NOTIFY promptQueueChanged)
+public:
+    enum class ItemKind { file, folder };
+    // True when a volume is mounted exactly at the given path.
+    using VolumeMounted = std::function<bool(const QString&)>;
+    using PathExists = std::function<bool(const QString&)>;
+
+    explicit MissingFileTracker(QObject* parent = nullptr);
+    static MissingFileTracker& shared();
+
+    // Tests stand in for the mount table and the disk.
+    void setVolumeMounted(VolumeMounted fn) { m_volumeMounted = std::move(fn); }
+    void setPathExists(PathExists fn) { m_pathExists = std::move(fn); }
+
+    const QSet<QString>& missingPaths() const { return m_missingPaths; }
+    QStringList missingPathList() const;
+    bool isMissing(const QString& path) const { return m_missingPaths.contains(path); }
+    const QList<SyncIssue>& promptQueue() const { return m_promptQueue; }
+    int promptCount() const { return int(m_promptQueue.size()); }
+    const QSet<QString>& skippedPromptPaths() const { return m_skippedPromptPaths; }
+    const QStringList& syncedRootPaths() const { return m_syncedRootPaths; }
+    void setSyncedRootPaths(const QStringList& roots) { m_syncedRootPaths = roots; }
+    quint64 generation() const { return m_generation; }
+
+    // Classifies a path that could not be found and queues its issue.
+    void reportMissing(const QString& path, ItemKind kind);
+    // The issue reportMissing would queue, without changing anything; the second path is the
+    // topmost missing folder when there is one.
+    SyncIssue classify(const QString& path, ItemKind kind, QString* topmostFolder = nullptr) const;
+    // Ignored when the check started under an older generation.
+    void applyCheckResult(const SyncCheckResult& result);
+    void skipCurrent();
+    void skipAll();
+    void resolve(const QString& path);
+    void markFound(const QString& path);
+    void reset();
+    // The other unresolved roots of the plan beside the missing root (same parent folder).
+    QStringList relocationCandidates(const QString& path, const std::vector<index::ScanGroup>& plan) const;
+
+signals:
+    void missingPathsChanged();
+    void promptQueueChanged();
+
+private:
+    bool exists(const QString& path) const;
+    bool volumeMounted(const QString& path) const;
+    // Appends unless skipped or already queued; true when appended.
+    bool enqueue(const SyncIssue& issue);
+
+    QSet<QString> m_missingPaths;
+    QList<SyncIssue> m_promptQueue;
+    QSet<QString> m_skippedPromptPaths;
+    QStringList m_syncedRootPaths;
+    quint64 m_generation = 0;
+    VolumeMounted m_volumeMounted;
+    PathExists m_pathExists;
+};
+
+// The parent of an absolute path: "/" for a top-level entry, empty for a path without "/".
+QString parentPath(const QString& path);
+// True when `path` equals `root` or lies below it.
+bool isPathUnder(const QString& path, const QString& root);
+
+} // namespace kivo::library
