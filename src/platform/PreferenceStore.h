@@ -67,6 +67,8 @@ private:
     QString m_setAside;
     bool m_dirty = false;
     bool m_writeScheduled = false;
+    // Set when the file on disk could not be read or set aside: it is never written over.
+    bool m_readOnly = false;
 };
 
 } // namespace kivo::platform

@@ -1,0 +1,135 @@
+#include "platform/Clock.h"
+#include "platform/FolderBookmark.h"
+#include "platform/NotificationCenter.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QThread>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+using namespace kivo::platform;
+
+TEST(ManualClock, TimersFireInDueOrderOnlyWhenTimeReachesThem)
+{
+    ManualClock clock(1000.0);
+    std::vector<std::string> fired;
+    auto a = clock.after(8.0, [&] { fired.push_back("a@" + std::to_string(int(clock.monotonic()))); });
+    auto b = clock.after(2.0, [&] {
+        fired.push_back("b@" + std::to_string(int(clock.monotonic())));
+        // Scheduled from inside a timer and due within the same advance.
+        clock.after(1.0, [&] { fired.push_back("c@" + std::to_string(int(clock.monotonic()))); });
+    });
+    auto cancelled = clock.after(5.0, [&] { fired.push_back("cancelled"); });
+    auto same1 = clock.after(8.0, [&] { fired.push_back("same"); });
+    cancelled->cancel();
+
+    clock.advance(1.0);
+    EXPECT_TRUE(fired.empty());
+    clock.advance(9.0);
+    EXPECT_EQ(fired, (std::vector<std::string>{"b@2", "c@3", "a@8", "same"}));
+    EXPECT_DOUBLE_EQ(clock.monotonic(), 10.0);
+    EXPECT_DOUBLE_EQ(clock.now(), 1010.0);
+    clock.setNow(5.0);
+    EXPECT_DOUBLE_EQ(clock.now(), 5.0);
+    EXPECT_DOUBLE_EQ(clock.monotonic(), 10.0);
+}
+
+TEST(SystemClock, TimerRunsOnTheEventLoopAndCancelStopsIt)
+{
+    Clock& clock = Clock::system();
+    EXPECT_GT(clock.now(), 1.6e9);
+    bool ran = false, cancelledRan = false;
+    auto t = clock.after(0.01, [&] { ran = true; });
+    auto c = clock.after(0.01, [&] { cancelledRan = true; });
+    c->cancel();
+    QElapsedTimer wait;
+    wait.start();
+    while (!ran && wait.elapsed() < 5000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(ran);
+    EXPECT_FALSE(cancelledRan);
+}
+
+TEST(NotificationCenter, DeliversByNameOnTheMainThreadUntilTheObserverGoes)
+{
+    auto& center = NotificationCenter::shared();
+    std::vector<QVariantMap> got;
+    auto* context = new QObject;
+    center.observe("LibraryFileRemoved", context, [&](const QVariantMap& info) {
+        EXPECT_EQ(QThread::currentThread(), QCoreApplication::instance()->thread());
+        got.push_back(info);
+    });
+    center.post("UserSettingsSortingChanged");
+    center.post("LibraryFileRemoved", {{"paths", QStringList{"/a"}}});
+    ASSERT_EQ(got.size(), 1u); // synchronous on the main thread
+    EXPECT_EQ(got[0].value("paths").toStringList(), QStringList{"/a"});
+
+    QThread* worker = QThread::create([&] { center.post("LibraryFileRemoved", {{"reindexed", true}}); });
+    worker->start();
+    worker->wait();
+    delete worker;
+    EXPECT_EQ(got.size(), 1u); // queued, not yet delivered
+    QCoreApplication::processEvents();
+    ASSERT_EQ(got.size(), 2u);
+    EXPECT_TRUE(got[1].value("reindexed").toBool());
+
+    delete context;
+    center.post("LibraryFileRemoved");
+    EXPECT_EQ(got.size(), 2u);
+}
+
+TEST(FolderBookmark, ResolvesMovedAndReplacedFoldersAsTheDiskSays)
+{
+    kivo::test::ScratchDir dir;
+    const QString folder = QString::fromStdString(dir.mkdir("Drums"));
+    QString error;
+    auto bookmark = FolderBookmark::create(folder + "/", &error);
+    ASSERT_TRUE(bookmark) << error.toStdString();
+    EXPECT_EQ(FolderBookmark::storedPath(*bookmark), folder); // trailing slash dropped
+
+    auto resolved = FolderBookmark::resolve(*bookmark);
+    ASSERT_TRUE(resolved);
+    EXPECT_EQ(resolved->path, folder);
+    EXPECT_FALSE(resolved->stale);
+    EXPECT_TRUE(FolderBookmark::startAccessing(folder));
+    FolderBookmark::stopAccessing(folder);
+
+    // Another folder now at the same path: resolves, but stale.
+    ASSERT_TRUE(QDir().rename(folder, folder + " old"));
+    ASSERT_TRUE(QDir().mkdir(folder));
+    resolved = FolderBookmark::resolve(*bookmark);
+    ASSERT_TRUE(resolved);
+    EXPECT_TRUE(resolved->stale);
+
+    // Nothing at the path: fails with a reason, and the stored path is still readable.
+    ASSERT_TRUE(QDir(folder).removeRecursively());
+    error.clear();
+    EXPECT_FALSE(FolderBookmark::resolve(*bookmark, &error));
+    EXPECT_FALSE(error.isEmpty());
+    EXPECT_EQ(FolderBookmark::storedPath(*bookmark), folder);
+
+    // Files, relative paths and missing folders make no bookmark; foreign or cut blobs never resolve.
+    EXPECT_FALSE(FolderBookmark::create(QString::fromStdString(dir.write("f.wav", "x"))));
+    EXPECT_FALSE(FolderBookmark::create("relative/path"));
+    EXPECT_FALSE(FolderBookmark::create(dir.path() + "/missing"));
+    auto other = *FolderBookmark::create(folder + " old");
+    for (int cut = 0; cut < other.size(); ++cut) {
+        EXPECT_FALSE(FolderBookmark::resolve(other.left(cut)));
+        EXPECT_FALSE(FolderBookmark::storedPath(other.left(cut)));
+    }
+    EXPECT_FALSE(FolderBookmark::resolve(QByteArray("book\x00mark", 9), &error));
+
+    // An unreadable folder resolves but cannot be accessed.
+    const QString locked = QString::fromStdString(dir.mkdir("Locked"));
+    ::chmod(QFile::encodeName(locked).constData(), 0);
+    if (::access(QFile::encodeName(locked).constData(), R_OK) != 0) { // root reads everything
+        EXPECT_FALSE(FolderBookmark::startAccessing(locked));
+    }
+    ::chmod(QFile::encodeName(locked).constData(), 0755);
+}

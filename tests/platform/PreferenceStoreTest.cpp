@@ -1,0 +1,218 @@
+#include "platform/PreferenceStore.h"
+#include "platform/PropertyList.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QDir>
+#include <QPoint>
+#include <QFile>
+#include <QSignalSpy>
+#include <QStringList>
+
+#include <gtest/gtest.h>
+
+#include <limits>
+
+using kivo::platform::PreferenceStore;
+
+namespace {
+
+QByteArray readAll(const QString& path)
+{
+    QFile f(path);
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    return f.readAll();
+}
+
+void writeAll(const QString& path, const QByteArray& bytes)
+{
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+    f.write(bytes);
+}
+
+QVariantMap nestedSample()
+{
+    QVariantMap inner;
+    inner.insert(QStringLiteral("colorHex"), QStringLiteral("EF5356"));
+    inner.insert(QStringLiteral("paths"), QVariantList{QByteArray("\x00\x01\xff", 3), QByteArray()});
+    inner.insert(QStringLiteral("flags"), QVariantList{true, qint64(-3), 2.5, QStringLiteral("Ü")});
+    QVariantMap outer;
+    outer.insert(QStringLiteral("group"), inner);
+    outer.insert(QStringLiteral("empty"), QVariantMap());
+    return outer;
+}
+
+} // namespace
+
+TEST(PreferenceStore, EveryTypeSurvivesAReopenAndTypedReadsRefuseOtherTypes)
+{
+    kivo::test::ScratchDir dir;
+    const QString path = dir.path() + QStringLiteral("/sub/Preferences.plist");
+    {
+        PreferenceStore store(path);
+        EXPECT_TRUE(store.setValue("bool", true));
+        EXPECT_TRUE(store.setValue("int", qint64(-42)));
+        EXPECT_TRUE(store.setValue("big", std::numeric_limits<qint64>::min()));
+        EXPECT_TRUE(store.setValue("max", std::numeric_limits<qint64>::max()));
+        EXPECT_TRUE(store.setValue("small int", 7)); // plain int is stored as a 64-bit integer
+        EXPECT_TRUE(store.setValue("real", 0.1));
+        EXPECT_TRUE(store.setValue("whole real", 3.0));
+        EXPECT_TRUE(store.setValue("string", QStringLiteral("Kick – 808 ♯")));
+        EXPECT_TRUE(store.setValue("data", QByteArray("\x00zero\x00", 6)));
+        EXPECT_TRUE(store.setValue("array", QVariantList{qint64(1), QStringLiteral("two")}));
+        EXPECT_TRUE(store.setValue("strings", QStringList{"a", "b"}));
+        EXPECT_TRUE(store.setValue("dict", nestedSample()));
+        EXPECT_FALSE(store.setValue("date", QDateTime::currentDateTime()));
+        EXPECT_FALSE(store.setValue("nested bad", QVariantList{QVariant::fromValue(QPoint(1, 2))}));
+        EXPECT_FALSE(store.contains("date"));
+        EXPECT_TRUE(store.flush());
+    }
+    PreferenceStore store(path);
+    EXPECT_EQ(store.boolValue("bool"), true);
+    EXPECT_EQ(store.intValue("int"), -42);
+    EXPECT_EQ(store.intValue("big"), std::numeric_limits<qint64>::min());
+    EXPECT_EQ(store.intValue("max"), std::numeric_limits<qint64>::max());
+    EXPECT_EQ(store.intValue("small int"), 7);
+    EXPECT_EQ(store.realValue("real"), 0.1);
+    EXPECT_EQ(store.realValue("whole real"), 3.0);
+    EXPECT_FALSE(store.intValue("whole real")); // a real stays a real
+    EXPECT_EQ(store.realValue("int"), -42.0);   // integers read as real too
+    EXPECT_EQ(store.stringValue("string"), QStringLiteral("Kick – 808 ♯"));
+    EXPECT_EQ(store.dataValue("data"), QByteArray("\x00zero\x00", 6));
+    EXPECT_EQ(store.arrayValue("array"), (QVariantList{qint64(1), QStringLiteral("two")}));
+    EXPECT_EQ(store.arrayValue("strings"), (QVariantList{QStringLiteral("a"), QStringLiteral("b")}));
+    EXPECT_EQ(store.dictValue("dict"), nestedSample());
+
+    EXPECT_FALSE(store.boolValue("int"));
+    EXPECT_FALSE(store.intValue("bool"));
+    EXPECT_FALSE(store.stringValue("data"));
+    EXPECT_FALSE(store.dataValue("string"));
+    EXPECT_FALSE(store.arrayValue("dict"));
+    EXPECT_FALSE(store.dictValue("array"));
+    EXPECT_FALSE(store.value("missing"));
+
+    store.remove("int");
+    EXPECT_FALSE(store.contains("int"));
+    store.flush();
+    EXPECT_FALSE(PreferenceStore(path).contains("int"));
+}
+
+TEST(PreferenceStore, WritesOfOneTurnAreCoalescedAndSignalled)
+{
+    kivo::test::ScratchDir dir;
+    const QString path = dir.path() + QStringLiteral("/Preferences.plist");
+    PreferenceStore store(path);
+    QSignalSpy changed(&store, &PreferenceStore::valueChanged);
+    for (int i = 0; i < 1000; ++i)
+        store.setValue(QStringLiteral("k%1").arg(i % 10), qint64(i));
+    EXPECT_EQ(changed.count(), 1000);
+    // Nothing on disk until the event loop turns.
+    EXPECT_FALSE(QFile::exists(path));
+    QCoreApplication::processEvents();
+    ASSERT_TRUE(QFile::exists(path));
+    PreferenceStore reread(path);
+    EXPECT_EQ(reread.keys().size(), 10);
+    EXPECT_EQ(reread.intValue("k9"), 999);
+
+    // A later burst lands too, and removing a missing key changes nothing.
+    const QByteArray before = readAll(path);
+    store.remove("no such key");
+    QCoreApplication::processEvents();
+    EXPECT_EQ(readAll(path), before);
+    store.setValue("k0", qint64(-1));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(PreferenceStore(path).intValue("k0"), -1);
+}
+
+TEST(PreferenceStore, DamagedFileIsSetAsideNeverOverwritten)
+{
+    kivo::test::ScratchDir dir;
+    const QString path = dir.path() + QStringLiteral("/Preferences.plist");
+    {
+        PreferenceStore store(path);
+        store.setValue("volume", 0.5);
+        store.setValue("name", QStringLiteral("x"));
+        store.flush();
+    }
+    const QByteArray good = readAll(path);
+    ASSERT_GT(good.size(), 20);
+
+    const QList<QByteArray> damaged = {
+        good.left(good.size() / 2),           // truncated mid-file
+        QByteArray("not a property list at all"),
+        QByteArray(),                          // zero-length
+        good.left(8) + QByteArray(64, '\xff'), // right magic, garbage body
+    };
+    int n = 0;
+    for (const QByteArray& bytes : damaged) {
+        SCOPED_TRACE(n++);
+        writeAll(path, bytes);
+        PreferenceStore store(path);
+        EXPECT_TRUE(store.keys().isEmpty());
+        ASSERT_FALSE(store.setAsidePath().isEmpty());
+        EXPECT_EQ(readAll(store.setAsidePath()), bytes);
+        EXPECT_FALSE(QFile::exists(path));
+        store.setValue("fresh", true);
+        EXPECT_TRUE(store.flush());
+        EXPECT_EQ(readAll(store.setAsidePath()), bytes); // still there, untouched
+        QFile::remove(store.setAsidePath());
+    }
+
+    // A well-formed list whose root is not a dictionary is not ours either.
+    writeAll(path, *kivo::platform::encodeBinaryPlist(QVariantList{qint64(1)}));
+    PreferenceStore store(path);
+    EXPECT_FALSE(store.setAsidePath().isEmpty());
+}
+
+TEST(PreferenceStore, CrashBetweenWriteAndRenameLeavesTheOldFileWhole)
+{
+    kivo::test::ScratchDir dir;
+    const QString path = dir.path() + QStringLiteral("/Preferences.plist");
+    {
+        PreferenceStore store(path);
+        store.setValue("generation", qint64(1));
+    }
+    const QByteArray old = readAll(path);
+    // What a crash mid-write leaves behind: a half-written temporary next to the real file.
+    QByteArray partial = old;
+    partial.chop(5);
+    writeAll(path + QStringLiteral(".XYZ123"), partial);
+    {
+        PreferenceStore store(path);
+        EXPECT_TRUE(store.setAsidePath().isEmpty());
+        EXPECT_EQ(store.intValue("generation"), 1);
+        store.setValue("generation", qint64(2));
+    }
+    EXPECT_EQ(PreferenceStore(path).intValue("generation"), 2);
+    // No temporary files of our own are left behind after a successful write.
+    QStringList leftovers = QDir(dir.path()).entryList(QDir::Files);
+    leftovers.removeAll(QStringLiteral("Preferences.plist"));
+    leftovers.removeAll(QStringLiteral("Preferences.plist.XYZ123"));
+    EXPECT_TRUE(leftovers.isEmpty()) << leftovers.join(",").toStdString();
+}
+
+TEST(PreferenceStore, FailedWriteKeepsValuesInMemoryAndRetries)
+{
+    kivo::test::ScratchDir dir;
+    // The store's folder path is taken by a plain file, so nothing can be written.
+    const QString blocker = dir.path() + QStringLiteral("/blocked");
+    writeAll(blocker, "x");
+    PreferenceStore store(blocker + QStringLiteral("/Preferences.plist"));
+    store.setValue("kept", QStringLiteral("yes"));
+    EXPECT_FALSE(store.flush());
+    EXPECT_EQ(store.stringValue("kept"), QStringLiteral("yes"));
+    QFile::remove(blocker);
+    EXPECT_TRUE(store.flush());
+    EXPECT_EQ(PreferenceStore(blocker + QStringLiteral("/Preferences.plist")).stringValue("kept"),
+        QStringLiteral("yes"));
+}
+
+TEST(PreferenceStore, DefaultPathFollowsTheConfigFolder)
+{
+    const QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
+    ASSERT_FALSE(config.isEmpty()); // the test main isolates it
+    EXPECT_EQ(PreferenceStore::defaultFilePath(), config + QStringLiteral("/KIVO Browser/Preferences.plist"));
+}
