@@ -94,32 +94,42 @@ bool browserOrderBefore(const SortItem& a, const SortItem& b, const SortingOptio
     return index::naturalCompare(a.name, b.name) < 0;
 }
 
-void sortInBrowserOrder(std::vector<index::FileInfo>& files, const SortingOptions& options)
+std::vector<std::uint32_t> browserOrderPermutation(
+    const std::vector<SortItem>& items, const SortingOptions& options)
 {
-    // The same steps as browserOrderBefore for files, turned into one key per file.
+    // The same steps as browserOrderBefore, turned into one key per item. Folders carry only the
+    // directory flag and the name rank, so two folders compare by name alone.
     struct Key {
+        bool file;
         bool midi;
         std::optional<int> roman;
         std::optional<std::int64_t> bpm;
         std::uint32_t nameRank;
     };
     std::vector<std::string_view> names;
-    names.reserve(files.size());
-    for (const auto& file : files)
-        names.push_back(file.name);
+    names.reserve(items.size());
+    for (const auto& item : items)
+        names.push_back(item.name);
     const auto ranks = index::naturalRanks(names);
     std::vector<Key> keys;
-    keys.reserve(files.size());
-    for (std::size_t i = 0; i < files.size(); ++i) {
-        keys.push_back({ options.separateMIDIFiles && isMIDIPath(files[i].path),
-            options.sortRomanNumerals ? romanRank(files[i].name) : std::nullopt,
-            options.sortByBPM ? files[i].bpm : std::nullopt, ranks[i] });
+    keys.reserve(items.size());
+    for (std::size_t i = 0; i < items.size(); ++i) {
+        const SortItem& item = items[i];
+        if (item.isDirectory) {
+            keys.push_back({ false, false, std::nullopt, std::nullopt, ranks[i] });
+            continue;
+        }
+        keys.push_back({ true, options.separateMIDIFiles && isMIDIPath(item.path),
+            options.sortRomanNumerals ? romanRank(item.name) : std::nullopt,
+            options.sortByBPM ? item.bpm : std::nullopt, ranks[i] });
     }
-    std::vector<std::uint32_t> order(files.size());
+    std::vector<std::uint32_t> order(items.size());
     std::iota(order.begin(), order.end(), 0u);
     std::stable_sort(order.begin(), order.end(), [&](std::uint32_t x, std::uint32_t y) {
         const Key& a = keys[x];
         const Key& b = keys[y];
+        if (a.file != b.file)
+            return b.file;
         if (a.midi != b.midi)
             return b.midi;
         if (const int c = comparePresentFirst(a.roman, b.roman))
@@ -128,6 +138,16 @@ void sortInBrowserOrder(std::vector<index::FileInfo>& files, const SortingOption
             return c < 0;
         return a.nameRank < b.nameRank;
     });
+    return order;
+}
+
+void sortInBrowserOrder(std::vector<index::FileInfo>& files, const SortingOptions& options)
+{
+    std::vector<SortItem> items;
+    items.reserve(files.size());
+    for (const auto& file : files)
+        items.push_back({ file.name, file.path, false, file.bpm });
+    const auto order = browserOrderPermutation(items, options);
     std::vector<index::FileInfo> sorted;
     sorted.reserve(files.size());
     for (const auto i : order)

@@ -18,6 +18,7 @@ struct SortingOptions {
     bool separateMIDIFiles = true; // "Force MIDI files to the bottom"
     bool sortByBPM = true; // "Sort BPM and force to the top"
     bool sortRomanNumerals = false; // "Sort roman numeral notation"
+    bool operator==(const SortingOptions&) const = default;
 };
 
 // One item to order: a folder or a file, with the BPM the sort should use for it.
@@ -34,8 +35,13 @@ std::optional<int> romanRank(std::string_view name);
 // The strict "a before b" test of the browser's sibling order.
 bool browserOrderBefore(const SortItem& a, const SortItem& b, const SortingOptions& options);
 
-// Stable sort of index records in the browser's file order, using each record's own `bpm`. Each
-// file's sort key is worked out once, so large result lists sort quickly.
+// The positions of `items` in the browser's sibling order (folders included): order[k] is the index
+// of the item that goes k-th. Stable, and the same order as browserOrderBefore; each item's sort key
+// is worked out once, so large lists sort quickly.
+std::vector<std::uint32_t> browserOrderPermutation(
+    const std::vector<SortItem>& items, const SortingOptions& options);
+
+// Stable sort of index records in the browser's file order, using each record's own `bpm`.
 void sortInBrowserOrder(std::vector<index::FileInfo>& files, const SortingOptions& options);
 
 } // namespace kivo::organise

@@ -1,0 +1,224 @@
+#include "organise/BrowserTree.h"
+
+#include <unordered_map>
+
+namespace kivo::organise {
+
+BrowserTree::BrowserTree(FolderLoader loader, PresentationOptions options)
+    : m_loader(std::move(loader))
+    , m_options(options)
+{
+}
+
+void BrowserTree::setOptions(const PresentationOptions& options)
+{
+    const bool resorting = options.sorting != m_options.sorting;
+    m_options = options;
+    if (resorting)
+        resort();
+}
+
+void BrowserTree::resort()
+{
+    for (auto& [group, state] : m_groups)
+        for (auto& [parent, children] : state.nodeChildren)
+            sortChildren(children);
+}
+
+void BrowserTree::sortChildren(std::vector<LightweightNode>& nodes) const
+{
+    const EffectiveBPMs bpms = effectiveBPMs(nodes, m_overrides);
+    nodes = orderSiblings(std::move(nodes), bpms, m_options.sorting);
+}
+
+std::vector<LightweightNode> BrowserTree::load(const std::string& folderPath) const
+{
+    std::vector<LightweightNode> nodes;
+    if (!m_loader)
+        return nodes;
+    const FolderContents contents = m_loader(folderPath);
+    nodes.reserve(contents.subfolders.size() + contents.files.size());
+    for (const auto& folder : contents.subfolders)
+        nodes.push_back(folderNode(folder));
+    for (const auto& file : contents.files)
+        nodes.push_back(fileNode(file));
+    sortChildren(nodes);
+    return nodes;
+}
+
+GroupCacheData& BrowserTree::showCollection(
+    const index::GroupID& group, const std::vector<std::string>& rootPaths)
+{
+    GroupCacheData& state = m_groups[group];
+    m_current = group;
+    std::vector<LightweightNode> roots;
+    roots.reserve(rootPaths.size());
+    for (const auto& path : rootPaths)
+        roots.push_back(folderNode(path));
+    keepIdentities(state, state.rootNodes, roots);
+    state.rootNodes = std::move(roots);
+    return state;
+}
+
+GroupCacheData* BrowserTree::current()
+{
+    return m_current ? &m_groups[*m_current] : nullptr;
+}
+
+const GroupCacheData* BrowserTree::current() const
+{
+    return m_current ? state(*m_current) : nullptr;
+}
+
+const GroupCacheData* BrowserTree::state(const index::GroupID& group) const
+{
+    const auto found = m_groups.find(group);
+    return found == m_groups.end() ? nullptr : &found->second;
+}
+
+void BrowserTree::forgetCollection(const index::GroupID& group)
+{
+    m_groups.erase(group);
+    if (m_current == group)
+        m_current.reset();
+}
+
+void BrowserTree::keepIdentities(
+    GroupCacheData& state, const std::vector<LightweightNode>& old, std::vector<LightweightNode>& fresh)
+{
+    // Several old nodes may share a path (a root added twice): each is taken once, in order.
+    std::unordered_map<std::string_view, std::vector<std::size_t>> byPath;
+    for (std::size_t i = 0; i < old.size(); ++i)
+        byPath[old[i].path].push_back(i);
+    std::vector<bool> taken(old.size(), false);
+    NodeIdSet kept;
+    for (auto& node : fresh) {
+        const auto candidates = byPath.find(node.path);
+        if (candidates == byPath.end())
+            continue;
+        for (const std::size_t i : candidates->second) {
+            if (taken[i] || old[i].isDirectory != node.isDirectory)
+                continue;
+            taken[i] = true;
+            node.id = old[i].id;
+            if (!node.key)
+                node.key = old[i].key;
+            kept.insert(node.id);
+            break;
+        }
+    }
+    for (const auto& node : old)
+        if (!kept.contains(node.id))
+            state.forgetSubtree(node.id);
+}
+
+bool BrowserTree::expand(const NodeId& id)
+{
+    GroupCacheData* state = current();
+    if (!state)
+        return false;
+    const LightweightNode* node = state->findNode(id);
+    if (!node || !node->isDirectory)
+        return false;
+    if (!state->isLoaded(id)) {
+        // Copy the path first: adding the entry may move the list that holds the node.
+        const std::string path = node->path;
+        auto children = load(path);
+        state->nodeChildren.emplace(id, std::move(children));
+    }
+    state->expandedFolders.insert(id);
+    return true;
+}
+
+void BrowserTree::collapse(const NodeId& id)
+{
+    if (GroupCacheData* state = current())
+        state->expandedFolders.erase(id);
+}
+
+const std::vector<LightweightNode>* BrowserTree::children(const NodeId& id) const
+{
+    const GroupCacheData* state = current();
+    if (!state)
+        return nullptr;
+    const auto found = state->nodeChildren.find(id);
+    return found == state->nodeChildren.end() ? nullptr : &found->second;
+}
+
+std::vector<LightweightNode> BrowserTree::visibleRoots() const
+{
+    const GroupCacheData* state = current();
+    if (!state)
+        return {};
+    return m_filter ? m_filter(nullptr, state->rootNodes) : state->rootNodes;
+}
+
+std::vector<LightweightNode> BrowserTree::visibleChildren(const NodeId& id) const
+{
+    const GroupCacheData* state = current();
+    const auto* loaded = children(id);
+    if (!state || !loaded)
+        return {};
+    return m_filter ? m_filter(state->findNode(id), *loaded) : *loaded;
+}
+
+void BrowserTree::reloadLoadedFolders()
+{
+    GroupCacheData* state = current();
+    if (!state)
+        return;
+    // Folder results can be open too; copy each list first, since reloading rewrites the map.
+    std::vector<std::pair<NodeId, std::string>> tops;
+    for (const auto& list : { &state->rootNodes, &state->searchResults })
+        for (const auto& node : *list)
+            if (node.isDirectory)
+                tops.emplace_back(node.id, node.path);
+    for (const auto& [id, path] : tops)
+        reloadBelow(*state, id, path);
+}
+
+void BrowserTree::reloadBelow(GroupCacheData& state, const NodeId& id, const std::string& path)
+{
+    const auto loaded = state.nodeChildren.find(id);
+    if (loaded == state.nodeChildren.end())
+        return;
+    auto fresh = load(path);
+    keepIdentities(state, loaded->second, fresh);
+    std::vector<std::pair<NodeId, std::string>> folders;
+    for (const auto& node : fresh)
+        if (node.isDirectory && state.isLoaded(node.id))
+            folders.emplace_back(node.id, node.path);
+    state.nodeChildren[id] = std::move(fresh);
+    for (const auto& [child, childPath] : folders)
+        reloadBelow(state, child, childPath);
+}
+
+void BrowserTree::setSearchResults(std::vector<LightweightNode> results)
+{
+    GroupCacheData* state = current();
+    if (!state)
+        return;
+    // Whatever was opened inside the old folder results goes with them.
+    for (const auto& node : state->searchResults)
+        if (node.isDirectory)
+            state->forgetSubtree(node.id);
+    state->searchResults = std::move(results);
+}
+
+bool BrowserTree::setKey(const NodeId& id, std::optional<std::string> key)
+{
+    GroupCacheData* state = current();
+    LightweightNode* node = state ? state->findNode(id) : nullptr;
+    if (!node)
+        return false;
+    node->key = std::move(key);
+    return true;
+}
+
+bool BrowserTree::moveRoot(const RootMove& move)
+{
+    GroupCacheData* state = current();
+    return state && applyMove(state->rootNodes, move);
+}
+
+} // namespace kivo::organise

@@ -1,0 +1,105 @@
+#pragma once
+
+// The browser's tree of collections: one GroupCacheData per collection visited, children loaded
+// from the index the first time a folder opens, siblings kept in the browser order with the user's
+// current options, and root rows in the collection's own order. Pure C++ on the main thread: the
+// window hands in the settings' values (and again when "UserSettingsSortingChanged" arrives) and the
+// loader that reads a folder's contents.
+
+#include "organise/FolderContents.h"
+#include "organise/GroupCacheData.h"
+#include "organise/RootOrder.h"
+#include "organise/SiblingOrder.h"
+
+#include <functional>
+#include <map>
+
+namespace kivo::organise {
+
+// The settings the browser's presentation reads.
+struct PresentationOptions {
+    SortingOptions sorting;
+    bool hideFileExtensions = false;
+    bool operator==(const PresentationOptions&) const = default;
+};
+
+// Reads one folder's contents, for example indexFolderContents over the library's store.
+using FolderLoader = std::function<FolderContents(const std::string& folderPath)>;
+
+// Which of a folder's loaded children show, and in their place what (hidden rows dropped, skipped
+// folders replaced by their contents). `folder` is null for the root rows. Without one every loaded
+// node shows.
+using ChildFilter = std::function<std::vector<LightweightNode>(
+    const LightweightNode* folder, const std::vector<LightweightNode>& children)>;
+
+class BrowserTree {
+public:
+    explicit BrowserTree(FolderLoader loader, PresentationOptions options = {});
+
+    const PresentationOptions& options() const { return m_options; }
+    // Re-orders every loaded child list when the sorting options differ from the current ones.
+    void setOptions(const PresentationOptions& options);
+    // The BPM overrides sorting consults; takes effect at the next load or resort().
+    void setBPMOverrides(BPMOverrides overrides) { m_overrides = std::move(overrides); }
+    // Works out the effective BPMs again and re-orders every loaded child list of every collection.
+    // Root rows keep the collection's order. Result lists keep theirs: the search that builds them
+    // orders them itself (exact names first, or shuffled) and runs again when the options change.
+    void resort();
+    void setChildFilter(ChildFilter filter) { m_filter = std::move(filter); }
+
+    // Makes a collection the current one (its state is created on the first visit) and lines its
+    // root rows up with the collection's roots, in that order. Roots still there keep their rows,
+    // so open folders and the selection stay; rows of roots that are gone are forgotten.
+    GroupCacheData& showCollection(const index::GroupID& group, const std::vector<std::string>& rootPaths);
+    const std::optional<index::GroupID>& currentGroup() const { return m_current; }
+    // Null before the first showCollection().
+    GroupCacheData* current();
+    const GroupCacheData* current() const;
+    const GroupCacheData* state(const index::GroupID& group) const;
+    // Drops a collection's state (the collection was deleted, or a workspace replaced them all).
+    void forgetCollection(const index::GroupID& group);
+
+    // Opens a folder row of the current collection, loading its children the first time. False
+    // when there is no such folder.
+    bool expand(const NodeId& id);
+    // Closes it; the loaded children are kept for the next time.
+    void collapse(const NodeId& id);
+    // A folder's loaded children in sibling order; null until loaded.
+    const std::vector<LightweightNode>* children(const NodeId& id) const;
+    // What the rows show, after the child filter.
+    std::vector<LightweightNode> visibleRoots() const;
+    std::vector<LightweightNode> visibleChildren(const NodeId& id) const;
+    std::string displayName(const LightweightNode& node) const
+    {
+        return organise::displayName(node, m_options.hideFileExtensions);
+    }
+
+    // Reads every loaded folder of the current collection again (after the index changed). Nodes
+    // whose path is still there keep their identity, and with it their open state and selection.
+    void reloadLoadedFolders();
+    void setSearchResults(std::vector<LightweightNode> results);
+    // Fills in a node's key once it is known; false when the current collection has no such node.
+    bool setKey(const NodeId& id, std::optional<std::string> key);
+
+    // Moves a root row of the current collection (from rootDragMove); the window stores the same
+    // move in the collection. False when it moves nothing.
+    bool moveRoot(const RootMove& move);
+
+private:
+    std::vector<LightweightNode> load(const std::string& folderPath) const;
+    void sortChildren(std::vector<LightweightNode>& nodes) const;
+    // `fresh` takes the identities of `old` nodes with the same path and kind; the rest of `old` is
+    // forgotten in `state`.
+    static void keepIdentities(
+        GroupCacheData& state, const std::vector<LightweightNode>& old, std::vector<LightweightNode>& fresh);
+    void reloadBelow(GroupCacheData& state, const NodeId& id, const std::string& path);
+
+    FolderLoader m_loader;
+    PresentationOptions m_options;
+    BPMOverrides m_overrides;
+    ChildFilter m_filter;
+    std::map<index::GroupID, GroupCacheData> m_groups;
+    std::optional<index::GroupID> m_current;
+};
+
+} // namespace kivo::organise

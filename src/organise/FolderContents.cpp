@@ -1,0 +1,31 @@
+#include "organise/FolderContents.h"
+
+#include "index/CacheIndexStore.h"
+#include "index/FolderListing.h"
+
+namespace kivo::organise {
+
+FolderContents indexFolderContents(index::CacheIndexStore& store, const std::string& path)
+{
+    auto indexed = store.read([&](const index::IndexMaps& maps) -> std::optional<FolderContents> {
+        const auto found = maps.directoryIndex.find(path);
+        if (found == maps.directoryIndex.end())
+            return std::nullopt;
+        return FolderContents { found->second.subdirectories, found->second.files };
+    });
+    if (indexed)
+        return std::move(*indexed);
+    FolderContents contents;
+    std::vector<index::FolderEntry> entries;
+    if (!index::listFolder(path, entries))
+        return contents;
+    const std::string prefix = path == "/" ? path : path + "/";
+    for (const auto& entry : entries)
+        if (entry.kind == index::EntryKind::folder)
+            contents.subfolders.push_back(prefix + entry.name);
+    // The store builds records for files it has not indexed the same way a search does.
+    contents.files = store.filesInFolder(path);
+    return contents;
+}
+
+} // namespace kivo::organise

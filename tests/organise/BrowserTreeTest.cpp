@@ -1,0 +1,331 @@
+#include "organise/BrowserTree.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <limits>
+#include <map>
+
+using namespace kivo::organise;
+using kivo::index::FileInfo;
+
+namespace {
+
+FileInfo info(const std::string& path, std::optional<std::int64_t> bpm = std::nullopt)
+{
+    return { kivo::index::stableFileID(path), path, path.substr(path.rfind('/') + 1), bpm, {}, {} };
+}
+
+// A library on paper: folder contents by path, and how often each folder was read.
+struct FakeLibrary {
+    std::map<std::string, FolderContents> folders;
+    std::map<std::string, int> reads;
+
+    FolderLoader loader()
+    {
+        return [this](const std::string& path) {
+            ++reads[path];
+            const auto found = folders.find(path);
+            return found == folders.end() ? FolderContents {} : found->second;
+        };
+    }
+    int totalReads() const
+    {
+        int total = 0;
+        for (const auto& [path, count] : reads)
+            total += count;
+        return total;
+    }
+};
+
+std::vector<std::string> namesOf(const std::vector<LightweightNode>& nodes)
+{
+    std::vector<std::string> out;
+    for (const auto& node : nodes)
+        out.push_back(node.name);
+    return out;
+}
+
+const LightweightNode& named(const std::vector<LightweightNode>& nodes, const std::string& name)
+{
+    const auto found
+        = std::find_if(nodes.begin(), nodes.end(), [&](const LightweightNode& n) { return n.name == name; });
+    EXPECT_NE(found, nodes.end()) << name;
+    return *found;
+}
+
+struct BrowserTreeFixture : ::testing::Test {
+    FakeLibrary library;
+    BrowserTree tree { library.loader() };
+
+    void SetUp() override
+    {
+        library.folders["/A"] = { { "/A/Snares", "/A/Kicks" },
+            { info("/A/Kick.mid"), info("/A/Loop 120.wav", 120), info("/A/Loop 90.wav", 90),
+                info("/A/Hat.wav") } };
+        library.folders["/A/Kicks"] = { {}, { info("/A/Kicks/k10.wav"), info("/A/Kicks/k9.wav") } };
+        library.folders["/B"] = { {}, { info("/B/b.wav") } };
+        library.folders["/C"] = { {}, { info("/C/c.wav") } };
+    }
+};
+
+} // namespace
+
+TEST_F(BrowserTreeFixture, ChildrenLoadOnFirstExpandOnlyAndInSiblingOrder)
+{
+    EXPECT_EQ(tree.current(), nullptr);
+    EXPECT_FALSE(tree.expand(newNodeId()));
+    auto& state = tree.showCollection("G1", { "/A", "/B" });
+    EXPECT_EQ(namesOf(state.rootNodes), (std::vector<std::string> { "A", "B" }));
+    EXPECT_EQ(library.totalReads(), 0); // showing roots reads nothing
+    const NodeId a = state.rootNodes[0].id;
+    EXPECT_EQ(tree.children(a), nullptr);
+    EXPECT_TRUE(tree.visibleChildren(a).empty());
+
+    ASSERT_TRUE(tree.expand(a));
+    EXPECT_EQ(library.reads["/A"], 1);
+    EXPECT_TRUE(state.isExpanded(a));
+    ASSERT_NE(tree.children(a), nullptr);
+    EXPECT_EQ(namesOf(*tree.children(a)),
+        (std::vector<std::string> {
+            "Kicks", "Snares", "Loop 90.wav", "Loop 120.wav", "Hat.wav", "Kick.mid" }));
+
+    // Closing keeps the children; opening again reuses them.
+    const auto loaded = *tree.children(a);
+    tree.collapse(a);
+    EXPECT_FALSE(state.isExpanded(a));
+    EXPECT_TRUE(state.isLoaded(a));
+    ASSERT_TRUE(tree.expand(a));
+    EXPECT_EQ(library.reads["/A"], 1);
+    EXPECT_EQ(tree.children(a)->front().id, loaded.front().id);
+
+    // Deeper folders load when they open, not before.
+    const NodeId kicks = named(*tree.children(a), "Kicks").id;
+    EXPECT_EQ(library.reads.count("/A/Kicks"), 0u);
+    ASSERT_TRUE(tree.expand(kicks));
+    EXPECT_EQ(namesOf(*tree.children(kicks)), (std::vector<std::string> { "k9.wav", "k10.wav" }));
+    // Files do not open; an empty or unreadable folder opens with no children.
+    EXPECT_FALSE(tree.expand(named(*tree.children(a), "Hat.wav").id));
+    const NodeId snares = named(*tree.children(a), "Snares").id;
+    ASSERT_TRUE(tree.expand(snares));
+    EXPECT_TRUE(tree.children(snares)->empty());
+    EXPECT_EQ(library.totalReads(), 3);
+}
+
+TEST_F(BrowserTreeFixture, EachCollectionKeepsItsOwnState)
+{
+    auto& first = tree.showCollection("G1", { "/A", "/B" });
+    const NodeId a = first.rootNodes[0].id;
+    tree.expand(a);
+    const NodeId loop = named(*tree.children(a), "Loop 90.wav").id;
+    first.selectedNodeId = loop;
+    first.selectedNodeIds = { loop };
+    tree.setSearchResults({ fileNode(info("/A/Hat.wav")) });
+
+    auto& second = tree.showCollection("G2", { "/A" });
+    EXPECT_EQ(tree.currentGroup(), "G2");
+    // Another collection with the same root is a tree of its own.
+    EXPECT_NE(second.rootNodes[0].id, a);
+    EXPECT_TRUE(second.expandedFolders.empty());
+    EXPECT_TRUE(second.searchResults.empty());
+    EXPECT_EQ(tree.children(a), nullptr);
+    tree.expand(second.rootNodes[0].id);
+    EXPECT_EQ(library.reads["/A"], 2);
+
+    auto& back = tree.showCollection("G1", { "/A", "/B" });
+    EXPECT_EQ(&back, &first);
+    EXPECT_EQ(back.rootNodes[0].id, a);
+    EXPECT_TRUE(back.isExpanded(a));
+    EXPECT_EQ(back.selectedNodeId, loop);
+    EXPECT_EQ(namesOf(back.searchResults), (std::vector<std::string> { "Hat.wav" }));
+    EXPECT_EQ(library.reads["/A"], 2); // nothing read again
+
+    tree.forgetCollection("G1");
+    EXPECT_EQ(tree.state("G1"), nullptr);
+    EXPECT_EQ(tree.current(), nullptr);
+    EXPECT_NE(tree.state("G2"), nullptr);
+}
+
+TEST_F(BrowserTreeFixture, RootsFollowTheCollectionAndKeepTheirRows)
+{
+    auto& state = tree.showCollection("G1", { "/A", "/B", "/C" });
+    const NodeId a = state.rootNodes[0].id, b = state.rootNodes[1].id;
+    tree.expand(a);
+    tree.expand(b);
+    const NodeId kicks = named(*tree.children(a), "Kicks").id;
+    tree.expand(kicks);
+    state.selectedNodeId = named(*tree.children(kicks), "k9.wav").id;
+    state.selectedNodeIds = { *state.selectedNodeId, b };
+
+    // The stored order wins over the sibling order, and a root that left takes its rows with it.
+    tree.showCollection("G1", { "/C", "/B" });
+    EXPECT_EQ(namesOf(state.rootNodes), (std::vector<std::string> { "C", "B" }));
+    EXPECT_EQ(state.rootNodes[1].id, b);
+    EXPECT_TRUE(state.isExpanded(b));
+    EXPECT_FALSE(state.isLoaded(a));
+    EXPECT_FALSE(state.isLoaded(kicks));
+    EXPECT_FALSE(state.isExpanded(kicks));
+    EXPECT_EQ(state.selectedNodeId, std::nullopt);
+    EXPECT_EQ(state.selectedNodeIds, NodeIdSet { b });
+
+    // The same root twice gets two rows, each kept on its own.
+    tree.showCollection("G1", { "/B", "/C", "/B" });
+    EXPECT_EQ(state.rootNodes[0].id, b);
+    EXPECT_NE(state.rootNodes[2].id, b);
+    const NodeId secondB = state.rootNodes[2].id;
+    tree.showCollection("G1", { "/B", "/B" });
+    EXPECT_EQ(state.rootNodes[0].id, b);
+    EXPECT_EQ(state.rootNodes[1].id, secondB);
+    tree.showCollection("G1", {});
+    EXPECT_TRUE(state.rootNodes.empty());
+    EXPECT_TRUE(state.nodeChildren.empty());
+    EXPECT_TRUE(state.expandedFolders.empty());
+}
+
+TEST_F(BrowserTreeFixture, DraggingRootsReordersThem)
+{
+    // Rows centred at 10, 30 and 50.
+    const std::vector<double> centres { 10, 30, 50 };
+    EXPECT_EQ(rootDragMove(centres, 0, 100, 125), (RootMove { 0, 2 })); // past the second row
+    EXPECT_EQ(rootDragMove(centres, 0, 100, 145), (RootMove { 0, 3 })); // past the last
+    EXPECT_EQ(rootDragMove(centres, 0, 100, 1e9), (RootMove { 0, 3 }));
+    EXPECT_EQ(rootDragMove(centres, 0, 100, 105), std::nullopt); // not past anything
+    EXPECT_EQ(rootDragMove(centres, 0, 100, 0), std::nullopt); // already first
+    EXPECT_EQ(rootDragMove(centres, 2, 100, 75), (RootMove { 2, 1 }));
+    EXPECT_EQ(rootDragMove(centres, 2, 100, -1e9), (RootMove { 2, 0 }));
+    EXPECT_EQ(rootDragMove(centres, 1, 100, 100), std::nullopt);
+    EXPECT_EQ(rootDragMove(centres, 3, 100, 0), std::nullopt);
+    EXPECT_EQ(rootDragMove({ 10 }, 0, 0, 500), std::nullopt);
+    EXPECT_EQ(rootDragMove({}, 0, 0, 5), std::nullopt);
+    EXPECT_EQ(rootDragMove(centres, 0, 0, std::numeric_limits<double>::quiet_NaN()), std::nullopt);
+
+    std::vector<int> list { 0, 1, 2 };
+    EXPECT_TRUE(applyMove(list, { 0, 3 }));
+    EXPECT_EQ(list, (std::vector<int> { 1, 2, 0 }));
+    EXPECT_TRUE(applyMove(list, { 2, 0 }));
+    EXPECT_EQ(list, (std::vector<int> { 0, 1, 2 }));
+    EXPECT_TRUE(applyMove(list, { 1, 0 }));
+    EXPECT_EQ(list, (std::vector<int> { 1, 0, 2 }));
+    for (const RootMove nothing :
+        { RootMove { 1, 1 }, RootMove { 1, 2 }, RootMove { 3, 0 }, RootMove { 0, 4 } })
+        EXPECT_FALSE(applyMove(list, nothing));
+    EXPECT_EQ(list, (std::vector<int> { 1, 0, 2 }));
+
+    EXPECT_FALSE(tree.moveRoot({ 0, 2 })); // no collection yet
+    auto& state = tree.showCollection("G1", { "/A", "/B", "/C" });
+    const NodeId a = state.rootNodes[0].id;
+    tree.expand(a);
+    ASSERT_TRUE(tree.moveRoot(*rootDragMove(centres, 0, 100, 145)));
+    EXPECT_EQ(namesOf(state.rootNodes), (std::vector<std::string> { "B", "C", "A" }));
+    EXPECT_FALSE(tree.moveRoot({ 2, 3 }));
+    // The collection stores the same order; the next showing keeps the rows as they are.
+    tree.showCollection("G1", { "/B", "/C", "/A" });
+    EXPECT_EQ(state.rootNodes[2].id, a);
+    EXPECT_TRUE(state.isExpanded(a));
+}
+
+TEST_F(BrowserTreeFixture, SortingChangesReorderEveryLoadedList)
+{
+    auto& first = tree.showCollection("G1", { "/A" });
+    const NodeId a = first.rootNodes[0].id;
+    tree.expand(a);
+    const auto before = *tree.children(a);
+    auto& second = tree.showCollection("G2", { "/A" });
+    tree.expand(second.rootNodes[0].id);
+    const int reads = library.totalReads();
+
+    // Only file names, MIDI included, once the other options are off.
+    tree.setOptions({ { false, false, false }, false });
+    const std::vector<std::string> byName { "Kicks", "Snares", "Hat.wav", "Kick.mid", "Loop 90.wav",
+        "Loop 120.wav" };
+    EXPECT_EQ(namesOf(*tree.children(second.rootNodes[0].id)), byName);
+    EXPECT_EQ(namesOf(first.nodeChildren.at(a)), byName); // the other collection too
+    EXPECT_EQ(library.totalReads(), reads); // re-sorted, not re-read
+    EXPECT_EQ(named(first.nodeChildren.at(a), "Hat.wav").id, named(before, "Hat.wav").id);
+    // Roots keep the collection's order.
+    tree.showCollection("G3", { "/C", "/B", "/A" });
+    tree.setOptions({ { true, true, true }, true });
+    EXPECT_EQ(namesOf(tree.current()->rootNodes), (std::vector<std::string> { "C", "B", "A" }));
+    EXPECT_EQ(tree.displayName(named(first.nodeChildren.at(a), "Hat.wav")), "Hat");
+
+    // Overrides count once the browser works the BPMs out again.
+    tree.setBPMOverrides({ [](const std::string& path) -> std::optional<std::int64_t> {
+                              return path == "/A/Hat.wav" ? std::optional<std::int64_t>(60) : std::nullopt;
+                          },
+        [](const std::string& path) { return path == "/A/Loop 90.wav"; } });
+    tree.resort();
+    EXPECT_EQ(namesOf(first.nodeChildren.at(a)),
+        (std::vector<std::string> {
+            "Kicks", "Snares", "Hat.wav", "Loop 120.wav", "Loop 90.wav", "Kick.mid" }));
+}
+
+TEST_F(BrowserTreeFixture, ReloadKeepsRowsThatAreStillThere)
+{
+    auto& state = tree.showCollection("G1", { "/A" });
+    const NodeId a = state.rootNodes[0].id;
+    tree.expand(a);
+    const NodeId kicks = named(*tree.children(a), "Kicks").id;
+    const NodeId snares = named(*tree.children(a), "Snares").id;
+    const NodeId hat = named(*tree.children(a), "Hat.wav").id;
+    tree.expand(kicks);
+    tree.expand(snares);
+    tree.collapse(snares);
+    ASSERT_TRUE(tree.setKey(hat, "Am"));
+    state.selectedNodeIds = { hat, named(*tree.children(a), "Kick.mid").id };
+    state.selectedNodeId = hat;
+
+    // On disk: Snares went away, Kick.mid went away, a new file came, Kicks gained a file.
+    library.folders["/A"]
+        = { { "/A/Kicks" }, { info("/A/Hat.wav"), info("/A/New.wav"), info("/A/Loop 90.wav", 90) } };
+    library.folders["/A/Kicks"].files.push_back(info("/A/Kicks/k1.wav"));
+    tree.reloadLoadedFolders();
+    EXPECT_EQ(namesOf(*tree.children(a)),
+        (std::vector<std::string> { "Kicks", "Loop 90.wav", "Hat.wav", "New.wav" }));
+    EXPECT_EQ(named(*tree.children(a), "Kicks").id, kicks);
+    EXPECT_EQ(named(*tree.children(a), "Hat.wav").id, hat);
+    EXPECT_EQ(named(*tree.children(a), "Hat.wav").key, "Am"); // a key found later survives
+    EXPECT_TRUE(state.isExpanded(kicks));
+    EXPECT_EQ(namesOf(*tree.children(kicks)), (std::vector<std::string> { "k1.wav", "k9.wav", "k10.wav" }));
+    EXPECT_FALSE(state.isLoaded(snares));
+    EXPECT_EQ(state.selectedNodeIds, NodeIdSet { hat });
+    EXPECT_EQ(state.selectedNodeId, hat);
+    EXPECT_EQ(library.reads["/A/Snares"], 1); // only what is loaded is read again
+}
+
+TEST_F(BrowserTreeFixture, ResultRowsAndTheChildFilter)
+{
+    auto& state = tree.showCollection("G1", { "/A", "/B" });
+    // A folder result opens like a tree row; replacing the results forgets what was opened in them.
+    tree.setSearchResults({ folderNode("/A/Kicks"), fileNode(info("/B/b.wav")) });
+    const NodeId result = state.searchResults[0].id;
+    ASSERT_TRUE(tree.expand(result));
+    EXPECT_EQ(tree.children(result)->size(), 2u);
+    EXPECT_TRUE(tree.setKey(state.searchResults[1].id, "C"));
+    EXPECT_EQ(state.searchResults[1].key, "C");
+    tree.setSearchResults({});
+    EXPECT_FALSE(state.isLoaded(result));
+    EXPECT_FALSE(state.isExpanded(result));
+    EXPECT_FALSE(tree.setKey(result, "C"));
+
+    // The filter decides what rows show; the loaded lists stay whole.
+    std::vector<const LightweightNode*> parents;
+    tree.setChildFilter([&](const LightweightNode* folder, const std::vector<LightweightNode>& children) {
+        parents.push_back(folder);
+        std::vector<LightweightNode> shown;
+        for (const auto& child : children)
+            if (child.name != "B" && child.name != "Snares")
+                shown.push_back(child);
+        return shown;
+    });
+    EXPECT_EQ(namesOf(tree.visibleRoots()), (std::vector<std::string> { "A" }));
+    const NodeId a = state.rootNodes[0].id;
+    tree.expand(a);
+    const auto shown = tree.visibleChildren(a);
+    EXPECT_EQ(namesOf(shown),
+        (std::vector<std::string> { "Kicks", "Loop 90.wav", "Loop 120.wav", "Hat.wav", "Kick.mid" }));
+    EXPECT_EQ(tree.children(a)->size(), 6u);
+    ASSERT_EQ(parents.size(), 2u);
+    EXPECT_EQ(parents[0], nullptr);
+    ASSERT_NE(parents[1], nullptr);
+    EXPECT_EQ(parents[1]->id, a);
+}

@@ -1,0 +1,73 @@
+#include "organise/BrowserTree.h"
+
+#include "index/CacheIndexStore.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+using namespace kivo::organise;
+using namespace kivo::index;
+
+namespace {
+
+std::vector<std::string> sorted(std::vector<std::string> items)
+{
+    std::sort(items.begin(), items.end());
+    return items;
+}
+
+std::vector<std::string> fileNames(const FolderContents& contents)
+{
+    std::vector<std::string> out;
+    for (const auto& file : contents.files)
+        out.push_back(file.name);
+    return sorted(out);
+}
+
+} // namespace
+
+TEST(FolderContents, FromTheIndexRecordElseFromDisk)
+{
+    kivo::test::ScratchDir disk;
+    const std::string root = disk.str();
+    disk.write("a.wav");
+    disk.write("b.txt");
+    disk.write("c.MID");
+    disk.mkdir("Sub");
+    disk.write("Sub/inner.wav");
+
+    CacheIndexStore store { CacheIndexStoreOptions {
+        "/nonexistent/cache.json", [](const std::string&) {}, {}, {} } };
+    // Not indexed yet: what is on disk, compatible files only, every folder.
+    auto contents = indexFolderContents(store, root);
+    EXPECT_EQ(contents.subfolders, (std::vector<std::string> { root + "/Sub" }));
+    EXPECT_EQ(fileNames(contents), (std::vector<std::string> { "a.wav", "c.MID" }));
+    EXPECT_TRUE(indexFolderContents(store, root + "/does not exist").files.empty());
+
+    // Indexed: the record as it was stored, even when the disk says otherwise now.
+    const FileInfo kick { stableFileID("/Lib/Kick 90.wav"), "/Lib/Kick 90.wav", "Kick 90.wav", 90, "Am",
+        1.0 };
+    store.modify([&](IndexMaps& maps) {
+        maps.directoryIndex["/Lib"]
+            = DirectoryInfo { "/Lib", { kick }, { "/Lib/Empty", "/Lib/Drums" }, 0, {}, {} };
+    });
+    contents = indexFolderContents(store, "/Lib");
+    EXPECT_EQ(contents.subfolders, (std::vector<std::string> { "/Lib/Empty", "/Lib/Drums" }));
+    ASSERT_EQ(contents.files.size(), 1u);
+    EXPECT_EQ(contents.files[0].bpm, 90);
+
+    // Through the tree: the store is the tree's loader.
+    BrowserTree tree { [&](const std::string& path) { return indexFolderContents(store, path); } };
+    auto& state = tree.showCollection("G", { "/Lib", root });
+    ASSERT_TRUE(tree.expand(state.rootNodes[0].id));
+    const auto& rows = *tree.children(state.rootNodes[0].id);
+    ASSERT_EQ(rows.size(), 3u);
+    EXPECT_EQ(rows[0].name, "Drums");
+    EXPECT_EQ(rows[1].name, "Empty");
+    EXPECT_EQ(rows[2].key, "Am");
+    EXPECT_EQ(tree.displayName(rows[2]), "Kick 90.wav");
+    ASSERT_TRUE(tree.expand(state.rootNodes[1].id));
+    EXPECT_EQ(tree.children(state.rootNodes[1].id)->size(), 3u);
+}
