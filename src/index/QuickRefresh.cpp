@@ -71,34 +71,6 @@ std::vector<std::string> reachableRoots(const std::vector<std::string>& roots,
 
 } // namespace
 
-std::optional<std::string> removableVolumeOf(const std::string& path)
-{
-    std::vector<std::string_view> parts;
-    std::string_view rest(path);
-    while (!rest.empty()) {
-        const auto start = rest.find_first_not_of('/');
-        if (start == std::string_view::npos)
-            break;
-        rest.remove_prefix(start);
-        const auto end = rest.find('/');
-        parts.push_back(rest.substr(0, end));
-        rest.remove_prefix(end == std::string_view::npos ? rest.size() : end);
-    }
-    auto join = [&](std::size_t count) {
-        std::string out;
-        for (std::size_t i = 0; i < count; ++i)
-            out += "/" + std::string(parts[i]);
-        return out;
-    };
-    if (parts.size() >= 2 && (parts[0] == "Volumes" || parts[0] == "mnt"))
-        return join(2);
-    if (parts.size() >= 3 && parts[0] == "media")
-        return join(3);
-    if (parts.size() >= 4 && parts[0] == "run" && parts[1] == "media")
-        return join(4);
-    return std::nullopt;
-}
-
 QuickRefreshDelta computeQuickRefreshDelta(const std::vector<DirectorySnapshot>& snapshots,
     const std::vector<std::string>& roots, const std::set<std::string>& skippedRoots,
     const MountedVolumes& mounted, const SnapshotLists& listsOf)

@@ -4,6 +4,8 @@
 // moved are listed, and folders that vanished from one place and appeared in another are paired by
 // their file number. Pure disk inspection; the store applies the delta.
 
+#include "platform/MountTable.h"
+
 #include <cstdint>
 #include <functional>
 #include <iterator>
@@ -112,9 +114,8 @@ struct QuickRefreshDelta {
 // The mount points of the volumes mounted now; injectable so tests can unplug a drive.
 using MountedVolumes = std::function<std::set<std::string>()>;
 
-// For roots on removable media ("/Volumes/X", "/media/<user>/X", "/run/media/<user>/X", "/mnt/X"): the
-// volume's mount point, else none.
-std::optional<std::string> removableVolumeOf(const std::string& path);
+// For roots on removable media: the volume's mount point, else none.
+using platform::removableVolumeOf;
 
 // Full snapshots of the given folders, read from the index when the change detection needs them.
 using SnapshotLists = std::function<std::vector<DirectorySnapshot>(const std::vector<std::string>& folders)>;

@@ -5,6 +5,7 @@
 
 #include "index/FolderScanner.h"
 #include "index/QuickRefresh.h"
+#include "platform/MountTable.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -14,10 +15,8 @@
 #include <csignal>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <set>
-#include <sstream>
 #include <string>
 #include <thread>
 
@@ -64,31 +63,10 @@ inline bool runCancellable(const std::function<void(index::CancelHandle)>& work)
     return !stop.isCancelled();
 }
 
-// The mount points listed in /proc/self/mountinfo (fifth field, with its octal escapes undone).
+// The mount points of this process, read afresh each time the refresh asks.
 inline index::MountedVolumes mountedVolumes()
 {
-    return [] {
-        std::set<std::string> out;
-        std::ifstream in("/proc/self/mountinfo");
-        std::string line;
-        while (std::getline(in, line)) {
-            std::istringstream fields(line);
-            std::string f, point;
-            for (int i = 0; i < 5 && fields >> f; ++i)
-                point = f;
-            std::string plain;
-            for (std::size_t i = 0; i < point.size(); ++i) {
-                if (point[i] == '\\' && i + 3 < point.size()) {
-                    plain.push_back(char(std::stoi(point.substr(i + 1, 3), nullptr, 8)));
-                    i += 3;
-                } else {
-                    plain.push_back(point[i]);
-                }
-            }
-            out.insert(plain);
-        }
-        return out;
-    };
+    return [] { return platform::MountTable::read().value_or(platform::MountTable()).mountPoints(); };
 }
 
 // One line on stderr, rewritten in place.
