@@ -181,7 +181,8 @@ std::string unescapeMountField(std::string_view field)
     std::string out;
     out.reserve(field.size());
     for (std::size_t i = 0; i < field.size(); ++i) {
-        const auto isOctal = [&](std::size_t k) { return k < field.size() && field[k] >= '0' && field[k] <= '7'; };
+        const auto isOctal
+            = [&](std::size_t k) { return k < field.size() && field[k] >= '0' && field[k] <= '7'; };
         if (field[i] == '\\' && isOctal(i + 1) && isOctal(i + 2) && isOctal(i + 3)) {
             const int value = (field[i + 1] - '0') * 64 + (field[i + 2] - '0') * 8 + (field[i + 3] - '0');
             if (value <= 0xFF) {

@@ -104,10 +104,10 @@ void VolumeMonitor::refresh()
 
     std::vector<std::string> gone;
     std::vector<std::string> added;
-    std::set_difference(m_mountPoints.begin(), m_mountPoints.end(), points.begin(), points.end(),
-        std::back_inserter(gone));
-    std::set_difference(points.begin(), points.end(), m_mountPoints.begin(), m_mountPoints.end(),
-        std::back_inserter(added));
+    std::set_difference(
+        m_mountPoints.begin(), m_mountPoints.end(), points.begin(), points.end(), std::back_inserter(gone));
+    std::set_difference(
+        points.begin(), points.end(), m_mountPoints.begin(), m_mountPoints.end(), std::back_inserter(added));
     // The state is current before anyone hears of it, so a slot may ask or refresh again.
     m_mountPoints = std::move(points);
     for (const auto& point : gone)

@@ -1,5 +1,5 @@
-#include "platform/MountTable.h"
 #include "platform/VolumeMonitor.h"
+#include "platform/MountTable.h"
 
 #include "support/TestEnvironment.h"
 
@@ -121,9 +121,11 @@ TEST(RemovableMedia, VolumeIsTheParentPlusOneComponent)
     EXPECT_EQ(removableVolumeOf("/"), std::nullopt);
     EXPECT_EQ(removableVolumeOf(""), std::nullopt);
 
-    for (const char* parent : { "/Volumes", "/mnt", "/media", "/media/ann", "/run", "/run/media", "/run/media/ann" })
+    for (const char* parent :
+        { "/Volumes", "/mnt", "/media", "/media/ann", "/run", "/run/media", "/run/media/ann" })
         EXPECT_TRUE(holdsRemovableMedia(parent)) << parent;
-    for (const char* other : { "/", "", "/Volumes/Drive", "/mnt/nas", "/media/ann/USB", "/run/user", "/home" })
+    for (const char* other :
+        { "/", "", "/Volumes/Drive", "/mnt/nas", "/media/ann/USB", "/run/user", "/home" })
         EXPECT_FALSE(holdsRemovableMedia(other)) << other;
 }
 
@@ -169,8 +171,8 @@ TEST_F(MonitorFixture, ReportsMountsAndUnmountsAfterEachRead)
     text->erase(text->find(line), text->find('\n', text->find(line)) - text->find(line) + 1);
     *text += "\n61 22 8:49 / /media/ann/Kits\\0402 rw - ext4 /dev/sdd1 rw";
     monitor.refresh();
-    EXPECT_EQ(events,
-        QStringList({ "-/run/media/ann/Sample Drive", "+/media/ann/Kits 2", "changed, kits in" }));
+    EXPECT_EQ(
+        events, QStringList({ "-/run/media/ann/Sample Drive", "+/media/ann/Kits 2", "changed, kits in" }));
     EXPECT_FALSE(monitor.isMounted("/run/media/ann/Sample Drive"));
     EXPECT_EQ(monitor.table().entries().back().fileSystemType, "ext4");
 
