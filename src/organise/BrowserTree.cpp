@@ -33,10 +33,12 @@ void BrowserTree::sortChildren(std::vector<LightweightNode>& nodes) const
 
 std::vector<LightweightNode> BrowserTree::load(const std::string& folderPath) const
 {
+    return m_loader ? nodesOf(m_loader(folderPath)) : std::vector<LightweightNode> {};
+}
+
+std::vector<LightweightNode> BrowserTree::nodesOf(const FolderContents& contents) const
+{
     std::vector<LightweightNode> nodes;
-    if (!m_loader)
-        return nodes;
-    const FolderContents contents = m_loader(folderPath);
     nodes.reserve(contents.subfolders.size() + contents.files.size());
     for (const auto& folder : contents.subfolders)
         nodes.push_back(folderNode(folder));
@@ -79,6 +81,7 @@ const GroupCacheData* BrowserTree::state(const index::GroupID& group) const
 void BrowserTree::forgetCollection(const index::GroupID& group)
 {
     m_groups.erase(group);
+    m_loading.erase(group);
     if (m_current == group)
         m_current.reset();
 }
@@ -114,20 +117,48 @@ void BrowserTree::keepIdentities(
 
 bool BrowserTree::expand(const NodeId& id)
 {
-    GroupCacheData* state = current();
-    if (!state)
-        return false;
-    const LightweightNode* node = state->findNode(id);
+    const GroupCacheData* state = current();
+    const LightweightNode* node = state ? state->findNode(id) : nullptr;
     if (!node || !node->isDirectory)
         return false;
-    if (!state->isLoaded(id)) {
-        // Copy the path first: adding the entry may move the list that holds the node.
-        const std::string path = node->path;
-        auto children = load(path);
-        state->nodeChildren.emplace(id, std::move(children));
-    }
-    state->expandedFolders.insert(id);
+    if (const auto load = expandLater(id))
+        childrenLoaded(*load, m_loader ? m_loader(load->path) : FolderContents {});
     return true;
+}
+
+std::optional<ChildLoad> BrowserTree::expandLater(const NodeId& id)
+{
+    GroupCacheData* state = current();
+    const LightweightNode* node = state ? state->findNode(id) : nullptr;
+    if (!node || !node->isDirectory)
+        return std::nullopt;
+    state->expandedFolders.insert(id);
+    if (state->isLoaded(id) || !m_loading[*m_current].insert(id).second)
+        return std::nullopt;
+    return ChildLoad { *m_current, id, node->path };
+}
+
+bool BrowserTree::childrenLoaded(const ChildLoad& load, const FolderContents& contents)
+{
+    const auto group = m_groups.find(load.group);
+    const auto loading = m_loading.find(load.group);
+    if (loading != m_loading.end())
+        loading->second.erase(load.folder);
+    if (group == m_groups.end())
+        return false;
+    GroupCacheData& state = group->second;
+    // The folder may have left with its root, a reload or a new result list while the read ran.
+    const LightweightNode* node = state.findNode(load.folder);
+    if (!node || node->path != load.path || state.isLoaded(load.folder))
+        return false;
+    state.nodeChildren.emplace(load.folder, nodesOf(contents));
+    return true;
+}
+
+bool BrowserTree::isLoading(const NodeId& id) const
+{
+    const auto loading = m_current ? m_loading.find(*m_current) : m_loading.end();
+    return loading != m_loading.end() && loading->second.contains(id);
 }
 
 void BrowserTree::collapse(const NodeId& id)

@@ -32,6 +32,13 @@ using FolderLoader = std::function<FolderContents(const std::string& folderPath)
 using ChildFilter = std::function<std::vector<LightweightNode>(
     const LightweightNode* folder, const std::vector<LightweightNode>& children)>;
 
+// One folder read that expandLater() asks for.
+struct ChildLoad {
+    index::GroupID group;
+    NodeId folder;
+    std::string path;
+};
+
 class BrowserTree {
 public:
     explicit BrowserTree(FolderLoader loader, PresentationOptions options = {});
@@ -59,9 +66,17 @@ public:
     // Drops a collection's state (the collection was deleted, or a workspace replaced them all).
     void forgetCollection(const index::GroupID& group);
 
-    // Opens a folder row of the current collection, loading its children the first time. False
-    // when there is no such folder.
+    // Opens a folder row of the current collection, loading its children the first time through
+    // the loader. False when there is no such folder.
     bool expand(const NodeId& id);
+    // The same without waiting for the disk: opens the folder and, when its children are not loaded
+    // or being loaded yet, returns the read to make. Its answer goes to childrenLoaded() on the
+    // main thread. None when nothing needs reading (or there is no such folder).
+    std::optional<ChildLoad> expandLater(const NodeId& id);
+    // Stores a read's answer. False (and nothing changed) when the folder has gone meanwhile or its
+    // children were loaded another way.
+    bool childrenLoaded(const ChildLoad& load, const FolderContents& contents);
+    bool isLoading(const NodeId& id) const;
     // Closes it; the loaded children are kept for the next time.
     void collapse(const NodeId& id);
     // A folder's loaded children in sibling order; null until loaded.
@@ -87,6 +102,7 @@ public:
 
 private:
     std::vector<LightweightNode> load(const std::string& folderPath) const;
+    std::vector<LightweightNode> nodesOf(const FolderContents& contents) const;
     void sortChildren(std::vector<LightweightNode>& nodes) const;
     // `fresh` takes the identities of `old` nodes with the same path and kind; the rest of `old` is
     // forgotten in `state`.
@@ -100,6 +116,7 @@ private:
     ChildFilter m_filter;
     std::map<index::GroupID, GroupCacheData> m_groups;
     std::optional<index::GroupID> m_current;
+    std::map<index::GroupID, NodeIdSet> m_loading;
 };
 
 } // namespace kivo::organise

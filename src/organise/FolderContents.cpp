@@ -5,14 +5,18 @@
 
 namespace kivo::organise {
 
+std::optional<FolderContents> indexedFolderContents(const index::IndexMaps& maps, const std::string& path)
+{
+    const auto found = maps.directoryIndex.find(path);
+    if (found == maps.directoryIndex.end())
+        return std::nullopt;
+    return FolderContents { found->second.subdirectories, found->second.files };
+}
+
 FolderContents indexFolderContents(index::CacheIndexStore& store, const std::string& path)
 {
-    auto indexed = store.read([&](const index::IndexMaps& maps) -> std::optional<FolderContents> {
-        const auto found = maps.directoryIndex.find(path);
-        if (found == maps.directoryIndex.end())
-            return std::nullopt;
-        return FolderContents { found->second.subdirectories, found->second.files };
-    });
+    auto indexed
+        = store.read([&](const index::IndexMaps& maps) { return indexedFolderContents(maps, path); });
     if (indexed)
         return std::move(*indexed);
     FolderContents contents;

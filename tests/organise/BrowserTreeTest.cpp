@@ -329,3 +329,44 @@ TEST_F(BrowserTreeFixture, ResultRowsAndTheChildFilter)
     ASSERT_NE(parents[1], nullptr);
     EXPECT_EQ(parents[1]->id, a);
 }
+
+TEST_F(BrowserTreeFixture, ReadsOffTheMainThreadLandWhereTheyBelong)
+{
+    auto& state = tree.showCollection("G1", { "/A", "/B" });
+    const NodeId a = state.rootNodes[0].id, b = state.rootNodes[1].id;
+    const auto load = tree.expandLater(a);
+    ASSERT_TRUE(load);
+    EXPECT_EQ(load->path, "/A");
+    EXPECT_EQ(load->group, "G1");
+    EXPECT_TRUE(state.isExpanded(a)); // the row opens at once, its children follow
+    EXPECT_TRUE(tree.isLoading(a));
+    EXPECT_EQ(tree.expandLater(a), std::nullopt); // one read per folder
+    EXPECT_EQ(library.totalReads(), 0);
+    ASSERT_TRUE(tree.childrenLoaded(*load, library.folders["/A"]));
+    EXPECT_FALSE(tree.isLoading(a));
+    EXPECT_EQ(tree.children(a)->front().name, "Kicks");
+    EXPECT_FALSE(tree.childrenLoaded(*load, {})); // a second answer changes nothing
+    EXPECT_EQ(tree.children(a)->size(), 6u);
+    EXPECT_EQ(tree.expandLater(a), std::nullopt);
+    EXPECT_EQ(tree.expandLater(named(*tree.children(a), "Hat.wav").id), std::nullopt);
+
+    // An answer arrives after the user switched collections: it still lands in its own collection.
+    const auto late = tree.expandLater(b);
+    ASSERT_TRUE(late);
+    tree.showCollection("G2", { "/B" });
+    EXPECT_FALSE(tree.isLoading(b));
+    ASSERT_TRUE(tree.childrenLoaded(*late, library.folders["/B"]));
+    EXPECT_EQ(tree.state("G1")->nodeChildren.at(b).size(), 1u);
+    EXPECT_TRUE(tree.current()->nodeChildren.empty());
+
+    // The folder left while its read ran: the answer is dropped.
+    tree.showCollection("G1", { "/A", "/B" });
+    const NodeId kicks = named(*tree.children(a), "Kicks").id;
+    const auto gone = tree.expandLater(kicks);
+    ASSERT_TRUE(gone);
+    tree.showCollection("G1", { "/B" });
+    EXPECT_FALSE(tree.childrenLoaded(*gone, library.folders["/A/Kicks"]));
+    EXPECT_FALSE(state.isLoaded(kicks));
+    tree.forgetCollection("G2");
+    EXPECT_FALSE(tree.childrenLoaded(ChildLoad { "G2", b, "/B" }, {}));
+}
