@@ -1,0 +1,108 @@
+#include "library/BookmarkGroup.h"
+#include "platform/PropertyList.h"
+
+#include <QVariantMap>
+
+#include <gtest/gtest.h>
+
+using namespace kivo::library;
+
+namespace {
+
+QVariantMap element(const QVariantMap& fields)
+{
+    return fields;
+}
+
+std::optional<BookmarkGroupList> decodeValue(const QVariant& value)
+{
+    const auto data = kivo::platform::encodeBinaryPlist(value);
+    EXPECT_TRUE(data);
+    return decodeBookmarkGroups(data.value_or(QByteArray()));
+}
+
+const QVariantList kOnePath { QByteArray("\x00\x01bookmark", 10) };
+
+} // namespace
+
+TEST(BookmarkGroup, RoundTripsThroughTheStoredForm)
+{
+    const BookmarkGroupList groups {
+        { QUuid::createUuid(), "Drums", { QByteArray("a"), QByteArray("\x00\xff", 2) }, "F07676" },
+        { QUuid::createUuid(), "Émotions 🎹", {}, "" },
+    };
+    const auto decoded = decodeBookmarkGroups(encodeBookmarkGroups(groups));
+    ASSERT_TRUE(decoded);
+    EXPECT_EQ(*decoded, groups);
+
+    // Other stores key collections by the upper-case id text, so that is what is stored.
+    const QVariantMap first = bookmarkGroupsToPropertyList(groups).front().toMap();
+    EXPECT_EQ(first.value("id").toString(), groups[0].id.toString(QUuid::WithoutBraces).toUpper());
+    EXPECT_EQ(first.value("paths").toList().size(), 2);
+
+    const auto empty = decodeBookmarkGroups(encodeBookmarkGroups({}));
+    ASSERT_TRUE(empty);
+    EXPECT_TRUE(empty->isEmpty());
+}
+
+TEST(BookmarkGroup, OptionalFieldsFallBackPerElement)
+{
+    const QUuid kept = QUuid::createUuid();
+    const auto groups = decodeValue(QVariantList {
+        element({ { "id", kept.toString(QUuid::WithoutBraces).toLower() }, { "name", "A" },
+            { "paths", kOnePath }, { "colorHex", "76A5F0" } }),
+        element({ { "name", "no id" }, { "paths", QVariantList {} } }),
+        element({ { "id", "not a uuid" }, { "name", "bad id" }, { "paths", QVariantList {} },
+            { "colorHex", qint64(7) } }),
+        element({ { "id", qint64(3) }, { "name", "id of another type" }, { "paths", QVariantList {} } }),
+    });
+    ASSERT_TRUE(groups);
+    ASSERT_EQ(groups->size(), 4);
+    EXPECT_EQ((*groups)[0].id, kept);
+    EXPECT_EQ((*groups)[0].paths, QList<QByteArray> { kOnePath.front().toByteArray() });
+    EXPECT_EQ((*groups)[0].colorHex, "76A5F0");
+    for (int i = 1; i < 4; ++i) {
+        EXPECT_FALSE((*groups)[i].id.isNull()) << i;
+        EXPECT_NE((*groups)[i].id, kept) << i;
+        EXPECT_EQ((*groups)[i].colorHex, "") << i;
+    }
+    EXPECT_NE((*groups)[1].id, (*groups)[2].id);
+    EXPECT_EQ((*groups)[2].name, "bad id");
+}
+
+TEST(BookmarkGroup, ABadNameOrPathsFailsTheWholeList)
+{
+    const QVariantMap good { { "name", "ok" }, { "paths", kOnePath } };
+    const std::vector<QVariantMap> bad {
+        { { "paths", kOnePath } },
+        { { "name", qint64(1) }, { "paths", kOnePath } },
+        { { "name", "no paths" } },
+        { { "name", "paths not a list" }, { "paths", QByteArray("x") } },
+        { { "name", "a path that is text" }, { "paths", QVariantList { QByteArray("x"), "/Users/me" } } },
+    };
+    for (const QVariantMap& candidate : bad)
+        EXPECT_FALSE(decodeValue(QVariantList { good, candidate })) << candidate.firstKey().toStdString();
+
+    EXPECT_FALSE(decodeValue(QVariantList { good, "not a dictionary" }));
+    EXPECT_FALSE(decodeValue(good));
+    EXPECT_FALSE(decodeBookmarkGroups(QByteArray()));
+    EXPECT_FALSE(decodeBookmarkGroups(QByteArray("bplist00 garbage that is not a property list")));
+    EXPECT_TRUE(decodeValue(QVariantList { good }));
+}
+
+TEST(BookmarkGroup, PaletteAndDefaultCollection)
+{
+    EXPECT_EQ(groupPaletteColor(0), "F07676");
+    EXPECT_EQ(groupPaletteColor(7), "F0A1D4");
+    EXPECT_EQ(groupPaletteColor(8), "F07676");
+    EXPECT_EQ(groupPaletteColor(9), "76A5F0");
+
+    const BookmarkGroup a = defaultBookmarkGroup();
+    const BookmarkGroup b = defaultBookmarkGroup();
+    EXPECT_EQ(a.name, "Collection");
+    EXPECT_EQ(a.colorHex, "EF5356");
+    EXPECT_TRUE(a.paths.isEmpty());
+    EXPECT_NE(a.id, b.id);
+    for (const char* color : kGroupPalette)
+        EXPECT_NE(QString::fromLatin1(color), a.colorHex);
+}

@@ -1,0 +1,61 @@
+#pragma once
+
+// A preference store of its own for each test, on a file in a scratch folder, plus helpers to
+// put hand-made collection lists into it.
+
+#include "library/BookmarkGroup.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PreferenceStore.h"
+#include "platform/PropertyList.h"
+
+#include "support/TestEnvironment.h"
+
+#include <QObject>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace kivo::test {
+
+struct SettingsStoreFixture : ::testing::Test {
+    ScratchDir dir;
+    std::unique_ptr<platform::PreferenceStore> store
+        = std::make_unique<platform::PreferenceStore>(dir.path() + "/Preferences.plist");
+
+    // Stores `list` (any property-list value) as the collections blob.
+    void storeBookmarkValue(const QVariant& list)
+    {
+        const auto data = platform::encodeBinaryPlist(list);
+        ASSERT_TRUE(data);
+        store->setValue("bookmarks", *data);
+    }
+    std::optional<library::BookmarkGroupList> storedGroups() const
+    {
+        const auto data = store->dataValue("bookmarks");
+        return data ? library::decodeBookmarkGroups(*data) : std::nullopt;
+    }
+    QString folder(const std::string& relative) const { return QString::fromStdString(dir.mkdir(relative)); }
+};
+
+// Counts posts of one notification while alive.
+class NotificationCount {
+public:
+    explicit NotificationCount(const char* name)
+    {
+        platform::NotificationCenter::shared().observe(
+            QString::fromLatin1(name), &m_context, [this](const QVariantMap&) { ++m_count; });
+    }
+    int take()
+    {
+        const int count = m_count;
+        m_count = 0;
+        return count;
+    }
+
+private:
+    QObject m_context;
+    int m_count = 0;
+};
+
+} // namespace kivo::test

@@ -1,0 +1,117 @@
+#include "library/SyncSettings.h"
+
+#include "SettingsStore.h"
+
+#include <QSignalSpy>
+
+using namespace kivo::library;
+
+namespace {
+
+using SyncSettingsStore = kivo::test::SettingsStoreFixture;
+
+const QStringList kSyncKeys { "UseCacheFirstLaunch", "MaxCacheSize", "CheckDriveState", "DetectMissingItems",
+    "NotifyPathUpdates" };
+
+} // namespace
+
+TEST_F(SyncSettingsStore, DefaultsDropTheUnusedKeysAndWriteNothing)
+{
+    store->setValue("NotifyNewFiles", true);
+    store->setValue("AcknowledgedNewPaths", QVariantList { "/a" });
+    SyncSettings settings(*store);
+    EXPECT_TRUE(settings.useCacheFirstLaunch());
+    EXPECT_EQ(settings.maxCacheSize(), 104857600);
+    EXPECT_TRUE(settings.checkDriveState());
+    EXPECT_TRUE(settings.detectMissingItems());
+    EXPECT_FALSE(settings.notifyPathUpdates());
+    EXPECT_TRUE(store->keys().isEmpty()) << store->keys().join(", ").toStdString();
+}
+
+TEST_F(SyncSettingsStore, TheLegacyFlagSeedsBothDetections)
+{
+    store->setValue("CheckMissingFilesOnLaunch", false);
+    {
+        SyncSettings settings(*store);
+        EXPECT_FALSE(settings.checkDriveState());
+        EXPECT_FALSE(settings.detectMissingItems());
+        EXPECT_FALSE(settings.notifyPathUpdates());
+    }
+    store->setValue("DetectMissingItems", true);
+    {
+        SyncSettings settings(*store);
+        EXPECT_FALSE(settings.checkDriveState());
+        EXPECT_TRUE(settings.detectMissingItems());
+    }
+    // A legacy value of another type is no value at all.
+    store->setValue("CheckMissingFilesOnLaunch", qint64(0));
+    SyncSettings settings(*store);
+    EXPECT_TRUE(settings.checkDriveState());
+    EXPECT_TRUE(store->contains("CheckMissingFilesOnLaunch"));
+}
+
+TEST_F(SyncSettingsStore, ValuesOfTheWrongTypeCountAsAbsent)
+{
+    store->setValue("UseCacheFirstLaunch", qint64(0));
+    store->setValue("MaxCacheSize", 12.5);
+    store->setValue("CheckDriveState", "no");
+    store->setValue("NotifyPathUpdates", qint64(1));
+    {
+        SyncSettings settings(*store);
+        EXPECT_TRUE(settings.useCacheFirstLaunch());
+        EXPECT_EQ(settings.maxCacheSize(), kDefaultMaxCacheSize);
+        EXPECT_TRUE(settings.checkDriveState());
+        EXPECT_FALSE(settings.notifyPathUpdates());
+    }
+    store->setValue("UseCacheFirstLaunch", false);
+    store->setValue("MaxCacheSize", qint64(1) << 40);
+    store->setValue("NotifyPathUpdates", true);
+    SyncSettings settings(*store);
+    EXPECT_FALSE(settings.useCacheFirstLaunch());
+    EXPECT_EQ(settings.maxCacheSize(), qint64(1) << 40);
+    EXPECT_TRUE(settings.notifyPathUpdates());
+}
+
+TEST_F(SyncSettingsStore, SaveResetAndReload)
+{
+    SyncSettings settings(*store);
+    QSignalSpy driveSpy(&settings, &SyncSettings::checkDriveStateChanged);
+    settings.setCheckDriveState(false);
+    settings.setCheckDriveState(false);
+    EXPECT_EQ(driveSpy.count(), 1);
+    // Setters alone do not persist; the window saves after a toggle.
+    EXPECT_FALSE(store->contains("CheckDriveState"));
+
+    settings.setUseCacheFirstLaunch(false);
+    settings.setMaxCacheSize(2048);
+    settings.setDetectMissingItems(false);
+    settings.setNotifyPathUpdates(true);
+    settings.save();
+    EXPECT_EQ(store->boolValue("UseCacheFirstLaunch"), false);
+    EXPECT_EQ(store->intValue("MaxCacheSize"), 2048);
+    EXPECT_EQ(store->boolValue("CheckDriveState"), false);
+    EXPECT_EQ(store->boolValue("DetectMissingItems"), false);
+    EXPECT_EQ(store->boolValue("NotifyPathUpdates"), true);
+
+    settings.resetToDefaults();
+    EXPECT_TRUE(settings.checkDriveState());
+    EXPECT_TRUE(settings.detectMissingItems());
+    EXPECT_FALSE(settings.notifyPathUpdates());
+    EXPECT_FALSE(settings.useCacheFirstLaunch());
+    EXPECT_EQ(settings.maxCacheSize(), 2048);
+    EXPECT_EQ(store->boolValue("CheckDriveState"), true);
+    EXPECT_EQ(store->boolValue("NotifyPathUpdates"), false);
+    EXPECT_EQ(store->intValue("MaxCacheSize"), 2048);
+
+    // A workspace without the cache keys leaves the live cache settings as they are.
+    for (const QString& key : kSyncKeys)
+        store->remove(key);
+    store->setValue("CheckMissingFilesOnLaunch", false);
+    store->setValue("NotifyPathUpdates", true);
+    settings.reloadFromStore();
+    EXPECT_FALSE(settings.useCacheFirstLaunch());
+    EXPECT_EQ(settings.maxCacheSize(), 2048);
+    EXPECT_FALSE(settings.checkDriveState());
+    EXPECT_FALSE(settings.detectMissingItems());
+    EXPECT_TRUE(settings.notifyPathUpdates());
+}

@@ -1,0 +1,292 @@
+#include "library/UserSettings.h"
+
+#include "SettingsStore.h"
+
+#include <QSignalSpy>
+
+using namespace kivo::library;
+using kivo::music::KeySpelling;
+using kivo::test::NotificationCount;
+
+namespace {
+
+using UserSettingsFields = kivo::test::SettingsStoreFixture;
+
+} // namespace
+
+TEST_F(UserSettingsFields, DefaultsOnAnEmptyStore)
+{
+    UserSettings settings(*store);
+    EXPECT_FALSE(settings.isNamingGroup());
+    EXPECT_EQ(settings.selectedTheme(), 0);
+    EXPECT_EQ(settings.selectedGroup(), 0);
+    EXPECT_EQ(settings.selectedPathIndex(), std::nullopt);
+    EXPECT_FLOAT_EQ(settings.volume(), 0.5f);
+    EXPECT_TRUE(settings.midiCatchNotes());
+    EXPECT_EQ(settings.midiOctaveShift(), 0);
+    EXPECT_EQ(settings.midiInstrument(), 0);
+    EXPECT_TRUE(settings.separateMIDIFiles());
+    EXPECT_TRUE(settings.sortByBPM());
+    EXPECT_FALSE(settings.sortRomanNumerals());
+    EXPECT_FALSE(settings.skipNestedSubfolders());
+    EXPECT_FALSE(settings.hideFileExtensions());
+    EXPECT_TRUE(settings.autoPauseWhenUnfocused());
+    EXPECT_EQ(settings.keySpelling(), KeySpelling::automatic);
+    EXPECT_TRUE(settings.isSynced());
+    EXPECT_FALSE(settings.isSyncing());
+    EXPECT_FALSE(settings.startSyncAnimation());
+    EXPECT_EQ(settings.syncAnimationProgress(), 0.0);
+
+    ASSERT_EQ(settings.bookmarks().size(), 1);
+    EXPECT_EQ(settings.bookmarks()[0].name, "Collection");
+    EXPECT_EQ(settings.bookmarks()[0].colorHex, "EF5356");
+    EXPECT_TRUE(settings.bookmarks()[0].paths.isEmpty());
+    EXPECT_EQ(settings.syncedBookmarks(), settings.bookmarks());
+    // The list is written back at once; the scalar fields are not.
+    EXPECT_EQ(storedGroups(), settings.bookmarks());
+    EXPECT_FALSE(store->contains("selectedTheme"));
+    EXPECT_FALSE(store->contains("sortByBPM"));
+}
+
+TEST_F(UserSettingsFields, StoredValuesAndTheirReadingRules)
+{
+    // A stored false beats a default of true; a value of the wrong type counts as absent.
+    store->setValue("midiCatchNotes", false);
+    store->setValue("separateMIDIFiles", false);
+    store->setValue("sortByBPM", "yes");
+    store->setValue("autoPauseWhenUnfocused", qint64(0));
+    store->setValue("sortRomanNumerals", true);
+    store->setValue("selectedTheme", qint64(3));
+    store->setValue("midiOctaveShift", qint64(-2));
+    store->setValue("volume", 0.8);
+    store->setValue("selectedPathIndex", "2");
+    {
+        UserSettings settings(*store);
+        EXPECT_FALSE(settings.midiCatchNotes());
+        EXPECT_FALSE(settings.separateMIDIFiles());
+        EXPECT_TRUE(settings.sortByBPM());
+        EXPECT_TRUE(settings.autoPauseWhenUnfocused());
+        EXPECT_TRUE(settings.sortRomanNumerals());
+        EXPECT_EQ(settings.selectedTheme(), 3);
+        EXPECT_EQ(settings.midiOctaveShift(), -2);
+        EXPECT_FLOAT_EQ(settings.volume(), 0.8f);
+        EXPECT_EQ(settings.selectedPathIndex(), std::nullopt);
+    }
+
+    store->setValue("volume", qint64(1));
+    store->setValue("selectedPathIndex", qint64(2));
+    for (const auto& [stored, instrument] : std::vector<std::pair<qint64, int>> {
+             { 3, 3 }, { 4, 0 }, { 7, 0 }, { -1, 0 }, { qint64(1) << 33, 0 } }) {
+        store->setValue("midiInstrument", stored);
+        UserSettings settings(*store);
+        EXPECT_EQ(settings.midiInstrument(), instrument) << stored;
+        EXPECT_FLOAT_EQ(settings.volume(), 1.0f);
+        EXPECT_EQ(settings.selectedPathIndex(), 2);
+    }
+    for (const auto& [stored, spelling] :
+        std::vector<std::pair<qint64, KeySpelling>> { { 1, KeySpelling::flat }, { 2, KeySpelling::sharp },
+            { 5, KeySpelling::automatic }, { -1, KeySpelling::automatic } }) {
+        store->setValue("keySpelling", stored);
+        UserSettings settings(*store);
+        EXPECT_EQ(settings.keySpelling(), spelling) << stored;
+    }
+}
+
+TEST_F(UserSettingsFields, SettersWriteTheirKeysAtOnce)
+{
+    UserSettings settings(*store);
+    QSignalSpy themeSpy(&settings, &UserSettings::selectedThemeChanged);
+    settings.setSelectedTheme(4);
+    settings.setSelectedTheme(4);
+    EXPECT_EQ(themeSpy.count(), 1);
+    settings.setVolume(0.25f);
+    settings.setMidiCatchNotes(false);
+    settings.setMidiOctaveShift(-1);
+    settings.setMidiInstrument(2);
+    settings.setSeparateMIDIFiles(false);
+    settings.setSortByBPM(false);
+    settings.setSortRomanNumerals(true);
+    settings.setSkipNestedSubfolders(true);
+    settings.setHideFileExtensions(true);
+    settings.setAutoPauseWhenUnfocused(false);
+    settings.setKeySpelling(KeySpelling::sharp);
+    settings.setSelectedPathIndex(1);
+
+    EXPECT_EQ(store->intValue("selectedTheme"), 4);
+    EXPECT_EQ(store->realValue("volume"), 0.25);
+    EXPECT_EQ(store->boolValue("midiCatchNotes"), false);
+    EXPECT_EQ(store->intValue("midiOctaveShift"), -1);
+    EXPECT_EQ(store->intValue("midiInstrument"), 2);
+    EXPECT_EQ(store->boolValue("separateMIDIFiles"), false);
+    EXPECT_EQ(store->boolValue("sortByBPM"), false);
+    EXPECT_EQ(store->boolValue("sortRomanNumerals"), true);
+    EXPECT_EQ(store->boolValue("skipNestedSubfolders"), true);
+    EXPECT_EQ(store->boolValue("hideFileExtensions"), true);
+    EXPECT_EQ(store->boolValue("autoPauseWhenUnfocused"), false);
+    EXPECT_EQ(store->intValue("keySpelling"), 2);
+    EXPECT_EQ(store->intValue("selectedPathIndex"), 1);
+
+    settings.setMidiInstrument(9);
+    EXPECT_EQ(settings.midiInstrument(), 0);
+    EXPECT_EQ(store->intValue("midiInstrument"), 0);
+    settings.setSelectedPathIndex(std::nullopt);
+    EXPECT_FALSE(store->contains("selectedPathIndex"));
+
+    // Everything survives a restart from the file.
+    ASSERT_TRUE(store->flush());
+    {
+        kivo::platform::PreferenceStore reopened(store->filePath());
+        UserSettings again(reopened);
+        EXPECT_EQ(again.selectedTheme(), 4);
+        EXPECT_FLOAT_EQ(again.volume(), 0.25f);
+        EXPECT_FALSE(again.sortByBPM());
+        EXPECT_EQ(again.keySpelling(), KeySpelling::sharp);
+        EXPECT_EQ(again.selectedPathIndex(), std::nullopt);
+        EXPECT_EQ(again.bookmarks(), settings.bookmarks());
+    }
+}
+
+TEST_F(UserSettingsFields, EachSortingSetPostsOneNotification)
+{
+    NotificationCount sorting(kSortingChangedNotification);
+    UserSettings settings(*store);
+    EXPECT_EQ(sorting.take(), 0);
+
+    settings.setSortRomanNumerals(true);
+    EXPECT_EQ(sorting.take(), 1);
+    settings.setSortByBPM(false);
+    EXPECT_EQ(sorting.take(), 1);
+    settings.setSeparateMIDIFiles(false);
+    EXPECT_EQ(sorting.take(), 1);
+    settings.setHideFileExtensions(true);
+    settings.setSkipNestedSubfolders(true);
+    settings.setKeySpelling(KeySpelling::flat);
+    EXPECT_EQ(sorting.take(), 0);
+
+    settings.restoreDefaultPreferences();
+    EXPECT_EQ(sorting.take(), 3);
+    // Even when nothing was off its default.
+    settings.restoreDefaultPreferences();
+    EXPECT_EQ(sorting.take(), 3);
+    settings.reloadFromStore();
+    EXPECT_EQ(sorting.take(), 3);
+    settings.factoryReset();
+    EXPECT_EQ(sorting.take(), 3);
+}
+
+TEST_F(UserSettingsFields, DefaultSettingsKeepCollectionsSelectionAndVolume)
+{
+    store->setValue("MaxCacheSize", qint64(5));
+    UserSettings settings(*store);
+    settings.addGroup("Drums", "");
+    const BookmarkGroupList groups = settings.bookmarks();
+    settings.setSelectedPathIndex(0);
+    settings.setVolume(0.9f);
+    settings.setSelectedTheme(2);
+    settings.setHideFileExtensions(true);
+    settings.setSkipNestedSubfolders(true);
+    settings.setSeparateMIDIFiles(false);
+    settings.setSortByBPM(false);
+    settings.setSortRomanNumerals(true);
+    settings.setKeySpelling(KeySpelling::flat);
+    settings.setMidiInstrument(3);
+    settings.setMidiOctaveShift(2);
+    settings.setMidiCatchNotes(false);
+    settings.setAutoPauseWhenUnfocused(false);
+
+    settings.restoreDefaultPreferences();
+    EXPECT_EQ(settings.selectedTheme(), 0);
+    EXPECT_FALSE(settings.hideFileExtensions());
+    EXPECT_FALSE(settings.skipNestedSubfolders());
+    EXPECT_TRUE(settings.separateMIDIFiles());
+    EXPECT_TRUE(settings.sortByBPM());
+    EXPECT_FALSE(settings.sortRomanNumerals());
+    EXPECT_EQ(settings.keySpelling(), KeySpelling::automatic);
+    EXPECT_EQ(settings.midiInstrument(), 0);
+    EXPECT_EQ(settings.midiOctaveShift(), 0);
+    EXPECT_TRUE(settings.midiCatchNotes());
+    EXPECT_TRUE(settings.autoPauseWhenUnfocused());
+    EXPECT_EQ(store->intValue("keySpelling"), 0);
+    EXPECT_EQ(store->boolValue("autoPauseWhenUnfocused"), true);
+
+    EXPECT_EQ(settings.bookmarks(), groups);
+    EXPECT_EQ(storedGroups(), groups);
+    EXPECT_EQ(settings.selectedGroup(), 1);
+    EXPECT_EQ(settings.selectedPathIndex(), 0);
+    EXPECT_FLOAT_EQ(settings.volume(), 0.9f);
+    EXPECT_EQ(store->intValue("MaxCacheSize"), 5);
+}
+
+TEST_F(UserSettingsFields, FactoryResetLeavesOneDefaultCollection)
+{
+    store->setValue("UseCacheFirstLaunch", false);
+    store->setValue("MaxCacheSize", qint64(5));
+    store->setValue("SampleTags", QByteArray("tags"));
+    UserSettings settings(*store);
+    settings.addGroup("Drums", "");
+    settings.addPath(folder("Kicks"), 1);
+    settings.markSynced();
+    const QUuid oldFirst = settings.bookmarks()[0].id;
+    settings.setVolume(0.1f);
+    settings.setSortByBPM(false);
+
+    settings.factoryReset();
+    ASSERT_EQ(settings.bookmarks().size(), 1);
+    EXPECT_NE(settings.bookmarks()[0].id, oldFirst);
+    EXPECT_EQ(settings.bookmarks()[0].name, "Collection");
+    EXPECT_EQ(settings.bookmarks()[0].colorHex, "EF5356");
+    EXPECT_EQ(storedGroups(), settings.bookmarks());
+    EXPECT_EQ(settings.selectedGroup(), 0);
+    EXPECT_EQ(store->intValue("selectedGroup"), 0);
+    EXPECT_EQ(settings.selectedPathIndex(), std::nullopt);
+    EXPECT_FALSE(store->contains("selectedPathIndex"));
+    EXPECT_FLOAT_EQ(settings.volume(), 0.5f);
+    EXPECT_TRUE(settings.sortByBPM());
+    EXPECT_FALSE(settings.isSynced());
+    EXPECT_EQ(store->boolValue("UseCacheFirstLaunch"), false);
+    EXPECT_EQ(store->intValue("MaxCacheSize"), 5);
+    EXPECT_EQ(store->dataValue("SampleTags"), QByteArray("tags"));
+}
+
+TEST_F(UserSettingsFields, ReloadReadsAnAppliedWorkspace)
+{
+    UserSettings settings(*store);
+    settings.addGroup("Old", "");
+    settings.setSortRomanNumerals(true);
+
+    // A workspace replaces the keys in the store behind the object's back.
+    const QUuid id = QUuid::createUuid();
+    storeBookmarkValue(QVariantList {
+        QVariantMap { { "id", id.toString() }, { "name", "One" }, { "paths", QVariantList {} } },
+        QVariantMap { { "name", "Two" }, { "paths", QVariantList {} } } });
+    store->setValue("groupNames", QVariantList { "Renamed" });
+    store->setValue("selectedGroup", qint64(6));
+    store->setValue("selectedTheme", qint64(5));
+    store->remove("sortRomanNumerals");
+    store->setValue("keySpelling", qint64(1));
+
+    QSignalSpy bookmarksSpy(&settings, &UserSettings::bookmarksChanged);
+    settings.reloadFromStore();
+    EXPECT_GE(bookmarksSpy.count(), 1);
+    EXPECT_EQ(settings.selectedTheme(), 5);
+    EXPECT_FALSE(settings.sortRomanNumerals());
+    EXPECT_EQ(settings.keySpelling(), KeySpelling::flat);
+    ASSERT_EQ(settings.bookmarks().size(), 2);
+    EXPECT_EQ(settings.bookmarks()[0].id, id);
+    // No legacy renaming and no palette colours on this path.
+    EXPECT_EQ(settings.bookmarks()[0].name, "One");
+    EXPECT_EQ(settings.bookmarks()[1].colorHex, "");
+    EXPECT_TRUE(store->contains("groupNames"));
+    EXPECT_EQ(settings.selectedGroup(), 1);
+    EXPECT_EQ(store->intValue("selectedGroup"), 1);
+    EXPECT_EQ(settings.syncedBookmarks(), settings.bookmarks());
+    EXPECT_TRUE(settings.isSynced());
+    EXPECT_EQ(storedGroups(), settings.bookmarks());
+
+    store->setValue("bookmarks", QByteArray("damaged"));
+    settings.reloadFromStore();
+    ASSERT_EQ(settings.bookmarks().size(), 1);
+    EXPECT_EQ(settings.bookmarks()[0].name, "Collection");
+    EXPECT_EQ(settings.selectedGroup(), 0);
+    EXPECT_EQ(storedGroups(), settings.bookmarks());
+}
