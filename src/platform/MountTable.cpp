@@ -160,6 +160,17 @@ std::set<std::string> MountTable::mountPoints() const
     return points;
 }
 
+std::set<std::string> MountTable::volumeRoots() const
+{
+    std::set<std::string> roots;
+    for (const auto& point : mountPoints()) {
+        const MountEntry* entry = entryAt(point);
+        if (entry && !entry->isPseudo() && entry->root == "/")
+            roots.insert(point);
+    }
+    return roots;
+}
+
 bool MountTable::isMountPoint(const std::string& path) const
 {
     const MountEntry* entry = entryAt(path);

@@ -41,6 +41,9 @@ public:
     const std::vector<MountEntry>& entries() const { return m_entries; }
     // The mount points of the mounted volumes (pseudo file systems left out), each once.
     std::set<std::string> mountPoints() const;
+    // The mount points where a whole file system is visible: a folder bind-mounted elsewhere is a
+    // mount point but no drive of its own.
+    std::set<std::string> volumeRoots() const;
     bool isMountPoint(const std::string& path) const;
     // The entry mounted last at `path` (the one that is visible), or null.
     const MountEntry* entryAt(const std::string& path) const;

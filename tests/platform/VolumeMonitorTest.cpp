@@ -57,6 +57,8 @@ TEST(MountTable, ParsesMountInfoWithEscapesOptionalFieldsAndStackedMounts)
     EXPECT_EQ(table.mountPoints(),
         points({ "/", "/run", "/run/media/ann/Sample Drive", "/Volumes/Tab\tBack\\slash", "/mnt/kits",
             "/mnt/nas" }));
+    EXPECT_EQ(table.volumeRoots(),
+        points({ "/", "/run", "/run/media/ann/Sample Drive", "/Volumes/Tab\tBack\\slash", "/mnt/nas" }));
     EXPECT_TRUE(table.isMountPoint("/mnt/nas"));
     EXPECT_EQ(table.entryAt("/mnt/nas")->fileSystemType, "nfs4");
     EXPECT_FALSE(table.isMountPoint("/proc"));
