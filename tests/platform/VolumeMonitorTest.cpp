@@ -3,9 +3,16 @@
 
 #include "support/TestEnvironment.h"
 
+#include <QCoreApplication>
+#include <QProcess>
 #include <QSignalSpy>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstring>
+#include <sys/mount.h>
 
 using namespace kivo::platform;
 
@@ -203,4 +210,52 @@ TEST(VolumeMonitor, WatchesThisProcessThroughKernelEvents)
     EXPECT_EQ(monitor.watch(), VolumeMonitor::Watch::kernelEvents);
     EXPECT_TRUE(monitor.isMounted("/"));
     EXPECT_TRUE(monitor.mountedVolumes().contains("/"));
+}
+
+// Real mounts need a mount namespace of our own: the test runs itself again inside one (where it
+// may mount a tmpfs) and is skipped where the machine allows no such namespace.
+TEST(VolumeMonitor, HearsRealMountsAndUnmounts)
+{
+    static constexpr const char* kInside = "KIVO_TEST_IN_MOUNT_NAMESPACE";
+    if (qEnvironmentVariableIsSet(kInside)) {
+        kivo::test::ScratchDir dir;
+        const QString point = QString::fromStdString(dir.mkdir("Sample Drive"));
+        VolumeMonitor monitor;
+        ASSERT_EQ(monitor.watch(), VolumeMonitor::Watch::kernelEvents);
+        QSignalSpy mounted(&monitor, &VolumeMonitor::volumeMounted);
+        QSignalSpy unmounted(&monitor, &VolumeMonitor::volumeUnmounted);
+        QSignalSpy changed(&monitor, &VolumeMonitor::volumesChanged);
+
+        ASSERT_EQ(::mount("kivo", point.toLocal8Bit().constData(), "tmpfs", 0, nullptr), 0)
+            << std::strerror(errno);
+        ASSERT_TRUE(mounted.wait(10000));
+        EXPECT_EQ(mounted.first().first().toString(), point);
+        EXPECT_TRUE(monitor.isMounted(point));
+        EXPECT_EQ(changed.size(), 1);
+
+        ASSERT_EQ(::umount(point.toLocal8Bit().constData()), 0) << std::strerror(errno);
+        ASSERT_TRUE(unmounted.wait(10000));
+        EXPECT_EQ(unmounted.first().first().toString(), point);
+        EXPECT_FALSE(monitor.isMounted(point));
+        EXPECT_EQ(mounted.size(), 1);
+        return;
+    }
+
+    const QString unshare = QStandardPaths::findExecutable("unshare");
+    if (unshare.isEmpty())
+        GTEST_SKIP() << "unshare is not installed";
+    QProcess child;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert(kInside, "1");
+    child.setProcessEnvironment(env);
+    child.setProcessChannelMode(QProcess::MergedChannels);
+    child.start(unshare,
+        { "--user", "--map-root-user", "--mount", QCoreApplication::applicationFilePath(),
+            "--gtest_filter=VolumeMonitor.HearsRealMountsAndUnmounts" });
+    ASSERT_TRUE(child.waitForFinished(60000));
+    const QByteArray output = child.readAll();
+    if (!output.contains("[ RUN      ]"))
+        GTEST_SKIP() << "no private mount namespace here: " << output.trimmed().toStdString();
+    EXPECT_EQ(child.exitStatus(), QProcess::NormalExit);
+    EXPECT_EQ(child.exitCode(), 0) << output.toStdString();
 }
