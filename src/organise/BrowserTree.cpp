@@ -117,25 +117,40 @@ void BrowserTree::keepIdentities(
 
 bool BrowserTree::expand(const NodeId& id)
 {
-    const GroupCacheData* state = current();
-    const LightweightNode* node = state ? state->findNode(id) : nullptr;
-    if (!node || !node->isDirectory)
+    if (!loadChildren(id))
         return false;
-    if (const auto load = expandLater(id))
-        childrenLoaded(*load, m_loader ? m_loader(load->path) : FolderContents {});
+    current()->expandedFolders.insert(id);
     return true;
 }
 
 std::optional<ChildLoad> BrowserTree::expandLater(const NodeId& id)
 {
-    GroupCacheData* state = current();
+    auto load = onLoadChildren(id);
+    const GroupCacheData* state = current();
     const LightweightNode* node = state ? state->findNode(id) : nullptr;
-    if (!node || !node->isDirectory)
-        return std::nullopt;
-    state->expandedFolders.insert(id);
-    if (state->isLoaded(id) || !m_loading[*m_current].insert(id).second)
+    if (node && node->isDirectory)
+        current()->expandedFolders.insert(id);
+    return load;
+}
+
+std::optional<ChildLoad> BrowserTree::onLoadChildren(const NodeId& id)
+{
+    const GroupCacheData* state = current();
+    const LightweightNode* node = state ? state->findNode(id) : nullptr;
+    if (!node || !node->isDirectory || state->isLoaded(id) || !m_loading[*m_current].insert(id).second)
         return std::nullopt;
     return ChildLoad { *m_current, id, node->path };
+}
+
+bool BrowserTree::loadChildren(const NodeId& id)
+{
+    const GroupCacheData* state = current();
+    const LightweightNode* node = state ? state->findNode(id) : nullptr;
+    if (!node || !node->isDirectory)
+        return false;
+    if (const auto load = onLoadChildren(id))
+        childrenLoaded(*load, m_loader ? m_loader(load->path) : FolderContents {});
+    return true;
 }
 
 bool BrowserTree::childrenLoaded(const ChildLoad& load, const FolderContents& contents)

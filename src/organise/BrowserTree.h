@@ -32,7 +32,7 @@ using FolderLoader = std::function<FolderContents(const std::string& folderPath)
 using ChildFilter = std::function<std::vector<LightweightNode>(
     const LightweightNode* folder, const std::vector<LightweightNode>& children)>;
 
-// One folder read that expandLater() asks for.
+// One folder read that expandLater() or onLoadChildren() asks for.
 struct ChildLoad {
     index::GroupID group;
     NodeId folder;
@@ -77,6 +77,10 @@ public:
     // children were loaded another way.
     bool childrenLoaded(const ChildLoad& load, const FolderContents& contents);
     bool isLoading(const NodeId& id) const;
+    // Loading without opening, for rows that show a folder's contents in its place: the read to make
+    // (none when loaded or being loaded already, or no such folder), or the load done at once.
+    std::optional<ChildLoad> onLoadChildren(const NodeId& id);
+    bool loadChildren(const NodeId& id);
     // Closes it; the loaded children are kept for the next time.
     void collapse(const NodeId& id);
     // A folder's loaded children in sibling order; null until loaded.

@@ -106,9 +106,12 @@ TEST_F(BrowserTreeFixture, ChildrenLoadOnFirstExpandOnlyAndInSiblingOrder)
     EXPECT_EQ(namesOf(*tree.children(kicks)), (std::vector<std::string> { "k9.wav", "k10.wav" }));
     // Files do not open; an empty or unreadable folder opens with no children.
     EXPECT_FALSE(tree.expand(named(*tree.children(a), "Hat.wav").id));
+    EXPECT_FALSE(tree.loadChildren(named(*tree.children(a), "Hat.wav").id));
     const NodeId snares = named(*tree.children(a), "Snares").id;
-    ASSERT_TRUE(tree.expand(snares));
+    ASSERT_TRUE(tree.loadChildren(snares)); // loaded, not opened
+    EXPECT_FALSE(state.isExpanded(snares));
     EXPECT_TRUE(tree.children(snares)->empty());
+    ASSERT_TRUE(tree.expand(snares));
     EXPECT_EQ(library.totalReads(), 3);
 }
 
@@ -369,4 +372,16 @@ TEST_F(BrowserTreeFixture, ReadsOffTheMainThreadLandWhereTheyBelong)
     EXPECT_FALSE(state.isLoaded(kicks));
     tree.forgetCollection("G2");
     EXPECT_FALSE(tree.childrenLoaded(ChildLoad { "G2", b, "/B" }, {}));
+
+    // Loading without opening, for a folder shown in its parent's place.
+    EXPECT_EQ(tree.onLoadChildren(b), std::nullopt); // loaded already
+    auto& third = tree.showCollection("G3", { "/B" });
+    const NodeId single = third.rootNodes[0].id;
+    const auto quiet = tree.onLoadChildren(single);
+    ASSERT_TRUE(quiet);
+    EXPECT_FALSE(third.isExpanded(single));
+    EXPECT_EQ(tree.onLoadChildren(single), std::nullopt);
+    ASSERT_TRUE(tree.childrenLoaded(*quiet, library.folders["/B"]));
+    EXPECT_FALSE(third.isExpanded(single));
+    EXPECT_TRUE(third.isLoaded(single));
 }
