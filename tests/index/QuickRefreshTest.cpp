@@ -156,15 +156,3 @@ TEST(QuickRefresh, ReportsNewRemovedAndRenamedItems)
     EXPECT_TRUE(detectFolderMoves(delta.removedFolders, delta.newFolders, withoutNumbers).empty());
     EXPECT_TRUE(detectFolderMoves({}, delta.newFolders, snapshots).empty());
 }
-
-TEST(QuickRefresh, RemovableVolumeOfAPath)
-{
-    EXPECT_EQ(removableVolumeOf("/Volumes/Drive/Samples"), "/Volumes/Drive");
-    EXPECT_EQ(removableVolumeOf("/Volumes/Drive"), "/Volumes/Drive");
-    EXPECT_EQ(removableVolumeOf("/media/ann/USB/Kits"), "/media/ann/USB");
-    EXPECT_EQ(removableVolumeOf("/run/media/ann/USB"), "/run/media/ann/USB");
-    EXPECT_EQ(removableVolumeOf("/mnt/nas/loops"), "/mnt/nas");
-    EXPECT_EQ(removableVolumeOf("/home/ann/Samples"), std::nullopt);
-    EXPECT_EQ(removableVolumeOf("/media/ann"), std::nullopt);
-    EXPECT_EQ(removableVolumeOf("/Volumes"), std::nullopt);
-}
