@@ -54,6 +54,7 @@ public:
 
     void attachFilePlayer(AudioFilePlayer* player);
     void detachFilePlayer(AudioFilePlayer* player);
+    bool hasFilePlayer() const { return m_filePlayer.load(std::memory_order_acquire) != nullptr; }
 
     // Renders interleaved stereo. Silence (and no clock movement) while stopped.
     void render(float* stereo, int frames);

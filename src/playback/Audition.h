@@ -1,0 +1,82 @@
+#pragma once
+
+// The process-wide MIDI engine: the audio engine's sampler with the sound loaded into it, and
+// the bookkeeping that keeps the engine warm or lets it sleep 30 seconds after the last
+// preview stopped. Main thread only; notes reach the render thread through the sampler's
+// queues and schedules.
+
+#include "MIDIInstrument.h"
+#include "platform/Clock.h"
+
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+
+namespace kivo::playback {
+
+class AudioEngine;
+class MIDISamplePlayer;
+class SamplerNode;
+
+class Audition {
+public:
+    static constexpr double kIdleStopDelay = 30.0;
+    static constexpr uint8_t kBankLSB = 0;
+
+    // The shared engine on the process's audio engine and real clock; never destroyed.
+    static Audition& shared();
+    Audition(AudioEngine& engine, platform::Clock& clock);
+    ~Audition();
+    Audition(const Audition&) = delete;
+    Audition& operator=(const Audition&) = delete;
+
+    // Loads the sound's preset unless it is the one loaded; a sound that cannot be loaded
+    // leaves the sampler on its built-in tone.
+    void loadInstrument(const MIDIInstrument& sound);
+    const std::optional<MIDIInstrument>& loadedInstrument() const { return m_loadedInstrument; }
+
+    // Cancels a pending idle stop and starts the engine if needed; the start error otherwise.
+    std::optional<std::string> ensureRunning();
+    void scheduleIdleStop();
+    bool idleStopPending() const { return m_idleStop != nullptr; }
+    void setKeepWarm(bool on);
+    bool keepWarm() const { return m_keepWarm; }
+    // Controller 123 on every channel, only while the engine runs.
+    void allNotesOff();
+
+    // The whole preview transposes through the sampler's tuning: clamp(shift, -2, 2) octaves.
+    void setOctaveShift(int shift);
+
+    // The player that last loaded a file; it clears itself when destroyed.
+    MIDISamplePlayer* owner() const { return m_owner; }
+    void setOwner(MIDISamplePlayer* player) { m_owner = player; }
+
+    AudioEngine& engine() { return m_engine; }
+    SamplerNode& sampler();
+    // Media clock, seconds.
+    double now() const;
+
+    // Tests point the sound search elsewhere; a function giving none means no resource folder.
+    using ResourceFolder = std::function<std::optional<std::filesystem::path>()>;
+    void setResourceFolder(ResourceFolder folder) { m_resourceFolder = std::move(folder); }
+    // The diagnostic log; standard output unless replaced.
+    void setLog(std::function<void(const std::string&)> log) { m_log = std::move(log); }
+    void log(const std::string& line) const;
+    // Soundfont presets loaded so far (successful or not): a reload is observable.
+    int presetLoads() const { return m_presetLoads; }
+
+private:
+    AudioEngine& m_engine;
+    platform::Clock& m_clock;
+    MIDISamplePlayer* m_owner = nullptr;
+    std::optional<MIDIInstrument> m_loadedInstrument;
+    std::shared_ptr<platform::Clock::Timer> m_idleStop;
+    bool m_keepWarm = false;
+    int m_presetLoads = 0;
+    ResourceFolder m_resourceFolder;
+    std::function<void(const std::string&)> m_log;
+};
+
+} // namespace kivo::playback
