@@ -53,9 +53,9 @@ void Audition::log(const std::string& line) const
     std::fflush(stdout);
 }
 
-void Audition::loadInstrument(const MIDIInstrument& sound)
+void Audition::loadInstrument(MIDIInstrument sound)
 {
-    if (m_loadedInstrument == sound)
+    if (m_loadedInstrument == sound && m_loadedRate == m_engine.sampleRate())
         return;
     std::optional<std::filesystem::path> resources = m_resourceFolder ? m_resourceFolder() : std::nullopt;
     if (!resources) {
@@ -73,6 +73,7 @@ void Audition::loadInstrument(const MIDIInstrument& sound)
         return;
     }
     m_loadedInstrument = sound;
+    m_loadedRate = m_engine.sampleRate();
 }
 
 std::optional<std::string> Audition::ensureRunning()
@@ -81,14 +82,18 @@ std::optional<std::string> Audition::ensureRunning()
         m_idleStop->cancel();
         m_idleStop.reset();
     }
-    if (m_engine.isRunning())
-        return std::nullopt;
-    if (std::optional<std::string> error = m_engine.start())
-        return error;
-    // A restarted engine gets a fresh synth for the sound it had.
-    if (std::optional<MIDIInstrument> sound = m_loadedInstrument) {
-        m_loadedInstrument.reset();
-        loadInstrument(*sound);
+    if (!m_engine.isRunning()) {
+        if (std::optional<std::string> error = m_engine.start())
+            return error;
+        // A restarted engine gets a fresh synth for the sound it had.
+        if (std::optional<MIDIInstrument> sound = m_loadedInstrument) {
+            m_loadedInstrument.reset();
+            loadInstrument(*sound);
+        }
+    } else if (m_loadedInstrument && m_loadedRate != m_engine.sampleRate()) {
+        // The audio preview started the engine at its device's rate after the sound was
+        // loaded: a synth made for another rate would play out of tune.
+        loadInstrument(*m_loadedInstrument);
     }
     return std::nullopt;
 }

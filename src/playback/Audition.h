@@ -34,7 +34,7 @@ public:
 
     // Loads the sound's preset unless it is the one loaded; a sound that cannot be loaded
     // leaves the sampler on its built-in tone.
-    void loadInstrument(const MIDIInstrument& sound);
+    void loadInstrument(MIDIInstrument sound);
     const std::optional<MIDIInstrument>& loadedInstrument() const { return m_loadedInstrument; }
 
     // Cancels a pending idle stop and starts the engine if needed; the start error otherwise.
@@ -72,6 +72,7 @@ private:
     platform::Clock& m_clock;
     MIDISamplePlayer* m_owner = nullptr;
     std::optional<MIDIInstrument> m_loadedInstrument;
+    int m_loadedRate = 0; // the engine's rate when the sound was loaded
     std::shared_ptr<platform::Clock::Timer> m_idleStop;
     bool m_keepWarm = false;
     int m_presetLoads = 0;

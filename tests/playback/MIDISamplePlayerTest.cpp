@@ -335,3 +335,28 @@ TEST(MIDISamplePlayer, UnplayableFilesAndMissingSoundsAreLogged)
     auto out = rig.render(0.4);
     EXPECT_NEAR(kivo::test::estimatePitch(out, kRate, frames(0.1), frames(0.1) + 4096), 440.0, 2.0);
 }
+
+TEST(MIDISamplePlayer, SoundLoadedBeforeTheEngineChoseItsRateIsReloadedInTune)
+{
+    // The sound is loaded at start-up at the engine's default rate; the audio preview then
+    // starts the engine at its device's rate before any MIDI file plays.
+    AudioEngine engine;
+    kivo::platform::ManualClock clock;
+    Audition audition(engine, clock);
+    audition.setLog([](const std::string&) {});
+    audition.loadInstrument(MIDIInstrument::forIndex(0));
+    ASSERT_TRUE(audition.loadedInstrument());
+    const int rate = engine.sampleRate() == 22050 ? 32000 : 22050;
+    engine.useOfflineRendering(rate);
+    engine.start();
+    audition.ensureRunning();
+    EXPECT_EQ(audition.presetLoads(), 2);
+    audition.sampler().startNote(69, 100, 0);
+    auto out = engine.render(rate / 2);
+    EXPECT_NEAR(kivo::test::estimatePitch(out, rate, rate / 5, rate / 5 + 4096), 440.0, 4.0);
+    // A player made now finds the sound loaded at the right rate.
+    auto player = MIDISamplePlayer::fromBytes(
+        audition, midiFile({ { 0.0, 1.0 } }), "a.mid", MIDIInstrument::forIndex(0));
+    EXPECT_TRUE(player);
+    EXPECT_EQ(audition.presetLoads(), 2);
+}
