@@ -4,6 +4,7 @@
 // and key found in ancestor folder names, and the progress counters. Strictly sequential, depth first,
 // in listing order; cancellation is checked before every folder and every entry.
 
+#include "index/HeaderMetadata.h"
 #include "index/IndexBuilder.h"
 #include "index/IndexRecords.h"
 #include "index/SerialExecutor.h"
@@ -18,12 +19,9 @@
 namespace kivo::index {
 
 // What a file's own header says about it; each value absent when unknown.
-struct HeaderValues {
-    std::optional<std::int64_t> bpm;
-    std::optional<std::string> key;
-    std::optional<double> duration;
-};
-// Reads one file's header; an empty reader gives no header values, so names and folders decide.
+using HeaderValues = HeaderMetadata;
+// Reads one file's header (`readHeaderMetadata` in real scans); an empty reader gives no header
+// values, so names and folders decide.
 using HeaderReader = std::function<HeaderValues(const std::string& path)>;
 // Called on whatever thread the scan reports from; wrap it with `onMainThread` for observers that
 // must run there.

@@ -12,7 +12,7 @@
 namespace kivo::index {
 
 struct ScanOptions {
-    HeaderReader reader;
+    HeaderReader reader = readHeaderMetadata; // empty: names and folders alone decide
     FolderAccess access = platformFolderAccess();
     ReferenceClock clock; // empty: the system clock
 };

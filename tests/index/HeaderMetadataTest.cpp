@@ -1,0 +1,459 @@
+#include "index/HeaderMetadata.h"
+#include "index/IndexStoreScan.h"
+
+#include "LibraryGenerator.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+#include <taglib/id3v2tag.h>
+#include <taglib/mp4file.h>
+#include <taglib/mpegfile.h>
+#include <taglib/textidentificationframe.h>
+
+#include <QCryptographicHash>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <limits>
+#include <unistd.h>
+
+using namespace kivo::index;
+using kivo::test::ScratchDir;
+using namespace std::string_literals;
+
+namespace {
+
+std::string le(std::uint64_t value, int bytes)
+{
+    std::string out;
+    for (int i = 0; i < bytes; ++i)
+        out.push_back(char((value >> (8 * i)) & 0xff));
+    return out;
+}
+
+std::string fmtBody(std::uint32_t byteRate)
+{
+    return le(1, 2) + le(2, 2) + le(44100, 4) + le(byteRate, 4) + le(4, 2) + le(16, 2);
+}
+
+std::string acidBody(std::uint32_t flags, std::uint16_t root, float tempo)
+{
+    std::uint32_t bits;
+    std::memcpy(&bits, &tempo, 4);
+    return le(flags, 4) + le(root, 2) + le(0x8000, 2) + le(0, 4) + le(8, 4) + le(4, 2) + le(4, 2)
+        + le(bits, 4);
+}
+
+// A RIFF file built chunk by chunk; a chunk's declared size may differ from the bytes that follow.
+struct Riff {
+    std::string bytes = "RIFF" + le(0, 4) + "WAVE";
+
+    Riff& chunk(const std::string& id, const std::string& body)
+    {
+        bytes += id + le(body.size(), 4) + body;
+        if (body.size() % 2)
+            bytes.push_back('\0');
+        return *this;
+    }
+    Riff& header(const std::string& id, std::uint32_t declaredSize)
+    {
+        bytes += id + le(declaredSize, 4);
+        return *this;
+    }
+};
+
+HeaderMetadata readWav(const ScratchDir& dir, const std::string& bytes, const std::string& name = "t.wav")
+{
+    return readHeaderMetadata(dir.write(name, bytes));
+}
+
+std::optional<std::int64_t> acidTempo(const ScratchDir& dir, float tempo)
+{
+    return readWav(dir, Riff().chunk("acid", acidBody(0, 0, tempo)).bytes).bpm;
+}
+
+bool haveTool(const char* tool)
+{
+    return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+bool run(const std::string& command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+QByteArray fingerprint(const std::string& path)
+{
+    QFile f(QString::fromStdString(path));
+    if (!f.open(QIODevice::ReadOnly))
+        return {};
+    const QByteArray hash = QCryptographicHash::hash(f.readAll(), QCryptographicHash::Sha256);
+    return hash + QByteArray::number(QFileInfo(f).lastModified().toMSecsSinceEpoch());
+}
+
+} // namespace
+
+TEST(HeaderMetadata, WavDurationTempoAndRootFromTheChunks)
+{
+    ScratchDir dir;
+    // The audio itself is never read: a declared "data" size is enough.
+    auto plain = readWav(dir, Riff().chunk("fmt ", fmtBody(176400)).header("data", 1764000).bytes);
+    EXPECT_EQ(plain, (HeaderMetadata { std::nullopt, std::nullopt, 10.0 }));
+
+    auto looped = readWav(dir,
+        Riff()
+            .chunk("fmt ", fmtBody(88200))
+            .chunk("acid", acidBody(0x02, 57, 127.6f))
+            .header("data", 44100)
+            .bytes);
+    EXPECT_EQ(looped, (HeaderMetadata { 128, "A", 0.5 }));
+    // Flags without bit 1, or a note past 127: no root. Bit 0 alone (one-shot) is not enough.
+    EXPECT_EQ(readWav(dir, Riff().chunk("acid", acidBody(0x00, 57, 120)).bytes).key, std::nullopt);
+    EXPECT_EQ(readWav(dir, Riff().chunk("acid", acidBody(0x01, 57, 120)).bytes).key, std::nullopt);
+    EXPECT_EQ(readWav(dir, Riff().chunk("acid", acidBody(0x03, 61, 120)).bytes).key, "C#");
+    EXPECT_EQ(readWav(dir, Riff().chunk("acid", acidBody(0x02, 127, 120)).bytes).key, "G");
+    EXPECT_EQ(readWav(dir, Riff().chunk("acid", acidBody(0x02, 128, 120)).bytes).key, std::nullopt);
+
+    EXPECT_EQ(acidTempo(dir, 39.4f), std::nullopt);
+    EXPECT_EQ(acidTempo(dir, 39.5f), 40); // halves away from zero
+    EXPECT_EQ(acidTempo(dir, 400.4f), 400);
+    EXPECT_EQ(acidTempo(dir, 400.6f), std::nullopt);
+    EXPECT_EQ(acidTempo(dir, 0.0f), std::nullopt);
+    EXPECT_EQ(acidTempo(dir, -120.0f), std::nullopt);
+    EXPECT_EQ(acidTempo(dir, 3e38f), std::nullopt);
+    EXPECT_EQ(acidTempo(dir, std::numeric_limits<float>::infinity()), std::nullopt);
+    EXPECT_EQ(acidTempo(dir, std::numeric_limits<float>::quiet_NaN()), std::nullopt);
+
+    // A zero byte rate or audio size is unknown: no duration, and no division by zero.
+    EXPECT_EQ(
+        readWav(dir, Riff().chunk("fmt ", fmtBody(0)).header("data", 100).bytes).duration, std::nullopt);
+    EXPECT_EQ(
+        readWav(dir, Riff().chunk("fmt ", fmtBody(100)).header("data", 0).bytes).duration, std::nullopt);
+    // Upper-case extensions are WAV too.
+    EXPECT_EQ(readWav(dir, Riff().chunk("acid", acidBody(2, 60, 90)).bytes, "LOOP.WAV").bpm, 90);
+}
+
+TEST(HeaderMetadata, WavChunkWalkPadsCapsAndKeepsTheFirstOfEachKind)
+{
+    ScratchDir dir;
+    // An odd-sized chunk is followed by a pad byte; without skipping it the walk would lose its place.
+    auto padded = readWav(dir,
+        Riff()
+            .chunk("fmt ", fmtBody(1000))
+            .chunk("junk", "12345")
+            .chunk("LIST", "abc")
+            .header("data", 2500)
+            .bytes);
+    EXPECT_EQ(padded.duration, 2.5);
+
+    // The first chunk of each kind wins.
+    auto firsts = readWav(dir,
+        Riff()
+            .chunk("acid", acidBody(2, 62, 100))
+            .chunk("fmt ", fmtBody(1000))
+            .chunk("data", std::string(10, 'x'))
+            .chunk("fmt ", fmtBody(10))
+            .chunk("acid", acidBody(2, 64, 140))
+            .chunk("data", std::string(20, 'x'))
+            .bytes);
+    EXPECT_EQ(firsts, (HeaderMetadata { 100, "D", 0.01 }));
+    // Without an "acid" chunk the walk goes on after "data" and meets the later chunks.
+    EXPECT_EQ(readWav(dir,
+                  Riff()
+                      .chunk("fmt ", fmtBody(10))
+                      .chunk("data", "1234")
+                      .chunk("fmt ", fmtBody(1))
+                      .chunk("data", "12345678")
+                      .bytes)
+                  .duration,
+        0.4);
+    // ... except that a zero-sized "data" chunk counts as none, so a later one is taken.
+    EXPECT_EQ(readWav(dir, Riff().chunk("fmt ", fmtBody(10)).chunk("data", "").chunk("data", "12345").bytes)
+                  .duration,
+        0.5);
+    // Bodies too small to be read are passed over, and a later well-formed chunk is used.
+    auto small = readWav(dir,
+        Riff()
+            .chunk("acid", std::string(23, '\0'))
+            .chunk("acid", acidBody(2, 69, 99))
+            .chunk("fmt ", "x")
+            .bytes);
+    EXPECT_EQ(small, (HeaderMetadata { 99, "A", std::nullopt }));
+    // An "acid" body cut short by the end of the file is ignored; what came before still counts.
+    auto cut = Riff().chunk("fmt ", fmtBody(8)).header("data", 16).bytes + std::string(16, '\0');
+    cut += "acid" + le(24, 4) + acidBody(2, 60, 120).substr(0, 10);
+    EXPECT_EQ(readWav(dir, cut), (HeaderMetadata { std::nullopt, std::nullopt, 2.0 }));
+    // A chunk header cut short ends the walk.
+    auto tail = Riff().header("data", 0).chunk("fmt ", fmtBody(8)).bytes + "dat";
+    EXPECT_EQ(readWav(dir, tail).duration, std::nullopt);
+    EXPECT_EQ(readWav(dir, tail + "a" + le(16, 4)).duration, 2.0);
+
+    // At most 128 chunk headers are read: "data" as the 128th is found, as the 129th it is not.
+    auto junkThen = [](int junk) {
+        Riff riff;
+        for (int i = 0; i < junk; ++i)
+            riff.chunk("pad ", "");
+        return riff.chunk("fmt ", fmtBody(4)).header("data", 8).bytes;
+    };
+    EXPECT_EQ(readWav(dir, junkThen(126)).duration, 2.0);
+    EXPECT_EQ(readWav(dir, junkThen(127)).duration, std::nullopt);
+
+    // Wrong magic, short or missing files: nothing.
+    const std::string good
+        = Riff().chunk("fmt ", fmtBody(4)).chunk("acid", acidBody(2, 60, 120)).header("data", 8).bytes;
+    ASSERT_EQ(readWav(dir, good).bpm, 120);
+    for (const std::string magic : { "RIFX", "RF64", "riff" })
+        EXPECT_EQ(readWav(dir, magic + good.substr(4)), HeaderMetadata()) << magic;
+    EXPECT_EQ(readWav(dir, good.substr(0, 8) + "WAVX" + good.substr(12)), HeaderMetadata());
+    EXPECT_EQ(readWav(dir, good.substr(0, 11)), HeaderMetadata());
+    EXPECT_EQ(readWav(dir, ""), HeaderMetadata());
+    EXPECT_EQ(readHeaderMetadata(dir.str() + "/absent.wav"), HeaderMetadata());
+    EXPECT_EQ(readHeaderMetadata(dir.mkdir("folder.wav")), HeaderMetadata());
+    // Only the extension chooses the reader: the same bytes under other names give nothing.
+    EXPECT_EQ(readWav(dir, good, "t.txt"), HeaderMetadata());
+    EXPECT_EQ(readWav(dir, good, "t.wave"), HeaderMetadata());
+    EXPECT_EQ(readWav(dir, good, ".wav"), HeaderMetadata());
+}
+
+TEST(HeaderMetadata, WavReaderSeeksOverHugeSampleData)
+{
+    ScratchDir dir;
+    // A 4 GiB "data" chunk (odd size, so padded) followed by "acid", in a sparse file.
+    const std::string path
+        = dir.write("Huge.wav", Riff().chunk("fmt ", fmtBody(176400)).header("data", 0xffffffffu).bytes);
+    const std::string acid = "acid" + le(24, 4) + acidBody(2, 59, 174.0f);
+    const int fd = ::open(path.c_str(), O_WRONLY);
+    ASSERT_GE(fd, 0);
+    const off_t at = 12 + 24 + 8 + off_t(0xffffffffu) + 1;
+    const bool written = ::pwrite(fd, acid.data(), acid.size(), at) == ssize_t(acid.size());
+    ::close(fd);
+    if (!written)
+        GTEST_SKIP() << "no room for a sparse 4 GiB file here";
+    const auto values = readHeaderMetadata(path);
+    EXPECT_EQ(values.bpm, 174);
+    EXPECT_EQ(values.key, "B");
+    ASSERT_TRUE(values.duration);
+    EXPECT_DOUBLE_EQ(*values.duration, double(0xffffffffu) / 176400.0);
+}
+
+TEST(HeaderMetadata, TagTextsFollowTheTempoAndKeyRules)
+{
+    EXPECT_EQ(headerTempoFromText("120"), 120);
+    EXPECT_EQ(headerTempoFromText("120.4"), 120);
+    EXPECT_EQ(headerTempoFromText("127.5"), 128);
+    EXPECT_EQ(headerTempoFromText("+95"), 95);
+    EXPECT_EQ(headerTempoFromText("1e2"), 100);
+    EXPECT_EQ(headerTempoFromText("1e3"), std::nullopt); // 1000 is out of range
+    EXPECT_EQ(headerTempoFromText("400.5"), std::nullopt);
+    EXPECT_EQ(headerTempoFromText("39"), std::nullopt);
+    EXPECT_EQ(headerTempoFromText("-120"), std::nullopt);
+    // The whole text must be a number.
+    for (const char* text : { "fast", "", " 120", "120 ", "120bpm", "120,5", "inf", "nan", "1e400", "0x78" })
+        EXPECT_EQ(headerTempoFromText(text), std::nullopt) << text;
+
+    EXPECT_EQ(headerKeyFromText("  F#m \t"), "F#m");
+    EXPECT_EQ(headerKeyFromText("Ebminor"), "Ebminor");
+    EXPECT_EQ(headerKeyFromText("\n 11A "), "11A");
+    EXPECT_EQ(headerKeyFromText(" \t "), std::nullopt);
+    EXPECT_EQ(headerKeyFromText(""), std::nullopt);
+}
+
+TEST(HeaderMetadata, TaggedFormatsGiveDurationTempoAndKey)
+{
+    if (!haveTool("ffmpeg") || !haveTool("sox"))
+        GTEST_SKIP() << "ffmpeg and sox make the test media";
+    ScratchDir dir;
+    const std::string d = dir.str();
+    const std::string tone = "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1 -ar 44100 ";
+    ASSERT_TRUE(run(tone + "-c:a libmp3lame -metadata TBPM=120.4 -metadata TKEY=' F#m ' '" + d + "/a.mp3'"));
+    ASSERT_TRUE(run(tone + "-c:a aac '" + d + "/a.m4a'"));
+    ASSERT_TRUE(run(tone + "-c:a aac -write_id3v2 1 -metadata TBPM=96 -metadata TKEY=Gm '" + d + "/a.aac'"));
+    ASSERT_TRUE(run("sox -n -r 44100 -c 1 -b 16 '" + d + "/a.aiff' synth 1.5 sine 440"));
+    ASSERT_TRUE(run("sox -n -r 48000 -c 2 '" + d + "/a.flac' synth 2 sine 440"));
+
+    auto mp3 = readHeaderMetadata(d + "/a.mp3");
+    EXPECT_EQ(mp3.bpm, 120);
+    EXPECT_EQ(mp3.key, "F#m");
+    ASSERT_TRUE(mp3.duration);
+    EXPECT_NEAR(*mp3.duration, 1.0, 0.1);
+
+    // ffmpeg cannot write an m4a key; TagLib can: iTunes' integer tempo and the freeform key item.
+    {
+        TagLib::MP4::File file((d + "/a.m4a").c_str());
+        ASSERT_TRUE(file.isValid());
+        file.tag()->setItem("tmpo", TagLib::MP4::Item(174));
+        file.tag()->setItem(
+            "----:com.apple.iTunes:initialkey", TagLib::MP4::Item(TagLib::StringList(" Ebminor ")));
+        ASSERT_TRUE(file.save());
+    }
+    auto m4a = readHeaderMetadata(d + "/a.m4a");
+    EXPECT_EQ(m4a.bpm, 174);
+    EXPECT_EQ(m4a.key, "Ebminor");
+    ASSERT_TRUE(m4a.duration);
+    EXPECT_NEAR(*m4a.duration, 1.0, 0.1);
+
+    // Raw ADTS: tags from its ID3 header, the length from its frames (1024 samples each, the
+    // encoder's priming frame included).
+    auto aac = readHeaderMetadata(d + "/a.aac");
+    EXPECT_EQ(aac.bpm, 96);
+    EXPECT_EQ(aac.key, "Gm");
+    ASSERT_TRUE(aac.duration);
+    EXPECT_NEAR(*aac.duration, 1.0, 1024.0 * 2 / 44100 + 1e-9);
+
+    // Frame-exact lengths where the format records the frame count.
+    EXPECT_EQ(readHeaderMetadata(d + "/a.aiff"), (HeaderMetadata { std::nullopt, std::nullopt, 1.5 }));
+    EXPECT_EQ(readHeaderMetadata(d + "/a.flac"), (HeaderMetadata { std::nullopt, std::nullopt, 2.0 }));
+}
+
+TEST(HeaderMetadata, TagWalkSkipsUnusableItemsAndTakesTheFirstUsableOne)
+{
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg makes the test media";
+    ScratchDir dir;
+    const std::string path = dir.str() + "/walk.mp3";
+    ASSERT_TRUE(run("ffmpeg -v error -y -f lavfi -i sine=duration=0.5 -c:a libmp3lame '" + path + "'"));
+    const std::string before = fingerprint(path).toStdString();
+    {
+        TagLib::MPEG::File file(path.c_str());
+        ASSERT_TRUE(file.isValid());
+        auto* tag = file.ID3v2Tag(true);
+        auto text = [&](const char* id, const char* value) {
+            auto* frame = new TagLib::ID3v2::TextIdentificationFrame(id, TagLib::String::UTF8);
+            frame->setText(value);
+            tag->addFrame(frame);
+        };
+        auto user = [&](const char* description, const char* value) {
+            tag->addFrame(
+                new TagLib::ID3v2::UserTextIdentificationFrame(description, TagLib::StringList(value)));
+        };
+        text("TBPM", "fast"); // not a number: the walk goes on
+        text("TKEY", "   "); // blank: ignored
+        user("BPM", "1e3"); // out of range: ignored
+        user("BPM", "126");
+        user("INITIALKEY", " Dm ");
+        text("TBPM", "90"); // later than the first usable tempo
+        ASSERT_TRUE(file.save(TagLib::MPEG::File::ID3v2));
+    }
+    EXPECT_NE(fingerprint(path).toStdString(), before);
+    const auto fixed = fingerprint(path);
+    auto values = readHeaderMetadata(path);
+    EXPECT_EQ(values.bpm, 126);
+    EXPECT_EQ(values.key, "Dm");
+    // Reading never changes a file.
+    EXPECT_EQ(fingerprint(path), fixed);
+}
+
+TEST(HeaderMetadata, DamagedTaggedFilesGiveNothingAndNeverFail)
+{
+    ScratchDir dir;
+    std::string noise;
+    std::uint32_t x = 12345;
+    for (int i = 0; i < 20000; ++i) {
+        x = x * 1664525u + 1013904223u;
+        noise.push_back(char(x >> 24));
+    }
+    for (const char* ext : { "mp3", "m4a", "aac", "aiff", "flac", "mid" }) {
+        const std::string name = std::string("noise.") + ext;
+        EXPECT_EQ(readHeaderMetadata(dir.write(name, noise)).duration, std::nullopt) << name;
+        EXPECT_EQ(readHeaderMetadata(dir.write(std::string("empty.") + ext, "")), HeaderMetadata()) << ext;
+        EXPECT_EQ(readHeaderMetadata(dir.str() + "/missing." + ext), HeaderMetadata()) << ext;
+        EXPECT_EQ(readHeaderMetadata(dir.mkdir(std::string("folder.") + ext)), HeaderMetadata()) << ext;
+    }
+    // Right magic, then nothing: each format's header cut short.
+    EXPECT_EQ(readHeaderMetadata(dir.write("cut.flac", "fLaC\x80\x00"s)), HeaderMetadata());
+    EXPECT_EQ(readHeaderMetadata(dir.write("cut.aiff", "FORM\0\0\0\x20"s + "AIFFCOMM")), HeaderMetadata());
+    EXPECT_EQ(readHeaderMetadata(dir.write("cut.m4a", "\0\0\0\x20"s + "ftypM4A ")), HeaderMetadata());
+    EXPECT_EQ(readHeaderMetadata(dir.write("cut.mp3", "ID3\x04\0\0\0\0\x10\0"s + "TBPM")), HeaderMetadata());
+
+    if (!haveTool("ffmpeg"))
+        GTEST_SKIP() << "ffmpeg makes the truncated media";
+    const std::string d = dir.str();
+    ASSERT_TRUE(
+        run("ffmpeg -v error -y -f lavfi -i sine=duration=2 -c:a aac -write_id3v2 1 -metadata TBPM=100 '" + d
+            + "/whole.aac'"));
+    QFile whole(QString::fromStdString(d + "/whole.aac"));
+    ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
+    const QByteArray bytes = whole.readAll();
+    // Cut in the middle of a frame: the tags survive, and whatever length is given is shorter.
+    const auto cut
+        = readHeaderMetadata(dir.write("half.aac", bytes.left(bytes.size() / 2 + 3).toStdString()));
+    EXPECT_EQ(cut.bpm, 100);
+    if (cut.duration) {
+        EXPECT_LT(*cut.duration, 1.5);
+    }
+}
+
+TEST(HeaderMetadata, ScansReadHeadersByDefaultAndHeaderValuesWinOverNames)
+{
+    ScratchDir dir;
+    dir.write("Pack Am/Loop 90bpm Cm.wav",
+        Riff()
+            .chunk("fmt ", fmtBody(1000))
+            .chunk("acid", acidBody(2, 60 + 7, 128))
+            .header("data", 4000)
+            .bytes);
+    dir.write("Pack Am/Kick 100bpm.wav", Riff().chunk("fmt ", fmtBody(1000)).header("data", 500).bytes);
+    CacheIndexStoreOptions storeOptions;
+    storeOptions.cacheFilePath = dir.str() + "/SearchIndex.json";
+    storeOptions.log = [](const std::string&) {};
+    CacheIndexStore store(storeOptions);
+    const std::vector<ScanGroup> groups { { "G", { dir.str() + "/Pack Am" }, {} } };
+    auto file = [&](const std::string& name) {
+        return store.read([&](const IndexMaps& m) { return m.fileIndex.at(dir.str() + "/Pack Am/" + name); });
+    };
+
+    buildIndex(store, groups, {});
+    EXPECT_EQ(file("Loop 90bpm Cm.wav").bpm, 128);
+    EXPECT_EQ(file("Loop 90bpm Cm.wav").key, "G");
+    EXPECT_EQ(file("Loop 90bpm Cm.wav").duration, 4.0);
+    // No tempo or key in the header: the name, then the folder.
+    EXPECT_EQ(file("Kick 100bpm.wav").bpm, 100);
+    EXPECT_EQ(file("Kick 100bpm.wav").key, "Am");
+    EXPECT_EQ(file("Kick 100bpm.wav").duration, 0.5);
+
+    // Without a reader, names and folders decide alone.
+    ScanOptions nameOnly;
+    nameOnly.reader = {};
+    buildIndex(store, groups, {}, {}, nameOnly);
+    EXPECT_EQ(file("Loop 90bpm Cm.wav").bpm, 90);
+    EXPECT_EQ(file("Loop 90bpm Cm.wav").key, "Cm");
+    EXPECT_EQ(file("Loop 90bpm Cm.wav").duration, std::nullopt);
+}
+
+TEST(HeaderMetadata, EverySyntheticAudioSampleHasALength)
+{
+    ScratchDir dir;
+    kivo::bench::LibraryOptions options;
+    options.directory = dir.str() + "/Library";
+    options.files = 300;
+    options.seed = 3;
+    const auto stats = kivo::bench::makeLibrary(options);
+    ASSERT_GT(stats.mp3 + stats.flac + stats.aiff, 0u);
+    ASSERT_GT(stats.wav, 0u);
+
+    CacheIndexStoreOptions storeOptions;
+    storeOptions.cacheFilePath = dir.str() + "/SearchIndex.json";
+    storeOptions.log = [](const std::string&) {};
+    CacheIndexStore store(storeOptions);
+    buildIndex(store, { { "G", { options.directory }, {} } }, {});
+    std::size_t audio = 0;
+    store.read([&](const IndexMaps& maps) {
+        for (const auto& [path, file] : maps.fileIndex) {
+            const bool midi = path.ends_with(".mid") || path.ends_with(".midi");
+            if (midi)
+                continue;
+            ++audio;
+            EXPECT_TRUE(file.duration && *file.duration > 0) << path;
+            if (file.bpm) {
+                EXPECT_GE(*file.bpm, 40);
+                EXPECT_LE(*file.bpm, 400);
+            }
+        }
+        return 0;
+    });
+    EXPECT_EQ(audio, stats.compatibleFiles - stats.midi);
+}
