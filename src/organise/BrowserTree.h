@@ -81,7 +81,7 @@ public:
     // (none when loaded or being loaded already, or no such folder), or the load done at once.
     std::optional<ChildLoad> onLoadChildren(const NodeId& id);
     bool loadChildren(const NodeId& id);
-    // Closes it; the loaded children are kept for the next time.
+    // Closes a folder row; its loaded children are kept for the next time.
     void collapse(const NodeId& id);
     // A folder's loaded children in sibling order; null until loaded.
     const std::vector<LightweightNode>* children(const NodeId& id) const;
