@@ -1,11 +1,19 @@
 #include "index/HeaderMetadata.h"
 
+#include "music/MIDIFileParser.h"
+
+#include <cerrno>
 #include <charconv>
 #include <cmath>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace kivo::index {
 
 namespace {
+
+constexpr off_t kMaxMidiFileBytes = 64 << 20;
 
 enum class HeaderFormat { none, wav, tagged, midi };
 
@@ -88,9 +96,33 @@ std::optional<std::string> headerKeyFromText(std::string_view text)
     return std::string(text);
 }
 
-HeaderMetadata readMidiHeader(const std::string&)
+HeaderMetadata readMidiHeader(const std::string& path)
 {
-    return {};
+    HeaderMetadata result;
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0)
+        return result;
+    std::string bytes;
+    struct stat info { };
+    // Real MIDI files are a few kilobytes; something far larger behind the extension is not read.
+    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxMidiFileBytes) {
+        bytes.resize(std::size_t(info.st_size));
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0)
+                break;
+            done += std::size_t(n);
+        }
+        bytes.resize(done);
+    }
+    ::close(fd);
+    // Only the tempo: a MIDI file's key and length are not header values.
+    if (const auto data = music::MIDIFileParser::parse(std::string_view(bytes)); data && data->initialBPM)
+        result.bpm = headerTempo(*data->initialBPM);
+    return result;
 }
 
 } // namespace kivo::index

@@ -2,6 +2,7 @@
 #include "index/IndexStoreScan.h"
 
 #include "LibraryGenerator.h"
+#include "music/MIDIFileWriter.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -385,6 +386,32 @@ TEST(HeaderMetadata, DamagedTaggedFilesGiveNothingAndNeverFail)
     if (cut.duration) {
         EXPECT_LT(*cut.duration, 1.5);
     }
+}
+
+TEST(HeaderMetadata, MidiFilesGiveTheirInitialTempoOnly)
+{
+    using kivo::music::MIDIFileWriter;
+    ScratchDir dir;
+    auto midi
+        = [&](std::uint16_t division, std::vector<std::uint32_t> tempos, const std::string& name = "t.mid") {
+              MIDIFileWriter writer(1, division);
+              const int track = writer.addTrack();
+              for (std::size_t i = 0; i < tempos.size(); ++i)
+                  writer.addTempo(track, std::int64_t(i) * 960, tempos[i]);
+              writer.addNote(track, 0, 1920, 60, 100);
+              const auto bytes = writer.bytes();
+              return readHeaderMetadata(dir.write(name, std::string(bytes.begin(), bytes.end())));
+          };
+    // 500,000 microseconds per quarter note is 120 BPM; a MIDI file has no key or length here.
+    EXPECT_EQ(midi(480, { 500000 }), (HeaderMetadata { 120, std::nullopt, std::nullopt }));
+    EXPECT_EQ(midi(480, { 1000000, 400000 }, "Two.MIDI").bpm, 60); // the tempo it starts with
+    EXPECT_EQ(midi(480, { 149850 }).bpm, 400); // 400.4
+    EXPECT_EQ(midi(480, { 1500000 }).bpm, 40);
+    EXPECT_EQ(midi(480, { 1540000 }).bpm, std::nullopt); // 38.96
+    EXPECT_EQ(midi(480, { 1 }).bpm, std::nullopt); // 60 million BPM
+    EXPECT_EQ(midi(480, {}).bpm, std::nullopt); // no tempo at all
+    EXPECT_EQ(midi(0xE728, { 500000 }).bpm, std::nullopt); // SMPTE timing has no tempo
+    EXPECT_EQ(readHeaderMetadata(dir.write("cut.mid", "MThd"s + std::string(3, '\0'))), HeaderMetadata());
 }
 
 TEST(HeaderMetadata, ScansReadHeadersByDefaultAndHeaderValuesWinOverNames)
