@@ -1,0 +1,75 @@
+#include "app/BrowserColumns.h"
+
+#include <QApplication>
+#include <QStyle>
+
+#include <cmath>
+
+namespace kivo::app {
+
+QVariant browserHeader(int column, int role)
+{
+    if (role == Qt::TextAlignmentRole && column != kNameColumn)
+        return int(Qt::AlignRight | Qt::AlignVCenter);
+    if (role != Qt::DisplayRole)
+        return {};
+    switch (column) {
+    case kNameColumn:
+        return QApplication::translate("BrowserColumns", "Name");
+    case kBpmColumn:
+        return QApplication::translate("BrowserColumns", "BPM");
+    case kKeyColumn:
+        return QApplication::translate("BrowserColumns", "Key");
+    case kLengthColumn:
+        return QApplication::translate("BrowserColumns", "Length");
+    default:
+        return {};
+    }
+}
+
+QString formatLength(double seconds)
+{
+    if (!(seconds >= 0) || std::isinf(seconds))
+        return {};
+    if (seconds < 10)
+        return QString::number(seconds, 'f', 1) + QStringLiteral(" s");
+    const auto total = qint64(std::floor(seconds));
+    return QStringLiteral("%1:%2").arg(total / 60).arg(total % 60, 2, 10, QLatin1Char('0'));
+}
+
+QVariant browserData(const BrowserRow& row, int column, int role)
+{
+    switch (role) {
+    case kPathRole:
+        return QString::fromStdString(row.path);
+    case kIsDirectoryRole:
+        return row.isDirectory;
+    case Qt::ToolTipRole:
+        return column == kNameColumn ? QVariant(QString::fromStdString(row.path)) : QVariant();
+    case Qt::TextAlignmentRole:
+        return column == kNameColumn ? QVariant() : QVariant(int(Qt::AlignRight | Qt::AlignVCenter));
+    case Qt::DecorationRole:
+        if (column != kNameColumn)
+            return {};
+        return QApplication::style()->standardIcon(
+            row.isDirectory ? QStyle::SP_DirIcon : QStyle::SP_FileIcon);
+    case Qt::DisplayRole:
+        break;
+    default:
+        return {};
+    }
+    switch (column) {
+    case kNameColumn:
+        return QString::fromStdString(row.name);
+    case kBpmColumn:
+        return row.bpm ? QVariant(QString::number(*row.bpm)) : QVariant();
+    case kKeyColumn:
+        return row.key ? QVariant(QString::fromStdString(*row.key)) : QVariant();
+    case kLengthColumn:
+        return row.duration ? QVariant(formatLength(*row.duration)) : QVariant();
+    default:
+        return {};
+    }
+}
+
+} // namespace kivo::app

@@ -1,0 +1,38 @@
+#pragma once
+
+// The columns the tree and the result list share: name, tempo, key and length of a row.
+
+#include <QString>
+#include <QVariant>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+class QStyle;
+
+namespace kivo::app {
+
+enum BrowserColumn { kNameColumn, kBpmColumn, kKeyColumn, kLengthColumn, kColumnCount };
+
+// Roles beyond Qt's own that the window reads from both models.
+enum BrowserRole {
+    kPathRole = Qt::UserRole + 1, // QString, the absolute path
+    kIsDirectoryRole, // bool
+};
+
+struct BrowserRow {
+    std::string path;
+    std::string name;
+    bool isDirectory = false;
+    std::optional<std::int64_t> bpm;
+    std::optional<std::string> key;
+    std::optional<double> duration;
+};
+
+QVariant browserHeader(int column, int role);
+QVariant browserData(const BrowserRow& row, int column, int role);
+// "0.8 s" below ten seconds, else "m:ss".
+QString formatLength(double seconds);
+
+} // namespace kivo::app

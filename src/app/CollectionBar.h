@@ -1,0 +1,59 @@
+#pragma once
+
+// The row of collections along the top of the window: one button per collection in its colour,
+// the selected one pressed, and a button that adds a collection. A collection's context menu
+// renames or deletes it; the window asks before a delete.
+
+#include <QString>
+#include <QStringList>
+#include <QWidget>
+
+#include <vector>
+
+class QButtonGroup;
+class QHBoxLayout;
+class QToolButton;
+
+namespace kivo::app {
+
+struct CollectionEntry {
+    QString id;
+    QString name;
+    QString colorHex;
+    QStringList rootPaths; // resolved root folders, in the collection's order
+    bool operator==(const CollectionEntry&) const = default;
+};
+
+class CollectionBar : public QWidget {
+    Q_OBJECT
+public:
+    explicit CollectionBar(QWidget* parent = nullptr);
+
+    void setCollections(const std::vector<CollectionEntry>& collections, int selected);
+    const std::vector<CollectionEntry>& collections() const { return m_collections; }
+    int selected() const { return m_selected; }
+    // The collection's button (tests, screenshots); null for an invalid index.
+    QToolButton* button(int index) const;
+
+signals:
+    void collectionSelected(int index);
+    void addCollectionRequested();
+    void renameRequested(int index);
+    void deleteRequested(int index);
+    void addFolderRequested();
+
+private:
+    void rebuild();
+    void showMenu(int index, const QPoint& globalPos);
+
+    std::vector<CollectionEntry> m_collections;
+    int m_selected = -1;
+    QHBoxLayout* m_buttons = nullptr;
+    QButtonGroup* m_group = nullptr;
+    std::vector<QToolButton*> m_collectionButtons;
+};
+
+// A small filled circle in the collection's colour, for buttons and menus.
+QIcon collectionDot(const QString& colorHex, int size = 10);
+
+} // namespace kivo::app

@@ -1,0 +1,470 @@
+#include "app/MainWindow.h"
+
+#include "app/KeyCapture.h"
+#include "app/PreviewStrip.h"
+#include "app/SearchResultsModel.h"
+#include "app/ShellTexts.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFrame>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+#include <QStackedWidget>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+namespace kivo::app {
+
+namespace {
+enum ViewPage { kTreePage, kResultsPage, kNoResultsPage };
+enum CentrePage { kEmptyPage, kBrowserPage };
+} // namespace
+
+MainWindow::MainWindow(WindowServices services, QWidget* parent)
+    : QMainWindow(parent)
+    , m_services(std::move(services))
+{
+    setWindowTitle(QStringLiteral("KIVO Browser"));
+    setWindowIcon(QIcon::fromTheme(QStringLiteral("kivo-browser")));
+    resize(1040, 720);
+    setMinimumSize(560, 420);
+    setAcceptDrops(true);
+
+    m_treeModel = new LibraryTreeModel(m_services.loadFolder, this);
+    m_resultsModel = new SearchResultsModel(this);
+    m_runner = new SearchRunner(this);
+    connect(m_runner, &SearchRunner::resultsReady, this, &MainWindow::showResults);
+
+    auto* central = new QWidget(this);
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+
+    m_bar = new CollectionBar(central);
+    column->addWidget(m_bar);
+    auto* line = new QFrame(central);
+    line->setFrameShape(QFrame::HLine);
+    line->setFrameShadow(QFrame::Sunken);
+    column->addWidget(line);
+
+    m_centre = new QStackedWidget(central);
+    m_centre->addWidget(buildEmptyState());
+    m_centre->addWidget(buildBrowser());
+    column->addWidget(m_centre, 1);
+
+    auto* line2 = new QFrame(central);
+    line2->setFrameShape(QFrame::HLine);
+    line2->setFrameShadow(QFrame::Sunken);
+    column->addWidget(line2);
+    m_preview = new PreviewStrip(central);
+    column->addWidget(m_preview);
+    setCentralWidget(central);
+
+    connect(m_bar, &CollectionBar::collectionSelected, this, &MainWindow::collectionSelected);
+    connect(m_bar, &CollectionBar::addCollectionRequested, this, &MainWindow::addCollectionRequested);
+    connect(m_bar, &CollectionBar::deleteRequested, this, &MainWindow::askDelete);
+    connect(m_bar, &CollectionBar::renameRequested, this, &MainWindow::askRename);
+    connect(m_bar, &CollectionBar::addFolderRequested, this, &MainWindow::requestAddFolders);
+    connect(m_preview, &PreviewStrip::seekRequested, this, &MainWindow::seekRequested);
+    connect(m_preview, &PreviewStrip::volumeEdited, this, &MainWindow::volumeEdited);
+
+    buildMenus();
+    m_keys = new KeyCapture(
+        this, [this](const QKeyEvent& e) { return handleBrowserKey(e); }, this);
+    showCurrentCollection();
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::buildMenus()
+{
+    QMenu* file = menuBar()->addMenu(tr("File"));
+    QAction* add = file->addAction(tr("Add folder…"), this, &MainWindow::requestAddFolders);
+    add->setShortcut(QKeySequence::Open);
+    file->addAction(tr("New collection"), this, &MainWindow::addCollectionRequested);
+    file->addSeparator();
+    QAction* quit = file->addAction(tr("Quit"), qApp, &QApplication::quit);
+    quit->setShortcut(QKeySequence::Quit);
+
+    QMenu* edit = menuBar()->addMenu(tr("Edit"));
+    QAction* find = edit->addAction(tr("Find"), this, &MainWindow::focusSearch);
+    find->setShortcut(QKeySequence::Find);
+}
+
+QWidget* MainWindow::buildEmptyState()
+{
+    auto* page = new QWidget(this);
+    auto* box = new QVBoxLayout(page);
+    box->addStretch(2);
+    m_emptyTitle = new QLabel(page);
+    QFont big = m_emptyTitle->font();
+    big.setPointSizeF(big.pointSizeF() * 1.5);
+    big.setBold(true);
+    m_emptyTitle->setFont(big);
+    m_emptyTitle->setAlignment(Qt::AlignCenter);
+    m_emptyText = new QLabel(page);
+    m_emptyText->setAlignment(Qt::AlignCenter);
+    m_emptyText->setWordWrap(true);
+    m_emptyText->setEnabled(false);
+    auto* button = new QPushButton(tr("Add folder…"), page);
+    button->setObjectName(QStringLiteral("emptyStateAddFolder"));
+    button->setDefault(true);
+    connect(button, &QPushButton::clicked, this, &MainWindow::requestAddFolders);
+    box->addWidget(m_emptyTitle);
+    box->addSpacing(6);
+    box->addWidget(m_emptyText);
+    box->addSpacing(14);
+    box->addWidget(button, 0, Qt::AlignHCenter);
+    box->addStretch(3);
+    return page;
+}
+
+void MainWindow::configureView(QTreeView* view)
+{
+    view->setUniformRowHeights(true);
+    view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    view->setDragEnabled(true);
+    view->setAllColumnsShowFocus(true);
+    view->setAlternatingRowColors(true);
+    view->header()->setStretchLastSection(false);
+    view->header()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
+    for (int c = kBpmColumn; c < kColumnCount; ++c) {
+        view->header()->setSectionResizeMode(c, QHeaderView::Fixed);
+        view->header()->resizeSection(c, c == kLengthColumn ? 70 : 56);
+    }
+    connect(view, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
+        if (auto path = filePathAt(index))
+            emit playRequested(*path);
+    });
+}
+
+QWidget* MainWindow::buildBrowser()
+{
+    auto* page = new QWidget(this);
+    auto* box = new QVBoxLayout(page);
+    box->setContentsMargins(8, 8, 8, 0);
+    box->setSpacing(6);
+    m_search = new QLineEdit(page);
+    m_search->setPlaceholderText(tr("Search samples"));
+    m_search->setClearButtonEnabled(true);
+    connect(m_search, &QLineEdit::textChanged, this, &MainWindow::searchTextChanged);
+    // Escape leaves the field for the list, dropping the query.
+    auto* leave = new QAction(m_search);
+    leave->setShortcut(Qt::Key_Escape);
+    leave->setShortcutContext(Qt::WidgetShortcut);
+    connect(leave, &QAction::triggered, this, [this] {
+        m_search->clear();
+        currentView()->setFocus();
+    });
+    m_search->addAction(leave);
+    box->addWidget(m_search);
+
+    m_views = new QStackedWidget(page);
+    m_tree = new QTreeView(m_views);
+    m_tree->setModel(m_treeModel);
+    configureView(m_tree);
+    m_results = new QTreeView(m_views);
+    m_results->setModel(m_resultsModel);
+    m_results->setRootIsDecorated(false);
+    configureView(m_results);
+    m_noResults = new QLabel(m_views);
+    m_noResults->setAlignment(Qt::AlignCenter);
+    m_noResults->setEnabled(false);
+    m_views->addWidget(m_tree);
+    m_views->addWidget(m_results);
+    m_views->addWidget(m_noResults);
+    box->addWidget(m_views, 1);
+
+    connect(m_tree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        &MainWindow::selectionChanged);
+    connect(m_results->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+        &MainWindow::selectionChanged);
+    return page;
+}
+
+void MainWindow::setCollections(const std::vector<CollectionEntry>& collections, int selected)
+{
+    const bool rootsChanged = selected != m_selected || selected < 0 || selected >= int(collections.size())
+        || selected >= int(m_collections.size())
+        || collections[std::size_t(selected)].id != m_collections[std::size_t(selected)].id
+        || collections[std::size_t(selected)].rootPaths != m_collections[std::size_t(selected)].rootPaths;
+    m_collections = collections;
+    m_selected = selected;
+    m_bar->setCollections(collections, selected);
+    if (rootsChanged)
+        showCurrentCollection();
+}
+
+void MainWindow::showCurrentCollection()
+{
+    const bool valid = m_selected >= 0 && m_selected < int(m_collections.size());
+    std::vector<std::string> roots;
+    if (valid)
+        for (const auto& r : m_collections[std::size_t(m_selected)].rootPaths)
+            roots.push_back(r.toStdString());
+    m_treeModel->setRoots(roots);
+    if (roots.empty()) {
+        const bool anyFolders = std::any_of(
+            m_collections.begin(), m_collections.end(), [](const auto& c) { return !c.rootPaths.isEmpty(); });
+        m_emptyTitle->setText(anyFolders ? tr("No folders in this collection") : tr("No folders yet"));
+        m_emptyText->setText(anyFolders
+                ? tr("Add a folder of samples to “%1” to browse it here.")
+                      .arg(valid ? m_collections[std::size_t(m_selected)].name : QString())
+                : tr("Add a folder of samples to start browsing. KIVO indexes every audio and MIDI file in "
+                     "it."));
+        m_centre->setCurrentIndex(kEmptyPage);
+    } else {
+        m_centre->setCurrentIndex(kBrowserPage);
+    }
+    if (!m_search->text().trimmed().isEmpty())
+        runSearch();
+}
+
+void MainWindow::libraryChanged()
+{
+    m_treeModel->reload();
+    if (!m_search->text().trimmed().isEmpty())
+        runSearch();
+}
+
+MainWindow::Page MainWindow::page() const
+{
+    if (m_centre->currentIndex() == kEmptyPage)
+        return Page::emptyState;
+    return m_views->currentIndex() == kTreePage ? Page::tree : Page::results;
+}
+
+QString MainWindow::emptyStateText() const
+{
+    return m_emptyTitle->text() + QLatin1Char('\n') + m_emptyText->text();
+}
+
+void MainWindow::searchTextChanged(const QString& text)
+{
+    if (text.trimmed().isEmpty()) {
+        m_runner->cancel();
+        m_resultsModel->clear();
+        m_views->setCurrentIndex(kTreePage);
+        return;
+    }
+    runSearch();
+}
+
+void MainWindow::runSearch()
+{
+    const QString query = m_search->text().trimmed();
+    if (query.isEmpty() || !m_services.makeSearch || m_selected < 0
+        || m_selected >= int(m_collections.size()))
+        return;
+    m_runner->submit(query, m_services.makeSearch(query, m_collections[std::size_t(m_selected)].id));
+}
+
+void MainWindow::showResults(const QString& query, const std::vector<index::FileInfo>& files)
+{
+    if (m_search->text().trimmed().isEmpty())
+        return;
+    m_resultsModel->setResults(files);
+    if (files.empty()) {
+        m_noResults->setText(tr("No samples match “%1”").arg(query));
+        m_views->setCurrentIndex(kNoResultsPage);
+    } else {
+        m_views->setCurrentIndex(kResultsPage);
+    }
+}
+
+QAbstractItemView* MainWindow::currentView() const
+{
+    return m_views->currentIndex() == kTreePage ? static_cast<QAbstractItemView*>(m_tree) : m_results;
+}
+
+std::optional<QString> MainWindow::filePathAt(const QModelIndex& index) const
+{
+    if (!index.isValid() || index.data(kIsDirectoryRole).toBool())
+        return std::nullopt;
+    return index.data(kPathRole).toString();
+}
+
+std::optional<QString> MainWindow::selectedFile() const
+{
+    const QAbstractItemView* view = currentView();
+    const auto rows = view->selectionModel()->selectedRows();
+    if (rows.size() != 1)
+        return std::nullopt;
+    return filePathAt(rows.front());
+}
+
+void MainWindow::selectionChanged()
+{
+    const QString path = selectedFile().value_or(QString());
+    if (path == m_lastSelectedFile)
+        return;
+    m_lastSelectedFile = path;
+    m_preview->setFile(path.isEmpty() ? QString() : QFileInfo(path).fileName());
+    emit fileSelected(path);
+}
+
+bool MainWindow::moveSelection(int step)
+{
+    auto* view = static_cast<QTreeView*>(currentView());
+    const QModelIndex current = view->currentIndex();
+    QModelIndex next;
+    if (!current.isValid())
+        next = view->model()->index(0, 0);
+    else
+        next = step > 0 ? view->indexBelow(current) : view->indexAbove(current);
+    if (!next.isValid())
+        return false;
+    view->setCurrentIndex(next);
+    view->scrollTo(next);
+    return true;
+}
+
+bool MainWindow::handleBrowserKey(const QKeyEvent& event)
+{
+    const auto mods = event.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    const bool alt = mods & Qt::AltModifier;
+    const bool plain = mods == Qt::NoModifier;
+    switch (event.key()) {
+    case Qt::Key_Space:
+        if (alt) {
+            emit togglePlayPauseRequested();
+        } else if (auto path = selectedFile()) {
+            emit playRequested(*path);
+        }
+        return true;
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        if (moveSelection(event.key() == Qt::Key_Down ? 1 : -1))
+            if (auto path = selectedFile())
+                emit playRequested(*path);
+        return true;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        emit skipRequested(event.key() == Qt::Key_Right ? 1.0 : -1.0);
+        return true;
+    case Qt::Key_S:
+        if (alt && !(mods & (Qt::ControlModifier | Qt::MetaModifier))) {
+            toggleSearch();
+            return true;
+        }
+        return false;
+    case Qt::Key_A:
+        if (mods == Qt::ControlModifier) {
+            currentView()->selectAll();
+            return true;
+        }
+        return false;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (plain && m_views->currentIndex() == kTreePage && m_tree->currentIndex().isValid()) {
+            const QModelIndex i = m_tree->currentIndex().siblingAtColumn(0);
+            if (i.data(kIsDirectoryRole).toBool())
+                m_tree->setExpanded(i, !m_tree->isExpanded(i));
+            return true;
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+void MainWindow::focusSearch()
+{
+    if (m_centre->currentIndex() != kBrowserPage)
+        return;
+    m_search->setFocus(Qt::ShortcutFocusReason);
+    m_search->selectAll();
+}
+
+void MainWindow::toggleSearch()
+{
+    if (!m_search->text().isEmpty()) {
+        m_search->clear();
+        currentView()->setFocus();
+    } else {
+        focusSearch();
+    }
+}
+
+void MainWindow::showAlert(const QString& title, const QString& text)
+{
+    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box.exec();
+}
+
+void MainWindow::askDelete(int index)
+{
+    if (index < 0 || index >= int(m_collections.size()))
+        return;
+    const auto& c = m_collections[std::size_t(index)];
+    const AlertText a = deleteCollectionAlert(c.name, int(c.rootPaths.size()));
+    QMessageBox box(QMessageBox::Warning, a.title, a.text, QMessageBox::NoButton, this);
+    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
+    QPushButton* del = box.addButton(tr("Delete"), QMessageBox::DestructiveRole);
+    del->setStyleSheet(QStringLiteral("QPushButton { color: white; background: #%1; border-radius: 4px; "
+                                      "padding: 4px 14px; }")
+                           .arg(QLatin1String(kDeleteColorHex)));
+    box.exec();
+    if (box.clickedButton() == del)
+        emit deleteCollectionConfirmed(index);
+}
+
+void MainWindow::askRename(int index)
+{
+    if (index < 0 || index >= int(m_collections.size()))
+        return;
+    bool ok = false;
+    const QString name = QInputDialog::getText(this, tr("Rename collection"), tr("Name:"), QLineEdit::Normal,
+        m_collections[std::size_t(index)].name, &ok);
+    if (ok && !name.trimmed().isEmpty())
+        emit renameCollectionRequested(index, name.trimmed());
+}
+
+QStringList MainWindow::chooseFolders()
+{
+    const QString dir = QFileDialog::getExistingDirectory(this, tr("Add folder"), QDir::homePath());
+    return dir.isEmpty() ? QStringList() : QStringList { dir };
+}
+
+void MainWindow::requestAddFolders()
+{
+    const QStringList folders = chooseFolders();
+    if (!folders.isEmpty())
+        emit addFoldersRequested(folders);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    const auto urls = event->mimeData()->urls();
+    const bool folders = !urls.isEmpty() && std::all_of(urls.begin(), urls.end(), [](const QUrl& u) {
+        return u.isLocalFile() && QFileInfo(u.toLocalFile()).isDir();
+    });
+    if (folders)
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    QStringList paths;
+    for (const QUrl& u : event->mimeData()->urls())
+        if (u.isLocalFile() && QFileInfo(u.toLocalFile()).isDir())
+            paths << u.toLocalFile();
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    emit addFoldersRequested(paths);
+}
+
+} // namespace kivo::app

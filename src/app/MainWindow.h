@@ -1,0 +1,133 @@
+#pragma once
+
+// The browser window: the collection bar on top, the search field over the tree (or the result
+// list while a query is typed), the preview strip at the bottom, and an invitation to add a folder
+// while the selected collection has none. The window shows what it is given and reports what the
+// user does; BrowserController connects it to the library.
+
+#include "app/CollectionBar.h"
+#include "app/LibraryTreeModel.h"
+#include "app/SearchRunner.h"
+
+#include <QMainWindow>
+
+#include <functional>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QStackedWidget;
+class QTreeView;
+class QAbstractItemView;
+
+namespace kivo::app {
+
+class KeyCapture;
+class PreviewStrip;
+class SearchResultsModel;
+
+struct WindowServices {
+    FolderLoader loadFolder;
+    // The search of one query in one collection, run on the search thread.
+    std::function<SearchJob(const QString& query, const QString& collectionId)> makeSearch;
+};
+
+class MainWindow : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit MainWindow(WindowServices services, QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    void setCollections(const std::vector<CollectionEntry>& collections, int selected);
+    const std::vector<CollectionEntry>& collections() const { return m_collections; }
+    int selectedCollection() const { return m_selected; }
+    // Reads every shown folder again and repeats the current search (the index changed).
+    void libraryChanged();
+
+    // Which page the centre shows.
+    enum class Page { emptyState, tree, results };
+    Page page() const;
+    QString emptyStateText() const;
+
+    // The path of the selected file row, if a file is selected.
+    std::optional<QString> selectedFile() const;
+    // Moves the selection one row up or down in the shown list; true when it moved.
+    bool moveSelection(int step);
+    // The browser's own keys; true when the key meant something here.
+    bool handleBrowserKey(const QKeyEvent& event);
+    void focusSearch();
+    // Alt+S: leaves a search for the tree, or goes to the search field.
+    void toggleSearch();
+
+    void showAlert(const QString& title, const QString& text);
+    // Asks for one or more folders to add (open panel); empty when the user cancels.
+    QStringList chooseFolders();
+
+    PreviewStrip* previewStrip() const { return m_preview; }
+    QLineEdit* searchField() const { return m_search; }
+    QTreeView* treeView() const { return m_tree; }
+    QTreeView* resultsView() const { return m_results; }
+    CollectionBar* collectionBar() const { return m_bar; }
+    LibraryTreeModel* treeModel() const { return m_treeModel; }
+    SearchResultsModel* resultsModel() const { return m_resultsModel; }
+    SearchRunner* searchRunner() const { return m_runner; }
+    KeyCapture* keyCapture() const { return m_keys; }
+
+signals:
+    void collectionSelected(int index);
+    void addCollectionRequested();
+    void renameCollectionRequested(int index, const QString& name);
+    // The user confirmed the delete.
+    void deleteCollectionConfirmed(int index);
+    // Folders chosen in the open panel or dropped on the window.
+    void addFoldersRequested(const QStringList& paths);
+    // A single file row became the selection (loads it without sound), or none did (empty path).
+    void fileSelected(const QString& path);
+    void playRequested(const QString& path);
+    void togglePlayPauseRequested();
+    void skipRequested(double seconds);
+    void seekRequested(double fraction);
+    void volumeEdited(double position);
+
+protected:
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void buildMenus();
+    QWidget* buildEmptyState();
+    QWidget* buildBrowser();
+    void configureView(QTreeView* view);
+    void showCurrentCollection();
+    void searchTextChanged(const QString& text);
+    void runSearch();
+    void showResults(const QString& query, const std::vector<index::FileInfo>& files);
+    void selectionChanged();
+    QAbstractItemView* currentView() const;
+    std::optional<QString> filePathAt(const QModelIndex& index) const;
+    void askDelete(int index);
+    void askRename(int index);
+    void requestAddFolders();
+
+    WindowServices m_services;
+    std::vector<CollectionEntry> m_collections;
+    int m_selected = -1;
+    QString m_lastSelectedFile;
+
+    CollectionBar* m_bar = nullptr;
+    QStackedWidget* m_centre = nullptr;
+    QLabel* m_emptyTitle = nullptr;
+    QLabel* m_emptyText = nullptr;
+    QLineEdit* m_search = nullptr;
+    QStackedWidget* m_views = nullptr;
+    QTreeView* m_tree = nullptr;
+    QTreeView* m_results = nullptr;
+    QLabel* m_noResults = nullptr;
+    PreviewStrip* m_preview = nullptr;
+    LibraryTreeModel* m_treeModel = nullptr;
+    SearchResultsModel* m_resultsModel = nullptr;
+    SearchRunner* m_runner = nullptr;
+    KeyCapture* m_keys = nullptr;
+};
+
+} // namespace kivo::app

@@ -1,0 +1,53 @@
+#pragma once
+
+// The strip under the browser: the previewed file's name, where playback is and how long the file
+// is, a bar to jump within it, the volume knob and the output level meter.
+
+#include <QColor>
+#include <QString>
+#include <QWidget>
+
+class QLabel;
+
+namespace kivo::app {
+
+class SeekBar;
+class StereoLevelMeter;
+class VolumeKnob;
+
+// "m:ss.t"; empty for a negative or unknown time.
+QString formatPlaybackTime(double seconds);
+
+class PreviewStrip : public QWidget {
+    Q_OBJECT
+public:
+    explicit PreviewStrip(QWidget* parent = nullptr);
+
+    // An empty name clears the strip.
+    void setFile(const QString& name);
+    bool hasFile() const { return m_hasFile; }
+    void setProgress(double position, double duration);
+    void setLevels(double left, double right);
+    void setVolume(double position);
+    void setThemeColor(const QColor& color);
+
+    SeekBar* seekBar() const { return m_seek; }
+    VolumeKnob* knob() const { return m_knob; }
+    StereoLevelMeter* meter() const { return m_meter; }
+    QString nameText() const;
+    QString timeText() const;
+
+signals:
+    void seekRequested(double fraction);
+    void volumeEdited(double position);
+
+private:
+    bool m_hasFile = false;
+    QLabel* m_name = nullptr;
+    QLabel* m_time = nullptr;
+    SeekBar* m_seek = nullptr;
+    VolumeKnob* m_knob = nullptr;
+    StereoLevelMeter* m_meter = nullptr;
+};
+
+} // namespace kivo::app

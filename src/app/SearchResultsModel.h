@@ -1,0 +1,34 @@
+#pragma once
+
+// The flat result list shown instead of the tree while the search field holds a query.
+
+#include "app/BrowserColumns.h"
+#include "index/IndexRecords.h"
+
+#include <QAbstractTableModel>
+
+#include <vector>
+
+namespace kivo::app {
+
+class SearchResultsModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit SearchResultsModel(QObject* parent = nullptr);
+
+    void setResults(const std::vector<index::FileInfo>& files);
+    void clear();
+    const BrowserRow* row(const QModelIndex& index) const;
+    int size() const { return int(m_rows.size()); }
+
+    int rowCount(const QModelIndex& parent = {}) const override;
+    int columnCount(const QModelIndex& parent = {}) const override;
+    QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    Qt::ItemFlags flags(const QModelIndex& index) const override;
+
+private:
+    std::vector<BrowserRow> m_rows;
+};
+
+} // namespace kivo::app

@@ -1,0 +1,19 @@
+// KIVO Browser: a sample browser for music producers.
+
+#include "app/BrowserController.h"
+#include "app/MainWindow.h"
+
+#include <QApplication>
+
+int main(int argc, char** argv)
+{
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("KIVO Browser"));
+    QApplication::setApplicationDisplayName(QStringLiteral("KIVO Browser"));
+    QApplication::setOrganizationName(QStringLiteral("KIVO"));
+    QApplication::setDesktopFileName(QStringLiteral("kivo-browser"));
+
+    kivo::app::BrowserController controller;
+    controller.window()->show();
+    return app.exec();
+}

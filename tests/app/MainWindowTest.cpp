@@ -1,0 +1,198 @@
+#include "app/MainWindow.h"
+#include "app/KeyCapture.h"
+#include "app/PreviewStrip.h"
+#include "app/SearchResultsModel.h"
+
+#include <QLineEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTreeView>
+
+#include "Printers.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace kivo::app;
+using kivo::index::FileInfo;
+
+namespace {
+
+FileInfo file(const std::string& path)
+{
+    FileInfo f;
+    f.path = path;
+    f.name = path.substr(path.find_last_of('/') + 1);
+    return f;
+}
+
+// A library of two roots: /lib/Drums (Kicks/ and two snares) and /lib/Keys (empty).
+WindowServices fakeLibrary(std::vector<std::string>* searchedQueries = nullptr)
+{
+    static const std::map<std::string, FolderListing> folders {
+        { "/lib/Drums",
+            { { "/lib/Drums/Kicks" }, { file("/lib/Drums/Snare 1.wav"), file("/lib/Drums/Snare 2.wav") } } },
+        { "/lib/Drums/Kicks", { {}, { file("/lib/Drums/Kicks/Kick.wav") } } },
+    };
+    WindowServices s;
+    s.loadFolder = [](const std::string& path) {
+        auto it = folders.find(path);
+        return it == folders.end() ? FolderListing {} : it->second;
+    };
+    s.makeSearch = [searchedQueries](const QString& query, const QString& collection) -> SearchJob {
+        if (searchedQueries)
+            searchedQueries->push_back(collection.toStdString() + ":" + query.toStdString());
+        return [q = query.toStdString()] {
+            std::vector<FileInfo> out;
+            if (q == "snare")
+                out = { file("/lib/Drums/Snare 1.wav"), file("/lib/Drums/Snare 2.wav") };
+            return out;
+        };
+    };
+    return s;
+}
+
+std::vector<CollectionEntry> collections(QStringList firstRoots, QStringList secondRoots = {})
+{
+    return { { "A", "Drums", "EF5356", firstRoots }, { "B", "Keys", "76A5F0", secondRoots } };
+}
+
+} // namespace
+
+TEST(MainWindow, InvitesToAddAFolderUntilTheSelectedCollectionHasOne)
+{
+    MainWindow w(fakeLibrary());
+    EXPECT_EQ(w.windowTitle(), "KIVO Browser");
+    EXPECT_EQ(w.page(), MainWindow::Page::emptyState);
+
+    w.setCollections(collections({}), 0);
+    EXPECT_EQ(w.page(), MainWindow::Page::emptyState);
+    EXPECT_TRUE(w.emptyStateText().startsWith("No folders yet"));
+
+    w.setCollections(collections({ "/lib/Drums", "/lib/Keys" }), 0);
+    EXPECT_EQ(w.page(), MainWindow::Page::tree);
+    ASSERT_EQ(w.treeModel()->rowCount(), 2);
+    EXPECT_EQ(w.treeModel()->index(0, 0).data().toString(), "Drums");
+    EXPECT_EQ(w.collectionBar()->collections().size(), 2u);
+
+    // Another collection may have folders; this one still asks for its own.
+    w.setCollections(collections({ "/lib/Drums" }), 1);
+    EXPECT_EQ(w.page(), MainWindow::Page::emptyState);
+    EXPECT_TRUE(w.emptyStateText().startsWith("No folders in this collection"));
+    EXPECT_TRUE(w.emptyStateText().contains("“Keys”"));
+    w.setCollections(collections({ "/lib/Drums" }), 0);
+    EXPECT_EQ(w.page(), MainWindow::Page::tree);
+}
+
+TEST(MainWindow, TreeLoadsFoldersWhenOpenedAndSelectingAFileShowsItInThePreview)
+{
+    MainWindow w(fakeLibrary());
+    w.setCollections(collections({ "/lib/Drums", "/lib/Keys" }), 0);
+    auto* model = w.treeModel();
+    const QModelIndex drums = model->index(0, 0);
+    const QModelIndex keys = model->index(1, 0);
+    EXPECT_TRUE(model->hasChildren(drums));
+    EXPECT_EQ(model->rowCount(drums), 0); // nothing read before the folder opens
+    model->fetchMore(drums);
+    ASSERT_EQ(model->rowCount(drums), 3);
+    EXPECT_EQ(model->index(0, 0, drums).data().toString(), "Kicks");
+    EXPECT_TRUE(model->index(0, 0, drums).data(kIsDirectoryRole).toBool());
+    EXPECT_EQ(model->index(2, 0, drums).data(kPathRole).toString(), "/lib/Drums/Snare 2.wav");
+    model->fetchMore(keys);
+    EXPECT_FALSE(model->hasChildren(keys)); // empty once read: no expander
+
+    QSignalSpy selected(&w, &MainWindow::fileSelected);
+    w.treeView()->setCurrentIndex(model->index(1, 0, drums));
+    ASSERT_EQ(selected.count(), 1);
+    EXPECT_EQ(selected.at(0).at(0).toString(), "/lib/Drums/Snare 1.wav");
+    EXPECT_EQ(w.previewStrip()->nameText(), "Snare 1.wav");
+    w.treeView()->setCurrentIndex(drums);
+    ASSERT_EQ(selected.count(), 2);
+    EXPECT_EQ(selected.at(1).at(0).toString(), "");
+    EXPECT_FALSE(w.previewStrip()->hasFile());
+}
+
+TEST(MainWindow, TypingSearchesTheSelectedCollectionAndClearingReturnsToTheTree)
+{
+    std::vector<std::string> searched;
+    MainWindow w(fakeLibrary(&searched));
+    w.setCollections(collections({ "/lib/Drums" }), 0);
+    QSignalSpy published(w.searchRunner(), &SearchRunner::resultsReady);
+
+    w.searchField()->setText("  snare ");
+    ASSERT_TRUE(published.wait(10000));
+    EXPECT_EQ(w.page(), MainWindow::Page::results);
+    EXPECT_EQ(w.resultsModel()->size(), 2);
+    EXPECT_EQ(searched, std::vector<std::string> { "A:snare" });
+
+    w.searchField()->setText("zzz");
+    ASSERT_TRUE(published.wait(10000));
+    EXPECT_EQ(w.page(), MainWindow::Page::results); // the "no samples match" page of the list
+    EXPECT_EQ(w.resultsModel()->size(), 0);
+
+    // Clearing the field drops the search still running and shows the tree at once.
+    w.searchField()->setText("snare");
+    w.searchField()->clear();
+    EXPECT_EQ(w.page(), MainWindow::Page::tree);
+    QTest::qWait(50);
+    EXPECT_EQ(w.page(), MainWindow::Page::tree);
+}
+
+TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
+{
+    MainWindow w(fakeLibrary());
+    w.setCollections(collections({ "/lib/Drums" }), 0);
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    auto* model = w.treeModel();
+    const QModelIndex drums = model->index(0, 0);
+    w.treeView()->expand(drums);
+    ASSERT_EQ(model->rowCount(drums), 3);
+
+    QSignalSpy plays(&w, &MainWindow::playRequested);
+    QSignalSpy toggles(&w, &MainWindow::togglePlayPauseRequested);
+    QSignalSpy skips(&w, &MainWindow::skipRequested);
+    w.treeView()->setFocus();
+    w.treeView()->setCurrentIndex(model->index(1, 0, drums));
+
+    QTest::keyClick(w.treeView(), Qt::Key_Space);
+    ASSERT_EQ(plays.count(), 1);
+    EXPECT_EQ(plays.at(0).at(0).toString(), "/lib/Drums/Snare 1.wav");
+    QTest::keyClick(w.treeView(), Qt::Key_Down);
+    ASSERT_EQ(plays.count(), 2);
+    EXPECT_EQ(plays.at(1).at(0).toString(), "/lib/Drums/Snare 2.wav");
+    // The last row: nothing below to move to, nothing plays.
+    QTest::keyClick(w.treeView(), Qt::Key_Down);
+    EXPECT_EQ(plays.count(), 2);
+    // Up onto a folder selects it without playing.
+    QTest::keyClick(w.treeView(), Qt::Key_Up);
+    QTest::keyClick(w.treeView(), Qt::Key_Up);
+    EXPECT_EQ(plays.count(), 3);
+    EXPECT_FALSE(w.selectedFile().has_value());
+
+    QTest::keyClick(w.treeView(), Qt::Key_Space, Qt::AltModifier);
+    EXPECT_EQ(toggles.count(), 1);
+    QTest::keyClick(w.treeView(), Qt::Key_Left);
+    QTest::keyClick(w.treeView(), Qt::Key_Right);
+    ASSERT_EQ(skips.count(), 2);
+    EXPECT_DOUBLE_EQ(skips.at(0).at(0).toDouble(), -1.0);
+    EXPECT_DOUBLE_EQ(skips.at(1).at(0).toDouble(), 1.0);
+
+    // Option+S goes to the search field; there Space and arrows are the field's.
+    QTest::keyClick(w.treeView(), Qt::Key_S, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), w.searchField());
+    QTest::keyClicks(w.searchField(), "a b");
+    QTest::keyClick(w.searchField(), Qt::Key_Left);
+    EXPECT_EQ(w.searchField()->text(), "a b");
+    EXPECT_EQ(w.searchField()->cursorPosition(), 2);
+    EXPECT_EQ(plays.count(), 3);
+    EXPECT_EQ(skips.count(), 2);
+
+    // With the capture off (a sheet that edits hotkeys, say) keys reach the widgets again.
+    w.keyCapture()->setEnabled(false);
+    w.treeView()->setFocus();
+    QTest::keyClick(w.treeView(), Qt::Key_Space);
+    EXPECT_EQ(plays.count(), 3);
+}

@@ -1,0 +1,129 @@
+#include "app/PreviewStrip.h"
+#include "app/SeekBar.h"
+#include "app/StereoLevelMeter.h"
+#include "app/VolumeKnob.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+#include "Printers.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+using namespace kivo::app;
+
+TEST(SeekBar, AClickSeeksToTheFractionUnderThePointerClampedToTheBar)
+{
+    EXPECT_DOUBLE_EQ(seekFraction(-3, 200), 0.0);
+    EXPECT_DOUBLE_EQ(seekFraction(210, 200), 1.0);
+    EXPECT_DOUBLE_EQ(seekFraction(50, 200), 0.25);
+    EXPECT_DOUBLE_EQ(seekFraction(10, 0), 0.0);
+    EXPECT_DOUBLE_EQ(seekFraction(std::numeric_limits<double>::quiet_NaN(), 100), 0.0);
+
+    SeekBar bar;
+    bar.resize(200, 14);
+    QSignalSpy seeks(&bar, &SeekBar::seekRequested);
+    // Nothing to seek in before a file is there.
+    QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(100, 7));
+    EXPECT_EQ(seeks.count(), 0);
+
+    bar.setActive(true);
+    QTest::mouseClick(&bar, Qt::LeftButton, {}, QPoint(150, 7));
+    ASSERT_EQ(seeks.count(), 1);
+    EXPECT_DOUBLE_EQ(seeks.takeFirst().at(0).toDouble(), 0.75);
+    QTest::mouseClick(&bar, Qt::RightButton, {}, QPoint(150, 7));
+    EXPECT_EQ(seeks.count(), 0);
+}
+
+TEST(PreviewStrip, ShowsTheFileAndItsTimesAndForgetsThemWhenCleared)
+{
+    EXPECT_EQ(formatPlaybackTime(0), "0:00.0");
+    EXPECT_EQ(formatPlaybackTime(7.55), "0:07.5");
+    EXPECT_EQ(formatPlaybackTime(125.25), "2:05.2");
+    EXPECT_EQ(formatPlaybackTime(-1), "");
+
+    PreviewStrip strip;
+    EXPECT_FALSE(strip.hasFile());
+    EXPECT_FALSE(strip.seekBar()->isActive());
+    strip.setFile("Kick 01.wav");
+    strip.setProgress(1.5, 6.0);
+    EXPECT_EQ(strip.nameText(), "Kick 01.wav");
+    EXPECT_EQ(strip.timeText(), "0:01.5 / 0:06.0");
+    EXPECT_DOUBLE_EQ(strip.seekBar()->progress(), 0.25);
+    // An unknown length still shows where playback is.
+    strip.setProgress(2, 0);
+    EXPECT_EQ(strip.timeText(), "0:02.0");
+    EXPECT_DOUBLE_EQ(strip.seekBar()->progress(), 0.0);
+
+    strip.setFile({});
+    EXPECT_FALSE(strip.hasFile());
+    EXPECT_EQ(strip.timeText(), "");
+    EXPECT_FALSE(strip.seekBar()->isActive());
+}
+
+TEST(VolumeKnob, DragsOverTwoHundredPointsAndDoubleClicksToTheMiddle)
+{
+    EXPECT_DOUBLE_EQ(knobPositionAfterDelta(0.5, -100), 1.0);
+    EXPECT_DOUBLE_EQ(knobPositionAfterDelta(0.5, -150), 1.0);
+    EXPECT_DOUBLE_EQ(knobPositionAfterDelta(0.5, 50), 0.25);
+    EXPECT_DOUBLE_EQ(knobPositionAfterDelta(0.1, 400), 0.0);
+    EXPECT_DOUBLE_EQ(knobTickAngle(0), -135.0);
+    EXPECT_DOUBLE_EQ(knobTickAngle(27), 135.0);
+    EXPECT_NEAR(knobTickAngle(13), (13.0 / 27 - 0.5) * 270, 1e-12);
+
+    VolumeKnob knob;
+    QSignalSpy edits(&knob, &VolumeKnob::positionEdited);
+    knob.setPosition(0.2);
+    EXPECT_EQ(edits.count(), 0); // showing a value is not an edit
+    knob.onDelta(-40);
+    EXPECT_DOUBLE_EQ(knob.position(), 0.4);
+    QTest::mouseDClick(&knob, Qt::LeftButton);
+    EXPECT_DOUBLE_EQ(knob.position(), 0.5);
+    EXPECT_FALSE(knob.isDragging());
+    ASSERT_EQ(edits.count(), 2);
+    EXPECT_DOUBLE_EQ(edits.at(1).at(0).toDouble(), 0.5);
+
+    QTest::mousePress(&knob, Qt::LeftButton);
+    EXPECT_TRUE(knob.isDragging());
+    EXPECT_EQ(knob.cursor().shape(), Qt::BlankCursor);
+    QTest::mouseRelease(&knob, Qt::LeftButton);
+    EXPECT_FALSE(knob.isDragging());
+}
+
+TEST(StereoLevelMeter, DotsFadeInAtTheTopAndChangeColourTowardsFullScale)
+{
+    EXPECT_EQ(meterDotCount(40), 5);
+    EXPECT_EQ(meterDotCount(100), 15);
+    EXPECT_EQ(meterDotCount(10), 4);
+    EXPECT_EQ(meterDotCount(-50), 4);
+
+    // Level 0 lights nothing; full scale lights every dot fully.
+    for (int i = 0; i < 10; ++i) {
+        EXPECT_EQ(meterDotIntensity(i, 10, 0.0), 0.0);
+        EXPECT_EQ(meterDotIntensity(i, 10, 1.0), 1.0);
+    }
+    // Half way on 10 dots: (3 + 9) * 0.5 = 6, so dots up to 3 are full and 4, 5 fade.
+    EXPECT_EQ(meterDotIntensity(3, 10, 0.5), 1.0);
+    EXPECT_NEAR(meterDotIntensity(4, 10, 0.5), 2.0 / 3, 1e-12);
+    EXPECT_NEAR(meterDotIntensity(5, 10, 0.5), 1.0 / 3, 1e-12);
+    EXPECT_EQ(meterDotIntensity(6, 10, 0.5), 0.0);
+
+    const QColor theme(0x12, 0x34, 0x56);
+    // 51 dots: f = i / 50.
+    EXPECT_EQ(meterZoneColor(35, 51, theme), theme); // 0.70
+    EXPECT_EQ(meterZoneColor(37, 51, theme), QColor(0xE8, 0xE2, 0xA4)); // 0.74
+    EXPECT_EQ(meterZoneColor(41, 51, theme), QColor(0xF2, 0xCF, 0x78)); // 0.82
+    EXPECT_EQ(meterZoneColor(43, 51, theme), QColor(0xF5, 0xA6, 0x5B)); // 0.86
+    EXPECT_EQ(meterZoneColor(46, 51, theme), QColor(0xE8, 0x5B, 0x4C)); // 0.92
+    EXPECT_EQ(meterZoneColor(49, 51, theme), QColor(0xFF, 0x33, 0x26)); // 0.98
+    EXPECT_EQ(meterZoneColor(50, 51, theme), QColor(0xFF, 0x33, 0x26)); // 1.0
+
+    StereoLevelMeter meter;
+    meter.setLevels(1.5, std::nan(""));
+    EXPECT_EQ(meter.left(), 1.0);
+    EXPECT_EQ(meter.right(), 0.0);
+    EXPECT_EQ(meter.toolTip(), "Output level");
+}

@@ -1,0 +1,12 @@
+#pragma once
+
+// Readable failure messages for Qt strings.
+
+#include <QString>
+
+#include <ostream>
+
+inline void PrintTo(const QString& s, std::ostream* os)
+{
+    *os << '"' << s.toStdString() << '"';
+}

@@ -1,0 +1,82 @@
+#include "app/SearchRunner.h"
+
+#include <QCoreApplication>
+#include <QSignalSpy>
+
+#include "Printers.h"
+
+#include <gtest/gtest.h>
+
+#include <future>
+
+using namespace kivo::app;
+using kivo::index::FileInfo;
+
+namespace {
+std::vector<FileInfo> result(const std::string& name)
+{
+    FileInfo f;
+    f.name = name;
+    f.path = "/lib/" + name;
+    return { f };
+}
+} // namespace
+
+TEST(SearchRunner, ANewerRequestReplacesOnesNotStartedAndOnlyTheNewestIsPublished)
+{
+    SearchRunner runner;
+    QSignalSpy published(&runner, &SearchRunner::resultsReady);
+    std::promise<void> started;
+    std::promise<void> release;
+    auto releaseFuture = release.get_future().share();
+    std::atomic<bool> secondRan { false };
+
+    runner.submit("k", [&] {
+        started.set_value();
+        releaseFuture.wait();
+        return result("k.wav");
+    });
+    started.get_future().wait(); // the first search is running now
+    runner.submit("ki", [&] {
+        secondRan = true;
+        return result("ki.wav");
+    });
+    runner.submit("kick", [] { return result("kick.wav"); });
+    release.set_value();
+
+    ASSERT_TRUE(published.wait(10000));
+    // The first search finished but was outdated; the second never started.
+    QCoreApplication::processEvents();
+    ASSERT_EQ(published.count(), 1);
+    EXPECT_EQ(published.at(0).at(0).toString(), "kick");
+    const auto files = published.at(0).at(1).value<std::vector<FileInfo>>();
+    ASSERT_EQ(files.size(), 1u);
+    EXPECT_EQ(files[0].name, "kick.wav");
+    EXPECT_FALSE(secondRan);
+    EXPECT_EQ(runner.completedCount(), 2u);
+}
+
+TEST(SearchRunner, CancelDropsResultsStillOnTheirWayAndAFailingSearchPublishesNothingFound)
+{
+    SearchRunner runner;
+    QSignalSpy published(&runner, &SearchRunner::resultsReady);
+    std::promise<void> done;
+    runner.submit("snare", [&] {
+        auto r = result("snare.wav");
+        done.set_value();
+        return r;
+    });
+    done.get_future().wait();
+    runner.cancel();
+    // Whatever was queued for the cancelled request arrives now and is dropped.
+    while (runner.completedCount() < 1)
+        std::this_thread::yield();
+    QCoreApplication::processEvents();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(published.count(), 0);
+
+    runner.submit("broken", []() -> std::vector<FileInfo> { throw std::runtime_error("store gone"); });
+    ASSERT_TRUE(published.wait(10000));
+    EXPECT_EQ(published.at(0).at(0).toString(), "broken");
+    EXPECT_TRUE(published.at(0).at(1).value<std::vector<FileInfo>>().empty());
+}
