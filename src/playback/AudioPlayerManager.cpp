@@ -1,0 +1,450 @@
+#include "AudioPlayerManager.h"
+
+#include "AudioEngine.h"
+#include "AudioFilePlayer.h"
+#include "RepeatingTimer.h"
+#include "library/MissingFileTracker.h"
+#include "platform/NotificationCenter.h"
+
+#include <QCoreApplication>
+#include <QFileInfo>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+
+namespace kivo::playback {
+
+namespace {
+
+void logLine(const QString& line)
+{
+    const QByteArray bytes = line.toUtf8();
+    std::fwrite(bytes.constData(), 1, std::size_t(bytes.size()), stdout);
+    std::fputc('\n', stdout);
+    std::fflush(stdout);
+}
+
+bool isMIDIFile(const QUrl& url)
+{
+    const QString ext = QFileInfo(url.toLocalFile()).suffix().toLower();
+    return ext == QLatin1String("mid") || ext == QLatin1String("midi");
+}
+
+float tuningCents(int octaves)
+{
+    return float(std::clamp(octaves, -2, 2) * 1200);
+}
+
+} // namespace
+
+AudioPlayerManager::AudioPlayerManager(Options options, QObject* parent)
+    : QObject(parent)
+    , m_engine(options.engine ? *options.engine : AudioEngine::shared())
+    , m_clock(options.clock ? *options.clock : platform::Clock::system())
+    , m_tracker(options.tracker ? *options.tracker : library::MissingFileTracker::shared())
+    , m_midiEngine(options.midiEngine)
+    , m_autoPauseWhenUnfocused(options.autoPauseWhenUnfocused)
+    , m_midiCatchNotes(options.midiCatchNotes)
+    , m_midiOctaveShift(options.midiOctaveShift)
+    , m_midiInstrument(options.midiInstrument)
+    , m_storeVolume(std::move(options.storeVolume))
+{
+    m_volumeControl.setPosition(std::clamp(options.volume, 0.0f, 1.0f));
+    // Setting the stored value above is the first value, so it is applied but never written back.
+    applyGain();
+    connect(&m_volumeControl, &VolumeControl::positionChanged, this, [this] {
+        applyGain();
+        scheduleVolumeWrite();
+    });
+
+    if (m_midiEngine) {
+        const int instrument = m_midiInstrument;
+        QPointer<AudioPlayerManager> self(this);
+        m_instrumentLoad = m_clock.after(kInstrumentLoadDelay, [self, instrument] {
+            if (self && self->m_midiEngine)
+                self->m_midiEngine->loadInstrument(instrument);
+        });
+    }
+    // The MIDI meter reads the mixer output; the batches are drained on the meter timer.
+    m_engine.tap().setEnabled(true);
+
+    auto& center = platform::NotificationCenter::shared();
+    center.observe(
+        QStringLiteral("UserSettingsPathsSynced"), this, [this](const QVariantMap&) { resetPlayer(); });
+    center.observe(QStringLiteral("stopAudioNotification"), this, [this](const QVariantMap&) { stop(); });
+    if (auto* app = QCoreApplication::instance())
+        connect(app, &QCoreApplication::aboutToQuit, this, &AudioPlayerManager::applicationWillTerminate);
+}
+
+AudioPlayerManager::~AudioPlayerManager()
+{
+    if (m_volumeWrite)
+        m_volumeWrite->cancel();
+    if (m_instrumentLoad)
+        m_instrumentLoad->cancel();
+    m_timer.reset();
+    m_meterTimer.reset();
+    m_audioPlayer.reset();
+    m_midiPlayer.reset();
+}
+
+float AudioPlayerManager::gain() const
+{
+    return volumeGain(m_volumeControl.position());
+}
+
+void AudioPlayerManager::applyGain()
+{
+    const float g = gain();
+    if (m_audioPlayer)
+        m_audioPlayer->setVolume(g);
+    if (m_midiPlayer && m_midiEngine)
+        m_midiEngine->setOutputVolume(g);
+}
+
+void AudioPlayerManager::scheduleVolumeWrite()
+{
+    if (m_volumeWrite)
+        m_volumeWrite->cancel();
+    QPointer<AudioPlayerManager> self(this);
+    m_volumeWrite = m_clock.after(kVolumeWriteDelay, [self] {
+        if (!self)
+            return;
+        self->m_volumeWrite.reset();
+        self->writeVolume();
+    });
+}
+
+void AudioPlayerManager::writeVolume()
+{
+    if (m_storeVolume)
+        m_storeVolume(m_volumeControl.position());
+}
+
+void AudioPlayerManager::applicationWillTerminate()
+{
+    if (m_volumeWrite) {
+        m_volumeWrite->cancel();
+        m_volumeWrite.reset();
+    }
+    writeVolume();
+}
+
+void AudioPlayerManager::applicationActiveChanged(bool active)
+{
+    if (!active && m_autoPauseWhenUnfocused)
+        stop();
+}
+
+void AudioPlayerManager::setMidiCatchNotes(bool on)
+{
+    m_midiCatchNotes = on;
+    if (m_midiPlayer)
+        m_midiPlayer->setCatchNotes(on);
+}
+
+void AudioPlayerManager::setMidiOctaveShift(int octaves)
+{
+    m_midiOctaveShift = octaves;
+    if (m_midiPlayer)
+        applyOctaveShift();
+}
+
+void AudioPlayerManager::applyOctaveShift()
+{
+    m_midiPlayer->setOctaveShift(m_midiOctaveShift);
+    if (m_midiEngine)
+        m_midiEngine->setGlobalTuning(tuningCents(m_midiOctaveShift));
+}
+
+void AudioPlayerManager::setMidiInstrument(int index)
+{
+    m_midiInstrument = index;
+    if (m_midiPlayer && m_midiEngine)
+        m_midiEngine->loadInstrument(index);
+}
+
+bool AudioPlayerManager::isPlaying() const
+{
+    if (m_midiPlayer)
+        return m_midiPlayer->isPlaying();
+    return m_audioPlayer && m_audioPlayer->isPlaying();
+}
+
+double AudioPlayerManager::duration() const
+{
+    if (m_midiPlayer)
+        return m_midiPlayer->duration();
+    if (m_audioPlayer)
+        return m_audioPlayer->duration();
+    return 0;
+}
+
+double AudioPlayerManager::currentTime() const
+{
+    if (m_midiPlayer) {
+        const auto anchor = m_midiPlayer->anchor();
+        if (m_midiPlayer->isPlaying() && anchor && m_midiEngine) {
+            const double t = m_midiEngine->now() - *anchor;
+            return std::isfinite(t) ? std::clamp(t, 0.0, m_midiPlayer->duration()) : 0.0;
+        }
+        return m_midiPlayer->pausedPosition();
+    }
+    if (m_audioPlayer)
+        return m_audioPlayer->currentTime();
+    return 0;
+}
+
+void AudioPlayerManager::setCurrentTime(double seconds)
+{
+    if (!std::isfinite(seconds))
+        seconds = 0;
+    if (m_audioPlayer) {
+        m_audioPlayer->setCurrentTime(seconds);
+        return;
+    }
+    if (!m_midiPlayer)
+        return;
+    const double position = std::clamp(seconds, 0.0, m_midiPlayer->duration());
+    m_midiPlayer->setPausedPosition(position);
+    m_midiPlayer->cancelScheduledEvents();
+    if (m_midiPlayer->isPlaying()) {
+        m_midiPlayer->setAnchor((m_midiEngine ? m_midiEngine->now() : 0.0) - position);
+        m_midiPlayer->schedule(position);
+    }
+}
+
+void AudioPlayerManager::load(const QUrl& url)
+{
+    open(url, Start::Load);
+}
+
+void AudioPlayerManager::play(const QUrl& url)
+{
+    open(url, Start::Play);
+}
+
+void AudioPlayerManager::open(const QUrl& url, Start start)
+{
+    stop();
+    if (url.isEmpty() || !url.isLocalFile())
+        return;
+    const QString path = url.toLocalFile();
+    if (!QFileInfo::exists(path)) {
+        m_currentFile.setUrl(QUrl());
+        m_playback.setProgress(0);
+        m_tracker.reportMissing(path, library::MissingFileTracker::ItemKind::file);
+        return;
+    }
+    m_tracker.markFound(path);
+    m_currentFile.setUrl(url);
+    m_playback.setProgress(0);
+    if (isMIDIFile(url))
+        openMIDI(url, start);
+    else
+        openAudio(url, start);
+}
+
+void AudioPlayerManager::openMIDI(const QUrl& url, Start start)
+{
+    m_audioPlayer.reset();
+    m_midiPlayer.reset(); // the old file's notes end before the new file is read
+    m_midiPlayer = makeMIDIPlayer(url);
+    if (start == Start::Load) {
+        if (m_midiEngine)
+            m_midiEngine->ensureRunning(); // warms the engine; a failure shows when playing
+        return;
+    }
+    if (!m_midiPlayer)
+        return;
+    drainTap();
+    m_midiMeterQueue.clear();
+    m_midiPlayer->play();
+    restartTimers();
+}
+
+std::shared_ptr<MIDIPreviewPlayer> AudioPlayerManager::makeMIDIPlayer(const QUrl& url)
+{
+    if (!m_midiEngine)
+        return nullptr;
+    auto player = m_midiEngine->makePlayer(url.toLocalFile().toStdString(), m_midiInstrument);
+    if (!player)
+        return nullptr;
+    m_midiEngine->setOutputVolume(gain());
+    player->setCatchNotes(m_midiCatchNotes);
+    player->setOctaveShift(m_midiOctaveShift);
+    m_midiEngine->setGlobalTuning(tuningCents(m_midiOctaveShift));
+    return player;
+}
+
+void AudioPlayerManager::openAudio(const QUrl& url, Start start)
+{
+    m_midiPlayer.reset();
+    m_audioPlayer.reset(); // the engine plays one file at a time
+    std::string error;
+    m_audioPlayer = AudioFilePlayer::create(m_engine, url.toLocalFile().toStdString(), error);
+    if (!m_audioPlayer) {
+        logLine((start == Start::Load ? QStringLiteral("Error loading audio: ")
+                                      : QStringLiteral("Error playing audio: "))
+            + QString::fromStdString(error));
+        return;
+    }
+    m_audioPlayer->setVolume(gain());
+    m_audioPlayer->setMeteringEnabled(true);
+    if (start == Start::Load) {
+        m_audioPlayer->prepareToPlay();
+        return;
+    }
+    m_audioPlayer->play();
+    restartTimers();
+}
+
+void AudioPlayerManager::stop()
+{
+    if (m_midiPlayer) {
+        if (m_midiPlayer->isPlaying()) {
+            m_midiPlayer->pause();
+            invalidateTimer();
+        }
+        return;
+    }
+    if (m_audioPlayer && m_audioPlayer->isPlaying()) {
+        m_audioPlayer->stop();
+        invalidateTimer();
+    }
+}
+
+void AudioPlayerManager::pausePlayer()
+{
+    if (m_midiPlayer)
+        m_midiPlayer->pause();
+    else if (m_audioPlayer)
+        m_audioPlayer->pause();
+    invalidateTimer();
+}
+
+void AudioPlayerManager::startPlayback()
+{
+    if (m_midiPlayer) {
+        m_midiMeterQueue.clear();
+        m_midiPlayer->play();
+    } else if (m_audioPlayer) {
+        m_audioPlayer->prepareToPlay();
+        m_audioPlayer->play();
+    } else {
+        return;
+    }
+    restartTimers();
+}
+
+void AudioPlayerManager::togglePlayPause()
+{
+    if (!hasPlayer())
+        return;
+    if (isPlaying())
+        pausePlayer();
+    else
+        startPlayback();
+}
+
+void AudioPlayerManager::seek(double fraction)
+{
+    const double d = duration();
+    if (!hasPlayer() || d <= 0 || !std::isfinite(fraction))
+        return;
+    setCurrentTime(d * fraction);
+    m_playback.setProgress(currentTime() / d);
+}
+
+void AudioPlayerManager::skipForward(double seconds)
+{
+    const double d = duration();
+    if (!hasPlayer() || d <= 0)
+        return;
+    if (!isPlaying() && currentTime() >= d)
+        return;
+    const double t = currentTime() + seconds;
+    if (t >= d) {
+        setCurrentTime(d);
+        m_playback.setProgress(1.0);
+        if (m_midiPlayer)
+            m_midiPlayer->pause();
+        else
+            m_audioPlayer->stop();
+        invalidateTimer();
+        return;
+    }
+    setCurrentTime(t);
+    m_playback.setProgress(currentTime() / d);
+}
+
+void AudioPlayerManager::skipBackward(double seconds)
+{
+    const double d = duration();
+    if (!hasPlayer() || d <= 0)
+        return;
+    const double now = currentTime();
+    if (now >= d - 0.1 || m_playback.progress() >= 0.99) {
+        setCurrentTime(d <= seconds ? 0.0 : d - seconds);
+        m_playback.setProgress(currentTime() / d);
+        startPlayback();
+        return;
+    }
+    if (now <= 1.1) {
+        setCurrentTime(0);
+        m_playback.setProgress(0);
+    } else {
+        setCurrentTime(std::max(now - seconds, 0.0));
+        m_playback.setProgress(currentTime() / d);
+    }
+    if (!isPlaying())
+        startPlayback();
+}
+
+void AudioPlayerManager::resetPlayer()
+{
+    stop();
+    m_audioPlayer.reset();
+    m_midiPlayer.reset();
+    m_currentFile.setUrl(QUrl());
+    m_playback.setProgress(0);
+}
+
+void AudioPlayerManager::invalidateTimer()
+{
+    m_timer.reset();
+}
+
+void AudioPlayerManager::restartTimers()
+{
+    invalidateTimer();
+    startMeterTimer();
+    QPointer<AudioPlayerManager> self(this);
+    m_timer = std::make_unique<RepeatingTimer>(m_clock, kProgressInterval, [self] {
+        if (self)
+            self->progressTick();
+    });
+}
+
+void AudioPlayerManager::progressTick()
+{
+    if (!hasPlayer() || !isPlaying()) {
+        invalidateTimer();
+        return;
+    }
+    const double d = duration();
+    if (d <= 0) {
+        invalidateTimer();
+        return;
+    }
+    const double progress = currentTime() / d;
+    m_playback.setProgress(progress);
+    if (progress >= 1.0) {
+        if (m_midiPlayer)
+            m_midiPlayer->pause();
+        invalidateTimer();
+    }
+}
+
+} // namespace kivo::playback

@@ -1,0 +1,148 @@
+#pragma once
+
+// The preview player of one browser window. It previews one file at a time: audio files
+// through an AudioFilePlayer on the audio engine, MIDI files through the MIDI preview side.
+// It owns the observable objects the preview views bind to, the progress and meter timers,
+// and takes its settings as plain values and callbacks so the window wires it to the stores.
+// Main thread only.
+
+#include "MIDIPreview.h"
+#include "PreviewLevels.h"
+#include "PreviewValues.h"
+#include "platform/Clock.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QUrl>
+
+#include <deque>
+#include <functional>
+#include <memory>
+
+namespace kivo::library {
+class MissingFileTracker;
+}
+
+namespace kivo::playback {
+
+class AudioEngine;
+class AudioFilePlayer;
+class RepeatingTimer;
+
+class AudioPlayerManager : public QObject {
+    Q_OBJECT
+public:
+    struct Options {
+        AudioEngine* engine = nullptr; // the shared engine when null
+        platform::Clock* clock = nullptr; // the system clock when null
+        library::MissingFileTracker* tracker = nullptr; // the shared tracker when null
+        MIDIPreviewEngine* midiEngine = nullptr; // MIDI files cannot be previewed without one
+
+        // Stored settings at construction time.
+        float volume = 0.5f;
+        bool autoPauseWhenUnfocused = true;
+        bool midiCatchNotes = true;
+        int midiOctaveShift = 0;
+        int midiInstrument = 0;
+        // Writes the setting "volume"; called debounced after knob moves and at termination.
+        std::function<void(float)> storeVolume;
+    };
+
+    static constexpr double kProgressInterval = 0.02;
+    static constexpr double kMeterInterval = 1.0 / 30.0;
+    static constexpr double kVolumeWriteDelay = 0.25;
+    static constexpr double kInstrumentLoadDelay = 1.0;
+
+    explicit AudioPlayerManager(Options options, QObject* parent = nullptr);
+    ~AudioPlayerManager() override;
+
+    CurrentFile& currentFile() { return m_currentFile; }
+    PlaybackProgress& playback() { return m_playback; }
+    StereoLevels& outputLevels() { return m_outputLevels; }
+    VolumeControl& volumeControl() { return m_volumeControl; }
+
+    // Selection changed to this file: prepares it without sound. An empty URL does nothing more
+    // than stop.
+    void load(const QUrl& url);
+    // Loads the file afresh and plays it from the beginning.
+    void play(const QUrl& url);
+    void stop();
+    void togglePlayPause();
+    void seek(double fraction);
+    void skipForward(double seconds);
+    void skipBackward(double seconds);
+    void resetPlayer();
+
+    bool isPlaying() const;
+    bool hasPlayer() const { return m_audioPlayer || m_midiPlayer; }
+    bool isMIDI() const { return m_midiPlayer != nullptr; }
+    double duration() const;
+    double currentTime() const;
+    void setCurrentTime(double seconds);
+    // g(volumeControl.position).
+    float gain() const;
+
+    // Settings the window forwards when they change.
+    void setAutoPauseWhenUnfocused(bool on) { m_autoPauseWhenUnfocused = on; }
+    void setMidiCatchNotes(bool on);
+    void setMidiOctaveShift(int octaves);
+    void setMidiInstrument(int index);
+    void setStoreVolume(std::function<void(float)> store) { m_storeVolume = std::move(store); }
+
+    // The application became active or resigned being active (another program has focus).
+    void applicationActiveChanged(bool active);
+    // Writes the volume at once; also runs when the application is about to quit.
+    void applicationWillTerminate();
+
+    // Meter side: starts the 30 Hz meter timer unless it runs; the instantaneous levels 0..1;
+    // one tapped MIDI output batch (main thread).
+    void startMeterTimer();
+    bool meterTimerRunning() const { return m_meterTimer != nullptr; }
+    bool progressTimerRunning() const { return m_timer != nullptr; }
+    std::pair<float, float> currentLevels();
+    void enqueueMIDIMeterBatch(const MeterBatch& batch);
+    const std::deque<MeterPair>& midiMeterQueue() const { return m_midiMeterQueue; }
+
+private:
+    enum class Start { Load, Play };
+    void open(const QUrl& url, Start start);
+    void openMIDI(const QUrl& url, Start start);
+    void openAudio(const QUrl& url, Start start);
+    std::shared_ptr<MIDIPreviewPlayer> makeMIDIPlayer(const QUrl& url);
+    void pausePlayer();
+    void startPlayback(); // resumes whichever player is present, then restarts the timers
+    void restartTimers();
+    void invalidateTimer();
+    void progressTick();
+    void meterTick();
+    void drainTap();
+    void applyGain();
+    void scheduleVolumeWrite();
+    void writeVolume();
+    void applyOctaveShift();
+
+    std::unique_ptr<AudioFilePlayer> m_audioPlayer;
+    std::shared_ptr<MIDIPreviewPlayer> m_midiPlayer;
+    CurrentFile m_currentFile;
+    PlaybackProgress m_playback;
+    StereoLevels m_outputLevels;
+    VolumeControl m_volumeControl;
+    std::unique_ptr<RepeatingTimer> m_timer;
+    std::unique_ptr<RepeatingTimer> m_meterTimer;
+    std::deque<MeterPair> m_midiMeterQueue;
+    MeterPair m_midiMeterDB { kSilenceDB, kSilenceDB };
+
+    AudioEngine& m_engine;
+    platform::Clock& m_clock;
+    library::MissingFileTracker& m_tracker;
+    MIDIPreviewEngine* m_midiEngine;
+    bool m_autoPauseWhenUnfocused;
+    bool m_midiCatchNotes;
+    int m_midiOctaveShift;
+    int m_midiInstrument;
+    std::function<void(float)> m_storeVolume;
+    std::shared_ptr<platform::Clock::Timer> m_volumeWrite;
+    std::shared_ptr<platform::Clock::Timer> m_instrumentLoad;
+};
+
+} // namespace kivo::playback

@@ -1,0 +1,45 @@
+#include "PreviewHarness.h"
+
+#include "PlaybackTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+namespace kivo::test {
+
+PreviewHarness::PreviewHarness(float storedVolume, playback::MIDIPreviewEngine* midi)
+{
+    m_engine.useOfflineRendering(kRate);
+    m_engine.start();
+    playback::AudioPlayerManager::Options options;
+    options.engine = &m_engine;
+    options.clock = &m_clock;
+    options.tracker = &m_tracker;
+    options.midiEngine = midi;
+    options.volume = storedVolume;
+    options.storeVolume = [this](float v) { m_stored.push_back(v); };
+    m_manager = std::make_unique<playback::AudioPlayerManager>(std::move(options));
+}
+
+std::vector<float> PreviewHarness::run(double seconds)
+{
+    const int steps = int(std::lround(seconds / 0.02));
+    std::vector<float> out;
+    for (int i = 0; i < steps; ++i) {
+        auto part = m_engine.render(kRate / 50);
+        out.insert(out.end(), part.begin(), part.end());
+        m_clock.advance(0.02);
+    }
+    return out;
+}
+
+QUrl PreviewHarness::makeTone(const std::string& name, const std::string& soxEffect, int channels)
+{
+    const std::string path = m_dir.str() + "/" + name;
+    EXPECT_TRUE(shell("sox -n -r 48000 -c " + std::to_string(channels) + " '" + path + "' " + soxEffect))
+        << name;
+    return QUrl::fromLocalFile(QString::fromStdString(path));
+}
+
+} // namespace kivo::test
