@@ -140,6 +140,10 @@ public:
     void setBookmarks(const BookmarkGroupList& groups);
     // A sync completed: the current list is what the index holds.
     void markSynced();
+    // A cancelled import: removes from collection `index` the roots whose recorded paths are
+    // among `paths`, writes the list, and returns the recorded paths of the removed roots.
+    QStringList removeRootsWithStoredPaths(int index, const QStringList& paths);
+    void refreshIsSynced() { recomputeIsSynced(); }
     void startAccessingAllRoots();
     void stopAccessingAllRoots();
 

@@ -1,0 +1,169 @@
+#pragma once
+
+// The observable driver of the library index: loads the cache at start, takes the launch decision,
+// runs full builds, incremental syncs, silent background rebuilds and quick refreshes as
+// cancellable background work, and publishes their progress on the main thread. At most one sync
+// runs at a time; both ways of starting one return at once while another runs. Main thread only.
+
+#include "index/CacheIndexStore.h"
+#include "index/IndexStoreScan.h"
+#include "library/SyncPlan.h"
+
+#include <QObject>
+#include <QPair>
+#include <QStringList>
+#include <QThreadPool>
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <set>
+
+namespace kivo::platform {
+class Clock;
+}
+
+namespace kivo::library {
+
+class MissingFileTracker;
+class SyncSettings;
+class UserSettings;
+class LibraryIndexManager;
+
+inline constexpr char kLibraryFileRemovedNotification[] = "LibraryFileRemoved";
+
+struct LibraryIndexManagerOptions {
+    index::CacheIndexStoreOptions store; // postToMainThread is filled in when empty
+    index::ScanOptions scan;
+    platform::Clock* clock = nullptr;           // the system clock when empty
+    MissingFileTracker* tracker = nullptr;      // the shared tracker when empty
+    SyncSettings* syncSettings = nullptr;       // the shared settings when empty
+    index::MountedVolumes mountedVolumes;       // /proc/self/mountinfo when empty
+    std::function<std::set<std::string>()> skippedRoots; // none skipped when empty
+    // The workspace manager's busy flag follows isInitializing.
+    std::function<void(bool)> indexBusyChanged;
+    std::function<bool()> workspaceChangeInProgress;
+    // The missing and moved root check. Until it is provided nothing is reported.
+    std::function<void(LibraryIndexManager&, UserSettings&, const SyncSettings&)> checkLibrary;
+    // Roots whose folders moved (old path, new path), for the moved-root notices.
+    std::function<QList<QPair<QString, QString>>(UserSettings&)> detectMovedRoots;
+};
+
+class LibraryIndexManager : public QObject {
+    Q_OBJECT
+    Q_PROPERTY(bool isInitializing READ isInitializing NOTIFY isInitializingChanged)
+    Q_PROPERTY(double initializationProgress READ initializationProgress NOTIFY initializationProgressChanged)
+    Q_PROPERTY(bool isLoadingFromCache READ isLoadingFromCache NOTIFY isLoadingFromCacheChanged)
+    Q_PROPERTY(bool canCancelSync READ canCancelSync NOTIFY canCancelSyncChanged)
+    Q_PROPERTY(QString progressText READ progressText NOTIFY indexProgressChanged)
+
+public:
+    // Starts loading the cache file at once.
+    explicit LibraryIndexManager(LibraryIndexManagerOptions options = {}, QObject* parent = nullptr);
+    ~LibraryIndexManager() override; // cancels a running sync and waits for background work
+    static LibraryIndexManager& shared();
+
+    bool isInitializing() const { return m_isInitializing; }
+    double initializationProgress() const { return m_initializationProgress; }
+    const std::optional<index::IndexProgress>& indexProgress() const { return m_indexProgress; }
+    bool isLoadingFromCache() const { return m_isLoadingFromCache; }
+    bool canCancelSync() const { return m_canCancelSync; }
+    QString progressText() const { return syncProgressText(m_indexProgress); }
+
+    index::CacheIndexStore& store() { return *m_store; }
+    std::shared_ptr<index::CacheIndexStore> sharedStore() { return m_store; }
+    const index::GroupRoots& cachedRootsByGroup() const { return m_cachedRootsByGroup; }
+    bool hasData() const { return m_hasData; }
+    // Seconds since 2001-01-01 UTC, the cache file's scale.
+    std::optional<double> lastCacheUpdate() const { return m_lastCacheUpdate; }
+    double cacheMaxAge() const { return m_cacheMaxAge; }
+    bool isCacheLoaded() const { return m_cacheLoaded; }
+    std::optional<QPair<int, QStringList>> pendingImport() const { return m_pendingImport; }
+    QList<QPair<QString, QString>>& pendingMovedNotices() { return m_pendingMovedNotices; }
+    bool isQuickRefreshing() const { return m_isQuickRefreshing; }
+    double quickRefreshMinInterval() const { return m_quickRefreshMinInterval; }
+
+    // When the window first appears: the launch decision when the cache may be used, else a
+    // rebuild from disk.
+    void windowDidAppear(UserSettings& settings);
+    void initialize(UserSettings& settings, bool forceRebuild = false);
+    void rebuild(UserSettings& settings, bool animate);
+    void startSync(UserSettings& settings, bool animate, bool followUp);
+    void clearAndRebuild(UserSettings& settings, bool animate);
+    void setPendingImport(const QStringList& paths, int collectionIndex);
+    // New roots were stored with setPendingImport: sync them into a usable index, or rebuild a
+    // stale or empty one.
+    void rootsAdded(UserSettings& settings);
+    void syncNow(UserSettings& settings);
+    void checkLibrary(UserSettings& settings);
+    void removeRoots(const QStringList& paths, const QUuid& collectionID);
+    bool rootsChanged(const UserSettings& settings) const;
+    void quickRefresh(UserSettings& settings);
+    QList<QUuid> groupsContaining(const QString& path) const;
+    // The sync pop-up's Cancel.
+    void cancelSync();
+
+    // Runs `fn` on the main thread once the cache load has finished (at once when it has).
+    void whenCacheLoaded(std::function<void()> fn);
+
+signals:
+    void isInitializingChanged();
+    void initializationProgressChanged();
+    void indexProgressChanged();
+    void isLoadingFromCacheChanged();
+    void canCancelSyncChanged();
+    void cacheLoaded();
+    void syncFinished();
+    // A sync or an import was cancelled: the window shows this pop-up.
+    void syncCancelled(const kivo::library::SyncCancellationAlert& alert);
+    void quickRefreshFinished(bool changed);
+
+private:
+    enum class Operation { fullBuild, sync };
+    void startSyncTask(UserSettings& settings, Operation operation, bool animate, bool followUp, bool clearFirst);
+    void syncDidFinish(const index::GroupRoots& roots, UserSettings& settings, bool animate, bool followUp);
+    void syncDidCancel(UserSettings& settings, bool resetAnimation);
+    void silentRebuild(UserSettings& settings);
+    void detectMovedRoots(UserSettings& settings);
+    void libraryChanged(const QStringList& removed, bool reindexed, const QStringList& added);
+    void saveCacheInBackground();
+    void setCachedRoots(const index::GroupRoots& roots);
+    void setIsInitializing(bool value);
+    void setInitializationProgress(double value);
+    void setIndexProgress(const std::optional<index::IndexProgress>& value);
+    void setIsLoadingFromCache(bool value);
+    void setCanCancelSync(bool value);
+    double referenceNow() const;
+    void runInBackground(std::function<void()> job);
+    void onMainThread(std::function<void()> fn);
+    MissingFileTracker& tracker() const;
+    SyncSettings& syncSettings() const;
+    std::vector<std::string> planRoots(const std::vector<index::ScanGroup>& plan) const;
+
+    LibraryIndexManagerOptions m_options;
+    platform::Clock* m_clock;
+    std::shared_ptr<index::CacheIndexStore> m_store;
+    QThreadPool m_pool;
+
+    bool m_isInitializing = false;
+    double m_initializationProgress = 0.0;
+    std::optional<index::IndexProgress> m_indexProgress;
+    bool m_isLoadingFromCache = false;
+    bool m_canCancelSync = false;
+    std::optional<index::CancelHandle> m_indexTask;
+    quint64 m_syncGeneration = 0;
+    std::optional<QPair<int, QStringList>> m_pendingImport;
+    index::GroupRoots m_cachedRootsByGroup;
+    bool m_hasData = false;
+    std::optional<double> m_lastCacheUpdate;
+    double m_cacheMaxAge = 86400;
+    bool m_cacheLoaded = false;
+    std::vector<std::function<void()>> m_afterLoad;
+    bool m_launchPending = false;
+    QList<QPair<QString, QString>> m_pendingMovedNotices;
+    std::optional<double> m_lastQuickRefresh; // monotonic seconds
+    bool m_isQuickRefreshing = false;
+    double m_quickRefreshMinInterval = 8;
+};
+
+} // namespace kivo::library

@@ -1,0 +1,372 @@
+#include "library/LibraryIndexManager.h"
+
+#include "index/FolderListing.h"
+#include "library/MissingFileTracker.h"
+#include "library/SyncSettings.h"
+#include "library/UserSettings.h"
+#include "platform/Clock.h"
+#include "platform/FolderBookmark.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PreferenceStore.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <ctime>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <mutex>
+
+using namespace kivo;
+using library::LibraryIndexManager;
+using library::LibraryIndexManagerOptions;
+
+namespace {
+
+template <class Pred> bool waitFor(Pred pred, int ms = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// Holds every scan at its first root until released, so a sync is reliably still running.
+class Gate {
+public:
+    void close()
+    {
+        std::lock_guard lock(m_mutex);
+        m_open = false;
+    }
+    void open()
+    {
+        {
+            std::lock_guard lock(m_mutex);
+            m_open = true;
+        }
+        m_cv.notify_all();
+    }
+    void pass()
+    {
+        std::unique_lock lock(m_mutex);
+        ++m_arrived;
+        m_cv.wait(lock, [this] { return m_open; });
+    }
+    int arrived()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_arrived;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_cv;
+    bool m_open = true;
+    int m_arrived = 0;
+};
+
+struct Notices {
+    QObject context;
+    int pathsSynced = 0;
+    std::vector<QVariantMap> libraryChanges;
+    Notices()
+    {
+        auto& center = platform::NotificationCenter::shared();
+        center.observe(library::kPathsSyncedNotification, &context, [this](const QVariantMap&) { ++pathsSynced; });
+        center.observe(library::kLibraryFileRemovedNotification, &context,
+            [this](const QVariantMap& info) { libraryChanges.push_back(info); });
+    }
+};
+
+struct DriverFixture : ::testing::Test {
+    test::ScratchDir dir;
+    std::unique_ptr<platform::PreferenceStore> prefs
+        = std::make_unique<platform::PreferenceStore>(dir.path() + "/Preferences.plist");
+    std::unique_ptr<library::UserSettings> settings = std::make_unique<library::UserSettings>(*prefs);
+    std::unique_ptr<library::SyncSettings> syncSettings = std::make_unique<library::SyncSettings>(*prefs);
+    library::MissingFileTracker tracker;
+    platform::ManualClock clock { 1'900'000'000.0 };
+    Gate gate;
+    int libraryChecks = 0;
+    Notices notices;
+
+    QString cachePath() const { return dir.path() + "/SearchIndex.json"; }
+
+    std::unique_ptr<LibraryIndexManager> makeDriver()
+    {
+        LibraryIndexManagerOptions options;
+        options.store.cacheFilePath = cachePath().toStdString();
+        options.store.log = [](const std::string&) {};
+        options.clock = &clock;
+        options.tracker = &tracker;
+        options.syncSettings = syncSettings.get();
+        options.scan.access.begin = [this](const std::string&) {
+            gate.pass();
+            return true;
+        };
+        options.scan.access.end = [](const std::string&) {};
+        options.checkLibrary = [this](LibraryIndexManager&, library::UserSettings&, const library::SyncSettings&) {
+            ++libraryChecks;
+        };
+        auto driver = std::make_unique<LibraryIndexManager>(std::move(options));
+        EXPECT_TRUE(waitFor([&] { return driver->isCacheLoaded(); }));
+        return driver;
+    }
+
+    QString addLibraryFolder(const std::string& name, int files, int collection = 0)
+    {
+        for (int i = 0; i < files; ++i)
+            dir.write(name + "/Kick " + std::to_string(i) + ".wav", "RIFF");
+        const QString path = dir.path() + "/" + QString::fromStdString(name);
+        EXPECT_TRUE(settings->addPath(path, collection));
+        return path;
+    }
+
+    void waitIdle(LibraryIndexManager& driver)
+    {
+        ASSERT_TRUE(waitFor([&] { return !driver.isInitializing(); }));
+        // Let the cache save and any queued notices land.
+        QCoreApplication::processEvents();
+    }
+
+    // A completed build saved to the cache file, then a fresh driver on it `age` seconds later.
+    std::unique_ptr<LibraryIndexManager> driverOnCacheAged(double age)
+    {
+        {
+            auto first = makeDriver();
+            first->rebuild(*settings, false);
+            waitIdle(*first);
+        } // the destructor waits for the save
+        clock.setNow(clock.now() + age);
+        return makeDriver();
+    }
+};
+
+} // namespace
+
+TEST_F(DriverFixture, LaunchDecisionFollowsCacheAgeAndRoots)
+{
+    addLibraryFolder("Drums", 3);
+
+    // No cache at all: a full rebuild, without the completion animation.
+    auto driver = makeDriver();
+    EXPECT_FALSE(driver->hasData());
+    QSignalSpy started(driver.get(), &LibraryIndexManager::isInitializingChanged);
+    driver->initialize(*settings);
+    waitIdle(*driver);
+    EXPECT_EQ(started.count(), 2);
+    EXPECT_TRUE(driver->hasData());
+    EXPECT_FALSE(settings->isSyncing());
+    EXPECT_TRUE(settings->isSynced());
+    EXPECT_EQ(driver->initializationProgress(), 1.0);
+    EXPECT_EQ(driver->progressText(), "Sync completed");
+    EXPECT_EQ(notices.pathsSynced, 1);
+    ASSERT_EQ(driver->cachedRootsByGroup().size(), 1u);
+    EXPECT_EQ(driver->cachedRootsByGroup().begin()->second,
+        std::vector<std::string>{(dir.path() + "/Drums").toStdString()});
+    EXPECT_EQ(tracker.syncedRootPaths(), QStringList{dir.path() + "/Drums"});
+    EXPECT_EQ(driver->store().allFiles(driver->cachedRootsByGroup().begin()->first).size(), 3u);
+    driver.reset();
+    EXPECT_TRUE(QFile::exists(cachePath()));
+
+    // Two hours old, roots unchanged: nothing runs, the library check does.
+    struct Case {
+        double age;
+        bool expectSync;
+    };
+    for (Case c : {Case{2 * 3600.0, false}, Case{7 * 3600.0, false}, Case{25 * 3600.0, true}}) {
+        SCOPED_TRACE(c.age);
+        libraryChecks = 0;
+        auto aged = driverOnCacheAged(c.age);
+        const double loadedUpdate = *aged->lastCacheUpdate();
+        QSignalSpy busy(aged.get(), &LibraryIndexManager::isInitializingChanged);
+        aged->initialize(*settings);
+        QCoreApplication::processEvents();
+        if (!c.expectSync) {
+            EXPECT_EQ(busy.count(), 0);
+            EXPECT_EQ(libraryChecks, 1);
+            EXPECT_FALSE(aged->indexProgress());
+            if (c.age > 6 * 3600.0) {
+                // The silent rebuild moves the cache time on without showing anything.
+                EXPECT_TRUE(waitFor([&] { return *aged->lastCacheUpdate() > loadedUpdate; }));
+                EXPECT_EQ(busy.count(), 0);
+            } else {
+                EXPECT_EQ(*aged->lastCacheUpdate(), loadedUpdate);
+            }
+        } else {
+            EXPECT_GE(busy.count(), 1);
+            waitIdle(*aged);
+            EXPECT_FALSE(settings->isSyncing());
+            EXPECT_EQ(libraryChecks, 0); // a rebuild has no follow-up check
+        }
+    }
+
+    // A root added since the cache: an incremental sync with the follow-up check.
+    addLibraryFolder("Loops", 2);
+    libraryChecks = 0;
+    auto changed = driverOnCacheAged(60);
+    settings->addPath(dir.path() + "/Loops2", 0); // not a folder: refused, the plan is unchanged
+    QString loops3 = QString::fromStdString(dir.mkdir("Loops3"));
+    dir.write("Loops3/a.wav", "x");
+    ASSERT_TRUE(settings->addPath(loops3, 0));
+    EXPECT_TRUE(changed->rootsChanged(*settings));
+    changed->initialize(*settings);
+    EXPECT_TRUE(waitFor([&] { return changed->isInitializing(); }) || changed->hasData());
+    waitIdle(*changed);
+    EXPECT_FALSE(changed->rootsChanged(*settings));
+    EXPECT_EQ(libraryChecks, 1);
+    clock.advance(0.5);
+    EXPECT_FALSE(settings->isSyncing());
+}
+
+TEST_F(DriverFixture, CacheFirstLaunchOffAlwaysRebuilds)
+{
+    addLibraryFolder("Drums", 1);
+    auto driver = driverOnCacheAged(60);
+    syncSettings->setUseCacheFirstLaunch(false);
+    QSignalSpy busy(driver.get(), &LibraryIndexManager::isInitializingChanged);
+    driver->windowDidAppear(*settings);
+    waitIdle(*driver);
+    EXPECT_EQ(busy.count(), 2);
+}
+
+TEST_F(DriverFixture, OneSyncAtATimeAndCancelledImportsLeaveTheCollection)
+{
+    addLibraryFolder("Drums", 2);
+    auto driver = makeDriver();
+    driver->rebuild(*settings, false);
+    waitIdle(*driver);
+    const int syncedBefore = notices.pathsSynced;
+
+    // Two folders added together, then their first indexing is cancelled.
+    const QString a = addLibraryFolder("New A", 1);
+    const QString b = addLibraryFolder("New B", 1);
+    driver->setPendingImport({a + "/", b}, 0);
+    gate.close();
+    driver->rootsAdded(*settings);
+    ASSERT_TRUE(waitFor([&] { return gate.arrived() > 0; }));
+    EXPECT_TRUE(driver->isInitializing());
+    EXPECT_TRUE(driver->canCancelSync());
+    EXPECT_TRUE(settings->isSyncing());
+
+    // Starting again while it runs changes nothing.
+    QSignalSpy busy(driver.get(), &LibraryIndexManager::isInitializingChanged);
+    driver->startSync(*settings, true, true);
+    driver->rebuild(*settings, true);
+    EXPECT_EQ(busy.count(), 0);
+
+    QSignalSpy cancelled(driver.get(), &LibraryIndexManager::syncCancelled);
+    driver->cancelSync();
+    EXPECT_FALSE(driver->canCancelSync());
+    gate.open();
+    waitIdle(*driver);
+    ASSERT_EQ(cancelled.count(), 1);
+    const auto alert = cancelled.at(0).at(0).value<library::SyncCancellationAlert>();
+    EXPECT_EQ(alert.title, "Import cancelled");
+    EXPECT_EQ(alert.text, "The indexing of 2 folders was cancelled and they have been removed from the browser.");
+    EXPECT_FALSE(alert.offersResync);
+    EXPECT_EQ(settings->bookmarks()[0].paths.size(), 1); // only Drums is left
+    EXPECT_FALSE(driver->pendingImport());
+    EXPECT_FALSE(settings->isSyncing());
+    EXPECT_TRUE(settings->isSynced());
+    EXPECT_EQ(notices.pathsSynced, syncedBefore + 1);
+    EXPECT_EQ(driver->initializationProgress(), 0.0);
+    EXPECT_FALSE(driver->indexProgress());
+
+    // A plain sync cancelled offers a re-sync.
+    gate.close();
+    addLibraryFolder("More", 1);
+    driver->startSync(*settings, true, true);
+    ASSERT_TRUE(waitFor([&] { return gate.arrived() > 1; }));
+    driver->cancelSync();
+    gate.open();
+    waitIdle(*driver);
+    ASSERT_EQ(cancelled.count(), 2);
+    const auto plain = cancelled.at(1).at(0).value<library::SyncCancellationAlert>();
+    EXPECT_EQ(plain.title, "Sync cancelled");
+    EXPECT_EQ(plain.text, "The sync was cancelled. Your library may not be up to date.");
+    EXPECT_TRUE(plain.offersResync);
+    EXPECT_EQ(settings->bookmarks()[0].paths.size(), 2); // nothing was pending: nothing removed
+}
+
+TEST_F(DriverFixture, QuickRefreshRunsAtMostEveryEightSecondsAndAnnouncesChanges)
+{
+    addLibraryFolder("Drums", 2);
+    auto driver = makeDriver();
+    QSignalSpy finished(driver.get(), &LibraryIndexManager::quickRefreshFinished);
+    driver->quickRefresh(*settings); // no data yet: nothing
+    EXPECT_FALSE(driver->isQuickRefreshing());
+    driver->rebuild(*settings, false);
+    waitIdle(*driver);
+    notices.libraryChanges.clear();
+
+    dir.write("Drums/Snare.wav", "RIFF");
+    // Changes closer than a millisecond to the indexed time count as none; move the folder's on.
+    struct timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 5, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, (dir.str() + "/Drums").c_str(), times, 0), 0);
+    driver->quickRefresh(*settings);
+    EXPECT_TRUE(driver->isQuickRefreshing());
+    ASSERT_TRUE(waitFor([&] { return finished.count() == 1; }));
+    EXPECT_TRUE(finished.at(0).at(0).toBool());
+    ASSERT_EQ(notices.libraryChanges.size(), 1u);
+    EXPECT_EQ(notices.libraryChanges[0].value("addedPaths").toStringList(),
+        QStringList{dir.path() + "/Drums/Snare.wav"});
+
+    clock.advance(3);
+    driver->quickRefresh(*settings);
+    EXPECT_FALSE(driver->isQuickRefreshing());
+    clock.advance(6); // nine seconds after the first
+    driver->quickRefresh(*settings);
+    EXPECT_TRUE(driver->isQuickRefreshing());
+    ASSERT_TRUE(waitFor([&] { return finished.count() == 2; }));
+    EXPECT_FALSE(finished.at(1).at(0).toBool()); // nothing changed since
+    EXPECT_EQ(notices.libraryChanges.size(), 1u);
+}
+
+TEST(SyncPlan, TrashedAndUnresolvableRootsArePlannedUnresolved)
+{
+    test::ScratchDir dir;
+    const QString live = QString::fromStdString(dir.mkdir("Live"));
+    const QString trashed = QString::fromStdString(dir.mkdir(".Trash/Old Kit"));
+    const QString gone = QString::fromStdString(dir.mkdir("Gone"));
+    library::BookmarkGroup group = library::defaultBookmarkGroup();
+    for (const QString& p : {live, trashed, gone})
+        group.paths.append(*platform::FolderBookmark::create(p));
+    group.paths.append(QByteArray("junk"));
+    QDir(gone).removeRecursively();
+
+    const auto plan = library::buildSyncPlan({group});
+    ASSERT_EQ(plan.size(), 1u);
+    EXPECT_EQ(plan[0].groupID, library::canonicalIdText(group.id).toStdString());
+    EXPECT_EQ(plan[0].urls, std::vector<std::string>{live.toStdString()});
+    EXPECT_EQ(plan[0].unresolvedPaths, (std::vector<std::string>{trashed.toStdString(), gone.toStdString()}));
+}
+
+TEST(SyncPlan, ProgressTextAndCancellationPopUps)
+{
+    using index::IndexProgress;
+    EXPECT_EQ(library::syncProgressText(std::nullopt), "Preparing…");
+    EXPECT_EQ(library::syncProgressText(IndexProgress{0, 0, 0, 0, true}), "Preparing…");
+    EXPECT_EQ(library::syncProgressText(IndexProgress{0, 0, 0, 42, true}), "Scanning 42 folders…");
+    EXPECT_EQ(library::syncProgressText(IndexProgress{0.2, 0, 0, 42, false}), "Preparing…");
+    const QString indexing = library::syncProgressText(IndexProgress{0.2, 1234, 56789, 42, false});
+    EXPECT_TRUE(indexing == "Indexing 1,234 of 56,789 samples" || indexing.startsWith("Indexing 1"))
+        << indexing.toStdString();
+    EXPECT_EQ(library::syncProgressText(IndexProgress{1.0, 5, 5, 1, false}), "Sync completed");
+
+    EXPECT_EQ(library::syncCancellationAlert({"Kicks"}).text,
+        "The indexing of “Kicks” was cancelled and the folder has been removed from the browser.");
+    EXPECT_EQ(library::syncCancellationAlert({"Kicks"}).title, "Import cancelled");
+}
