@@ -144,6 +144,9 @@ public:
     // among `paths`, writes the list, and returns the recorded paths of the removed roots.
     QStringList removeRootsWithStoredPaths(int index, const QStringList& paths);
     void refreshIsSynced() { recomputeIsSynced(); }
+    // A root folder moved: every bookmark recording `oldPath`, in any collection, becomes
+    // `bookmark`. Returns how many were replaced.
+    int replaceRootBookmarks(const QString& oldPath, const QByteArray& bookmark);
     void startAccessingAllRoots();
     void stopAccessingAllRoots();
 
@@ -178,7 +181,6 @@ private:
     void clampSelectedGroup();
     void writeBookmarks();
     void setIsSynced(bool value);
-    void recomputeIsSynced();
     void postSortingChanged();
     void writeBool(const char* key, bool value);
     void writeInt(const char* key, qint64 value);

@@ -274,6 +274,25 @@ void UserSettings::removePath(int pathIndex)
         setSelectedPathIndex(std::nullopt);
 }
 
+int UserSettings::replaceRootBookmarks(const QString& oldPath, const QByteArray& bookmark)
+{
+    int replaced = 0;
+    for (BookmarkGroup& group : m_bookmarks) {
+        for (QByteArray& existing : group.paths) {
+            if (platform::FolderBookmark::storedPath(existing) == oldPath) {
+                existing = bookmark;
+                ++replaced;
+            }
+        }
+    }
+    if (replaced > 0) {
+        writeBookmarks();
+        emit bookmarksChanged();
+    }
+    recomputeIsSynced();
+    return replaced;
+}
+
 std::optional<QUuid> UserSettings::groupID(int index) const
 {
     if (index < 0 || index >= m_bookmarks.size())

@@ -311,3 +311,26 @@ TEST_F(Collections, MoveAndRemovePaths)
     settings.setSelectedGroup(0);
     EXPECT_EQ(settings.selectedGroupPaths(), settings.bookmarks()[0].paths);
 }
+
+TEST_F(Collections, AMovedRootIsReplacedInEveryCollection)
+{
+    const QString kicks = folder("Kicks");
+    const QString loops = folder("Loops");
+    UserSettings settings(*store);
+    settings.addGroup("Second", "");
+    ASSERT_TRUE(settings.addPath(kicks, 0));
+    ASSERT_TRUE(settings.addPath(loops, 0));
+    ASSERT_TRUE(settings.addPath(kicks, 1));
+    settings.markSynced();
+
+    // Found by the recorded path, so a root whose folder is gone is replaced as well.
+    ASSERT_TRUE(QDir().rename(kicks, dir.path() + "/Kicks 2"));
+    const auto moved = FolderBookmark::create(dir.path() + "/Kicks 2");
+    ASSERT_TRUE(moved);
+    EXPECT_EQ(settings.replaceRootBookmarks(kicks, *moved), 2);
+    EXPECT_EQ(rootPaths(settings.bookmarks()[0].paths), (QStringList { dir.path() + "/Kicks 2", loops }));
+    EXPECT_EQ(rootPaths(settings.bookmarks()[1].paths), QStringList { dir.path() + "/Kicks 2" });
+    EXPECT_EQ(storedGroups(), settings.bookmarks());
+    EXPECT_FALSE(settings.isSynced());
+    EXPECT_EQ(settings.replaceRootBookmarks(kicks, *moved), 0);
+}
