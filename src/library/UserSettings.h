@@ -181,6 +181,7 @@ private:
     void clampSelectedGroup();
     void writeBookmarks();
     void setIsSynced(bool value);
+    void recomputeIsSynced();
     void postSortingChanged();
     void writeBool(const char* key, bool value);
     void writeInt(const char* key, qint64 value);
