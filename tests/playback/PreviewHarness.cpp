@@ -10,6 +10,20 @@ namespace kivo::test {
 
 PreviewHarness::PreviewHarness(float storedVolume, playback::MIDIPreviewEngine* midi)
 {
+    makeManager(storedVolume, midi);
+}
+
+PreviewHarness::PreviewHarness(float storedVolume, WithAudition)
+{
+    m_audition = std::make_unique<playback::Audition>(m_engine, m_clock);
+    m_audition->setResourceFolder([] { return std::nullopt; });
+    m_audition->setLog([](const std::string&) {});
+    m_auditionPreview = std::make_unique<playback::AuditionPreviewEngine>(*m_audition);
+    makeManager(storedVolume, m_auditionPreview.get());
+}
+
+void PreviewHarness::makeManager(float storedVolume, playback::MIDIPreviewEngine* midi)
+{
     m_engine.useOfflineRendering(kRate);
     m_engine.start();
     playback::AudioPlayerManager::Options options;

@@ -9,6 +9,8 @@
 #include "platform/Clock.h"
 #include "playback/AudioEngine.h"
 #include "playback/AudioPlayerManager.h"
+#include "playback/Audition.h"
+#include "playback/AuditionPreviewEngine.h"
 
 #include <QUrl>
 
@@ -23,6 +25,11 @@ public:
     static constexpr int kRate = 48000;
 
     explicit PreviewHarness(float storedVolume = 1.0f, playback::MIDIPreviewEngine* midi = nullptr);
+    // MIDI previews on a real Audition over this harness's engine and clock, built-in tone.
+    struct WithAudition { };
+    PreviewHarness(float storedVolume, WithAudition);
+
+    playback::Audition& audition() { return *m_audition; }
 
     playback::AudioPlayerManager& manager() { return *m_manager; }
     playback::AudioEngine& engine() { return m_engine; }
@@ -37,11 +44,15 @@ public:
     QUrl makeTone(const std::string& name, const std::string& soxEffect, int channels = 2);
 
 private:
+    void makeManager(float storedVolume, playback::MIDIPreviewEngine* midi);
+
     ScratchDir m_dir;
     playback::AudioEngine m_engine;
     platform::ManualClock m_clock;
     library::MissingFileTracker m_tracker;
     std::vector<float> m_stored;
+    std::unique_ptr<playback::Audition> m_audition;
+    std::unique_ptr<playback::AuditionPreviewEngine> m_auditionPreview;
     std::unique_ptr<playback::AudioPlayerManager> m_manager;
 };
 

@@ -3,6 +3,8 @@
 
 #include "PreviewHarness.h"
 
+#include "PlaybackTestSupport.h"
+#include "music/MIDIFileWriter.h"
 #include "playback/PreviewLevels.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,9 @@
 
 using namespace kivo::playback;
 using kivo::test::PreviewHarness;
+using kivo::test::rms;
+
+constexpr int kRate = PreviewHarness::kRate;
 
 namespace {
 
@@ -215,4 +220,58 @@ TEST(AudioPlayerManagerMIDI, TransportFollowsTheMediaClock)
     m.resetPlayer();
     EXPECT_FALSE(m.hasPlayer());
     EXPECT_FALSE(m.currentFile().hasFile());
+}
+
+TEST(AudioPlayerManagerMIDI, AMIDIFilePlaysOnTheSharedSamplerAndMeters)
+{
+    PreviewHarness h(1.0f, PreviewHarness::WithAudition {});
+    auto& m = h.manager();
+    // Two half-second notes at 120 BPM: 0.0-0.5 s and 1.0-1.5 s.
+    kivo::music::MIDIFileWriter writer(0, 480);
+    writer.addTempoBPM(0, 0, 120);
+    writer.addNote(0, 0, 480, 69, 110);
+    writer.addNote(0, 960, 480, 69, 110);
+    std::vector<uint8_t> bytes = writer.bytes();
+    const QUrl song = QUrl::fromLocalFile(
+        QString::fromStdString(h.dir().write("song.mid", std::string(bytes.begin(), bytes.end()))));
+
+    m.load(song);
+    ASSERT_TRUE(m.isMIDI());
+    EXPECT_NEAR(m.duration(), 1.5, 1e-9);
+    EXPECT_TRUE(h.engine().isRunning());
+    EXPECT_LT(rms(h.run(0.2), 0, kRate / 5), 1e-4);
+
+    m.play(song);
+    auto out = h.run(0.4);
+    EXPECT_GT(rms(out, kRate / 20, kRate * 3 / 10), 0.01);
+    EXPECT_NEAR(kivo::test::estimatePitch(out, kRate, kRate / 20, kRate / 20 + 4096), 440.0, 3.0);
+    EXPECT_NEAR(m.currentTime(), 0.4, 0.021);
+    EXPECT_NEAR(m.playback().progress(), 0.4 / 1.5, 0.015);
+    EXPECT_GT(m.outputLevels().left(), 0.2f);
+
+    // Pause releases the note (the tone dies away within a fraction of a second) and keeps the
+    // place; resuming goes on from it, the sounding note caught again.
+    const double loud = rms(out, kRate / 20, kRate * 3 / 10);
+    m.togglePlayPause();
+    const double at = m.currentTime();
+    auto quiet = h.run(0.3);
+    EXPECT_LT(rms(quiet, kRate / 4, kRate * 3 / 10), 0.03 * loud);
+    EXPECT_EQ(m.currentTime(), at);
+    m.togglePlayPause();
+    auto rest = h.run(1.4);
+    EXPECT_GT(rms(rest, 0, kRate / 20), 0.3 * loud);
+    // The second note arrives 1.0 s into the file, counted from where it resumed.
+    const int second = int((1.0 - at) * kRate);
+    EXPECT_LT(rms(rest, second - kRate / 20, second - kRate / 100), 0.01 * loud);
+    EXPECT_GT(rms(rest, second + kRate / 50, second + kRate / 10), 0.5 * loud);
+    EXPECT_FALSE(m.isPlaying());
+    EXPECT_EQ(m.playback().progress(), 1.0);
+
+    // The volume knob is the mixer volume while MIDI previews.
+    m.volumeControl().setPosition(0.0f);
+    EXPECT_FLOAT_EQ(h.engine().outputVolume(), volumeGain(0.0f));
+    // Back to an audio file: the MIDI player is dropped and the file player sounds.
+    m.play(h.makeTone("tone.wav", "synth 1 sine 440 vol 0.5"));
+    EXPECT_FALSE(m.isMIDI());
+    EXPECT_GT(rms(h.run(0.2), 0, kRate / 5), 0.005);
 }
