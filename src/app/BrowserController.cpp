@@ -4,33 +4,45 @@
 #include "app/MainWindow.h"
 #include "index/CacheIndexStore.h"
 #include "index/IndexStoreScan.h"
+#include "library/BookmarkGroup.h"
+#include "library/RootEligibility.h"
+#include "library/UserSettings.h"
+#include "platform/FolderBookmark.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QMetaObject>
-#include <QUuid>
 
 namespace kivo::app {
 
-namespace {
-const char* const kPalette[]
-    = { "F07676", "76A5F0", "F0E176", "76F0A1", "F0A876", "B876F0", "76E8F0", "F0A1D4" };
-
-QString newCollectionId()
+std::vector<CollectionEntry> collectionEntries(const library::UserSettings& settings)
 {
-    return QUuid::createUuid().toString(QUuid::WithoutBraces).toUpper();
+    std::vector<CollectionEntry> out;
+    for (const auto& group : settings.bookmarks()) {
+        CollectionEntry c { library::canonicalIdText(group.id), group.name, group.colorHex, {} };
+        for (const QByteArray& bookmark : group.paths) {
+            // Shown as recorded when the folder is gone; the missing-root check speaks about it.
+            if (const auto resolved = platform::FolderBookmark::resolve(bookmark))
+                c.rootPaths << resolved->path;
+            else if (const auto stored = platform::FolderBookmark::storedPath(bookmark))
+                c.rootPaths << *stored;
+        }
+        out.push_back(std::move(c));
+    }
+    return out;
 }
-} // namespace
 
-BrowserController::BrowserController(QObject* parent)
+BrowserController::BrowserController(library::UserSettings& settings, QObject* parent)
     : QObject(parent)
+    , m_settings(settings)
 {
     index::CacheIndexStoreOptions options;
     options.postToMainThread = [](std::function<void()> fn) {
         QMetaObject::invokeMethod(qApp, std::move(fn), Qt::QueuedConnection);
     };
     m_store = std::make_unique<index::CacheIndexStore>(std::move(options));
-    loadCollections();
+    m_store->loadCache();
+    connect(&m_settings, &library::UserSettings::bookmarksChanged, this, &BrowserController::publish);
+    connect(&m_settings, &library::UserSettings::selectedGroupChanged, this, &BrowserController::publish);
 }
 
 BrowserController::~BrowserController()
@@ -38,25 +50,6 @@ BrowserController::~BrowserController()
     if (m_indexer.joinable())
         m_indexer.join();
     m_window.reset();
-}
-
-void BrowserController::loadCollections()
-{
-    const index::DiskSnapshot snapshot = m_store->loadCache();
-    int n = 0;
-    for (const auto& [group, roots] : snapshot.roots) {
-        CollectionEntry c;
-        c.id = QString::fromStdString(group);
-        c.name = n == 0 ? QStringLiteral("Collection") : QStringLiteral("Collection %1").arg(n + 1);
-        c.colorHex = n == 0 ? QStringLiteral("EF5356") : QString::fromLatin1(kPalette[n % 8]);
-        for (const auto& r : roots)
-            c.rootPaths << QString::fromStdString(r);
-        m_collections.push_back(std::move(c));
-        ++n;
-    }
-    if (m_collections.empty())
-        m_collections.push_back(
-            { newCollectionId(), QStringLiteral("Collection"), QStringLiteral("EF5356"), {} });
 }
 
 MainWindow* BrowserController::window()
@@ -70,60 +63,48 @@ MainWindow* BrowserController::window()
     m_window = std::make_unique<MainWindow>(std::move(services));
     MainWindow* w = m_window.get();
 
-    connect(w, &MainWindow::collectionSelected, this, [this](int i) {
-        m_selected = i;
-        publish();
-    });
-    connect(w, &MainWindow::addCollectionRequested, this, [this] {
-        const int count = int(m_collections.size());
-        m_collections.push_back({ newCollectionId(), QStringLiteral("Collection %1").arg(count + 1),
-            QString::fromLatin1(kPalette[count % 8]), {} });
-        m_selected = count;
-        publish();
-    });
-    connect(w, &MainWindow::renameCollectionRequested, this, [this](int i, const QString& name) {
-        if (i >= 0 && i < int(m_collections.size()) && !name.isEmpty()) {
-            m_collections[std::size_t(i)].name = name;
-            publish();
-        }
-    });
-    connect(w, &MainWindow::deleteCollectionConfirmed, this, [this](int i) {
-        if (i < 0 || i >= int(m_collections.size()) || m_collections.size() < 2)
-            return;
-        m_collections.erase(m_collections.begin() + i);
-        if (m_selected >= int(m_collections.size()))
-            m_selected = int(m_collections.size()) - 1;
-        publish();
-        startIndexing();
-    });
+    connect(w, &MainWindow::collectionSelected, this, [this](int i) { m_settings.setSelectedGroup(i); });
+    connect(w, &MainWindow::addCollectionRequested, this, &BrowserController::addCollection);
+    connect(w, &MainWindow::renameCollectionRequested, this,
+        [this](int i, const QString& name) { m_settings.renameGroup(i, name); });
+    connect(w, &MainWindow::deleteCollectionConfirmed, this, &BrowserController::deleteCollection);
     connect(w, &MainWindow::addFoldersRequested, this, &BrowserController::addFolders);
     publish();
+    if (m_settings.hasAnyPaths())
+        startIndexing();
     return w;
 }
 
 void BrowserController::publish()
 {
     if (m_window)
-        m_window->setCollections(m_collections, m_selected);
+        m_window->setCollections(collectionEntries(m_settings), m_settings.selectedGroup());
+}
+
+void BrowserController::addCollection()
+{
+    m_settings.addGroup(QStringLiteral("Collection %1").arg(m_settings.bookmarks().size() + 1), QString());
+}
+
+void BrowserController::deleteCollection(int index)
+{
+    const int before = int(m_settings.bookmarks().size());
+    m_settings.removeGroup(index);
+    if (int(m_settings.bookmarks().size()) != before)
+        startIndexing();
 }
 
 void BrowserController::addFolders(const QStringList& paths)
 {
-    if (m_selected < 0 || m_selected >= int(m_collections.size()))
-        return;
-    auto& roots = m_collections[std::size_t(m_selected)].rootPaths;
+    const library::RootEligibility eligibility;
+    const auto screened = eligibility.screen(paths);
     bool added = false;
-    for (const QString& p : paths) {
-        const QString clean = QDir::cleanPath(p);
-        if (!QDir(clean).exists() || roots.contains(clean))
-            continue;
-        roots << clean;
-        added = true;
-    }
-    if (!added)
-        return;
-    publish();
-    startIndexing();
+    for (const QString& path : screened.eligible)
+        added = m_settings.addPath(path, m_settings.selectedGroup()) || added;
+    if (const auto alert = library::ineligibleAlert(screened.refused); alert && m_window)
+        m_window->showAlert(alert->title, alert->text);
+    if (added)
+        startIndexing();
 }
 
 void BrowserController::startIndexing()
@@ -135,7 +116,7 @@ void BrowserController::startIndexing()
     if (m_indexer.joinable())
         m_indexer.join();
     std::vector<index::ScanGroup> groups;
-    for (const auto& c : m_collections) {
+    for (const auto& c : collectionEntries(m_settings)) {
         index::ScanGroup g;
         g.groupID = c.id.toStdString();
         for (const auto& r : c.rootPaths)

@@ -3,7 +3,7 @@
 #include "app/KeyCapture.h"
 #include "app/PreviewStrip.h"
 #include "app/SearchResultsModel.h"
-#include "app/ShellTexts.h"
+#include "library/SettingsTexts.h"
 
 #include <QAction>
 #include <QApplication>
@@ -400,8 +400,12 @@ void MainWindow::toggleSearch()
 
 void MainWindow::showAlert(const QString& title, const QString& text)
 {
-    QMessageBox box(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
-    box.exec();
+    // A sheet on the window rather than a nested event loop: the window keeps painting and
+    // nothing waits for the user.
+    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("alert"));
+    box->open();
 }
 
 void MainWindow::askDelete(int index)
@@ -409,16 +413,26 @@ void MainWindow::askDelete(int index)
     if (index < 0 || index >= int(m_collections.size()))
         return;
     const auto& c = m_collections[std::size_t(index)];
-    const AlertText a = deleteCollectionAlert(c.name, int(c.rootPaths.size()));
-    QMessageBox box(QMessageBox::Warning, a.title, a.text, QMessageBox::NoButton, this);
-    box.addButton(tr("Cancel"), QMessageBox::RejectRole);
-    QPushButton* del = box.addButton(tr("Delete"), QMessageBox::DestructiveRole);
+    namespace texts = library::texts;
+    auto* box = new QMessageBox(QMessageBox::Warning, texts::deleteCollectionTitle(c.name),
+        texts::deleteCollectionText(c.rootPaths.size()), QMessageBox::NoButton, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("deleteConfirmation"));
+    box->addButton(QString::fromUtf8(texts::kCancelButton), QMessageBox::RejectRole);
+    QPushButton* del = box->addButton(QString::fromUtf8(texts::kDeleteButton), QMessageBox::DestructiveRole);
     del->setStyleSheet(QStringLiteral("QPushButton { color: white; background: #%1; border-radius: 4px; "
                                       "padding: 4px 14px; }")
-                           .arg(QLatin1String(kDeleteColorHex)));
-    box.exec();
-    if (box.clickedButton() == del)
-        emit deleteCollectionConfirmed(index);
+                           .arg(QLatin1String(texts::kDeleteButtonColor)));
+    // The collection is named by id: the list may change while the sheet is up.
+    const QString id = c.id;
+    connect(box, &QMessageBox::finished, this, [this, box, del, id] {
+        if (box->clickedButton() != del)
+            return;
+        for (int i = 0; i < int(m_collections.size()); ++i)
+            if (m_collections[std::size_t(i)].id == id)
+                emit deleteCollectionConfirmed(i);
+    });
+    box->open();
 }
 
 void MainWindow::askRename(int index)

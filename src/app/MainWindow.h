@@ -59,7 +59,10 @@ public:
     // Alt+S: leaves a search for the tree, or goes to the search field.
     void toggleSearch();
 
+    // Window-modal sheets: neither waits for the user.
     void showAlert(const QString& title, const QString& text);
+    // Asks before deleting a collection; deleteCollectionConfirmed follows a "Delete".
+    void askDelete(int index);
     // Asks for one or more folders to add (open panel); empty when the user cancels.
     QStringList chooseFolders();
 
@@ -105,7 +108,6 @@ private:
     void selectionChanged();
     QAbstractItemView* currentView() const;
     std::optional<QString> filePathAt(const QModelIndex& index) const;
-    void askDelete(int index);
     void askRename(int index);
     void requestAddFolders();
 

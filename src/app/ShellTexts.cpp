@@ -2,29 +2,6 @@
 
 namespace kivo::app {
 
-AlertText deleteCollectionAlert(const QString& name, int rootCount)
-{
-    AlertText a;
-    a.title = QStringLiteral("Delete \"%1\"?").arg(name);
-    a.text = QStringLiteral("This will remove the entire collection including %1 folder path%2 and user made "
-                            "adjustments.")
-                 .arg(rootCount)
-                 .arg(rootCount == 1 ? QString() : QStringLiteral("s"));
-    return a;
-}
-
-AlertText ineligibleFoldersAlert(const QStringList& messages)
-{
-    if (messages.isEmpty())
-        return {};
-    if (messages.size() == 1)
-        return { QStringLiteral("Ineligible folder"), messages.front() };
-    QStringList lines;
-    for (const auto& m : messages)
-        lines << QStringLiteral("• ") + m;
-    return { QStringLiteral("Ineligible folders"), lines.join(QLatin1Char('\n')) };
-}
-
 QString syncProgressText(const index::IndexProgress& progress, const QLocale& locale)
 {
     if (!progress.scanning && progress.fraction >= 1.0)

@@ -15,16 +15,10 @@ struct AlertText {
     QString text;
 };
 
-// Asks before a collection goes, with the number of its root folders.
-AlertText deleteCollectionAlert(const QString& name, int rootCount);
-// Reports every refused folder of one add, given each refusal's message; empty when none.
-AlertText ineligibleFoldersAlert(const QStringList& messages);
 // The sync pop-up's line for the latest progress report.
 QString syncProgressText(const index::IndexProgress& progress, const QLocale& locale = QLocale());
 // Shown when a sync ends by cancellation: none of the roots removed, or the names of those
 // removed from a cancelled import.
 AlertText syncCancelledAlert(const QStringList& removedFolderNames);
-
-inline constexpr char kDeleteColorHex[] = "F07676";
 
 } // namespace kivo::app

@@ -6,27 +6,6 @@
 
 using namespace kivo::app;
 
-TEST(ShellTexts, DeleteAndIneligibleFolderAlerts)
-{
-    AlertText one = deleteCollectionAlert("Drums", 1);
-    EXPECT_EQ(one.title, "Delete \"Drums\"?");
-    EXPECT_EQ(one.text,
-        "This will remove the entire collection including 1 folder path and user made adjustments.");
-    EXPECT_EQ(deleteCollectionAlert("Drums", 0).text,
-        "This will remove the entire collection including 0 folder paths and user made adjustments.");
-    EXPECT_EQ(deleteCollectionAlert("%1 & %2", 3).title, "Delete \"%1 & %2\"?");
-
-    EXPECT_TRUE(ineligibleFoldersAlert({}).title.isEmpty());
-    const QString home = "“user1” is a home folder and can’t be synced for protective reasons.";
-    const QString drive = "“Sample Drive” is a drive and can’t be synced for protective reasons.";
-    AlertText single = ineligibleFoldersAlert({ home });
-    EXPECT_EQ(single.title, "Ineligible folder");
-    EXPECT_EQ(single.text, home);
-    AlertText many = ineligibleFoldersAlert({ home, drive });
-    EXPECT_EQ(many.title, "Ineligible folders");
-    EXPECT_EQ(many.text, "• " + home + "\n• " + drive);
-}
-
 TEST(ShellTexts, SyncProgressAndCancellation)
 {
     using kivo::index::IndexProgress;

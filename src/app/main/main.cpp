@@ -2,6 +2,7 @@
 
 #include "app/BrowserController.h"
 #include "app/MainWindow.h"
+#include "library/UserSettings.h"
 
 #include <QApplication>
 
@@ -10,10 +11,9 @@ int main(int argc, char** argv)
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("KIVO Browser"));
     QApplication::setApplicationDisplayName(QStringLiteral("KIVO Browser"));
-    QApplication::setOrganizationName(QStringLiteral("KIVO"));
     QApplication::setDesktopFileName(QStringLiteral("kivo-browser"));
 
-    kivo::app::BrowserController controller;
+    kivo::app::BrowserController controller(kivo::library::UserSettings::shared());
     controller.window()->show();
     return app.exec();
 }
