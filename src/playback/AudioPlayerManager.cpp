@@ -31,11 +31,6 @@ bool isMIDIFile(const QUrl& url)
     return ext == QLatin1String("mid") || ext == QLatin1String("midi");
 }
 
-float tuningCents(int octaves)
-{
-    return float(std::clamp(octaves, -2, 2) * 1200);
-}
-
 } // namespace
 
 AudioPlayerManager::AudioPlayerManager(Options options, QObject* parent)
@@ -92,77 +87,6 @@ AudioPlayerManager::~AudioPlayerManager()
 float AudioPlayerManager::gain() const
 {
     return volumeGain(m_volumeControl.position());
-}
-
-void AudioPlayerManager::applyGain()
-{
-    const float g = gain();
-    if (m_audioPlayer)
-        m_audioPlayer->setVolume(g);
-    if (m_midiPlayer && m_midiEngine)
-        m_midiEngine->setOutputVolume(g);
-}
-
-void AudioPlayerManager::scheduleVolumeWrite()
-{
-    if (m_volumeWrite)
-        m_volumeWrite->cancel();
-    QPointer<AudioPlayerManager> self(this);
-    m_volumeWrite = m_clock.after(kVolumeWriteDelay, [self] {
-        if (!self)
-            return;
-        self->m_volumeWrite.reset();
-        self->writeVolume();
-    });
-}
-
-void AudioPlayerManager::writeVolume()
-{
-    if (m_storeVolume)
-        m_storeVolume(m_volumeControl.position());
-}
-
-void AudioPlayerManager::applicationWillTerminate()
-{
-    if (m_volumeWrite) {
-        m_volumeWrite->cancel();
-        m_volumeWrite.reset();
-    }
-    writeVolume();
-}
-
-void AudioPlayerManager::applicationActiveChanged(bool active)
-{
-    if (!active && m_autoPauseWhenUnfocused)
-        stop();
-}
-
-void AudioPlayerManager::setMidiCatchNotes(bool on)
-{
-    m_midiCatchNotes = on;
-    if (m_midiPlayer)
-        m_midiPlayer->setCatchNotes(on);
-}
-
-void AudioPlayerManager::setMidiOctaveShift(int octaves)
-{
-    m_midiOctaveShift = octaves;
-    if (m_midiPlayer)
-        applyOctaveShift();
-}
-
-void AudioPlayerManager::applyOctaveShift()
-{
-    m_midiPlayer->setOctaveShift(m_midiOctaveShift);
-    if (m_midiEngine)
-        m_midiEngine->setGlobalTuning(tuningCents(m_midiOctaveShift));
-}
-
-void AudioPlayerManager::setMidiInstrument(int index)
-{
-    m_midiInstrument = index;
-    if (m_midiPlayer && m_midiEngine)
-        m_midiEngine->loadInstrument(index);
 }
 
 bool AudioPlayerManager::isPlaying() const
@@ -262,20 +186,6 @@ void AudioPlayerManager::openMIDI(const QUrl& url, Start start)
     m_midiMeterQueue.clear();
     m_midiPlayer->play();
     restartTimers();
-}
-
-std::shared_ptr<MIDIPreviewPlayer> AudioPlayerManager::makeMIDIPlayer(const QUrl& url)
-{
-    if (!m_midiEngine)
-        return nullptr;
-    auto player = m_midiEngine->makePlayer(url.toLocalFile().toStdString(), m_midiInstrument);
-    if (!player)
-        return nullptr;
-    m_midiEngine->setOutputVolume(gain());
-    player->setCatchNotes(m_midiCatchNotes);
-    player->setOctaveShift(m_midiOctaveShift);
-    m_midiEngine->setGlobalTuning(tuningCents(m_midiOctaveShift));
-    return player;
 }
 
 void AudioPlayerManager::openAudio(const QUrl& url, Start start)
