@@ -36,7 +36,8 @@ public:
         AudioEngine* engine = nullptr; // the shared engine when null
         platform::Clock* clock = nullptr; // the system clock when null
         library::MissingFileTracker* tracker = nullptr; // the shared tracker when null
-        MIDIPreviewEngine* midiEngine = nullptr; // MIDI files cannot be previewed without one
+        // The window passes AuditionPreviewEngine::shared(); without one MIDI files load nothing.
+        MIDIPreviewEngine* midiEngine = nullptr;
 
         // Stored settings at construction time.
         float volume = 0.5f;
