@@ -1,17 +1,25 @@
 // kivo-render INPUT OUTPUT.wav [--seconds N] [--start S] [--rate R] [--volume P]
+//                              [--instrument I] [--octave O]
 //
-// Plays INPUT through the preview's audio file player on an offline engine, at the gain of
-// knob position P, and writes what the engine produced as a 16-bit stereo WAV.
+// Plays INPUT through the preview's audio file player, or a MIDI file through the MIDI
+// preview player with sound I shifted by O octaves, on an offline engine at the gain of knob
+// position P, and writes what the engine produced as a 16-bit stereo WAV.
 
+#include "platform/Clock.h"
 #include "playback/AudioEngine.h"
 #include "playback/AudioFilePlayer.h"
+#include "playback/Audition.h"
+#include "playback/MIDISamplePlayer.h"
 #include "playback/PreviewLevels.h"
 #include "playback/WavWriter.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -22,10 +30,13 @@ namespace {
 
 constexpr const char* kUsage
     = "usage: kivo-render INPUT OUTPUT.wav [--seconds N] [--start S] [--rate R] [--volume P]\n"
+      "                   [--instrument I] [--octave O]\n"
       "  --seconds N  length to render (default: to the end of the file)\n"
       "  --start S    position to start from, in seconds (default 0)\n"
       "  --rate R     engine sample rate in Hz (default 48000)\n"
-      "  --volume P   volume knob position 0 to 1 (default 1)\n";
+      "  --volume P   volume knob position 0 to 1 (default 1)\n"
+      "  --instrument I  MIDI sound 0 Piano, 1 Felt, 2 Rhode, 3 Pad (default 0)\n"
+      "  --octave O   MIDI octave shift, -2 to 2 (default 0)\n";
 
 struct Arguments {
     std::string input;
@@ -34,7 +45,17 @@ struct Arguments {
     double start = 0;
     int rate = 48000;
     float volume = 1.0f;
+    int instrument = 0;
+    int octave = 0;
 };
+
+bool isMIDIFile(const std::string& path)
+{
+    std::string ext = std::filesystem::path(path).extension().string();
+    std::transform(
+        ext.begin(), ext.end(), ext.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+    return ext == ".mid" || ext == ".midi";
+}
 
 bool parseNumber(const std::string& text, double& out)
 {
@@ -74,6 +95,14 @@ std::string parse(int argc, char** argv, Arguments& args)
             if (v < 0 || v > 1)
                 return "--volume must lie between 0 and 1";
             args.volume = float(v);
+        } else if (a == "--instrument") {
+            if (v < 0 || v > 3 || v != std::floor(v))
+                return "--instrument must be 0, 1, 2 or 3";
+            args.instrument = int(v);
+        } else if (a == "--octave") {
+            if (v < -2 || v > 2 || v != std::floor(v))
+                return "--octave must be a whole number from -2 to 2";
+            args.octave = int(v);
         } else {
             return "unknown option " + a;
         }
@@ -103,29 +132,56 @@ int main(int argc, char** argv)
     AudioEngine engine;
     engine.useOfflineRendering(args.rate);
     engine.start();
+    // No idle stop can come during an offline render: its clock never moves.
+    kivo::platform::ManualClock clock;
+    Audition audition(engine, clock);
+    std::vector<std::string> logged;
+    audition.setLog([&](const std::string& line) { logged.push_back(line); });
     std::string error;
-    auto player = AudioFilePlayer::create(engine, args.input, error);
-    if (!player) {
+    std::unique_ptr<MIDISamplePlayer> midi;
+    std::unique_ptr<AudioFilePlayer> player;
+    if (isMIDIFile(args.input)) {
+        midi = MIDISamplePlayer::create(audition, args.input, MIDIInstrument::forIndex(args.instrument));
+        if (!midi)
+            error = logged.empty() ? "it takes no time" : logged.back();
+    } else {
+        player = AudioFilePlayer::create(engine, args.input, error);
+    }
+    if (!player && !midi) {
         std::fprintf(stderr, "kivo-render: cannot play %s: %s\n", args.input.c_str(), error.c_str());
         return 1;
     }
-    const double duration = player->duration();
+    // A sound that could not be loaded still plays, with the sampler's own tone.
+    for (const std::string& line : logged)
+        std::fprintf(stderr, "kivo-render: %s\n", line.c_str());
+    audition.setLog([](const std::string& line) { std::fprintf(stderr, "kivo-render: %s\n", line.c_str()); });
+    const double duration = midi ? midi->duration() : player->duration();
     if (args.start >= duration) {
         std::fprintf(stderr, "kivo-render: --start %.3f is not before the end of %s (%.3f s)\n", args.start,
             args.input.c_str(), duration);
         return 2;
     }
-    player->setVolume(volumeGain(args.volume));
-    if (args.start > 0)
-        player->setCurrentTime(args.start);
-    player->play();
+    if (midi) {
+        engine.setOutputVolume(volumeGain(args.volume));
+        audition.setOctaveShift(args.octave);
+        midi->setOctaveShift(args.octave);
+        midi->setPausedPosition(args.start);
+        midi->play();
+    } else {
+        player->setVolume(volumeGain(args.volume));
+        if (args.start > 0)
+            player->setCurrentTime(args.start);
+        player->play();
+    }
+    // The MIDI preview, like the window's, ends at the file's duration.
+    auto playing = [&] { return midi ? midi->currentTime() < duration : player->isPlaying(); };
 
-    // Without --seconds the render runs until the player stops at the end of the file.
+    // Without --seconds the render runs until the player reaches the end of the file.
     const int64_t limit = args.seconds ? int64_t(std::llround(*args.seconds * args.rate)) : INT64_MAX;
     constexpr int kBlock = 4096;
     std::vector<float> out;
     int64_t frames = 0;
-    while (frames < limit && (args.seconds || player->isPlaying())) {
+    while (frames < limit && (args.seconds || playing())) {
         const int n = int(std::min<int64_t>(kBlock, limit - frames));
         std::vector<float> block = engine.render(n);
         out.insert(out.end(), block.begin(), block.end());

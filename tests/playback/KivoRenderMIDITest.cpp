@@ -1,0 +1,104 @@
+// MIDI files through the offline render tool, run as a user would, checked with sox.
+
+#include "PlaybackTestSupport.h"
+#include "support/TestEnvironment.h"
+
+#include "music/MIDIFileWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdio>
+#include <vector>
+
+using kivo::test::ScratchDir;
+using kivo::test::shell;
+
+namespace {
+
+const std::string kTool = std::string(KIVO_BINARY_DIR) + "/tools/kivo-render/kivo-render";
+
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+
+ToolRun render(const std::string& args)
+{
+    ToolRun r;
+    std::FILE* p = popen(("'" + kTool + "' " + args + " 2>&1").c_str(), "r");
+    if (!p)
+        return r;
+    std::array<char, 512> buf {};
+    while (std::fgets(buf.data(), int(buf.size()), p))
+        r.out += buf.data();
+    const int status = pclose(p);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return r;
+}
+
+// sox figures of the left side between two times.
+kivo::test::SoxStat leftStat(const ScratchDir& dir, const std::string& wav, double from, double length)
+{
+    const std::string part = dir.str() + "/left-part.wav";
+    EXPECT_TRUE(shell("sox '" + wav + "' '" + part + "' remix 1 trim " + std::to_string(from) + " "
+        + std::to_string(length)));
+    return kivo::test::soxStat(part);
+}
+
+// The rendered stereo, read back through sox as raw floats.
+std::vector<float> samples(const ScratchDir& dir, const std::string& wav)
+{
+    const std::string raw = dir.str() + "/samples.f32";
+    EXPECT_TRUE(shell("sox '" + wav + "' -e floating-point -b 32 -t raw '" + raw + "'"));
+    std::vector<float> out;
+    if (std::FILE* f = std::fopen(raw.c_str(), "rb")) {
+        float v = 0;
+        while (std::fread(&v, sizeof v, 1, f) == 1)
+            out.push_back(v);
+        std::fclose(f);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(KivoRender, MIDIFilesPlayThroughThePreviewPlayerWithTheChosenSoundAndShift)
+{
+    ScratchDir dir;
+    // 120 BPM: A4 from 0.5 s to 2.0 s.
+    kivo::music::MIDIFileWriter writer(1, 480);
+    writer.addTempoBPM(0, 0, 120);
+    writer.addNote(0, 480, 1440, 69, 100);
+    const auto bytes = writer.bytes();
+    const std::string in = dir.write("a4.MID", std::string(bytes.begin(), bytes.end()));
+
+    const std::string out = dir.str() + "/a4.wav";
+    ToolRun r = render("'" + in + "' '" + out + "'");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("96000 frames at 48000 Hz"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("MIDI:"), std::string::npos) << "the sounds are found: " << r.out;
+    EXPECT_LT(leftStat(dir, out, 0.0, 0.45).maximum, 0.001);
+    EXPECT_GT(leftStat(dir, out, 0.8, 0.5).rms, 0.01);
+    EXPECT_NEAR(kivo::test::estimatePitch(samples(dir, out), 48000, 48000, 48000 + 8192), 440, 4);
+
+    // One octave down on the pad, from 1 s on: the note is caught at once.
+    r = render("'" + in + "' '" + out + "' --instrument 3 --octave -1 --start 1 --rate 44100");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("44100 frames at 44100 Hz"), std::string::npos) << r.out;
+    EXPECT_GT(leftStat(dir, out, 0.5, 0.4).rms, 0.005);
+    EXPECT_NEAR(kivo::test::estimatePitch(samples(dir, out), 44100, 22050, 22050 + 8192), 220, 2);
+
+    // Not a MIDI file, or out-of-range options.
+    const std::string junk = dir.write("junk.mid", "MThd but nothing more");
+    r = render("'" + junk + "' '" + out + "'");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_NE(r.out.find("kivo-render: cannot play " + junk
+                  + ": Error loading MIDI file: no readable notes in junk.mid"),
+        std::string::npos)
+        << r.out;
+    for (const char* bad : { "--instrument 4", "--octave 3", "--octave 0.5" }) {
+        r = render("'" + in + "' '" + out + "' " + std::string(bad));
+        EXPECT_EQ(r.status, 2) << bad << ": " << r.out;
+    }
+}
