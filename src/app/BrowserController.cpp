@@ -2,17 +2,24 @@
 
 #include "app/LibraryAccess.h"
 #include "app/MainWindow.h"
-#include "index/CacheIndexStore.h"
-#include "index/IndexStoreScan.h"
+#include "app/PreviewStrip.h"
 #include "library/BookmarkGroup.h"
+#include "library/LibraryIndexManager.h"
 #include "library/RootEligibility.h"
+#include "library/SyncPlan.h"
 #include "library/UserSettings.h"
 #include "platform/FolderBookmark.h"
 
-#include <QApplication>
-#include <QMetaObject>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QTimer>
 
 namespace kivo::app {
+
+namespace {
+// How long "Sync completed" stays up before the strip goes.
+constexpr int kCompletedLingerMs = 1500;
+} // namespace
 
 std::vector<CollectionEntry> collectionEntries(const library::UserSettings& settings)
 {
@@ -31,54 +38,161 @@ std::vector<CollectionEntry> collectionEntries(const library::UserSettings& sett
     return out;
 }
 
-BrowserController::BrowserController(library::UserSettings& settings, QObject* parent)
+BrowserController::BrowserController(library::UserSettings& settings, library::LibraryIndexManager& library,
+    playback::AudioPlayerManager::Options player, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
+    , m_library(library)
 {
-    index::CacheIndexStoreOptions options;
-    options.postToMainThread = [](std::function<void()> fn) {
-        QMetaObject::invokeMethod(qApp, std::move(fn), Qt::QueuedConnection);
-    };
-    m_store = std::make_unique<index::CacheIndexStore>(std::move(options));
-    m_store->loadCache();
-    connect(&m_settings, &library::UserSettings::bookmarksChanged, this, &BrowserController::publish);
-    connect(&m_settings, &library::UserSettings::selectedGroupChanged, this, &BrowserController::publish);
+    player.volume = settings.volume();
+    player.autoPauseWhenUnfocused = settings.autoPauseWhenUnfocused();
+    player.midiCatchNotes = settings.midiCatchNotes();
+    player.midiOctaveShift = settings.midiOctaveShift();
+    player.midiInstrument = settings.midiInstrument();
+    player.storeVolume = [s = &settings](float v) { s->setVolume(v); };
+    m_player = std::make_unique<playback::AudioPlayerManager>(std::move(player));
+
+    WindowServices services;
+    index::CacheIndexStore& store = m_library.store();
+    services.loadFolder = [&store](const std::string& path) { return indexFolderListing(store, path); };
+    services.makeSearch
+        = [&store](const QString& query, const QString& id) { return indexSearchJob(store, query, id); };
+    m_window = std::make_unique<MainWindow>(std::move(services));
+
+    connectWindow();
+    connectLibrary();
+    connectPlayer();
+    publish();
 }
 
 BrowserController::~BrowserController()
 {
-    if (m_indexer.joinable())
-        m_indexer.join();
+    m_player->stop();
     m_window.reset();
 }
 
-MainWindow* BrowserController::window()
+void BrowserController::connectWindow()
 {
-    if (m_window)
-        return m_window.get();
-    WindowServices services;
-    services.loadFolder = [this](const std::string& path) { return indexFolderListing(*m_store, path); };
-    services.makeSearch
-        = [this](const QString& query, const QString& id) { return indexSearchJob(*m_store, query, id); };
-    m_window = std::make_unique<MainWindow>(std::move(services));
     MainWindow* w = m_window.get();
-
     connect(w, &MainWindow::collectionSelected, this, [this](int i) { m_settings.setSelectedGroup(i); });
     connect(w, &MainWindow::addCollectionRequested, this, &BrowserController::addCollection);
     connect(w, &MainWindow::renameCollectionRequested, this,
         [this](int i, const QString& name) { m_settings.renameGroup(i, name); });
     connect(w, &MainWindow::deleteCollectionConfirmed, this, &BrowserController::deleteCollection);
     connect(w, &MainWindow::addFoldersRequested, this, &BrowserController::addFolders);
-    publish();
-    if (m_settings.hasAnyPaths())
-        startIndexing();
-    return w;
+    connect(w, &MainWindow::firstShown, this, [this] { m_library.windowDidAppear(m_settings); });
+    connect(w, &MainWindow::cancelSyncRequested, this, [this] { m_library.cancelSync(); });
+    connect(w, &MainWindow::resyncRequested, this, [this] { m_library.syncNow(m_settings); });
+
+    // The player reports progress only while it plays; a load or a jump shows its time at once.
+    connect(w, &MainWindow::fileSelected, this, [this](const QString& path) {
+        m_player->load(path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path));
+        showPlaybackTime();
+    });
+    connect(w, &MainWindow::playRequested, this, [this](const QString& path) {
+        m_player->play(QUrl::fromLocalFile(path));
+        showPlaybackTime();
+    });
+    connect(w, &MainWindow::togglePlayPauseRequested, this, [this] { m_player->togglePlayPause(); });
+    connect(w, &MainWindow::skipRequested, this, [this](double seconds) {
+        if (seconds >= 0)
+            m_player->skipForward(seconds);
+        else
+            m_player->skipBackward(-seconds);
+        showPlaybackTime();
+    });
+    connect(w, &MainWindow::seekRequested, this, &BrowserController::seekFromPreview);
+    connect(w, &MainWindow::volumeEdited, this,
+        [this](double p) { m_player->volumeControl().setPosition(float(p)); });
+
+    connect(&m_settings, &library::UserSettings::bookmarksChanged, this, &BrowserController::publish);
+    connect(&m_settings, &library::UserSettings::selectedGroupChanged, this, &BrowserController::publish);
+    connect(&m_settings, &library::UserSettings::autoPauseWhenUnfocusedChanged, this,
+        [this] { m_player->setAutoPauseWhenUnfocused(m_settings.autoPauseWhenUnfocused()); });
+    if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
+        connect(app, &QGuiApplication::applicationStateChanged, this,
+            &BrowserController::applicationStateChanged);
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] { m_player->applicationWillTerminate(); });
+    }
+}
+
+void BrowserController::connectLibrary()
+{
+    using library::LibraryIndexManager;
+    connect(&m_library, &LibraryIndexManager::isInitializingChanged, this, &BrowserController::showSyncState);
+    connect(&m_library, &LibraryIndexManager::indexProgressChanged, this, &BrowserController::showProgress);
+    connect(&m_library, &LibraryIndexManager::canCancelSyncChanged, this, &BrowserController::showProgress);
+    connect(&m_library, &LibraryIndexManager::cacheLoaded, this, [this] { m_window->libraryChanged(); });
+    connect(&m_library, &LibraryIndexManager::syncFinished, this, [this] { m_window->libraryChanged(); });
+    connect(&m_library, &LibraryIndexManager::quickRefreshFinished, this, [this](bool changed) {
+        if (changed)
+            m_window->libraryChanged();
+    });
+    connect(&m_library, &LibraryIndexManager::syncCancelled, this,
+        [this](const library::SyncCancellationAlert& a) {
+            m_window->libraryChanged();
+            m_window->showSyncCancelled(a.title, a.text, a.offersResync);
+        });
+}
+
+void BrowserController::connectPlayer()
+{
+    PreviewStrip* strip = m_window->previewStrip();
+    auto& file = m_player->currentFile();
+    auto& progress = m_player->playback();
+    auto& levels = m_player->outputLevels();
+    auto& volume = m_player->volumeControl();
+    connect(&file, &playback::CurrentFile::urlChanged, this, [this, strip, &file] {
+        strip->setFile(file.hasFile() ? QFileInfo(file.path()).fileName() : QString());
+        showPlaybackTime();
+    });
+    connect(
+        &progress, &playback::PlaybackProgress::progressChanged, this, &BrowserController::showPlaybackTime);
+    auto showLevels = [strip, &levels] { strip->setLevels(levels.left(), levels.right()); };
+    connect(&levels, &playback::StereoLevels::leftChanged, this, showLevels);
+    connect(&levels, &playback::StereoLevels::rightChanged, this, showLevels);
+    connect(&volume, &playback::VolumeControl::positionChanged, this,
+        [strip, &volume] { strip->setVolume(volume.position()); });
+    strip->setVolume(volume.position());
+}
+
+void BrowserController::showPlaybackTime()
+{
+    const double d = m_player->duration();
+    m_window->previewStrip()->setProgress(
+        d > 0 ? m_player->playback().progress() * d : m_player->currentTime(), d);
 }
 
 void BrowserController::publish()
 {
-    if (m_window)
-        m_window->setCollections(collectionEntries(m_settings), m_settings.selectedGroup());
+    m_window->setCollections(collectionEntries(m_settings), m_settings.selectedGroup());
+}
+
+void BrowserController::showSyncState()
+{
+    if (m_library.isInitializing()) {
+        showProgress();
+        return;
+    }
+    const auto& p = m_library.indexProgress();
+    if (p && !p->scanning && p->fraction >= 1.0) {
+        showProgress();
+        QTimer::singleShot(kCompletedLingerMs, m_window.get(), [this] {
+            if (!m_library.isInitializing())
+                m_window->hideSyncStatus();
+        });
+    } else {
+        m_window->hideSyncStatus();
+    }
+}
+
+void BrowserController::showProgress()
+{
+    const auto& p = m_library.indexProgress();
+    if (!m_library.isInitializing() && !(p && p->fraction >= 1.0))
+        return;
+    const double fraction = !p ? -1.0 : p->scanning ? -1.0 : p->fraction;
+    m_window->showSyncStatus(m_library.progressText(), fraction, m_library.canCancelSync());
 }
 
 void BrowserController::addCollection()
@@ -88,59 +202,47 @@ void BrowserController::addCollection()
 
 void BrowserController::deleteCollection(int index)
 {
-    const int before = int(m_settings.bookmarks().size());
     m_settings.removeGroup(index);
-    if (int(m_settings.bookmarks().size()) != before)
-        startIndexing();
 }
 
 void BrowserController::addFolders(const QStringList& paths)
 {
     const library::RootEligibility eligibility;
     const auto screened = eligibility.screen(paths);
-    bool added = false;
+    const int group = m_settings.selectedGroup();
+    QStringList added;
     for (const QString& path : screened.eligible)
-        added = m_settings.addPath(path, m_settings.selectedGroup()) || added;
-    if (const auto alert = library::ineligibleAlert(screened.refused); alert && m_window)
+        if (m_settings.addPath(path, group))
+            added << library::RootEligibility::standardized(path);
+    if (const auto alert = library::ineligibleAlert(screened.refused))
         m_window->showAlert(alert->title, alert->text);
-    if (added)
-        startIndexing();
-}
-
-void BrowserController::startIndexing()
-{
-    if (m_indexing) {
-        m_indexAgain = true;
+    if (added.isEmpty())
         return;
-    }
-    if (m_indexer.joinable())
-        m_indexer.join();
-    std::vector<index::ScanGroup> groups;
-    for (const auto& c : collectionEntries(m_settings)) {
-        index::ScanGroup g;
-        g.groupID = c.id.toStdString();
-        for (const auto& r : c.rootPaths)
-            g.urls.push_back(r.toStdString());
-        groups.push_back(std::move(g));
-    }
-    m_indexing = true;
-    m_indexer = std::thread([this, groups = std::move(groups)] {
-        index::buildIndex(*m_store, groups, {});
-        m_store->saveCache(index::nowReferenceDate());
-        QMetaObject::invokeMethod(
-            this, [this] { indexingFinished(); }, Qt::QueuedConnection);
-    });
+    m_library.setPendingImport(added, group);
+    m_library.rootsAdded(m_settings);
 }
 
-void BrowserController::indexingFinished()
+void BrowserController::seekFromPreview(double fraction)
 {
-    m_indexing = false;
-    if (m_window)
-        m_window->libraryChanged();
-    if (m_indexAgain) {
-        m_indexAgain = false;
-        startIndexing();
+    if (!m_player->isPlaying()) {
+        if (m_player->hasPlayer())
+            m_player->togglePlayPause();
+        else if (m_player->currentFile().hasFile())
+            m_player->play(m_player->currentFile().url());
+        else
+            return;
     }
+    m_player->seek(fraction);
+    showPlaybackTime();
+}
+
+void BrowserController::applicationStateChanged(Qt::ApplicationState state)
+{
+    const bool active = state == Qt::ApplicationActive;
+    m_player->applicationActiveChanged(active);
+    // Coming back to the window is when files dropped into the library elsewhere should show.
+    if (active)
+        m_library.quickRefresh(m_settings);
 }
 
 } // namespace kivo::app

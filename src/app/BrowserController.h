@@ -1,23 +1,22 @@
 #pragma once
 
-// Connects the window to the library: the collections of the user settings, adding folders
-// (screened by the root rules), indexing them, and reading the index for the tree and the search.
+// Connects the window to the rest of the program: the collections of the user settings, adding
+// folders (screened by the root rules) and importing them through the sync driver, the sync's
+// progress and its cancellation, the index for the tree and the search, and the window's preview
+// player.
 
 #include "app/CollectionBar.h"
+#include "playback/AudioPlayerManager.h"
 
 #include <QObject>
 
-#include <atomic>
 #include <memory>
-#include <thread>
 #include <vector>
 
-namespace kivo::index {
-class CacheIndexStore;
-}
 namespace kivo::library {
+class LibraryIndexManager;
 class UserSettings;
-}
+} // namespace kivo::library
 
 namespace kivo::app {
 
@@ -29,29 +28,35 @@ std::vector<CollectionEntry> collectionEntries(const library::UserSettings& sett
 class BrowserController : public QObject {
     Q_OBJECT
 public:
-    explicit BrowserController(library::UserSettings& settings, QObject* parent = nullptr);
+    // `player` names the engines the preview player uses; its stored settings are filled in here.
+    BrowserController(library::UserSettings& settings, library::LibraryIndexManager& library,
+        playback::AudioPlayerManager::Options player = {}, QObject* parent = nullptr);
     ~BrowserController() override;
 
-    index::CacheIndexStore& store() { return *m_store; }
-    // Builds the window (once).
-    MainWindow* window();
+    MainWindow* window() const { return m_window.get(); }
+    playback::AudioPlayerManager& player() { return *m_player; }
 
     // What the window's requests do; public so tests can make them without pop-ups.
     void addFolders(const QStringList& paths);
     void addCollection();
     void deleteCollection(int index);
+    // A click at `fraction` of the preview: plays from there, starting playback when it is paused.
+    void seekFromPreview(double fraction);
 
 private:
+    void connectWindow();
+    void connectLibrary();
+    void connectPlayer();
     void publish();
-    void startIndexing();
-    void indexingFinished();
+    void showPlaybackTime();
+    void showSyncState();
+    void showProgress();
+    void applicationStateChanged(Qt::ApplicationState state);
 
     library::UserSettings& m_settings;
-    std::unique_ptr<index::CacheIndexStore> m_store;
+    library::LibraryIndexManager& m_library;
+    std::unique_ptr<playback::AudioPlayerManager> m_player;
     std::unique_ptr<MainWindow> m_window;
-    std::thread m_indexer;
-    std::atomic<bool> m_indexing { false };
-    bool m_indexAgain = false;
 };
 
 } // namespace kivo::app

@@ -3,7 +3,9 @@
 #include "app/KeyCapture.h"
 #include "app/PreviewStrip.h"
 #include "app/SearchResultsModel.h"
+#include "app/SyncStatusBar.h"
 #include "library/SettingsTexts.h"
+#include "library/SyncPlan.h"
 
 #include <QAction>
 #include <QApplication>
@@ -58,6 +60,10 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     column->addWidget(line);
+    m_sync = new SyncStatusBar(central);
+    m_sync->hide();
+    connect(m_sync, &SyncStatusBar::cancelRequested, this, &MainWindow::cancelSyncRequested);
+    column->addWidget(m_sync);
 
     m_centre = new QStackedWidget(central);
     m_centre->addWidget(buildEmptyState());
@@ -311,7 +317,6 @@ void MainWindow::selectionChanged()
     if (path == m_lastSelectedFile)
         return;
     m_lastSelectedFile = path;
-    m_preview->setFile(path.isEmpty() ? QString() : QFileInfo(path).fileName());
     emit fileSelected(path);
 }
 
@@ -433,6 +438,46 @@ void MainWindow::askDelete(int index)
                 emit deleteCollectionConfirmed(i);
     });
     box->open();
+}
+
+void MainWindow::showSyncCancelled(const QString& title, const QString& text, bool offersResync)
+{
+    auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::NoButton, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("syncCancelled"));
+    if (offersResync) {
+        QPushButton* again
+            = box->addButton(QString::fromUtf8(library::kAttemptResyncButton), QMessageBox::AcceptRole);
+        box->addButton(QString::fromUtf8(library::kDismissButton), QMessageBox::RejectRole);
+        connect(box, &QMessageBox::finished, this, [this, box, again] {
+            if (box->clickedButton() == again)
+                emit resyncRequested();
+        });
+    } else {
+        box->addButton(QString::fromUtf8(library::kOKButton), QMessageBox::AcceptRole);
+    }
+    box->open();
+}
+
+void MainWindow::showSyncStatus(const QString& text, double fraction, bool canCancel)
+{
+    m_sync->setStatus(text, fraction, canCancel);
+    m_sync->show();
+}
+
+void MainWindow::hideSyncStatus()
+{
+    m_sync->hide();
+}
+
+void MainWindow::showEvent(QShowEvent* event)
+{
+    QMainWindow::showEvent(event);
+    if (m_shown)
+        return;
+    m_shown = true;
+    // After the first paint, so a launch rebuild never delays the window.
+    QMetaObject::invokeMethod(this, &MainWindow::firstShown, Qt::QueuedConnection);
 }
 
 void MainWindow::askRename(int index)

@@ -25,6 +25,7 @@ namespace kivo::app {
 class KeyCapture;
 class PreviewStrip;
 class SearchResultsModel;
+class SyncStatusBar;
 
 struct WindowServices {
     FolderLoader loadFolder;
@@ -63,10 +64,16 @@ public:
     void showAlert(const QString& title, const QString& text);
     // Asks before deleting a collection; deleteCollectionConfirmed follows a "Delete".
     void askDelete(int index);
+    // A sync or an import was cancelled; with offersResync the sheet can start it again.
+    void showSyncCancelled(const QString& title, const QString& text, bool offersResync);
+    // The sync's progress strip; hidden while no sync runs.
+    void showSyncStatus(const QString& text, double fraction, bool canCancel);
+    void hideSyncStatus();
     // Asks for one or more folders to add (open panel); empty when the user cancels.
     QStringList chooseFolders();
 
     PreviewStrip* previewStrip() const { return m_preview; }
+    SyncStatusBar* syncStatus() const { return m_sync; }
     QLineEdit* searchField() const { return m_search; }
     QTreeView* treeView() const { return m_tree; }
     QTreeView* resultsView() const { return m_results; }
@@ -91,8 +98,13 @@ signals:
     void skipRequested(double seconds);
     void seekRequested(double fraction);
     void volumeEdited(double position);
+    void cancelSyncRequested();
+    void resyncRequested();
+    // The window appeared for the first time.
+    void firstShown();
 
 protected:
+    void showEvent(QShowEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -116,7 +128,9 @@ private:
     int m_selected = -1;
     QString m_lastSelectedFile;
 
+    bool m_shown = false;
     CollectionBar* m_bar = nullptr;
+    SyncStatusBar* m_sync = nullptr;
     QStackedWidget* m_centre = nullptr;
     QLabel* m_emptyTitle = nullptr;
     QLabel* m_emptyText = nullptr;

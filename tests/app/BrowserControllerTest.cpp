@@ -1,7 +1,14 @@
 #include "app/BrowserController.h"
 #include "app/MainWindow.h"
+#include "app/PreviewStrip.h"
+#include "app/SyncStatusBar.h"
+#include "app/VolumeKnob.h"
+#include "library/LibraryIndexManager.h"
+#include "library/MissingFileTracker.h"
+#include "library/SyncSettings.h"
 #include "library/UserSettings.h"
 #include "platform/PreferenceStore.h"
+#include "playback/AudioEngine.h"
 #include "support/TestEnvironment.h"
 
 #include "Printers.h"
@@ -10,6 +17,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QMessageBox>
+#include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
@@ -17,28 +25,64 @@ using namespace kivo;
 using namespace kivo::app;
 
 namespace {
+
 QMessageBox* sheet(QWidget* window, const char* name)
 {
     return window->findChild<QMessageBox*>(QString::fromLatin1(name));
 }
+
+void click(QMessageBox* box, const QString& text)
+{
+    for (QAbstractButton* b : box->buttons())
+        if (b->text() == text)
+            return b->click();
+    ADD_FAILURE() << "no button " << text.toStdString();
+}
+
+// A browser on private preferences, cache and sound output.
+struct Browser {
+    test::ScratchDir dir;
+    platform::PreferenceStore prefs { dir.path() + "/prefs.plist" };
+    library::UserSettings settings { prefs };
+    library::SyncSettings syncSettings { prefs };
+    library::MissingFileTracker tracker;
+    std::unique_ptr<library::LibraryIndexManager> library;
+    playback::AudioEngine engine;
+    std::unique_ptr<BrowserController> controller;
+
+    Browser()
+    {
+        library::LibraryIndexManagerOptions options;
+        options.store.cacheFilePath = dir.str() + "/SearchIndex.json";
+        options.store.log = [](const std::string&) {};
+        options.tracker = &tracker;
+        options.syncSettings = &syncSettings;
+        library = std::make_unique<library::LibraryIndexManager>(std::move(options));
+        engine.useOfflineRendering(48000);
+        engine.start();
+        playback::AudioPlayerManager::Options player;
+        player.engine = &engine;
+        player.tracker = &tracker;
+        controller = std::make_unique<BrowserController>(settings, *library, std::move(player));
+    }
+    MainWindow* window() const { return controller->window(); }
+};
+
 } // namespace
 
-TEST(BrowserController, AddsEligibleFoldersToTheSelectedCollectionAndReportsTheRefusedOnes)
+TEST(BrowserController, AddsEligibleFoldersImportsThemAndReportsTheRefusedOnes)
 {
-    test::ScratchDir dir;
-    const std::string drums = dir.mkdir("Samples/Drums");
-    dir.write("Samples/Drums/Kick.wav", "RIFF");
-    platform::PreferenceStore store(dir.path() + "/prefs.plist");
-    library::UserSettings settings(store);
-    BrowserController controller(settings);
-    MainWindow* w = controller.window();
+    Browser b;
+    const std::string drums = b.dir.mkdir("Samples/Drums");
+    b.dir.write("Samples/Drums/Kick.wav", "RIFF");
+    MainWindow* w = b.window();
     EXPECT_EQ(w->page(), MainWindow::Page::emptyState);
+    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
 
-    controller.addFolders({ QString::fromStdString(drums), QDir::homePath() });
-    ASSERT_EQ(settings.bookmarks().size(), 1);
-    ASSERT_EQ(settings.bookmarks()[0].paths.size(), 1);
-    const auto entries = collectionEntries(settings);
-    EXPECT_EQ(entries[0].rootPaths, QStringList { QString::fromStdString(drums) });
+    b.controller->addFolders({ QString::fromStdString(drums), QDir::homePath() });
+    ASSERT_EQ(b.settings.bookmarks().size(), 1);
+    ASSERT_EQ(b.settings.bookmarks()[0].paths.size(), 1);
+    EXPECT_EQ(collectionEntries(b.settings)[0].rootPaths, QStringList { QString::fromStdString(drums) });
     EXPECT_EQ(w->page(), MainWindow::Page::tree);
     EXPECT_EQ(w->treeModel()->index(0, 0).data().toString(), "Drums");
 
@@ -48,21 +92,28 @@ TEST(BrowserController, AddsEligibleFoldersToTheSelectedCollectionAndReportsTheR
     EXPECT_TRUE(alert->text().contains("is a home folder and can’t be synced for protective reasons."));
     alert->close();
 
+    // The new root is indexed: the tree then lists its file from the index.
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_FALSE(b.library->isInitializing());
+    ASSERT_EQ(b.library->cachedRootsByGroup().size(), 1u);
+    const QModelIndex root = w->treeModel()->index(0, 0);
+    w->treeModel()->fetchMore(root);
+    ASSERT_EQ(w->treeModel()->rowCount(root), 1);
+    EXPECT_EQ(w->treeModel()->index(0, 0, root).data().toString(), "Kick.wav");
+
     // The same folder again, through a "." on the way, changes nothing and asks nothing.
-    controller.addFolders({ QString::fromStdString(drums) + "/../Drums/." });
-    EXPECT_EQ(settings.bookmarks()[0].paths.size(), 1);
+    b.controller->addFolders({ QString::fromStdString(drums) + "/../Drums/." });
+    EXPECT_EQ(b.settings.bookmarks()[0].paths.size(), 1);
+    EXPECT_FALSE(b.library->isInitializing());
 }
 
 TEST(BrowserController, DeletingACollectionAsksFirstAndTheLastOneStays)
 {
-    test::ScratchDir dir;
-    platform::PreferenceStore store(dir.path() + "/prefs.plist");
-    library::UserSettings settings(store);
-    BrowserController controller(settings);
-    MainWindow* w = controller.window();
-    controller.addCollection();
-    ASSERT_EQ(settings.bookmarks().size(), 2);
-    EXPECT_EQ(settings.selectedGroup(), 1);
+    Browser b;
+    MainWindow* w = b.window();
+    b.controller->addCollection();
+    ASSERT_EQ(b.settings.bookmarks().size(), 2);
+    EXPECT_EQ(b.settings.selectedGroup(), 1);
     EXPECT_EQ(w->collectionBar()->collections().size(), 2u);
 
     w->askDelete(1);
@@ -71,25 +122,45 @@ TEST(BrowserController, DeletingACollectionAsksFirstAndTheLastOneStays)
     EXPECT_EQ(ask->windowTitle(), "Delete \"Collection 2\"?");
     EXPECT_EQ(ask->text(),
         "This will remove the entire collection including 0 folder paths and user made adjustments.");
-    QAbstractButton* cancel = nullptr;
-    QAbstractButton* del = nullptr;
-    for (QAbstractButton* b : ask->buttons())
-        (b->text() == "Delete" ? del : cancel) = b;
-    ASSERT_TRUE(cancel && del);
-    cancel->click();
-    EXPECT_EQ(settings.bookmarks().size(), 2);
+    click(ask, "Cancel");
+    EXPECT_EQ(b.settings.bookmarks().size(), 2);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(sheet(w, "deleteConfirmation"), nullptr);
 
     w->askDelete(1);
     ask = sheet(w, "deleteConfirmation");
     ASSERT_NE(ask, nullptr);
-    for (QAbstractButton* b : ask->buttons())
-        if (b->text() == "Delete")
-            b->click();
-    EXPECT_EQ(settings.bookmarks().size(), 1);
+    click(ask, "Delete");
+    EXPECT_EQ(b.settings.bookmarks().size(), 1);
     EXPECT_EQ(w->collectionBar()->collections().size(), 1u);
 
-    controller.deleteCollection(0);
-    EXPECT_EQ(settings.bookmarks().size(), 1);
+    b.controller->deleteCollection(0);
+    EXPECT_EQ(b.settings.bookmarks().size(), 1);
+}
+
+TEST(BrowserController, SelectingLoadsThePreviewAndAClickOnAPausedPreviewPlaysFromThere)
+{
+    Browser b;
+    const std::string path = b.dir.str() + "/tone.wav";
+    ASSERT_EQ(std::system(("sox -n -r 48000 -c 2 '" + path + "' synth 2 sine 440 2>/dev/null").c_str()), 0);
+    MainWindow* w = b.window();
+    PreviewStrip* strip = w->previewStrip();
+
+    emit w->fileSelected(QString::fromStdString(path));
+    EXPECT_EQ(strip->nameText(), "tone.wav");
+    EXPECT_FALSE(b.controller->player().isPlaying());
+    EXPECT_TRUE(strip->timeText().endsWith("/ 0:02.0")) << strip->timeText().toStdString();
+
+    b.controller->seekFromPreview(0.5);
+    EXPECT_TRUE(b.controller->player().isPlaying());
+    EXPECT_NEAR(b.controller->player().currentTime(), 1.0, 0.05);
+
+    // The knob writes the player's volume; the player's volume shows on the knob.
+    emit w->volumeEdited(0.8);
+    EXPECT_FLOAT_EQ(b.controller->player().volumeControl().position(), 0.8f);
+    b.controller->player().volumeControl().setPosition(0.3f);
+    EXPECT_NEAR(strip->knob()->position(), 0.3, 1e-6);
+
+    emit w->fileSelected(QString());
+    EXPECT_FALSE(b.controller->player().isPlaying());
 }

@@ -2,7 +2,9 @@
 
 #include "app/BrowserController.h"
 #include "app/MainWindow.h"
+#include "library/LibraryIndexManager.h"
 #include "library/UserSettings.h"
+#include "playback/AuditionPreviewEngine.h"
 
 #include <QApplication>
 
@@ -13,7 +15,10 @@ int main(int argc, char** argv)
     QApplication::setApplicationDisplayName(QStringLiteral("KIVO Browser"));
     QApplication::setDesktopFileName(QStringLiteral("kivo-browser"));
 
-    kivo::app::BrowserController controller(kivo::library::UserSettings::shared());
+    kivo::playback::AudioPlayerManager::Options player;
+    player.midiEngine = &kivo::playback::AuditionPreviewEngine::shared();
+    kivo::app::BrowserController controller(kivo::library::UserSettings::shared(),
+        kivo::library::LibraryIndexManager::shared(), std::move(player));
     controller.window()->show();
     return app.exec();
 }
