@@ -5,6 +5,7 @@
 #include "platform/Clock.h"
 #include "platform/ResourceFolder.h"
 #include "playback/AudioEngine.h"
+#include "playback/AudioFilePlayer.h"
 #include "playback/Audition.h"
 #include "playback/MIDISamplePlayer.h"
 
@@ -282,6 +283,21 @@ TEST(MIDISamplePlayer, EngineSleepsThirtySecondsAfterTheLastPreviewUnlessKeptWar
     player.reset();
     EXPECT_EQ(rig.audition.owner(), nullptr);
     EXPECT_TRUE(rig.audition.idleStopPending());
+    rig.clock.advance(30);
+    EXPECT_FALSE(rig.engine.isRunning());
+
+    // The audio preview shares the engine: while an audio file is loaded it stays awake.
+    kivo::test::ScratchDir dir;
+    const std::string wav = dir.str() + "/tone.wav";
+    ASSERT_TRUE(kivo::test::shell("sox -n -r 44100 -c 1 '" + wav + "' synth 1 sine 440"));
+    std::string error;
+    auto audio = AudioFilePlayer::create(rig.engine, wav, error);
+    ASSERT_TRUE(audio) << error;
+    rig.audition.scheduleIdleStop();
+    rig.clock.advance(30);
+    EXPECT_TRUE(rig.engine.isRunning());
+    audio.reset();
+    rig.audition.scheduleIdleStop();
     rig.clock.advance(30);
     EXPECT_FALSE(rig.engine.isRunning());
 }
