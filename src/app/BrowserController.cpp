@@ -8,7 +8,9 @@
 #include "library/RootEligibility.h"
 #include "library/SyncPlan.h"
 #include "library/UserSettings.h"
+#include "organise/FolderContents.h"
 #include "platform/FolderBookmark.h"
+#include "platform/NotificationCenter.h"
 
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -54,7 +56,8 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
 
     WindowServices services;
     index::CacheIndexStore& store = m_library.store();
-    services.loadFolder = [&store](const std::string& path) { return indexFolderListing(store, path); };
+    services.loadFolder
+        = [&store](const std::string& path) { return organise::indexFolderContents(store, path); };
     services.makeSearch
         = [&store](const QString& query, const QString& id) { return indexSearchJob(store, query, id); };
     m_window = std::make_unique<MainWindow>(std::move(services));
@@ -107,6 +110,18 @@ void BrowserController::connectWindow()
 
     connect(&m_settings, &library::UserSettings::bookmarksChanged, this, &BrowserController::publish);
     connect(&m_settings, &library::UserSettings::selectedGroupChanged, this, &BrowserController::publish);
+    auto presentation = [this] {
+        organise::PresentationOptions options;
+        options.sorting.separateMIDIFiles = m_settings.separateMIDIFiles();
+        options.sorting.sortByBPM = m_settings.sortByBPM();
+        options.sorting.sortRomanNumerals = m_settings.sortRomanNumerals();
+        options.hideFileExtensions = m_settings.hideFileExtensions();
+        m_window->setPresentationOptions(options);
+    };
+    presentation();
+    platform::NotificationCenter::shared().observe(QString::fromLatin1(library::kSortingChangedNotification),
+        this, [presentation](const QVariantMap&) { presentation(); });
+    connect(&m_settings, &library::UserSettings::hideFileExtensionsChanged, this, presentation);
     connect(&m_settings, &library::UserSettings::autoPauseWhenUnfocusedChanged, this,
         [this] { m_player->setAutoPauseWhenUnfocused(m_settings.autoPauseWhenUnfocused()); });
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {

@@ -6,18 +6,29 @@ namespace kivo::app {
 
 std::string folderDisplayName(const std::string& path)
 {
-    const auto slash = path.find_last_of('/');
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    if (name.empty())
-        name = path;
-    // A ":" in a file name is what other desktops show as "/".
-    std::replace(name.begin(), name.end(), ':', '/');
-    return name;
+    return organise::folderNode(path).name;
 }
 
-LibraryTreeModel::LibraryTreeModel(FolderLoader loader, QObject* parent)
+namespace {
+
+organise::FolderLoader recordingDurations(
+    organise::FolderLoader loader, std::shared_ptr<std::unordered_map<std::string, double>> durations)
+{
+    return [loader = std::move(loader), durations](const std::string& path) {
+        organise::FolderContents contents = loader ? loader(path) : organise::FolderContents {};
+        for (const auto& file : contents.files)
+            if (file.duration)
+                (*durations)[file.path] = *file.duration;
+        return contents;
+    };
+}
+
+} // namespace
+
+LibraryTreeModel::LibraryTreeModel(organise::FolderLoader loader, QObject* parent)
     : QAbstractItemModel(parent)
-    , m_loader(std::move(loader))
+    , m_durations(std::make_shared<std::unordered_map<std::string, double>>())
+    , m_tree(recordingDurations(std::move(loader), m_durations))
 {
     m_root.loaded = true;
     m_root.row.isDirectory = true;
@@ -25,56 +36,141 @@ LibraryTreeModel::LibraryTreeModel(FolderLoader loader, QObject* parent)
 
 LibraryTreeModel::~LibraryTreeModel() = default;
 
-void LibraryTreeModel::setRoots(const std::vector<std::string>& rootPaths)
+std::unique_ptr<LibraryTreeModel::Node> LibraryTreeModel::makeNode(
+    const organise::LightweightNode& source, Node* parent, int position) const
+{
+    auto node = std::make_unique<Node>();
+    node->id = source.id;
+    node->row.path = source.path;
+    node->row.name = m_tree.displayName(source);
+    node->row.isDirectory = source.isDirectory;
+    node->row.bpm = source.bpm;
+    node->row.key = source.key;
+    if (!source.isDirectory) {
+        const auto found = m_durations->find(source.path);
+        if (found != m_durations->end())
+            node->row.duration = found->second;
+    }
+    node->parent = parent;
+    node->position = position;
+    return node;
+}
+
+void LibraryTreeModel::fillChildren(Node* folder) const
+{
+    folder->children.clear();
+    folder->loaded = m_tree.children(folder->id) != nullptr;
+    if (!folder->loaded)
+        return;
+    const auto children = m_tree.visibleChildren(folder->id);
+    for (int i = 0; i < int(children.size()); ++i) {
+        auto child = makeNode(children[std::size_t(i)], folder, i);
+        // Folders opened before show their loaded rows again; closed ones wait for fetchMore.
+        if (child->row.isDirectory && m_tree.current()->isExpanded(child->id))
+            fillChildren(child.get());
+        folder->children.push_back(std::move(child));
+    }
+}
+
+void LibraryTreeModel::rebuild()
 {
     beginResetModel();
     m_root.children.clear();
-    for (const auto& path : rootPaths) {
-        auto node = std::make_unique<Node>();
-        node->row.path = path;
-        node->row.name = folderDisplayName(path);
-        node->row.isDirectory = true;
-        node->parent = &m_root;
-        node->position = int(m_root.children.size());
+    const auto roots = m_tree.visibleRoots();
+    for (int i = 0; i < int(roots.size()); ++i) {
+        auto node = makeNode(roots[std::size_t(i)], &m_root, i);
+        if (m_tree.current()->isExpanded(node->id))
+            fillChildren(node.get());
         m_root.children.push_back(std::move(node));
     }
     endResetModel();
 }
 
-std::vector<std::unique_ptr<LibraryTreeModel::Node>> LibraryTreeModel::load(Node* folder) const
+void LibraryTreeModel::showCollection(const QString& collectionId, const std::vector<std::string>& rootPaths)
 {
-    std::vector<std::unique_ptr<Node>> out;
-    if (!m_loader)
-        return out;
-    FolderListing listing = m_loader(folder->row.path);
-    out.reserve(listing.subfolders.size() + listing.files.size());
-    for (auto& path : listing.subfolders) {
-        auto node = std::make_unique<Node>();
-        node->row.name = folderDisplayName(path);
-        node->row.path = std::move(path);
-        node->row.isDirectory = true;
-        out.push_back(std::move(node));
-    }
-    for (auto& file : listing.files) {
-        auto node = std::make_unique<Node>();
-        node->row = BrowserRow { std::move(file.path), std::move(file.name), false, file.bpm,
-            std::move(file.key), file.duration };
-        out.push_back(std::move(node));
-    }
-    for (std::size_t i = 0; i < out.size(); ++i) {
-        out[i]->parent = folder;
-        out[i]->position = int(i);
-    }
-    return out;
+    m_tree.showCollection(collectionId.toStdString(), rootPaths);
+    rebuild();
+}
+
+void LibraryTreeModel::setOptions(const organise::PresentationOptions& options)
+{
+    if (options == m_tree.options())
+        return;
+    m_tree.setOptions(options);
+    if (m_tree.current())
+        rebuild();
 }
 
 void LibraryTreeModel::reload()
 {
-    // Open folders keep their place only by path; a reset is the honest answer when anything moved.
-    std::vector<std::string> roots;
-    for (const auto& child : m_root.children)
-        roots.push_back(child->row.path);
-    setRoots(roots);
+    if (!m_tree.current())
+        return;
+    m_tree.reloadLoadedFolders();
+    rebuild();
+}
+
+QModelIndexList LibraryTreeModel::expandedIndexes() const
+{
+    QModelIndexList out;
+    const organise::GroupCacheData* state = m_tree.current();
+    if (!state)
+        return out;
+    std::vector<const Node*> stack { &m_root };
+    while (!stack.empty()) {
+        const Node* n = stack.back();
+        stack.pop_back();
+        for (const auto& child : n->children) {
+            if (child->row.isDirectory && state->isExpanded(child->id)) {
+                out << indexOf(child.get());
+                stack.push_back(child.get());
+            }
+        }
+    }
+    return out;
+}
+
+void LibraryTreeModel::setExpanded(const QModelIndex& index, bool expanded)
+{
+    Node* n = nodeOf(index);
+    if (!index.isValid() || !n->row.isDirectory)
+        return;
+    if (!expanded) {
+        m_tree.collapse(n->id);
+        return;
+    }
+    if (!n->loaded)
+        fetchMore(index);
+    else
+        m_tree.expand(n->id);
+}
+
+void LibraryTreeModel::setCurrent(const QModelIndex& index)
+{
+    organise::GroupCacheData* state = m_tree.current();
+    if (!state)
+        return;
+    if (index.isValid())
+        state->selectedNodeId = nodeOf(index)->id;
+    else
+        state->selectedNodeId.reset();
+}
+
+QModelIndex LibraryTreeModel::currentIndex() const
+{
+    const organise::GroupCacheData* state = m_tree.current();
+    if (!state || !state->selectedNodeId)
+        return {};
+    std::vector<const Node*> stack { &m_root };
+    while (!stack.empty()) {
+        const Node* n = stack.back();
+        stack.pop_back();
+        for (const auto& child : n->children) {
+            if (child->id == *state->selectedNodeId)
+                return indexOf(child.get());
+            stack.push_back(child.get());
+        }
+    }
+    return {};
 }
 
 LibraryTreeModel::Node* LibraryTreeModel::nodeOf(const QModelIndex& index) const
@@ -82,6 +178,13 @@ LibraryTreeModel::Node* LibraryTreeModel::nodeOf(const QModelIndex& index) const
     if (!index.isValid())
         return const_cast<Node*>(&m_root);
     return static_cast<Node*>(index.internalPointer());
+}
+
+QModelIndex LibraryTreeModel::indexOf(const Node* node) const
+{
+    if (!node || node == &m_root)
+        return {};
+    return createIndex(node->position, 0, const_cast<Node*>(node));
 }
 
 const BrowserRow* LibraryTreeModel::row(const QModelIndex& index) const
@@ -100,7 +203,7 @@ QModelIndex LibraryTreeModel::indexForPath(const std::string& path) const
         stack.pop_back();
         for (const auto& child : n->children) {
             if (child->row.path == path)
-                return createIndex(child->position, 0, child.get());
+                return indexOf(child.get());
             if (child->row.isDirectory && index::isUnderRoot(path, child->row.path))
                 stack.push_back(child.get());
         }
@@ -120,10 +223,7 @@ QModelIndex LibraryTreeModel::parent(const QModelIndex& child) const
 {
     if (!child.isValid())
         return {};
-    const Node* p = nodeOf(child)->parent;
-    if (!p || p == &m_root)
-        return {};
-    return createIndex(p->position, 0, const_cast<Node*>(p));
+    return indexOf(nodeOf(child)->parent);
 }
 
 int LibraryTreeModel::rowCount(const QModelIndex& parent) const
@@ -144,23 +244,28 @@ bool LibraryTreeModel::hasChildren(const QModelIndex& parent) const
 bool LibraryTreeModel::canFetchMore(const QModelIndex& parent) const
 {
     const Node* n = nodeOf(parent);
-    return n->row.isDirectory && !n->loaded;
+    return parent.isValid() && n->row.isDirectory && !n->loaded;
 }
 
 void LibraryTreeModel::fetchMore(const QModelIndex& parent)
 {
     Node* n = nodeOf(parent);
-    if (!n->row.isDirectory || n->loaded)
+    if (!parent.isValid() || !n->row.isDirectory || n->loaded)
         return;
+    m_tree.expand(n->id);
+    Node staged;
+    staged.id = n->id;
+    fillChildren(&staged);
     n->loaded = true;
-    auto children = load(n);
-    if (children.empty()) {
+    if (staged.children.empty()) {
         // The expander goes away: the folder turned out to be empty.
         emit dataChanged(parent, parent);
         return;
     }
-    beginInsertRows(parent, 0, int(children.size()) - 1);
-    n->children = std::move(children);
+    beginInsertRows(parent, 0, int(staged.children.size()) - 1);
+    n->children = std::move(staged.children);
+    for (auto& child : n->children)
+        child->parent = n;
     endInsertRows();
 }
 

@@ -1,38 +1,45 @@
 #pragma once
 
-// The browser tree of the selected collection: its root folders, each folder's sub-folders and
-// compatible files loaded the first time the folder opens.
+// The browser tree of the selected collection, drawn from the organise layer's BrowserTree: root
+// folders in the collection's order, each folder's children loaded the first time it opens and
+// kept in the browser's sibling order, and each collection's open folders and selection kept for
+// when the user comes back to it.
 
 #include "app/BrowserColumns.h"
-#include "index/IndexRecords.h"
+#include "organise/BrowserTree.h"
 
 #include <QAbstractItemModel>
 
-#include <functional>
 #include <memory>
+#include <unordered_map>
 #include <vector>
 
 namespace kivo::app {
 
-struct FolderListing {
-    std::vector<std::string> subfolders; // absolute paths, in display order
-    std::vector<index::FileInfo> files; // in display order
-};
-
-using FolderLoader = std::function<FolderListing(const std::string& path)>;
-
 class LibraryTreeModel : public QAbstractItemModel {
     Q_OBJECT
 public:
-    explicit LibraryTreeModel(FolderLoader loader, QObject* parent = nullptr);
+    explicit LibraryTreeModel(organise::FolderLoader loader, QObject* parent = nullptr);
     ~LibraryTreeModel() override;
 
-    // Shows these root folders, in this order; everything loaded before is forgotten.
-    void setRoots(const std::vector<std::string>& rootPaths);
-    // Loads every opened folder again (the index changed).
+    // Shows a collection with these root folders, in this order, as it was left.
+    void showCollection(const QString& collectionId, const std::vector<std::string>& rootPaths);
+    // The sorting options or the extension setting changed.
+    void setOptions(const organise::PresentationOptions& options);
+    // Reads every loaded folder again (the index changed); open folders stay open.
     void reload();
+
+    // The open folders of the shown collection, for the view to open after a reset.
+    QModelIndexList expandedIndexes() const;
+    // The view opened or closed a folder row.
+    void setExpanded(const QModelIndex& index, bool expanded);
+    // The focused row, remembered per collection.
+    void setCurrent(const QModelIndex& index);
+    QModelIndex currentIndex() const;
+
     const BrowserRow* row(const QModelIndex& index) const;
     QModelIndex indexForPath(const std::string& path) const;
+    organise::BrowserTree& tree() { return m_tree; }
 
     QModelIndex index(int row, int column, const QModelIndex& parent = {}) const override;
     QModelIndex parent(const QModelIndex& child) const override;
@@ -47,6 +54,7 @@ public:
 
 private:
     struct Node {
+        organise::NodeId id;
         BrowserRow row;
         Node* parent = nullptr;
         int position = 0;
@@ -55,10 +63,16 @@ private:
     };
 
     Node* nodeOf(const QModelIndex& index) const;
-    std::vector<std::unique_ptr<Node>> load(Node* folder) const;
+    QModelIndex indexOf(const Node* node) const;
+    std::unique_ptr<Node> makeNode(const organise::LightweightNode& source, Node* parent, int position) const;
+    void fillChildren(Node* folder) const;
+    // The mirror again from the tree's current state.
+    void rebuild();
 
-    FolderLoader m_loader;
-    Node m_root; // invisible; its children are the root folders
+    // Lengths of the files the loader has read; the tree's rows do not carry them.
+    std::shared_ptr<std::unordered_map<std::string, double>> m_durations;
+    organise::BrowserTree m_tree;
+    Node m_root;
 };
 
 // A folder's last path component, as the browser names folder rows.

@@ -195,6 +195,12 @@ QWidget* MainWindow::buildBrowser()
 
     connect(m_tree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         &MainWindow::selectionChanged);
+    connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
+        [this](const QModelIndex& current) { m_treeModel->setCurrent(current); });
+    connect(m_tree, &QTreeView::expanded, this,
+        [this](const QModelIndex& i) { m_treeModel->setExpanded(i, true); });
+    connect(m_tree, &QTreeView::collapsed, this,
+        [this](const QModelIndex& i) { m_treeModel->setExpanded(i, false); });
     connect(m_results->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         &MainWindow::selectionChanged);
     return page;
@@ -220,7 +226,8 @@ void MainWindow::showCurrentCollection()
     if (valid)
         for (const auto& r : m_collections[std::size_t(m_selected)].rootPaths)
             roots.push_back(r.toStdString());
-    m_treeModel->setRoots(roots);
+    m_treeModel->showCollection(valid ? m_collections[std::size_t(m_selected)].id : QString(), roots);
+    restoreTreeState();
     if (roots.empty()) {
         const bool anyFolders = std::any_of(
             m_collections.begin(), m_collections.end(), [](const auto& c) { return !c.rootPaths.isEmpty(); });
@@ -238,9 +245,27 @@ void MainWindow::showCurrentCollection()
         runSearch();
 }
 
+void MainWindow::restoreTreeState()
+{
+    for (const QModelIndex& index : m_treeModel->expandedIndexes())
+        m_tree->setExpanded(index, true);
+    const QModelIndex current = m_treeModel->currentIndex();
+    if (current.isValid()) {
+        m_tree->setCurrentIndex(current);
+        m_tree->scrollTo(current);
+    }
+}
+
+void MainWindow::setPresentationOptions(const organise::PresentationOptions& options)
+{
+    m_treeModel->setOptions(options);
+    restoreTreeState();
+}
+
 void MainWindow::libraryChanged()
 {
     m_treeModel->reload();
+    restoreTreeState();
     if (!m_search->text().trimmed().isEmpty())
         runSearch();
 }

@@ -28,7 +28,7 @@ class SearchResultsModel;
 class SyncStatusBar;
 
 struct WindowServices {
-    FolderLoader loadFolder;
+    organise::FolderLoader loadFolder;
     // The search of one query in one collection, run on the search thread.
     std::function<SearchJob(const QString& query, const QString& collectionId)> makeSearch;
 };
@@ -44,6 +44,8 @@ public:
     int selectedCollection() const { return m_selected; }
     // Reads every shown folder again and repeats the current search (the index changed).
     void libraryChanged();
+    // The sorting options or the extension setting changed.
+    void setPresentationOptions(const organise::PresentationOptions& options);
 
     // Which page the centre shows.
     enum class Page { emptyState, tree, results };
@@ -114,6 +116,8 @@ private:
     QWidget* buildBrowser();
     void configureView(QTreeView* view);
     void showCurrentCollection();
+    // After the model was reset: opens the folders that were open and refocuses the row.
+    void restoreTreeState();
     void searchTextChanged(const QString& text);
     void runSearch();
     void showResults(const QString& query, const std::vector<index::FileInfo>& files);

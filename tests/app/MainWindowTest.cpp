@@ -30,7 +30,7 @@ FileInfo file(const std::string& path)
 // A library of two roots: /lib/Drums (Kicks/ and two snares) and /lib/Keys (empty).
 WindowServices fakeLibrary(std::vector<std::string>* searchedQueries = nullptr)
 {
-    static const std::map<std::string, FolderListing> folders {
+    static const std::map<std::string, kivo::organise::FolderContents> folders {
         { "/lib/Drums",
             { { "/lib/Drums/Kicks" }, { file("/lib/Drums/Snare 1.wav"), file("/lib/Drums/Snare 2.wav") } } },
         { "/lib/Drums/Kicks", { {}, { file("/lib/Drums/Kicks/Kick.wav") } } },
@@ -38,7 +38,7 @@ WindowServices fakeLibrary(std::vector<std::string>* searchedQueries = nullptr)
     WindowServices s;
     s.loadFolder = [](const std::string& path) {
         auto it = folders.find(path);
-        return it == folders.end() ? FolderListing {} : it->second;
+        return it == folders.end() ? kivo::organise::FolderContents {} : it->second;
     };
     s.makeSearch = [searchedQueries](const QString& query, const QString& collection) -> SearchJob {
         if (searchedQueries)
@@ -193,4 +193,39 @@ TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
     w.treeView()->setFocus();
     QTest::keyClick(w.treeView(), Qt::Key_Space);
     EXPECT_EQ(plays.count(), 3);
+}
+
+TEST(MainWindow, EachCollectionComesBackAsItWasLeftAndNamesFollowTheExtensionSetting)
+{
+    MainWindow w(fakeLibrary());
+    w.setCollections(collections({ "/lib/Drums" }, { "/lib/Keys" }), 0);
+    auto* model = w.treeModel();
+    w.treeView()->expand(model->index(0, 0));
+    const QModelIndex kicks = model->index(0, 0, model->index(0, 0));
+    w.treeView()->expand(kicks);
+    ASSERT_EQ(model->rowCount(kicks), 1);
+    w.treeView()->setCurrentIndex(model->index(1, 0, model->index(0, 0)));
+
+    w.setCollections(collections({ "/lib/Drums" }, { "/lib/Keys" }), 1);
+    ASSERT_EQ(model->rowCount(), 1);
+    EXPECT_EQ(model->index(0, 0).data().toString(), "Keys");
+    EXPECT_FALSE(w.treeView()->isExpanded(model->index(0, 0)));
+
+    w.setCollections(collections({ "/lib/Drums" }, { "/lib/Keys" }), 0);
+    const QModelIndex drums = model->index(0, 0);
+    EXPECT_TRUE(w.treeView()->isExpanded(drums));
+    EXPECT_TRUE(w.treeView()->isExpanded(model->index(0, 0, drums)));
+    EXPECT_EQ(w.treeView()->currentIndex().data(kPathRole).toString(), "/lib/Drums/Snare 1.wav");
+
+    // A closed folder stays closed after the index changes; the open ones reopen.
+    w.treeView()->collapse(model->index(0, 0, drums));
+    w.libraryChanged();
+    EXPECT_TRUE(w.treeView()->isExpanded(model->index(0, 0)));
+    EXPECT_FALSE(w.treeView()->isExpanded(model->index(0, 0, model->index(0, 0))));
+
+    kivo::organise::PresentationOptions options;
+    options.hideFileExtensions = true;
+    w.setPresentationOptions(options);
+    EXPECT_EQ(model->index(1, 0, model->index(0, 0)).data().toString(), "Snare 1");
+    EXPECT_EQ(model->index(0, 0, model->index(0, 0)).data().toString(), "Kicks");
 }
