@@ -31,6 +31,9 @@ QString formatLength(double seconds)
 {
     if (!(seconds >= 0) || std::isinf(seconds))
         return {};
+    // Hundredths for one-shots, which are often well under a second.
+    if (seconds < 1)
+        return QString::number(seconds, 'f', 2) + QStringLiteral(" s");
     if (seconds < 10)
         return QString::number(seconds, 'f', 1) + QStringLiteral(" s");
     const auto total = qint64(std::floor(seconds));

@@ -32,7 +32,7 @@ struct BrowserRow {
 
 QVariant browserHeader(int column, int role);
 QVariant browserData(const BrowserRow& row, int column, int role);
-// "0.8 s" below ten seconds, else "m:ss".
+// "0.25 s" below a second, "4.2 s" below ten seconds, else "m:ss".
 QString formatLength(double seconds);
 
 } // namespace kivo::app

@@ -93,6 +93,19 @@ void CollectionBar::rebuild()
         b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         b->setCheckable(true);
         b->setAutoRaise(true);
+        b->setObjectName(QStringLiteral("collectionButton"));
+        QColor tint(QLatin1Char('#') + c.colorHex);
+        if (!tint.isValid())
+            tint = Qt::gray;
+        // The selected collection is tinted with its own colour.
+        b->setStyleSheet(QStringLiteral("QToolButton { border: 1px solid transparent; border-radius: 11px; "
+                                        "padding: 2px 10px 2px 8px; }"
+                                        "QToolButton:hover { border-color: rgba(%1, %2, %3, 110); }"
+                                        "QToolButton:checked { background: rgba(%1, %2, %3, 60); "
+                                        "border-color: rgba(%1, %2, %3, 170); font-weight: bold; }")
+                             .arg(tint.red())
+                             .arg(tint.green())
+                             .arg(tint.blue()));
         b->setToolTip(c.rootPaths.isEmpty() ? tr("No folders yet") : c.rootPaths.join(QLatin1Char('\n')));
         b->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(b, &QToolButton::customContextMenuRequested, this,

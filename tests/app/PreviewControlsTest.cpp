@@ -1,3 +1,4 @@
+#include "app/BrowserColumns.h"
 #include "app/PreviewStrip.h"
 #include "app/SeekBar.h"
 #include "app/StereoLevelMeter.h"
@@ -44,6 +45,10 @@ TEST(PreviewStrip, ShowsTheFileAndItsTimesAndForgetsThemWhenCleared)
     EXPECT_EQ(formatPlaybackTime(7.55), "0:07.5");
     EXPECT_EQ(formatPlaybackTime(125.25), "2:05.2");
     EXPECT_EQ(formatPlaybackTime(-1), "");
+    EXPECT_EQ(formatLength(0.009), "0.01 s");
+    EXPECT_EQ(formatLength(4.0), "4.0 s");
+    EXPECT_EQ(formatLength(75.9), "1:15");
+    EXPECT_EQ(formatLength(-2), "");
 
     PreviewStrip strip;
     EXPECT_FALSE(strip.hasFile());
