@@ -13,29 +13,10 @@
 
 using kivo::test::ScratchDir;
 using kivo::test::shell;
+using kivo::test::ToolRun;
+using kivo::test::runRender;
 
 namespace {
-
-const std::string kTool = std::string(KIVO_BINARY_DIR) + "/tools/kivo-render/kivo-render";
-
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
-
-ToolRun render(const std::string& args)
-{
-    ToolRun r;
-    std::FILE* p = popen(("'" + kTool + "' " + args + " 2>&1").c_str(), "r");
-    if (!p)
-        return r;
-    std::array<char, 512> buf {};
-    while (std::fgets(buf.data(), int(buf.size()), p))
-        r.out += buf.data();
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
 
 // sox figures of the left side between two times.
 kivo::test::SoxStat leftStat(const ScratchDir& dir, const std::string& wav, double from, double length)
@@ -74,7 +55,7 @@ TEST(KivoRender, MIDIFilesPlayThroughThePreviewPlayerWithTheChosenSoundAndShift)
     const std::string in = dir.write("a4.MID", std::string(bytes.begin(), bytes.end()));
 
     const std::string out = dir.str() + "/a4.wav";
-    ToolRun r = render("'" + in + "' '" + out + "'");
+    ToolRun r = runRender("'" + in + "' '" + out + "'");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("96000 frames at 48000 Hz"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("MIDI:"), std::string::npos) << "the sounds are found: " << r.out;
@@ -83,22 +64,28 @@ TEST(KivoRender, MIDIFilesPlayThroughThePreviewPlayerWithTheChosenSoundAndShift)
     EXPECT_NEAR(kivo::test::estimatePitch(samples(dir, out), 48000, 48000, 48000 + 8192), 440, 4);
 
     // One octave down on the pad, from 1 s on: the note is caught at once.
-    r = render("'" + in + "' '" + out + "' --instrument 3 --octave -1 --start 1 --rate 44100");
+    r = runRender("'" + in + "' '" + out + "' --sound 3 --octave -1 --start 1 --rate 44100");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("44100 frames at 44100 Hz"), std::string::npos) << r.out;
     EXPECT_GT(leftStat(dir, out, 0.5, 0.4).rms, 0.005);
     EXPECT_NEAR(kivo::test::estimatePitch(samples(dir, out), 44100, 22050, 22050 + 8192), 220, 2);
 
+    // Catch mode off: the note held across the start stays silent.
+    r = runRender("'" + in + "' '" + out + "' --start 1 --catch off");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_LT(leftStat(dir, out, 0.0, 0.9).maximum, 0.001);
+
     // Not a MIDI file, or out-of-range options.
     const std::string junk = dir.write("junk.mid", "MThd but nothing more");
-    r = render("'" + junk + "' '" + out + "'");
+    r = runRender("'" + junk + "' '" + out + "'");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("kivo-render: cannot play " + junk
                   + ": Error loading MIDI file: no readable notes in junk.mid"),
         std::string::npos)
         << r.out;
-    for (const char* bad : { "--instrument 4", "--octave 3", "--octave 0.5" }) {
-        r = render("'" + in + "' '" + out + "' " + std::string(bad));
+    EXPECT_EQ(r.out.find("Error loading MIDI file"), r.out.find("Error loading MIDI file: no readable"));
+    for (const char* bad : { "--sound 4", "--instrument -1", "--octave 3", "--octave 0.5", "--catch maybe" }) {
+        r = runRender("'" + in + "' '" + out + "' " + std::string(bad));
         EXPECT_EQ(r.status, 2) << bad << ": " << r.out;
     }
 }

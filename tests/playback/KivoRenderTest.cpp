@@ -13,31 +13,8 @@
 
 using kivo::test::ScratchDir;
 using kivo::test::shell;
-
-namespace {
-
-const std::string kTool = std::string(KIVO_BINARY_DIR) + "/tools/kivo-render/kivo-render";
-
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
-
-ToolRun runTool(const std::string& args)
-{
-    ToolRun r;
-    std::FILE* p = popen(("'" + kTool + "' " + args + " 2>&1").c_str(), "r");
-    if (!p)
-        return r;
-    std::array<char, 512> buf {};
-    while (std::fgets(buf.data(), int(buf.size()), p))
-        r.out += buf.data();
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
-}
-
-} // namespace
+using kivo::test::ToolRun;
+using kivo::test::runRender;
 
 TEST(KivoRender, RendersThroughThePreviewPathAtTheKnobsGain)
 {
@@ -47,7 +24,7 @@ TEST(KivoRender, RendersThroughThePreviewPathAtTheKnobsGain)
 
     // Whole file at full volume, resampled to 48 kHz on both sides.
     const std::string full = dir.str() + "/full.wav";
-    ToolRun r = runTool("'" + in + "' '" + full + "'");
+    ToolRun r = runRender("'" + in + "' '" + full + "'");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("96000 frames at 48000 Hz, peak -6.0"), std::string::npos) << r.out;
     // sox's stat reads interleaved channels as one signal; look at the left side alone.
@@ -59,14 +36,14 @@ TEST(KivoRender, RendersThroughThePreviewPathAtTheKnobsGain)
 
     // Knob 0.5, from 1.5 s, half a second asked for at 44.1 kHz: the file ends after 0.5 s.
     const std::string part = dir.str() + "/part.wav";
-    r = runTool("'" + in + "' '" + part + "' --start 1.5 --seconds 0.5 --rate 44100 --volume 0.5");
+    r = runRender("'" + in + "' '" + part + "' --start 1.5 --seconds 0.5 --rate 44100 --volume 0.5");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_NE(r.out.find("22050 frames at 44100 Hz"), std::string::npos) << r.out;
     stat = kivo::test::soxStat(part);
     EXPECT_NEAR(stat.maximum, 0.5 * kivo::playback::volumeGain(0.5f), 0.01);
     // Longer than what is left: the tail is silence.
     const std::string tail = dir.str() + "/tail.wav";
-    r = runTool("'" + in + "' '" + tail + "' --start 1.5 --seconds 1");
+    r = runRender("'" + in + "' '" + tail + "' --start 1.5 --seconds 1");
     ASSERT_EQ(r.status, 0) << r.out;
     EXPECT_TRUE(shell("sox '" + tail + "' -n trim 0.55 stat 2>&1 | grep -q 'Maximum amplitude: *0.000000'"));
 }
@@ -76,12 +53,12 @@ TEST(KivoRender, BadInputFailsWithAClearMessage)
     ScratchDir dir;
     const std::string out = dir.str() + "/out.wav";
     const std::string junk = dir.write("junk.wav", "RIFF this is not audio");
-    ToolRun r = runTool("'" + junk + "' '" + out + "'");
+    ToolRun r = runRender("'" + junk + "' '" + out + "'");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("kivo-render: cannot play " + junk + ": "), std::string::npos) << r.out;
     EXPECT_FALSE(shell("test -e '" + out + "'"));
 
-    r = runTool("'" + dir.str() + "/absent.mp3' '" + out + "'");
+    r = runRender("'" + dir.str() + "/absent.mp3' '" + out + "'");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("cannot play"), std::string::npos) << r.out;
 
@@ -90,11 +67,11 @@ TEST(KivoRender, BadInputFailsWithAClearMessage)
     for (const std::string& args : std::vector<std::string> { "", "'" + in + "'",
              "'" + in + "' '" + out + "' --volume 2", "'" + in + "' '" + out + "' --rate abc",
              "'" + in + "' '" + out + "' --start 3", "'" + in + "' '" + out + "' --bogus 1" }) {
-        r = runTool(args);
+        r = runRender(args);
         EXPECT_EQ(r.status, 2) << args << ": " << r.out;
         EXPECT_EQ(r.out.rfind("kivo-render: ", 0), 0u) << args << ": " << r.out;
     }
-    r = runTool("'" + in + "' '" + dir.str() + "/no/such/folder/out.wav'");
+    r = runRender("'" + in + "' '" + dir.str() + "/no/such/folder/out.wav'");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("cannot write"), std::string::npos) << r.out;
 }

@@ -8,6 +8,14 @@ namespace kivo::test {
 // Runs a shell command; true when it exits 0.
 bool shell(const std::string& command);
 
+// What kivo-render printed (stdout and stderr together) and its exit status.
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+// Runs the built kivo-render with `args` (already quoted for the shell).
+ToolRun runRender(const std::string& args);
+
 // sox `stat` figures of a WAV file.
 struct SoxStat {
     double rms = -1;

@@ -1,9 +1,9 @@
-// kivo-render INPUT OUTPUT.wav [--seconds N] [--start S] [--rate R] [--volume P]
-//                              [--instrument I] [--octave O]
+// kivo-render INPUT OUTPUT.wav [--sound 0-3] [--octave -2..2] [--volume 0..1] [--catch on|off]
+//                              [--rate HZ] [--seconds N] [--start S]
 //
 // Plays INPUT through the preview's audio file player, or a MIDI file through the MIDI
-// preview player with sound I shifted by O octaves, on an offline engine at the gain of knob
-// position P, and writes what the engine produced as a 16-bit stereo WAV.
+// preview player with the chosen sound and octave shift, on an offline engine at the gain of
+// the volume knob's position, and writes what the engine produced as a 16-bit stereo WAV.
 
 #include "platform/Clock.h"
 #include "playback/AudioEngine.h"
@@ -29,14 +29,15 @@ using namespace kivo::playback;
 namespace {
 
 constexpr const char* kUsage
-    = "usage: kivo-render INPUT OUTPUT.wav [--seconds N] [--start S] [--rate R] [--volume P]\n"
-      "                   [--instrument I] [--octave O]\n"
-      "  --seconds N  length to render (default: to the end of the file)\n"
-      "  --start S    position to start from, in seconds (default 0)\n"
-      "  --rate R     engine sample rate in Hz (default 48000)\n"
+    = "usage: kivo-render INPUT OUTPUT.wav [--sound 0-3] [--octave -2..2] [--volume 0..1]\n"
+      "                   [--catch on|off] [--rate HZ] [--seconds N] [--start S]\n"
+      "  --sound I    MIDI sound 0 Piano, 1 Felt Piano, 2 Rhodes, 3 Synth Pad (default 0)\n"
+      "  --octave O   MIDI octave shift, -2 to 2 (default 0)\n"
       "  --volume P   volume knob position 0 to 1 (default 1)\n"
-      "  --instrument I  MIDI sound 0 Piano, 1 Felt, 2 Rhode, 3 Pad (default 0)\n"
-      "  --octave O   MIDI octave shift, -2 to 2 (default 0)\n";
+      "  --catch M    MIDI catch mode: sound notes already held at --start (default on)\n"
+      "  --rate HZ    engine sample rate in Hz (default 48000)\n"
+      "  --seconds N  length to render (default: to the end of the file)\n"
+      "  --start S    position to start from, in seconds (default 0)\n";
 
 struct Arguments {
     std::string input;
@@ -47,6 +48,7 @@ struct Arguments {
     float volume = 1.0f;
     int instrument = 0;
     int octave = 0;
+    bool catchNotes = true;
 };
 
 bool isMIDIFile(const std::string& path)
@@ -76,6 +78,13 @@ std::string parse(int argc, char** argv, Arguments& args)
         }
         if (i + 1 >= argc)
             return a + " needs a value";
+        if (a == "--catch") {
+            const std::string mode = argv[++i];
+            if (mode != "on" && mode != "off")
+                return "--catch must be on or off";
+            args.catchNotes = mode == "on";
+            continue;
+        }
         double v = 0;
         if (!parseNumber(argv[++i], v))
             return a + ": not a number: " + argv[i];
@@ -95,9 +104,9 @@ std::string parse(int argc, char** argv, Arguments& args)
             if (v < 0 || v > 1)
                 return "--volume must lie between 0 and 1";
             args.volume = float(v);
-        } else if (a == "--instrument") {
+        } else if (a == "--sound" || a == "--instrument") {
             if (v < 0 || v > 3 || v != std::floor(v))
-                return "--instrument must be 0, 1, 2 or 3";
+                return a + " must be 0, 1, 2 or 3";
             args.instrument = int(v);
         } else if (a == "--octave") {
             if (v < -2 || v > 2 || v != std::floor(v))
@@ -148,6 +157,12 @@ int main(int argc, char** argv)
         player = AudioFilePlayer::create(engine, args.input, error);
     }
     if (!player && !midi) {
+        // The diagnostic line the window's player writes for the same file, then our own.
+        if (midi == nullptr && !isMIDIFile(args.input))
+            std::fprintf(stdout, "Error playing audio: %s\n", error.c_str());
+        else if (!logged.empty())
+            std::fprintf(stdout, "%s\n", logged.back().c_str());
+        std::fflush(stdout);
         std::fprintf(stderr, "kivo-render: cannot play %s: %s\n", args.input.c_str(), error.c_str());
         return 1;
     }
@@ -165,6 +180,7 @@ int main(int argc, char** argv)
         engine.setOutputVolume(volumeGain(args.volume));
         audition.setOctaveShift(args.octave);
         midi->setOctaveShift(args.octave);
+        midi->setCatchNotes(args.catchNotes);
         midi->setPausedPosition(args.start);
         midi->play();
     } else {
