@@ -3,6 +3,7 @@
 #include "app/KeyCapture.h"
 #include "app/PreviewStrip.h"
 #include "app/SearchResultsModel.h"
+#include "app/SettingsWindow.h"
 #include "app/SyncStatusBar.h"
 #include "library/SettingsTexts.h"
 #include "library/SyncPlan.h"
@@ -107,6 +108,8 @@ void MainWindow::buildMenus()
     QMenu* edit = menuBar()->addMenu(tr("Edit"));
     QAction* find = edit->addAction(tr("Find"), this, &MainWindow::focusSearch);
     find->setShortcut(QKeySequence::Find);
+    edit->addSeparator();
+    SettingsWindow::addMenuAction(edit, this);
 }
 
 QWidget* MainWindow::buildEmptyState()

@@ -1,0 +1,340 @@
+#include "app/SettingsWindow.h"
+#include "library/LibraryIndexManager.h"
+#include "library/MissingFileTracker.h"
+#include "library/SyncSettings.h"
+#include "library/UserSettings.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PreferenceStore.h"
+#include "support/TestEnvironment.h"
+
+#include "Printers.h"
+
+#include <QAbstractButton>
+#include <QButtonGroup>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QSpinBox>
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+using namespace kivo;
+using namespace kivo::app;
+
+namespace {
+
+// The window on private preferences and a sync driver of its own.
+struct Settings {
+    test::ScratchDir dir;
+    QString prefsPath = dir.path() + "/prefs.plist";
+    std::unique_ptr<platform::PreferenceStore> prefs = std::make_unique<platform::PreferenceStore>(prefsPath);
+    library::UserSettings settings { *prefs };
+    library::SyncSettings syncSettings { *prefs };
+    library::MissingFileTracker tracker;
+    std::unique_ptr<library::LibraryIndexManager> library;
+    int movedRootChecks = 0;
+    std::unique_ptr<SettingsWindow> window;
+
+    Settings()
+    {
+        library::LibraryIndexManagerOptions options;
+        options.store.cacheFilePath = dir.str() + "/SearchIndex.json";
+        options.store.log = [](const std::string&) {};
+        options.tracker = &tracker;
+        options.syncSettings = &syncSettings;
+        // Sync now looks for moved roots first when path updates are on: proof it reached the driver.
+        options.detectMovedRoots = [this](library::UserSettings& s) {
+            EXPECT_EQ(&s, &settings);
+            ++movedRootChecks;
+            return QList<QPair<QString, QString>> {};
+        };
+        library = std::make_unique<library::LibraryIndexManager>(std::move(options));
+        window = std::make_unique<SettingsWindow>(settings, syncSettings, *library);
+    }
+
+    template <typename T> T* control(const char* name) const
+    {
+        T* w = window->findChild<T*>(QString::fromLatin1(name));
+        EXPECT_NE(w, nullptr) << name;
+        return w;
+    }
+    QCheckBox* check(const char* name) const { return control<QCheckBox>(name); }
+    // What a fresh store on the same file reads: the value really reached the disk.
+    std::unique_ptr<platform::PreferenceStore> reopened() const
+    {
+        prefs->flush();
+        return std::make_unique<platform::PreferenceStore>(prefsPath);
+    }
+    QMessageBox* sheet(const char* name) const { return window->findChild<QMessageBox*>(QString::fromLatin1(name)); }
+};
+
+void click(QMessageBox* box, const QString& text)
+{
+    for (QAbstractButton* b : box->buttons())
+        if (b->text() == text)
+            return b->click();
+    ADD_FAILURE() << "no button " << text.toStdString();
+}
+
+void dropDeleted()
+{
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+}
+
+} // namespace
+
+TEST(SettingsWindow, ShowsEverySectionAndLabel)
+{
+    Settings s;
+    QStringList sections;
+    for (QGroupBox* g : s.window->findChildren<QGroupBox*>())
+        sections << g->title();
+    EXPECT_EQ(sections, (QStringList { "Browser", "Theme Color", "Playback", "Syncing" }));
+
+    const std::pair<const char*, const char*> toggles[] = {
+        { "hideFileExtensions", "Hide file extensions" },
+        { "skipNestedSubfolders", "Auto-skip nested subfolders" },
+        { "separateMIDIFiles", "Force MIDI files to the bottom" },
+        { "sortByBPM", "Sort BPM and force to the top" },
+        { "sortRomanNumerals", "Sort roman numeral notation" },
+        { "midiCatchNotes", "MIDI catch mode" },
+        { "autoPauseWhenUnfocused", "Auto-pause when unfocused" },
+        { "checkDriveState", "Detect disconnected drives" },
+        { "detectMissingItems", "Detect missing root folders" },
+        { "notifyPathUpdates", "Detect path updates" },
+    };
+    for (const auto& [field, label] : toggles) {
+        if (QCheckBox* box = s.check(field)) {
+            EXPECT_EQ(box->text(), label);
+        }
+    }
+
+    QStringList labels;
+    for (QLabel* l : s.window->findChildren<QLabel*>())
+        labels << l->text();
+    for (const char* label : { "Accidentals preference", "MIDI playback sound", "MIDI octave shift" })
+        EXPECT_TRUE(labels.contains(label)) << label;
+
+    QComboBox* spelling = s.control<QComboBox>("keySpelling");
+    ASSERT_EQ(spelling->count(), 3);
+    EXPECT_EQ(spelling->itemText(0), "Sharp");
+    EXPECT_EQ(spelling->itemText(1), "Flat");
+    EXPECT_EQ(spelling->itemText(2), "Auto");
+    QComboBox* sound = s.control<QComboBox>("midiInstrument");
+    ASSERT_EQ(sound->count(), library::kMidiPlaybackSoundCount);
+    EXPECT_EQ(sound->itemText(0), "Piano");
+    EXPECT_EQ(sound->itemText(1), "Felt");
+    EXPECT_EQ(sound->itemText(2), "Rhode");
+    EXPECT_EQ(sound->itemText(3), "Pad");
+    QSpinBox* shift = s.control<QSpinBox>("midiOctaveShift");
+    EXPECT_EQ(shift->minimum(), -2);
+    EXPECT_EQ(shift->maximum(), 2);
+    EXPECT_EQ(s.window->syncNowButton()->text(), "Sync now");
+    EXPECT_EQ(s.window->defaultSettingsButton()->text(), "Default Settings");
+    EXPECT_EQ(s.window->factoryResetButton()->text(), "Factory Reset");
+    EXPECT_FALSE(s.window->isModal());
+}
+
+TEST(SettingsWindow, EachControlChangesItsSettingAndTheStore)
+{
+    Settings s;
+    // Defaults first: what the window shows when nothing is stored.
+    EXPECT_FALSE(s.check("hideFileExtensions")->isChecked());
+    EXPECT_TRUE(s.check("separateMIDIFiles")->isChecked());
+    EXPECT_TRUE(s.check("sortByBPM")->isChecked());
+    EXPECT_TRUE(s.check("midiCatchNotes")->isChecked());
+    EXPECT_TRUE(s.check("checkDriveState")->isChecked());
+    EXPECT_FALSE(s.check("notifyPathUpdates")->isChecked());
+    EXPECT_EQ(s.control<QComboBox>("keySpelling")->currentText(), "Auto");
+    EXPECT_TRUE(s.window->themeButtons()->button(0)->isChecked());
+
+    for (const char* field : { "hideFileExtensions", "skipNestedSubfolders", "separateMIDIFiles", "sortByBPM",
+             "sortRomanNumerals", "midiCatchNotes", "autoPauseWhenUnfocused", "checkDriveState",
+             "detectMissingItems", "notifyPathUpdates" })
+        s.check(field)->click();
+    EXPECT_TRUE(s.settings.hideFileExtensions());
+    EXPECT_TRUE(s.settings.skipNestedSubfolders());
+    EXPECT_FALSE(s.settings.separateMIDIFiles());
+    EXPECT_FALSE(s.settings.sortByBPM());
+    EXPECT_TRUE(s.settings.sortRomanNumerals());
+    EXPECT_FALSE(s.settings.midiCatchNotes());
+    EXPECT_FALSE(s.settings.autoPauseWhenUnfocused());
+    EXPECT_FALSE(s.syncSettings.checkDriveState());
+    EXPECT_FALSE(s.syncSettings.detectMissingItems());
+    EXPECT_TRUE(s.syncSettings.notifyPathUpdates());
+
+    QComboBox* spelling = s.control<QComboBox>("keySpelling");
+    emit spelling->activated(0);
+    EXPECT_EQ(s.settings.keySpelling(), music::KeySpelling::sharp);
+    emit spelling->activated(1);
+    EXPECT_EQ(s.settings.keySpelling(), music::KeySpelling::flat);
+    emit s.control<QComboBox>("midiInstrument")->activated(2);
+    EXPECT_EQ(s.settings.midiInstrument(), 2);
+    s.control<QSpinBox>("midiOctaveShift")->setValue(-1);
+    EXPECT_EQ(s.settings.midiOctaveShift(), -1);
+    s.window->themeButtons()->button(5)->click();
+    EXPECT_EQ(s.settings.selectedTheme(), 5);
+
+    const auto disk = s.reopened();
+    EXPECT_EQ(disk->boolValue("hideFileExtensions"), true);
+    EXPECT_EQ(disk->boolValue("skipNestedSubfolders"), true);
+    EXPECT_EQ(disk->boolValue("separateMIDIFiles"), false);
+    EXPECT_EQ(disk->boolValue("sortByBPM"), false);
+    EXPECT_EQ(disk->boolValue("sortRomanNumerals"), true);
+    EXPECT_EQ(disk->boolValue("midiCatchNotes"), false);
+    EXPECT_EQ(disk->boolValue("autoPauseWhenUnfocused"), false);
+    EXPECT_EQ(disk->intValue("keySpelling"), 1);
+    EXPECT_EQ(disk->intValue("midiInstrument"), 2);
+    EXPECT_EQ(disk->intValue("midiOctaveShift"), -1);
+    EXPECT_EQ(disk->intValue("selectedTheme"), 5);
+    // A sync toggle saves every sync key, the untouched ones with their values.
+    EXPECT_EQ(disk->boolValue("CheckDriveState"), false);
+    EXPECT_EQ(disk->boolValue("DetectMissingItems"), false);
+    EXPECT_EQ(disk->boolValue("NotifyPathUpdates"), true);
+    EXPECT_EQ(disk->boolValue("UseCacheFirstLaunch"), true);
+    EXPECT_EQ(disk->intValue("MaxCacheSize"), library::kDefaultMaxCacheSize);
+}
+
+TEST(SettingsWindow, ControlsFollowChangesMadeElsewhere)
+{
+    Settings s;
+    s.settings.setHideFileExtensions(true);
+    s.settings.setSortByBPM(false);
+    s.settings.setMidiCatchNotes(false);
+    s.settings.setKeySpelling(music::KeySpelling::sharp);
+    s.settings.setMidiInstrument(3);
+    s.settings.setMidiOctaveShift(2);
+    s.settings.setSelectedTheme(4);
+    s.syncSettings.setDetectMissingItems(false);
+    s.syncSettings.setNotifyPathUpdates(true);
+    EXPECT_TRUE(s.check("hideFileExtensions")->isChecked());
+    EXPECT_FALSE(s.check("sortByBPM")->isChecked());
+    EXPECT_FALSE(s.check("midiCatchNotes")->isChecked());
+    EXPECT_EQ(s.control<QComboBox>("keySpelling")->currentText(), "Sharp");
+    EXPECT_EQ(s.control<QComboBox>("midiInstrument")->currentText(), "Pad");
+    EXPECT_EQ(s.control<QSpinBox>("midiOctaveShift")->text(), "+2");
+    EXPECT_TRUE(s.window->themeButtons()->button(4)->isChecked());
+    EXPECT_FALSE(s.check("detectMissingItems")->isChecked());
+    EXPECT_TRUE(s.check("notifyPathUpdates")->isChecked());
+    // Showing a change is not making one: nothing was written for the sync settings.
+    EXPECT_FALSE(s.prefs->contains("DetectMissingItems"));
+
+    // A workspace brought other values into the store.
+    s.prefs->setValue("skipNestedSubfolders", true);
+    s.prefs->setValue("keySpelling", qint64(1));
+    s.prefs->setValue("selectedTheme", qint64(99));
+    s.prefs->setValue("CheckDriveState", false);
+    s.settings.reloadFromStore();
+    s.syncSettings.reloadFromStore();
+    EXPECT_TRUE(s.check("skipNestedSubfolders")->isChecked());
+    EXPECT_EQ(s.control<QComboBox>("keySpelling")->currentText(), "Flat");
+    // A theme index outside the palette shows the first colour.
+    EXPECT_TRUE(s.window->themeButtons()->button(0)->isChecked());
+    EXPECT_FALSE(s.check("checkDriveState")->isChecked());
+}
+
+TEST(SettingsWindow, DefaultSettingsAsksFirstAndCancelChangesNothing)
+{
+    Settings s;
+    s.settings.setSortRomanNumerals(true);
+    s.settings.setMidiOctaveShift(-2);
+    s.settings.setVolume(0.8f);
+    s.syncSettings.setNotifyPathUpdates(true);
+    s.syncSettings.setMaxCacheSize(5000);
+    s.syncSettings.save();
+    s.window->show();
+
+    s.window->defaultSettingsButton()->click();
+    QMessageBox* ask = s.sheet("restoreDefaultsConfirmation");
+    ASSERT_NE(ask, nullptr);
+    EXPECT_EQ(ask->windowTitle(), "Restore default settings?");
+    EXPECT_EQ(ask->text(), "This resets every setting to its default. Your collections and folders are kept.");
+    click(ask, "Cancel");
+    dropDeleted();
+    EXPECT_EQ(s.sheet("restoreDefaultsConfirmation"), nullptr);
+    EXPECT_TRUE(s.settings.sortRomanNumerals());
+    EXPECT_EQ(s.settings.midiOctaveShift(), -2);
+    EXPECT_TRUE(s.syncSettings.notifyPathUpdates());
+
+    s.window->defaultSettingsButton()->click();
+    ask = s.sheet("restoreDefaultsConfirmation");
+    ASSERT_NE(ask, nullptr);
+    click(ask, "Default Settings");
+    EXPECT_FALSE(s.settings.sortRomanNumerals());
+    EXPECT_EQ(s.settings.midiOctaveShift(), 0);
+    EXPECT_FLOAT_EQ(s.settings.volume(), 0.8f);
+    EXPECT_FALSE(s.syncSettings.notifyPathUpdates());
+    EXPECT_EQ(s.syncSettings.maxCacheSize(), 5000);
+    // The window shows the reset values.
+    EXPECT_FALSE(s.check("sortRomanNumerals")->isChecked());
+    EXPECT_EQ(s.control<QSpinBox>("midiOctaveShift")->value(), 0);
+    EXPECT_FALSE(s.check("notifyPathUpdates")->isChecked());
+    EXPECT_EQ(s.reopened()->boolValue("NotifyPathUpdates"), false);
+}
+
+TEST(SettingsWindow, FactoryResetAsksFirstAndCancelKeepsTheCollections)
+{
+    Settings s;
+    const std::string loops = s.dir.mkdir("Loops");
+    s.settings.addGroup("Drums", "");
+    ASSERT_TRUE(s.settings.addPath(QString::fromStdString(loops), 1));
+    s.settings.setHideFileExtensions(true);
+    s.syncSettings.setCheckDriveState(false);
+    s.syncSettings.setUseCacheFirstLaunch(false);
+    s.window->show();
+
+    s.window->factoryResetButton()->click();
+    QMessageBox* ask = s.sheet("factoryResetConfirmation");
+    ASSERT_NE(ask, nullptr);
+    EXPECT_EQ(ask->windowTitle(), "Factory reset?");
+    EXPECT_EQ(ask->text(),
+        "This resets all settings and removes all collections and folder paths. This cannot be undone.");
+    click(ask, "Cancel");
+    EXPECT_EQ(s.settings.bookmarks().size(), 2);
+    EXPECT_TRUE(s.settings.hideFileExtensions());
+    EXPECT_FALSE(s.syncSettings.checkDriveState());
+
+    s.window->factoryResetButton()->click();
+    ask = s.sheet("factoryResetConfirmation");
+    ASSERT_NE(ask, nullptr);
+    click(ask, "Factory Reset");
+    ASSERT_EQ(s.settings.bookmarks().size(), 1);
+    EXPECT_EQ(s.settings.bookmarks().front().name, "Collection");
+    EXPECT_FALSE(s.settings.hideFileExtensions());
+    EXPECT_TRUE(s.syncSettings.checkDriveState());
+    EXPECT_FALSE(s.syncSettings.useCacheFirstLaunch());
+    EXPECT_FALSE(s.check("hideFileExtensions")->isChecked());
+    EXPECT_TRUE(s.check("checkDriveState")->isChecked());
+}
+
+TEST(SettingsWindow, SyncNowGoesToTheDriverAndOpeningStopsThePreview)
+{
+    Settings s;
+    s.syncSettings.setNotifyPathUpdates(true);
+    s.window->syncNowButton()->click();
+    EXPECT_EQ(s.movedRootChecks, 1);
+
+    int stops = 0;
+    QObject context;
+    platform::NotificationCenter::shared().observe(
+        QStringLiteral("stopAudioNotification"), &context, [&](const QVariantMap&) { ++stops; });
+    SettingsWindow* first = SettingsWindow::open(s.settings, s.syncSettings, *s.library);
+    EXPECT_EQ(stops, 1);
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_FALSE(first->isModal());
+    // One window: asking again brings the same one forward.
+    EXPECT_EQ(SettingsWindow::open(s.settings, s.syncSettings, *s.library), first);
+    EXPECT_EQ(SettingsWindow::current(), first);
+    first->close();
+    dropDeleted();
+    EXPECT_EQ(SettingsWindow::current(), nullptr);
+    SettingsWindow* second = SettingsWindow::open(s.settings, s.syncSettings, *s.library);
+    EXPECT_EQ(stops, 2);
+    delete second;
+}
