@@ -15,8 +15,8 @@
 #include <QDialogButtonBox>
 #include <QFormLayout>
 #include <QGroupBox>
-#include <QGridLayout>
 #include <QHBoxLayout>
+#include <QIcon>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -78,14 +78,21 @@ SettingsWindow::SettingsWindow(library::UserSettings& settings, library::SyncSet
     setModal(false);
     setSizeGripEnabled(false);
 
-    auto* sections = new QGridLayout;
-    sections->setHorizontalSpacing(16);
-    sections->setVerticalSpacing(12);
-    sections->addWidget(buildBrowser(), 0, 0);
-    sections->addWidget(buildTheme(), 1, 0);
-    sections->addWidget(buildPlayback(), 0, 1);
-    sections->addWidget(buildSyncing(), 1, 1);
-    sections->setRowStretch(2, 1);
+    // Two columns of about equal height, each group only as tall as its rows.
+    auto* left = new QVBoxLayout;
+    left->setSpacing(12);
+    left->addWidget(buildBrowser());
+    left->addWidget(buildTheme());
+    left->addStretch(1);
+    auto* right = new QVBoxLayout;
+    right->setSpacing(12);
+    right->addWidget(buildPlayback());
+    right->addWidget(buildSyncing());
+    right->addStretch(1);
+    auto* sections = new QHBoxLayout;
+    sections->setSpacing(16);
+    sections->addLayout(left, 1);
+    sections->addLayout(right, 1);
 
     auto* column = new QVBoxLayout(this);
     column->setContentsMargins(18, 18, 18, 14);
@@ -242,7 +249,6 @@ QGroupBox* SettingsWindow::buildPlayback()
     addToggle(rows, texts::kAutoPauseWhenUnfocusedLabel, "autoPauseWhenUnfocused", m_settings,
         &UserSettings::autoPauseWhenUnfocused, &UserSettings::setAutoPauseWhenUnfocused,
         &UserSettings::autoPauseWhenUnfocusedChanged);
-    rows->addStretch(1);
     return group;
 }
 
@@ -273,7 +279,6 @@ QGroupBox* SettingsWindow::buildSyncing()
     buttonRow->addWidget(m_syncNow);
     buttonRow->addStretch(1);
     rows->addLayout(buttonRow);
-    rows->addStretch(1);
     return group;
 }
 
@@ -312,6 +317,7 @@ QWidget* SettingsWindow::buildResetRow()
     buttons->addButton(m_defaults, QDialogButtonBox::ResetRole);
     buttons->addButton(m_factoryReset, QDialogButtonBox::ResetRole);
     QPushButton* close = buttons->addButton(QDialogButtonBox::Close);
+    close->setIcon(QIcon());
     close->setDefault(true);
     for (QPushButton* b : { m_defaults, m_factoryReset })
         b->setAutoDefault(false);
