@@ -16,8 +16,10 @@
 #include <QCoreApplication>
 #include <QGroupBox>
 #include <QLabel>
+#include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QSpinBox>
 
 #include <gtest/gtest.h>
@@ -320,6 +322,17 @@ TEST(SettingsWindow, SyncNowGoesToTheDriverAndOpeningStopsThePreview)
     s.window->syncNowButton()->click();
     EXPECT_EQ(s.movedRootChecks, 1);
 
+    // A root the index has not seen makes Sync now start a sync; the button waits for it to end.
+    s.dir.write("Samples/Kick.wav", "RIFF");
+    ASSERT_TRUE(s.settings.addPath(s.dir.path() + "/Samples", 0));
+    QSignalSpy finished(s.library.get(), &library::LibraryIndexManager::syncFinished);
+    s.window->syncNowButton()->click();
+    EXPECT_EQ(s.movedRootChecks, 2);
+    EXPECT_TRUE(s.library->isInitializing());
+    EXPECT_FALSE(s.window->syncNowButton()->isEnabled());
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_TRUE(s.window->syncNowButton()->isEnabled());
+
     int stops = 0;
     QObject context;
     platform::NotificationCenter::shared().observe(
@@ -337,4 +350,14 @@ TEST(SettingsWindow, SyncNowGoesToTheDriverAndOpeningStopsThePreview)
     SettingsWindow* second = SettingsWindow::open(s.settings, s.syncSettings, *s.library);
     EXPECT_EQ(stops, 2);
     delete second;
+}
+
+TEST(SettingsWindow, TheMenuItemOpensItWithCtrlComma)
+{
+    QWidget parent;
+    QMenu menu;
+    QAction* action = SettingsWindow::addMenuAction(&menu, &parent);
+    EXPECT_EQ(action->text(), "Settings…");
+    EXPECT_TRUE(action->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Comma)));
+    EXPECT_EQ(menu.actions(), QList<QAction*> { action });
 }
