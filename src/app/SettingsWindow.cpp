@@ -58,9 +58,10 @@ protected:
 
 QString swatchStyle(const char* hex)
 {
-    return QStringLiteral("QToolButton { background: #%1; border: 2px solid transparent; border-radius: 11px; }"
-                          "QToolButton:hover { border-color: palette(mid); }"
-                          "QToolButton:checked { border-color: palette(text); }")
+    return QStringLiteral(
+        "QToolButton { background: #%1; border: 2px solid transparent; border-radius: 11px; }"
+        "QToolButton:hover { border-color: palette(mid); }"
+        "QToolButton:checked { border-color: palette(text); }")
         .arg(QLatin1String(hex));
 }
 
@@ -260,8 +261,8 @@ QGroupBox* SettingsWindow::buildSyncing()
     rows->setSpacing(6);
     const auto save = [this] { m_syncSettings.save(); };
     addToggle(rows, texts::kCheckDriveStateLabel, "checkDriveState", m_syncSettings,
-        &SyncSettings::checkDriveState, &SyncSettings::setCheckDriveState, &SyncSettings::checkDriveStateChanged,
-        save);
+        &SyncSettings::checkDriveState, &SyncSettings::setCheckDriveState,
+        &SyncSettings::checkDriveStateChanged, save);
     addToggle(rows, texts::kDetectMissingItemsLabel, "detectMissingItems", m_syncSettings,
         &SyncSettings::detectMissingItems, &SyncSettings::setDetectMissingItems,
         &SyncSettings::detectMissingItemsChanged, save);
@@ -273,7 +274,8 @@ QGroupBox* SettingsWindow::buildSyncing()
     m_syncNow->setObjectName(QStringLiteral("syncNow"));
     m_syncNow->setAutoDefault(false);
     connect(m_syncNow, &QPushButton::clicked, this, [this] { m_library.syncNow(m_settings); });
-    connect(&m_library, &library::LibraryIndexManager::isInitializingChanged, this, &SettingsWindow::showSyncing);
+    connect(
+        &m_library, &library::LibraryIndexManager::isInitializingChanged, this, &SettingsWindow::showSyncing);
     auto* buttonRow = new QHBoxLayout;
     buttonRow->setContentsMargins(0, 6, 0, 0);
     buttonRow->addWidget(m_syncNow);

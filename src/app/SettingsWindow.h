@@ -65,7 +65,8 @@ private:
     // signal, and writes through the setter (then `after`, if any).
     template <typename Owner, typename Signal>
     QCheckBox* addToggle(QVBoxLayout* layout, const char* label, const char* field, Owner& owner,
-        bool (Owner::*get)() const, void (Owner::*set)(bool), Signal changed, std::function<void()> after = {});
+        bool (Owner::*get)() const, void (Owner::*set)(bool), Signal changed,
+        std::function<void()> after = {});
     void showKeySpelling();
     void showTheme();
     void showSyncing();

@@ -73,7 +73,10 @@ struct Settings {
         prefs->flush();
         return std::make_unique<platform::PreferenceStore>(prefsPath);
     }
-    QMessageBox* sheet(const char* name) const { return window->findChild<QMessageBox*>(QString::fromLatin1(name)); }
+    QMessageBox* sheet(const char* name) const
+    {
+        return window->findChild<QMessageBox*>(QString::fromLatin1(name));
+    }
 };
 
 void click(QMessageBox* box, const QString& text)
@@ -256,7 +259,8 @@ TEST(SettingsWindow, DefaultSettingsAsksFirstAndCancelChangesNothing)
     QMessageBox* ask = s.sheet("restoreDefaultsConfirmation");
     ASSERT_NE(ask, nullptr);
     EXPECT_EQ(ask->windowTitle(), "Restore default settings?");
-    EXPECT_EQ(ask->text(), "This resets every setting to its default. Your collections and folders are kept.");
+    EXPECT_EQ(
+        ask->text(), "This resets every setting to its default. Your collections and folders are kept.");
     click(ask, "Cancel");
     dropDeleted();
     EXPECT_EQ(s.sheet("restoreDefaultsConfirmation"), nullptr);
