@@ -521,8 +521,16 @@ void MainWindow::askRename(int index)
 
 QStringList MainWindow::chooseFolders()
 {
-    const QString dir = QFileDialog::getExistingDirectory(this, tr("Add folder"), QDir::homePath());
-    return dir.isEmpty() ? QStringList() : QStringList { dir };
+    // Qt's own panel: the desktop's folder pickers choose one folder at a time.
+    QFileDialog panel(this, tr("Add folders"), QDir::homePath());
+    panel.setFileMode(QFileDialog::Directory);
+    panel.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    panel.setLabelText(QFileDialog::Accept, tr("Add"));
+    for (auto* view : panel.findChildren<QAbstractItemView*>())
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    if (panel.exec() != QDialog::Accepted)
+        return {};
+    return panel.selectedFiles();
 }
 
 void MainWindow::requestAddFolders()

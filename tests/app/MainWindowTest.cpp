@@ -2,8 +2,13 @@
 #include "app/KeyCapture.h"
 #include "app/PreviewStrip.h"
 #include "app/SearchResultsModel.h"
+#include "app/SyncStatusBar.h"
 
+#include <QAbstractButton>
+#include <QCoreApplication>
 #include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
@@ -178,6 +183,13 @@ TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
     EXPECT_DOUBLE_EQ(skips.at(0).at(0).toDouble(), -1.0);
     EXPECT_DOUBLE_EQ(skips.at(1).at(0).toDouble(), 1.0);
 
+    // Command+A is let through to the browser: it selects every row, so no single file is selected.
+    QTest::keyClick(w.treeView(), Qt::Key_A, Qt::ControlModifier);
+    EXPECT_GT(w.treeView()->selectionModel()->selectedRows().size(), 1);
+    EXPECT_FALSE(w.selectedFile().has_value());
+    QTest::keyClick(w.treeView(), Qt::Key_Space);
+    EXPECT_EQ(plays.count(), 3);
+
     // Option+S goes to the search field; there Space and arrows are the field's.
     QTest::keyClick(w.treeView(), Qt::Key_S, Qt::AltModifier);
     EXPECT_EQ(QApplication::focusWidget(), w.searchField());
@@ -228,4 +240,44 @@ TEST(MainWindow, EachCollectionComesBackAsItWasLeftAndNamesFollowTheExtensionSet
     w.setPresentationOptions(options);
     EXPECT_EQ(model->index(1, 0, model->index(0, 0)).data().toString(), "Snare 1");
     EXPECT_EQ(model->index(0, 0, model->index(0, 0)).data().toString(), "Kicks");
+}
+
+TEST(MainWindow, SyncSheetsAndStripOfferWhatTheSyncAllows)
+{
+    MainWindow w(fakeLibrary());
+    QSignalSpy resync(&w, &MainWindow::resyncRequested);
+    QSignalSpy cancel(&w, &MainWindow::cancelSyncRequested);
+
+    w.showSyncCancelled(
+        "Sync cancelled", "The sync was cancelled. Your library may not be up to date.", true);
+    auto* box = w.findChild<QMessageBox*>("syncCancelled");
+    ASSERT_NE(box, nullptr);
+    QStringList labels;
+    for (QAbstractButton* b : box->buttons())
+        labels << b->text();
+    labels.sort();
+    EXPECT_EQ(labels, (QStringList { "Attempt re-sync", "Dismiss" }));
+    for (QAbstractButton* b : box->buttons())
+        if (b->text() == "Attempt re-sync")
+            b->click();
+    EXPECT_EQ(resync.count(), 1);
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+
+    w.showSyncCancelled("Import cancelled", "…", false);
+    box = w.findChild<QMessageBox*>("syncCancelled");
+    ASSERT_NE(box, nullptr);
+    ASSERT_EQ(box->buttons().size(), 1);
+    EXPECT_EQ(box->buttons().front()->text(), "OK");
+    box->buttons().front()->click();
+    EXPECT_EQ(resync.count(), 1);
+
+    w.showSyncStatus("Scanning 3 folders…", -1, true);
+    EXPECT_EQ(w.syncStatus()->text(), "Scanning 3 folders…");
+    EXPECT_TRUE(w.syncStatus()->canCancel());
+    w.syncStatus()->findChild<QPushButton*>()->click();
+    EXPECT_EQ(cancel.count(), 1);
+    w.showSyncStatus("Indexing 1 of 2 samples", 0.5, false);
+    EXPECT_FALSE(w.syncStatus()->canCancel());
+    w.hideSyncStatus();
+    EXPECT_TRUE(w.syncStatus()->isHidden());
 }
