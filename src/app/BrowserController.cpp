@@ -3,6 +3,7 @@
 #include "app/LibraryAccess.h"
 #include "app/MainWindow.h"
 #include "app/PreviewStrip.h"
+#include "app/ThemePalette.h"
 #include "library/BookmarkGroup.h"
 #include "library/LibraryIndexManager.h"
 #include "library/RootEligibility.h"
@@ -122,6 +123,9 @@ void BrowserController::connectWindow()
     platform::NotificationCenter::shared().observe(QString::fromLatin1(library::kSortingChangedNotification),
         this, [presentation](const QVariantMap&) { presentation(); });
     connect(&m_settings, &library::UserSettings::hideFileExtensionsChanged, this, presentation);
+    auto theme = [this] { m_window->previewStrip()->setThemeColor(themeColor(m_settings.selectedTheme())); };
+    theme();
+    connect(&m_settings, &library::UserSettings::selectedThemeChanged, this, theme);
     connect(&m_settings, &library::UserSettings::autoPauseWhenUnfocusedChanged, this,
         [this] { m_player->setAutoPauseWhenUnfocused(m_settings.autoPauseWhenUnfocused()); });
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
