@@ -5,35 +5,20 @@
 #include "app/SearchResultsModel.h"
 #include "app/SettingsWindow.h"
 #include "app/SyncStatusBar.h"
-#include "library/SettingsTexts.h"
-#include "library/SyncPlan.h"
 
 #include <QAction>
 #include <QApplication>
-#include <QDragEnterEvent>
-#include <QDropEvent>
-#include <QFileDialog>
-#include <QFileInfo>
 #include <QFrame>
 #include <QHeaderView>
-#include <QInputDialog>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
-#include <QMessageBox>
-#include <QMimeData>
 #include <QPushButton>
 #include <QStackedWidget>
 #include <QTreeView>
 #include <QVBoxLayout>
 
 namespace kivo::app {
-
-namespace {
-enum ViewPage { kTreePage, kResultsPage, kNoResultsPage };
-enum CentrePage { kEmptyPage, kBrowserPage };
-} // namespace
 
 MainWindow::MainWindow(WindowServices services, QWidget* parent)
     : QMainWindow(parent)
@@ -348,145 +333,6 @@ void MainWindow::selectionChanged()
     emit fileSelected(path);
 }
 
-bool MainWindow::moveSelection(int step)
-{
-    auto* view = static_cast<QTreeView*>(currentView());
-    const QModelIndex current = view->currentIndex();
-    QModelIndex next;
-    if (!current.isValid())
-        next = view->model()->index(0, 0);
-    else
-        next = step > 0 ? view->indexBelow(current) : view->indexAbove(current);
-    if (!next.isValid())
-        return false;
-    view->setCurrentIndex(next);
-    view->scrollTo(next);
-    return true;
-}
-
-bool MainWindow::handleBrowserKey(const QKeyEvent& event)
-{
-    const auto mods = event.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
-    const bool alt = mods & Qt::AltModifier;
-    const bool plain = mods == Qt::NoModifier;
-    switch (event.key()) {
-    case Qt::Key_Space:
-        if (alt) {
-            emit togglePlayPauseRequested();
-        } else if (auto path = selectedFile()) {
-            emit playRequested(*path);
-        }
-        return true;
-    case Qt::Key_Up:
-    case Qt::Key_Down:
-        if (moveSelection(event.key() == Qt::Key_Down ? 1 : -1))
-            if (auto path = selectedFile())
-                emit playRequested(*path);
-        return true;
-    case Qt::Key_Left:
-    case Qt::Key_Right:
-        emit skipRequested(event.key() == Qt::Key_Right ? 1.0 : -1.0);
-        return true;
-    case Qt::Key_S:
-        if (alt && !(mods & (Qt::ControlModifier | Qt::MetaModifier))) {
-            toggleSearch();
-            return true;
-        }
-        return false;
-    case Qt::Key_A:
-        if (mods == Qt::ControlModifier) {
-            currentView()->selectAll();
-            return true;
-        }
-        return false;
-    case Qt::Key_Return:
-    case Qt::Key_Enter:
-        if (plain && m_views->currentIndex() == kTreePage && m_tree->currentIndex().isValid()) {
-            const QModelIndex i = m_tree->currentIndex().siblingAtColumn(0);
-            if (i.data(kIsDirectoryRole).toBool())
-                m_tree->setExpanded(i, !m_tree->isExpanded(i));
-            return true;
-        }
-        return false;
-    default:
-        return false;
-    }
-}
-
-void MainWindow::focusSearch()
-{
-    if (m_centre->currentIndex() != kBrowserPage)
-        return;
-    m_search->setFocus(Qt::ShortcutFocusReason);
-    m_search->selectAll();
-}
-
-void MainWindow::toggleSearch()
-{
-    if (!m_search->text().isEmpty()) {
-        m_search->clear();
-        currentView()->setFocus();
-    } else {
-        focusSearch();
-    }
-}
-
-void MainWindow::showAlert(const QString& title, const QString& text)
-{
-    // A sheet on the window rather than a nested event loop: the window keeps painting and
-    // nothing waits for the user.
-    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setObjectName(QStringLiteral("alert"));
-    box->open();
-}
-
-void MainWindow::askDelete(int index)
-{
-    if (index < 0 || index >= int(m_collections.size()))
-        return;
-    const auto& c = m_collections[std::size_t(index)];
-    namespace texts = library::texts;
-    auto* box = new QMessageBox(QMessageBox::Warning, texts::deleteCollectionTitle(c.name),
-        texts::deleteCollectionText(c.rootPaths.size()), QMessageBox::NoButton, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setObjectName(QStringLiteral("deleteConfirmation"));
-    box->addButton(QString::fromUtf8(texts::kCancelButton), QMessageBox::RejectRole);
-    QPushButton* del = box->addButton(QString::fromUtf8(texts::kDeleteButton), QMessageBox::DestructiveRole);
-    del->setStyleSheet(QStringLiteral("QPushButton { color: white; background: #%1; border-radius: 4px; "
-                                      "padding: 4px 14px; }")
-                           .arg(QLatin1String(texts::kDeleteButtonColor)));
-    // The collection is named by id: the list may change while the sheet is up.
-    const QString id = c.id;
-    connect(box, &QMessageBox::finished, this, [this, box, del, id] {
-        if (box->clickedButton() != del)
-            return;
-        for (int i = 0; i < int(m_collections.size()); ++i)
-            if (m_collections[std::size_t(i)].id == id)
-                emit deleteCollectionConfirmed(i);
-    });
-    box->open();
-}
-
-void MainWindow::showSyncCancelled(const QString& title, const QString& text, bool offersResync)
-{
-    auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::NoButton, this);
-    box->setAttribute(Qt::WA_DeleteOnClose);
-    box->setObjectName(QStringLiteral("syncCancelled"));
-    if (offersResync) {
-        QPushButton* again
-            = box->addButton(QString::fromUtf8(library::kAttemptResyncButton), QMessageBox::AcceptRole);
-        box->addButton(QString::fromUtf8(library::kDismissButton), QMessageBox::RejectRole);
-        connect(box, &QMessageBox::finished, this, [this, box, again] {
-            if (box->clickedButton() == again)
-                emit resyncRequested();
-        });
-    } else {
-        box->addButton(QString::fromUtf8(library::kOKButton), QMessageBox::AcceptRole);
-    }
-    box->open();
-}
-
 void MainWindow::showSyncStatus(const QString& text, double fraction, bool canCancel)
 {
     m_sync->setStatus(text, fraction, canCancel);
@@ -506,60 +352,6 @@ void MainWindow::showEvent(QShowEvent* event)
     m_shown = true;
     // After the first paint, so a launch rebuild never delays the window.
     QMetaObject::invokeMethod(this, &MainWindow::firstShown, Qt::QueuedConnection);
-}
-
-void MainWindow::askRename(int index)
-{
-    if (index < 0 || index >= int(m_collections.size()))
-        return;
-    bool ok = false;
-    const QString name = QInputDialog::getText(this, tr("Rename collection"), tr("Name:"), QLineEdit::Normal,
-        m_collections[std::size_t(index)].name, &ok);
-    if (ok && !name.trimmed().isEmpty())
-        emit renameCollectionRequested(index, name.trimmed());
-}
-
-QStringList MainWindow::chooseFolders()
-{
-    // Qt's own panel: the desktop's folder pickers choose one folder at a time.
-    QFileDialog panel(this, tr("Add folders"), QDir::homePath());
-    panel.setFileMode(QFileDialog::Directory);
-    panel.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
-    panel.setLabelText(QFileDialog::Accept, tr("Add"));
-    for (auto* view : panel.findChildren<QAbstractItemView*>())
-        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    if (panel.exec() != QDialog::Accepted)
-        return {};
-    return panel.selectedFiles();
-}
-
-void MainWindow::requestAddFolders()
-{
-    const QStringList folders = chooseFolders();
-    if (!folders.isEmpty())
-        emit addFoldersRequested(folders);
-}
-
-void MainWindow::dragEnterEvent(QDragEnterEvent* event)
-{
-    const auto urls = event->mimeData()->urls();
-    const bool folders = !urls.isEmpty() && std::all_of(urls.begin(), urls.end(), [](const QUrl& u) {
-        return u.isLocalFile() && QFileInfo(u.toLocalFile()).isDir();
-    });
-    if (folders)
-        event->acceptProposedAction();
-}
-
-void MainWindow::dropEvent(QDropEvent* event)
-{
-    QStringList paths;
-    for (const QUrl& u : event->mimeData()->urls())
-        if (u.isLocalFile() && QFileInfo(u.toLocalFile()).isDir())
-            paths << u.toLocalFile();
-    if (paths.isEmpty())
-        return;
-    event->acceptProposedAction();
-    emit addFoldersRequested(paths);
 }
 
 } // namespace kivo::app

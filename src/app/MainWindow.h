@@ -111,6 +111,10 @@ protected:
     void dropEvent(QDropEvent* event) override;
 
 private:
+    // Pages of the centre and of the list area.
+    enum CentrePage { kEmptyPage, kBrowserPage };
+    enum ViewPage { kTreePage, kResultsPage, kNoResultsPage };
+
     void buildMenus();
     QWidget* buildEmptyState();
     QWidget* buildBrowser();

@@ -1,0 +1,95 @@
+#include "app/MainWindow.h"
+
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QStackedWidget>
+#include <QTreeView>
+
+// The browser's own keys, handed over by the window-wide key capture.
+
+namespace kivo::app {
+
+bool MainWindow::moveSelection(int step)
+{
+    auto* view = static_cast<QTreeView*>(currentView());
+    const QModelIndex current = view->currentIndex();
+    QModelIndex next;
+    if (!current.isValid())
+        next = view->model()->index(0, 0);
+    else
+        next = step > 0 ? view->indexBelow(current) : view->indexAbove(current);
+    if (!next.isValid())
+        return false;
+    view->setCurrentIndex(next);
+    view->scrollTo(next);
+    return true;
+}
+
+bool MainWindow::handleBrowserKey(const QKeyEvent& event)
+{
+    const auto mods = event.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
+    const bool alt = mods & Qt::AltModifier;
+    const bool plain = mods == Qt::NoModifier;
+    switch (event.key()) {
+    case Qt::Key_Space:
+        if (alt) {
+            emit togglePlayPauseRequested();
+        } else if (auto path = selectedFile()) {
+            emit playRequested(*path);
+        }
+        return true;
+    case Qt::Key_Up:
+    case Qt::Key_Down:
+        if (moveSelection(event.key() == Qt::Key_Down ? 1 : -1))
+            if (auto path = selectedFile())
+                emit playRequested(*path);
+        return true;
+    case Qt::Key_Left:
+    case Qt::Key_Right:
+        emit skipRequested(event.key() == Qt::Key_Right ? 1.0 : -1.0);
+        return true;
+    case Qt::Key_S:
+        if (alt && !(mods & (Qt::ControlModifier | Qt::MetaModifier))) {
+            toggleSearch();
+            return true;
+        }
+        return false;
+    case Qt::Key_A:
+        if (mods == Qt::ControlModifier) {
+            currentView()->selectAll();
+            return true;
+        }
+        return false;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+        if (plain && m_views->currentIndex() == kTreePage && m_tree->currentIndex().isValid()) {
+            const QModelIndex i = m_tree->currentIndex().siblingAtColumn(0);
+            if (i.data(kIsDirectoryRole).toBool())
+                m_tree->setExpanded(i, !m_tree->isExpanded(i));
+            return true;
+        }
+        return false;
+    default:
+        return false;
+    }
+}
+
+void MainWindow::focusSearch()
+{
+    if (m_centre->currentIndex() != kBrowserPage)
+        return;
+    m_search->setFocus(Qt::ShortcutFocusReason);
+    m_search->selectAll();
+}
+
+void MainWindow::toggleSearch()
+{
+    if (!m_search->text().isEmpty()) {
+        m_search->clear();
+        currentView()->setFocus();
+    } else {
+        focusSearch();
+    }
+}
+
+} // namespace kivo::app

@@ -1,0 +1,133 @@
+#include "app/MainWindow.h"
+
+#include "library/SettingsTexts.h"
+#include "library/SyncPlan.h"
+
+#include <QAbstractItemView>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QPushButton>
+
+// The window's sheets and panels: alerts, the delete and rename questions, the open panel and
+// folders dropped on the window.
+
+namespace kivo::app {
+
+void MainWindow::showAlert(const QString& title, const QString& text)
+{
+    // A sheet on the window rather than a nested event loop: the window keeps painting and
+    // nothing waits for the user.
+    auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("alert"));
+    box->open();
+}
+
+void MainWindow::askDelete(int index)
+{
+    if (index < 0 || index >= int(m_collections.size()))
+        return;
+    const auto& c = m_collections[std::size_t(index)];
+    namespace texts = library::texts;
+    auto* box = new QMessageBox(QMessageBox::Warning, texts::deleteCollectionTitle(c.name),
+        texts::deleteCollectionText(c.rootPaths.size()), QMessageBox::NoButton, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("deleteConfirmation"));
+    box->addButton(QString::fromUtf8(texts::kCancelButton), QMessageBox::RejectRole);
+    QPushButton* del = box->addButton(QString::fromUtf8(texts::kDeleteButton), QMessageBox::DestructiveRole);
+    del->setStyleSheet(QStringLiteral("QPushButton { color: white; background: #%1; border-radius: 4px; "
+                                      "padding: 4px 14px; }")
+                           .arg(QLatin1String(texts::kDeleteButtonColor)));
+    // The collection is named by id: the list may change while the sheet is up.
+    const QString id = c.id;
+    connect(box, &QMessageBox::finished, this, [this, box, del, id] {
+        if (box->clickedButton() != del)
+            return;
+        for (int i = 0; i < int(m_collections.size()); ++i)
+            if (m_collections[std::size_t(i)].id == id)
+                emit deleteCollectionConfirmed(i);
+    });
+    box->open();
+}
+
+void MainWindow::showSyncCancelled(const QString& title, const QString& text, bool offersResync)
+{
+    auto* box = new QMessageBox(QMessageBox::Information, title, text, QMessageBox::NoButton, this);
+    box->setAttribute(Qt::WA_DeleteOnClose);
+    box->setObjectName(QStringLiteral("syncCancelled"));
+    if (offersResync) {
+        QPushButton* again
+            = box->addButton(QString::fromUtf8(library::kAttemptResyncButton), QMessageBox::AcceptRole);
+        box->addButton(QString::fromUtf8(library::kDismissButton), QMessageBox::RejectRole);
+        connect(box, &QMessageBox::finished, this, [this, box, again] {
+            if (box->clickedButton() == again)
+                emit resyncRequested();
+        });
+    } else {
+        box->addButton(QString::fromUtf8(library::kOKButton), QMessageBox::AcceptRole);
+    }
+    box->open();
+}
+
+void MainWindow::askRename(int index)
+{
+    if (index < 0 || index >= int(m_collections.size()))
+        return;
+    bool ok = false;
+    const QString name = QInputDialog::getText(this, tr("Rename collection"), tr("Name:"), QLineEdit::Normal,
+        m_collections[std::size_t(index)].name, &ok);
+    if (ok && !name.trimmed().isEmpty())
+        emit renameCollectionRequested(index, name.trimmed());
+}
+
+QStringList MainWindow::chooseFolders()
+{
+    // Qt's own panel: the desktop's folder pickers choose one folder at a time.
+    QFileDialog panel(this, tr("Add folders"), QDir::homePath());
+    panel.setFileMode(QFileDialog::Directory);
+    panel.setOptions(QFileDialog::ShowDirsOnly | QFileDialog::DontUseNativeDialog);
+    panel.setLabelText(QFileDialog::Accept, tr("Add"));
+    for (auto* view : panel.findChildren<QAbstractItemView*>())
+        view->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    if (panel.exec() != QDialog::Accepted)
+        return {};
+    return panel.selectedFiles();
+}
+
+void MainWindow::requestAddFolders()
+{
+    const QStringList folders = chooseFolders();
+    if (!folders.isEmpty())
+        emit addFoldersRequested(folders);
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event)
+{
+    const auto urls = event->mimeData()->urls();
+    const bool folders = !urls.isEmpty() && std::all_of(urls.begin(), urls.end(), [](const QUrl& u) {
+        return u.isLocalFile() && QFileInfo(u.toLocalFile()).isDir();
+    });
+    if (folders)
+        event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event)
+{
+    QStringList paths;
+    for (const QUrl& u : event->mimeData()->urls())
+        if (u.isLocalFile() && QFileInfo(u.toLocalFile()).isDir())
+            paths << u.toLocalFile();
+    if (paths.isEmpty())
+        return;
+    event->acceptProposedAction();
+    emit addFoldersRequested(paths);
+}
+
+} // namespace kivo::app
