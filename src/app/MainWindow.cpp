@@ -2,6 +2,7 @@
 
 #include "app/KeyCapture.h"
 #include "app/PreviewStrip.h"
+#include "app/ResultRowDelegate.h"
 #include "app/SearchResultsModel.h"
 #include "app/SettingsWindow.h"
 #include "app/SyncStatusBar.h"
@@ -172,6 +173,7 @@ QWidget* MainWindow::buildBrowser()
     m_results = new QTreeView(m_views);
     m_results->setModel(m_resultsModel);
     m_results->setRootIsDecorated(false);
+    m_results->setItemDelegateForColumn(kNameColumn, new ResultRowDelegate(m_results));
     configureView(m_results);
     m_noResults = new QLabel(m_views);
     m_noResults->setAlignment(Qt::AlignCenter);

@@ -1,5 +1,6 @@
 #include "app/BrowserColumns.h"
 #include "app/PreviewStrip.h"
+#include "app/ResultRowDelegate.h"
 #include "app/SeekBar.h"
 #include "app/StereoLevelMeter.h"
 #include "app/VolumeKnob.h"
@@ -49,6 +50,9 @@ TEST(PreviewStrip, ShowsTheFileAndItsTimesAndForgetsThemWhenCleared)
     EXPECT_EQ(formatLength(4.0), "4.0 s");
     EXPECT_EQ(formatLength(75.9), "1:15");
     EXPECT_EQ(formatLength(-2), "");
+    EXPECT_EQ(resultFolderText("/lib/Drums/Kicks/Kick.wav"), "Drums/Kicks");
+    EXPECT_EQ(resultFolderText("/lib/Kick.wav"), "lib");
+    EXPECT_EQ(resultFolderText("/Kick.wav"), "");
 
     PreviewStrip strip;
     EXPECT_FALSE(strip.hasFile());
