@@ -63,6 +63,10 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
         = [&store](const QString& query, const QString& id) { return indexSearchJob(store, query, id); };
     m_window = std::make_unique<MainWindow>(std::move(services));
 
+    m_refreshTimer = new QTimer(this);
+    m_refreshTimer->setInterval(int(m_library.quickRefreshMinInterval() * 1000) + 2000);
+    connect(m_refreshTimer, &QTimer::timeout, this, [this] { m_library.quickRefresh(m_settings); });
+
     connectWindow();
     connectLibrary();
     connectPlayer();
@@ -84,6 +88,7 @@ void BrowserController::connectWindow()
         [this](int i, const QString& name) { m_settings.renameGroup(i, name); });
     connect(w, &MainWindow::deleteCollectionConfirmed, this, &BrowserController::deleteCollection);
     connect(w, &MainWindow::addFoldersRequested, this, &BrowserController::addFolders);
+    connect(w, &MainWindow::removeRootRequested, this, &BrowserController::removeRoot);
     connect(w, &MainWindow::firstShown, this, [this] { m_library.windowDidAppear(m_settings); });
     connect(w, &MainWindow::cancelSyncRequested, this, [this] { m_library.cancelSync(); });
     connect(w, &MainWindow::resyncRequested, this, [this] { m_library.syncNow(m_settings); });
@@ -241,6 +246,20 @@ void BrowserController::addFolders(const QStringList& paths)
     m_library.rootsAdded(m_settings);
 }
 
+void BrowserController::removeRoot(const QString& rootPath)
+{
+    const int group = m_settings.selectedGroup();
+    const auto entries = collectionEntries(m_settings);
+    const auto id = m_settings.groupID(group);
+    if (group < 0 || group >= int(entries.size()) || !id)
+        return;
+    const qsizetype position = entries[std::size_t(group)].rootPaths.indexOf(rootPath);
+    if (position < 0)
+        return;
+    m_settings.removePath(int(position));
+    m_library.removeRoots({ rootPath }, *id);
+}
+
 void BrowserController::seekFromPreview(double fraction)
 {
     if (!m_player->isPlaying()) {
@@ -259,9 +278,14 @@ void BrowserController::applicationStateChanged(Qt::ApplicationState state)
 {
     const bool active = state == Qt::ApplicationActive;
     m_player->applicationActiveChanged(active);
-    // Coming back to the window is when files dropped into the library elsewhere should show.
-    if (active)
+    // Files saved into the library by other programs show while the browser is in use; the
+    // driver itself keeps refreshes at least its interval apart.
+    if (active) {
         m_library.quickRefresh(m_settings);
+        m_refreshTimer->start();
+    } else {
+        m_refreshTimer->stop();
+    }
 }
 
 } // namespace kivo::app

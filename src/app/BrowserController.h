@@ -9,6 +9,7 @@
 #include "playback/AudioPlayerManager.h"
 
 #include <QObject>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -40,6 +41,8 @@ public:
     void addFolders(const QStringList& paths);
     void addCollection();
     void deleteCollection(int index);
+    // Takes a root folder out of the selected collection and its files out of the index.
+    void removeRoot(const QString& rootPath);
     // A click at `fraction` of the preview: plays from there, starting playback when it is paused.
     void seekFromPreview(double fraction);
 
@@ -57,6 +60,7 @@ private:
     library::LibraryIndexManager& m_library;
     std::unique_ptr<playback::AudioPlayerManager> m_player;
     std::unique_ptr<MainWindow> m_window;
+    QTimer* m_refreshTimer = nullptr;
 };
 
 } // namespace kivo::app

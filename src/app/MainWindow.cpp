@@ -139,6 +139,9 @@ void MainWindow::configureView(QTreeView* view)
         view->header()->setSectionResizeMode(c, QHeaderView::Fixed);
         view->header()->resizeSection(c, c == kLengthColumn ? 70 : 56);
     }
+    view->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(view, &QTreeView::customContextMenuRequested, this,
+        [this, view](const QPoint& pos) { showRowMenu(view, pos); });
     connect(view, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
         if (auto path = filePathAt(index))
             emit playRequested(*path);

@@ -101,6 +101,8 @@ signals:
     void seekRequested(double fraction);
     void volumeEdited(double position);
     void cancelSyncRequested();
+    // "Remove from collection" on a root folder row.
+    void removeRootRequested(const QString& rootPath);
     void resyncRequested();
     // The window appeared for the first time.
     void firstShown();
@@ -130,6 +132,7 @@ private:
     std::optional<QString> filePathAt(const QModelIndex& index) const;
     void askRename(int index);
     void requestAddFolders();
+    void showRowMenu(QTreeView* view, const QPoint& pos);
 
     WindowServices m_services;
     std::vector<CollectionEntry> m_collections;

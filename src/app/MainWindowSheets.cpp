@@ -4,6 +4,7 @@
 #include "library/SyncPlan.h"
 
 #include <QAbstractItemView>
+#include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -11,9 +12,12 @@
 #include <QFileInfo>
 #include <QInputDialog>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QPushButton>
+#include <QTreeView>
+#include <QUrl>
 
 // The window's sheets and panels: alerts, the delete and rename questions, the open panel and
 // folders dropped on the window.
@@ -106,6 +110,24 @@ void MainWindow::requestAddFolders()
     const QStringList folders = chooseFolders();
     if (!folders.isEmpty())
         emit addFoldersRequested(folders);
+}
+
+void MainWindow::showRowMenu(QTreeView* view, const QPoint& pos)
+{
+    const QModelIndex index = view->indexAt(pos).siblingAtColumn(0);
+    if (!index.isValid())
+        return;
+    const QString path = index.data(kPathRole).toString();
+    const bool isFolder = index.data(kIsDirectoryRole).toBool();
+    QMenu menu(this);
+    menu.addAction(tr("Show in file manager"), this, [path, isFolder] {
+        QDesktopServices::openUrl(QUrl::fromLocalFile(isFolder ? path : QFileInfo(path).absolutePath()));
+    });
+    if (view == m_tree && !index.parent().isValid()) {
+        menu.addSeparator();
+        menu.addAction(tr("Remove from collection"), this, [this, path] { emit removeRootRequested(path); });
+    }
+    menu.exec(view->viewport()->mapToGlobal(pos));
 }
 
 void MainWindow::dragEnterEvent(QDragEnterEvent* event)

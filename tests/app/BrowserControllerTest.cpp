@@ -105,6 +105,14 @@ TEST(BrowserController, AddsEligibleFoldersImportsThemAndReportsTheRefusedOnes)
     b.controller->addFolders({ QString::fromStdString(drums) + "/../Drums/." });
     EXPECT_EQ(b.settings.bookmarks()[0].paths.size(), 1);
     EXPECT_FALSE(b.library->isInitializing());
+
+    // Removing the root takes it out of the collection and the index.
+    b.controller->removeRoot("/not/a/root");
+    EXPECT_EQ(b.settings.bookmarks()[0].paths.size(), 1);
+    b.controller->removeRoot(QString::fromStdString(drums));
+    EXPECT_TRUE(b.settings.bookmarks()[0].paths.isEmpty());
+    EXPECT_EQ(w->page(), MainWindow::Page::emptyState);
+    EXPECT_TRUE(b.library->cachedRootsByGroup().begin()->second.empty());
 }
 
 TEST(BrowserController, DeletingACollectionAsksFirstAndTheLastOneStays)
