@@ -58,6 +58,10 @@ public:
     bool moveSelection(int step);
     // The browser's own keys; true when the key meant something here.
     bool handleBrowserKey(const QKeyEvent& event);
+    // Keys the window does not use itself (number keys for hotkeys, letters for modes) go to
+    // these, in the order they were added, until one takes the key.
+    using KeyHandler = std::function<bool(const QKeyEvent&)>;
+    void addKeyHandler(KeyHandler handler) { m_keyHandlers.push_back(std::move(handler)); }
     void focusSearch();
     // Alt+S: leaves a search for the tree, or goes to the search field.
     void toggleSearch();
@@ -118,6 +122,7 @@ private:
     enum ViewPage { kTreePage, kResultsPage, kNoResultsPage };
 
     void buildMenus();
+    bool handleOwnKey(const QKeyEvent& event);
     QWidget* buildEmptyState();
     QWidget* buildBrowser();
     void configureView(QTreeView* view);
@@ -138,6 +143,7 @@ private:
     std::vector<CollectionEntry> m_collections;
     int m_selected = -1;
     QString m_lastSelectedFile;
+    std::vector<KeyHandler> m_keyHandlers;
 
     bool m_shown = false;
     CollectionBar* m_bar = nullptr;

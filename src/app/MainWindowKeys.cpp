@@ -27,6 +27,16 @@ bool MainWindow::moveSelection(int step)
 
 bool MainWindow::handleBrowserKey(const QKeyEvent& event)
 {
+    if (handleOwnKey(event))
+        return true;
+    for (const auto& handler : m_keyHandlers)
+        if (handler(event))
+            return true;
+    return false;
+}
+
+bool MainWindow::handleOwnKey(const QKeyEvent& event)
+{
     const auto mods = event.modifiers() & ~(Qt::KeypadModifier | Qt::ShiftModifier);
     const bool alt = mods & Qt::AltModifier;
     const bool plain = mods == Qt::NoModifier;

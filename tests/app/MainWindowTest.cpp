@@ -200,6 +200,22 @@ TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
     EXPECT_EQ(plays.count(), 3);
     EXPECT_EQ(skips.count(), 2);
 
+    // Keys the window has no use for go to the handlers added for them, first taker wins.
+    std::vector<std::string> handled;
+    w.addKeyHandler([&](const QKeyEvent& e) {
+        handled.push_back("first:" + e.text().toStdString());
+        return e.key() == Qt::Key_1;
+    });
+    w.addKeyHandler([&](const QKeyEvent& e) {
+        handled.push_back("second:" + e.text().toStdString());
+        return true;
+    });
+    w.treeView()->setFocus();
+    QTest::keyClick(w.treeView(), Qt::Key_1);
+    QTest::keyClick(w.treeView(), Qt::Key_T);
+    QTest::keyClick(w.treeView(), Qt::Key_Space);
+    EXPECT_EQ(handled, (std::vector<std::string> { "first:1", "first:t", "second:t" }));
+
     // With the capture off (a sheet that edits hotkeys, say) keys reach the widgets again.
     w.keyCapture()->setEnabled(false);
     w.treeView()->setFocus();
