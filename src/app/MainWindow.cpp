@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/BrowserView.h"
 #include "app/KeyCapture.h"
 #include "app/PreviewStrip.h"
 #include "app/ResultRowDelegate.h"
@@ -170,10 +171,10 @@ QWidget* MainWindow::buildBrowser()
     box->addWidget(m_search);
 
     m_views = new QStackedWidget(page);
-    m_tree = new QTreeView(m_views);
+    m_tree = new BrowserView(m_views);
     m_tree->setModel(m_treeModel);
     configureView(m_tree);
-    m_results = new QTreeView(m_views);
+    m_results = new BrowserView(m_views);
     m_results->setModel(m_resultsModel);
     m_results->setRootIsDecorated(false);
     m_results->setItemDelegateForColumn(kNameColumn, new ResultRowDelegate(m_results));

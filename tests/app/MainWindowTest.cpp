@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "app/CustomDragManager.h"
 #include "app/KeyCapture.h"
 #include "app/PreviewStrip.h"
 #include "app/SearchResultsModel.h"
@@ -296,4 +297,35 @@ TEST(MainWindow, SyncSheetsAndStripOfferWhatTheSyncAllows)
     EXPECT_FALSE(w.syncStatus()->canCancel());
     w.hideSyncStatus();
     EXPECT_TRUE(w.syncStatus()->isHidden());
+}
+
+TEST(CustomDragManager, DragsTheSelectedFilesInScreenOrderAndEndsIdle)
+{
+    MainWindow w(fakeLibrary());
+    w.setCollections(collections({ "/lib/Drums" }), 0);
+    auto* model = w.treeModel();
+    const QModelIndex drums = model->index(0, 0);
+    w.treeView()->expand(drums);
+    auto* selection = w.treeView()->selectionModel();
+    // Picked bottom first, folder included: the drag still lists top to bottom, files only.
+    selection->select(model->index(2, 0, drums), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    selection->select(model->index(0, 0, drums), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    selection->select(model->index(1, 0, drums), QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    const QList<QUrl> urls = selectedFileURLs(*w.treeView());
+    ASSERT_EQ(urls.size(), 2);
+    EXPECT_EQ(urls[0].toLocalFile(), "/lib/Drums/Snare 1.wav");
+    EXPECT_EQ(urls[1].toLocalFile(), "/lib/Drums/Snare 2.wav");
+
+    CustomDragManager drags;
+    QSignalSpy changes(&drags, &CustomDragManager::isDraggingChanged);
+    drags.beginDrag({}, &w);
+    EXPECT_EQ(changes.count(), 0);
+    // Without a window to drag from the drag is given up at once.
+    drags.beginDrag(urls, nullptr);
+    EXPECT_EQ(changes.count(), 2);
+    EXPECT_FALSE(drags.isDragging());
+    EXPECT_TRUE(drags.draggedURLs().isEmpty());
+
+    EXPECT_FALSE(dragImage(1, &w).isNull());
+    EXPECT_FALSE(dragImage(12, &w).isNull());
 }
