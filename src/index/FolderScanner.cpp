@@ -10,6 +10,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <mutex>
+#include <thread>
 #include <unistd.h>
 
 namespace kivo::index {
@@ -39,6 +41,10 @@ std::string join(const std::string& folder, const std::string& name)
     return path;
 }
 
+// Files queued ahead of the walk at most: enough to keep the readers busy, little enough that a huge
+// folder does not hold all its paths twice.
+constexpr std::size_t kMaxAhead = 64;
+
 double systemReferenceNow()
 {
     using namespace std::chrono;
@@ -46,6 +52,41 @@ double systemReferenceNow()
 }
 
 } // namespace
+
+unsigned defaultReadAheadThreads()
+{
+    // One reader beside the walk fills a second core; more pay off only where there are more cores.
+    const unsigned cores = std::thread::hardware_concurrency();
+    return cores >= 4 ? 2 : 1;
+}
+
+// The records of one folder's files, made on whichever thread gets to them first. The folder values
+// are the same for every file of the folder and are worked out once, when a file first needs them.
+class FolderScanner::FolderFiles final : public FolderWork {
+public:
+    FolderFiles(const FolderScanner& scanner, const std::string& root)
+        : m_scanner(scanner)
+        , m_root(root)
+    {
+    }
+
+    FileRecord make(const std::string& path) override
+    {
+        FileRecord record;
+        record.file = m_scanner.makeFileInfo(path, m_root, [&]() -> const FolderValues& {
+            std::call_once(m_once, [&] { m_values = folderMetadata(path, m_root); });
+            return m_values;
+        });
+        record.tokens = tokenize(record.file.name, 1);
+        return record;
+    }
+
+private:
+    const FolderScanner& m_scanner;
+    const std::string& m_root;
+    std::once_flag m_once;
+    FolderValues m_values;
+};
 
 FolderAccess platformFolderAccess()
 {
@@ -170,6 +211,16 @@ FolderValues FolderScanner::folderMetadata(std::string_view filePath, std::strin
 FileInfo FolderScanner::fileInfoFor(
     const std::string& path, const std::string& root, std::optional<FolderValues>& folderValues) const
 {
+    return makeFileInfo(path, root, [&]() -> const FolderValues& {
+        if (!folderValues)
+            folderValues = folderMetadata(path, root);
+        return *folderValues;
+    });
+}
+
+template <typename Folder>
+FileInfo FolderScanner::makeFileInfo(const std::string& path, const std::string& root, Folder&& folder) const
+{
     FileInfo file;
     file.id = stableFileID(path);
     file.path = path;
@@ -184,18 +235,30 @@ FileInfo FolderScanner::fileInfoFor(
             file.key = key->keyText();
     }
     if (!file.bpm || !file.key) {
-        if (!folderValues)
-            folderValues = folderMetadata(path, root);
+        const FolderValues& values = folder();
         if (!file.bpm)
-            file.bpm = folderValues->bpm;
+            file.bpm = values.bpm;
         if (!file.key)
-            file.key = folderValues->key;
+            file.key = values.key;
     }
     file.duration = header.duration;
     return file;
 }
 
 void FolderScanner::indexDirectory(
+    const std::string& folder, const GroupID& groupID, const std::string& root, IndexBuilder& builder)
+{
+    if (m_readAhead || !m_reader || m_readAheadThreads == 0) {
+        walkFolder(folder, groupID, root, builder);
+        return;
+    }
+    // The outermost call owns the reader threads; they are gone again when it returns.
+    m_readAhead = std::make_unique<FileReadAhead>(m_readAheadThreads);
+    walkFolder(folder, groupID, root, builder);
+    m_readAhead.reset();
+}
+
+void FolderScanner::walkFolder(
     const std::string& folder, const GroupID& groupID, const std::string& root, IndexBuilder& builder)
 {
     if (cancelled())
@@ -219,27 +282,45 @@ void FolderScanner::indexDirectory(
 
     DirectoryInfo info;
     info.path = folder;
-    std::optional<FolderValues> folderValues;
-    std::optional<std::vector<std::string>> keywords;
+    FolderFiles work(*this, root);
+    std::optional<IndexBuilder::FolderSlots> targets;
+    // Entries before this one have been queued for the readers (files) or are folders; the queue only
+    // ever holds files up to the next folder entry, so the walk takes them in the order they were queued.
+    std::size_t queuedEnd = 0;
+    std::vector<std::string> queue;
     bool stopped = false;
-    for (const auto& entry : entries) {
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const FolderEntry& entry = entries[i];
         if (cancelled()) {
             stopped = true;
             break;
         }
-        std::string path = join(folder, entry.name);
         if (entry.kind == EntryKind::folder) {
-            info.subdirectories.push_back(path);
-            indexDirectory(info.subdirectories.back(), groupID, root, builder);
+            info.subdirectories.push_back(join(folder, entry.name));
+            walkFolder(info.subdirectories.back(), groupID, root, builder);
             continue;
         }
         if (!hasCompatibleExtension(entry.name))
             continue; // alias files do not exist here, so every compatible file is indexed
-        FileInfo file = fileInfoFor(path, root, folderValues);
-        if (!keywords)
-            keywords = keywordsForPath(path, root);
-        builder.add(file, groupID, *keywords);
-        info.files.push_back(std::move(file));
+        FileRecord record;
+        if (m_readAhead) {
+            if (queuedEnd <= i || m_readAhead->queued() < kMaxAhead / 2) {
+                queuedEnd = std::max(queuedEnd, i);
+                for (; queuedEnd < entries.size() && entries[queuedEnd].kind != EntryKind::folder
+                     && m_readAhead->queued() + queue.size() < kMaxAhead;
+                     ++queuedEnd)
+                    if (hasCompatibleExtension(entries[queuedEnd].name))
+                        queue.push_back(join(folder, entries[queuedEnd].name));
+                m_readAhead->submit(std::move(queue), work);
+            }
+            record = m_readAhead->next();
+        } else {
+            record = work.make(join(folder, entry.name));
+        }
+        if (!targets)
+            targets = builder.slotsFor(groupID, keywordsForPath(record.file.path, root));
+        builder.add(record.file, std::move(record.tokens), *targets);
+        info.files.push_back(std::move(record.file));
         if (m_progress) {
             ++m_counters.indexed;
             if (m_counters.indexed >= m_counters.nextReport) {
@@ -251,6 +332,9 @@ void FolderScanner::indexDirectory(
             }
         }
     }
+    // The records queued beyond a cancellation are dropped before `work` goes.
+    if (m_readAhead && m_readAhead->queued())
+        m_readAhead->discard();
     m_indexIds.pop_back();
     if (stopped || cancelled())
         return;

@@ -2,8 +2,11 @@
 
 // The walk of one scan: the counting pass, the per-folder indexing into a private builder, the tempo
 // and key found in ancestor folder names, and the progress counters. Strictly sequential, depth first,
-// in listing order; cancellation is checked before every folder and every entry.
+// in listing order; cancellation is checked before every folder and every entry. Only the making of
+// file records (header reads above all) may run ahead on reader threads, which changes nothing the
+// walk produces or reports.
 
+#include "index/FileReadAhead.h"
 #include "index/HeaderMetadata.h"
 #include "index/IndexBuilder.h"
 #include "index/IndexRecords.h"
@@ -11,6 +14,7 @@
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -21,7 +25,7 @@ namespace kivo::index {
 // What a file's own header says about it; each value absent when unknown.
 using HeaderValues = HeaderMetadata;
 // Reads one file's header (`readHeaderMetadata` in real scans); an empty reader gives no header
-// values, so names and folders decide.
+// values, so names and folders decide. It may be called from reader threads, several files at once.
 using HeaderReader = std::function<HeaderValues(const std::string& path)>;
 // Called on whatever thread the scan reports from; wrap it with `onMainThread` for observers that
 // must run there.
@@ -54,6 +58,9 @@ struct FolderValues {
     std::optional<std::string> key;
 };
 
+// Threads reading headers ahead of the walk where headers are read; 0 reads each one in the walk.
+unsigned defaultReadAheadThreads();
+
 class FolderScanner {
 public:
     FolderScanner(
@@ -65,6 +72,7 @@ public:
     void report(const IndexProgress& progress) const;
 
     void resetCounters() { m_counters = ScanCounters(); }
+    void setReadAheadThreads(unsigned threads) { m_readAheadThreads = threads; }
     // About 200 reports per scan: one every total/200 files.
     void startIndexingPhase();
 
@@ -80,6 +88,12 @@ public:
     static FolderValues folderMetadata(std::string_view filePath, std::string_view root);
 
 private:
+    class FolderFiles;
+    template <typename Folder>
+    FileInfo makeFileInfo(const std::string& path, const std::string& root, Folder&& folderValues) const;
+    void walkFolder(
+        const std::string& folder, const GroupID& groupID, const std::string& root, IndexBuilder& builder);
+
     struct FolderIdentity {
         std::uint64_t device;
         std::uint64_t inode;
@@ -94,6 +108,8 @@ private:
     std::vector<std::string> m_countPath; // folders being counted, outermost first
     std::vector<std::optional<FolderIdentity>> m_countIds; // their identities, read only when a link shows up
     std::vector<FolderIdentity> m_indexIds; // folders being indexed
+    unsigned m_readAheadThreads = defaultReadAheadThreads();
+    std::unique_ptr<FileReadAhead> m_readAhead; // while a walk with header reads is under way
 };
 
 } // namespace kivo::index

@@ -35,13 +35,28 @@ void IndexBuilder::add(const FileInfo& file, const GroupID& groupID, const std::
 void IndexBuilder::add(
     const FileInfo& file, const GroupID& groupID, const std::vector<std::string>& folderKeywords)
 {
-    const std::string* path = &fileIndex.insert_or_assign(file.path, file).first->first;
-    auto& names = m_pendingNames[groupID];
-    for (auto& token : tokenize(file.name, 1))
-        names[std::move(token)].push_back(path);
+    add(file, tokenize(file.name, 1), slotsFor(groupID, folderKeywords));
+}
+
+IndexBuilder::FolderSlots IndexBuilder::slotsFor(
+    const GroupID& groupID, const std::vector<std::string>& folderKeywords)
+{
+    FolderSlots targets;
+    targets.names = &m_pendingNames[groupID];
     auto& keywords = m_pendingKeywords[groupID];
+    targets.keywords.reserve(folderKeywords.size());
     for (const auto& keyword : folderKeywords)
-        keywords[keyword].push_back(path);
+        targets.keywords.push_back(&keywords[keyword]);
+    return targets;
+}
+
+void IndexBuilder::add(const FileInfo& file, std::vector<std::string>&& tokens, const FolderSlots& targets)
+{
+    const std::string* path = &fileIndex.insert_or_assign(file.path, file).first->first;
+    for (auto& token : tokens)
+        (*targets.names)[std::move(token)].push_back(path);
+    for (auto* paths : targets.keywords)
+        paths->push_back(path);
 }
 
 namespace {

@@ -22,9 +22,21 @@ public:
     GroupTokenIndex searchIndex;
     GroupTokenIndex keywordIndex;
 
+    // Token -> the paths (keys of fileIndex, whose nodes never move) that carry it.
+    using PendingTokens = std::unordered_map<std::string, std::vector<const std::string*>>;
+    // Where the files of one folder go: their collection's name tokens and the lists of the folder's
+    // keywords, looked up once for the folder rather than once per file.
+    struct FolderSlots {
+        PendingTokens* names = nullptr;
+        std::vector<std::vector<const std::string*>*> keywords;
+    };
+
     void add(const FileInfo& file, const GroupID& groupID, const std::string& root);
     // The same with the file's folder keywords already worked out: every file of a folder shares them.
     void add(const FileInfo& file, const GroupID& groupID, const std::vector<std::string>& folderKeywords);
+    FolderSlots slotsFor(const GroupID& groupID, const std::vector<std::string>& folderKeywords);
+    // `tokens` are those of `tokenize(file.name, 1)`.
+    void add(const FileInfo& file, std::vector<std::string>&& tokens, const FolderSlots& targets);
 
     // Moves everything into the maps: records by path (the builder's, being fresher, replace the
     // store's), path sets united per collection and token.
@@ -37,8 +49,6 @@ public:
     bool empty() const { return directoryIndex.empty() && fileIndex.empty(); }
 
 private:
-    // Token -> the paths (keys of fileIndex, whose nodes never move) that carry it.
-    using PendingTokens = std::unordered_map<std::string, std::vector<const std::string*>>;
     std::map<GroupID, PendingTokens> m_pendingNames;
     std::map<GroupID, PendingTokens> m_pendingKeywords;
 };

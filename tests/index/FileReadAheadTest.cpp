@@ -1,0 +1,223 @@
+#include "index/FileReadAhead.h"
+#include "LibraryGenerator.h"
+#include "index/IndexScan.h"
+
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <dirent.h>
+#include <mutex>
+#include <set>
+
+using namespace kivo::index;
+using kivo::test::ScratchDir;
+
+namespace {
+
+const FolderAccess kOpen { [](const std::string&) { return true; }, [](const std::string&) {} };
+
+std::size_t threadCount()
+{
+    std::size_t n = 0;
+    if (DIR* dir = ::opendir("/proc/self/task")) {
+        while (const dirent* e = ::readdir(dir))
+            n += e->d_name[0] != '.';
+        ::closedir(dir);
+    }
+    return n;
+}
+
+// Records compare by path alone; a scan's result is the same only when every field is.
+void expectSameFile(const FileInfo& a, const FileInfo& b)
+{
+    EXPECT_EQ(a.path, b.path);
+    EXPECT_EQ(a.id, b.id) << a.path;
+    EXPECT_EQ(a.name, b.name) << a.path;
+    EXPECT_EQ(a.bpm, b.bpm) << a.path;
+    EXPECT_EQ(a.key, b.key) << a.path;
+    EXPECT_EQ(a.duration, b.duration) << a.path;
+}
+
+void expectSameIndex(const IndexMaps& a, const IndexMaps& b)
+{
+    EXPECT_TRUE(a == b);
+    ASSERT_EQ(a.fileIndex.size(), b.fileIndex.size());
+    for (const auto& [path, file] : a.fileIndex)
+        expectSameFile(file, b.fileIndex.at(path));
+    ASSERT_EQ(a.directoryIndex.size(), b.directoryIndex.size());
+    for (const auto& [path, folder] : a.directoryIndex) {
+        const DirectoryInfo& other = b.directoryIndex.at(path);
+        EXPECT_EQ(folder.subdirectories, other.subdirectories) << path;
+        EXPECT_EQ(folder.lastModified, other.lastModified) << path;
+        EXPECT_EQ(folder.contentModified, other.contentModified) << path;
+        EXPECT_EQ(folder.inode, other.inode) << path;
+        ASSERT_EQ(folder.files.size(), other.files.size()) << path;
+        for (std::size_t i = 0; i < folder.files.size(); ++i)
+            expectSameFile(folder.files[i], other.files[i]); // in walk order
+    }
+}
+
+struct Scan {
+    IndexMaps maps;
+    std::vector<IndexProgress> reports;
+};
+
+// A full build of `first`, then a sync that adds `second`, with `threads` readers ahead of the walk.
+Scan scanWith(unsigned threads, const std::vector<ScanGroup>& first, const std::vector<ScanGroup>& second)
+{
+    Scan scan;
+    CancelHandle stop;
+    FolderScanner scanner(
+        stop, [&](const IndexProgress& p) { scan.reports.push_back(p); }, readHeaderMetadata,
+        [] { return 7.5; });
+    scanner.setReadAheadThreads(threads);
+    buildIndex(scan.maps, first, scanner, kOpen);
+    syncIndex(scan.maps, second, scanner, kOpen);
+    return scan;
+}
+
+// Makes a record per path, counting how often each was made.
+class CountingWork final : public FolderWork {
+public:
+    FileRecord make(const std::string& path) override
+    {
+        FileRecord record;
+        record.file.path = path;
+        record.tokens = { path };
+        std::lock_guard lock(m_mutex);
+        ++m_made[path];
+        return record;
+    }
+    std::map<std::string, int> made()
+    {
+        std::lock_guard lock(m_mutex);
+        return m_made;
+    }
+
+private:
+    std::mutex m_mutex;
+    std::map<std::string, int> m_made;
+};
+
+} // namespace
+
+TEST(FileReadAhead, ScansExactlyAsTheSequentialWalk)
+{
+    ScratchDir dir;
+    kivo::bench::LibraryOptions options;
+    options.directory = dir.str() + "/Library";
+    options.files = 1500;
+    options.seed = 11;
+    kivo::bench::makeLibrary(options);
+    // Files on both sides of sub-folders in one listing, and a second root with tagged files.
+    for (int i = 0; i < 12; ++i)
+        dir.write("Library/Mixed 120 BPM/Loop " + std::to_string(i) + " Am.wav", "RIFF");
+    for (int i = 0; i < 8; ++i)
+        dir.mkdir("Library/Mixed 120 BPM/Part " + std::to_string(i));
+    dir.write("Library/Mixed 120 BPM/Part 3/Top.flac", "fLaC");
+    dir.write("Extra/Vox Dm/Hook.mp3", "ID3");
+    const std::string extra = dir.str() + "/Extra";
+    const std::vector<ScanGroup> first { { "G", { options.directory }, {} },
+        { "H", { extra }, { "/Gone" } } };
+    const std::vector<ScanGroup> second { { "G", { options.directory, extra }, {} },
+        { "H", { extra }, { "/Gone" } } };
+
+    const std::size_t threadsBefore = threadCount();
+    const Scan sequential = scanWith(0, first, second);
+    ASSERT_EQ(sequential.maps.fileIndex.size(), 1500u + 12 + 1 + 1);
+    for (unsigned threads : { 1u, 2u }) {
+        SCOPED_TRACE(threads);
+        const Scan ahead = scanWith(threads, first, second);
+        expectSameIndex(ahead.maps, sequential.maps);
+        EXPECT_EQ(ahead.reports, sequential.reports);
+    }
+    // The readers end with the walk that started them.
+    EXPECT_EQ(threadCount(), threadsBefore);
+}
+
+TEST(FileReadAhead, CancelledScanCommitsNothingAndLeavesNoReaderRunning)
+{
+    ScratchDir dir;
+    kivo::bench::LibraryOptions options;
+    options.directory = dir.str() + "/Library";
+    options.files = 400;
+    options.seed = 5;
+    kivo::bench::makeLibrary(options);
+    IndexMaps maps;
+    {
+        CancelHandle stop;
+        FolderScanner scanner(stop, {}, {});
+        buildIndex(maps, { { "Old", { options.directory }, {} } }, scanner, kOpen);
+    }
+    const IndexMaps before = maps;
+    const std::size_t threadsBefore = threadCount();
+
+    std::atomic<int> reads { 0 };
+    std::atomic<bool> returned { false };
+    std::atomic<bool> readAfterReturn { false };
+    HeaderReader reader = [&](const std::string& path) {
+        ++reads;
+        if (returned)
+            readAfterReturn = true;
+        return readHeaderMetadata(path);
+    };
+    CancelHandle stop;
+    std::vector<IndexProgress> reports;
+    FolderScanner scanner(
+        stop,
+        [&](const IndexProgress& p) {
+            reports.push_back(p);
+            if (!p.scanning && p.processed >= 100)
+                stop.cancel();
+        },
+        reader);
+    scanner.setReadAheadThreads(2);
+    const auto roots = buildIndex(maps, { { "New", { options.directory }, {} } }, scanner, kOpen);
+    returned = true;
+
+    EXPECT_EQ(roots, before.groupRoots);
+    expectSameIndex(maps, before);
+    EXPECT_EQ(threadCount(), threadsBefore);
+    // The walk stopped at the first report past 100 files; the readers were at most a folder ahead.
+    ASSERT_FALSE(reports.empty());
+    EXPECT_LT(reports.back().processed, 400);
+    EXPECT_LT(reads.load(), 400);
+    EXPECT_FALSE(readAfterReturn);
+}
+
+TEST(FileReadAhead, HandsRecordsBackInQueueOrderAndMakesEachOnce)
+{
+    CountingWork work;
+    std::vector<std::string> expected;
+    {
+        FileReadAhead ahead(2);
+        for (int batch = 0; batch < 20; ++batch) {
+            std::vector<std::string> paths;
+            for (int i = 0; i < 50; ++i)
+                paths.push_back("/f" + std::to_string(batch * 50 + i));
+            expected.insert(expected.end(), paths.begin(), paths.end());
+            ahead.submit(std::move(paths), work);
+            EXPECT_TRUE(paths.empty());
+            for (int i = 0; i < 40; ++i) {
+                const FileRecord record = ahead.next();
+                EXPECT_EQ(record.file.path, expected[std::size_t(batch * 40 + i)]);
+                EXPECT_EQ(record.tokens, std::vector<std::string> { record.file.path });
+            }
+        }
+        // 200 left queued: dropping them waits for the ones under way, and nothing is made afterwards.
+        EXPECT_EQ(ahead.queued(), 200u);
+        ahead.discard();
+        EXPECT_EQ(ahead.queued(), 0u);
+        const auto made = work.made();
+        ahead.submit({ "/last" }, work);
+        EXPECT_EQ(ahead.next().file.path, "/last");
+        EXPECT_EQ(work.made().size(), made.size() + 1);
+    }
+    const auto made = work.made();
+    for (std::size_t i = 0; i < 800; ++i)
+        EXPECT_EQ(made.count(expected[i]) ? made.at(expected[i]) : 0, 1) << expected[i];
+    for (const auto& [path, times] : made)
+        EXPECT_EQ(times, 1) << path;
+}
