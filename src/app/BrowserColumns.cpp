@@ -40,9 +40,12 @@ QString formatLength(double seconds)
     return QStringLiteral("%1:%2").arg(total / 60).arg(total % 60, 2, 10, QLatin1Char('0'));
 }
 
-QVariant browserData(const BrowserRow& row, int column, int role)
+QVariant browserData(const BrowserRow& row, int column, int role, bool missing)
 {
     switch (role) {
+    case Qt::ForegroundRole:
+        return missing ? QVariant(QApplication::palette().color(QPalette::Disabled, QPalette::Text))
+                       : QVariant();
     case kPathRole:
         return QString::fromStdString(row.path);
     case kIsDirectoryRole:

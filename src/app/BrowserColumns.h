@@ -6,6 +6,7 @@
 #include <QVariant>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -31,7 +32,10 @@ struct BrowserRow {
 };
 
 QVariant browserHeader(int column, int role);
-QVariant browserData(const BrowserRow& row, int column, int role);
+// `missing`: the file or folder is known to be gone; its row is greyed out.
+QVariant browserData(const BrowserRow& row, int column, int role, bool missing = false);
+// Tells whether a path is known to be missing.
+using MissingCheck = std::function<bool(const std::string& path)>;
 // "0.25 s" below a second, "4.2 s" below ten seconds, else "m:ss".
 QString formatLength(double seconds);
 

@@ -6,6 +6,7 @@
 #include "app/ThemePalette.h"
 #include "library/BookmarkGroup.h"
 #include "library/LibraryIndexManager.h"
+#include "library/MissingFileTracker.h"
 #include "library/RootEligibility.h"
 #include "library/SyncPlan.h"
 #include "library/UserSettings.h"
@@ -53,6 +54,8 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
     player.midiOctaveShift = settings.midiOctaveShift();
     player.midiInstrument = settings.midiInstrument();
     player.storeVolume = [s = &settings](float v) { s->setVolume(v); };
+    library::MissingFileTracker& tracker
+        = player.tracker ? *player.tracker : library::MissingFileTracker::shared();
     m_player = std::make_unique<playback::AudioPlayerManager>(std::move(player));
 
     WindowServices services;
@@ -66,6 +69,11 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
     m_refreshTimer = new QTimer(this);
     m_refreshTimer->setInterval(int(m_library.quickRefreshMinInterval() * 1000) + 2000);
     connect(m_refreshTimer, &QTimer::timeout, this, [this] { m_library.quickRefresh(m_settings); });
+
+    m_window->setMissingCheck(
+        [&tracker](const std::string& path) { return tracker.isMissing(QString::fromStdString(path)); });
+    connect(&tracker, &library::MissingFileTracker::missingPathsChanged, m_window.get(),
+        &MainWindow::missingChanged);
 
     connectWindow();
     connectLibrary();
@@ -83,7 +91,8 @@ void BrowserController::connectWindow()
 {
     MainWindow* w = m_window.get();
     connect(w, &MainWindow::collectionSelected, this, [this](int i) { m_settings.setSelectedGroup(i); });
-    connect(w, &MainWindow::addCollectionRequested, this, &BrowserController::addCollection);
+    connect(
+        w, &MainWindow::addCollectionRequested, this, [this](const QString& name) { addCollection(name); });
     connect(w, &MainWindow::renameCollectionRequested, this,
         [this](int i, const QString& name) { m_settings.renameGroup(i, name); });
     connect(w, &MainWindow::deleteCollectionConfirmed, this, &BrowserController::deleteCollection);
@@ -219,9 +228,11 @@ void BrowserController::showProgress()
     m_window->showSyncStatus(m_library.progressText(), fraction, m_library.canCancelSync());
 }
 
-void BrowserController::addCollection()
+void BrowserController::addCollection(const QString& name)
 {
-    m_settings.addGroup(QStringLiteral("Collection %1").arg(m_settings.bookmarks().size() + 1), QString());
+    m_settings.addGroup(
+        name.isEmpty() ? QStringLiteral("Collection %1").arg(m_settings.bookmarks().size() + 1) : name,
+        QString());
 }
 
 void BrowserController::deleteCollection(int index)

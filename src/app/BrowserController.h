@@ -39,7 +39,8 @@ public:
 
     // What the window's requests do; public so tests can make them without pop-ups.
     void addFolders(const QStringList& paths);
-    void addCollection();
+    // An empty name gives "Collection" and the collection's number.
+    void addCollection(const QString& name = {});
     void deleteCollection(int index);
     // Takes a root folder out of the selected collection and its files out of the index.
     void removeRoot(const QString& rootPath);

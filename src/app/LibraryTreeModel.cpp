@@ -273,7 +273,9 @@ QVariant LibraryTreeModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid())
         return {};
-    return browserData(nodeOf(index)->row, index.column(), role);
+    const BrowserRow& row = nodeOf(index)->row;
+    const bool missing = role == Qt::ForegroundRole && m_isMissing && m_isMissing(row.path);
+    return browserData(row, index.column(), role, missing);
 }
 
 QVariant LibraryTreeModel::headerData(int section, Qt::Orientation orientation, int role) const

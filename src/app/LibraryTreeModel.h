@@ -38,6 +38,7 @@ public:
     QModelIndex currentIndex() const;
 
     const BrowserRow* row(const QModelIndex& index) const;
+    void setMissingCheck(MissingCheck check) { m_isMissing = std::move(check); }
     QModelIndex indexForPath(const std::string& path) const;
     organise::BrowserTree& tree() { return m_tree; }
 
@@ -53,6 +54,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
+    MissingCheck m_isMissing;
     struct Node {
         organise::NodeId id;
         BrowserRow row;

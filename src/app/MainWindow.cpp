@@ -67,7 +67,7 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     setCentralWidget(central);
 
     connect(m_bar, &CollectionBar::collectionSelected, this, &MainWindow::collectionSelected);
-    connect(m_bar, &CollectionBar::addCollectionRequested, this, &MainWindow::addCollectionRequested);
+    connect(m_bar, &CollectionBar::addCollectionRequested, this, &MainWindow::askNewCollection);
     connect(m_bar, &CollectionBar::deleteRequested, this, &MainWindow::askDelete);
     connect(m_bar, &CollectionBar::renameRequested, this, &MainWindow::askRename);
     connect(m_bar, &CollectionBar::addFolderRequested, this, &MainWindow::requestAddFolders);
@@ -87,7 +87,7 @@ void MainWindow::buildMenus()
     QMenu* file = menuBar()->addMenu(tr("File"));
     QAction* add = file->addAction(tr("Add folder…"), this, &MainWindow::requestAddFolders);
     add->setShortcut(QKeySequence::Open);
-    file->addAction(tr("New collection"), this, &MainWindow::addCollectionRequested);
+    file->addAction(tr("New collection…"), this, &MainWindow::askNewCollection);
     file->addSeparator();
     QAction* quit = file->addAction(tr("Quit"), qApp, &QApplication::quit);
     quit->setShortcut(QKeySequence::Quit);
@@ -254,6 +254,19 @@ void MainWindow::setPresentationOptions(const organise::PresentationOptions& opt
 {
     m_treeModel->setOptions(options);
     restoreTreeState();
+}
+
+void MainWindow::setMissingCheck(const MissingCheck& check)
+{
+    m_treeModel->setMissingCheck(check);
+    m_resultsModel->setMissingCheck(check);
+    missingChanged();
+}
+
+void MainWindow::missingChanged()
+{
+    m_tree->viewport()->update();
+    m_results->viewport()->update();
 }
 
 void MainWindow::libraryChanged()

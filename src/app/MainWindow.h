@@ -46,6 +46,9 @@ public:
     void libraryChanged();
     // The sorting options or the extension setting changed.
     void setPresentationOptions(const organise::PresentationOptions& options);
+    // Rows of missing files and folders are greyed out; missingChanged() redraws them.
+    void setMissingCheck(const MissingCheck& check);
+    void missingChanged();
 
     // Which page the centre shows.
     enum class Page { emptyState, tree, results };
@@ -91,7 +94,8 @@ public:
 
 signals:
     void collectionSelected(int index);
-    void addCollectionRequested();
+    // The user named a new collection.
+    void addCollectionRequested(const QString& name);
     void renameCollectionRequested(int index, const QString& name);
     // The user confirmed the delete.
     void deleteCollectionConfirmed(int index);
@@ -136,6 +140,7 @@ private:
     QAbstractItemView* currentView() const;
     std::optional<QString> filePathAt(const QModelIndex& index) const;
     void askRename(int index);
+    void askNewCollection();
     void requestAddFolders();
     void showRowMenu(QTreeView* view, const QPoint& pos);
 

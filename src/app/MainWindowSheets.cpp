@@ -91,6 +91,16 @@ void MainWindow::askRename(int index)
         emit renameCollectionRequested(index, name.trimmed());
 }
 
+void MainWindow::askNewCollection()
+{
+    bool ok = false;
+    const QString suggested = tr("Collection %1").arg(m_collections.size() + 1);
+    const QString name
+        = QInputDialog::getText(this, tr("New collection"), tr("Name:"), QLineEdit::Normal, suggested, &ok);
+    if (ok && !name.trimmed().isEmpty())
+        emit addCollectionRequested(name.trimmed());
+}
+
 QStringList MainWindow::chooseFolders()
 {
     // Qt's own panel: the desktop's folder pickers choose one folder at a time.

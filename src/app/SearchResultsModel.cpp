@@ -46,7 +46,10 @@ int SearchResultsModel::columnCount(const QModelIndex& parent) const
 QVariant SearchResultsModel::data(const QModelIndex& index, int role) const
 {
     const BrowserRow* r = row(index);
-    return r ? browserData(*r, index.column(), role) : QVariant();
+    if (!r)
+        return {};
+    const bool missing = role == Qt::ForegroundRole && m_isMissing && m_isMissing(r->path);
+    return browserData(*r, index.column(), role, missing);
 }
 
 QVariant SearchResultsModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -19,6 +19,7 @@ public:
     void setResults(const std::vector<index::FileInfo>& files);
     void clear();
     const BrowserRow* row(const QModelIndex& index) const;
+    void setMissingCheck(MissingCheck check) { m_isMissing = std::move(check); }
     int size() const { return int(m_rows.size()); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -28,6 +29,7 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
+    MissingCheck m_isMissing;
     std::vector<BrowserRow> m_rows;
 };
 

@@ -108,6 +108,11 @@ TEST(MainWindow, TreeLoadsFoldersWhenOpenedAndReportsASingleSelectedFile)
     model->fetchMore(keys);
     EXPECT_FALSE(model->hasChildren(keys)); // empty once read: no expander
 
+    // Missing files are greyed out, the rest keep the view's own colour.
+    w.setMissingCheck([](const std::string& path) { return path == "/lib/Drums/Snare 2.wav"; });
+    EXPECT_TRUE(model->index(2, 0, drums).data(Qt::ForegroundRole).isValid());
+    EXPECT_FALSE(model->index(1, 0, drums).data(Qt::ForegroundRole).isValid());
+
     QSignalSpy selected(&w, &MainWindow::fileSelected);
     w.treeView()->setCurrentIndex(model->index(1, 0, drums));
     ASSERT_EQ(selected.count(), 1);
