@@ -61,22 +61,37 @@ void IndexBuilder::add(const FileInfo& file, std::vector<std::string>&& tokens, 
 
 namespace {
 
-void materialize(std::map<GroupID, std::unordered_map<std::string, std::vector<const std::string*>>>& pending,
-    GroupTokenIndex& out)
+// One path set of the finished index and the paths that go into it.
+struct Fill {
+    PathSet* set;
+    const std::vector<const std::string*>* paths;
+};
+
+// Makes every token's (empty) set in `out`: the maps are only read from here on, so the sets can then
+// be filled on several threads at once.
+void prepare(
+    std::map<GroupID, IndexBuilder::PendingTokens>& pending, GroupTokenIndex& out, std::vector<Fill>& fills)
 {
     for (auto& [group, tokens] : pending) {
         auto& index = out[group];
         index.reserve(index.size() + tokens.size());
-        for (auto& [token, paths] : tokens) {
-            auto& set = index[token];
-            // A little slack, so that the few additions of a later sync do not rehash the biggest sets.
-            set.reserve((set.size() + paths.size()) * 5 / 4);
-            for (const std::string* p : paths)
-                set.insert(*p);
-        }
+        for (auto& [token, paths] : tokens)
+            fills.push_back({ &index[token], &paths });
     }
-    pending.clear();
 }
+
+void fill(const Fill* begin, const Fill* end)
+{
+    for (const Fill* f = begin; f != end; ++f) {
+        // A little slack, so that the few additions of a later sync do not rehash the biggest sets.
+        f->set->reserve((f->set->size() + f->paths->size()) * 5 / 4);
+        for (const std::string* p : *f->paths)
+            f->set->insert(*p);
+    }
+}
+
+// Below this many paths a second thread costs more than it saves.
+constexpr std::size_t kPathsWorthAThread = 4096;
 
 } // namespace
 
@@ -84,10 +99,26 @@ void IndexBuilder::finish()
 {
     if (m_pendingNames.empty() && m_pendingKeywords.empty())
         return;
-    // The two indexes share nothing but the (unchanging) file paths: build them on two cores.
-    std::thread keywords([this] { materialize(m_pendingKeywords, keywordIndex); });
-    materialize(m_pendingNames, searchIndex);
-    keywords.join();
+    std::vector<Fill> fills;
+    prepare(m_pendingNames, searchIndex, fills);
+    prepare(m_pendingKeywords, keywordIndex, fills);
+    std::size_t total = 0;
+    for (const Fill& f : fills)
+        total += f.paths->size();
+    // The sets share nothing but the (unchanging) file paths: two cores fill about half of them each.
+    std::size_t half = 0;
+    std::size_t split = 0;
+    while (split < fills.size() && half < total / 2)
+        half += fills[split++].paths->size();
+    if (total < kPathsWorthAThread) {
+        fill(fills.data(), fills.data() + fills.size());
+    } else {
+        std::thread second([&] { fill(fills.data() + split, fills.data() + fills.size()); });
+        fill(fills.data(), fills.data() + split);
+        second.join();
+    }
+    m_pendingNames.clear();
+    m_pendingKeywords.clear();
 }
 
 void IndexBuilder::mergeInto(IndexMaps& maps)

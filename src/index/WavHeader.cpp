@@ -1,5 +1,6 @@
-// The WAV reader: a walk over the RIFF chunk headers that reads only the "fmt " and "acid" bodies and
-// jumps over everything else by offset, so a multi-gigabyte recording costs a few small reads.
+// The WAV reader: a walk over the RIFF chunk headers that reads only the first kilobyte (where the headers
+// and the "fmt " and "acid" bodies usually are) and the headers beyond it, and jumps over everything else
+// by offset, so a multi-gigabyte recording costs a few small reads.
 
 #include "index/HeaderMetadata.h"
 
@@ -44,14 +45,20 @@ ssize_t readAt(int fd, unsigned char* buffer, std::size_t size, std::uint64_t of
     return ssize_t(done);
 }
 
-// The file opened read-only, with the next chunk header fetched together with the bytes just before
-// it when those end exactly where it begins: the usual file then costs three reads, not five. Only
-// header and "fmt "/"acid" bytes are ever fetched.
+// The file opened read-only, with its first kilobyte fetched in one read: that holds the chunk headers
+// and the "fmt " and "acid" bodies of the usual file, which then costs a single read. Anything beyond it
+// is read where it lies, so sample data is still only ever skipped.
 class ChunkReader {
 public:
     explicit ChunkReader(const std::string& path)
         : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
     {
+        if (m_fd < 0)
+            return;
+        const ssize_t n = readAt(m_fd, m_head, kHead, 0);
+        // A short first read means the whole file is here; after an error every read goes to the file.
+        m_headSize = n > 0 ? std::size_t(n) : 0;
+        m_wholeFile = n >= 0 && std::size_t(n) < kHead;
     }
     ~ChunkReader()
     {
@@ -62,39 +69,28 @@ public:
     ChunkReader& operator=(const ChunkReader&) = delete;
     bool isOpen() const { return m_fd >= 0; }
 
-    // `size` bytes at `offset` (fewer only at the end of the file, -1 on an error); the 8 bytes after
-    // them are kept for `header` when `headerFollows`.
-    ssize_t read(unsigned char* out, std::size_t size, std::uint64_t offset, bool headerFollows)
+    // `size` bytes at `offset`: fewer only at the end of the file, -1 on an error.
+    ssize_t read(unsigned char* out, std::size_t size, std::uint64_t offset)
     {
-        unsigned char buffer[24 + kHeader];
-        if (!headerFollows || size > 24)
+        if (offset + size <= m_headSize) {
+            std::memcpy(out, m_head + offset, size);
+            return ssize_t(size);
+        }
+        if (!m_wholeFile)
             return readAt(m_fd, out, size, offset);
-        const ssize_t n = readAt(m_fd, buffer, size + kHeader, offset);
-        if (n < 0)
-            return n;
-        const std::size_t got = std::min(std::size_t(n), size);
-        std::memcpy(out, buffer, got);
-        m_aheadAt = offset + size;
-        m_ahead = std::size_t(n) - got;
-        std::memcpy(m_aheadBytes, buffer + size, m_ahead);
+        if (offset >= m_headSize)
+            return 0;
+        const std::size_t got = m_headSize - std::size_t(offset);
+        std::memcpy(out, m_head + offset, got);
         return ssize_t(got);
     }
 
-    // The 8-byte chunk header at `offset`, from what was fetched ahead when it is there.
-    ssize_t header(unsigned char* out, std::uint64_t offset)
-    {
-        if (m_aheadAt != offset || m_aheadAt == 0)
-            return readAt(m_fd, out, kHeader, offset);
-        std::memcpy(out, m_aheadBytes, m_ahead);
-        return ssize_t(m_ahead);
-    }
-
 private:
-    static constexpr std::size_t kHeader = 8;
+    static constexpr std::size_t kHead = 1024;
     int m_fd;
-    std::uint64_t m_aheadAt = 0;
-    std::size_t m_ahead = 0;
-    unsigned char m_aheadBytes[kHeader];
+    std::size_t m_headSize = 0;
+    bool m_wholeFile = false;
+    unsigned char m_head[kHead];
 };
 
 } // namespace
@@ -106,8 +102,7 @@ HeaderMetadata readWavHeader(const std::string& path)
     if (!file.isOpen())
         return result;
     unsigned char riff[12];
-    if (file.read(riff, 12, 0, true) != 12 || std::memcmp(riff, "RIFF", 4)
-        || std::memcmp(riff + 8, "WAVE", 4))
+    if (file.read(riff, 12, 0) != 12 || std::memcmp(riff, "RIFF", 4) || std::memcmp(riff + 8, "WAVE", 4))
         return result;
 
     // 0 stands for unknown: a zero byte rate or audio size is as good as none.
@@ -117,13 +112,13 @@ HeaderMetadata readWavHeader(const std::string& path)
     std::uint64_t offset = 12;
     for (int headers = 0; headers < kMaxChunkHeaders; ++headers) {
         unsigned char header[8];
-        if (file.header(header, offset) != 8)
+        if (file.read(header, 8, offset) != 8)
             break;
         const std::uint32_t size = le32(header + 4);
         const bool isAcid = !std::memcmp(header, "acid", 4);
         if (!acidRead && isAcid && size >= 24) {
             unsigned char acid[24];
-            if (file.read(acid, 24, offset + 8, size == 24) == 24) {
+            if (file.read(acid, 24, offset + 8) == 24) {
                 float tempo;
                 const std::uint32_t bits = le32(acid + 20);
                 std::memcpy(&tempo, &bits, sizeof tempo);
@@ -138,7 +133,7 @@ HeaderMetadata readWavHeader(const std::string& path)
         }
         if (!byteRate && !std::memcmp(header, "fmt ", 4) && size >= 16) {
             unsigned char format[16];
-            if (file.read(format, 16, offset + 8, size == 16) == 16)
+            if (file.read(format, 16, offset + 8) == 16)
                 byteRate = le32(format + 8);
         }
         if (!audioBytes && !std::memcmp(header, "data", 4))
