@@ -96,6 +96,9 @@ void BrowserController::connectWindow()
     connect(w, &MainWindow::renameCollectionRequested, this,
         [this](int i, const QString& name) { m_settings.renameGroup(i, name); });
     connect(w, &MainWindow::deleteCollectionConfirmed, this, &BrowserController::deleteCollection);
+    connect(w, &MainWindow::moveCollectionRequested, this, [this](const QString& id, int destination) {
+        m_settings.moveGroup(QUuid::fromString(id), destination);
+    });
     connect(w, &MainWindow::addFoldersRequested, this, &BrowserController::addFolders);
     connect(w, &MainWindow::removeRootRequested, this, &BrowserController::removeRoot);
     connect(w, &MainWindow::firstShown, this, [this] { m_library.windowDidAppear(m_settings); });

@@ -1,12 +1,32 @@
 #include "app/CollectionBar.h"
 
+#include <QApplication>
 #include <QButtonGroup>
+#include <QDrag>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QHBoxLayout>
 #include <QMenu>
+#include <QMimeData>
+#include <QMouseEvent>
 #include <QPainter>
 #include <QToolButton>
 
+#include <algorithm>
+
 namespace kivo::app {
+
+namespace {
+constexpr char kCollectionMime[] = "application/x-kivo-collection";
+}
+
+int collectionDropGap(const std::vector<int>& centres, int x)
+{
+    int gap = 0;
+    while (gap < int(centres.size()) && x > centres[std::size_t(gap)])
+        ++gap;
+    return gap;
+}
 
 QIcon collectionDot(const QString& colorHex, int size)
 {
@@ -50,6 +70,7 @@ CollectionBar::CollectionBar(QWidget* parent)
     connect(addFolder, &QToolButton::clicked, this, &CollectionBar::addFolderRequested);
     row->addWidget(addFolder);
 
+    setAcceptDrops(true);
     m_group = new QButtonGroup(this);
     m_group->setExclusive(true);
     connect(m_group, &QButtonGroup::idClicked, this, [this](int id) {
@@ -110,10 +131,81 @@ void CollectionBar::rebuild()
         b->setContextMenuPolicy(Qt::CustomContextMenu);
         connect(b, &QToolButton::customContextMenuRequested, this,
             [this, b, i](const QPoint& pos) { showMenu(i, b->mapToGlobal(pos)); });
+        b->installEventFilter(this);
         m_group->addButton(b, i);
         m_buttons->addWidget(b);
         m_collectionButtons.push_back(b);
     }
+}
+
+bool CollectionBar::eventFilter(QObject* watched, QEvent* event)
+{
+    auto* button = qobject_cast<QToolButton*>(watched);
+    const auto found = std::find(m_collectionButtons.begin(), m_collectionButtons.end(), button);
+    if (found == m_collectionButtons.end())
+        return false;
+    const int index = int(found - m_collectionButtons.begin());
+    if (event->type() == QEvent::MouseButtonPress) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if (mouse->button() == Qt::LeftButton) {
+            m_pressed = index;
+            m_pressPos = mouse->position().toPoint();
+        }
+    } else if (event->type() == QEvent::MouseMove && m_pressed == index) {
+        auto* mouse = static_cast<QMouseEvent*>(event);
+        if ((mouse->buttons() & Qt::LeftButton)
+            && (mouse->position().toPoint() - m_pressPos).manhattanLength()
+                >= QApplication::startDragDistance()) {
+            m_pressed = -1;
+            button->setDown(false);
+            startMove(index);
+            return true;
+        }
+    } else if (event->type() == QEvent::MouseButtonRelease) {
+        m_pressed = -1;
+    }
+    return false;
+}
+
+void CollectionBar::startMove(int index)
+{
+    if (m_collections.size() < 2)
+        return;
+    auto* mime = new QMimeData;
+    mime->setData(QString::fromLatin1(kCollectionMime), m_collections[std::size_t(index)].id.toUtf8());
+    auto* drag = new QDrag(this);
+    drag->setMimeData(mime);
+    drag->setPixmap(m_collectionButtons[std::size_t(index)]->grab());
+    drag->exec(Qt::MoveAction);
+}
+
+int CollectionBar::gapAt(int x) const
+{
+    std::vector<int> centres;
+    for (const auto* b : m_collectionButtons)
+        centres.push_back(b->geometry().center().x());
+    return collectionDropGap(centres, x);
+}
+
+void CollectionBar::dragEnterEvent(QDragEnterEvent* event)
+{
+    if (event->source() == this && event->mimeData()->hasFormat(QString::fromLatin1(kCollectionMime)))
+        event->acceptProposedAction();
+}
+
+void CollectionBar::dragMoveEvent(QDragMoveEvent* event)
+{
+    if (event->source() == this)
+        event->acceptProposedAction();
+}
+
+void CollectionBar::dropEvent(QDropEvent* event)
+{
+    if (event->source() != this)
+        return;
+    const QString id = QString::fromUtf8(event->mimeData()->data(QString::fromLatin1(kCollectionMime)));
+    event->acceptProposedAction();
+    emit moveRequested(id, gapAt(event->position().toPoint().x()));
 }
 
 void CollectionBar::showMenu(int index, const QPoint& globalPos)

@@ -40,10 +40,20 @@ signals:
     void addCollectionRequested();
     void renameRequested(int index);
     void deleteRequested(int index);
+    // A collection was dragged into the gap before `destination` (0...count).
+    void moveRequested(const QString& id, int destination);
     void addFolderRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dragMoveEvent(QDragMoveEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
 
 private:
     void rebuild();
+    void startMove(int index);
+    int gapAt(int x) const;
     void showMenu(int index, const QPoint& globalPos);
 
     std::vector<CollectionEntry> m_collections;
@@ -51,7 +61,12 @@ private:
     QHBoxLayout* m_buttons = nullptr;
     QButtonGroup* m_group = nullptr;
     std::vector<QToolButton*> m_collectionButtons;
+    QPoint m_pressPos;
+    int m_pressed = -1;
 };
+
+// The gap (0...count) a collection dropped at x lands in, given the buttons' centres left to right.
+int collectionDropGap(const std::vector<int>& centres, int x);
 
 // A small filled circle in the collection's colour, for buttons and menus.
 QIcon collectionDot(const QString& colorHex, int size = 10);

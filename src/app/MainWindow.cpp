@@ -70,6 +70,7 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     connect(m_bar, &CollectionBar::addCollectionRequested, this, &MainWindow::askNewCollection);
     connect(m_bar, &CollectionBar::deleteRequested, this, &MainWindow::askDelete);
     connect(m_bar, &CollectionBar::renameRequested, this, &MainWindow::askRename);
+    connect(m_bar, &CollectionBar::moveRequested, this, &MainWindow::moveCollectionRequested);
     connect(m_bar, &CollectionBar::addFolderRequested, this, &MainWindow::requestAddFolders);
     connect(m_preview, &PreviewStrip::seekRequested, this, &MainWindow::seekRequested);
     connect(m_preview, &PreviewStrip::volumeEdited, this, &MainWindow::volumeEdited);

@@ -97,6 +97,8 @@ signals:
     // The user named a new collection.
     void addCollectionRequested(const QString& name);
     void renameCollectionRequested(int index, const QString& name);
+    // A collection was dragged into the gap before `destination`.
+    void moveCollectionRequested(const QString& id, int destination);
     // The user confirmed the delete.
     void deleteCollectionConfirmed(int index);
     // Folders chosen in the open panel or dropped on the window.

@@ -18,6 +18,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -144,6 +145,27 @@ TEST(BrowserController, DeletingACollectionAsksFirstAndTheLastOneStays)
 
     b.controller->deleteCollection(0);
     EXPECT_EQ(b.settings.bookmarks().size(), 1);
+}
+
+TEST(BrowserController, DraggingACollectionReordersThemAndKeepsTheSelection)
+{
+    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 10), 0);
+    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 100), 1);
+    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 500), 3);
+    EXPECT_EQ(collectionDropGap({}, 500), 0);
+
+    Browser b;
+    MainWindow* w = b.window();
+    b.controller->addCollection("Drums");
+    b.controller->addCollection("Keys");
+    ASSERT_EQ(b.settings.bookmarks().size(), 3);
+    const QString first = w->collections()[0].id;
+    emit w->moveCollectionRequested(first, 3);
+    ASSERT_EQ(w->collections().size(), 3u);
+    EXPECT_EQ(w->collections()[0].name, "Drums");
+    EXPECT_EQ(w->collections()[2].id, first);
+    EXPECT_EQ(w->collectionBar()->button(2)->text(), "Collection");
+    EXPECT_EQ(w->collections()[std::size_t(b.settings.selectedGroup())].name, "Keys");
 }
 
 TEST(BrowserController, SelectingLoadsThePreviewAndAClickOnAPausedPreviewPlaysFromThere)
