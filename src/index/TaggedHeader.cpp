@@ -3,6 +3,7 @@
 // headers are read; no audio is decoded beyond the few frames FFmpeg probes to learn the stream's format.
 
 #include "index/HeaderMetadata.h"
+#include "index/ReadOnlyFileStream.h"
 
 #include <taglib/aifffile.h>
 #include <taglib/apetag.h>
@@ -14,7 +15,6 @@
 #include <taglib/mpegfile.h>
 #include <taglib/tdebuglistener.h>
 #include <taglib/textidentificationframe.h>
-#include <taglib/tfilestream.h>
 #include <taglib/xiphcomment.h>
 
 extern "C" {
@@ -201,8 +201,8 @@ std::string lowerExtension(const std::string& path)
 HeaderMetadata readWithTagLib(const std::string& path, const std::string& ext)
 {
     HeaderMetadata result;
-    // Our own read-only stream: TagLib would otherwise try to open the file for writing first.
-    TagLib::FileStream stream(path.c_str(), true);
+    // Our own read-only stream: TagLib's would try to open the file for writing first.
+    ReadOnlyFileStream stream(path);
     if (!stream.isOpen())
         return result;
     TagWalk walk;
