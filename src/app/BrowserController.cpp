@@ -101,6 +101,9 @@ void BrowserController::connectWindow()
     });
     connect(w, &MainWindow::addFoldersRequested, this, &BrowserController::addFolders);
     connect(w, &MainWindow::removeRootRequested, this, &BrowserController::removeRoot);
+    connect(w, &MainWindow::moveRootRequested, this, [this](int source, int destination) {
+        m_settings.movePaths(m_settings.selectedGroup(), { source }, destination);
+    });
     connect(w, &MainWindow::firstShown, this, [this] { m_library.windowDidAppear(m_settings); });
     connect(w, &MainWindow::cancelSyncRequested, this, [this] { m_library.cancelSync(); });
     connect(w, &MainWindow::resyncRequested, this, [this] { m_library.syncNow(m_settings); });

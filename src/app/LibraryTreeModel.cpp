@@ -290,8 +290,11 @@ Qt::ItemFlags LibraryTreeModel::flags(const QModelIndex& index) const
     if (!index.isValid())
         return Qt::NoItemFlags;
     Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
-    if (!nodeOf(index)->row.isDirectory)
+    const Node* n = nodeOf(index);
+    if (!n->row.isDirectory)
         f |= Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
+    else if (n->parent == &m_root)
+        f |= Qt::ItemIsDragEnabled; // root rows reorder by dragging
     return f;
 }
 

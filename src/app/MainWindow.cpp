@@ -173,6 +173,10 @@ QWidget* MainWindow::buildBrowser()
 
     m_views = new QStackedWidget(page);
     m_tree = new BrowserView(m_views);
+    // Root rows reorder by dragging; everything else drags out of the window.
+    m_tree->setAcceptDrops(true);
+    m_tree->setDropIndicatorShown(false);
+    connect(m_tree, &BrowserView::rootMoveRequested, this, &MainWindow::moveRootRequested);
     m_tree->setModel(m_treeModel);
     configureView(m_tree);
     m_results = new BrowserView(m_views);

@@ -5,6 +5,7 @@
 // while the selected collection has none. The window shows what it is given and reports what the
 // user does; BrowserController connects it to the library.
 
+#include "app/BrowserView.h"
 #include "app/CollectionBar.h"
 #include "app/LibraryTreeModel.h"
 #include "app/SearchRunner.h"
@@ -111,6 +112,8 @@ signals:
     void seekRequested(double fraction);
     void volumeEdited(double position);
     void cancelSyncRequested();
+    // A root folder row was dragged so the root at `source` lands before the one at `destination`.
+    void moveRootRequested(int source, int destination);
     // "Remove from collection" on a root folder row.
     void removeRootRequested(const QString& rootPath);
     void resyncRequested();
@@ -160,7 +163,7 @@ private:
     QLabel* m_emptyText = nullptr;
     QLineEdit* m_search = nullptr;
     QStackedWidget* m_views = nullptr;
-    QTreeView* m_tree = nullptr;
+    BrowserView* m_tree = nullptr;
     QTreeView* m_results = nullptr;
     QLabel* m_noResults = nullptr;
     PreviewStrip* m_preview = nullptr;

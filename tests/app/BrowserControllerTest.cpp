@@ -107,6 +107,16 @@ TEST(BrowserController, AddsEligibleFoldersImportsThemAndReportsTheRefusedOnes)
     EXPECT_EQ(b.settings.bookmarks()[0].paths.size(), 1);
     EXPECT_FALSE(b.library->isInitializing());
 
+    // Dragging the second root above the first stores the new order.
+    const std::string loops = b.dir.mkdir("Samples/Loops");
+    b.controller->addFolders({ QString::fromStdString(loops) });
+    ASSERT_TRUE(finished.wait(20000));
+    emit w->moveRootRequested(1, 0);
+    EXPECT_EQ(collectionEntries(b.settings)[0].rootPaths,
+        (QStringList { QString::fromStdString(loops), QString::fromStdString(drums) }));
+    EXPECT_EQ(w->treeModel()->index(0, 0).data().toString(), "Loops");
+    b.controller->removeRoot(QString::fromStdString(loops));
+
     // Removing the root takes it out of the collection and the index.
     b.controller->removeRoot("/not/a/root");
     EXPECT_EQ(b.settings.bookmarks()[0].paths.size(), 1);

@@ -334,3 +334,23 @@ TEST(CustomDragManager, DragsTheSelectedFilesInScreenOrderAndEndsIdle)
     EXPECT_FALSE(dragImage(1, &w).isNull());
     EXPECT_FALSE(dragImage(12, &w).isNull());
 }
+
+TEST(BrowserView, RootRowCentresCoverWhatEachRootShowsOpen)
+{
+    MainWindow w(fakeLibrary());
+    w.setCollections(collections({ "/lib/Drums", "/lib/Keys", "/lib/Other" }), 0);
+    w.show();
+    auto* view = static_cast<BrowserView*>(w.treeView());
+    const auto closed = view->rootRowCentres();
+    ASSERT_EQ(closed.size(), 3u);
+    const double row = closed[1] - closed[0];
+    EXPECT_GT(row, 0);
+    EXPECT_NEAR(closed[2] - closed[1], row, 1.0);
+
+    // Drums opens onto three rows: its block is four rows high, its centre 1.5 rows lower.
+    view->expand(w.treeModel()->index(0, 0));
+    const auto open = view->rootRowCentres();
+    ASSERT_EQ(open.size(), 3u);
+    EXPECT_NEAR(open[0] - closed[0], 1.5 * row, 1.0);
+    EXPECT_NEAR(open[1] - closed[1], 3 * row, 1.0);
+}
