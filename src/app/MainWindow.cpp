@@ -240,6 +240,9 @@ void MainWindow::showCurrentCollection()
     } else {
         m_centre->setCurrentIndex(kBrowserPage);
     }
+    // With nothing to browse the keys belong to the invitation's button.
+    if (m_keys)
+        m_keys->setEnabled(!roots.empty());
     if (!m_search->text().trimmed().isEmpty())
         runSearch();
 }

@@ -75,9 +75,11 @@ TEST(MainWindow, InvitesToAddAFolderUntilTheSelectedCollectionHasOne)
     w.setCollections(collections({}), 0);
     EXPECT_EQ(w.page(), MainWindow::Page::emptyState);
     EXPECT_TRUE(w.emptyStateText().startsWith("No folders yet"));
+    EXPECT_FALSE(w.keyCapture()->isEnabled()); // Space and Return press the "Add folder…" button
 
     w.setCollections(collections({ "/lib/Drums", "/lib/Keys" }), 0);
     EXPECT_EQ(w.page(), MainWindow::Page::tree);
+    EXPECT_TRUE(w.keyCapture()->isEnabled());
     ASSERT_EQ(w.treeModel()->rowCount(), 2);
     EXPECT_EQ(w.treeModel()->index(0, 0).data().toString(), "Drums");
     EXPECT_EQ(w.collectionBar()->collections().size(), 2u);
