@@ -9,6 +9,7 @@
 
 #include "index/IndexRecords.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <deque>
@@ -61,7 +62,7 @@ private:
         }
         std::string path;
         FolderWork* work;
-        State state = State::pending;
+        std::atomic<State> state = State::pending; // changed under the lock, watched without it
         FileRecord record;
     };
 
@@ -77,6 +78,7 @@ private:
     std::size_t m_unclaimed = 0; // index in m_jobs of the first job no reader has looked at
     std::size_t m_queued = 0; // m_jobs.size(), for the walk without the lock
     bool m_stopping = false;
+    std::atomic<std::uint64_t> m_submits = 0; // bumped by every submit and by stop, watched without the lock
     std::vector<std::thread> m_threads;
 };
 
