@@ -6,6 +6,7 @@
 #include "app/ResultRowDelegate.h"
 #include "app/SearchResultsModel.h"
 #include "app/SettingsWindow.h"
+#include "app/ShortcutHelp.h"
 #include "app/SyncStatusBar.h"
 
 #include <QAction>
@@ -98,6 +99,17 @@ void MainWindow::buildMenus()
     find->setShortcut(QKeySequence::Find);
     edit->addSeparator();
     SettingsWindow::addMenuAction(edit, this);
+
+    QMenu* help = menuBar()->addMenu(tr("Help"));
+    help->addAction(tr("Keyboard Shortcuts"), this, [this] {
+        auto* panel = findChild<ShortcutHelp*>();
+        if (!panel) {
+            panel = new ShortcutHelp(this);
+            panel->setAttribute(Qt::WA_DeleteOnClose);
+        }
+        panel->show();
+        panel->raise();
+    });
 }
 
 QWidget* MainWindow::buildEmptyState()

@@ -1,4 +1,5 @@
 #include "app/KeyCapture.h"
+#include "app/ShortcutHelp.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -77,4 +78,14 @@ TEST(KeyCapture, TextEditorsAreWidgetsThatTakeTyping)
     EXPECT_FALSE(isTextEditor(&tree));
     EXPECT_FALSE(isTextEditor(&button));
     EXPECT_FALSE(isTextEditor(nullptr));
+}
+
+TEST(ShortcutHelp, ListsEveryBrowserKeyInThePanelsOrder)
+{
+    QStringList names;
+    for (const auto& row : shortcutHelpRows())
+        names << row.name;
+    EXPECT_EQ(names,
+        (QStringList { "Play", "Pause & Resume", "Previous / Next sample", "Scrub playback", "Hotkeys",
+            "Assign to hotkey", "Tap tempo", "Hide mode", "Audit hidden", "Toggle search" }));
 }
