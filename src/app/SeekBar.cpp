@@ -21,6 +21,7 @@ SeekBar::SeekBar(QWidget* parent)
     setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
     setCursor(Qt::PointingHandCursor);
     setToolTip(tr("Click to jump"));
+    setAccessibleName(tr("Playback position"));
 }
 
 void SeekBar::setProgress(double fraction)

@@ -50,6 +50,7 @@ StereoLevelMeter::StereoLevelMeter(QWidget* parent)
     : QWidget(parent)
 {
     setToolTip(tr("Output level"));
+    setAccessibleName(tr("Output level"));
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 

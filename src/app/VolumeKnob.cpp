@@ -32,6 +32,7 @@ VolumeKnob::VolumeKnob(QWidget* parent)
 {
     setFixedSize(sizeHint());
     setToolTip(tr("Volume"));
+    setAccessibleName(tr("Volume"));
     setFocusPolicy(Qt::NoFocus);
 }
 

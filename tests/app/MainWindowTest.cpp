@@ -146,8 +146,15 @@ TEST(MainWindow, TypingSearchesTheSelectedCollectionAndClearingReturnsToTheTree)
     w.searchField()->setText("snare");
     w.searchField()->clear();
     EXPECT_EQ(w.page(), MainWindow::Page::tree);
-    QTest::qWait(50);
+    // Searches run in order: once a later one is back, the dropped one can no longer arrive.
+    const int before = published.count();
+    w.searchRunner()->submit(
+        "probe", [] { return std::vector<FileInfo> { file("/lib/Drums/Snare 1.wav") }; });
+    ASSERT_TRUE(published.wait(10000));
+    EXPECT_EQ(published.count(), before + 1);
+    EXPECT_EQ(published.last().at(0).toString(), "probe");
     EXPECT_EQ(w.page(), MainWindow::Page::tree);
+    EXPECT_EQ(w.resultsModel()->size(), 0);
 }
 
 TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
