@@ -1,6 +1,7 @@
 #include "index/FileReadAhead.h"
 
 #include <algorithm>
+#include <chrono>
 
 #if defined(__x86_64__) || defined(__i386__)
 #include <immintrin.h>
@@ -11,21 +12,23 @@ namespace kivo::index {
 namespace {
 
 // Waking a sleeping thread costs tens of microseconds on a virtual machine, about what the walk takes to
-// list the next folder or a reader to finish a record. So whoever waits watches for a while first
-// (about a tenth of a millisecond) and only then sleeps.
-constexpr int kSpinRounds = 2000;
+// list the next folder or a reader to finish a record. So whoever waits watches for a while first and
+// only then sleeps; it yields while it watches, so that on a busy machine the thread it waits for runs.
+constexpr auto kWatch = std::chrono::microseconds(100);
 
-template <typename Ready> bool spinUntil(Ready ready)
+template <typename Ready> bool watchUntil(Ready ready)
 {
-    for (int i = 0; i < kSpinRounds; ++i) {
-        if (ready())
-            return true;
+    const auto until = std::chrono::steady_clock::now() + kWatch;
+    do {
+        for (int i = 0; i < 32; ++i) {
+            if (ready())
+                return true;
 #if defined(__x86_64__) || defined(__i386__)
-        _mm_pause();
-#else
-        std::this_thread::yield();
+            _mm_pause();
 #endif
-    }
+        }
+        std::this_thread::yield();
+    } while (std::chrono::steady_clock::now() < until);
     return ready();
 }
 
@@ -92,7 +95,7 @@ void FileReadAhead::run()
         if (!m_stopping && m_unclaimed >= m_jobs.size()) {
             const std::uint64_t seen = m_submits;
             lock.unlock();
-            spinUntil([&] { return m_submits.load(std::memory_order_acquire) != seen; });
+            watchUntil([&] { return m_submits.load(std::memory_order_acquire) != seen; });
             lock.lock();
         }
         m_work.wait(lock, [this] { return m_stopping || m_unclaimed < m_jobs.size(); });
@@ -131,7 +134,7 @@ FileRecord FileReadAhead::next()
             continue;
         }
         lock.unlock();
-        spinUntil([&] { return front.state.load(std::memory_order_acquire) == State::done; });
+        watchUntil([&] { return front.state.load(std::memory_order_acquire) == State::done; });
         lock.lock();
         m_done.wait(lock, [&] { return front.state == State::done; });
     }
