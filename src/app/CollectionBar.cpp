@@ -10,7 +10,10 @@
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QScrollArea>
+#include <QScrollBar>
 #include <QToolButton>
+#include <QWheelEvent>
 
 #include <algorithm>
 
@@ -50,9 +53,23 @@ CollectionBar::CollectionBar(QWidget* parent)
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(8, 6, 8, 6);
     row->setSpacing(4);
-    m_buttons = new QHBoxLayout;
+    // Many collections scroll sideways (wheel) instead of widening the window.
+    m_scroll = new QScrollArea(this);
+    m_scroll->setFrameShape(QFrame::NoFrame);
+    m_scroll->setWidgetResizable(true);
+    m_scroll->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    m_scroll->setSizePolicy(QSizePolicy::Expanding, QSizePolicy::Fixed);
+    auto* strip = new QWidget(m_scroll);
+    strip->setAutoFillBackground(false);
+    m_scroll->viewport()->setAutoFillBackground(false);
+    m_buttons = new QHBoxLayout(strip);
+    m_buttons->setContentsMargins(0, 0, 0, 0);
     m_buttons->setSpacing(4);
-    row->addLayout(m_buttons);
+
+    m_scroll->setWidget(strip);
+    m_scroll->viewport()->installEventFilter(this);
+    row->addWidget(m_scroll, 1);
 
     auto* add = new QToolButton(this);
     add->setText(QStringLiteral("+"));
@@ -60,7 +77,8 @@ CollectionBar::CollectionBar(QWidget* parent)
     add->setAutoRaise(true);
     connect(add, &QToolButton::clicked, this, &CollectionBar::addCollectionRequested);
     row->addWidget(add);
-    row->addStretch(1);
+    // Space goes to the collections first (up to their width), the rest before "Add folder…".
+    row->addStretch(0);
 
     auto* addFolder = new QToolButton(this);
     addFolder->setObjectName(QStringLiteral("addFolderButton"));
@@ -97,18 +115,28 @@ void CollectionBar::setCollections(const std::vector<CollectionEntry>& collectio
         rebuild();
     for (int i = 0; i < int(m_collectionButtons.size()); ++i)
         m_collectionButtons[std::size_t(i)]->setChecked(i == m_selected);
+    // Once the new buttons have their places.
+    QMetaObject::invokeMethod(
+        this,
+        [this] {
+            if (QToolButton* b = button(m_selected))
+                m_scroll->ensureWidgetVisible(b, 8, 0);
+        },
+        Qt::QueuedConnection);
 }
 
 void CollectionBar::rebuild()
 {
     for (auto* b : m_collectionButtons) {
         m_group->removeButton(b);
+        m_buttons->removeWidget(b);
+        b->hide();
         b->deleteLater();
     }
     m_collectionButtons.clear();
     for (int i = 0; i < int(m_collections.size()); ++i) {
         const auto& c = m_collections[std::size_t(i)];
-        auto* b = new QToolButton(this);
+        auto* b = new QToolButton(m_scroll->widget());
         b->setText(c.name);
         b->setIcon(collectionDot(c.colorHex));
         b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
@@ -136,10 +164,21 @@ void CollectionBar::rebuild()
         m_buttons->addWidget(b);
         m_collectionButtons.push_back(b);
     }
+    // As wide as the buttons when there is room, narrower (scrolling) when there is not.
+    const QSize content = m_scroll->widget()->sizeHint();
+    m_scroll->setFixedHeight(content.height());
+    m_scroll->setMaximumWidth(content.width());
 }
 
 bool CollectionBar::eventFilter(QObject* watched, QEvent* event)
 {
+    if (watched == m_scroll->viewport() && event->type() == QEvent::Wheel) {
+        auto* wheel = static_cast<QWheelEvent*>(event);
+        QScrollBar* bar = m_scroll->horizontalScrollBar();
+        const QPoint delta = wheel->angleDelta();
+        bar->setValue(bar->value() - (delta.x() != 0 ? delta.x() : delta.y()) / 2);
+        return true;
+    }
     auto* button = qobject_cast<QToolButton*>(watched);
     const auto found = std::find(m_collectionButtons.begin(), m_collectionButtons.end(), button);
     if (found == m_collectionButtons.end())
@@ -183,7 +222,7 @@ int CollectionBar::gapAt(int x) const
 {
     std::vector<int> centres;
     for (const auto* b : m_collectionButtons)
-        centres.push_back(b->geometry().center().x());
+        centres.push_back(b->mapTo(this, QPoint(b->width() / 2, 0)).x());
     return collectionDropGap(centres, x);
 }
 

@@ -12,6 +12,7 @@
 
 class QButtonGroup;
 class QHBoxLayout;
+class QScrollArea;
 class QToolButton;
 
 namespace kivo::app {
@@ -58,6 +59,7 @@ private:
 
     std::vector<CollectionEntry> m_collections;
     int m_selected = -1;
+    QScrollArea* m_scroll = nullptr;
     QHBoxLayout* m_buttons = nullptr;
     QButtonGroup* m_group = nullptr;
     std::vector<QToolButton*> m_collectionButtons;
