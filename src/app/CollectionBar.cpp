@@ -162,6 +162,8 @@ void CollectionBar::rebuild()
         b->installEventFilter(this);
         m_group->addButton(b, i);
         m_buttons->addWidget(b);
+        // Shown now, so the width below counts it (a new child of a shown bar starts hidden).
+        b->show();
         m_collectionButtons.push_back(b);
     }
     // As wide as the buttons when there is room, narrower (scrolling) when there is not.

@@ -10,8 +10,10 @@
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
+#include <QToolButton>
 #include <QTreeView>
 
 #include "Printers.h"
@@ -362,4 +364,23 @@ TEST(BrowserView, RootRowCentresCoverWhatEachRootShowsOpen)
     ASSERT_EQ(open.size(), 3u);
     EXPECT_NEAR(open[0] - closed[0], 1.5 * row, 1.0);
     EXPECT_NEAR(open[1] - closed[1], 3 * row, 1.0);
+}
+
+TEST(CollectionBar, ButtonsMadeAgainWhileShownAreShownWithRoomForThemAll)
+{
+    CollectionBar bar;
+    bar.resize(800, 40);
+    bar.setCollections({ { "A", "One", "EF5356", {} }, { "B", "Two", "76A5F0", {} } }, 0);
+    bar.show();
+    QCoreApplication::processEvents();
+    const int width = bar.findChild<QScrollArea*>()->maximumWidth();
+    EXPECT_GT(width, 2 * bar.button(0)->width() - 1);
+
+    // A reorder makes the buttons again while the bar is on screen.
+    bar.setCollections({ { "B", "Two", "76A5F0", {} }, { "A", "One", "EF5356", {} } }, 1);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(bar.button(0)->isVisible());
+    EXPECT_EQ(bar.button(0)->text(), "Two");
+    EXPECT_TRUE(bar.button(1)->isChecked());
+    EXPECT_EQ(bar.findChild<QScrollArea*>()->maximumWidth(), width);
 }
