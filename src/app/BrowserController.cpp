@@ -62,8 +62,13 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
     index::CacheIndexStore& store = m_library.store();
     services.loadFolder
         = [&store](const std::string& path) { return organise::indexFolderContents(store, path); };
-    services.makeSearch
-        = [&store](const QString& query, const QString& id) { return indexSearchJob(store, query, id); };
+    services.makeSearch = [this, &store](const QString& query, const QString& id) {
+        organise::SortingOptions sorting;
+        sorting.separateMIDIFiles = m_settings.separateMIDIFiles();
+        sorting.sortByBPM = m_settings.sortByBPM();
+        sorting.sortRomanNumerals = m_settings.sortRomanNumerals();
+        return indexSearchJob(store, query, id, sorting);
+    };
     m_window = std::make_unique<MainWindow>(std::move(services));
 
     m_refreshTimer = new QTimer(this);

@@ -274,6 +274,10 @@ void MainWindow::setPresentationOptions(const organise::PresentationOptions& opt
 {
     m_treeModel->setOptions(options);
     restoreTreeState();
+    m_resultsModel->setHideExtensions(options.hideFileExtensions);
+    // A result list is ordered and named by the search that made it: make it again.
+    if (!m_search->text().trimmed().isEmpty())
+        runSearch();
 }
 
 void MainWindow::setMissingCheck(const MissingCheck& check)

@@ -1,5 +1,7 @@
 #include "app/SearchResultsModel.h"
 
+#include "organise/LightweightNode.h"
+
 namespace kivo::app {
 
 SearchResultsModel::SearchResultsModel(QObject* parent)
@@ -12,8 +14,10 @@ void SearchResultsModel::setResults(const std::vector<index::FileInfo>& files)
     beginResetModel();
     m_rows.clear();
     m_rows.reserve(files.size());
-    for (const auto& f : files)
-        m_rows.push_back(BrowserRow { f.path, f.name, false, f.bpm, f.key, f.duration });
+    for (const auto& f : files) {
+        std::string name = m_hideExtensions ? std::string(organise::nameWithoutExtension(f.name)) : f.name;
+        m_rows.push_back(BrowserRow { f.path, std::move(name), false, f.bpm, f.key, f.duration });
+    }
     endResetModel();
 }
 

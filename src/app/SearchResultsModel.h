@@ -17,6 +17,8 @@ public:
     explicit SearchResultsModel(QObject* parent = nullptr);
 
     void setResults(const std::vector<index::FileInfo>& files);
+    // Names without their extensions (for the next results).
+    void setHideExtensions(bool hide) { m_hideExtensions = hide; }
     void clear();
     const BrowserRow* row(const QModelIndex& index) const;
     void setMissingCheck(MissingCheck check) { m_isMissing = std::move(check); }
@@ -31,6 +33,7 @@ public:
 private:
     MissingCheck m_isMissing;
     std::vector<BrowserRow> m_rows;
+    bool m_hideExtensions = false;
 };
 
 } // namespace kivo::app

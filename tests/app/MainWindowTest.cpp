@@ -268,11 +268,19 @@ TEST(MainWindow, EachCollectionComesBackAsItWasLeftAndNamesFollowTheExtensionSet
     EXPECT_TRUE(w.treeView()->isExpanded(model->index(0, 0)));
     EXPECT_FALSE(w.treeView()->isExpanded(model->index(0, 0, model->index(0, 0))));
 
+    QSignalSpy published(w.searchRunner(), &SearchRunner::resultsReady);
+    w.searchField()->setText("snare");
+    ASSERT_TRUE(published.wait(10000));
+    EXPECT_EQ(w.resultsModel()->index(0, 0).data().toString(), "Snare 1.wav");
+
+    // The option renames the tree's rows at once and the result list through a new search.
     kivo::organise::PresentationOptions options;
     options.hideFileExtensions = true;
     w.setPresentationOptions(options);
     EXPECT_EQ(model->index(1, 0, model->index(0, 0)).data().toString(), "Snare 1");
     EXPECT_EQ(model->index(0, 0, model->index(0, 0)).data().toString(), "Kicks");
+    ASSERT_TRUE(published.wait(10000));
+    EXPECT_EQ(w.resultsModel()->index(0, 0).data().toString(), "Snare 1");
 }
 
 TEST(MainWindow, SyncSheetsAndStripOfferWhatTheSyncAllows)
