@@ -1,8 +1,10 @@
 #include "app/BrowserController.h"
 
 #include "app/LibraryAccess.h"
+#include "app/MIDIRegion.h"
 #include "app/MainWindow.h"
 #include "app/PreviewStrip.h"
+#include "app/SeekBar.h"
 #include "app/ThemePalette.h"
 #include "library/BookmarkGroup.h"
 #include "library/LibraryIndexManager.h"
@@ -14,8 +16,12 @@
 #include "platform/FolderBookmark.h"
 #include "platform/NotificationCenter.h"
 
+#include <QApplication>
+#include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QPointer>
+#include <QThreadPool>
 #include <QTimer>
 
 namespace kivo::app {
@@ -189,6 +195,7 @@ void BrowserController::connectPlayer()
     connect(&file, &playback::CurrentFile::urlChanged, this, [this, strip, &file] {
         strip->setFile(file.hasFile() ? QFileInfo(file.path()).fileName() : QString());
         showPlaybackTime();
+        loadMIDIRegion(file.path());
     });
     connect(
         &progress, &playback::PlaybackProgress::progressChanged, this, &BrowserController::showPlaybackTime);
@@ -198,6 +205,35 @@ void BrowserController::connectPlayer()
     connect(&volume, &playback::VolumeControl::positionChanged, this,
         [strip, &volume] { strip->setVolume(volume.position()); });
     strip->setVolume(volume.position());
+}
+
+void BrowserController::loadMIDIRegion(const QString& path)
+{
+    SeekBar* bar = m_window->previewStrip()->seekBar();
+    const quint64 request = ++m_regionRequest;
+    if (path.isEmpty() || !isMIDIPath(path)) {
+        bar->clearMIDIRegion();
+        return;
+    }
+    bar->setMIDILoading();
+    // Read and parsed off the main thread; only the answer for the file still shown is used.
+    QPointer<BrowserController> self(this);
+    QThreadPool::globalInstance()->start([self, path, request] {
+        music::MIDIFileData data;
+        QFile in(path);
+        if (in.open(QIODevice::ReadOnly)) {
+            const QByteArray bytes = in.readAll();
+            if (auto parsed = music::MIDIFileParser::parse(std::string_view(bytes.constData(), bytes.size())))
+                data = std::move(*parsed);
+        }
+        QMetaObject::invokeMethod(
+            qApp,
+            [self, request, data = std::move(data)] {
+                if (self && self->m_regionRequest == request)
+                    self->m_window->previewStrip()->seekBar()->setMIDIRegion(data);
+            },
+            Qt::QueuedConnection);
+    });
 }
 
 void BrowserController::showPlaybackTime()

@@ -53,6 +53,7 @@ private:
     void connectPlayer();
     void publish();
     void showPlaybackTime();
+    void loadMIDIRegion(const QString& path);
     void showSyncState();
     void showProgress();
     void applicationStateChanged(Qt::ApplicationState state);
@@ -62,6 +63,7 @@ private:
     std::unique_ptr<playback::AudioPlayerManager> m_player;
     std::unique_ptr<MainWindow> m_window;
     QTimer* m_refreshTimer = nullptr;
+    quint64 m_regionRequest = 0;
 };
 
 } // namespace kivo::app

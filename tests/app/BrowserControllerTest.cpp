@@ -1,12 +1,14 @@
 #include "app/BrowserController.h"
 #include "app/MainWindow.h"
 #include "app/PreviewStrip.h"
+#include "app/SeekBar.h"
 #include "app/SyncStatusBar.h"
 #include "app/VolumeKnob.h"
 #include "library/LibraryIndexManager.h"
 #include "library/MissingFileTracker.h"
 #include "library/SyncSettings.h"
 #include "library/UserSettings.h"
+#include "music/MIDIFileWriter.h"
 #include "platform/PreferenceStore.h"
 #include "playback/AudioEngine.h"
 #include "support/TestEnvironment.h"
@@ -18,6 +20,7 @@
 #include <QDir>
 #include <QMessageBox>
 #include <QSignalSpy>
+#include <QTest>
 #include <QToolButton>
 
 #include <gtest/gtest.h>
@@ -203,4 +206,36 @@ TEST(BrowserController, SelectingLoadsThePreviewAndAClickOnAPausedPreviewPlaysFr
 
     emit w->fileSelected(QString());
     EXPECT_FALSE(b.controller->player().isPlaying());
+}
+
+TEST(BrowserController, AMIDIFileShowsItsNotesInThePreviewOnceReadAndAnAudioFileDoesNot)
+{
+    Browser b;
+    music::MIDIFileWriter writer;
+    writer.addTempoBPM(0, 0, 120);
+    writer.addNote(0, 0, 480, 60, 100);
+    writer.addNote(0, 480, 480, 64, 100);
+    const auto bytes = writer.bytes();
+    const std::string midi = b.dir.write("Riff.mid", std::string(bytes.begin(), bytes.end()));
+    const std::string broken = b.dir.write("Broken.mid", "not a midi file");
+    SeekBar* bar = b.window()->previewStrip()->seekBar();
+
+    emit b.window()->fileSelected(QString::fromStdString(midi));
+    EXPECT_TRUE(bar->showsMIDIRegion());
+    ASSERT_TRUE(QTest::qWaitFor([bar] { return !bar->isMIDILoading(); }, 10000));
+    EXPECT_EQ(bar->midiNoteCount(), 2);
+
+    // A file that does not parse shows an empty region, no error.
+    emit b.window()->fileSelected(QString::fromStdString(broken));
+    EXPECT_TRUE(bar->isMIDILoading());
+    ASSERT_TRUE(QTest::qWaitFor([bar] { return !bar->isMIDILoading(); }, 10000));
+    EXPECT_TRUE(bar->showsMIDIRegion());
+    EXPECT_EQ(bar->midiNoteCount(), 0);
+
+    emit b.window()->fileSelected(QString());
+    // Selecting nothing keeps the last file; a WAV clears the region.
+    const std::string wav = b.dir.str() + "/tone.wav";
+    ASSERT_EQ(std::system(("sox -n -r 48000 -c 1 '" + wav + "' synth 0.5 sine 440 2>/dev/null").c_str()), 0);
+    emit b.window()->fileSelected(QString::fromStdString(wav));
+    EXPECT_FALSE(bar->showsMIDIRegion());
 }
