@@ -82,6 +82,18 @@ FileReadAhead::Job* FileReadAhead::claim()
     return nullptr;
 }
 
+FileReadAhead::Job* FileReadAhead::claimLast()
+{
+    for (std::size_t i = m_jobs.size(); i > m_unclaimed; --i) {
+        Job& job = m_jobs[i - 1];
+        if (job.state == State::pending) {
+            job.state = State::taken;
+            return &job;
+        }
+    }
+    return nullptr;
+}
+
 void FileReadAhead::finish(Job& job, FileRecord&& record)
 {
     job.record = std::move(record);
@@ -125,8 +137,8 @@ FileRecord FileReadAhead::next()
             finish(front, std::move(record));
             break;
         }
-        // A reader is on the oldest record: make a later one meanwhile rather than wait idle.
-        if (Job* later = claim()) {
+        // A reader is on the oldest record: make the last one meanwhile rather than wait idle.
+        if (Job* later = claimLast()) {
             lock.unlock();
             FileRecord record = later->work->make(later->path);
             lock.lock();

@@ -4,8 +4,9 @@
 // headers is most of a scan's time; the walk itself stays sequential and takes the records back one by
 // one in the order it queued them, so the index, its order and the progress reports are exactly those
 // of a walk that reads every header itself. Whoever comes first makes a record: a reader thread, or the
-// walk when it gets to a file no reader has started (it then also makes later records while it waits
-// for one a reader is still on).
+// walk when it gets to a file no reader has started. While the walk waits for a record a reader is on,
+// it makes the last one queued: the readers work from the front, so the walk helps only as much as it
+// has time to spare, and rarely catches up with them again at once.
 
 #include "index/IndexRecords.h"
 
@@ -69,6 +70,8 @@ private:
     void run();
     // The next job nobody has started, marked taken; null when there is none. Under the lock.
     Job* claim();
+    // The same from the far end of the queue, where the walk helps out.
+    Job* claimLast();
     void finish(Job& job, FileRecord&& record);
 
     std::mutex m_mutex;
