@@ -256,38 +256,93 @@ void FolderScanner::indexDirectory(
     m_readAhead = std::make_unique<FileReadAhead>(m_readAheadThreads);
     walkFolder(folder, groupID, root, builder);
     m_readAhead.reset();
+    m_prefetch.reset();
 }
 
-void FolderScanner::walkFolder(
-    const std::string& folder, const GroupID& groupID, const std::string& root, IndexBuilder& builder)
+// A folder of files is followed by its next sibling, and the readers would wait while the walk lists
+// that one. So the walk lists it as soon as the last file of the folder before it is queued, and queues
+// its first files behind those: the readers go on without a pause, in the order the walk takes them.
+struct FolderScanner::Prefetch {
+    std::string path;
+    std::optional<FolderStamp> stamp;
+    bool listed = false;
+    std::vector<FolderEntry> entries;
+    std::unique_ptr<FolderFiles> work;
+    std::size_t queuedEnd = 0;
+};
+
+FolderScanner::~FolderScanner() = default;
+
+std::size_t FolderScanner::queueFiles(
+    const std::string& folder, const std::vector<FolderEntry>& entries, std::size_t from, FolderWork& work)
 {
+    std::vector<std::string> queue;
+    std::size_t end = from;
+    for (; end < entries.size() && entries[end].kind != EntryKind::folder
+         && m_readAhead->queued() + queue.size() < kMaxAhead;
+         ++end)
+        if (hasCompatibleExtension(entries[end].name))
+            queue.push_back(join(folder, entries[end].name));
+    m_readAhead->submit(std::move(queue), work);
+    return end;
+}
+
+void FolderScanner::prefetch(const std::string& folder, const std::string& root)
+{
+    auto next = std::make_unique<Prefetch>();
+    next->path = folder;
+    next->stamp = folderStamp(folder);
+    next->listed = listFolder(folder, next->entries);
+    next->work = std::make_unique<FolderFiles>(*this, root);
+    if (next->listed)
+        next->queuedEnd = queueFiles(folder, next->entries, 0, *next->work);
+    m_prefetch = std::move(next);
+}
+
+void FolderScanner::walkFolder(const std::string& folder, const GroupID& groupID, const std::string& root,
+    IndexBuilder& builder, const std::string* nextFolder)
+{
+    std::unique_ptr<Prefetch> early;
+    if (m_prefetch && m_prefetch->path == folder)
+        early = std::move(m_prefetch);
+    // Files queued for a folder that is not walked after all are dropped.
+    auto drop = [&] {
+        if (early && m_readAhead->queued())
+            m_readAhead->discard();
+    };
     if (cancelled())
-        return;
-    const auto stamp = folderStamp(folder);
+        return drop();
+    const auto stamp = early ? early->stamp : folderStamp(folder);
     if (stamp && stamp->inode) {
         // A folder link back to a folder being indexed would never end: it stays listed in its
         // parent's sub-folders but is not walked again.
         for (const auto& id : m_indexIds)
             if (id.device == stamp->device && id.inode == *stamp->inode)
-                return;
+                return drop();
     }
     std::vector<FolderEntry> entries;
-    if (!listFolder(folder, entries)) {
+    if (early ? !early->listed : !listFolder(folder, entries)) {
         std::printf("Error indexing directory %s\n", folder.c_str());
         std::fflush(stdout);
         return;
     }
+    if (early)
+        entries = std::move(early->entries);
     m_indexIds.push_back(stamp && stamp->inode ? FolderIdentity { stamp->device, *stamp->inode }
                                                : FolderIdentity { ~0ull, ~0ull });
 
     DirectoryInfo info;
     info.path = folder;
-    FolderFiles work(*this, root);
+    const std::unique_ptr<FolderFiles> work
+        = early ? std::move(early->work) : std::make_unique<FolderFiles>(*this, root);
     std::optional<IndexBuilder::FolderSlots> targets;
     // Entries before this one have been queued for the readers (files) or are folders; the queue only
     // ever holds files up to the next folder entry, so the walk takes them in the order they were queued.
-    std::size_t queuedEnd = 0;
-    std::vector<std::string> queue;
+    std::size_t queuedEnd = early ? early->queuedEnd : 0;
+    const bool onlyFiles = std::none_of(
+        entries.begin(), entries.end(), [](const FolderEntry& e) { return e.kind == EntryKind::folder; });
+    std::string subfolder;
+    std::string nextSubfolder;
     bool stopped = false;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         const FolderEntry& entry = entries[i];
@@ -296,8 +351,17 @@ void FolderScanner::walkFolder(
             break;
         }
         if (entry.kind == EntryKind::folder) {
-            info.subdirectories.push_back(join(folder, entry.name));
-            walkFolder(info.subdirectories.back(), groupID, root, builder);
+            subfolder = nextSubfolder.empty() ? join(folder, entry.name) : std::move(nextSubfolder);
+            nextSubfolder.clear();
+            const bool siblingFollows = m_readAhead && i + 1 < entries.size()
+                && entries[i + 1].kind == EntryKind::folder && !entries[i + 1].viaLink;
+            if (siblingFollows)
+                nextSubfolder = join(folder, entries[i + 1].name);
+            info.subdirectories.push_back(subfolder);
+            // The last entry is followed by whatever follows this folder.
+            const std::string* after
+                = siblingFollows ? &nextSubfolder : (i + 1 == entries.size() ? nextFolder : nullptr);
+            walkFolder(subfolder, groupID, root, builder, after);
             continue;
         }
         if (!hasCompatibleExtension(entry.name))
@@ -305,17 +369,13 @@ void FolderScanner::walkFolder(
         FileRecord record;
         if (m_readAhead) {
             if (queuedEnd <= i || m_readAhead->queued() < kMaxAhead / 2) {
-                queuedEnd = std::max(queuedEnd, i);
-                for (; queuedEnd < entries.size() && entries[queuedEnd].kind != EntryKind::folder
-                     && m_readAhead->queued() + queue.size() < kMaxAhead;
-                     ++queuedEnd)
-                    if (hasCompatibleExtension(entries[queuedEnd].name))
-                        queue.push_back(join(folder, entries[queuedEnd].name));
-                m_readAhead->submit(std::move(queue), work);
+                queuedEnd = queueFiles(folder, entries, std::max(queuedEnd, i), *work);
+                if (onlyFiles && queuedEnd == entries.size() && nextFolder && !m_prefetch)
+                    prefetch(*nextFolder, root);
             }
             record = m_readAhead->next();
         } else {
-            record = work.make(join(folder, entry.name));
+            record = work->make(join(folder, entry.name));
         }
         if (!targets)
             targets = builder.slotsFor(groupID, keywordsForPath(record.file.path, root));
@@ -332,12 +392,14 @@ void FolderScanner::walkFolder(
             }
         }
     }
-    // The records queued beyond a cancellation are dropped before `work` goes.
-    if (m_readAhead && m_readAhead->queued())
-        m_readAhead->discard();
     m_indexIds.pop_back();
-    if (stopped || cancelled())
+    if (stopped || cancelled()) {
+        // The records queued beyond a cancellation are dropped before the work they belong to goes.
+        if (m_readAhead && m_readAhead->queued())
+            m_readAhead->discard();
+        m_prefetch.reset();
         return;
+    }
     info.lastModified = m_clock();
     if (stamp) {
         info.contentModified = stamp->contentModified;

@@ -7,6 +7,7 @@
 // walk produces or reports.
 
 #include "index/FileReadAhead.h"
+#include "index/FolderListing.h"
 #include "index/HeaderMetadata.h"
 #include "index/IndexBuilder.h"
 #include "index/IndexRecords.h"
@@ -65,6 +66,7 @@ class FolderScanner {
 public:
     FolderScanner(
         CancelHandle cancel, ProgressObserver progress, HeaderReader reader, ReferenceClock clock = {});
+    ~FolderScanner();
 
     bool cancelled() const { return m_cancel.isCancelled(); }
     bool hasObserver() const { return bool(m_progress); }
@@ -91,8 +93,14 @@ private:
     class FolderFiles;
     template <typename Folder>
     FileInfo makeFileInfo(const std::string& path, const std::string& root, Folder&& folderValues) const;
-    void walkFolder(
-        const std::string& folder, const GroupID& groupID, const std::string& root, IndexBuilder& builder);
+    struct Prefetch;
+    // `nextFolder`: the folder walked right after this one, when that is known.
+    void walkFolder(const std::string& folder, const GroupID& groupID, const std::string& root,
+        IndexBuilder& builder, const std::string* nextFolder = nullptr);
+    void prefetch(const std::string& folder, const std::string& root);
+    // Queues the compatible files from `from` up to the next folder entry, as many as the queue takes.
+    std::size_t queueFiles(const std::string& folder, const std::vector<FolderEntry>& entries,
+        std::size_t from, FolderWork& work);
 
     struct FolderIdentity {
         std::uint64_t device;
@@ -110,6 +118,7 @@ private:
     std::vector<FolderIdentity> m_indexIds; // folders being indexed
     unsigned m_readAheadThreads = defaultReadAheadThreads();
     std::unique_ptr<FileReadAhead> m_readAhead; // while a walk with header reads is under way
+    std::unique_ptr<Prefetch> m_prefetch; // the next folder, listed early, its first files queued
 };
 
 } // namespace kivo::index

@@ -154,37 +154,41 @@ TEST(FileReadAhead, CancelledScanCommitsNothingAndLeavesNoReaderRunning)
     const IndexMaps before = maps;
     const std::size_t threadsBefore = threadCount();
 
-    std::atomic<int> reads { 0 };
-    std::atomic<bool> returned { false };
-    std::atomic<bool> readAfterReturn { false };
-    HeaderReader reader = [&](const std::string& path) {
-        ++reads;
-        if (returned)
-            readAfterReturn = true;
-        return readHeaderMetadata(path);
-    };
-    CancelHandle stop;
-    std::vector<IndexProgress> reports;
-    FolderScanner scanner(
-        stop,
-        [&](const IndexProgress& p) {
-            reports.push_back(p);
-            if (!p.scanning && p.processed >= 100)
-                stop.cancel();
-        },
-        reader);
-    scanner.setReadAheadThreads(2);
-    const auto roots = buildIndex(maps, { { "New", { options.directory }, {} } }, scanner, kOpen);
-    returned = true;
+    // Stopped early, half-way and at the very end of the walk.
+    for (const std::int64_t stopAt : { 2, 100, 250, 399 }) {
+        SCOPED_TRACE(stopAt);
+        std::atomic<int> reads { 0 };
+        std::atomic<bool> returned { false };
+        std::atomic<bool> readAfterReturn { false };
+        HeaderReader reader = [&](const std::string& path) {
+            ++reads;
+            if (returned)
+                readAfterReturn = true;
+            return readHeaderMetadata(path);
+        };
+        CancelHandle stop;
+        std::vector<IndexProgress> reports;
+        FolderScanner scanner(
+            stop,
+            [&](const IndexProgress& p) {
+                reports.push_back(p);
+                if (!p.scanning && p.processed >= stopAt)
+                    stop.cancel();
+            },
+            reader);
+        scanner.setReadAheadThreads(2);
+        const auto roots = buildIndex(maps, { { "New", { options.directory }, {} } }, scanner, kOpen);
+        returned = true;
 
-    EXPECT_EQ(roots, before.groupRoots);
-    expectSameIndex(maps, before);
-    EXPECT_EQ(threadCount(), threadsBefore);
-    // The walk stopped at the first report past 100 files; the readers were at most a folder ahead.
-    ASSERT_FALSE(reports.empty());
-    EXPECT_LT(reports.back().processed, 400);
-    EXPECT_LT(reads.load(), 400);
-    EXPECT_FALSE(readAfterReturn);
+        EXPECT_EQ(roots, before.groupRoots);
+        expectSameIndex(maps, before);
+        EXPECT_EQ(threadCount(), threadsBefore);
+        // The walk stopped at the first report past `stopAt` files; the readers were not far ahead.
+        ASSERT_FALSE(reports.empty());
+        EXPECT_LE(reports.back().processed, stopAt + 2);
+        EXPECT_LE(reads.load(), stopAt + 2 + 128);
+        EXPECT_FALSE(readAfterReturn);
+    }
 }
 
 TEST(FileReadAhead, HandsRecordsBackInQueueOrderAndMakesEachOnce)
