@@ -259,9 +259,10 @@ void FolderScanner::indexDirectory(
     m_prefetch.reset();
 }
 
-// A folder of files is followed by its next sibling, and the readers would wait while the walk lists
-// that one. So the walk lists it as soon as the last file of the folder before it is queued, and queues
-// its first files behind those: the readers go on without a pause, in the order the walk takes them.
+// After a folder of files the walk goes on to the next folder, and the readers would wait while it
+// lists that one. So the walk lists it as soon as the last file of the folder before it is queued, and
+// queues its first files behind those: the readers go on without a pause, in the order the walk takes
+// them.
 struct FolderScanner::Prefetch {
     std::string path;
     std::optional<FolderStamp> stamp;
@@ -302,14 +303,16 @@ void FolderScanner::prefetch(const std::string& folder, const std::string& root)
 void FolderScanner::walkFolder(const std::string& folder, const GroupID& groupID, const std::string& root,
     IndexBuilder& builder, const std::string* nextFolder)
 {
-    std::unique_ptr<Prefetch> early;
-    if (m_prefetch && m_prefetch->path == folder)
-        early = std::move(m_prefetch);
-    // Files queued for a folder that is not walked after all are dropped.
+    std::unique_ptr<Prefetch> early = std::move(m_prefetch);
+    // Files queued for a folder that is not walked (next, or at all) are dropped.
     auto drop = [&] {
         if (early && m_readAhead->queued())
             m_readAhead->discard();
     };
+    if (early && early->path != folder) {
+        drop();
+        early.reset();
+    }
     if (cancelled())
         return drop();
     const auto stamp = early ? early->stamp : folderStamp(folder);
