@@ -31,6 +31,15 @@ namespace {
 constexpr int kCompletedLingerMs = 1500;
 } // namespace
 
+organise::SortingOptions sortingOptions(const library::UserSettings& settings)
+{
+    organise::SortingOptions sorting;
+    sorting.separateMIDIFiles = settings.separateMIDIFiles();
+    sorting.sortByBPM = settings.sortByBPM();
+    sorting.sortRomanNumerals = settings.sortRomanNumerals();
+    return sorting;
+}
+
 std::vector<CollectionEntry> collectionEntries(const library::UserSettings& settings)
 {
     std::vector<CollectionEntry> out;
@@ -69,11 +78,7 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
     services.loadFolder
         = [&store](const std::string& path) { return organise::indexFolderContents(store, path); };
     services.makeSearch = [this, &store](const QString& query, const QString& id) {
-        organise::SortingOptions sorting;
-        sorting.separateMIDIFiles = m_settings.separateMIDIFiles();
-        sorting.sortByBPM = m_settings.sortByBPM();
-        sorting.sortRomanNumerals = m_settings.sortRomanNumerals();
-        return indexSearchJob(store, query, id, sorting);
+        return indexSearchJob(store, query, id, sortingOptions(m_settings));
     };
     m_window = std::make_unique<MainWindow>(std::move(services));
 
@@ -144,9 +149,7 @@ void BrowserController::connectWindow()
     connect(&m_settings, &library::UserSettings::selectedGroupChanged, this, &BrowserController::publish);
     auto presentation = [this] {
         organise::PresentationOptions options;
-        options.sorting.separateMIDIFiles = m_settings.separateMIDIFiles();
-        options.sorting.sortByBPM = m_settings.sortByBPM();
-        options.sorting.sortRomanNumerals = m_settings.sortRomanNumerals();
+        options.sorting = sortingOptions(m_settings);
         options.hideFileExtensions = m_settings.hideFileExtensions();
         m_window->setPresentationOptions(options);
     };
@@ -159,6 +162,12 @@ void BrowserController::connectWindow()
     connect(&m_settings, &library::UserSettings::selectedThemeChanged, this, theme);
     connect(&m_settings, &library::UserSettings::autoPauseWhenUnfocusedChanged, this,
         [this] { m_player->setAutoPauseWhenUnfocused(m_settings.autoPauseWhenUnfocused()); });
+    connect(&m_settings, &library::UserSettings::midiCatchNotesChanged, this,
+        [this] { m_player->setMidiCatchNotes(m_settings.midiCatchNotes()); });
+    connect(&m_settings, &library::UserSettings::midiOctaveShiftChanged, this,
+        [this] { m_player->setMidiOctaveShift(m_settings.midiOctaveShift()); });
+    connect(&m_settings, &library::UserSettings::midiInstrumentChanged, this,
+        [this] { m_player->setMidiInstrument(m_settings.midiInstrument()); });
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this,
             &BrowserController::applicationStateChanged);

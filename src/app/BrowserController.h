@@ -6,6 +6,7 @@
 // player.
 
 #include "app/CollectionBar.h"
+#include "organise/BrowserFileOrder.h"
 #include "playback/AudioPlayerManager.h"
 
 #include <QObject>
@@ -23,6 +24,8 @@ namespace kivo::app {
 
 class MainWindow;
 
+// The tree's and the result list's order options, as the settings hold them now.
+organise::SortingOptions sortingOptions(const library::UserSettings& settings);
 // The collections as the window shows them: names, colours and resolved root folders.
 std::vector<CollectionEntry> collectionEntries(const library::UserSettings& settings);
 
