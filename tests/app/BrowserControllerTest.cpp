@@ -25,23 +25,16 @@
 
 #include <gtest/gtest.h>
 
+#include "MessageBoxes.h"
+
 using namespace kivo;
 using namespace kivo::app;
 
 namespace {
 
-QMessageBox* sheet(QWidget* window, const char* name)
-{
-    return window->findChild<QMessageBox*>(QString::fromLatin1(name));
-}
+QMessageBox* sheet(QWidget* window, const char* name) { return test::findSheet(window, name); }
 
-void click(QMessageBox* box, const QString& text)
-{
-    for (QAbstractButton* b : box->buttons())
-        if (b->text() == text)
-            return b->click();
-    ADD_FAILURE() << "no button " << text.toStdString();
-}
+void click(QMessageBox* box, const QString& text) { test::clickButton(box, text); }
 
 // A browser on private preferences, cache and sound output.
 struct Browser {

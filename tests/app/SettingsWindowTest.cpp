@@ -24,6 +24,8 @@
 
 #include <gtest/gtest.h>
 
+#include "MessageBoxes.h"
+
 #include <memory>
 
 using namespace kivo;
@@ -73,19 +75,10 @@ struct Settings {
         prefs->flush();
         return std::make_unique<platform::PreferenceStore>(prefsPath);
     }
-    QMessageBox* sheet(const char* name) const
-    {
-        return window->findChild<QMessageBox*>(QString::fromLatin1(name));
-    }
+    QMessageBox* sheet(const char* name) const { return test::findSheet(window.get(), name); }
 };
 
-void click(QMessageBox* box, const QString& text)
-{
-    for (QAbstractButton* b : box->buttons())
-        if (b->text() == text)
-            return b->click();
-    ADD_FAILURE() << "no button " << text.toStdString();
-}
+void click(QMessageBox* box, const QString& text) { kivo::test::clickButton(box, text); }
 
 void dropDeleted()
 {
