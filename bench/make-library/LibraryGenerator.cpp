@@ -473,8 +473,8 @@ private:
 
     std::string wavFor(bool loop, std::optional<int> bpm, const std::optional<MusicalKeyChoice>& key)
     {
-        WavSpec spec;
-        spec.shape = randomShape(loop);
+        WavLayout layout;
+        layout.shape = randomShape(loop);
         if (loop ? m_rng.chance(0.5) : m_rng.chance(0.05)) {
             AcidInfo acid;
             acid.oneShot = !loop;
@@ -482,17 +482,17 @@ private:
                 = bpm ? float(*bpm) + (m_rng.chance(0.2) ? 0.4f : 0.0f) : (loop ? float(genreBpm()) : 0.0f);
             acid.rootValid = key.has_value() && m_rng.chance(0.8);
             acid.rootNote = rootNote(key);
-            spec.acid = acid;
-            spec.acidBeforeFormat = m_rng.chance(0.1);
+            layout.acid = acid;
+            layout.acidBeforeFormat = m_rng.chance(0.1);
         }
         static const std::vector<std::string> ids = { "JUNK", "junk", "PAD ", "FLLR", "bext" };
         if (m_rng.chance(0.1))
-            spec.beforeFormat.push_back({ m_rng.pick(ids), std::uint32_t(m_rng.between(1, 120)) });
+            layout.beforeFormat.push_back({ m_rng.pick(ids), std::uint32_t(m_rng.between(1, 120)) });
         if (m_rng.chance(0.3))
-            spec.beforeData.push_back({ "LIST", std::uint32_t(m_rng.between(13, 90)) });
+            layout.beforeData.push_back({ "LIST", std::uint32_t(m_rng.between(13, 90)) });
         if (m_rng.chance(0.1))
-            spec.afterData.push_back({ m_rng.pick(ids), std::uint32_t(m_rng.between(1, 64)) });
-        return wavBytes(spec);
+            layout.afterData.push_back({ m_rng.pick(ids), std::uint32_t(m_rng.between(1, 64)) });
+        return wavBytes(layout);
     }
 
     void writeLeaf(const Leaf& leaf)
@@ -546,7 +546,7 @@ private:
             else
                 name = oneShotName(m_rng, c);
 
-            TagSpec tags;
+            TagValues tags;
             tags.title = name;
             if (bpm && m_rng.chance(0.7))
                 tags.bpm = tagBpm(*bpm);
@@ -554,7 +554,7 @@ private:
                 tags.key = tagKey(*key);
 
             if (leaf.kind == Kind::Midi) {
-                MidiSpec midi;
+                MidiLayout midi;
                 if (!m_rng.chance(0.1))
                     midi.bpm = bpm ? double(*bpm) : 120.0;
                 if (m_rng.chance(0.1))

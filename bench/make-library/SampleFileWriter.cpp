@@ -82,7 +82,7 @@ std::string toBytes(const TagLib::ByteVector& v)
     return std::string(v.data(), v.size());
 }
 
-TagLib::PropertyMap tagProperties(const TagSpec& tags)
+TagLib::PropertyMap tagProperties(const TagValues& tags)
 {
     TagLib::PropertyMap map;
     if (!tags.title.empty())
@@ -169,10 +169,10 @@ MidiEvent tempoEvent(std::uint32_t tick, double bpm)
 
 } // namespace
 
-std::string wavBytes(const WavSpec& spec)
+std::string wavBytes(const WavLayout& layout)
 {
     const auto& tone = toneSamples();
-    const std::size_t samples = sampleCount(spec.shape);
+    const std::size_t samples = sampleCount(layout.shape);
     std::string out;
     out.reserve(64 + samples * 2 + 256);
     out += "RIFF";
@@ -180,7 +180,7 @@ std::string wavBytes(const WavSpec& spec)
     out += "WAVE";
 
     auto putAcid = [&] {
-        const AcidInfo& a = *spec.acid;
+        const AcidInfo& a = *layout.acid;
         out += "acid";
         putLE(out, 24, 4);
         putLE(out, (a.oneShot ? 1u : 0u) | (a.rootValid ? 2u : 0u), 4);
@@ -193,30 +193,30 @@ std::string wavBytes(const WavSpec& spec)
         putFloatLE(out, a.bpm);
     };
 
-    for (const auto& c : spec.beforeFormat)
+    for (const auto& c : layout.beforeFormat)
         putExtraChunk(out, c);
-    if (spec.acid && spec.acidBeforeFormat)
+    if (layout.acid && layout.acidBeforeFormat)
         putAcid();
 
-    const int channels = spec.shape.channels;
+    const int channels = layout.shape.channels;
     out += "fmt ";
     putLE(out, 16, 4);
     putLE(out, 1, 2);
     putLE(out, std::uint32_t(channels), 2);
-    putLE(out, std::uint32_t(spec.shape.sampleRate), 4);
-    putLE(out, std::uint32_t(spec.shape.sampleRate * channels * 2), 4);
+    putLE(out, std::uint32_t(layout.shape.sampleRate), 4);
+    putLE(out, std::uint32_t(layout.shape.sampleRate * channels * 2), 4);
     putLE(out, std::uint32_t(channels * 2), 2);
     putLE(out, 16, 2);
 
-    if (spec.acid && !spec.acidBeforeFormat)
+    if (layout.acid && !layout.acidBeforeFormat)
         putAcid();
-    for (const auto& c : spec.beforeData)
+    for (const auto& c : layout.beforeData)
         putExtraChunk(out, c);
 
     out += "data";
     putLE(out, samples * 2, 4);
     out.append(reinterpret_cast<const char*>(tone.data()), samples * 2); // the host is little-endian
-    for (const auto& c : spec.afterData)
+    for (const auto& c : layout.afterData)
         putExtraChunk(out, c);
 
     const std::uint32_t riffSize = std::uint32_t(out.size() - 8);
@@ -225,7 +225,7 @@ std::string wavBytes(const WavSpec& spec)
     return out;
 }
 
-std::string aiffBytes(const AudioShape& shape, const TagSpec& tags)
+std::string aiffBytes(const AudioShape& shape, const TagValues& tags)
 {
     const auto& tone = toneSamples();
     const std::size_t samples = sampleCount(shape);
@@ -264,7 +264,7 @@ std::string aiffBytes(const AudioShape& shape, const TagSpec& tags)
     return toBytes(*stream.data());
 }
 
-std::string flacBytes(const AudioShape& shape, const TagSpec& tags)
+std::string flacBytes(const AudioShape& shape, const TagValues& tags)
 {
     constexpr std::uint32_t kBlock = 4096;
     const std::uint64_t frames = std::uint64_t(std::max(shape.frames, 1));
@@ -320,7 +320,7 @@ std::string flacBytes(const AudioShape& shape, const TagSpec& tags)
     return toBytes(*stream.data());
 }
 
-std::string mp3Bytes(int mpegFrames, const TagSpec& tags)
+std::string mp3Bytes(int mpegFrames, const TagValues& tags)
 {
     // MPEG-1 layer III, 128 kbit/s, 44.1 kHz, mono: 417-byte frames whose zeroed side information
     // decodes as silence.
@@ -347,23 +347,23 @@ std::string mp3Bytes(int mpegFrames, const TagSpec& tags)
     return toBytes(*stream.data());
 }
 
-std::string midiBytes(const MidiSpec& spec)
+std::string midiBytes(const MidiLayout& layout)
 {
     constexpr std::uint32_t kDivision = 480;
     const std::uint32_t bar = kDivision * 4;
     std::vector<MidiEvent> tempo;
     std::vector<MidiEvent> notes;
     tempo.push_back({ 0, 0, std::string("\xff\x58\x04\x04\x02\x18\x08", 7) });
-    if (spec.bpm)
-        tempo.push_back(tempoEvent(0, *spec.bpm));
-    if (spec.bpm && spec.laterBpm)
-        tempo.push_back(tempoEvent(bar, *spec.laterBpm));
+    if (layout.bpm)
+        tempo.push_back(tempoEvent(0, *layout.bpm));
+    if (layout.bpm && layout.laterBpm)
+        tempo.push_back(tempoEvent(bar, *layout.laterBpm));
 
     static const int kChord[3] = { 0, 3, 7 };
-    for (int beat = 0; beat < spec.bars * 4; ++beat) {
+    for (int beat = 0; beat < layout.bars * 4; ++beat) {
         const std::uint32_t on = std::uint32_t(beat) * kDivision;
         for (int i = 0; i < 3; ++i) {
-            const char note = char(std::clamp(spec.rootNote + kChord[i] + (beat % 4 == 3 ? 5 : 0), 0, 127));
+            const char note = char(std::clamp(layout.rootNote + kChord[i] + (beat % 4 == 3 ? 5 : 0), 0, 127));
             notes.push_back({ on, 2, std::string { char(0x90), note, char(96 - 8 * i) } });
             // A note-on with velocity 0 ends half of the notes, as many sequencers write it.
             if (i % 2)
@@ -375,10 +375,10 @@ std::string midiBytes(const MidiSpec& spec)
 
     std::string out = "MThd";
     putBE(out, 6, 4);
-    putBE(out, spec.formatOne ? 1 : 0, 2);
-    putBE(out, spec.formatOne ? 2 : 1, 2);
+    putBE(out, layout.formatOne ? 1 : 0, 2);
+    putBE(out, layout.formatOne ? 2 : 1, 2);
     putBE(out, kDivision, 2);
-    if (spec.formatOne) {
+    if (layout.formatOne) {
         out += midiTrack(tempo, false);
         out += midiTrack(notes, true);
     } else {

@@ -31,7 +31,7 @@ struct AcidInfo {
     bool oneShot = false;
 };
 
-struct WavSpec {
+struct WavLayout {
     AudioShape shape;
     std::optional<AcidInfo> acid;
     bool acidBeforeFormat = false;
@@ -41,13 +41,13 @@ struct WavSpec {
 };
 
 // Tag texts exactly as they should appear in the file (untrimmed, possibly not numbers at all).
-struct TagSpec {
+struct TagValues {
     std::optional<std::string> bpm;
     std::optional<std::string> key;
     std::string title;
 };
 
-struct MidiSpec {
+struct MidiLayout {
     std::optional<double> bpm; // none: the file carries no tempo event
     std::optional<double> laterBpm; // a tempo change after the first bar
     int bars = 2;
@@ -55,10 +55,10 @@ struct MidiSpec {
     bool formatOne = false; // tempo track plus one note track
 };
 
-std::string wavBytes(const WavSpec& spec);
-std::string aiffBytes(const AudioShape& shape, const TagSpec& tags);
-std::string flacBytes(const AudioShape& shape, const TagSpec& tags);
-std::string mp3Bytes(int mpegFrames, const TagSpec& tags);
-std::string midiBytes(const MidiSpec& spec);
+std::string wavBytes(const WavLayout& layout);
+std::string aiffBytes(const AudioShape& shape, const TagValues& tags);
+std::string flacBytes(const AudioShape& shape, const TagValues& tags);
+std::string mp3Bytes(int mpegFrames, const TagValues& tags);
+std::string midiBytes(const MidiLayout& layout);
 
 } // namespace kivo::bench
