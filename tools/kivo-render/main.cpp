@@ -1,9 +1,12 @@
 // kivo-render INPUT OUTPUT.wav [--sound 0-3] [--octave -2..2] [--volume 0..1] [--catch on|off]
 //                              [--rate HZ] [--seconds N] [--start S]
+// kivo-render FILE --waveform N | --waveform-png OUT.png --size WxH
 //
 // Plays INPUT through the preview's audio file player, or a MIDI file through the MIDI
 // preview player with the chosen sound and octave shift, on an offline engine at the gain of
 // the volume knob's position, and writes what the engine produced as a 16-bit stereo WAV.
+
+#include "WaveformCommand.h"
 
 #include "platform/Clock.h"
 #include "playback/AudioEngine.h"
@@ -37,7 +40,10 @@ constexpr const char* kUsage
       "  --catch M    MIDI catch mode: sound notes already held at --start (default on)\n"
       "  --rate HZ    engine sample rate in Hz (default 48000)\n"
       "  --seconds N  length to render (default: to the end of the file)\n"
-      "  --start S    position to start from, in seconds (default 0)\n";
+      "  --start S    position to start from, in seconds (default 0)\n"
+      "       kivo-render FILE --waveform N | --waveform-png OUT.png --size WxH [--scale S]\n"
+      "  --waveform N  print the preview's N waveform values of FILE, one per line\n"
+      "  --waveform-png OUT.png  write the preview's waveform image of WxH points\n";
 
 struct Arguments {
     std::string input;
@@ -127,6 +133,8 @@ std::string parse(int argc, char** argv, Arguments& args)
 
 int main(int argc, char** argv)
 {
+    if (kivo::tools::asksForWaveform(argc, argv))
+        return kivo::tools::waveformMain(argc, argv);
     for (int i = 1; i < argc; ++i)
         if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
             std::fputs(kUsage, stdout);
