@@ -76,6 +76,11 @@ void AuditionPreviewEngine::setGlobalTuning(float cents)
     m_audition.sampler().setGlobalTuning(cents);
 }
 
+void AuditionPreviewEngine::setKeepWarm(bool on)
+{
+    m_audition.setKeepWarm(on);
+}
+
 double AuditionPreviewEngine::now() const
 {
     return m_audition.now();

@@ -21,6 +21,7 @@ public:
     void loadInstrument(int instrumentIndex) override;
     void setOutputVolume(float gain) override;
     void setGlobalTuning(float cents) override;
+    void setKeepWarm(bool on) override;
     double now() const override;
 
 private:

@@ -47,6 +47,8 @@ public:
     virtual void loadInstrument(int instrumentIndex) = 0;
     virtual void setOutputVolume(float gain) = 0;
     virtual void setGlobalTuning(float cents) = 0;
+    // Keeps the engine running while something that plays at once (the chord bank) is shown.
+    virtual void setKeepWarm(bool on) = 0;
     // Seconds on the media clock the anchors refer to.
     virtual double now() const = 0;
 };

@@ -72,6 +72,7 @@ struct FakeEngine : MIDIPreviewEngine {
     void loadInstrument(int index) override { loads.push_back(index); }
     void setOutputVolume(float gain) override { outputVolume = gain; }
     void setGlobalTuning(float cents) override { tuning = cents; }
+    void setKeepWarm(bool) override { }
     double now() const override { return clock; }
 };
 
