@@ -1,11 +1,15 @@
 #include "app/BrowserController.h"
 
+#include "app/HotkeyBar.h"
 #include "app/LibraryAccess.h"
 #include "app/MIDIRegion.h"
 #include "app/MainWindow.h"
 #include "app/PreviewStrip.h"
 #include "app/SeekBar.h"
 #include "app/ThemePalette.h"
+#include "hotkeys/HotkeyManager.h"
+#include "hotkeys/KeyboardMap.h"
+#include "hotkeys/TapTempoManager.h"
 #include "library/BookmarkGroup.h"
 #include "library/LibraryIndexManager.h"
 #include "library/MissingFileTracker.h"
@@ -20,6 +24,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QKeyEvent>
 #include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
@@ -58,10 +63,14 @@ std::vector<CollectionEntry> collectionEntries(const library::UserSettings& sett
 }
 
 BrowserController::BrowserController(library::UserSettings& settings, library::LibraryIndexManager& library,
-    playback::AudioPlayerManager::Options player, QObject* parent)
+    playback::AudioPlayerManager::Options player, hotkeys::HotkeyManager* hotkeyManager,
+    hotkeys::TapTempoManager* tapTempo, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
     , m_library(library)
+    , m_hotkeys(hotkeyManager ? *hotkeyManager : hotkeys::HotkeyManager::shared())
+    , m_tapTempo(tapTempo ? *tapTempo : hotkeys::TapTempoManager::shared())
+    , m_midiEngine(player.midiEngine)
 {
     player.volume = settings.volume();
     player.autoPauseWhenUnfocused = settings.autoPauseWhenUnfocused();
@@ -80,6 +89,12 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
     services.makeSearch = [this, &store](const QString& query, const QString& id) {
         return indexSearchJob(store, query, id, sortingOptions(m_settings));
     };
+    services.hotkeyLabels = [this] {
+        QStringList labels;
+        for (int slot = 0; slot < hotkeys::kSlotCount; ++slot)
+            labels << m_hotkeys.slotLabel(slot);
+        return labels;
+    };
     m_window = std::make_unique<MainWindow>(std::move(services));
 
     m_refreshTimer = new QTimer(this);
@@ -94,6 +109,7 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
     connectWindow();
     connectLibrary();
     connectPlayer();
+    connectHotkeys();
     publish();
 }
 
@@ -214,6 +230,59 @@ void BrowserController::connectPlayer()
     connect(&volume, &playback::VolumeControl::positionChanged, this,
         [strip, &volume] { strip->setVolume(volume.position()); });
     strip->setVolume(volume.position());
+}
+
+void BrowserController::connectHotkeys()
+{
+    auto* bar = new HotkeyBar(m_hotkeys, m_tapTempo);
+    connect(bar, &HotkeyBar::fireRequested, this, &BrowserController::fireSlot);
+    connect(bar, &HotkeyBar::locateRequested, m_window.get(), &MainWindow::revealFile);
+    connect(bar, &HotkeyBar::chordBankOnScreenChanged, this, [this](bool on) {
+        if (m_midiEngine)
+            m_midiEngine->setKeepWarm(on);
+    });
+    m_window->setHotkeyBar(bar);
+    connect(m_window.get(), &MainWindow::assignToHotkeyRequested, this,
+        [this](const QStringList& paths, int slot) { m_hotkeys.assignMany(paths, slot); });
+    m_window->addKeyHandler([this](const QKeyEvent& event) { return handleHotkeyKey(event); });
+}
+
+bool BrowserController::handleHotkeyKey(const QKeyEvent& event)
+{
+    hotkeys::KeyStroke stroke;
+    stroke.key = event.key();
+    // Where the platform numbers the physical keys (X11 and Wayland keycodes), the key's place
+    // decides, whatever the layout types there.
+    const QString platform = QGuiApplication::platformName();
+    if (platform == QLatin1String("xcb") || platform.startsWith(QLatin1String("wayland")))
+        stroke.positionCode = event.nativeScanCode();
+    const auto mods = event.modifiers();
+    stroke.command = mods & Qt::ControlModifier;
+    stroke.option = mods & Qt::AltModifier;
+    stroke.control = mods & Qt::MetaModifier;
+    stroke.keypad = mods & Qt::KeypadModifier;
+    const hotkeys::HotkeyCommand command = hotkeys::hotkeyCommand(stroke);
+    switch (command.action) {
+    case hotkeys::HotkeyAction::fireSlot:
+        fireSlot(command.slot);
+        return true;
+    case hotkeys::HotkeyAction::assignSlot:
+        if (const auto path = m_window->selectedFile())
+            m_hotkeys.assign(*path, command.slot);
+        return true;
+    case hotkeys::HotkeyAction::tapTempo:
+        m_tapTempo.tap();
+        return true;
+    case hotkeys::HotkeyAction::none:
+        break;
+    }
+    return false;
+}
+
+void BrowserController::fireSlot(int slot)
+{
+    if (m_hotkeys.fire(slot, *m_player))
+        showPlaybackTime();
 }
 
 void BrowserController::loadMIDIRegion(const QString& path)

@@ -10,6 +10,8 @@
 #include "playback/AudioPlayerManager.h"
 
 #include <QObject>
+
+class QKeyEvent;
 #include <QTimer>
 
 #include <memory>
@@ -19,6 +21,10 @@ namespace kivo::library {
 class LibraryIndexManager;
 class UserSettings;
 } // namespace kivo::library
+namespace kivo::hotkeys {
+class HotkeyManager;
+class TapTempoManager;
+} // namespace kivo::hotkeys
 
 namespace kivo::app {
 
@@ -33,8 +39,10 @@ class BrowserController : public QObject {
     Q_OBJECT
 public:
     // `player` names the engines the preview player uses; its stored settings are filled in here.
+    // Null hotkey managers mean the shared ones.
     BrowserController(library::UserSettings& settings, library::LibraryIndexManager& library,
-        playback::AudioPlayerManager::Options player = {}, QObject* parent = nullptr);
+        playback::AudioPlayerManager::Options player = {}, hotkeys::HotkeyManager* hotkeys = nullptr,
+        hotkeys::TapTempoManager* tapTempo = nullptr, QObject* parent = nullptr);
     ~BrowserController() override;
 
     MainWindow* window() const { return m_window.get(); }
@@ -49,11 +57,15 @@ public:
     void removeRoot(const QString& rootPath);
     // A click at `fraction` of the preview: plays from there, starting playback when it is paused.
     void seekFromPreview(double fraction);
+    // The hotkey keys (1-9, Alt+1-9, T); true when the key was one of them.
+    bool handleHotkeyKey(const QKeyEvent& event);
+    void fireSlot(int slot);
 
 private:
     void connectWindow();
     void connectLibrary();
     void connectPlayer();
+    void connectHotkeys();
     void publish();
     void showPlaybackTime();
     void loadMIDIRegion(const QString& path);
@@ -63,6 +75,9 @@ private:
 
     library::UserSettings& m_settings;
     library::LibraryIndexManager& m_library;
+    hotkeys::HotkeyManager& m_hotkeys;
+    hotkeys::TapTempoManager& m_tapTempo;
+    playback::MIDIPreviewEngine* m_midiEngine = nullptr;
     std::unique_ptr<playback::AudioPlayerManager> m_player;
     std::unique_ptr<MainWindow> m_window;
     QTimer* m_refreshTimer = nullptr;

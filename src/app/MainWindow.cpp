@@ -60,6 +60,7 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     column->addWidget(m_centre, 1);
 
     auto* line2 = new QFrame(central);
+    line2->setObjectName(QStringLiteral("previewLine"));
     line2->setFrameShape(QFrame::HLine);
     line2->setFrameShadow(QFrame::Sunken);
     column->addWidget(line2);
@@ -83,6 +84,54 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
 }
 
 MainWindow::~MainWindow() = default;
+
+void MainWindow::setHotkeyBar(QWidget* bar)
+{
+    auto* column = static_cast<QVBoxLayout*>(centralWidget()->layout());
+    auto* previewLine = centralWidget()->findChild<QFrame*>(QStringLiteral("previewLine"));
+    if (m_hotkeyBar) {
+        column->removeWidget(m_hotkeyBar);
+        delete m_hotkeyBar;
+    }
+    m_hotkeyBar = bar;
+    if (!bar)
+        return;
+    bar->setParent(centralWidget());
+    column->insertWidget(column->indexOf(previewLine) + 1, bar);
+    bar->show();
+}
+
+bool MainWindow::revealFile(const QString& path)
+{
+    if (!m_search->text().isEmpty())
+        m_search->clear();
+    const std::string target = path.toStdString();
+    // Open each folder on the way down; a closed folder loads its rows when it opens.
+    QModelIndex found;
+    for (int guard = 0; guard < 256; ++guard) {
+        found = m_treeModel->indexForPath(target);
+        if (found.isValid())
+            break;
+        QModelIndex deepest;
+        std::string folder = target;
+        while (!deepest.isValid()) {
+            const auto slash = folder.rfind('/');
+            if (slash == std::string::npos || slash == 0)
+                return false;
+            folder.resize(slash);
+            deepest = m_treeModel->indexForPath(folder);
+        }
+        if (m_tree->isExpanded(deepest))
+            return false;
+        m_tree->expand(deepest);
+    }
+    if (!found.isValid())
+        return false;
+    m_tree->setCurrentIndex(found);
+    m_tree->scrollTo(found);
+    m_tree->setFocus();
+    return true;
+}
 
 void MainWindow::buildMenus()
 {

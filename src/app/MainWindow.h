@@ -32,6 +32,8 @@ struct WindowServices {
     organise::FolderLoader loadFolder;
     // The search of one query in one collection, run on the search thread.
     std::function<SearchJob(const QString& query, const QString& collectionId)> makeSearch;
+    // The nine entries of the "Assign to hotkey" row menu; without it the menu is not offered.
+    std::function<QStringList()> hotkeyLabels;
 };
 
 class MainWindow : public QMainWindow {
@@ -81,6 +83,12 @@ public:
     void hideSyncStatus();
     // Asks for one or more folders to add (open panel); empty when the user cancels.
     QStringList chooseFolders();
+    // Puts the hotkey bar between the browser and the preview strip; the window owns it.
+    void setHotkeyBar(QWidget* bar);
+    QWidget* hotkeyBar() const { return m_hotkeyBar; }
+    // Shows a file of the collection in the tree: leaves a search, opens its folders, selects
+    // it. False when the collection's tree does not hold it.
+    bool revealFile(const QString& path);
 
     PreviewStrip* previewStrip() const { return m_preview; }
     SyncStatusBar* syncStatus() const { return m_sync; }
@@ -114,6 +122,8 @@ signals:
     void cancelSyncRequested();
     // A root folder row was dragged so the root at `source` lands before the one at `destination`.
     void moveRootRequested(int source, int destination);
+    // "Assign to hotkey": these files from slot `slot` on.
+    void assignToHotkeyRequested(const QStringList& paths, int slot);
     // "Remove from collection" on a root folder row.
     void removeRootRequested(const QString& rootPath);
     void resyncRequested();
@@ -167,6 +177,7 @@ private:
     QTreeView* m_results = nullptr;
     QLabel* m_noResults = nullptr;
     PreviewStrip* m_preview = nullptr;
+    QWidget* m_hotkeyBar = nullptr;
     LibraryTreeModel* m_treeModel = nullptr;
     SearchResultsModel* m_resultsModel = nullptr;
     SearchRunner* m_runner = nullptr;

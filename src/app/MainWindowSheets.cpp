@@ -1,9 +1,12 @@
 #include "app/MainWindow.h"
 
+#include "app/CustomDragManager.h"
+
 #include "library/SettingsTexts.h"
 #include "library/SyncPlan.h"
 
 #include <QAbstractItemView>
+#include <QApplication>
 #include <QDesktopServices>
 #include <QDir>
 #include <QDragEnterEvent>
@@ -15,6 +18,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QMimeData>
+#include <QPainter>
 #include <QPushButton>
 #include <QTreeView>
 #include <QUrl>
@@ -23,6 +27,25 @@
 // folders dropped on the window.
 
 namespace kivo::app {
+
+namespace {
+// The keyboard symbol beside "Assign to hotkey", drawn from the font so it matches the theme.
+QIcon keyboardIcon(const QFont& font)
+{
+    const QIcon themed = QIcon::fromTheme(QStringLiteral("input-keyboard"));
+    if (!themed.isNull())
+        return themed;
+    QPixmap pixmap(32, 32);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    QFont f = font;
+    f.setPixelSize(26);
+    p.setFont(f);
+    p.setPen(QApplication::palette().color(QPalette::Text));
+    p.drawText(pixmap.rect(), Qt::AlignCenter, QStringLiteral("⌨"));
+    return QIcon(pixmap);
+}
+} // namespace
 
 void MainWindow::showAlert(const QString& title, const QString& text)
 {
@@ -133,6 +156,20 @@ void MainWindow::showRowMenu(QTreeView* view, const QPoint& pos)
     menu.addAction(tr("Show in file manager"), this, [path, isFolder] {
         QDesktopServices::openUrl(QUrl::fromLocalFile(isFolder ? path : QFileInfo(path).absolutePath()));
     });
+    if (!isFolder && m_services.hotkeyLabels) {
+        // The selected files when the row is one of them, else the row alone.
+        QStringList files;
+        if (view->selectionModel()->isRowSelected(index.row(), index.parent()))
+            for (const QUrl& url : selectedFileURLs(*view))
+                files << url.toLocalFile();
+        if (files.isEmpty())
+            files << path;
+        QMenu* assign = menu.addMenu(keyboardIcon(menu.font()), tr("Assign to hotkey"));
+        const QStringList labels = m_services.hotkeyLabels();
+        for (int slot = 0; slot < labels.size(); ++slot)
+            assign->addAction(
+                labels[slot], this, [this, files, slot] { emit assignToHotkeyRequested(files, slot); });
+    }
     if (view == m_tree && !index.parent().isValid()) {
         menu.addSeparator();
         menu.addAction(tr("Remove from collection"), this, [this, path] { emit removeRootRequested(path); });

@@ -1,15 +1,20 @@
 #include "app/BrowserController.h"
+#include "app/HotkeyBar.h"
 #include "app/MainWindow.h"
 #include "app/PreviewStrip.h"
 #include "app/SeekBar.h"
 #include "app/SyncStatusBar.h"
+#include "app/TapTempoButton.h"
 #include "app/VolumeKnob.h"
+#include "hotkeys/HotkeyManager.h"
+#include "hotkeys/TapTempoManager.h"
 #include "library/LibraryIndexManager.h"
 #include "library/MissingFileTracker.h"
 #include "library/SyncSettings.h"
 #include "library/UserSettings.h"
 #include "music/MIDIFileWriter.h"
 #include "platform/PreferenceStore.h"
+#include "platform/VolumeMonitor.h"
 #include "playback/AudioEngine.h"
 #include "support/TestEnvironment.h"
 
@@ -18,7 +23,9 @@
 #include <QAbstractButton>
 #include <QCoreApplication>
 #include <QDir>
+#include <QKeyEvent>
 #include <QMessageBox>
+#include <QMimeData>
 #include <QSignalSpy>
 #include <QTest>
 #include <QToolButton>
@@ -32,9 +39,15 @@ using namespace kivo::app;
 
 namespace {
 
-QMessageBox* sheet(QWidget* window, const char* name) { return test::findSheet(window, name); }
+QMessageBox* sheet(QWidget* window, const char* name)
+{
+    return test::findSheet(window, name);
+}
 
-void click(QMessageBox* box, const QString& text) { test::clickButton(box, text); }
+void click(QMessageBox* box, const QString& text)
+{
+    test::clickButton(box, text);
+}
 
 // A browser on private preferences, cache and sound output.
 struct Browser {
@@ -45,6 +58,11 @@ struct Browser {
     library::MissingFileTracker tracker;
     std::unique_ptr<library::LibraryIndexManager> library;
     playback::AudioEngine engine;
+    platform::ManualClock clock;
+    platform::VolumeMonitor volumes { [] { return std::optional(platform::MountTable()); },
+        platform::VolumeMonitor::Watch::none };
+    std::unique_ptr<hotkeys::HotkeyManager> hotkeyManager;
+    hotkeys::TapTempoManager tapTempo { clock };
     std::unique_ptr<BrowserController> controller;
 
     Browser()
@@ -60,7 +78,15 @@ struct Browser {
         playback::AudioPlayerManager::Options player;
         player.engine = &engine;
         player.tracker = &tracker;
-        controller = std::make_unique<BrowserController>(settings, *library, std::move(player));
+        hotkeys::HotkeyManager::Options keys;
+        keys.clock = &clock;
+        keys.volumes = &volumes;
+        keys.resourceFolder
+            = [] { return std::optional(std::filesystem::path(KIVO_BINARY_DIR) / "resources"); };
+        keys.background = [](hotkeys::HotkeyManager::Job job) { job()(); };
+        hotkeyManager = std::make_unique<hotkeys::HotkeyManager>(prefs, &settings, keys);
+        controller = std::make_unique<BrowserController>(
+            settings, *library, std::move(player), hotkeyManager.get(), &tapTempo);
     }
     MainWindow* window() const { return controller->window(); }
 };
@@ -231,4 +257,84 @@ TEST(BrowserController, AMIDIFileShowsItsNotesInThePreviewOnceReadAndAnAudioFile
     ASSERT_EQ(std::system(("sox -n -r 48000 -c 1 '" + wav + "' synth 0.5 sine 440 2>/dev/null").c_str()), 0);
     emit b.window()->fileSelected(QString::fromStdString(wav));
     EXPECT_FALSE(bar->showsMIDIRegion());
+}
+
+TEST(BrowserController, HotkeyBarTakesDropsFiresSlotsAndTurnsIntoTheChordBank)
+{
+    Browser b;
+    QStringList files;
+    for (int i = 1; i <= 5; ++i) {
+        const std::string path = b.dir.str() + "/hit " + std::to_string(i) + ".wav";
+        ASSERT_EQ(
+            std::system(("sox -n -r 48000 -c 2 '" + path + "' synth 0.5 sine 440 2>/dev/null").c_str()), 0);
+        files << QString::fromStdString(path);
+    }
+    MainWindow* w = b.window();
+    w->show();
+    auto* bar = qobject_cast<HotkeyBar*>(w->hotkeyBar());
+    ASSERT_TRUE(bar);
+    ASSERT_EQ(bar->shownButtons(), 9);
+    EXPECT_EQ(bar->slotButton(0)->title(), "Drop a sample here");
+
+    // Five files dropped on slot 7 (from the browser or a file manager) fill 7, 8 and 9.
+    QMimeData mime;
+    QList<QUrl> urls;
+    for (const QString& f : files)
+        urls << QUrl::fromLocalFile(f);
+    urls << QUrl::fromLocalFile(b.dir.path());
+    mime.setUrls(urls);
+    HotkeySlotButton* seven = bar->slotButton(6);
+    QDragEnterEvent enter(QPoint(5, 5), Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(seven, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(5, 5), Qt::CopyAction | Qt::LinkAction, &mime, Qt::LeftButton, {});
+    QCoreApplication::sendEvent(seven, &drop);
+    EXPECT_TRUE(drop.isAccepted());
+    EXPECT_EQ(drop.dropAction(), Qt::CopyAction);
+    EXPECT_EQ(b.hotkeyManager->slotPaths().mid(6), files.mid(0, 3));
+    EXPECT_EQ(bar->slotButton(8)->title(), "hit 3.wav");
+
+    // A click and a number key fire the slot through the window's player; an empty slot is quiet.
+    QTest::mouseClick(bar->slotButton(7), Qt::LeftButton);
+    EXPECT_TRUE(b.controller->player().isPlaying());
+    EXPECT_EQ(b.controller->player().currentFile().path(), files[1]);
+    QKeyEvent nine(QEvent::KeyPress, Qt::Key_9, Qt::NoModifier, QStringLiteral("9"));
+    EXPECT_TRUE(b.controller->handleHotkeyKey(nine));
+    EXPECT_EQ(b.controller->player().currentFile().path(), files[2]);
+    QKeyEvent one(QEvent::KeyPress, Qt::Key_1, Qt::NoModifier, QStringLiteral("1"));
+    EXPECT_TRUE(b.controller->handleHotkeyKey(one));
+    EXPECT_EQ(b.controller->player().currentFile().path(), files[2]);
+    QKeyEvent ctrlOne(QEvent::KeyPress, Qt::Key_1, Qt::ControlModifier, QStringLiteral("1"));
+    EXPECT_FALSE(b.controller->handleHotkeyKey(ctrlOne));
+
+    // "Assign to hotkey" on two rows fills from the chosen slot; T and the TAP button both tap.
+    emit w->assignToHotkeyRequested({ files[3], files[4] }, 0);
+    EXPECT_EQ(b.hotkeyManager->slotPaths().mid(0, 2), files.mid(3, 2));
+    QKeyEvent t(QEvent::KeyPress, Qt::Key_T, Qt::NoModifier, QStringLiteral("t"));
+    EXPECT_TRUE(b.controller->handleHotkeyKey(t));
+    b.clock.advance(0.5);
+    QTest::mouseClick(bar->tapButton(), Qt::LeftButton);
+    EXPECT_EQ(b.tapTempo.tapCount(), 2);
+    EXPECT_EQ(bar->tapButton()->shownText(), "120");
+    EXPECT_EQ(bar->tapButton()->size(), QSize(44, 24));
+    EXPECT_EQ(bar->tapButton()->toolTip(), "Tap tempo");
+    b.clock.advance(4.0);
+    EXPECT_EQ(bar->tapButton()->shownText(), "TAP");
+
+    // Chords: seven triads of the chosen key, the key picker, and the bank reported on screen.
+    QSignalSpy onScreen(bar, &HotkeyBar::chordBankOnScreenChanged);
+    b.hotkeyManager->setMode(hotkeys::HotkeyMode::chords());
+    ASSERT_EQ(bar->shownButtons(), 7);
+    EXPECT_TRUE(bar->keyButton()->isVisible());
+    EXPECT_EQ(bar->keyButton()->text(), "Change key");
+    EXPECT_EQ(bar->slotButton(6)->title(), "vii\u00B0");
+    ASSERT_EQ(onScreen.count(), 1);
+    EXPECT_TRUE(onScreen.at(0).at(0).toBool());
+    b.hotkeyManager->setChordKey(9, true);
+    EXPECT_EQ(bar->slotButton(0)->title(), "i");
+    EXPECT_EQ(bar->slotButton(2)->title(), "III");
+    EXPECT_TRUE(b.controller->handleHotkeyKey(one));
+    EXPECT_TRUE(b.controller->player().currentFile().path().endsWith("Minor/Am/i - Am.mid"));
+    w->hide();
+    EXPECT_FALSE(bar->chordBankOnScreen());
 }
