@@ -298,10 +298,12 @@ void HotkeyBar::refreshContents()
 
 void HotkeyBar::addBarActions(QMenu* menu)
 {
-    menu->addAction(tr("Clear all"), this, [this] { m_hotkeys.clearAll(); });
+    const HotkeyMode mode = m_hotkeys.mode();
+    QAction* clear = menu->addAction(tr("Clear all"), this, [this] { m_hotkeys.clearAll(); });
+    // The chord bank has no slots of its own to clear.
+    clear->setEnabled(mode != HotkeyMode::chords());
     QMenu* function = menu->addMenu(tr("Change hotkey function"));
     QMenu* banks = function->addMenu(tr("Banks"));
-    const HotkeyMode mode = m_hotkeys.mode();
     auto add = [this](QMenu* m, const QString& text, HotkeyMode target, bool checked) {
         QAction* a = m->addAction(text, this, [this, target] { m_hotkeys.setMode(target); });
         a->setCheckable(true);
