@@ -10,6 +10,7 @@
 #include "hotkeys/HotkeyManager.h"
 #include "hotkeys/KeyboardMap.h"
 #include "hotkeys/TapTempoManager.h"
+#include "index/IndexRecords.h"
 #include "library/BookmarkGroup.h"
 #include "library/LibraryIndexManager.h"
 #include "library/MissingFileTracker.h"
@@ -21,6 +22,7 @@
 #include "platform/NotificationCenter.h"
 
 #include <QApplication>
+
 #include <QFile>
 #include <QFileInfo>
 #include <QGuiApplication>
@@ -28,6 +30,7 @@
 #include <QPointer>
 #include <QThreadPool>
 #include <QTimer>
+#include <algorithm>
 
 namespace kivo::app {
 
@@ -236,7 +239,7 @@ void BrowserController::connectHotkeys()
 {
     auto* bar = new HotkeyBar(m_hotkeys, m_tapTempo);
     connect(bar, &HotkeyBar::fireRequested, this, &BrowserController::fireSlot);
-    connect(bar, &HotkeyBar::locateRequested, m_window.get(), &MainWindow::revealFile);
+    connect(bar, &HotkeyBar::locateRequested, this, &BrowserController::locateFile);
     connect(bar, &HotkeyBar::chordBankOnScreenChanged, this, [this](bool on) {
         if (m_midiEngine)
             m_midiEngine->setKeepWarm(on);
@@ -277,6 +280,25 @@ bool BrowserController::handleHotkeyKey(const QKeyEvent& event)
         break;
     }
     return false;
+}
+
+void BrowserController::locateFile(const QString& path)
+{
+    // A slot may hold a file of another collection: that collection is shown first.
+    const auto entries = collectionEntries(m_settings);
+    const int selected = m_settings.selectedGroup();
+    auto holds = [&path](const CollectionEntry& c) {
+        return std::any_of(c.rootPaths.begin(), c.rootPaths.end(), [&path](const QString& root) {
+            return index::isUnderRoot(path.toStdString(), root.toStdString());
+        });
+    };
+    if (selected < 0 || selected >= int(entries.size()) || !holds(entries[std::size_t(selected)])) {
+        const auto it = std::find_if(entries.begin(), entries.end(), holds);
+        if (it == entries.end())
+            return;
+        m_settings.setSelectedGroup(int(it - entries.begin()));
+    }
+    m_window->revealFile(path);
 }
 
 void BrowserController::fireSlot(int slot)

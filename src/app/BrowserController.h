@@ -60,6 +60,8 @@ public:
     // The hotkey keys (1-9, Alt+1-9, T); true when the key was one of them.
     bool handleHotkeyKey(const QKeyEvent& event);
     void fireSlot(int slot);
+    // "Locate" on a slot: shows the file in the tree, in whichever collection holds it.
+    void locateFile(const QString& path);
 
 private:
     void connectWindow();
