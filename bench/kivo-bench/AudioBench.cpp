@@ -8,6 +8,7 @@
 
 #include "common/Subcommand.h"
 
+#include "platform/MediaInput.h"
 #include "playback/AudioEngine.h"
 #include "playback/AudioFilePlayer.h"
 
@@ -60,9 +61,11 @@ bool run(const std::string& command)
 double baselineFirstPacket(const std::string& path)
 {
     auto t0 = Clock::now();
-    AVFormatContext* format = nullptr;
-    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
+    // Through the same restricted open as the player: the baseline pays what any open must.
+    auto input = kivo::platform::MediaInput::open(path, std::chrono::seconds(5));
+    if (!input)
         return -1;
+    AVFormatContext* format = input->format();
     avformat_find_stream_info(format, nullptr);
     const AVCodec* codec = nullptr;
     int stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
@@ -81,7 +84,7 @@ double baselineFirstPacket(const std::string& path)
     av_frame_free(&frame);
     av_packet_free(&packet);
     avcodec_free_context(&ctx);
-    avformat_close_input(&format);
+    input.reset();
     return decoded ? elapsed : -1;
 }
 

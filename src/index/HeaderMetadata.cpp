@@ -1,6 +1,8 @@
 #include "index/HeaderMetadata.h"
 
-#include "music/MIDIFileParser.h"
+#include "music/MIDITempoScan.h"
+
+#include <algorithm>
 
 #include <cerrno>
 #include <charconv>
@@ -14,6 +16,7 @@ namespace kivo::index {
 namespace {
 
 constexpr off_t kMaxMidiFileBytes = 64 << 20;
+constexpr std::size_t kMidiFirstRead = 16 << 10;
 
 enum class HeaderFormat { none, wav, tagged, midi };
 
@@ -99,29 +102,44 @@ std::optional<std::string> headerKeyFromText(std::string_view text)
 HeaderMetadata readMidiHeader(const std::string& path)
 {
     HeaderMetadata result;
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: a FIFO under a MIDI name must not hold the scan.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return result;
-    std::string bytes;
     struct stat info { };
     // Real MIDI files are a few kilobytes; something far larger behind the extension is not read.
-    if (::fstat(fd, &info) == 0 && S_ISREG(info.st_mode) && info.st_size <= kMaxMidiFileBytes) {
-        bytes.resize(std::size_t(info.st_size));
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode) || info.st_size > kMaxMidiFileBytes) {
+        ::close(fd);
+        return result;
+    }
+    // Only the tempo (a MIDI file's key and length are not header values), and only as much of
+    // the file as it takes: the start, then more while the answer needs it.
+    std::size_t fileSize = std::size_t(info.st_size);
+    std::string bytes;
+    std::size_t want = std::min<std::size_t>(fileSize, kMidiFirstRead);
+    while (true) {
+        bytes.resize(want);
         std::size_t done = 0;
-        while (done < bytes.size()) {
-            const ssize_t n = ::read(fd, bytes.data() + done, bytes.size() - done);
+        while (done < want) {
+            const ssize_t n = ::pread(fd, bytes.data() + done, want - done, off_t(done));
             if (n < 0 && errno == EINTR)
                 continue;
             if (n <= 0)
                 break;
             done += std::size_t(n);
         }
+        if (done < want) // the file is shorter than it was: read what there is
+            fileSize = done;
         bytes.resize(done);
+        const auto scan = music::MIDITempoScan::scan(bytes, fileSize);
+        if (scan.complete) {
+            if (scan.initialBPM)
+                result.bpm = headerTempo(*scan.initialBPM);
+            break;
+        }
+        want = std::min(fileSize, std::max(scan.needed, 2 * bytes.size()));
     }
     ::close(fd);
-    // Only the tempo: a MIDI file's key and length are not header values.
-    if (const auto data = music::MIDIFileParser::parse(std::string_view(bytes)); data && data->initialBPM)
-        result.bpm = headerTempo(*data->initialBPM);
     return result;
 }
 

@@ -4,6 +4,7 @@
 
 #include "index/HeaderMetadata.h"
 #include "index/ReadOnlyFileStream.h"
+#include "platform/MediaInput.h"
 
 #include <taglib/aifffile.h>
 #include <taglib/apetag.h>
@@ -20,15 +21,19 @@
 extern "C" {
 #include <libavformat/avformat.h>
 #include <libavutil/dict.h>
-#include <libavutil/log.h>
 }
 
+#include <chrono>
 #include <cmath>
 #include <mutex>
 
 namespace kivo::index {
 
 namespace {
+
+// Time bounds of the ADTS read: opening and probing the stream, then summing every frame.
+constexpr std::chrono::milliseconds kOpenBound { 5000 };
+constexpr std::chrono::milliseconds kFrameWalkBound { 20000 };
 
 // The metadata items of a file, offered in the file's order; keeps the first usable tempo and key.
 class TagWalk {
@@ -184,7 +189,6 @@ void quietLibraries()
     std::call_once(once, [] {
         static SilentTagLib silent;
         TagLib::setDebugListener(&silent);
-        av_log_set_level(AV_LOG_QUIET);
     });
 }
 
@@ -248,8 +252,9 @@ void walkDictionary(const AVDictionary* dictionary, TagWalk& walk)
 // Raw ADTS records no length, and FFmpeg's own figure for it is only a guess from the bit rate: there
 // the length is the sum of the frames' lengths, which the demuxer takes from the frame headers.
 // Containers that record a length give it at once.
-std::optional<double> demuxedDuration(AVFormatContext* context)
+std::optional<double> demuxedDuration(platform::MediaInput& input)
 {
+    AVFormatContext* context = input.format();
     if (avformat_find_stream_info(context, nullptr) < 0)
         return std::nullopt;
     if (context->duration_estimation_method != AVFMT_DURATION_FROM_BITRATE) {
@@ -278,7 +283,8 @@ std::optional<double> demuxedDuration(AVFormatContext* context)
         av_packet_unref(packet);
     }
     av_packet_free(&packet);
-    if (unmeasured || ticks <= 0 || timeBase.num <= 0 || timeBase.den <= 0)
+    // A walk cut short by the time bound has not seen every frame.
+    if (input.expired() || unmeasured || ticks <= 0 || timeBase.num <= 0 || timeBase.den <= 0)
         return std::nullopt;
     return positiveSeconds(double(ticks) * av_q2d(timeBase));
 }
@@ -286,16 +292,18 @@ std::optional<double> demuxedDuration(AVFormatContext* context)
 HeaderMetadata readWithFFmpeg(const std::string& path)
 {
     HeaderMetadata result;
-    AVFormatContext* context = nullptr;
-    if (avformat_open_input(&context, path.c_str(), nullptr, nullptr) < 0)
+    auto input = platform::MediaInput::open(path, kOpenBound);
+    if (!input)
         return result;
+    AVFormatContext* context = input->format();
     TagWalk walk;
     walkDictionary(context->metadata, walk);
     for (unsigned i = 0; i < context->nb_streams && !walk.done(); ++i)
         walkDictionary(context->streams[i]->metadata, walk);
     walk.into(result);
-    result.duration = demuxedDuration(context);
-    avformat_close_input(&context);
+    // Summing the frames reads the whole file: a longer bound, still a bound.
+    input->allow(kFrameWalkBound);
+    result.duration = demuxedDuration(*input);
     return result;
 }
 

@@ -8,6 +8,7 @@
 #include "platform/MountTable.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceStore.h"
+#include "platform/StaleTemporaries.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -69,6 +70,8 @@ LibraryIndexManager::LibraryIndexManager(LibraryIndexManagerOptions options, QOb
     setIsLoadingFromCache(true);
     auto store = m_store;
     runInBackground([this, store] {
+        // Saves killed half-way leave their temporaries beside the cache; nothing else removes them.
+        platform::removeStaleTemporaries(store->cacheFilePath());
         index::DiskSnapshot snapshot = store->loadCache();
         onMainThread([this, snapshot = std::move(snapshot)] {
             setCachedRoots(snapshot.roots);

@@ -72,6 +72,10 @@ void UserSettings::loadBookmarks(Repair repair)
 {
     const auto data = m_store.dataValue(QString::fromLatin1(kBookmarksKey));
     std::optional<BookmarkGroupList> decoded = data ? decodeBookmarkGroups(*data) : std::nullopt;
+    // The default list is about to be written over a value that cannot be read: keep that value
+    // in a file of its own first, so the collections in it can still be recovered.
+    if (!decoded && m_store.contains(QString::fromLatin1(kBookmarksKey)))
+        m_store.setAsideValue(QString::fromLatin1(kBookmarksKey));
     BookmarkGroupList groups = decoded ? std::move(*decoded) : BookmarkGroupList { defaultBookmarkGroup() };
 
     if (repair == Repair::legacyNamesAndColors) {

@@ -1,6 +1,8 @@
 #include "platform/PreferenceStore.h"
 
+#include "platform/BinaryPlistCheck.h"
 #include "platform/PropertyList.h"
+#include "platform/StaleTemporaries.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -34,8 +36,10 @@ QString configHome()
 } // namespace
 
 PreferenceStore::PreferenceStore(QString filePath, QObject* parent)
-    : QObject(parent), m_filePath(std::move(filePath))
+    : QObject(parent)
+    , m_filePath(std::move(filePath))
 {
+    removeStaleTemporaries(QFile::encodeName(m_filePath).toStdString());
     QFile file(m_filePath);
     if (!file.exists())
         return;
@@ -46,7 +50,8 @@ PreferenceStore::PreferenceStore(QString filePath, QObject* parent)
         m_readOnly = true;
         return;
     }
-    const QByteArray bytes = file.readAll();
+    // Far bigger than any real preference file: not read, and set aside as damaged below.
+    const QByteArray bytes = file.size() > qint64(kMaxPlistBytes) ? QByteArray() : file.readAll();
     file.close();
     std::optional<QVariant> root = decodeBinaryPlist(bytes);
     if (root && root->typeId() == QMetaType::QVariantMap) {
@@ -90,9 +95,15 @@ QString PreferenceStore::defaultFilePath()
     return configHome() + QStringLiteral("/KIVO Browser/Preferences.plist");
 }
 
-QString PreferenceStore::filePath() const { return m_filePath; }
+QString PreferenceStore::filePath() const
+{
+    return m_filePath;
+}
 
-bool PreferenceStore::contains(const QString& key) const { return m_values.contains(key); }
+bool PreferenceStore::contains(const QString& key) const
+{
+    return m_values.contains(key);
+}
 
 std::optional<QVariant> PreferenceStore::value(const QString& key) const
 {
@@ -165,7 +176,8 @@ std::optional<QVariantMap> PreferenceStore::dictValue(const QString& key) const
 bool PreferenceStore::setValue(const QString& key, const QVariant& value)
 {
     if (!isPlistValue(value)) {
-        logLine(QStringLiteral("Error storing preference ") + key + QStringLiteral(": unsupported value type ")
+        logLine(QStringLiteral("Error storing preference ") + key
+            + QStringLiteral(": unsupported value type ")
             + QString::fromLatin1(value.typeName() ? value.typeName() : "null"));
         return false;
     }
@@ -183,9 +195,15 @@ void PreferenceStore::remove(const QString& key)
     emit valueChanged(key);
 }
 
-QStringList PreferenceStore::keys() const { return m_values.keys(); }
+QStringList PreferenceStore::keys() const
+{
+    return m_values.keys();
+}
 
-QVariantMap PreferenceStore::snapshot() const { return m_values; }
+QVariantMap PreferenceStore::snapshot() const
+{
+    return m_values;
+}
 
 bool PreferenceStore::flush()
 {
@@ -194,7 +212,35 @@ bool PreferenceStore::flush()
     return writeNow();
 }
 
-QString PreferenceStore::setAsidePath() const { return m_setAside; }
+QString PreferenceStore::setAsidePath() const
+{
+    return m_setAside;
+}
+
+QString PreferenceStore::setAsideValue(const QString& key)
+{
+    auto it = m_values.constFind(key);
+    if (it == m_values.cend())
+        return {};
+    std::optional<QByteArray> bytes
+        = it->typeId() == QMetaType::QByteArray ? std::optional(it->toByteArray()) : encodeBinaryPlist(*it);
+    if (!bytes)
+        return {};
+    const QString stamp = QDateTime::currentDateTimeUtc().toString(QStringLiteral("yyyyMMdd-HHmmss"));
+    const QString stem = m_filePath + QStringLiteral(".") + key + QStringLiteral(".damaged-") + stamp;
+    QString aside = stem;
+    for (int n = 2; QFile::exists(aside); ++n)
+        aside = stem + QStringLiteral("-") + QString::number(n);
+    QDir().mkpath(QFileInfo(m_filePath).absolutePath());
+    QSaveFile file(aside);
+    if (!file.open(QIODevice::WriteOnly) || file.write(*bytes) != bytes->size() || !file.commit()) {
+        logLine(QStringLiteral("Error setting aside damaged preference ") + key + QStringLiteral(": ")
+            + file.errorString());
+        return {};
+    }
+    logLine(QStringLiteral("Damaged preference ") + key + QStringLiteral(" set aside: ") + aside);
+    return aside;
+}
 
 void PreferenceStore::scheduleWrite()
 {
@@ -213,7 +259,8 @@ void PreferenceStore::scheduleWrite()
 bool PreferenceStore::writeNow()
 {
     if (m_readOnly) {
-        logLine(QStringLiteral("Error saving preferences: the existing file could not be read, so it is left as it is: ")
+        logLine(QStringLiteral(
+                    "Error saving preferences: the existing file could not be read, so it is left as it is: ")
             + m_filePath);
         return false;
     }

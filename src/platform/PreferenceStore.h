@@ -54,6 +54,10 @@ public:
     bool flush();
     // The path a damaged file was moved to when this store opened, empty when none was.
     QString setAsidePath() const;
+    // Copies the value of `key` into a file of its own beside the store's file, for a value that
+    // could not be read and is about to be replaced: data as its bytes, anything else as a binary
+    // property list. Returns that file's path, empty when there is no such key or the write failed.
+    QString setAsideValue(const QString& key);
 
 signals:
     void valueChanged(const QString& key);

@@ -1,5 +1,8 @@
 #include "platform/PropertyList.h"
 
+#include "platform/BinaryPlistCheck.h"
+#include "platform/BinaryPlistWriter.h"
+
 #include <QMetaType>
 #include <QStringList>
 #include <QVariantList>
@@ -20,74 +23,6 @@ struct PlistFree {
 };
 using PlistPtr = std::unique_ptr<void, PlistFree>;
 
-bool isIntegerType(int id)
-{
-    switch (id) {
-    case QMetaType::Int:
-    case QMetaType::UInt:
-    case QMetaType::Long:
-    case QMetaType::ULong:
-    case QMetaType::LongLong:
-    case QMetaType::ULongLong:
-    case QMetaType::Short:
-    case QMetaType::UShort:
-    case QMetaType::Char:
-    case QMetaType::SChar:
-    case QMetaType::UChar:
-        return true;
-    default:
-        return false;
-    }
-}
-
-plist_t toNode(const QVariant& v, int depth)
-{
-    // Guards against self-referencing structures built by mistake.
-    if (depth > 512)
-        return nullptr;
-    const int id = v.typeId();
-    if (id == QMetaType::Bool)
-        return plist_new_bool(v.toBool() ? 1 : 0);
-    if (isIntegerType(id))
-        return plist_new_uint(static_cast<uint64_t>(v.toLongLong()));
-    if (id == QMetaType::Double || id == QMetaType::Float)
-        return plist_new_real(v.toDouble());
-    if (id == QMetaType::QString) {
-        const QByteArray utf8 = v.toString().toUtf8();
-        return plist_new_string(utf8.constData());
-    }
-    if (id == QMetaType::QByteArray) {
-        const QByteArray bytes = v.toByteArray();
-        return plist_new_data(bytes.constData(), static_cast<uint64_t>(bytes.size()));
-    }
-    if (id == QMetaType::QStringList || id == QMetaType::QVariantList) {
-        plist_t array = plist_new_array();
-        for (const QVariant& item : v.toList()) {
-            plist_t child = toNode(item, depth + 1);
-            if (!child) {
-                plist_free(array);
-                return nullptr;
-            }
-            plist_array_append_item(array, child);
-        }
-        return array;
-    }
-    if (id == QMetaType::QVariantMap) {
-        plist_t dict = plist_new_dict();
-        const QVariantMap map = v.toMap();
-        for (auto it = map.cbegin(); it != map.cend(); ++it) {
-            plist_t child = toNode(it.value(), depth + 1);
-            if (!child) {
-                plist_free(dict);
-                return nullptr;
-            }
-            plist_dict_set_item(dict, it.key().toUtf8().constData(), child);
-        }
-        return dict;
-    }
-    return nullptr;
-}
-
 QString takeString(char* s)
 {
     QString out = s ? QString::fromUtf8(s) : QString();
@@ -97,7 +32,7 @@ QString takeString(char* s)
 
 std::optional<QVariant> fromNode(plist_t node, int depth)
 {
-    if (!node || depth > 512)
+    if (!node || depth > kMaxPlistDepth)
         return std::nullopt;
     switch (plist_get_node_type(node)) {
     case PLIST_BOOLEAN: {
@@ -149,14 +84,25 @@ std::optional<QVariant> fromNode(plist_t node, int depth)
     }
     case PLIST_ARRAY: {
         QVariantList list;
-        const uint32_t n = plist_array_get_size(node);
-        list.reserve(n);
-        for (uint32_t i = 0; i < n; ++i) {
-            auto item = fromNode(plist_array_get_item(node, i), depth + 1);
-            if (!item)
+        list.reserve(plist_array_get_size(node));
+        // By iterator: fetching item i walks the list from its start each time.
+        plist_array_iter iter = nullptr;
+        plist_array_new_iter(node, &iter);
+        if (!iter)
+            return QVariant(list);
+        while (true) {
+            plist_t child = nullptr;
+            plist_array_next_item(node, iter, &child);
+            if (!child)
+                break;
+            auto item = fromNode(child, depth + 1);
+            if (!item) {
+                std::free(iter);
                 return std::nullopt;
+            }
             list.append(*item);
         }
+        std::free(iter);
         return QVariant(list);
     }
     case PLIST_DICT: {
@@ -194,7 +140,7 @@ std::optional<QVariant> fromNode(plist_t node, int depth)
 bool isPlistValue(const QVariant& value)
 {
     const int id = value.typeId();
-    if (id == QMetaType::Bool || isIntegerType(id) || id == QMetaType::Double || id == QMetaType::Float
+    if (id == QMetaType::Bool || isPlistInteger(id) || id == QMetaType::Double || id == QMetaType::Float
         || id == QMetaType::QString || id == QMetaType::QByteArray || id == QMetaType::QStringList)
         return true;
     if (id == QMetaType::QVariantList) {
@@ -216,7 +162,7 @@ bool isPlistValue(const QVariant& value)
 QVariant normalizePlistValue(const QVariant& value)
 {
     const int id = value.typeId();
-    if (isIntegerType(id))
+    if (isPlistInteger(id))
         return QVariant(static_cast<qint64>(value.toLongLong()));
     if (id == QMetaType::Float)
         return QVariant(value.toDouble());
@@ -238,22 +184,14 @@ QVariant normalizePlistValue(const QVariant& value)
 
 std::optional<QByteArray> encodeBinaryPlist(const QVariant& root)
 {
-    PlistPtr node(toNode(root, 0));
-    if (!node)
-        return std::nullopt;
-    char* bin = nullptr;
-    uint32_t length = 0;
-    plist_to_bin(node.get(), &bin, &length);
-    if (!bin)
-        return std::nullopt;
-    QByteArray out(bin, static_cast<qsizetype>(length));
-    plist_to_bin_free(bin);
-    return out;
+    return writeBinaryPlist(root);
 }
 
 std::optional<QVariant> decodeBinaryPlist(const QByteArray& bytes)
 {
     if (bytes.size() < 8 || !plist_is_binary(bytes.constData(), static_cast<uint32_t>(bytes.size())))
+        return std::nullopt;
+    if (!binaryPlistWithinLimits(bytes.constData(), std::size_t(bytes.size())))
         return std::nullopt;
     plist_t raw = nullptr;
     plist_from_bin(bytes.constData(), static_cast<uint32_t>(bytes.size()), &raw);

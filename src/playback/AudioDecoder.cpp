@@ -1,5 +1,7 @@
 #include "AudioDecoder.h"
 
+#include "platform/MediaInput.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
@@ -14,8 +16,16 @@ extern "C" {
 
 namespace kivo::playback {
 
+namespace {
+// Opening (with the stream probe) and each later piece of decoding or a seek must finish within
+// these; a file that takes longer ends as if it ended there.
+constexpr std::chrono::milliseconds kOpenBound { 5000 };
+constexpr std::chrono::milliseconds kReadBound { 5000 };
+} // namespace
+
 struct AudioDecoder::State {
-    AVFormatContext* format = nullptr;
+    std::unique_ptr<platform::MediaInput> input;
+    AVFormatContext* format = nullptr; // owned by `input`
     AVCodecContext* codec = nullptr;
     SwrContext* resampler = nullptr;
     AVPacket* packet = nullptr;
@@ -35,7 +45,6 @@ struct AudioDecoder::State {
         av_packet_free(&packet);
         swr_free(&resampler);
         avcodec_free_context(&codec);
-        avformat_close_input(&format);
     }
 };
 
@@ -51,7 +60,6 @@ std::string averror(int code)
 AudioDecoder::AudioDecoder()
     : m_state(std::make_unique<State>())
 {
-    av_log_set_level(AV_LOG_QUIET);
 }
 
 AudioDecoder::~AudioDecoder() = default;
@@ -60,10 +68,12 @@ std::string AudioDecoder::open(const std::string& path, int outputRate)
 {
     m_outputRate = outputRate;
     State& s = *m_state;
-    int rc = avformat_open_input(&s.format, path.c_str(), nullptr, nullptr);
-    if (rc < 0)
-        return "The file could not be opened (" + averror(rc) + ")";
-    rc = avformat_find_stream_info(s.format, nullptr);
+    std::string error;
+    s.input = platform::MediaInput::open(path, kOpenBound, &error);
+    if (!s.input)
+        return error;
+    s.format = s.input->format();
+    int rc = avformat_find_stream_info(s.format, nullptr);
     if (rc < 0)
         return "The file's format could not be read (" + averror(rc) + ")";
     const AVCodec* codec = nullptr;
@@ -114,6 +124,8 @@ std::string AudioDecoder::open(const std::string& path, int outputRate)
 void AudioDecoder::seek(int64_t frame)
 {
     State& s = *m_state;
+    if (!s.input)
+        return;
     frame = std::max<int64_t>(frame, 0);
     bool drained = m_flushed;
     m_flushed = false;
@@ -121,6 +133,7 @@ void AudioDecoder::seek(int64_t frame)
     if (!drained && frame == m_position && !m_needPosition)
         return;
     int64_t ts = s.startPts + av_rescale_q(frame, AVRational { 1, m_outputRate }, s.timeBase);
+    s.input->allow(kReadBound);
     av_seek_frame(s.format, s.stream, ts, AVSEEK_FLAG_BACKWARD);
     avcodec_flush_buffers(s.codec);
     if (s.frameHeld)
@@ -190,10 +203,11 @@ bool AudioDecoder::convertSlice(const Sink& sink)
 bool AudioDecoder::decodeNext(const Sink& sink)
 {
     State& s = *m_state;
-    if (m_flushed)
+    if (m_flushed || !s.input)
         return false;
     if (m_durationFrames > 0 && m_position >= m_durationFrames && m_seekTarget <= m_position)
         return false;
+    s.input->allow(kReadBound);
     while (true) {
         if (s.frameHeld)
             return convertSlice(sink);

@@ -142,6 +142,8 @@ void AudioEngine::renderBlock(float* stereo, int frames)
         stereo[i] += m_samplerBus[i] * volume;
 
     m_tap.feed(stereo, frames, sampleRate());
+    m_limiter.setSampleRate(sampleRate());
+    m_limiter.process(stereo, frames);
     m_frames.store(start + frames, std::memory_order_release);
 }
 

@@ -2,10 +2,12 @@
 
 // The process-wide audio engine: a main mixer fed by the file player node and the
 // sampler node, a level tap on the mixer output, and an output that is a PortAudio
-// device when there is one and a clocked null output otherwise. Pull-driven: every
+// device when there is one and a clocked null output otherwise. A safety limiter after the mixer
+// keeps what leaves the engine below 0 dBFS; the level tap sees the mix before it. Pull-driven: every
 // output calls render(), which tests and tools may also call directly (offline mode).
 
 #include "MeterTap.h"
+#include "SafetyLimiter.h"
 #include "SamplerNode.h"
 
 #include <atomic>
@@ -78,6 +80,7 @@ private:
     std::atomic<int64_t> m_firstAudible { -1 };
     SamplerNode m_sampler;
     MeterTap m_tap;
+    SafetyLimiter m_limiter;
     std::vector<float> m_samplerBus;
     std::unique_ptr<AudioOutput> m_output;
 };

@@ -3,6 +3,7 @@
 
 #include "LibraryGenerator.h"
 #include "music/MIDIFileWriter.h"
+#include "support/FifoWatchdog.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -386,6 +387,16 @@ TEST(HeaderMetadata, DamagedTaggedFilesGiveNothingAndNeverFail)
     if (cut.duration) {
         EXPECT_LT(*cut.duration, 1.5);
     }
+
+    // A playlist named ".aac" is no door to the files it names: not to another sample (whose
+    // length it would report), not to a FIFO (on which the scan would wait for good).
+    kivo::test::FifoWatchdog fifo(d + "/fifo", std::chrono::seconds(10));
+    ASSERT_TRUE(fifo.made());
+    for (const std::string& target : { d + "/whole.aac", fifo.path() })
+        EXPECT_EQ(readHeaderMetadata(dir.write("list.aac", kivo::test::hlsPlaylistNaming(target))),
+            HeaderMetadata())
+            << target;
+    EXPECT_FALSE(fifo.stop()) << "the FIFO was opened";
 }
 
 TEST(HeaderMetadata, MidiFilesGiveTheirInitialTempoOnly)

@@ -1,7 +1,10 @@
 #include "library/UserSettings.h"
 
 #include "SettingsStore.h"
+#include "support/BinaryPlistBuilder.h"
 
+#include <QDir>
+#include <QFile>
 #include <QSignalSpy>
 
 using namespace kivo::library;
@@ -283,10 +286,28 @@ TEST_F(UserSettingsFields, ReloadReadsAnAppliedWorkspace)
     EXPECT_TRUE(settings.isSynced());
     EXPECT_EQ(storedGroups(), settings.bookmarks());
 
-    store->setValue("bookmarks", QByteArray("damaged"));
+    // An undecodable list is replaced, but its bytes are first kept in a file beside the
+    // preferences, from which the collections can be recovered: plain garbage, and a list nested
+    // 200,000 deep that would overflow the decoder's stack.
+    const QList<QByteArray> damaged { QByteArray("damaged"),
+        QByteArray::fromStdString(kivo::test::nestedArraysPlist("paths", 200000)) };
+    for (const QByteArray& bytes : damaged) {
+        store->setValue("bookmarks", bytes);
+        settings.reloadFromStore();
+        ASSERT_EQ(settings.bookmarks().size(), 1);
+        EXPECT_EQ(settings.bookmarks()[0].name, "Collection");
+        EXPECT_EQ(settings.selectedGroup(), 0);
+        EXPECT_EQ(storedGroups(), settings.bookmarks());
+        const QStringList kept
+            = QDir(dir.path())
+                  .entryList({ QStringLiteral("Preferences.plist.bookmarks.damaged-*") }, QDir::Files);
+        ASSERT_EQ(kept.size(), 1);
+        QFile keptFile(dir.path() + "/" + kept.front());
+        ASSERT_TRUE(keptFile.open(QIODevice::ReadOnly));
+        EXPECT_EQ(keptFile.readAll(), bytes);
+        keptFile.remove();
+    }
+    // A readable list is never set aside.
     settings.reloadFromStore();
-    ASSERT_EQ(settings.bookmarks().size(), 1);
-    EXPECT_EQ(settings.bookmarks()[0].name, "Collection");
-    EXPECT_EQ(settings.selectedGroup(), 0);
-    EXPECT_EQ(storedGroups(), settings.bookmarks());
+    EXPECT_TRUE(QDir(dir.path()).entryList({ QStringLiteral("*.damaged-*") }, QDir::Files).isEmpty());
 }

@@ -4,6 +4,7 @@
 
 #include "music/MIDIFileParser.h"
 #include "music/MIDIFileWriter.h"
+#include "music/MIDITempoScan.h"
 
 #include <gtest/gtest.h>
 
@@ -15,6 +16,7 @@ using kivo::music::MIDIFileData;
 using kivo::music::MIDIFileParser;
 using kivo::music::MIDIFileWriter;
 using kivo::music::MIDINote;
+using kivo::music::MIDITempoScan;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
@@ -94,6 +96,46 @@ Bytes withExtraChunks()
     out.insert(out.end(), song.begin() + 14, song.end());
     out[11] = std::uint8_t(out[11] + 1); // the unknown chunk counts as a track
     return out;
+}
+
+// Tempo changes in several tracks, the earliest neither in the first track nor first in its own:
+// the tempo a file starts with is the earliest across all tracks, the first track winning ties.
+Bytes temposAcrossTracks()
+{
+    MIDIFileWriter writer(1, 96);
+    writer.addTrackName(writer.addTrack(), "Empty");
+    const int late = writer.addTrack();
+    writer.addTempoBPM(late, 400, 90);
+    writer.addTempoBPM(late, 500, 91);
+    const int early = writer.addTrack();
+    writer.addNote(early, 0, 96, 60, 100);
+    writer.addTempoBPM(early, 200, 133);
+    const int tie = writer.addTrack();
+    writer.addTempoBPM(tie, 200, 77);
+    writer.addNote(tie, 300, 96, 64, 100);
+    return writer.bytes();
+}
+
+// The tempo as the index reads it: from the start of the file, reading more only while the
+// answer needs it. Also gives how much of the file that took.
+std::pair<std::optional<double>, std::size_t> tempoReadAsNeeded(const Bytes& bytes, std::size_t first = 0)
+{
+    const std::string_view all(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+    std::size_t have = std::min(first, all.size());
+    for (;;) {
+        const auto scan = MIDITempoScan::scan(all.substr(0, have), all.size());
+        if (scan.complete)
+            return { scan.initialBPM, have };
+        if (scan.needed <= have || scan.needed > all.size())
+            return { -1.0, have }; // a scan that asks for nothing new would never end
+        have = std::min(all.size(), std::max(scan.needed, 2 * have));
+    }
+}
+
+std::optional<double> parsedTempo(const Bytes& bytes)
+{
+    const auto parsed = MIDIFileParser::parse(bytes);
+    return parsed ? parsed->initialBPM : std::nullopt;
 }
 
 // Where a length field follows a chunk type, so the corruption can aim at it.
@@ -216,7 +258,8 @@ testing::AssertionResult sane(const MIDIFileData& data, std::size_t inputSize)
 
 TEST(MIDIFileMutation, CorruptedFilesParseSafely)
 {
-    const std::vector<Bytes> songs { songFormat1(), melodyFormat0(), smpteDrums(), withExtraChunks() };
+    const std::vector<Bytes> songs { songFormat1(), melodyFormat0(), smpteDrums(), withExtraChunks(),
+        temposAcrossTracks() };
     for (const Bytes& song : songs) {
         auto parsed = MIDIFileParser::parse(song);
         ASSERT_TRUE(parsed);
@@ -236,6 +279,9 @@ TEST(MIDIFileMutation, CorruptedFilesParseSafely)
             if (auto result = MIDIFileParser::parse(cut)) {
                 EXPECT_TRUE(sane(*result, length)) << "song " << s << " cut to " << length;
             }
+            // The index's tempo read, from any amount read first, agrees with the whole parse.
+            EXPECT_EQ(tempoReadAsNeeded(cut, length % 40).first, parsedTempo(cut))
+                << "song " << s << " cut to " << length;
         }
 
         Corruptor corruptor(std::uint32_t(0x4D546864u + s));
@@ -243,6 +289,9 @@ TEST(MIDIFileMutation, CorruptedFilesParseSafely)
             // On the heap at exactly its size, so the sanitizers see any read past the end.
             const Bytes bytes = corruptor.corrupt(song);
             auto result = MIDIFileParser::parse(bytes);
+            ASSERT_EQ(tempoReadAsNeeded(bytes, std::size_t(variant) % 64).first,
+                result ? result->initialBPM : std::nullopt)
+                << "song " << s << " variant " << variant;
             if (!result)
                 continue;
             ++readable;
@@ -254,4 +303,41 @@ TEST(MIDIFileMutation, CorruptedFilesParseSafely)
     // The corruption must neither leave the files alone nor only ever destroy them.
     EXPECT_GT(readable, 2000);
     EXPECT_GT(changed, 1000);
+}
+
+TEST(MIDITempoScan, ReadsOnlyAsFarAsTheTempoNeeds)
+{
+    const Bytes across = temposAcrossTracks();
+    ASSERT_TRUE(parsedTempo(across));
+    EXPECT_NEAR(*parsedTempo(across), 133.0, 0.01);
+    EXPECT_EQ(tempoReadAsNeeded(across).first, parsedTempo(across));
+
+    // Megabytes of notes after a tempo at tick 0: the answer is in the first bytes, whether the
+    // notes follow in the same track or in later ones.
+    MIDIFileWriter merged(0, 480);
+    MIDIFileWriter split(1, 480);
+    merged.addTempoBPM(0, 0, 174);
+    split.addTempoBPM(0, 0, 174);
+    for (int i = 0; i < 200000; ++i) {
+        merged.addNote(0, 120 + i * 60, 50, 36 + i % 48, 100);
+        split.addNote(1 + i / 50000, 120 + i * 60, 50, 36 + i % 48, 100);
+    }
+    for (const Bytes& big : { merged.bytes(), split.bytes() }) {
+        ASSERT_GT(big.size(), 1000000u);
+        const auto [tempo, read] = tempoReadAsNeeded(big, 64);
+        EXPECT_EQ(tempo, parsedTempo(big));
+        EXPECT_NEAR(*tempo, 174.0, 0.01);
+        EXPECT_LE(read, 256u);
+    }
+
+    // Only a tempo at tick 0 ends the search early: one later in the first track leaves every
+    // other track to be looked at, up to that tick.
+    MIDIFileWriter late(1, 480);
+    late.addTempoBPM(0, 960, 100);
+    for (int i = 0; i < 20000; ++i)
+        late.addNote(1, i * 60, 50, 60, 100);
+    late.addTempoBPM(2, 959, 140);
+    const Bytes lateBytes = late.bytes();
+    EXPECT_EQ(tempoReadAsNeeded(lateBytes, 64).first, parsedTempo(lateBytes));
+    EXPECT_NEAR(*parsedTempo(lateBytes), 140.0, 0.01);
 }

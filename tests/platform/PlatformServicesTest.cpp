@@ -1,6 +1,7 @@
 #include "platform/Clock.h"
 #include "platform/FolderBookmark.h"
 #include "platform/NotificationCenter.h"
+#include "platform/ReferenceDate.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -10,6 +11,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+#include <limits>
 #include <sys/stat.h>
 
 using namespace kivo::platform;
@@ -132,4 +135,25 @@ TEST(FolderBookmark, ResolvesMovedAndReplacedFoldersAsTheDiskSays)
         EXPECT_FALSE(FolderBookmark::startAccessing(locked));
     }
     ::chmod(QFile::encodeName(locked).constData(), 0755);
+}
+
+TEST(ReferenceDate, CalendarTextClampedToTheYearsOneToNineThousandNineHundredNinetyNine)
+{
+    EXPECT_EQ(isoDateFromReference(0).iso, "2001-01-01T00:00:00Z");
+    EXPECT_FALSE(isoDateFromReference(0).outOfRange);
+    EXPECT_EQ(isoDateFromReference(-0.5).iso, "2000-12-31T23:59:59Z");
+    EXPECT_EQ(isoDateFromReference(818'315'999.9).iso, "2026-12-07T05:59:59Z");
+    // The last and first representable seconds, and a cache's "lastUpdate" of plus or minus 1e308.
+    EXPECT_EQ(isoDateFromReference(252'423'993'599.0).iso, "9999-12-31T23:59:59Z");
+    EXPECT_FALSE(isoDateFromReference(252'423'993'599.0).outOfRange);
+    EXPECT_TRUE(isoDateFromReference(252'423'993'600.0).outOfRange);
+    EXPECT_EQ(isoDateFromReference(-63'113'904'000.0).iso, "0001-01-01T00:00:00Z");
+    EXPECT_FALSE(isoDateFromReference(-63'113'904'000.0).outOfRange);
+    for (double wild : { 1e308, -1e308, std::numeric_limits<double>::infinity(), std::nan("") }) {
+        const auto date = isoDateFromReference(wild);
+        EXPECT_TRUE(date.outOfRange) << wild;
+        EXPECT_TRUE(date.iso == "9999-12-31T23:59:59Z" || date.iso == "0001-01-01T00:00:00Z") << date.iso;
+    }
+    EXPECT_EQ(isoDateFromReference(1e308).iso, "9999-12-31T23:59:59Z");
+    EXPECT_EQ(isoDateFromReference(-1e308).iso, "0001-01-01T00:00:00Z");
 }

@@ -1,17 +1,24 @@
 #include "platform/PreferenceStore.h"
 #include "platform/PropertyList.h"
+#include "platform/BinaryPlistCheck.h"
+#include "platform/StaleTemporaries.h"
+#include "support/BinaryPlistBuilder.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
 #include <QDir>
-#include <QPoint>
 #include <QFile>
+#include <QPoint>
 #include <QSignalSpy>
 #include <QStringList>
 
+#include <sys/stat.h>
+#include <utime.h>
+
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <limits>
 
 using kivo::platform::PreferenceStore;
@@ -37,12 +44,46 @@ QVariantMap nestedSample()
 {
     QVariantMap inner;
     inner.insert(QStringLiteral("colorHex"), QStringLiteral("EF5356"));
-    inner.insert(QStringLiteral("paths"), QVariantList{QByteArray("\x00\x01\xff", 3), QByteArray()});
-    inner.insert(QStringLiteral("flags"), QVariantList{true, qint64(-3), 2.5, QStringLiteral("Ü")});
+    inner.insert(QStringLiteral("paths"), QVariantList { QByteArray("\x00\x01\xff", 3), QByteArray() });
+    inner.insert(QStringLiteral("flags"), QVariantList { true, qint64(-3), 2.5, QStringLiteral("Ü") });
     QVariantMap outer;
     outer.insert(QStringLiteral("group"), inner);
     outer.insert(QStringLiteral("empty"), QVariantMap());
     return outer;
+}
+
+enum class Hostile { doubling, cycle };
+
+QByteArray hostile(Hostile shape)
+{
+    kivo::test::BinaryPlistBuilder b;
+    kivo::test::BinaryPlistBuilder::Ref inner = 0;
+    if (shape == Hostile::doubling) {
+        inner = b.array({});
+        for (int level = 0; level < 60; ++level)
+            inner = b.array({ inner, inner });
+    } else {
+        inner = b.array({ b.next() });
+    }
+    const auto key = b.ascii("hiddenPaths");
+    return QByteArray::fromStdString(b.bytes(b.dict({ key }, { inner })));
+}
+
+QVariantList longList()
+{
+    QVariantList list;
+    for (int i = 0; i < 100000; ++i)
+        list.append(QStringLiteral("/Samples/Drums/Kit %1/kick.wav").arg(i));
+    return list;
+}
+
+// Arrays nested so that the value stored under a key sits `depth` levels below the file's root.
+QVariantList deepList(int depth)
+{
+    QVariantList list { QStringLiteral("bottom") };
+    for (int level = 2; level < depth; ++level)
+        list = QVariantList { list };
+    return list;
 }
 
 } // namespace
@@ -62,11 +103,13 @@ TEST(PreferenceStore, EveryTypeSurvivesAReopenAndTypedReadsRefuseOtherTypes)
         EXPECT_TRUE(store.setValue("whole real", 3.0));
         EXPECT_TRUE(store.setValue("string", QStringLiteral("Kick – 808 ♯")));
         EXPECT_TRUE(store.setValue("data", QByteArray("\x00zero\x00", 6)));
-        EXPECT_TRUE(store.setValue("array", QVariantList{qint64(1), QStringLiteral("two")}));
-        EXPECT_TRUE(store.setValue("strings", QStringList{"a", "b"}));
+        EXPECT_TRUE(store.setValue("array", QVariantList { qint64(1), QStringLiteral("two") }));
+        EXPECT_TRUE(store.setValue("strings", QStringList { "a", "b" }));
         EXPECT_TRUE(store.setValue("dict", nestedSample()));
+        EXPECT_TRUE(store.setValue("long", longList()));
+        EXPECT_TRUE(store.setValue("deep", deepList(kivo::platform::kMaxPlistDepth)));
         EXPECT_FALSE(store.setValue("date", QDateTime::currentDateTime()));
-        EXPECT_FALSE(store.setValue("nested bad", QVariantList{QVariant::fromValue(QPoint(1, 2))}));
+        EXPECT_FALSE(store.setValue("nested bad", QVariantList { QVariant::fromValue(QPoint(1, 2)) }));
         EXPECT_FALSE(store.contains("date"));
         EXPECT_TRUE(store.flush());
     }
@@ -79,12 +122,15 @@ TEST(PreferenceStore, EveryTypeSurvivesAReopenAndTypedReadsRefuseOtherTypes)
     EXPECT_EQ(store.realValue("real"), 0.1);
     EXPECT_EQ(store.realValue("whole real"), 3.0);
     EXPECT_FALSE(store.intValue("whole real")); // a real stays a real
-    EXPECT_EQ(store.realValue("int"), -42.0);   // integers read as real too
+    EXPECT_EQ(store.realValue("int"), -42.0); // integers read as real too
     EXPECT_EQ(store.stringValue("string"), QStringLiteral("Kick – 808 ♯"));
     EXPECT_EQ(store.dataValue("data"), QByteArray("\x00zero\x00", 6));
-    EXPECT_EQ(store.arrayValue("array"), (QVariantList{qint64(1), QStringLiteral("two")}));
-    EXPECT_EQ(store.arrayValue("strings"), (QVariantList{QStringLiteral("a"), QStringLiteral("b")}));
+    EXPECT_EQ(store.arrayValue("array"), (QVariantList { qint64(1), QStringLiteral("two") }));
+    EXPECT_EQ(store.arrayValue("strings"), (QVariantList { QStringLiteral("a"), QStringLiteral("b") }));
     EXPECT_EQ(store.dictValue("dict"), nestedSample());
+    // A library with 100,000 hidden paths is a real library; nesting as deep as we ever write is fine.
+    EXPECT_EQ(store.arrayValue("long"), longList());
+    EXPECT_EQ(store.arrayValue("deep"), deepList(kivo::platform::kMaxPlistDepth));
 
     EXPECT_FALSE(store.boolValue("int"));
     EXPECT_FALSE(store.intValue("bool"));
@@ -141,10 +187,14 @@ TEST(PreferenceStore, DamagedFileIsSetAsideNeverOverwritten)
     ASSERT_GT(good.size(), 20);
 
     const QList<QByteArray> damaged = {
-        good.left(good.size() / 2),           // truncated mid-file
+        good.left(good.size() / 2), // truncated mid-file
         QByteArray("not a property list at all"),
-        QByteArray(),                          // zero-length
+        QByteArray(), // zero-length
         good.left(8) + QByteArray(64, '\xff'), // right magic, garbage body
+        // 200,000 nested arrays: libplist's decoder would overflow the stack on them at every start.
+        QByteArray::fromStdString(kivo::test::nestedArraysPlist("bookmarks", 200000)),
+        hostile(Hostile::doubling), // each level refers to the next twice: 2^60 objects once expanded
+        hostile(Hostile::cycle),
     };
     int n = 0;
     for (const QByteArray& bytes : damaged) {
@@ -162,7 +212,7 @@ TEST(PreferenceStore, DamagedFileIsSetAsideNeverOverwritten)
     }
 
     // A well-formed list whose root is not a dictionary is not ours either.
-    writeAll(path, *kivo::platform::encodeBinaryPlist(QVariantList{qint64(1)}));
+    writeAll(path, *kivo::platform::encodeBinaryPlist(QVariantList { qint64(1) }));
     PreferenceStore store(path);
     EXPECT_FALSE(store.setAsidePath().isEmpty());
 }
@@ -180,8 +230,29 @@ TEST(PreferenceStore, CrashBetweenWriteAndRenameLeavesTheOldFileWhole)
     QByteArray partial = old;
     partial.chop(5);
     writeAll(path + QStringLiteral(".XYZ123"), partial);
+    // Temporaries of earlier crashes go when the store opens; one written just now may belong to a
+    // save in progress elsewhere and stays, as does everything not named like ours.
+    const QStringList stale { QStringLiteral("Preferences.plist.AbC123"),
+        QStringLiteral("Preferences.plist.zz9ZZ9") };
+    const QStringList kept { QStringLiteral("Preferences.plist.AbC12"),
+        QStringLiteral("Preferences.plist.AbC1234"), QStringLiteral("Preferences.plist.Ab-123"),
+        QStringLiteral("Other.plist.AbC123") };
+    for (const QString& name : stale + kept)
+        writeAll(dir.path() + "/" + name, "x");
+    QDir(dir.path()).mkdir(QStringLiteral("Preferences.plist.QWE456"));
+    const auto longAgo = std::time(nullptr) - kivo::platform::kStaleTemporaryAge.count() - 60;
+    for (const QString& name : stale + kept + QStringList { QStringLiteral("Preferences.plist.QWE456") }) {
+        const utimbuf times { longAgo, longAgo };
+        ASSERT_EQ(::utime(QFile::encodeName(dir.path() + "/" + name).constData(), &times), 0);
+    }
     {
         PreferenceStore store(path);
+        for (const QString& name : stale)
+            EXPECT_FALSE(QFile::exists(dir.path() + "/" + name)) << name.toStdString();
+        for (const QString& name : kept
+                + QStringList {
+                    QStringLiteral("Preferences.plist.QWE456"), QStringLiteral("Preferences.plist.XYZ123") })
+            EXPECT_TRUE(QFile::exists(dir.path() + "/" + name)) << name.toStdString();
         EXPECT_TRUE(store.setAsidePath().isEmpty());
         EXPECT_EQ(store.intValue("generation"), 1);
         store.setValue("generation", qint64(2));
@@ -191,6 +262,8 @@ TEST(PreferenceStore, CrashBetweenWriteAndRenameLeavesTheOldFileWhole)
     QStringList leftovers = QDir(dir.path()).entryList(QDir::Files);
     leftovers.removeAll(QStringLiteral("Preferences.plist"));
     leftovers.removeAll(QStringLiteral("Preferences.plist.XYZ123"));
+    for (const QString& name : kept)
+        leftovers.removeAll(name);
     EXPECT_TRUE(leftovers.isEmpty()) << leftovers.join(",").toStdString();
 }
 

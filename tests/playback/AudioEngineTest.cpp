@@ -4,6 +4,7 @@
 #include "playback/AudioEngine.h"
 #include "playback/AudioFilePlayer.h"
 #include "playback/MeterTap.h"
+#include "playback/SafetyLimiter.h"
 
 #include <gtest/gtest.h>
 
@@ -82,7 +83,7 @@ TEST(AudioEngine, FilePlayerDecodesEveryFormatAtItsVolumeAndStopsAtTheEnd)
     EXPECT_EQ(player->currentTime(), 0.0); // the end rewinds, like a stopped transport
 
     // Compressed formats and their container durations (AAC padding trimmed).
-    for (std::string ext : { "mp3", "flac", "m4a", "aiff", "ogg" }) {
+    for (std::string ext : { "mp3", "flac", "m4a", "aiff" }) {
         std::string path = dir.str() + "/tone." + ext;
         ASSERT_TRUE(kivo::test::shell("ffmpeg -y -loglevel error -i '" + wav + "' '" + path + "'")) << ext;
         auto p = AudioFilePlayer::create(off.engine, path, error);
@@ -99,10 +100,14 @@ TEST(AudioEngine, FilePlayerDecodesEveryFormatAtItsVolumeAndStopsAtTheEnd)
         EXPECT_NEAR(kivo::test::estimatePitch(all, kRate, 24000, 32000), 440.0, 1.5) << ext;
     }
 
-    // Not audio at all: a clear error, no player.
+    // Not audio at all, or no sample format: a clear error, no player.
     std::string junk = dir.write("junk.wav", "this is not audio");
     EXPECT_FALSE(AudioFilePlayer::create(off.engine, junk, error));
     EXPECT_FALSE(error.empty());
+    const std::string ogg = dir.str() + "/tone.ogg";
+    ASSERT_TRUE(kivo::test::shell("ffmpeg -y -loglevel error -i '" + wav + "' '" + ogg + "'"));
+    EXPECT_FALSE(AudioFilePlayer::create(off.engine, ogg, error));
+    EXPECT_EQ(error, "The file's format is not supported");
 }
 
 TEST(AudioEngine, SamplerToneAndMixerVolumeReachTheTap)
@@ -144,6 +149,65 @@ TEST(AudioEngine, SamplerToneAndMixerVolumeReachTheTap)
     while (off.engine.tap().takeBatch(batch))
         silent += batch.left[0] <= kSilenceDB;
     EXPECT_EQ(silent, 1);
+}
+
+TEST(AudioEngine, SafetyLimiterKeepsTheOutputBelowFullScaleAndQuietMixesUntouched)
+{
+    // The limiter on its own: a mix below -1 dBFS passes bit for bit, a loud one never reaches
+    // 0 dBFS but is not silenced, and once the gain has recovered quiet passes untouched again.
+    auto sine = [](float amplitude, int frames) {
+        std::vector<float> out(std::size_t(frames) * 2);
+        for (int i = 0; i < frames; ++i)
+            out[2 * i] = out[2 * i + 1] = amplitude * float(std::sin(2 * M_PI * 440.0 * i / kRate));
+        return out;
+    };
+    auto peak = [](const std::vector<float>& v, std::size_t from = 0) {
+        float p = 0;
+        for (std::size_t i = from; i < v.size(); ++i)
+            p = std::max(p, std::fabs(v[i]));
+        return p;
+    };
+    SafetyLimiter limiter(kRate);
+    const std::vector<float> quiet = sine(0.885f, kRate / 2); // -1.06 dBFS
+    std::vector<float> out = quiet;
+    limiter.process(out.data(), kRate / 2);
+    EXPECT_EQ(out, quiet);
+    for (float amplitude : { 0.95f, 1.0f, 10.0f, 1e6f }) {
+        out = sine(amplitude, kRate / 2);
+        limiter.process(out.data(), kRate / 2);
+        EXPECT_LT(peak(out), 1.0f) << amplitude;
+        EXPECT_GT(peak(out), 0.89f) << amplitude;
+    }
+    const std::vector<float> after = sine(0.885f, 2 * kRate);
+    out = after;
+    limiter.process(out.data(), 2 * kRate);
+    EXPECT_NE(out, after); // recovering at first
+    EXPECT_EQ(std::vector<float>(out.end() - kRate / 2, out.end()),
+        std::vector<float>(after.end() - kRate / 2, after.end()));
+    out = { NAN, 0.5f, INFINITY, -INFINITY };
+    SafetyLimiter(kRate).process(out.data(), 2);
+    EXPECT_EQ(out, (std::vector<float> { 0.0f, 0.5f, 0.0f, 0.0f }));
+
+    // Through the engine: sixteen loud notes in unison mix to far above full scale, which the
+    // level tap (on the mix) shows and the output never passes.
+    OfflineEngine off;
+    off.engine.sampler().useBuiltInTone();
+    off.engine.setOutputVolume(1.0f);
+    off.engine.tap().setEnabled(true);
+    for (int channel = 0; channel < 16; ++channel)
+        off.engine.sampler().startNote(60, 127, channel);
+    const std::vector<float> loud = off.engine.render(kRate);
+    EXPECT_LT(peak(loud), 1.0f);
+    EXPECT_GT(peak(loud), 0.89f);
+    MeterBatch batch;
+    float loudest = -200.0f;
+    while (off.engine.tap().takeBatch(batch))
+        for (int i = 0; i < batch.count; ++i)
+            loudest = std::max(loudest, batch.left[std::size_t(i)]);
+    EXPECT_GT(loudest, 6.0f);
+    off.engine.sampler().sendController(123, 0, 0);
+    off.engine.render(kRate);
+    EXPECT_EQ(peak(off.engine.render(kRate / 10)), 0.0f);
 }
 
 TEST(MeterTap, WindowsAndSilenceFilter)

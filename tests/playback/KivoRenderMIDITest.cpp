@@ -7,14 +7,21 @@
 
 #include <gtest/gtest.h>
 
+#include <QFileInfo>
+
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <array>
 #include <cstdio>
 #include <vector>
 
+using kivo::test::runRender;
 using kivo::test::ScratchDir;
 using kivo::test::shell;
 using kivo::test::ToolRun;
-using kivo::test::runRender;
 
 namespace {
 
@@ -84,8 +91,62 @@ TEST(KivoRender, MIDIFilesPlayThroughThePreviewPlayerWithTheChosenSoundAndShift)
         std::string::npos)
         << r.out;
     EXPECT_EQ(r.out.find("Error loading MIDI file"), r.out.find("Error loading MIDI file: no readable"));
-    for (const char* bad : { "--sound 4", "--instrument -1", "--octave 3", "--octave 0.5", "--catch maybe" }) {
+    for (const char* bad :
+        { "--sound 4", "--instrument -1", "--octave 3", "--octave 0.5", "--catch maybe" }) {
         r = runRender("'" + in + "' '" + out + "' " + std::string(bad));
         EXPECT_EQ(r.status, 2) << bad << ": " << r.out;
     }
+}
+
+namespace {
+
+// Runs kivo-render with its output thrown away; the exit status and the most memory it held (KiB).
+std::pair<int, long> renderMemory(const std::vector<std::string>& args)
+{
+    const std::string tool = std::string(KIVO_BINARY_DIR) + "/tools/kivo-render/kivo-render";
+    std::vector<char*> argv { const_cast<char*>(tool.c_str()) };
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+        const int null = ::open("/dev/null", O_WRONLY);
+        ::dup2(null, 1);
+        ::dup2(null, 2);
+        ::execv(tool.c_str(), argv.data());
+        ::_exit(127);
+    }
+    int status = 0;
+    struct rusage usage { };
+    if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid)
+        return { -1, 0 };
+    return { WIFEXITED(status) ? WEXITSTATUS(status) : -1, usage.ru_maxrss };
+}
+
+} // namespace
+
+TEST(KivoRender, LongRendersAreWrittenAsTheyGo)
+{
+    // A tiny file declaring a long time: one note held for `seconds` at 120 BPM.
+    ScratchDir dir;
+    auto heldNote = [&](const std::string& name, int seconds) {
+        kivo::music::MIDIFileWriter writer(0, 96);
+        writer.addNote(0, 0, std::int64_t(seconds) * 2 * 96, 60, 100);
+        const auto bytes = writer.bytes();
+        return dir.write(name, std::string(bytes.begin(), bytes.end()));
+    };
+    const std::string shortIn = heldNote("short.mid", 10);
+    const std::string longIn = heldNote("long.mid", 1200);
+    ASSERT_LT(QFileInfo(QString::fromStdString(longIn)).size(), 64);
+
+    const std::string out = dir.str() + "/out.wav";
+    const auto [shortStatus, shortMemory] = renderMemory({ shortIn, out, "--rate", "8000" });
+    ASSERT_EQ(shortStatus, 0);
+    const auto [longStatus, longMemory] = renderMemory({ longIn, out, "--rate", "8000" });
+    ASSERT_EQ(longStatus, 0);
+    // 1,200 s of 16-bit stereo at 8 kHz: the whole length is in the file...
+    EXPECT_EQ(QFileInfo(QString::fromStdString(out)).size(), 44 + 1200 * 8000 * 4);
+    // ...but never in memory at once (it would take 77 MB there as floats, more as both forms).
+    EXPECT_LT(longMemory - shortMemory, 16 * 1024)
+        << shortMemory << " KiB for 10 s, " << longMemory << " for 1200 s";
 }

@@ -1,6 +1,7 @@
 // The offline render tool, run as a user would, checked with sox.
 
 #include "PlaybackTestSupport.h"
+#include "support/FifoWatchdog.h"
 #include "support/TestEnvironment.h"
 
 #include "playback/PreviewLevels.h"
@@ -11,10 +12,10 @@
 #include <cmath>
 #include <cstdio>
 
+using kivo::test::runRender;
 using kivo::test::ScratchDir;
 using kivo::test::shell;
 using kivo::test::ToolRun;
-using kivo::test::runRender;
 
 TEST(KivoRender, RendersThroughThePreviewPathAtTheKnobsGain)
 {
@@ -74,4 +75,16 @@ TEST(KivoRender, BadInputFailsWithAClearMessage)
     r = runRender("'" + in + "' '" + dir.str() + "/no/such/folder/out.wav'");
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("cannot write"), std::string::npos) << r.out;
+
+    // A playlist named ".wav" plays nothing it names: not another sample, not a FIFO (on which
+    // the preview would wait for good).
+    kivo::test::FifoWatchdog fifo(dir.str() + "/fifo", std::chrono::seconds(10));
+    ASSERT_TRUE(fifo.made());
+    for (const std::string& target : { in, fifo.path() }) {
+        const std::string list = dir.write("list.wav", kivo::test::hlsPlaylistNaming(target));
+        r = runRender("'" + list + "' '" + out + "'");
+        EXPECT_EQ(r.status, 1) << target << ": " << r.out;
+        EXPECT_NE(r.out.find("cannot play"), std::string::npos) << r.out;
+    }
+    EXPECT_FALSE(fifo.stop()) << "the FIFO was opened";
 }

@@ -3,9 +3,9 @@
 #include "common/Subcommand.h"
 
 #include "index/CacheFile.h"
+#include "platform/ReferenceDate.h"
 
 #include <cstdio>
-#include <ctime>
 #include <set>
 #include <stdexcept>
 #include <sys/stat.h>
@@ -14,14 +14,14 @@ using namespace kivo::index;
 
 namespace {
 
-std::string isoDate(double referenceSeconds)
+std::string describeDate(double referenceSeconds)
 {
-    const auto unix = static_cast<std::time_t>(referenceSeconds + 978307200.0);
-    std::tm utc {};
-    gmtime_r(&unix, &utc);
-    char buffer[32];
-    std::strftime(buffer, sizeof buffer, "%Y-%m-%dT%H:%M:%SZ", &utc);
-    return buffer;
+    const auto date = kivo::platform::isoDateFromReference(referenceSeconds);
+    if (!date.outOfRange)
+        return date.iso;
+    char seconds[64];
+    std::snprintf(seconds, sizeof seconds, "%g", referenceSeconds);
+    return date.iso + " (out of range: the file says " + seconds + " s from 2001-01-01)";
 }
 
 int cacheInfo(const std::vector<std::string>& args)
@@ -58,7 +58,7 @@ int cacheInfo(const std::vector<std::string>& args)
     std::printf("cache: %s\n", path.c_str());
     std::printf("version: %s%s\n", data.version.c_str(),
         data.version == kCacheVersion ? "" : " (not this program's version: the store ignores it)");
-    std::printf("last update: %s\n", isoDate(data.lastUpdate).c_str());
+    std::printf("last update: %s\n", describeDate(data.lastUpdate).c_str());
     std::printf("collections: %zu\n", data.groupRoots.size());
     std::printf("roots: %zu\n", roots);
     std::printf("folders: %zu\n", data.directoryIndex.size());

@@ -200,33 +200,39 @@ int main(int argc, char** argv)
     // The MIDI preview, like the window's, ends at the file's duration.
     auto playing = [&] { return midi ? midi->currentTime() < duration : player->isPlaying(); };
 
-    // Without --seconds the render runs until the player reaches the end of the file.
+    // Written as it is rendered, so a render of any length holds one block in memory.
+    WavWriter wav;
+    if (std::string openError = wav.open(args.output, 2, args.rate); !openError.empty()) {
+        std::fprintf(stderr, "kivo-render: cannot write %s: %s\n", args.output.c_str(), openError.c_str());
+        return 1;
+    }
+    // Without --seconds the render runs until the player reaches the end of the file, and what the
+    // last block carries past the file's last frame is left out.
     const int64_t limit = args.seconds ? int64_t(std::llround(*args.seconds * args.rate)) : INT64_MAX;
+    const int64_t fileFrames
+        = args.seconds ? INT64_MAX : int64_t(std::llround((duration - args.start) * args.rate));
+    const int64_t keep = fileFrames > 0 ? fileFrames : INT64_MAX;
     constexpr int kBlock = 4096;
-    std::vector<float> out;
     int64_t frames = 0;
+    float peak = 0;
     while (frames < limit && (args.seconds || playing())) {
         const int n = int(std::min<int64_t>(kBlock, limit - frames));
-        std::vector<float> block = engine.render(n);
-        out.insert(out.end(), block.begin(), block.end());
+        const std::vector<float> block = engine.render(n);
+        const int64_t written = std::clamp<int64_t>(keep - frames, 0, n);
+        for (int64_t i = 0; i < written * 2; ++i)
+            peak = std::max(peak, std::fabs(block[std::size_t(i)]));
+        if (std::string writeError = wav.append(block.data(), written); !writeError.empty()) {
+            std::fprintf(
+                stderr, "kivo-render: cannot write %s: %s\n", args.output.c_str(), writeError.c_str());
+            return 1;
+        }
         frames += n;
     }
-    if (!args.seconds) {
-        // The last block runs past the end; trim the silence after the file's last frame.
-        const int64_t wanted = int64_t(std::llround((duration - args.start) * args.rate));
-        if (wanted > 0 && wanted < frames) {
-            frames = wanted;
-            out.resize(std::size_t(frames) * 2);
-        }
-    }
-
-    if (std::string writeError = writeWav16(args.output, out, 2, args.rate); !writeError.empty()) {
+    frames = wav.frames();
+    if (std::string writeError = wav.finish(); !writeError.empty()) {
         std::fprintf(stderr, "kivo-render: cannot write %s: %s\n", args.output.c_str(), writeError.c_str());
         return 1;
     }
-    float peak = 0;
-    for (float s : out)
-        peak = std::max(peak, std::fabs(s));
     if (peak > 0)
         std::printf("%lld frames at %d Hz, peak %.2f dBFS\n", (long long)frames, args.rate,
             20.0 * std::log10(double(peak)));
