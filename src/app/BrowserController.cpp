@@ -7,6 +7,7 @@
 #include "app/PreviewStrip.h"
 #include "app/SeekBar.h"
 #include "app/ThemePalette.h"
+#include "app/WaveformLoader.h"
 #include "hotkeys/HotkeyManager.h"
 #include "hotkeys/KeyboardMap.h"
 #include "hotkeys/TapTempoManager.h"
@@ -220,10 +221,21 @@ void BrowserController::connectPlayer()
     auto& progress = m_player->playback();
     auto& levels = m_player->outputLevels();
     auto& volume = m_player->volumeControl();
+    SeekBar* bar = strip->seekBar();
+    m_waveform = new WaveformLoader(this);
+    m_waveform->setSize(bar->waveformSize(), bar->devicePixelRatioF());
+    connect(bar, &SeekBar::waveformSizeChanged, m_waveform, &WaveformLoader::setSize);
+    connect(m_waveform, &WaveformLoader::changed, bar, [this, bar] {
+        if (m_waveform->file().isEmpty())
+            bar->clearWaveform();
+        else
+            bar->setWaveform(m_waveform->image(), m_waveform->isLoading());
+    });
     connect(&file, &playback::CurrentFile::urlChanged, this, [this, strip, &file] {
         strip->setFile(file.hasFile() ? QFileInfo(file.path()).fileName() : QString());
         showPlaybackTime();
         loadMIDIRegion(file.path());
+        m_waveform->setFile(file.path());
     });
     connect(
         &progress, &playback::PlaybackProgress::progressChanged, this, &BrowserController::showPlaybackTime);

@@ -29,6 +29,7 @@ class TapTempoManager;
 namespace kivo::app {
 
 class MainWindow;
+class WaveformLoader;
 
 // The tree's and the result list's order options, as the settings hold them now.
 organise::SortingOptions sortingOptions(const library::UserSettings& settings);
@@ -47,6 +48,7 @@ public:
 
     MainWindow* window() const { return m_window.get(); }
     playback::AudioPlayerManager& player() { return *m_player; }
+    const WaveformLoader& waveform() const { return *m_waveform; }
 
     // What the window's requests do; public so tests can make them without pop-ups.
     void addFolders(const QStringList& paths);
@@ -83,6 +85,7 @@ private:
     std::unique_ptr<playback::AudioPlayerManager> m_player;
     std::unique_ptr<MainWindow> m_window;
     QTimer* m_refreshTimer = nullptr;
+    WaveformLoader* m_waveform = nullptr;
     quint64 m_regionRequest = 0;
 };
 

@@ -38,6 +38,7 @@ void SeekBar::setProgress(double fraction)
 void SeekBar::setThemeColor(const QColor& color)
 {
     m_theme = color;
+    tintWaveform();
     update();
 }
 
@@ -49,20 +50,24 @@ void SeekBar::setActive(bool active)
     update();
 }
 
+void SeekBar::fitHeight()
+{
+    setFixedHeight(sizeHint().height());
+    update();
+}
+
 void SeekBar::setMIDIRegion(const music::MIDIFileData& data)
 {
     m_midi = data;
     m_midiLoading = false;
-    setFixedHeight(kRegionHeight);
-    update();
+    fitHeight();
 }
 
 void SeekBar::setMIDILoading()
 {
     m_midi.reset();
     m_midiLoading = true;
-    setFixedHeight(kRegionHeight);
-    update();
+    fitHeight();
 }
 
 void SeekBar::clearMIDIRegion()
@@ -71,29 +76,82 @@ void SeekBar::clearMIDIRegion()
         return;
     m_midi.reset();
     m_midiLoading = false;
-    setFixedHeight(sizeHint().height());
-    update();
+    fitHeight();
 }
 
-void SeekBar::paintRegion(QPainter& p)
+void SeekBar::setWaveform(const QImage& image, bool loading)
 {
-    const QRectF area = QRectF(rect()).adjusted(0, 2, 0, -2);
+    m_waveformShown = true;
+    m_waveformLoading = loading && image.isNull();
+    if (image.cacheKey() != m_waveform.cacheKey() || image.isNull() != m_waveform.isNull()) {
+        m_waveform = image;
+        tintWaveform();
+    }
+    fitHeight();
+}
+
+void SeekBar::clearWaveform()
+{
+    if (!m_waveformShown)
+        return;
+    m_waveformShown = false;
+    m_waveformLoading = false;
+    m_waveform = {};
+    tintWaveform();
+    fitHeight();
+}
+
+QSizeF SeekBar::waveformSize() const
+{
+    return { double(width()), double(kRegionHeight - 4) };
+}
+
+QRectF SeekBar::regionArea() const
+{
+    return QRectF(rect()).adjusted(0, 2, 0, -2);
+}
+
+// The waveform image is drawn in one neutral colour; the bar keeps it in its two colours.
+void SeekBar::tintWaveform()
+{
+    auto tinted = [this](const QColor& color) {
+        if (m_waveform.isNull())
+            return QImage();
+        QImage copy = m_waveform.copy();
+        copy.setDevicePixelRatio(m_waveform.devicePixelRatio());
+        QPainter p(&copy);
+        p.setCompositionMode(QPainter::CompositionMode_SourceIn);
+        p.fillRect(QRectF(QPointF(0, 0), copy.deviceIndependentSize()), color);
+        return copy;
+    };
+    QColor rest = palette().color(QPalette::WindowText);
+    rest.setAlphaF(0.35);
+    m_playedWaveform = tinted(m_theme);
+    m_restWaveform = tinted(rest);
+}
+
+void SeekBar::paintRegionBack(QPainter& p, const QRectF& area, bool loading)
+{
     QColor back = palette().color(QPalette::Mid);
     back.setAlphaF(0.25);
     p.setPen(Qt::NoPen);
     p.setBrush(back);
     p.drawRoundedRect(area, 4, 4);
-    if (m_midiLoading) {
+    if (loading) {
         // A small busy mark while the file is read.
-        QColor dot = palette().color(QPalette::Mid);
+        const QColor dot = palette().color(QPalette::Mid);
         const QPointF c = area.center();
-        for (int i = -1; i <= 1; ++i) {
-            p.setBrush(dot);
+        p.setBrush(dot);
+        for (int i = -1; i <= 1; ++i)
             p.drawEllipse(c + QPointF(i * 7, 0), 2, 2);
-        }
-        return;
     }
-    if (!m_midi)
+}
+
+void SeekBar::paintRegion(QPainter& p)
+{
+    const QRectF area = regionArea();
+    paintRegionBack(p, area, m_midiLoading);
+    if (m_midiLoading || !m_midi)
         return;
     const double playhead = area.left() + area.width() * (m_active ? m_progress : 0);
     QColor unplayed = m_theme;
@@ -108,12 +166,33 @@ void SeekBar::paintRegion(QPainter& p)
     }
 }
 
+void SeekBar::paintWaveform(QPainter& p)
+{
+    const QRectF area = regionArea();
+    paintRegionBack(p, area, m_waveformLoading);
+    if (m_waveform.isNull())
+        return;
+    const double playhead = area.left() + area.width() * (m_active ? m_progress : 0);
+    p.save();
+    p.setClipRect(QRectF(area.left(), area.top(), playhead - area.left(), area.height()));
+    p.drawImage(area, m_playedWaveform);
+    p.setClipRect(QRectF(playhead, area.top(), area.right() - playhead, area.height()));
+    p.drawImage(area, m_restWaveform);
+    p.restore();
+    if (m_active && m_progress > 0) {
+        p.setPen(QPen(m_theme, 1));
+        p.drawLine(QPointF(playhead, area.top()), QPointF(playhead, area.bottom()));
+    }
+}
+
 void SeekBar::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     p.setRenderHint(QPainter::Antialiasing);
     if (showsMIDIRegion())
         return paintRegion(p);
+    if (m_waveformShown)
+        return paintWaveform(p);
     const double h = std::min<double>(height(), 6);
     const QRectF track(0, (height() - h) / 2, width(), h);
     p.setPen(Qt::NoPen);
@@ -125,6 +204,27 @@ void SeekBar::paintEvent(QPaintEvent*)
     done.setWidth(track.width() * m_progress);
     p.setBrush(m_theme);
     p.drawRoundedRect(done, h / 2, h / 2);
+}
+
+void SeekBar::resizeEvent(QResizeEvent* event)
+{
+    QWidget::resizeEvent(event);
+    m_lastScale = devicePixelRatioF();
+    emit waveformSizeChanged(waveformSize(), m_lastScale);
+}
+
+void SeekBar::changeEvent(QEvent* event)
+{
+    QWidget::changeEvent(event);
+    if (event->type() == QEvent::PaletteChange)
+        tintWaveform();
+    // Moving to a screen of another pixel ratio asks for a sharper (or smaller) image.
+    if (event->type() == QEvent::ScreenChangeInternal) {
+        if (devicePixelRatioF() != m_lastScale) {
+            m_lastScale = devicePixelRatioF();
+            emit waveformSizeChanged(waveformSize(), m_lastScale);
+        }
+    }
 }
 
 void SeekBar::mousePressEvent(QMouseEvent* event)

@@ -6,6 +6,7 @@
 #include "app/SyncStatusBar.h"
 #include "app/TapTempoButton.h"
 #include "app/VolumeKnob.h"
+#include "app/WaveformLoader.h"
 #include "hotkeys/HotkeyManager.h"
 #include "hotkeys/TapTempoManager.h"
 #include "library/LibraryIndexManager.h"
@@ -17,6 +18,8 @@
 #include "platform/VolumeMonitor.h"
 #include "playback/AudioEngine.h"
 #include "support/TestEnvironment.h"
+#include "waveform/PreviewWaveform.h"
+#include "waveform/WaveformImageDrawer.h"
 
 #include "Printers.h"
 
@@ -200,20 +203,24 @@ TEST(BrowserController, DraggingACollectionReordersThemAndKeepsTheSelection)
     EXPECT_EQ(w->collections()[std::size_t(b.settings.selectedGroup())].name, "Keys");
 }
 
-TEST(BrowserController, SelectingLoadsThePreviewAndAClickOnAPausedPreviewPlaysFromThere)
+TEST(BrowserController, SelectingShowsTheWaveformAndAClickOnAPausedPreviewPlaysFromThere)
 {
     Browser b;
     const std::string path = b.dir.str() + "/tone.wav";
     ASSERT_EQ(std::system(("sox -n -r 48000 -c 2 '" + path + "' synth 2 sine 440 2>/dev/null").c_str()), 0);
     MainWindow* w = b.window();
     PreviewStrip* strip = w->previewStrip();
+    SeekBar* bar = strip->seekBar();
 
     emit w->fileSelected(QString::fromStdString(path));
     EXPECT_EQ(strip->nameText(), "tone.wav");
     EXPECT_FALSE(b.controller->player().isPlaying());
     EXPECT_TRUE(strip->timeText().endsWith("/ 0:02.0")) << strip->timeText().toStdString();
+    EXPECT_TRUE(bar->showsWaveform());
+    ASSERT_TRUE(QTest::qWaitFor([bar] { return bar->hasWaveformImage(); }, 20000));
 
-    b.controller->seekFromPreview(0.5);
+    // A click on the waveform of the paused preview plays from the point clicked.
+    QTest::mouseClick(bar, Qt::LeftButton, {}, QPoint(bar->width() / 2, bar->height() / 2));
     EXPECT_TRUE(b.controller->player().isPlaying());
     EXPECT_NEAR(b.controller->player().currentTime(), 1.0, 0.05);
 
@@ -225,6 +232,57 @@ TEST(BrowserController, SelectingLoadsThePreviewAndAClickOnAPausedPreviewPlaysFr
 
     emit w->fileSelected(QString());
     EXPECT_FALSE(b.controller->player().isPlaying());
+}
+
+TEST(BrowserController, SwitchingFilesQuicklyNeverShowsTheWaveformOfAnotherFile)
+{
+    Browser b;
+    std::vector<QString> files;
+    for (int i = 0; i < 3; ++i) {
+        const std::string path = b.dir.str() + "/tone" + std::to_string(i) + ".wav";
+        const std::string command = "sox -n -r 44100 -c 2 '" + path + "' synth " + std::to_string(1 + 2 * i)
+            + " sine 440 vol 0." + std::to_string(1 + 4 * i) + " 2>/dev/null";
+        ASSERT_EQ(std::system(command.c_str()), 0);
+        files.push_back(QString::fromStdString(path));
+    }
+    const std::string broken = b.dir.write("broken.wav", "RIFF....WAVEfmt nonsense");
+    MainWindow* w = b.window();
+    SeekBar* bar = w->previewStrip()->seekBar();
+    const WaveformLoader& loader = b.controller->waveform();
+    int stale = 0;
+    QObject::connect(&loader, &WaveformLoader::changed, [&] {
+        if (bar->hasWaveformImage() && loader.imageFile() != b.controller->player().currentFile().path())
+            ++stale;
+    });
+
+    for (int round = 0; round < 30; ++round) {
+        emit w->fileSelected(files[std::size_t(round % 3)]);
+        if (round % 4 == 0)
+            QTest::qWait(round % 7);
+        else
+            QCoreApplication::processEvents();
+    }
+    const QString last = files[29 % 3];
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->hasWaveformImage(); }, 20000));
+    EXPECT_EQ(loader.imageFile(), last);
+    EXPECT_EQ(stale, 0);
+    // The image is the file's own, drawn at the bar's size.
+    waveform::WaveformImageDrawer drawer;
+    const auto own = drawer.waveformImage(last.toStdString(),
+        waveform::previewWaveformConfiguration(bar->waveformSize(), bar->devicePixelRatioF()),
+        waveform::LinearWaveformRenderer(), waveform::previewWaveformPosition());
+    ASSERT_TRUE(own.ok());
+    EXPECT_EQ(loader.image(), own.image);
+
+    // A file that cannot be read shows no waveform and leaves one line in the log.
+    testing::internal::CaptureStdout();
+    emit w->fileSelected(QString::fromStdString(broken));
+    EXPECT_FALSE(bar->hasWaveformImage());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !loader.isLoading(); }, 20000));
+    const std::string log = testing::internal::GetCapturedStdout();
+    EXPECT_NE(log.find("Failed to load waveform image: "), std::string::npos) << log;
+    EXPECT_FALSE(bar->hasWaveformImage());
+    EXPECT_EQ(stale, 0);
 }
 
 TEST(BrowserController, AMIDIFileShowsItsNotesInThePreviewOnceReadAndAnAudioFileDoesNot)
@@ -257,6 +315,11 @@ TEST(BrowserController, AMIDIFileShowsItsNotesInThePreviewOnceReadAndAnAudioFile
     ASSERT_EQ(std::system(("sox -n -r 48000 -c 1 '" + wav + "' synth 0.5 sine 440 2>/dev/null").c_str()), 0);
     emit b.window()->fileSelected(QString::fromStdString(wav));
     EXPECT_FALSE(bar->showsMIDIRegion());
+    EXPECT_TRUE(bar->showsWaveform());
+    // And a MIDI file shows no waveform.
+    emit b.window()->fileSelected(QString::fromStdString(midi));
+    EXPECT_FALSE(bar->showsWaveform());
+    EXPECT_TRUE(bar->showsMIDIRegion());
 }
 
 TEST(BrowserController, HotkeyBarTakesDropsFiresSlotsAndTurnsIntoTheChordBank)
