@@ -7,6 +7,7 @@
 
 #include "common/Subcommand.h"
 
+#include "platform/MediaInput.h"
 #include "waveform/WaveformAnalyzer.h"
 
 extern "C" {
@@ -49,23 +50,26 @@ bool run(const std::string& command)
 double decodeAndDiscard(const std::string& path)
 {
     const double t0 = threadSeconds();
-    AVFormatContext* format = nullptr;
-    if (avformat_open_input(&format, path.c_str(), nullptr, nullptr) < 0)
+    // Through the same restricted open as the analysis: the baseline pays what any open must.
+    auto input = kivo::platform::MediaInput::open(path, std::chrono::seconds(5));
+    if (!input)
         return -1;
+    AVFormatContext* format = input->format();
     avformat_find_stream_info(format, nullptr);
     const AVCodec* codec = nullptr;
     const int stream = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
-    if (stream < 0) {
-        avformat_close_input(&format);
+    if (stream < 0)
         return -1;
-    }
     AVCodecContext* ctx = avcodec_alloc_context3(codec);
     avcodec_parameters_to_context(ctx, format->streams[stream]->codecpar);
     avcodec_open2(ctx, codec, nullptr);
     AVPacket* packet = av_packet_alloc();
     AVFrame* frame = av_frame_alloc();
     int64_t frames = 0;
-    while (av_read_frame(format, packet) >= 0) {
+    while (true) {
+        input->allow(std::chrono::seconds(5));
+        if (av_read_frame(format, packet) < 0)
+            break;
         if (packet->stream_index == stream && avcodec_send_packet(ctx, packet) >= 0)
             while (avcodec_receive_frame(ctx, frame) >= 0) {
                 frames += frame->nb_samples;
@@ -82,7 +86,6 @@ double decodeAndDiscard(const std::string& path)
     av_frame_free(&frame);
     av_packet_free(&packet);
     avcodec_free_context(&ctx);
-    avformat_close_input(&format);
     return frames > 0 ? elapsed : -1;
 }
 

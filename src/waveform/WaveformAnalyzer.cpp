@@ -1,5 +1,6 @@
 #include "waveform/WaveformAnalyzer.h"
 
+#include "platform/MediaInput.h"
 #include "waveform/DecibelBlocks.h"
 
 extern "C" {
@@ -10,6 +11,7 @@ extern "C" {
 }
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 
 namespace kivo::waveform {
@@ -23,13 +25,12 @@ std::string averror(int code)
     return text;
 }
 
-int openInput(AVFormatContext** format, const std::string& path)
-{
-    return avformat_open_input(format, path.c_str(), nullptr, nullptr);
-}
+// The container's header must be read within this; each read after it gets as long again.
+constexpr std::chrono::milliseconds kReadBound { 5000 };
 
 struct Decoding {
-    AVFormatContext* format = nullptr;
+    std::unique_ptr<platform::MediaInput> input;
+    AVFormatContext* format = nullptr; // owned by `input`
     AVCodecContext* codec = nullptr;
     SwrContext* converter = nullptr; // none when the decoder already gives interleaved 16-bit
     AVPacket* packet = nullptr;
@@ -44,7 +45,6 @@ struct Decoding {
         av_packet_free(&packet);
         swr_free(&converter);
         avcodec_free_context(&codec);
-        avformat_close_input(&format);
     }
 };
 
@@ -140,7 +140,7 @@ std::string AnalyzeError::description() const
         text = "emptyTracks";
         break;
     case Kind::openFailed:
-        text = "the file could not be opened";
+        text = "openFailed";
         break;
     }
     return detail.empty() ? text : text + ": " + detail;
@@ -161,10 +161,16 @@ AnalyzeResult WaveformAnalyzer::samples(
             count < 1 ? "at least one value must be asked for" : "the noise floor must lie below 0 dB");
         return result;
     }
-    av_log_set_level(AV_LOG_QUIET);
     Decoding d;
-    int rc = openInput(&d.format, path);
-    if (rc < 0 || (rc = avformat_find_stream_info(d.format, nullptr)) < 0) {
+    std::string problem;
+    d.input = platform::MediaInput::open(path, kReadBound, &problem);
+    if (!d.input) {
+        result.error = openError(AnalyzeError::Kind::openFailed, problem);
+        return result;
+    }
+    d.format = d.input->format();
+    int rc = avformat_find_stream_info(d.format, nullptr);
+    if (rc < 0) {
         result.error = openError(AnalyzeError::Kind::openFailed, averror(rc));
         return result;
     }
@@ -245,7 +251,6 @@ AnalyzeResult WaveformAnalyzer::samples(
     };
 
     ReaderStatus status = ReaderStatus::reading;
-    std::string problem;
     int64_t badPackets = 0;
     int64_t goodPackets = 0;
     while (status == ReaderStatus::reading) {
@@ -253,6 +258,7 @@ AnalyzeResult WaveformAnalyzer::samples(
             status = ReaderStatus::cancelled;
             break;
         }
+        d.input->allow(kReadBound);
         rc = av_read_frame(d.format, d.packet);
         if (rc == AVERROR_EOF) {
             avcodec_send_packet(d.codec, nullptr);

@@ -192,10 +192,14 @@ TEST(WaveformAnalyzer, FailuresAreReportedNotDrawn)
     EXPECT_EQ(analyzer.samples(dir.str() + "/missing.wav", 10).error->kind, AnalyzeError::Kind::openFailed);
     EXPECT_EQ(analyzer.samples(dir.write("text.wav", "not audio at all, just words"), 10).error->kind,
         AnalyzeError::Kind::openFailed);
-    const std::string picture = dir.str() + "/still.png";
-    ASSERT_TRUE(
-        shell("ffmpeg -y -loglevel error -f lavfi -i color=c=red:s=8x8 -frames:v 1 '" + picture + "'"));
-    EXPECT_EQ(analyzer.samples(picture, 10).error->kind, AnalyzeError::Kind::emptyTracks);
+    // Only the container the extension names is read.
+    EXPECT_EQ(analyzer.samples(dir.write("notes.txt", wav({ 1, 2, 3 }, 1)), 10).error->kind,
+        AnalyzeError::Kind::openFailed);
+    // A film without sound under an m4a name.
+    const std::string film = dir.str() + "/film.m4a";
+    ASSERT_TRUE(shell(
+        "ffmpeg -y -loglevel error -f lavfi -i color=c=red:s=16x16:d=0.2 -c:v mpeg4 -f mp4 '" + film + "'"));
+    EXPECT_EQ(analyzer.samples(film, 10).error->kind, AnalyzeError::Kind::emptyTracks);
 
     // Data the decoder cannot read ends reading: no partial waveform, one line in the log.
     std::string mislabelled = wav(std::vector<int16_t>(8000, 1234), 2);
