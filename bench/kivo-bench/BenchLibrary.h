@@ -13,11 +13,12 @@
 
 namespace kivo::bench {
 
-inline std::string benchLibrary(std::size_t files, std::size_t folders, std::uint64_t seed)
+inline std::string benchLibrary(
+    std::size_t files, std::size_t folders, std::uint64_t seed, std::size_t taggedPercent = 0)
 {
     namespace fs = std::filesystem;
-    const std::string name
-        = "library-" + std::to_string(files) + "-" + std::to_string(folders) + "-s" + std::to_string(seed);
+    const std::string name = "library-" + std::to_string(files) + "-" + std::to_string(folders) + "-s"
+        + std::to_string(seed) + (taggedPercent ? "-tagged" + std::to_string(taggedPercent) : "");
     const fs::path dir = fs::path(KIVO_BENCH_DATA_DIR) / name;
     const fs::path marker = fs::path(KIVO_BENCH_DATA_DIR) / (name + ".complete");
     if (fs::exists(marker))
@@ -32,6 +33,7 @@ inline std::string benchLibrary(std::size_t files, std::size_t folders, std::uin
     options.files = files;
     options.folders = folders;
     options.seed = seed;
+    options.taggedPercent = taggedPercent;
     makeLibrary(options);
     fs::rename(partial, dir);
     std::FILE* f = std::fopen(marker.c_str(), "w");

@@ -3,6 +3,7 @@
 #include "SampleFileWriter.h"
 #include "SampleNames.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstring>
@@ -63,7 +64,8 @@ public:
         for (std::size_t i = 0; i < m_folders.size(); ++i)
             if (::mkdir(m_folders[i].path.c_str(), 0755) != 0 && errno != EEXIST)
                 throw ioError("cannot create folder", m_folders[i].path);
-        m_stats.folders = m_folders.size();
+        m_stats.folders = std::size_t(std::count_if(m_folders.begin(), m_folders.end(),
+            [](const Folder& f) { return f.path.find("/__MACOSX") == std::string::npos; }));
         for (const auto& [folder, name, bytes] : m_clutter)
             writeFile(folder, name, bytes, false);
         for (auto& leaf : m_leaves)
@@ -185,10 +187,13 @@ private:
             m_clutter.push_back({ art, "Cover.jpg", std::string("\xff\xd8\xff\xe0\x00\x10JFIF", 10) });
         }
         if (m_rng.chance(0.05)) {
-            // Archive leftovers: AppleDouble files with a sample's extension but no audio inside.
+            // Archive leftovers: AppleDouble files with a sample's extension but no audio inside, which
+            // the browser neither shows nor indexes.
             const std::size_t mac = addFolder(pack, "__MACOSX");
             m_clutter.push_back({ mac, "._Readme.txt", std::string("\x00\x05\x16\x07", 4) });
-            addLeaf(mac, Kind::Drum, "._Kick", {}, {}, 0.2);
+            for (int i = 1; i <= 3; ++i)
+                m_clutter.push_back({ mac, "._Kick " + std::to_string(i) + ".wav",
+                    std::string("\x00\x05\x16\x07\x00\x02\x00\x00", 8) });
         }
 
         struct Category {
@@ -528,14 +533,6 @@ private:
                 c.key.reset();
             }
 
-            if (leaf.instrument.rfind("._", 0) == 0) {
-                c.instrument = "Kick";
-                writeFile(leaf.folder, "._" + oneShotName(m_rng, c) + ".wav",
-                    std::string("\x00\x05\x16\x07\x00\x02\x00\x00", 8), true);
-                ++m_stats.wav;
-                continue;
-            }
-
             std::string name;
             if (leaf.kind == Kind::Demo)
                 name = leaf.instrument;
@@ -571,7 +568,27 @@ private:
                 ++m_stats.mp3;
                 continue;
             }
-            const std::size_t format = m_rng.below(100);
+            if (m_options.taggedPercent > 0 && m_rng.below(100) < m_options.taggedPercent) {
+                switch (m_rng.below(4)) {
+                case 0:
+                    writeFile(leaf.folder, name + ".mp3", mp3Bytes(m_rng.between(2, 8), tags), true);
+                    ++m_stats.mp3;
+                    break;
+                case 1:
+                    writeFile(leaf.folder, name + ".flac", flacBytes(randomShape(loop), tags), true);
+                    ++m_stats.flac;
+                    break;
+                case 2:
+                    writeFile(leaf.folder, name + ".m4a", m4aBytes(tags), true);
+                    ++m_stats.m4a;
+                    break;
+                default:
+                    writeFile(leaf.folder, name + ".aiff", aiffBytes(randomShape(loop), tags), true);
+                    ++m_stats.aiff;
+                }
+                continue;
+            }
+            const std::size_t format = m_options.taggedPercent > 0 ? 100 : m_rng.below(100);
             if (format < 3) {
                 writeFile(leaf.folder, name + ".mp3", mp3Bytes(m_rng.between(2, 8), tags), true);
                 ++m_stats.mp3;

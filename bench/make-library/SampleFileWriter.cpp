@@ -3,9 +3,17 @@
 #include <taglib/aifffile.h>
 #include <taglib/flacfile.h>
 #include <taglib/id3v2framefactory.h>
+#include <taglib/mp4file.h>
 #include <taglib/mpegfile.h>
 #include <taglib/tbytevectorstream.h>
 #include <taglib/tpropertymap.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cmath>
@@ -386,6 +394,45 @@ std::string midiBytes(const MidiLayout& layout)
         out += midiTrack(tempo, true);
     }
     return out;
+}
+
+} // namespace kivo::bench
+
+namespace kivo::bench {
+
+std::string m4aBytes(const TagValues& tags)
+{
+    // An AAC stream in MP4 is too intricate to write by hand: ffmpeg encodes one short tone once per
+    // process, and each file is that template tagged by TagLib in memory.
+    static const std::string templateBytes = [] {
+        char path[] = "/tmp/kivo-m4a-XXXXXX";
+        const int fd = ::mkstemp(path);
+        if (fd < 0)
+            throw std::runtime_error("no temporary file for the m4a template");
+        ::close(fd);
+        const std::string target = std::string(path) + ".m4a";
+        const std::string command = "ffmpeg -nostdin -v error -y -f lavfi -i sine=frequency=440:duration=0.3 "
+                                    "-c:a aac -b:a 48k '"
+            + target + "'";
+        const int status = std::system(command.c_str());
+        std::ifstream in(target, std::ios::binary);
+        std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        std::remove(target.c_str());
+        std::remove(path);
+        if (status != 0 || bytes.empty())
+            throw std::runtime_error("ffmpeg could not make the m4a template");
+        return bytes;
+    }();
+    TagLib::ByteVector data(templateBytes.data(), static_cast<unsigned int>(templateBytes.size()));
+    TagLib::ByteVectorStream stream(data);
+    {
+        TagLib::MP4::File file(&stream, false);
+        if (file.isValid()) {
+            file.setProperties(tagProperties(tags));
+            file.save();
+        }
+    }
+    return toBytes(*stream.data());
 }
 
 } // namespace kivo::bench

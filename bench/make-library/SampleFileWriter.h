@@ -59,6 +59,7 @@ std::string wavBytes(const WavLayout& layout);
 std::string aiffBytes(const AudioShape& shape, const TagValues& tags);
 std::string flacBytes(const AudioShape& shape, const TagValues& tags);
 std::string mp3Bytes(int mpegFrames, const TagValues& tags);
+std::string m4aBytes(const TagValues& tags);
 std::string midiBytes(const MidiLayout& layout);
 
 } // namespace kivo::bench

@@ -31,7 +31,7 @@ std::string systemError(const std::string& what, const std::string& path)
 
 std::string text(od::value value)
 {
-    return std::string(std::string_view(value.get_string()));
+    return restoreRawBytes(std::string_view(value.get_string()));
 }
 
 std::int64_t integer(od::value value)
@@ -150,7 +150,7 @@ void decodeSearchIndex(od::array array, GroupTokenIndex& out)
             fail("\"searchIndex\" ends with an identifier and no token map");
         TokenIndex& tokens = out[group];
         for (auto field : (*it).get_object()) {
-            PathSet& paths = tokens[std::string(std::string_view(field.unescaped_key()))];
+            PathSet& paths = tokens[restoreRawBytes(std::string_view(field.unescaped_key()))];
             od::array list = field.value().get_array();
             // Sized once: growing the set step by step costs more than this extra structural pass.
             paths.reserve(paths.size() + list.count_elements());
@@ -174,8 +174,34 @@ void decodeGroupRoots(od::array array, GroupRoots& out)
     }
 }
 
+// A file written before names that are not UTF-8 were escaped holds their bytes raw, which no JSON
+// reader accepts. Such bytes can only stand inside strings, so escaping them as the writer now does
+// makes the file readable with every name intact.
+simdjson::padded_string escapeRawBytes(std::string_view json)
+{
+    std::string out;
+    out.reserve(json.size() + 64);
+    for (std::size_t i = 0; i < json.size();) {
+        char32_t cp = 0;
+        const std::size_t length = utf8SequenceAt(json, i, cp);
+        if (length) {
+            out.append(json.data() + i, length);
+            i += length;
+        } else {
+            appendRawByteEscape(out, static_cast<unsigned char>(json[i]));
+            ++i;
+        }
+    }
+    return simdjson::padded_string(out);
+}
+
 CacheData decodePadded(const simdjson::padded_string_view json)
 {
+    if (!simdjson::validate_utf8(json.data(), json.size())) {
+        const simdjson::padded_string repaired = escapeRawBytes(std::string_view(json.data(), json.size()));
+        return decodePadded(repaired);
+    }
+
     CacheData data;
     bool hasDirectories = false, hasSearch = false, hasRoots = false, hasDate = false, hasVersion = false;
     try {
@@ -186,7 +212,7 @@ CacheData decodePadded(const simdjson::padded_string_view json)
             od::value value = field.value();
             if (key == "directoryIndex") {
                 for (auto entry : value.get_object()) {
-                    std::string path(std::string_view(entry.unescaped_key()));
+                    std::string path = restoreRawBytes(std::string_view(entry.unescaped_key()));
                     data.directoryIndex[std::move(path)] = decodeDirectory(entry.value().get_object());
                 }
                 hasDirectories = true;

@@ -10,6 +10,9 @@ namespace kivo::index {
 CacheIndexStore::CacheIndexStore(CacheIndexStoreOptions options)
     : m_options(std::move(options))
 {
+    auto empty = std::make_shared<IndexSnapshot>();
+    empty->search = std::make_shared<SearchCache>();
+    m_current = std::move(empty);
 }
 
 CacheIndexStore::~CacheIndexStore()
@@ -35,27 +38,53 @@ void CacheIndexStore::log(const std::string& line) const
     std::fflush(stdout);
 }
 
-void CacheIndexStore::mapsChanged()
+SnapshotPtr CacheIndexStore::current() const
 {
-    m_searchCache.reset();
+    std::lock_guard lock(m_publishMutex);
+    return m_current;
+}
+
+void CacheIndexStore::publish(std::shared_ptr<IndexSnapshot> next, Touches touches)
+{
+    SnapshotPtr previous = current();
+    if (touches == Touches::folderTimesOnly && previous->search)
+        next->search = previous->search;
+    else
+        next->search = std::make_shared<SearchCache>();
+    const bool keptSearch = next->search == previous->search;
+    {
+        std::lock_guard lock(m_publishMutex);
+        m_current = std::move(next);
+    }
+    // The old state goes when its last reader lets go of it. Freeing a large index takes a good part
+    // of a second, so when nobody else holds it, it goes later on the worker, not in this commit.
+    if (previous.use_count() == 1)
+        m_executor.post([old = std::move(previous)] {});
     const std::uint64_t change = ++m_changes;
-    if (m_searchedGroups.empty())
+    std::set<GroupID> searched;
+    {
+        std::lock_guard lock(m_searchedMutex);
+        searched = m_searchedGroups;
+    }
+    if (keptSearch || searched.empty())
         return;
-    m_executor.post([this, change] {
-        // A later change has queued its own rebuild.
+    m_executor.post([this, change, searched = std::move(searched)] {
+        // A later change has queued its own build.
         if (change != m_changes || m_closing)
             return;
-        for (const auto& group : m_searchedGroups)
-            searchCache(group).forGroup(m_maps, group);
+        const SnapshotPtr state = current();
+        for (const auto& group : searched)
+            state->search->forGroup(state->maps, group);
     });
 }
 
-SearchCache& CacheIndexStore::searchCache(const GroupID& g)
+const SearchCache& CacheIndexStore::searchOf(const IndexSnapshot& state, const GroupID& g)
 {
-    if (!m_searchCache)
-        m_searchCache = std::make_unique<SearchCache>();
-    m_searchedGroups.insert(g);
-    return *m_searchCache;
+    {
+        std::lock_guard lock(m_searchedMutex);
+        m_searchedGroups.insert(g);
+    }
+    return *state.search;
 }
 
 void CacheIndexStore::deliver(std::function<void()> fn)
@@ -68,52 +97,54 @@ void CacheIndexStore::deliver(std::function<void()> fn)
 
 DiskSnapshot CacheIndexStore::loadCache()
 {
-    return m_executor.run([this] {
-        if (m_options.removeLegacyPreferences)
-            m_options.removeLegacyPreferences();
-        CacheData data;
-        try {
-            data = decodeCacheFile(cacheFilePath());
-        } catch (const std::exception& error) {
-            log(std::string("❌ Failed to load cache: ") + error.what());
-            return DiskSnapshot {};
-        }
-        if (data.version != kCacheVersion)
-            return DiskSnapshot {};
-        // The whole replacement happens inside this one operation, so no other operation ever sees
-        // the new file index without its keyword index.
-        m_maps.directoryIndex = std::move(data.directoryIndex);
-        m_maps.searchIndex = std::move(data.searchIndex);
-        m_maps.groupRoots = std::move(data.groupRoots);
-        index::rebuildFileIndex(m_maps);
-        index::rebuildKeywordIndex(m_maps);
-        mapsChanged();
-        DiskSnapshot snapshot;
-        snapshot.roots = m_maps.groupRoots;
-        snapshot.lastUpdate = data.lastUpdate;
-        snapshot.hasData = !m_maps.directoryIndex.empty() || !m_maps.searchIndex.empty();
-        return snapshot;
-    });
+    // Read and decoded before the worker is asked for anything: a search meanwhile goes on with the
+    // current state.
+    const auto turn = writerTurn();
+    CacheData data;
+    try {
+        data = decodeCacheFile(cacheFilePath());
+    } catch (const std::exception& error) {
+        log(std::string("❌ Failed to load cache: ") + error.what());
+        return DiskSnapshot {};
+    }
+    if (data.version != kCacheVersion)
+        return DiskSnapshot {};
+    IndexMaps maps;
+    maps.directoryIndex = std::move(data.directoryIndex);
+    maps.searchIndex = std::move(data.searchIndex);
+    maps.groupRoots = std::move(data.groupRoots);
+    index::rebuildFileIndex(maps);
+    index::rebuildKeywordIndex(maps);
+    DiskSnapshot snapshot;
+    snapshot.roots = maps.groupRoots;
+    snapshot.lastUpdate = data.lastUpdate;
+    snapshot.hasData = !maps.directoryIndex.empty() || !maps.searchIndex.empty();
+    // Published whole: no state ever holds the new file index without its keyword index.
+    replace([&](IndexMaps& next) { next = std::move(maps); });
+    return snapshot;
 }
 
 void CacheIndexStore::saveCache(double lastUpdate)
 {
-    m_executor.run([&] {
-        try {
-            writeFileAtomically(cacheFilePath(), encodeCacheData(m_maps, lastUpdate));
-        } catch (const std::exception& error) {
-            log(std::string("❌ Failed to save cache: ") + error.what());
-        }
-    });
+    // In the writer's turn, so two saves land in the order they were asked for; the encoding reads the
+    // published state and holds up no reader.
+    const auto turn = writerTurn();
+    const SnapshotPtr state = current();
+    try {
+        writeFileAtomically(cacheFilePath(), encodeCacheData(state->maps, lastUpdate));
+    } catch (const std::exception& error) {
+        log(std::string("❌ Failed to save cache: ") + error.what());
+    }
 }
 
 void CacheIndexStore::clearCache()
 {
+    const auto turn = writerTurn();
     m_executor.run([this] {
-        m_maps = IndexMaps();
-        mapsChanged();
-        ::unlink(cacheFilePath().c_str());
+        auto next = std::make_shared<IndexSnapshot>();
+        publish(std::move(next), Touches::everything);
     });
+    ::unlink(cacheFilePath().c_str());
 }
 
 std::vector<GroupID> CacheIndexStore::groupsContaining(const std::string& path)
@@ -124,11 +155,6 @@ std::vector<GroupID> CacheIndexStore::groupsContaining(const std::string& path)
 void CacheIndexStore::rebuildKeywordIndex()
 {
     modify([](IndexMaps& maps) { index::rebuildKeywordIndex(maps); });
-}
-
-IndexMaps CacheIndexStore::snapshot()
-{
-    return read([](const IndexMaps& maps) { return maps; });
 }
 
 } // namespace kivo::index

@@ -1,9 +1,13 @@
 #pragma once
 
-// The library index: its maps, the cache file behind them, and the operations over both. Every
-// operation runs on the store's own worker, one at a time; callers from any thread wait for a copied
-// result. Further operations (scans, quick refresh) are written as functions over IndexMaps and run
-// through modify() or read(), so they share the same one-at-a-time guarantee.
+// The library index: its maps, the cache file behind them, and the operations over both.
+//
+// Writers and readers never meet. Every change runs on the store's own worker, one at a time, builds
+// the next state of the index beside the current one and publishes it as an immutable snapshot; a
+// reader (search, listings, the browser tree, a cache save) takes the latest snapshot and works on it
+// on its own thread, so it never queues behind a scan, a sync or a quick refresh. Multi-step writes (a
+// scan's walk and its commit, a quick refresh) also hold the writer's turn, so that two of them never
+// interleave and one never overwrites what the other committed.
 
 #include "index/CacheFile.h"
 #include "index/SerialExecutor.h"
@@ -11,6 +15,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <string>
 #include <vector>
@@ -22,8 +27,6 @@ struct CacheIndexStoreOptions {
     std::string cacheFilePath;
     // The diagnostic log; standard output when empty.
     std::function<void(const std::string&)> log;
-    // Removes the preference keys of the older in-preferences cache; called on every load.
-    std::function<void()> removeLegacyPreferences;
     // Hands a callable to the main thread (a queued call); results of async() come back through it.
     // When empty they are delivered on the store's worker.
     std::function<void(std::function<void()>)> postToMainThread;
@@ -33,11 +36,48 @@ struct CacheIndexStoreOptions {
 inline constexpr std::string_view kLegacyCacheDataKey = "KIVOCacheData";
 inline constexpr std::string_view kLegacyCacheLastUpdateKey = "KIVOCacheLastUpdate";
 
-class SearchCache;
-
 // Puts files in the browser's file order (a stable sort). The order's rules and the user's sorting
 // options live above the index, so callers hand it in.
 using FileOrder = std::function<void(std::vector<FileInfo>&)>;
+
+class SearchCache;
+struct GroupSearchData;
+struct IndexSnapshot;
+
+// The browser's file order under a name that tells one set of sorting options from another, so that
+// a state can keep the ranks it gives its files.
+struct NamedFileOrder {
+    std::string name;
+    FileOrder order;
+};
+
+// The outcome of one search over one published state: every hit, in order, as numbers; records are
+// made only for the part the caller shows.
+class SearchHits {
+public:
+    std::size_t size() const { return m_hits.size(); }
+    bool empty() const { return m_hits.empty(); }
+    std::vector<FileInfo> records(std::size_t first, std::size_t count) const;
+
+private:
+    friend class CacheIndexStore;
+    std::shared_ptr<const IndexSnapshot> m_state;
+    const GroupSearchData* m_data = nullptr;
+    std::vector<std::uint32_t> m_hits;
+};
+
+// One published state of the index. Never changed once published; readers keep it alive as long as
+// they use it.
+struct IndexSnapshot {
+    IndexMaps maps;
+    // Search dictionaries of this state, built on first use; shared with the next state when that one
+    // changes nothing they are made of (folder times alone).
+    std::shared_ptr<const SearchCache> search;
+};
+using SnapshotPtr = std::shared_ptr<const IndexSnapshot>;
+
+// What a change touches: a change of folder times alone keeps the search dictionaries.
+enum class Touches { everything, folderTimesOnly };
 
 class CacheIndexStore {
 public:
@@ -59,6 +99,11 @@ public:
     // order when empty). Matching runs on the worker; ordering on the calling thread.
     std::vector<FileInfo> search(
         const std::string& query, const GroupID& g, bool includeFolderNames, const FileOrder& order = {});
+    // What search() finds, in the same order, without making a record for every hit. The order's ranks
+    // are worked out once per state and order name; `cancel` stops a search a newer one replaced
+    // (the result is then empty).
+    SearchHits searchHits(const std::string& query, const GroupID& g, bool includeFolderNames,
+        const NamedFileOrder& order, const CancelHandle& cancel = {});
     // The paths search() would return, unordered and without building records.
     std::vector<std::string> searchPaths(const std::string& query, const GroupID& g, bool includeFolderNames);
     // Indexed folders of collection g whose names contain every query token, in natural name order.
@@ -70,27 +115,54 @@ public:
     // The compatible files directly in a folder: the index's record in `order`, else read from disk.
     std::vector<FileInfo> filesInFolder(const std::string& path, const FileOrder& order = {});
 
+    // The latest published state; never waits for a writer.
+    SnapshotPtr current() const;
     // A copy of the whole index (tools and tests; the app asks for derived results instead).
-    IndexMaps snapshot();
+    IndexMaps snapshot() const { return current()->maps; }
 
-    // Runs `op(IndexMaps&)` on the worker and waits for its result. Anything derived from the maps
-    // (search dictionaries) is dropped afterwards.
-    template <class F> auto modify(F&& op)
+    // Runs `op(IndexMaps&)` on the worker over a copy of the current maps, publishes the result as the
+    // next state and returns op's result.
+    template <class F> auto modify(F&& op, Touches touches = Touches::everything)
     {
         return m_executor.run([&]() -> decltype(auto) {
-            struct Invalidate {
+            auto next = std::make_shared<IndexSnapshot>();
+            next->maps = current()->maps;
+            struct Publish {
                 CacheIndexStore* store;
-                ~Invalidate() { store->mapsChanged(); }
-            } invalidate { this };
-            return op(m_maps);
+                std::shared_ptr<IndexSnapshot>& next;
+                Touches touches;
+                ~Publish() { store->publish(std::move(next), touches); }
+            } publish { this, next, touches };
+            return op(next->maps);
         });
     }
 
-    // Runs `op(const IndexMaps&)` on the worker and waits for its result.
-    template <class F> auto read(F&& op)
+    // The same for a change that replaces every record: `op` starts from maps that hold only the
+    // current collection roots, and nothing is copied.
+    template <class F> auto replace(F&& op)
     {
-        return m_executor.run([&]() -> decltype(auto) { return op(std::as_const(m_maps)); });
+        return m_executor.run([&]() -> decltype(auto) {
+            auto next = std::make_shared<IndexSnapshot>();
+            next->maps.groupRoots = current()->maps.groupRoots;
+            struct Publish {
+                CacheIndexStore* store;
+                std::shared_ptr<IndexSnapshot>& next;
+                ~Publish() { store->publish(std::move(next), Touches::everything); }
+            } publish { this, next };
+            return op(next->maps);
+        });
     }
+
+    // Runs `op(const IndexMaps&)` over the latest state, on the calling thread.
+    template <class F> auto read(F&& op) const
+    {
+        const SnapshotPtr state = current();
+        return op(state->maps);
+    }
+
+    // The writer's turn: held by every multi-step write (a scan from its walk to its commit, a quick
+    // refresh, a removal, a save) so that writes happen one after another, in the order they took it.
+    std::unique_lock<std::mutex> writerTurn() { return std::unique_lock(m_writerTurn); }
 
     // Queues `op(IndexMaps&)` and returns at once; `done(result)` follows on the main thread. A
     // cancelled handle makes the store skip an operation that has not started and drop its result.
@@ -113,19 +185,21 @@ public:
 
 private:
     void log(const std::string& line) const;
-    void mapsChanged();
-    SearchCache& searchCache(const GroupID& g);
+    // Worker only.
+    void publish(std::shared_ptr<IndexSnapshot> next, Touches touches);
+    const SearchCache& searchOf(const IndexSnapshot& state, const GroupID& g);
     void deliver(std::function<void()> fn);
 
     CacheIndexStoreOptions m_options;
-    mutable std::string m_resolvedCachePath;
-    IndexMaps m_maps;
-    std::unique_ptr<SearchCache> m_searchCache; // worker only
+    mutable std::mutex m_publishMutex; // guards only the exchange of m_current
+    SnapshotPtr m_current;
+    std::mutex m_writerTurn;
     // Collections searched so far and the count of changes: after a change the search structures
-    // of those collections are rebuilt at once, so the next keystroke does not wait for them.
+    // of those collections are built at once, so the next keystroke does not wait for them.
+    mutable std::mutex m_searchedMutex;
     std::set<GroupID> m_searchedGroups;
-    std::uint64_t m_changes = 0;
-    std::atomic<bool> m_closing { false }; // queued rebuilds are skipped once the store is going away
+    std::atomic<std::uint64_t> m_changes { 0 };
+    std::atomic<bool> m_closing { false }; // queued builds are skipped once the store is going away
     // Declared last: destroyed first, so queued operations still find the maps alive.
     SerialExecutor m_executor;
 };

@@ -62,11 +62,18 @@ bool listFolder(const std::string& path, std::vector<FolderEntry>& out)
         default:
             break; // sockets, devices, pipes
         }
-        if (kind)
+        if (kind && !isMacMetadata(name, *kind))
             out.push_back({ std::string(name), *kind, viaLink });
     }
     ::closedir(dir);
     return true;
+}
+
+bool isMacMetadata(std::string_view name, EntryKind kind)
+{
+    if (kind == EntryKind::file)
+        return name.starts_with("._");
+    return name == "__MACOSX";
 }
 
 std::optional<FolderStamp> folderStamp(const std::string& path)

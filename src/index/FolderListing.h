@@ -23,8 +23,13 @@ struct FolderEntry {
 // Lists a folder's entries in the order the file system returns them (raw readdir order, which is
 // stable for an unchanged folder; the browser sorts for display, so the index keeps the cheaper
 // order). Links are followed; entries that are neither folders nor regular files after following,
-// and entries that vanish or dangle, are left out. Returns false when the folder cannot be listed.
+// and entries that vanish or dangle, are left out, and so is what isMacMetadata() names. Returns false
+// when the folder cannot be listed.
 bool listFolder(const std::string& path, std::vector<FolderEntry>& out);
+// Libraries copied from macOS drives or unpacked from archives carry AppleDouble companions
+// ("._Kick.wav", a few KiB of metadata, never audio) and "__MACOSX" folders full of them; their own
+// platform never shows them as files, and neither do we.
+bool isMacMetadata(std::string_view name, EntryKind kind);
 
 // What the scanner records of a folder: its content-modification time in seconds since
 // 2001-01-01 UTC and its file number, plus the device for link-cycle checks.

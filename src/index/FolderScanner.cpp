@@ -187,12 +187,15 @@ void FolderScanner::countFiles(const std::string& folder)
 FolderValues FolderScanner::folderMetadata(std::string_view filePath, std::string_view root)
 {
     FolderValues values;
+    while (root.size() > 1 && root.back() == '/')
+        root.remove_suffix(1); // "/Samples/" is the folder "/Samples"
     const std::string_view parentOfRoot = withoutLastComponent(root);
     std::string_view folder = withoutLastComponent(filePath);
     if (folder.size() < 2 || folder == parentOfRoot)
         return values;
     while (true) {
-        const std::string_view name = lastComponent(folder);
+        const std::string composed = toNFC(lastComponent(folder));
+        const std::string_view name = composed;
         if (!values.bpm)
             values.bpm = music::bpmFromNamePattern(name);
         if (!values.key) {
@@ -227,12 +230,16 @@ FileInfo FolderScanner::makeFileInfo(const std::string& path, const std::string&
     file.name = displayNameOfPath(path);
     const HeaderValues header = m_reader ? m_reader(path) : HeaderValues();
     file.bpm = header.bpm;
-    if (!file.bpm)
-        file.bpm = music::bpmFromName(file.name);
     file.key = header.key;
-    if (!file.key) {
-        if (auto key = music::MusicalKey::fromName(file.name, music::LoneAccidental::accept))
-            file.key = key->keyText();
+    if (!file.bpm || !file.key) {
+        // Parsed in composed form, as names are tokenized.
+        const std::string name = toNFC(file.name);
+        if (!file.bpm)
+            file.bpm = music::bpmFromName(name);
+        if (!file.key) {
+            if (auto key = music::MusicalKey::fromName(name, music::LoneAccidental::accept))
+                file.key = key->keyText();
+        }
     }
     if (!file.bpm || !file.key) {
         const FolderValues& values = folder();

@@ -4,6 +4,9 @@
 
 #include <algorithm>
 
+#include <unicode/uchar.h>
+#include <unicode/utf8.h>
+
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -42,9 +45,21 @@ HeaderFormat formatOf(std::string_view path)
     return HeaderFormat::none;
 }
 
-bool isBlank(char c)
+// Any Unicode white space: tags written elsewhere carry no-break (U+00A0) and ideographic (U+3000)
+// spaces as readily as ASCII blanks. Returns the byte length of the blank character at `at`, 0 if none.
+std::size_t blankAt(std::string_view text, std::size_t at, bool backwards)
 {
-    return c == ' ' || c == '\t' || c == '\n' || c == '\r' || c == '\v' || c == '\f';
+    const auto* bytes = reinterpret_cast<const std::uint8_t*>(text.data());
+    const auto length = std::int32_t(text.size());
+    std::int32_t i = std::int32_t(at);
+    UChar32 c;
+    if (backwards)
+        U8_PREV(bytes, 0, i, c);
+    else
+        U8_NEXT(bytes, i, length, c);
+    if (c < 0 || !u_isUWhiteSpace(c))
+        return 0;
+    return std::size_t(backwards ? std::int32_t(at) - i : i - std::int32_t(at));
 }
 
 } // namespace
@@ -90,10 +105,10 @@ std::optional<std::int64_t> headerTempoFromText(std::string_view text)
 
 std::optional<std::string> headerKeyFromText(std::string_view text)
 {
-    while (!text.empty() && isBlank(text.front()))
-        text.remove_prefix(1);
-    while (!text.empty() && isBlank(text.back()))
-        text.remove_suffix(1);
+    while (const std::size_t n = text.empty() ? 0 : blankAt(text, 0, false))
+        text.remove_prefix(n);
+    while (const std::size_t n = text.empty() ? 0 : blankAt(text, text.size(), true))
+        text.remove_suffix(n);
     if (text.empty())
         return std::nullopt;
     return std::string(text);

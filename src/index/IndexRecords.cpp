@@ -1,5 +1,7 @@
 #include "index/IndexRecords.h"
 
+#include <unicode/bytestream.h>
+#include <unicode/normalizer2.h>
 #include <unicode/uchar.h>
 #include <unicode/utf8.h>
 
@@ -81,8 +83,43 @@ std::string FileInfo::url() const
     return fileURL(path);
 }
 
-std::vector<std::string> tokenize(std::string_view text, std::size_t minLength)
+namespace {
+
+bool isAscii(std::string_view text)
 {
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
+}
+
+} // namespace
+
+std::string toNFC(std::string_view text)
+{
+    if (isAscii(text))
+        return std::string(text);
+    UErrorCode status = U_ZERO_ERROR;
+    const icu::Normalizer2* nfc = icu::Normalizer2::getNFCInstance(status);
+    if (U_FAILURE(status))
+        return std::string(text);
+    const icu::StringPiece piece(text.data(), std::int32_t(text.size()));
+    if (nfc->isNormalizedUTF8(piece, status) && U_SUCCESS(status))
+        return std::string(text);
+    status = U_ZERO_ERROR;
+    std::string out;
+    icu::StringByteSink<std::string> sink(&out, std::int32_t(text.size()));
+    nfc->normalizeUTF8(0, piece, sink, nullptr, status);
+    return U_SUCCESS(status) ? out : std::string(text);
+}
+
+std::vector<std::string> tokenize(std::string_view rawText, std::size_t minLength)
+{
+    // Names copied from macOS drives arrive decomposed ("E" and a combining accent): composed first,
+    // so that they split and match as the same word typed on a keyboard does.
+    std::string composed;
+    std::string_view text = rawText;
+    if (!isAscii(rawText)) {
+        composed = toNFC(rawText);
+        text = composed;
+    }
     std::vector<std::string> out;
     std::string piece;
     std::size_t characters = 0;
@@ -157,6 +194,9 @@ std::string_view parentPath(std::string_view path)
 
 std::vector<std::string> keywordsForPath(std::string_view filePath, std::string_view rootPath)
 {
+    // A root given as "/Samples/Drums/" is the folder "/Samples/Drums": its parent is "/Samples".
+    while (rootPath.size() > 1 && rootPath.back() == '/')
+        rootPath.remove_suffix(1);
     const std::string_view rootParent = parentPath(rootPath);
     std::string_view folder = parentPath(filePath);
     if (!rootParent.empty() && rootParent != "/" && folder.starts_with(rootParent))

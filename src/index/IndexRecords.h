@@ -76,8 +76,11 @@ using DirectoryIndex = std::unordered_map<std::string, DirectoryInfo>;
 using FileIndex = std::unordered_map<std::string, FileInfo>;
 using GroupRoots = std::map<GroupID, std::vector<std::string>>;
 
-// Lower-cased pieces between characters that are neither letters nor digits (any script), each once,
-// in order of first appearance; pieces shorter than `minLength` characters are dropped.
+// The text in Unicode normalisation form C (composed); bytes that are not UTF-8 are kept as they are.
+std::string toNFC(std::string_view text);
+// Lower-cased pieces (of the text composed first, as toNFC) between characters that are neither letters nor
+// digits (any script), each once, in order of first appearance; pieces shorter than `minLength` characters
+// are dropped.
 std::vector<std::string> tokenize(std::string_view text, std::size_t minLength);
 // Every character lower-cased (simple case mapping), nothing removed.
 std::string lowerCase(std::string_view text);

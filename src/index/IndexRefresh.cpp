@@ -1,6 +1,8 @@
 #include "index/IndexRefresh.h"
 
 #include <algorithm>
+#include <unordered_map>
+#include <unordered_set>
 
 namespace kivo::index {
 
@@ -100,73 +102,127 @@ std::vector<std::pair<GroupID, std::string>> containingRoots(const IndexMaps& ma
 
 void removeFile(IndexMaps& maps, const std::string& path)
 {
-    const auto it = maps.fileIndex.find(path);
-    if (it == maps.fileIndex.end())
-        return;
-    const FileInfo file = std::move(it->second);
-    maps.fileIndex.erase(it);
-    if (const auto parent = maps.directoryIndex.find(parentOf(path)); parent != maps.directoryIndex.end())
-        std::erase_if(parent->second.files, [&](const FileInfo& f) { return f.path == path; });
-    const auto tokens = tokenize(file.name, 1);
-    for (auto& [group, index] : maps.searchIndex)
-        dropFrom(index, tokens, path);
-    for (const auto& [group, root] : containingRoots(maps, path)) {
-        if (const auto kw = maps.keywordIndex.find(group); kw != maps.keywordIndex.end())
-            dropFrom(kw->second, keywordsForPath(path, root), path);
+    removeFiles(maps, { path });
+}
+
+void removeFiles(IndexMaps& maps, const std::vector<std::string>& paths)
+{
+    // Each folder's list is filtered once for all its removed files: one at a time, removing every
+    // file of a large folder would cost the square of its size.
+    std::unordered_map<std::string, std::unordered_set<std::string_view>> byParent;
+    for (const auto& path : paths) {
+        const auto it = maps.fileIndex.find(path);
+        if (it == maps.fileIndex.end())
+            continue;
+        const auto tokens = tokenize(it->second.name, 1);
+        maps.fileIndex.erase(it);
+        byParent[parentOf(path)].insert(path);
+        for (auto& [group, index] : maps.searchIndex)
+            dropFrom(index, tokens, path);
+        for (const auto& [group, root] : containingRoots(maps, path)) {
+            if (const auto kw = maps.keywordIndex.find(group); kw != maps.keywordIndex.end())
+                dropFrom(kw->second, keywordsForPath(path, root), path);
+        }
     }
+    for (const auto& [parent, removed] : byParent)
+        if (const auto folder = maps.directoryIndex.find(parent); folder != maps.directoryIndex.end())
+            std::erase_if(folder->second.files, [&](const FileInfo& f) { return removed.contains(f.path); });
 }
 
 std::vector<std::string> removeFolder(IndexMaps& maps, const std::string& path)
 {
-    std::vector<std::string> removed;
-    for (const auto& [file, info] : maps.fileIndex)
-        if (beginsWithFolder(file, path))
-            removed.push_back(file);
-    for (const auto& file : removed)
-        removeFile(maps, file);
-    std::erase_if(maps.directoryIndex,
-        [&](const auto& entry) { return entry.first == path || beginsWithFolder(entry.first, path); });
+    // The folder's records from the folder down, through their lists of sub-folders: the cost is that
+    // of the part removed, not of the library.
+    std::vector<std::string> folders, removed;
+    std::vector<std::string> pending { path };
+    while (!pending.empty()) {
+        std::string folder = std::move(pending.back());
+        pending.pop_back();
+        const auto it = maps.directoryIndex.find(folder);
+        if (it == maps.directoryIndex.end())
+            continue;
+        for (const auto& file : it->second.files)
+            if (beginsWithFolder(file.path, path))
+                removed.push_back(file.path);
+        for (const auto& sub : it->second.subdirectories)
+            if (beginsWithFolder(sub, path))
+                pending.push_back(sub);
+        folders.push_back(std::move(folder));
+    }
+    removeFiles(maps, removed);
+    for (const auto& folder : folders)
+        maps.directoryIndex.erase(folder);
     if (const auto parent = maps.directoryIndex.find(parentOf(path)); parent != maps.directoryIndex.end())
         std::erase(parent->second.subdirectories, path);
     return removed;
 }
 
-void addNewItems(IndexMaps& maps, const std::vector<std::string>& newFolders,
+PreparedItems prepareNewItems(const IndexMaps& maps, const std::vector<std::string>& newFolders,
     const std::vector<std::string>& newFiles, FolderScanner& scanner)
 {
+    PreparedItems prepared;
     for (const auto& folder : newFolders) {
         for (const auto& [group, root] : containingRoots(maps, folder)) {
             if (scanner.cancelled())
-                return;
+                return prepared;
             IndexBuilder builder;
             scanner.indexDirectory(folder, group, root, builder);
             if (scanner.cancelled())
-                return;
-            const bool walked = builder.directoryIndex.count(folder) > 0;
-            builder.mergeInto(maps);
-            if (walked)
-                addSubdirectory(maps, folder);
+                return prepared;
+            prepared.folders.push_back({ folder, std::move(builder) });
         }
     }
     for (const auto& path : newFiles) {
         for (const auto& [group, root] : containingRoots(maps, path)) {
+            if (scanner.cancelled())
+                return prepared;
             std::optional<FolderValues> folderValues;
             FileInfo file = scanner.fileInfoFor(path, root, folderValues);
-            IndexBuilder builder;
-            builder.add(file, group, root);
-            if (const auto parent = maps.directoryIndex.find(parentOf(path));
-                parent != maps.directoryIndex.end()) {
-                auto& files = parent->second.files;
-                const auto same = std::find_if(
-                    files.begin(), files.end(), [&](const FileInfo& f) { return f.path == path; });
-                if (same == files.end())
-                    files.push_back(file);
-                else
-                    *same = file;
-            }
-            builder.mergeInto(maps);
+            prepared.files.add(file, group, root);
+            prepared.fileRecords.push_back(std::move(file));
         }
     }
+    return prepared;
+}
+
+void addPreparedItems(IndexMaps& maps, PreparedItems&& prepared)
+{
+    for (auto& [folder, builder] : prepared.folders) {
+        const bool walked = builder.directoryIndex.count(folder) > 0;
+        builder.mergeInto(maps);
+        if (walked)
+            addSubdirectory(maps, folder);
+    }
+    // Each folder's list is indexed once, so that adding many files to one folder costs what they
+    // cost, not the square of the folder's size.
+    std::unordered_map<std::string, std::unordered_map<std::string, std::size_t>> positions;
+    for (auto& file : prepared.fileRecords) {
+        const std::string parentPath = parentOf(file.path);
+        const auto parent = maps.directoryIndex.find(parentPath);
+        if (parent == maps.directoryIndex.end())
+            continue;
+        auto& files = parent->second.files;
+        auto [known, isNew] = positions.try_emplace(parentPath);
+        if (isNew)
+            for (std::size_t i = 0; i < files.size(); ++i)
+                known->second.emplace(files[i].path, i);
+        const auto same = known->second.find(file.path);
+        if (same == known->second.end()) {
+            known->second.emplace(file.path, files.size());
+            files.push_back(std::move(file));
+        } else {
+            files[same->second] = std::move(file);
+        }
+    }
+    prepared.files.mergeInto(maps);
+}
+
+void addNewItems(IndexMaps& maps, const std::vector<std::string>& newFolders,
+    const std::vector<std::string>& newFiles, FolderScanner& scanner)
+{
+    PreparedItems prepared = prepareNewItems(maps, newFolders, newFiles, scanner);
+    if (!scanner.cancelled())
+        addPreparedItems(maps, std::move(prepared));
 }
 
 void applyFreshTimes(IndexMaps& maps, const std::map<std::string, double>& freshMTimes,
@@ -217,11 +273,19 @@ void reindexFolder(IndexMaps& maps, const std::string& path, const GroupID& grou
 
 void applyQuickRefreshDelta(IndexMaps& maps, const QuickRefreshDelta& delta, FolderScanner& scanner)
 {
-    for (const auto& file : delta.removedFiles)
-        removeFile(maps, file);
+    removeFiles(maps, delta.removedFiles);
     for (const auto& folder : delta.removedFolders)
         removeFolder(maps, folder);
     addNewItems(maps, delta.newFolders, delta.newFiles, scanner);
+    applyFreshTimes(maps, delta.freshMTimes, delta.freshInodes);
+}
+
+void applyQuickRefreshDelta(IndexMaps& maps, const QuickRefreshDelta& delta, PreparedItems&& prepared)
+{
+    removeFiles(maps, delta.removedFiles);
+    for (const auto& folder : delta.removedFolders)
+        removeFolder(maps, folder);
+    addPreparedItems(maps, std::move(prepared));
     applyFreshTimes(maps, delta.freshMTimes, delta.freshInodes);
 }
 

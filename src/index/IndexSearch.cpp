@@ -10,6 +10,8 @@
 #include "music/MusicalKey.h"
 
 #include <algorithm>
+#include <iterator>
+#include <unordered_map>
 
 namespace kivo::index {
 
@@ -22,8 +24,9 @@ FileInfo fileInfoFromName(const std::string& path)
     file.id = stableFileID(path);
     file.path = path;
     file.name = displayNameOfPath(path);
-    file.bpm = music::bpmFromName(file.name);
-    if (const auto key = music::MusicalKey::fromName(file.name, music::LoneAccidental::accept))
+    const std::string composed = toNFC(file.name);
+    file.bpm = music::bpmFromName(composed);
+    if (const auto key = music::MusicalKey::fromName(composed, music::LoneAccidental::accept))
         file.key = key->keyText();
     return file;
 }
@@ -103,17 +106,16 @@ std::vector<std::string> CacheIndexStore::searchPaths(
     const auto tokens = tokenize(query, 1);
     if (tokens.empty())
         return {};
-    return read([&](const IndexMaps& maps) {
-        std::vector<std::string> out;
-        const GroupSearchData* data = searchCache(g).forGroup(maps, g);
-        if (!data)
-            return out;
-        const auto matches = matchQuery(*data, tokens, includeFolderNames);
-        out.reserve(matches.size());
-        for (const auto* path : matches)
-            out.push_back(*path);
+    const SnapshotPtr state = current();
+    std::vector<std::string> out;
+    const GroupSearchData* data = searchOf(*state, g).forGroup(state->maps, g);
+    if (!data)
         return out;
-    });
+    const auto matches = matchQuery(*data, tokens, includeFolderNames);
+    out.reserve(matches.size());
+    for (const auto path : matches)
+        out.emplace_back(path);
+    return out;
 }
 
 std::vector<FileInfo> CacheIndexStore::search(
@@ -122,29 +124,118 @@ std::vector<FileInfo> CacheIndexStore::search(
     const auto tokens = tokenize(query, 1);
     if (tokens.empty())
         return {};
-    std::vector<FileInfo> files = read([&](const IndexMaps& maps) {
-        std::vector<FileInfo> out;
-        const GroupSearchData* data = searchCache(g).forGroup(maps, g);
+    std::vector<FileInfo> files;
+    {
+        const SnapshotPtr state = current();
+        const GroupSearchData* data = searchOf(*state, g).forGroup(state->maps, g);
         if (!data)
-            return out;
+            return files;
         const auto matches = matchQuery(*data, tokens, includeFolderNames);
-        out.reserve(matches.size());
-        for (const auto* path : matches) {
-            const auto found = maps.fileIndex.find(*path);
-            out.push_back(found != maps.fileIndex.end() ? found->second : fileInfoFromName(*path));
+        files.reserve(matches.size());
+        const auto& fileIndex = state->maps.fileIndex;
+        for (const auto path : matches) {
+            const auto found = fileIndex.find(std::string(path));
+            files.push_back(found != fileIndex.end() ? found->second : fileInfoFromName(std::string(path)));
         }
-        return out;
-    });
-    // Ordering needs nothing of the store, so it runs here and the worker is free for the next operation.
-    const std::string exact = lowerCase(query);
-    const auto firstOther = std::stable_partition(
-        files.begin(), files.end(), [&](const FileInfo& file) { return lowerCase(file.name) == exact; });
+    }
+    const std::string exact = lowerCase(toNFC(query));
+    const auto firstOther = std::stable_partition(files.begin(), files.end(),
+        [&](const FileInfo& file) { return lowerCase(toNFC(file.name)) == exact; });
     std::vector<FileInfo> rest(std::make_move_iterator(firstOther), std::make_move_iterator(files.end()));
     files.erase(firstOther, files.end());
     applyOrder(files, order);
     applyOrder(rest, order);
     files.insert(files.end(), std::make_move_iterator(rest.begin()), std::make_move_iterator(rest.end()));
     return files;
+}
+
+namespace {
+
+FileInfo recordOf(const IndexMaps& maps, std::string_view path)
+{
+    const std::string key(path);
+    const auto found = maps.fileIndex.find(key);
+    return found != maps.fileIndex.end() ? found->second : fileInfoFromName(key);
+}
+
+} // namespace
+
+std::vector<FileInfo> SearchHits::records(std::size_t first, std::size_t count) const
+{
+    std::vector<FileInfo> out;
+    for (std::size_t i = first; i < m_hits.size() && i - first < count; ++i)
+        out.push_back(recordOf(m_state->maps, m_data->paths[m_hits[i]]));
+    return out;
+}
+
+SearchHits CacheIndexStore::searchHits(const std::string& query, const GroupID& g, bool includeFolderNames,
+    const NamedFileOrder& order, const CancelHandle& cancel)
+{
+    SearchHits hits;
+    const auto tokens = tokenize(query, 1);
+    if (tokens.empty())
+        return hits;
+    hits.m_state = current();
+    const IndexSnapshot& state = *hits.m_state;
+    hits.m_data = searchOf(state, g).forGroup(state.maps, g);
+    if (!hits.m_data || cancel.isCancelled())
+        return hits;
+    const GroupSearchData& data = *hits.m_data;
+    const FileBitmap matched = matchBits(data, tokens, includeFolderNames);
+    if (matched.empty() || cancel.isCancelled())
+        return hits;
+
+    // Every file of the collection in the browser's order, worked out once for this state.
+    const auto& inOrder = data.inOrder(order.name, [&] {
+        std::vector<FileInfo> files;
+        files.reserve(data.paths.size());
+        std::unordered_map<std::string_view, std::uint32_t> idOf;
+        idOf.reserve(data.paths.size());
+        for (std::uint32_t id = 0; id < data.paths.size(); ++id) {
+            files.push_back(recordOf(state.maps, data.paths[id]));
+            idOf.emplace(data.paths[id], id);
+        }
+        applyOrder(files, order.order);
+        std::vector<std::uint32_t> ids;
+        ids.reserve(files.size());
+        for (const auto& file : files)
+            ids.push_back(idOf.at(file.path));
+        return ids;
+    });
+    if (cancel.isCancelled())
+        return hits;
+
+    // A file named exactly as the query comes first. Such a file has every query token as one of its
+    // own tokens, so the candidates are few: the files holding each query token exactly.
+    const std::string exact = lowerCase(toNFC(query));
+    std::vector<std::uint32_t> candidates = data.names.exactly(tokens.front());
+    for (std::size_t t = 1; t < tokens.size() && !candidates.empty(); ++t) {
+        const auto next = data.names.exactly(tokens[t]);
+        std::vector<std::uint32_t> both;
+        std::set_intersection(
+            candidates.begin(), candidates.end(), next.begin(), next.end(), std::back_inserter(both));
+        candidates.swap(both);
+    }
+    FileBitmap first(matched.size());
+    bool anyFirst = false;
+    for (const auto id : candidates) {
+        if (!(matched[id >> 6] >> (id & 63) & 1))
+            continue;
+        if (lowerCase(toNFC(recordOf(state.maps, data.paths[id]).name)) == exact) {
+            first[id >> 6] |= std::uint64_t(1) << (id & 63);
+            anyFirst = true;
+        }
+    }
+    const auto isSet
+        = [](const FileBitmap& bits, std::uint32_t id) { return (bits[id >> 6] >> (id & 63)) & 1; };
+    if (anyFirst)
+        for (const auto id : inOrder)
+            if (isSet(first, id))
+                hits.m_hits.push_back(id);
+    for (const auto id : inOrder)
+        if (isSet(matched, id) && !(anyFirst && isSet(first, id)))
+            hits.m_hits.push_back(id);
+    return hits;
 }
 
 std::vector<FolderHit> CacheIndexStore::searchFolders(const std::string& query, const GroupID& g)

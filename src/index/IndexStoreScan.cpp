@@ -8,18 +8,21 @@ GroupRoots buildIndex(CacheIndexStore& store, const std::vector<ScanGroup>& grou
     CancelHandle cancel, const ScanOptions& options)
 {
     FolderScanner scanner(cancel, onMainThread(std::move(progress)), options.reader, options.clock);
+    const auto turn = store.writerTurn();
     if (groups.empty())
-        return store.modify([&](IndexMaps& maps) { return buildWithNoGroups(maps, scanner); });
+        return store.replace([&](IndexMaps& maps) { return buildWithNoGroups(maps, scanner); });
+    // The walk fills a private builder; readers meanwhile see the previous complete state.
     ScanOutcome outcome = walkForBuild(groups, scanner, options.access);
-    if (outcome.cancelled)
+    if (outcome.cancelled || scanner.cancelled())
         return store.read([](const IndexMaps& maps) { return maps.groupRoots; });
-    return store.modify([&](IndexMaps& maps) { return commitBuild(maps, std::move(outcome), scanner); });
+    return store.replace([&](IndexMaps& maps) { return commitBuild(maps, std::move(outcome), scanner); });
 }
 
 void syncIndex(CacheIndexStore& store, const std::vector<ScanGroup>& groups, ProgressObserver progress,
     CancelHandle cancel, const ScanOptions& options)
 {
     FolderScanner scanner(cancel, onMainThread(std::move(progress)), options.reader, options.clock);
+    const auto turn = store.writerTurn();
     const GroupRoots newRoots = store.modify([&](IndexMaps& maps) { return prepareSync(maps, groups); });
     ScanOutcome outcome = walkForSync(newRoots, groups, scanner, options.access);
     if (outcome.cancelled)
@@ -29,11 +32,13 @@ void syncIndex(CacheIndexStore& store, const std::vector<ScanGroup>& groups, Pro
 
 void removeGroups(CacheIndexStore& store, const std::set<GroupID>& groupIDs)
 {
+    const auto turn = store.writerTurn();
     store.modify([&](IndexMaps& maps) { removeGroups(maps, groupIDs); });
 }
 
 void removeRoots(CacheIndexStore& store, const std::vector<std::string>& roots, const GroupID& groupID)
 {
+    const auto turn = store.writerTurn();
     store.modify([&](IndexMaps& maps) { removeRoots(maps, roots, groupID); });
 }
 
@@ -64,8 +69,18 @@ QuickRefreshDelta computeQuickRefreshDelta(CacheIndexStore& store, const std::ve
 void applyQuickRefreshDelta(
     CacheIndexStore& store, const QuickRefreshDelta& delta, CancelHandle cancel, const ScanOptions& options)
 {
+    if (!delta.hasChanges() && delta.freshMTimes.empty() && delta.freshInodes.empty())
+        return;
     FolderScanner scanner(cancel, {}, options.reader, options.clock);
-    store.modify([&](IndexMaps& maps) { applyQuickRefreshDelta(maps, delta, scanner); });
+    const auto turn = store.writerTurn();
+    // New folders are walked and new files read here, on the caller's thread, from the current state;
+    // the change itself only moves the results in.
+    PreparedItems prepared
+        = prepareNewItems(store.current()->maps, delta.newFolders, delta.newFiles, scanner);
+    if (scanner.cancelled())
+        return;
+    store.modify([&](IndexMaps& maps) { applyQuickRefreshDelta(maps, delta, std::move(prepared)); },
+        delta.hasChanges() ? Touches::everything : Touches::folderTimesOnly);
 }
 
 } // namespace kivo::index

@@ -3,6 +3,7 @@
 // A minimal streaming JSON writer into one growing string: no tree, no pretty-printing. Commas are
 // placed by the writer, so callers only open, write and close.
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdint>
@@ -11,6 +12,78 @@
 #include <vector>
 
 namespace kivo::index {
+
+// File names on Linux are bytes, not always UTF-8 ("caf\xE9 120.wav" from an old archive), while JSON
+// text must be UTF-8. Every byte of a name that is not part of a valid UTF-8 sequence is written as
+// the character U+EF00 + byte (U+EF80 to U+EFFF, private use), and so is every byte of a genuine
+// character of that range, so that reading maps each such character back to its one byte and gets
+// the name exactly: the escape is reversible and the file stays valid JSON.
+inline constexpr char32_t kRawByteBase = 0xEF00;
+
+// Length of the valid UTF-8 sequence at `at` (1 to 4), or 0 when the bytes there are not one.
+inline std::size_t utf8SequenceAt(std::string_view text, std::size_t at, char32_t& cp)
+{
+    const auto b = [&](std::size_t i) { return static_cast<unsigned char>(text[at + i]); };
+    const unsigned char lead = b(0);
+    std::size_t length = 0;
+    if (lead < 0x80) {
+        cp = lead;
+        return 1;
+    }
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+        cp = lead & 0x1F;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        cp = lead & 0x0F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        cp = lead & 0x07;
+    } else {
+        return 0;
+    }
+    if (at + length > text.size())
+        return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((b(i) & 0xC0) != 0x80)
+            return 0;
+        cp = (cp << 6) | (b(i) & 0x3F);
+    }
+    const bool overlong = (length == 3 && cp < 0x800) || (length == 4 && cp < 0x10000);
+    if (overlong || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return 0;
+    return length;
+}
+
+inline void appendRawByteEscape(std::string& out, unsigned char byte)
+{
+    const char32_t cp = kRawByteBase + byte;
+    out += static_cast<char>(0xE0 | (cp >> 12));
+    out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+}
+
+// The original bytes again from text written with the escape above.
+inline std::string restoreRawBytes(std::string_view text)
+{
+    std::string out;
+    std::size_t run = 0;
+    for (std::size_t at = text.find('\xEE'); at != std::string_view::npos; at = text.find('\xEE', at)) {
+        char32_t cp = 0;
+        if (utf8SequenceAt(text, at, cp) == 3 && cp >= kRawByteBase + 0x80 && cp <= kRawByteBase + 0xFF) {
+            out.append(text.data() + run, at - run);
+            out += static_cast<char>(cp - kRawByteBase);
+            at += 3;
+            run = at;
+        } else {
+            ++at;
+        }
+    }
+    if (run == 0)
+        return std::string(text);
+    out.append(text.data() + run, text.size() - run);
+    return out;
+}
 
 class JsonWriter {
 public:
@@ -95,6 +168,20 @@ private:
         std::size_t run = 0;
         for (std::size_t i = 0; i < text.size(); ++i) {
             const auto c = static_cast<unsigned char>(text[i]);
+            if (c >= 0x80) {
+                char32_t cp = 0;
+                const std::size_t length = utf8SequenceAt(text, i, cp);
+                if (length && (cp < kRawByteBase + 0x80 || cp > kRawByteBase + 0xFF)) {
+                    i += length - 1;
+                    continue;
+                }
+                m_out.append(text.data() + run, i - run);
+                for (std::size_t k = 0; k < std::max<std::size_t>(length, 1); ++k)
+                    appendRawByteEscape(m_out, static_cast<unsigned char>(text[i + k]));
+                i += std::max<std::size_t>(length, 1) - 1;
+                run = i + 1;
+                continue;
+            }
             if (c >= 0x20 && c != '"' && c != '\\')
                 continue;
             m_out.append(text.data() + run, i - run);

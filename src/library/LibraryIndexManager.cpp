@@ -68,6 +68,9 @@ LibraryIndexManager::LibraryIndexManager(LibraryIndexManagerOptions options, QOb
     m_store = std::make_shared<index::CacheIndexStore>(m_options.store);
 
     setIsLoadingFromCache(true);
+    // The preference store belongs to the main thread: its legacy keys go here, as the load starts.
+    if (m_options.removeLegacyPreferences)
+        m_options.removeLegacyPreferences();
     auto store = m_store;
     runInBackground([this, store] {
         // Saves killed half-way leave their temporaries beside the cache; nothing else removes them.
@@ -92,6 +95,9 @@ LibraryIndexManager::~LibraryIndexManager()
 {
     if (m_indexTask)
         m_indexTask->cancel();
+    if (m_silentRebuild)
+        m_silentRebuild->cancel();
+    m_quickRefreshTask.cancel();
     m_pool.waitForDone();
 }
 
@@ -99,7 +105,7 @@ LibraryIndexManager& LibraryIndexManager::shared()
 {
     static LibraryIndexManager* manager = [] {
         LibraryIndexManagerOptions options;
-        options.store.removeLegacyPreferences = [] {
+        options.removeLegacyPreferences = [] {
             auto& prefs = platform::PreferenceStore::shared();
             prefs.remove(QString::fromLatin1(index::kLegacyCacheDataKey.data(), index::kLegacyCacheDataKey.size()));
             prefs.remove(QString::fromLatin1(
@@ -226,6 +232,10 @@ void LibraryIndexManager::startSyncTask(
     }
     std::vector<index::ScanGroup> plan = buildSyncPlan(settings.bookmarks());
     setCanCancelSync(true);
+    // Writes to the index run one at a time: a silent rebuild still walking would only delay this one
+    // and would not hold what the user just added.
+    if (m_silentRebuild)
+        m_silentRebuild->cancel();
 
     index::CancelHandle cancel;
     m_indexTask = cancel;
@@ -336,10 +346,15 @@ void LibraryIndexManager::silentRebuild(UserSettings& settings)
     std::vector<index::ScanGroup> plan = buildSyncPlan(settings.bookmarks());
     auto store = m_store;
     const index::ScanOptions scan = m_options.scan;
+    // A sync the user starts meanwhile cancels this rebuild (its plan may lack the user's new folder).
+    index::CancelHandle cancel;
+    m_silentRebuild = cancel;
     runInBackground([=, this, plan = std::move(plan)] {
         QThread::currentThread()->setPriority(QThread::LowPriority);
-        index::GroupRoots roots = index::buildIndex(*store, plan, {}, {}, scan);
+        index::GroupRoots roots = index::buildIndex(*store, plan, {}, cancel, scan);
         QThread::currentThread()->setPriority(QThread::NormalPriority);
+        if (cancel.isCancelled())
+            return;
         onMainThread([this, roots = std::move(roots)] {
             setCachedRoots(roots);
             m_lastCacheUpdate = referenceNow();
@@ -478,12 +493,13 @@ void LibraryIndexManager::quickRefresh(UserSettings& settings)
     auto store = m_store;
     auto mounted = m_options.mountedVolumes;
     const index::ScanOptions scan = m_options.scan;
+    const index::CancelHandle cancel = m_quickRefreshTask;
     runInBackground([=, this] {
         const index::QuickRefreshDelta delta = index::computeQuickRefreshDelta(*store, roots, skipped, mounted);
         const bool changed = delta.hasChanges();
         // Fresh folder times alone are applied too, so the next refresh does not look at them again.
         if (changed || !delta.freshMTimes.empty() || !delta.freshInodes.empty())
-            index::applyQuickRefreshDelta(*store, delta, {}, scan);
+            index::applyQuickRefreshDelta(*store, delta, cancel, scan);
         QStringList removed = toQStrings(delta.removedFiles);
         QStringList added = toQStrings(delta.newFiles);
         const bool reindexed = !delta.movedFolders.empty() || !delta.newFolders.empty() || !delta.removedFolders.empty();

@@ -40,6 +40,9 @@ struct LibraryIndexManagerOptions {
     SyncSettings* syncSettings = nullptr;       // the shared settings when empty
     index::MountedVolumes mountedVolumes;       // /proc/self/mountinfo when empty
     std::function<std::set<std::string>()> skippedRoots; // none skipped when empty
+    // Removes the preference keys of the older in-preferences cache; called on the main thread when
+    // the cache load starts.
+    std::function<void()> removeLegacyPreferences;
     // The workspace manager's busy flag follows isInitializing.
     std::function<void(bool)> indexBusyChanged;
     std::function<bool()> workspaceChangeInProgress;
@@ -151,6 +154,8 @@ private:
     bool m_isLoadingFromCache = false;
     bool m_canCancelSync = false;
     std::optional<index::CancelHandle> m_indexTask;
+    std::optional<index::CancelHandle> m_silentRebuild;
+    index::CancelHandle m_quickRefreshTask; // cancelled only when the manager goes
     quint64 m_syncGeneration = 0;
     std::optional<QPair<int, QStringList>> m_pendingImport;
     index::GroupRoots m_cachedRootsByGroup;

@@ -10,13 +10,7 @@ namespace kivo::library {
 
 index::GroupID indexGroupID(const QUuid& id) { return canonicalIdText(id).toStdString(); }
 
-bool hasTrashComponent(const QString& path)
-{
-    for (const QStringView part : QStringView(path).split(QLatin1Char('/')))
-        if (part == u".Trash" || part == u".Trashes")
-            return true;
-    return false;
-}
+bool isTrashedRoot(const QString& path) { return index::isInTrash(path.toStdString()); }
 
 std::vector<index::ScanGroup> buildSyncPlan(const BookmarkGroupList& groups)
 {
@@ -28,7 +22,7 @@ std::vector<index::ScanGroup> buildSyncPlan(const BookmarkGroupList& groups)
         for (const QByteArray& bookmark : group.paths) {
             QString error;
             std::optional<platform::ResolvedBookmark> resolved = platform::FolderBookmark::resolve(bookmark, &error);
-            if (resolved && !hasTrashComponent(resolved->path)) {
+            if (resolved && !isTrashedRoot(resolved->path)) {
                 entry.urls.push_back(resolved->path.toStdString());
                 continue;
             }

@@ -24,8 +24,8 @@ index::GroupID indexGroupID(const QUuid& id);
 // the missing-root check.
 std::vector<index::ScanGroup> buildSyncPlan(const BookmarkGroupList& groups);
 
-// A component of the path is ".Trash" or ".Trashes".
-bool hasTrashComponent(const QString& path);
+// A component of the path is ".Trash" or ".Trashes", or the path lies in the desktop's trash folder.
+bool isTrashedRoot(const QString& path);
 
 // The sync pop-up's status line for the latest progress report.
 QString syncProgressText(const std::optional<index::IndexProgress>& progress);

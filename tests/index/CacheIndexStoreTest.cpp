@@ -36,11 +36,9 @@ struct StoreFixture : ::testing::Test {
     kivo::test::ScratchDir dir;
     std::string cachePath = dir.str() + "/KIVO Browser/SearchIndex.json";
     std::vector<std::string> logLines;
-    int legacyRemovals = 0;
     CacheIndexStore store { CacheIndexStoreOptions {
         cachePath,
         [this](const std::string& line) { logLines.push_back(line); },
-        [this] { ++legacyRemovals; },
         {},
     } };
 
@@ -65,7 +63,6 @@ TEST_F(StoreFixture, LoadsAHandWrittenCacheAndRebuildsTheDerivedMaps)
     ASSERT_TRUE(snapshot.hasData) << (logLines.empty() ? "" : logLines.front());
     EXPECT_EQ(snapshot.lastUpdate, 786000000.5);
     EXPECT_EQ(snapshot.roots, (GroupRoots { { kGroupA, { "/Samples/Drums" } } }));
-    EXPECT_EQ(legacyRemovals, 1);
 
     const IndexMaps maps = store.snapshot();
     ASSERT_EQ(maps.fileIndex.size(), 2u);
@@ -108,7 +105,7 @@ TEST_F(StoreFixture, SaveWritesTheFormatAndRoundTrips)
     EXPECT_EQ(snareRecord.substr(0, snareRecord.find('}')).find("bpm"), std::string::npos);
     EXPECT_EQ(written.find("keywordIndex"), std::string::npos);
 
-    CacheIndexStore other { CacheIndexStoreOptions { cachePath, [](const std::string&) {}, {}, {} } };
+    CacheIndexStore other { CacheIndexStoreOptions { cachePath, [](const std::string&) {}, {} } };
     const DiskSnapshot snapshot = other.loadCache();
     EXPECT_EQ(snapshot.lastUpdate, 800000000.75);
     const IndexMaps after = other.snapshot();
@@ -142,7 +139,6 @@ TEST_F(StoreFixture, RejectedCachesLeaveTheMapsAlone)
     ASSERT_EQ(logLines.size(), 1u);
     EXPECT_EQ(logLines[0].rfind("❌ Failed to load cache: ", 0), 0u);
     EXPECT_EQ(store.snapshot(), loaded);
-    EXPECT_EQ(legacyRemovals, 3);
 
     store.clearCache();
     EXPECT_EQ(store.snapshot(), IndexMaps());
@@ -170,6 +166,12 @@ TEST_F(StoreFixture, DataRulesOfTheFile)
     EXPECT_TRUE(store.loadCache().hasData);
     EXPECT_EQ(store.snapshot().fileIndex.size(), 1u);
 
+    // Written by an older version with a name's bytes raw (not UTF-8): read, the name intact.
+    writeCache(R"({"directoryIndex":{},"searchIndex":[")" + kGroupB
+        + "\",{\"caf\":[\"/caf\xE9.wav\"]}],\"groupRoots\":[],\"lastUpdate\":1,\"version\":\"2.9\"}");
+    EXPECT_TRUE(store.loadCache().hasData);
+    EXPECT_TRUE(store.snapshot().searchIndex.at(kGroupB).at("caf").contains("/caf\xE9.wav"));
+
     writeCache(R"({"directoryIndex":{},"searchIndex":[],"groupRoots":[],"lastUpdate":1,"version":"2.9"})");
     EXPECT_FALSE(store.loadCache().hasData);
     EXPECT_TRUE(logLines.empty());
@@ -179,8 +181,8 @@ TEST_F(StoreFixture, AFailedSaveIsLoggedAndLeavesNoTemporaryFile)
 {
     // A path below a regular file cannot be written, not even by root.
     const std::string blocker = dir.write("blocker", "x");
-    CacheIndexStore blocked { CacheIndexStoreOptions { blocker + "/SearchIndex.json",
-        [this](const std::string& line) { logLines.push_back(line); }, {}, {} } };
+    CacheIndexStore blocked { CacheIndexStoreOptions {
+        blocker + "/SearchIndex.json", [this](const std::string& line) { logLines.push_back(line); }, {} } };
     blocked.saveCache(1);
     ASSERT_EQ(logLines.size(), 1u);
     EXPECT_EQ(logLines[0].rfind("❌ Failed to save cache: ", 0), 0u);
@@ -233,19 +235,26 @@ TEST_F(StoreFixture, CorruptedCachesNeverCrashTheLoad)
     EXPECT_LT(loaded, 3000);
 }
 
-TEST(CacheIndexStoreThreads, OperationsRunOnTheWorkerAndAsyncResultsArePosted)
+TEST(CacheIndexStoreThreads, ReadersTakeThePublishedStateWhileTheWriterIsBusy)
 {
     std::vector<std::function<void()>> mainQueue;
     std::mutex mutex;
-    CacheIndexStore store { CacheIndexStoreOptions { "/nonexistent/x.json", [](const std::string&) {}, {},
+    CacheIndexStore store { CacheIndexStoreOptions { "/nonexistent/x.json", [](const std::string&) {},
         [&](std::function<void()> fn) {
             std::lock_guard lock(mutex);
             mainQueue.push_back(std::move(fn));
         } } };
-    const auto worker = store.read([&](const IndexMaps&) { return std::this_thread::get_id(); });
-    EXPECT_NE(worker, std::this_thread::get_id());
+    store.modify([](IndexMaps& maps) {
+        maps.groupRoots[kGroupA] = { "/S" };
+        FileInfo kick { stableFileID("/S/Kick.wav"), "/S/Kick.wav", "Kick.wav", {}, {}, {} };
+        maps.directoryIndex["/S"] = DirectoryInfo { "/S", { kick }, {}, 0, {}, {} };
+        maps.fileIndex[kick.path] = kick;
+        maps.searchIndex[kGroupA]["kick"].insert(kick.path);
+        maps.searchIndex[kGroupA]["wav"].insert(kick.path);
+    });
+    const SnapshotPtr before = store.current();
 
-    // Hold the worker so the cancel below lands before the operation could start.
+    // The writer is held up; every reader still answers at once, from the last published state.
     std::promise<void> release;
     store.executor().post([gate = release.get_future().share()] { gate.wait(); });
     int result = 0;
@@ -256,12 +265,24 @@ TEST(CacheIndexStoreThreads, OperationsRunOnTheWorkerAndAsyncResultsArePosted)
         },
         [&](int value) { result = value; });
     cancelled.cancel();
+    auto writer = std::async(std::launch::async,
+        [&] { store.modify([](IndexMaps& maps) { maps.groupRoots[kGroupB] = { "/T" }; }); });
+    EXPECT_EQ(store.search("kic", kGroupA, true).size(), 1u);
+    EXPECT_EQ(store.allFolders(kGroupA).size(), 1u);
+    EXPECT_EQ(store.filesInFolder("/S").size(), 1u);
+    EXPECT_EQ(store.groupsContaining("/S/Kick.wav"), (std::vector<GroupID> { kGroupA }));
+    EXPECT_EQ(store.current(), before);
     release.set_value();
+    writer.get();
+
+    // A state once taken never changes under its reader.
+    EXPECT_EQ(before->maps.groupRoots.size(), 1u);
+    EXPECT_EQ(store.snapshot().groupRoots.size(), 2u);
     store.async([](IndexMaps& maps, const CancelHandle&) { return int(maps.groupRoots.size()) + 10; },
         [&](int value) { result = value; });
-    store.read([](const IndexMaps&) { return 0; }); // waits for both
+    store.executor().run([] {}); // after both
     std::lock_guard lock(mutex);
     for (auto& fn : mainQueue)
         fn();
-    EXPECT_EQ(result, 10);
+    EXPECT_EQ(result, 12);
 }

@@ -260,6 +260,9 @@ TEST(HeaderMetadata, TagTextsFollowTheTempoAndKeyRules)
     EXPECT_EQ(headerKeyFromText("  F#m \t"), "F#m");
     EXPECT_EQ(headerKeyFromText("Ebminor"), "Ebminor");
     EXPECT_EQ(headerKeyFromText("\n 11A "), "11A");
+    EXPECT_EQ(headerKeyFromText("\u00A0F#m\u3000"), "F#m"); // no-break and ideographic spaces
+    EXPECT_EQ(headerKeyFromText("\u3000\u00A0"), std::nullopt);
+    EXPECT_EQ(headerKeyFromText("\xE9m "), "\xE9m"); // not UTF-8: kept as written
     EXPECT_EQ(headerKeyFromText(" \t "), std::nullopt);
     EXPECT_EQ(headerKeyFromText(""), std::nullopt);
 }

@@ -43,6 +43,16 @@ TEST(IndexRecords, KeywordsRunFromTheRootFolderDown)
         (std::vector<std::string> { "drums", "kicks" }));
     EXPECT_EQ(
         keywordsForPath("/Samples/Drums/k.wav", "/Samples/Drums"), (std::vector<std::string> { "drums" }));
+    // A root written with a trailing "/" is the same folder.
+    EXPECT_EQ(
+        keywordsForPath("/Samples/Drums/k.wav", "/Samples/Drums/"), (std::vector<std::string> { "drums" }));
+    EXPECT_EQ(
+        keywordsForPath("/Samples/Drums//k.wav", "/Samples/Drums/"), (std::vector<std::string> { "drums" }));
+    // Folder names and names in decomposed form split and match as the composed words do.
+    EXPECT_EQ(keywordsForPath("/S/E\xCC\x81te\xCC\x81/k.wav", "/S/E\xCC\x81te\xCC\x81"),
+        (std::vector<std::string> { "\xC3\xA9t\xC3\xA9" }));
+    EXPECT_EQ(
+        tokenize("Caf\xC3\xA9 120 cafe\xCC\x81", 1), (std::vector<std::string> { "caf\xC3\xA9", "120" }));
 }
 
 TEST(IndexRecords, UnderARootAndTrash)

@@ -58,7 +58,7 @@ std::vector<std::string> namesOf(const std::vector<FolderHit>& hits)
 
 struct SearchFixture : ::testing::Test {
     CacheIndexStore store { CacheIndexStoreOptions {
-        "/nonexistent/cache.json", [](const std::string&) {}, {}, {} } };
+        "/nonexistent/cache.json", [](const std::string&) {}, {} } };
     IndexedLibrary library;
 
     void SetUp() override
@@ -113,6 +113,24 @@ TEST_F(SearchFixture, ExactNameFirstThenTheGivenOrder)
     const auto files = pathsOf(store.search("snare 2", kGroup, false, reversed));
     EXPECT_EQ(files, std::vector<std::string> { "/S/Vinyl Drums/Snare 2.wav" });
     EXPECT_EQ(pathsOf(store.filesInFolder("/S/Vinyl Drums", reversed)).front(), "/S/Vinyl Drums/Snare.wav");
+
+    // Hits as the window takes them: the same files in the same order, records only for the part shown.
+    for (const char* query : { "snare", "snare.WAV", "kick", "drums", "s", "zzz" }) {
+        for (const NamedFileOrder& order :
+            { NamedFileOrder { "natural", {} }, NamedFileOrder { "reversed", reversed } }) {
+            const SearchHits hits = store.searchHits(query, kGroup, true, order);
+            EXPECT_EQ(pathsOf(hits.records(0, hits.size())),
+                pathsOf(store.search(query, kGroup, true, order.order)))
+                << query << " " << order.name;
+        }
+    }
+    const SearchHits snares = store.searchHits("snare", kGroup, false, { "natural", {} });
+    ASSERT_EQ(snares.size(), 3u);
+    EXPECT_EQ(pathsOf(snares.records(1, 5)),
+        (std::vector<std::string> { "/S/Vinyl Drums/Snare 10.wav", "/S/Vinyl Drums/Snare.wav" }));
+    CancelHandle replaced;
+    replaced.cancel();
+    EXPECT_TRUE(store.searchHits("snare", kGroup, false, { "natural", {} }, replaced).empty());
 }
 
 TEST_F(SearchFixture, PathsMissingFromTheFileIndexGetRecordsFromTheirNames)
@@ -162,7 +180,7 @@ TEST(IndexSearch, FilesInAnUnindexedFolderComeFromDisk)
     dir.write("a/old.aif", "x");
     dir.mkdir("a/sub.wav");
     CacheIndexStore store { CacheIndexStoreOptions {
-        "/nonexistent/cache.json", [](const std::string&) {}, {}, {} } };
+        "/nonexistent/cache.json", [](const std::string&) {}, {} } };
     auto files = store.filesInFolder(dir.str() + "/a");
     std::sort(
         files.begin(), files.end(), [](const FileInfo& a, const FileInfo& b) { return a.name < b.name; });

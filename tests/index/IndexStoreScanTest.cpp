@@ -5,6 +5,7 @@
 #include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <fstream>
 #include <future>
 #include <thread>
 
@@ -110,4 +111,94 @@ TEST(IndexStoreScan, CancelledScanCommitsNothingAndRefreshPatchesTheStore)
     EXPECT_EQ(after.fileIndex.at(root + "/Kicks/k2 128 BPM.wav").bpm, 128);
     EXPECT_TRUE(after.searchIndex.at("G").at("k2").count(root + "/Kicks/k2 128 BPM.wav"));
     EXPECT_FALSE(computeQuickRefreshDelta(store, allRoots(store), {}, {}).hasChanges());
+}
+
+TEST(IndexStoreScan, WritesRunOneAtATimeSoARebuildNeverDropsWhatASyncAdded)
+{
+    ScratchDir dir;
+    dir.write("Old/a.wav", "x");
+    dir.write("Old/b.wav", "x");
+    dir.write("Added/new.wav", "x");
+    CacheIndexStore store(storeIn(dir));
+    const std::string oldRoot = dir.str() + "/Old", added = dir.str() + "/Added";
+    buildIndex(store, { { "G", { oldRoot }, {} } }, {}, {}, openOptions());
+
+    // A background rebuild from the plan it was given (without the new folder) is held inside a
+    // header read while the user's sync of the new folder starts on another thread.
+    std::promise<void> reading, release;
+    auto released = release.get_future().share();
+    std::atomic<int> reads { 0 };
+    HeaderReader slow = [&](const std::string&) {
+        if (++reads == 1) {
+            reading.set_value();
+            released.wait();
+        }
+        return HeaderValues();
+    };
+    std::thread rebuild([&] { buildIndex(store, { { "G", { oldRoot }, {} } }, {}, {}, openOptions(slow)); });
+    reading.get_future().wait();
+    std::thread sync([&] { syncIndex(store, { { "G", { oldRoot, added }, {} } }, {}, {}, openOptions()); });
+    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let the sync reach the index first
+    release.set_value();
+    rebuild.join();
+    sync.join();
+
+    const IndexMaps after = store.snapshot();
+    EXPECT_EQ(after.groupRoots.at("G"), (std::vector<std::string> { oldRoot, added }));
+    EXPECT_TRUE(after.fileIndex.contains(added + "/new.wav"));
+    EXPECT_EQ(after.fileIndex.size(), 3u);
+}
+
+TEST(IndexStoreScan, NamesFromOtherSystemsAreIndexedFoundAndKept)
+{
+    ScratchDir dir;
+    const std::string kG = "6B1E8D4C-1F0A-4E5B-9C3D-2A7F8E9B0C1D"; // the cache keeps collections by UUID
+    const std::string root = dir.str() + "/Lib";
+    dir.write("Lib/Kick.wav", "x");
+    // Written byte for byte (Qt would make the names UTF-8 text).
+    std::ofstream(root + "/caf\xE9 120.wav") << "x"; // Latin-1, not UTF-8
+    std::ofstream(root + "/E\xCC\x81te\xCC\x81 Pad.wav") << "x"; // "Été" decomposed, as from a macOS drive
+    dir.write("Lib/Kick.wav", "x");
+    dir.write("Lib/._Kick.wav", "AppleDouble");
+    dir.write("Lib/__MACOSX/._Kick.wav", "AppleDouble");
+    dir.write("Lib/__MACOSX/Lost.wav", "x");
+    CacheIndexStore store(storeIn(dir));
+    buildIndex(store, { { kG, { root }, {} } }, {}, {}, openOptions());
+
+    const IndexMaps built = store.snapshot();
+    EXPECT_EQ(built.fileIndex.size(), 3u);
+    EXPECT_FALSE(built.directoryIndex.contains(root + "/__MACOSX"));
+    EXPECT_TRUE(built.directoryIndex.at(root).subdirectories.empty());
+    EXPECT_EQ(built.fileIndex.at(root + "/caf\xE9 120.wav").bpm, 120);
+    EXPECT_TRUE(built.searchIndex.at(kG).contains("\xC3\xA9t\xC3\xA9")); // composed "été"
+    EXPECT_FALSE(built.searchIndex.at(kG).contains("e"));
+    EXPECT_EQ(store.searchPaths("\xC3\xA9t\xC3\xA9 pad", kG, true),
+        std::vector<std::string> { root + "/E\xCC\x81te\xCC\x81 Pad.wav" });
+    EXPECT_EQ(store.searchPaths("E\xCC\x81te\xCC\x81", kG, true).size(), 1u);
+
+    // The cache stays valid JSON and gives every name back byte for byte.
+    store.saveCache(1);
+    CacheIndexStore reloaded(storeIn(dir));
+    ASSERT_TRUE(reloaded.loadCache().hasData);
+    EXPECT_TRUE(reloaded.snapshot() == built);
+    EXPECT_EQ(reloaded.searchPaths("caf", kG, true), std::vector<std::string> { root + "/caf\xE9 120.wav" });
+    EXPECT_EQ(reloaded.filesInFolder(root).size(), 3u);
+
+    // The quick refresh and the listing of a folder the index does not hold skip them as the scan does.
+    store.modify([](IndexMaps& m) {
+        for (auto& [path, info] : m.directoryIndex)
+            info.contentModified = *info.contentModified - 10.0;
+    });
+    dir.write("Lib/._Snare.wav", "AppleDouble");
+    dir.write("Lib/Snare.wav", "x");
+    const auto delta
+        = computeQuickRefreshDelta(store, allRoots(store), {}, [] { return std::set<std::string>(); });
+    EXPECT_EQ(delta.newFiles, std::vector<std::string> { root + "/Snare.wav" });
+    EXPECT_TRUE(delta.newFolders.empty());
+    dir.write("Elsewhere/._Hat.wav", "AppleDouble");
+    dir.write("Elsewhere/Hat.wav", "x");
+    const auto listed = store.filesInFolder(dir.str() + "/Elsewhere");
+    ASSERT_EQ(listed.size(), 1u);
+    EXPECT_EQ(listed[0].name, "Hat.wav");
+    std::remove((root + "/caf\xE9 120.wav").c_str()); // a name the scratch folder's own cleanup cannot spell
 }

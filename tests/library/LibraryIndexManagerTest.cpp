@@ -16,6 +16,7 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
+#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -101,6 +102,7 @@ struct DriverFixture : ::testing::Test {
     platform::ManualClock clock { 1'900'000'000.0 };
     Gate gate;
     int libraryChecks = 0;
+    int legacyRemovalsOnMain = 0;
     Notices notices;
 
     QString cachePath() const { return dir.path() + "/SearchIndex.json"; }
@@ -108,6 +110,11 @@ struct DriverFixture : ::testing::Test {
     std::unique_ptr<LibraryIndexManager> makeDriver()
     {
         LibraryIndexManagerOptions options;
+        // The preference store is the main thread's: its legacy cache keys go there.
+        options.removeLegacyPreferences = [this] {
+            legacyRemovalsOnMain += QThread::currentThread() == QCoreApplication::instance()->thread();
+            prefs->remove(QStringLiteral("KIVOCacheData"));
+        };
         options.store.cacheFilePath = cachePath().toStdString();
         options.store.log = [](const std::string&) {};
         options.clock = &clock;
@@ -171,6 +178,7 @@ TEST_F(DriverFixture, LaunchDecisionFollowsCacheAgeAndRoots)
     auto driver = makeDriver();
     EXPECT_FALSE(QFile::exists(QString::fromStdString(stale)));
     EXPECT_TRUE(QFile::exists(QString::fromStdString(fresh)));
+    EXPECT_EQ(legacyRemovalsOnMain, 1);
     EXPECT_FALSE(driver->hasData());
     QSignalSpy started(driver.get(), &LibraryIndexManager::isInitializingChanged);
     driver->initialize(*settings);
@@ -350,8 +358,12 @@ TEST(SyncPlan, TrashedAndUnresolvableRootsArePlannedUnresolved)
     const QString live = QString::fromStdString(dir.mkdir("Live"));
     const QString trashed = QString::fromStdString(dir.mkdir(".Trash/Old Kit"));
     const QString gone = QString::fromStdString(dir.mkdir("Gone"));
+    // The desktop's trash folder counts as trash too.
+    const QString desktopTrash = QString::fromStdString(dir.mkdir("data/Trash/files/Loops"));
+    const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
+    qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir.str() + "/data"));
     library::BookmarkGroup group = library::defaultBookmarkGroup();
-    for (const QString& p : {live, trashed, gone})
+    for (const QString& p : {live, trashed, gone, desktopTrash})
         group.paths.append(*platform::FolderBookmark::create(p));
     group.paths.append(QByteArray("junk"));
     QDir(gone).removeRecursively();
@@ -360,7 +372,9 @@ TEST(SyncPlan, TrashedAndUnresolvableRootsArePlannedUnresolved)
     ASSERT_EQ(plan.size(), 1u);
     EXPECT_EQ(plan[0].groupID, library::canonicalIdText(group.id).toStdString());
     EXPECT_EQ(plan[0].urls, std::vector<std::string>{live.toStdString()});
-    EXPECT_EQ(plan[0].unresolvedPaths, (std::vector<std::string>{trashed.toStdString(), gone.toStdString()}));
+    EXPECT_EQ(plan[0].unresolvedPaths,
+        (std::vector<std::string>{trashed.toStdString(), gone.toStdString(), desktopTrash.toStdString()}));
+    qputenv("XDG_DATA_HOME", dataHome);
 }
 
 TEST(SyncPlan, ProgressTextAndCancellationPopUps)

@@ -37,10 +37,13 @@ TEST(FolderContents, FromTheIndexRecordElseFromDisk)
     disk.write("c.MID");
     disk.mkdir("Sub");
     disk.write("Sub/inner.wav");
+    // macOS metadata from a copied drive or an archive is neither a sample nor a folder to open.
+    disk.write("._a.wav");
+    disk.write("__MACOSX/._a.wav");
 
     CacheIndexStore store { CacheIndexStoreOptions {
-        "/nonexistent/cache.json", [](const std::string&) {}, {}, {} } };
-    // Not indexed yet: what is on disk, compatible files only, every folder.
+        "/nonexistent/cache.json", [](const std::string&) {}, {} } };
+    // Not indexed yet: what is on disk, compatible files only, every folder but the metadata's.
     auto contents = indexFolderContents(store, root);
     EXPECT_EQ(contents.subfolders, (std::vector<std::string> { root + "/Sub" }));
     EXPECT_EQ(fileNames(contents), (std::vector<std::string> { "a.wav", "c.MID" }));

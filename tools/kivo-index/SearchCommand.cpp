@@ -41,7 +41,7 @@ int searchCommand(const std::vector<std::string>& args)
         return 2;
     }
     index::CacheIndexStore store(
-        { cache, [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }, {}, {} });
+        { cache, [](const std::string& line) { std::fprintf(stderr, "%s\n", line.c_str()); }, {} });
     const index::DiskSnapshot snapshot = store.loadCache();
     if (!snapshot.hasData)
         return 1;
