@@ -1,8 +1,12 @@
 #include "app/BrowserColumns.h"
 
+#include "music/MusicalKey.h"
+
 #include <QApplication>
+#include <QFontMetrics>
 #include <QStyle>
 
+#include <algorithm>
 #include <cmath>
 
 namespace kivo::app {
@@ -40,7 +44,27 @@ QString formatLength(double seconds)
     return QStringLiteral("%1:%2").arg(total / 60).arg(total % 60, 2, 10, QLatin1Char('0'));
 }
 
-QVariant browserData(const BrowserRow& row, int column, int role, bool missing)
+QString keyDisplayText(const std::string& keyText, music::KeySpelling spelling)
+{
+    const auto key = music::MusicalKey::parse(keyText);
+    return key ? QString::fromStdString(key->displayName(spelling)) : QString();
+}
+
+int keyColumnWidth(const QFontMetrics& metrics)
+{
+    int widest = 0;
+    for (const music::KeySpelling spelling : music::kAllKeySpellings)
+        for (int pitchClass = 0; pitchClass < 12; ++pitchClass)
+            for (const bool minor : { false, true }) {
+                const music::MusicalKey key { pitchClass, minor, "C" };
+                widest = std::max(
+                    widest, metrics.horizontalAdvance(QString::fromStdString(key.displayName(spelling))));
+            }
+    // The cell's own margins on both sides, as the view's style draws them.
+    return widest + 2 * (QApplication::style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 8;
+}
+
+QVariant browserData(const BrowserRow& row, int column, int role, bool missing, music::KeySpelling spelling)
 {
     switch (role) {
     case Qt::ForegroundRole:
@@ -70,7 +94,9 @@ QVariant browserData(const BrowserRow& row, int column, int role, bool missing)
     case kBpmColumn:
         return row.bpm ? QVariant(QString::number(*row.bpm)) : QVariant();
     case kKeyColumn:
-        return row.key ? QVariant(QString::fromStdString(*row.key)) : QVariant();
+        if (const QString shown = row.key ? keyDisplayText(*row.key, spelling) : QString(); !shown.isEmpty())
+            return shown;
+        return {};
     case kLengthColumn:
         return row.duration ? QVariant(formatLength(*row.duration)) : QVariant();
     default:

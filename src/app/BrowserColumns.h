@@ -2,6 +2,8 @@
 
 // The columns the tree and the result list share: name, tempo, key and length of a row.
 
+#include "music/KeySpelling.h"
+
 #include <QString>
 #include <QVariant>
 
@@ -10,6 +12,7 @@
 #include <optional>
 #include <string>
 
+class QFontMetrics;
 class QStyle;
 
 namespace kivo::app {
@@ -32,8 +35,14 @@ struct BrowserRow {
 };
 
 QVariant browserHeader(int column, int role);
-// `missing`: the file or folder is known to be gone; its row is greyed out.
-QVariant browserData(const BrowserRow& row, int column, int role, bool missing = false);
+// `missing`: the file or folder is known to be gone; its row is greyed out. Keys are shown in
+// `spelling`.
+QVariant browserData(const BrowserRow& row, int column, int role, bool missing = false,
+    music::KeySpelling spelling = music::KeySpelling::automatic);
+// A stored key as the rows show it ("E♭ Minor"); empty when the text is not a key.
+QString keyDisplayText(const std::string& keyText, music::KeySpelling spelling);
+// Wide enough for every key in every spelling.
+int keyColumnWidth(const QFontMetrics& metrics);
 // Tells whether a path is known to be missing.
 using MissingCheck = std::function<bool(const std::string& path)>;
 // "0.25 s" below a second, "4.2 s" below ten seconds, else "m:ss".

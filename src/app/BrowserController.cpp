@@ -21,6 +21,7 @@
 #include "organise/FolderContents.h"
 #include "platform/FolderBookmark.h"
 #include "platform/NotificationCenter.h"
+#include "platform/PreferenceStore.h"
 
 #include <QApplication>
 
@@ -38,6 +39,10 @@ namespace kivo::app {
 namespace {
 // How long "Sync completed" stays up before the strip goes.
 constexpr int kCompletedLingerMs = 1500;
+// The window as it was left; keys of the window's own, not part of any workspace.
+constexpr char kWindowGeometryKey[] = "browserWindowGeometry";
+constexpr char kOpenFoldersKey[] = "browserOpenFolders";
+constexpr char kFocusedRowsKey[] = "browserFocusedRows";
 } // namespace
 
 organise::SortingOptions sortingOptions(const library::UserSettings& settings)
@@ -114,7 +119,42 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
     connectLibrary();
     connectPlayer();
     connectHotkeys();
+    restoreWindowState();
     publish();
+}
+
+void BrowserController::restoreWindowState()
+{
+    platform::PreferenceStore& store = m_settings.store();
+    if (const auto geometry = store.dataValue(QString::fromLatin1(kWindowGeometryKey)))
+        m_window->restoreGeometry(*geometry);
+    TreeMemory memory;
+    for (const auto& [id, paths] :
+        store.dictValue(QString::fromLatin1(kOpenFoldersKey)).value_or(QVariantMap()).asKeyValueRange())
+        memory.openFolders[id] = paths.toStringList();
+    for (const auto& [id, path] :
+        store.dictValue(QString::fromLatin1(kFocusedRowsKey)).value_or(QVariantMap()).asKeyValueRange())
+        memory.focusedRow[id] = path.toString();
+    m_window->restoreTreeMemory(std::move(memory));
+    connect(m_window.get(), &MainWindow::treeMemoryChanged, this, &BrowserController::saveTreeMemory);
+}
+
+void BrowserController::saveTreeMemory()
+{
+    QVariantMap open;
+    QVariantMap focused;
+    for (const auto& [id, paths] : m_window->treeMemory().openFolders)
+        if (!paths.isEmpty())
+            open.insert(id, paths);
+    for (const auto& [id, path] : m_window->treeMemory().focusedRow)
+        focused.insert(id, path);
+    m_settings.store().setValue(QString::fromLatin1(kOpenFoldersKey), open);
+    m_settings.store().setValue(QString::fromLatin1(kFocusedRowsKey), focused);
+}
+
+void BrowserController::saveWindowState()
+{
+    m_settings.store().setValue(QString::fromLatin1(kWindowGeometryKey), m_window->saveGeometry());
 }
 
 BrowserController::~BrowserController()
@@ -145,8 +185,11 @@ void BrowserController::connectWindow()
     connect(w, &MainWindow::resyncRequested, this, [this] { m_library.syncNow(m_settings); });
 
     // The player reports progress only while it plays; a load or a jump shows its time at once.
+    // Only a single file loads; a folder row (or several rows) leaves the preview as it is.
     connect(w, &MainWindow::fileSelected, this, [this](const QString& path) {
-        m_player->load(path.isEmpty() ? QUrl() : QUrl::fromLocalFile(path));
+        if (path.isEmpty())
+            return;
+        m_player->load(QUrl::fromLocalFile(path));
         showPlaybackTime();
     });
     connect(w, &MainWindow::playRequested, this, [this](const QString& path) {
@@ -164,6 +207,22 @@ void BrowserController::connectWindow()
     connect(w, &MainWindow::seekRequested, this, &BrowserController::seekFromPreview);
     connect(w, &MainWindow::volumeEdited, this,
         [this](double p) { m_player->volumeControl().setPosition(float(p)); });
+    // A reset or a workspace sets the stored volume: the knob (and what quitting stores) follows.
+    connect(&m_settings, &library::UserSettings::volumeChanged, this, [this] {
+        if (m_player->volumeControl().position() != m_settings.volume())
+            m_player->volumeControl().setPosition(m_settings.volume());
+    });
+
+    CollectionBar* bar = w->collectionBar();
+    connect(bar, &CollectionBar::colorChangeRequested, this,
+        [this](int i, const QString& hex) { m_settings.setGroupColor(i, hex); });
+    auto synced = [this, bar] { bar->setSynced(m_settings.isSynced()); };
+    synced();
+    connect(&m_settings, &library::UserSettings::isSyncedChanged, this, synced);
+    connect(&m_settings, &library::UserSettings::startSyncAnimationChanged, this, [this, bar] {
+        if (m_settings.startSyncAnimation())
+            bar->pulse(themeColor(m_settings.selectedTheme()));
+    });
 
     connect(&m_settings, &library::UserSettings::bookmarksChanged, this, &BrowserController::publish);
     connect(&m_settings, &library::UserSettings::selectedGroupChanged, this, &BrowserController::publish);
@@ -177,6 +236,9 @@ void BrowserController::connectWindow()
     platform::NotificationCenter::shared().observe(QString::fromLatin1(library::kSortingChangedNotification),
         this, [presentation](const QVariantMap&) { presentation(); });
     connect(&m_settings, &library::UserSettings::hideFileExtensionsChanged, this, presentation);
+    auto spelling = [this] { m_window->setKeySpelling(m_settings.keySpelling()); };
+    spelling();
+    connect(&m_settings, &library::UserSettings::keySpellingChanged, this, spelling);
     auto theme = [this] { m_window->previewStrip()->setThemeColor(themeColor(m_settings.selectedTheme())); };
     theme();
     connect(&m_settings, &library::UserSettings::selectedThemeChanged, this, theme);
@@ -191,7 +253,11 @@ void BrowserController::connectWindow()
     if (auto* app = qobject_cast<QGuiApplication*>(QCoreApplication::instance())) {
         connect(app, &QGuiApplication::applicationStateChanged, this,
             &BrowserController::applicationStateChanged);
-        connect(app, &QCoreApplication::aboutToQuit, this, [this] { m_player->applicationWillTerminate(); });
+        connect(app, &QCoreApplication::aboutToQuit, this, [this] {
+            m_player->applicationWillTerminate();
+            saveWindowState();
+            m_settings.store().flush();
+        });
     }
 }
 
@@ -206,6 +272,14 @@ void BrowserController::connectLibrary()
     connect(&m_library, &LibraryIndexManager::quickRefreshFinished, this, [this](bool changed) {
         if (changed)
             m_window->libraryChanged();
+    });
+    // A "Sync now" with nothing to do still says that it ran.
+    connect(&m_library, &LibraryIndexManager::syncFoundNothingToDo, this, [this] {
+        index::IndexProgress done;
+        done.fraction = 1.0;
+        done.scanning = false;
+        m_window->showSyncStatus(library::syncProgressText(done), 1.0, false);
+        hideSyncStatusSoon();
     });
     connect(&m_library, &LibraryIndexManager::syncCancelled, this,
         [this](const library::SyncCancellationAlert& a) {
@@ -369,13 +443,18 @@ void BrowserController::showSyncState()
     const auto& p = m_library.indexProgress();
     if (p && !p->scanning && p->fraction >= 1.0) {
         showProgress();
-        QTimer::singleShot(kCompletedLingerMs, m_window.get(), [this] {
-            if (!m_library.isInitializing())
-                m_window->hideSyncStatus();
-        });
+        hideSyncStatusSoon();
     } else {
         m_window->hideSyncStatus();
     }
+}
+
+void BrowserController::hideSyncStatusSoon()
+{
+    QTimer::singleShot(kCompletedLingerMs, m_window.get(), [this] {
+        if (!m_library.isInitializing())
+            m_window->hideSyncStatus();
+    });
 }
 
 void BrowserController::showProgress()

@@ -64,6 +64,8 @@ public:
     void fireSlot(int slot);
     // "Locate" on a slot: shows the file in the tree, in whichever collection holds it.
     void locateFile(const QString& path);
+    // Stores the window's size, place and maximised state (at quit) for the next start.
+    void saveWindowState();
 
 private:
     void connectWindow();
@@ -75,7 +77,10 @@ private:
     void loadMIDIRegion(const QString& path);
     void showSyncState();
     void showProgress();
+    void hideSyncStatusSoon();
     void applicationStateChanged(Qt::ApplicationState state);
+    void restoreWindowState();
+    void saveTreeMemory();
 
     library::UserSettings& m_settings;
     library::LibraryIndexManager& m_library;

@@ -1,11 +1,15 @@
 #include "app/CollectionBar.h"
 
+#include "library/BookmarkGroup.h"
+
 #include <QApplication>
 #include <QButtonGroup>
+#include <QColorDialog>
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QMenu>
 #include <QMimeData>
 #include <QMouseEvent>
@@ -13,6 +17,7 @@
 #include <QScrollArea>
 #include <QScrollBar>
 #include <QToolButton>
+#include <QVariantAnimation>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -21,6 +26,11 @@ namespace kivo::app {
 
 namespace {
 constexpr char kCollectionMime[] = "application/x-kivo-collection";
+}
+
+QString literalText(const QString& typed)
+{
+    return QString(typed).replace(QLatin1Char('&'), QStringLiteral("&&"));
 }
 
 int collectionDropGap(const std::vector<int>& centres, int x)
@@ -70,6 +80,24 @@ CollectionBar::CollectionBar(QWidget* parent)
     m_scroll->setWidget(strip);
     m_scroll->viewport()->installEventFilter(this);
     row->addWidget(m_scroll, 1);
+
+    m_unsyncedMark = new QLabel(this);
+    m_unsyncedMark->setObjectName(QStringLiteral("unsyncedMark"));
+    m_unsyncedMark->setPixmap(collectionDot(QStringLiteral("9A9A9A"), 8).pixmap(8, 8));
+    m_unsyncedMark->setToolTip(tr("The collections changed since the last sync"));
+    // Its place is kept while hidden, so the buttons never shift when a sync ends.
+    QSizePolicy keep = m_unsyncedMark->sizePolicy();
+    keep.setRetainSizeWhenHidden(true);
+    m_unsyncedMark->setSizePolicy(keep);
+    m_unsyncedMark->hide();
+    row->addWidget(m_unsyncedMark);
+
+    m_pulse = new QVariantAnimation(this);
+    m_pulse->setStartValue(1.0);
+    m_pulse->setEndValue(0.0);
+    m_pulse->setDuration(700);
+    m_pulse->setEasingCurve(QEasingCurve::OutCubic);
+    connect(m_pulse, &QVariantAnimation::valueChanged, this, [this] { update(); });
 
     auto* add = new QToolButton(this);
     add->setText(QStringLiteral("+"));
@@ -137,7 +165,7 @@ void CollectionBar::rebuild()
     for (int i = 0; i < int(m_collections.size()); ++i) {
         const auto& c = m_collections[std::size_t(i)];
         auto* b = new QToolButton(m_scroll->widget());
-        b->setText(c.name);
+        b->setText(literalText(c.name));
         b->setIcon(collectionDot(c.colorHex));
         b->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
         b->setCheckable(true);
@@ -249,14 +277,71 @@ void CollectionBar::dropEvent(QDropEvent* event)
     emit moveRequested(id, gapAt(event->position().toPoint().x()));
 }
 
-void CollectionBar::showMenu(int index, const QPoint& globalPos)
+void CollectionBar::fillMenu(QMenu& menu, int index)
 {
-    QMenu menu(this);
     menu.addAction(tr("Rename…"), this, [this, index] { emit renameRequested(index); });
+    QMenu* colors = menu.addMenu(tr("Colour"));
+    const QString current = index >= 0 && index < int(m_collections.size())
+        ? m_collections[std::size_t(index)].colorHex.toUpper()
+        : QString();
+    for (const char* hex : library::kGroupPalette) {
+        const QString color = QString::fromLatin1(hex);
+        QAction* a = colors->addAction(collectionDot(color, 12), QString(), this,
+            [this, index, color] { emit colorChangeRequested(index, color); });
+        a->setCheckable(true);
+        a->setChecked(color == current);
+        a->setToolTip(QLatin1Char('#') + color);
+    }
+    colors->addSeparator();
+    colors->addAction(tr("Custom…"), this, [this, index, current] {
+        const QColor chosen
+            = QColorDialog::getColor(QColor(QLatin1Char('#') + current), this, tr("Collection colour"));
+        if (chosen.isValid())
+            emit colorChangeRequested(index, chosen.name(QColor::HexRgb).mid(1).toUpper());
+    });
     QAction* del = menu.addAction(tr("Delete…"), this, [this, index] { emit deleteRequested(index); });
     // The last collection stays: there is always one to browse.
     del->setEnabled(m_collections.size() > 1);
+}
+
+void CollectionBar::showMenu(int index, const QPoint& globalPos)
+{
+    QMenu menu(this);
+    fillMenu(menu, index);
     menu.exec(globalPos);
+}
+
+void CollectionBar::setSynced(bool synced)
+{
+    m_unsyncedMark->setVisible(!synced);
+}
+
+bool CollectionBar::unsyncedMarkShown() const
+{
+    return !m_unsyncedMark->isHidden();
+}
+
+void CollectionBar::pulse(const QColor& color)
+{
+    m_pulseColor = color;
+    m_pulse->stop();
+    m_pulse->start();
+}
+
+bool CollectionBar::isPulsing() const
+{
+    return m_pulse->state() == QAbstractAnimation::Running;
+}
+
+void CollectionBar::paintEvent(QPaintEvent* event)
+{
+    QWidget::paintEvent(event);
+    if (!isPulsing())
+        return;
+    QPainter p(this);
+    QColor glow = m_pulseColor;
+    glow.setAlphaF(0.35 * m_pulse->currentValue().toDouble());
+    p.fillRect(rect(), glow);
 }
 
 } // namespace kivo::app

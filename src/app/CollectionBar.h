@@ -2,8 +2,11 @@
 
 // The row of collections along the top of the window: one button per collection in its colour,
 // the selected one pressed, and a button that adds a collection. A collection's context menu
-// renames or deletes it; the window asks before a delete.
+// renames it, changes its colour or deletes it; the window asks before a delete. A small mark
+// shows while the collections have changed since the last sync, and a short pulse runs over the
+// bar when a sync completes.
 
+#include <QColor>
 #include <QString>
 #include <QStringList>
 #include <QWidget>
@@ -12,6 +15,9 @@
 
 class QButtonGroup;
 class QHBoxLayout;
+class QLabel;
+class QMenu;
+class QVariantAnimation;
 class QScrollArea;
 class QToolButton;
 
@@ -25,6 +31,9 @@ struct CollectionEntry {
     bool operator==(const CollectionEntry&) const = default;
 };
 
+// A name as the user typed it, for widgets that read "&" as a mnemonic (buttons, menus).
+QString literalText(const QString& typed);
+
 class CollectionBar : public QWidget {
     Q_OBJECT
 public:
@@ -35,6 +44,14 @@ public:
     int selected() const { return m_selected; }
     // The collection's button (tests, screenshots); null for an invalid index.
     QToolButton* button(int index) const;
+    // Whether the collections are as the last sync left them; the mark shows while they are not.
+    void setSynced(bool synced);
+    bool unsyncedMarkShown() const;
+    // The short pulse of a completed sync, in `color`.
+    void pulse(const QColor& color);
+    bool isPulsing() const;
+    // The collection's context menu (built for `index`; shown by a right click).
+    void fillMenu(QMenu& menu, int index);
 
 signals:
     void collectionSelected(int index);
@@ -44,12 +61,14 @@ signals:
     // A collection was dragged into the gap before `destination` (0...count).
     void moveRequested(const QString& id, int destination);
     void addFolderRequested();
+    void colorChangeRequested(int index, const QString& colorHex);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dragMoveEvent(QDragMoveEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void paintEvent(QPaintEvent* event) override;
 
 private:
     void rebuild();
@@ -60,6 +79,9 @@ private:
     std::vector<CollectionEntry> m_collections;
     int m_selected = -1;
     QScrollArea* m_scroll = nullptr;
+    QLabel* m_unsyncedMark = nullptr;
+    QVariantAnimation* m_pulse = nullptr;
+    QColor m_pulseColor;
     QHBoxLayout* m_buttons = nullptr;
     QButtonGroup* m_group = nullptr;
     std::vector<QToolButton*> m_collectionButtons;

@@ -5,6 +5,7 @@
 #include <QAbstractItemView>
 #include <QApplication>
 #include <QDrag>
+#include <QDragEnterEvent>
 #include <QItemSelectionModel>
 #include <QMimeData>
 #include <QPainter>
@@ -12,6 +13,7 @@
 #include <QTreeView>
 
 #include <algorithm>
+#include <memory>
 
 namespace kivo::app {
 
@@ -41,14 +43,49 @@ void CustomDragManager::beginDrag(const QList<QUrl>& urls, QWidget* window)
     }
     auto* mime = new QMimeData;
     mime->setUrls(urls);
+    // Not deleted here: on X11 the drop target asks for the files after exec() has returned, and
+    // Qt answers from this object, deleting it once the drop is over.
     auto* drag = new QDrag(window);
     drag->setMimeData(mime);
     drag->setPixmap(dragImage(int(urls.size()), window));
     // The picture sits just below and right of the pointer.
     drag->setHotSpot(QPoint(10, 10));
-    drag->exec(Qt::CopyAction | Qt::LinkAction, Qt::CopyAction);
-    drag->deleteLater();
+    m_mime = mime;
+    qApp->installEventFilter(this);
+    drag->exec(kOutsideApplication, Qt::CopyAction);
+    qApp->removeEventFilter(this);
+    m_mime = nullptr;
     setDragging(false, {});
+}
+
+bool CustomDragManager::eventFilter(QObject* watched, QEvent* event)
+{
+    const QEvent::Type type = event->type();
+    if (m_forwarding || !watched->isWidgetType()
+        || (type != QEvent::DragEnter && type != QEvent::DragMove && type != QEvent::Drop))
+        return false;
+    auto* original = static_cast<QDropEvent*>(event);
+    if (!m_mime || original->mimeData() != m_mime)
+        return false;
+    // The same event, offering what a drag within the application offers.
+    std::unique_ptr<QDropEvent> within;
+    const QPoint pos = original->position().toPoint();
+    if (type == QEvent::DragEnter)
+        within = std::make_unique<QDragEnterEvent>(
+            pos, kWithinApplication, m_mime, original->buttons(), original->modifiers());
+    else if (type == QEvent::DragMove)
+        within = std::make_unique<QDragMoveEvent>(
+            pos, kWithinApplication, m_mime, original->buttons(), original->modifiers());
+    else
+        within = std::make_unique<QDropEvent>(
+            original->position(), kWithinApplication, m_mime, original->buttons(), original->modifiers());
+    within->setAccepted(original->isAccepted());
+    m_forwarding = true;
+    QCoreApplication::sendEvent(watched, within.get());
+    m_forwarding = false;
+    original->setDropAction(within->dropAction());
+    original->setAccepted(within->isAccepted());
+    return true;
 }
 
 QList<QUrl> selectedFileURLs(const QAbstractItemView& view)

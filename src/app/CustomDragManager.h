@@ -2,13 +2,16 @@
 
 // Drags samples out of the browser into other programs: the files go on the drag as file
 // references (text/uri-list), offered to be copied or linked. The user's sample files are never
-// offered to be moved. One shared instance; a drag requested while one runs is ignored.
+// offered to be moved by another program; inside this application the same drag offers copy and
+// move. One shared instance; a drag requested while one runs is ignored.
 
 #include <QList>
 #include <QObject>
+#include <QPointer>
 #include <QUrl>
 
 class QAbstractItemView;
+class QMimeData;
 class QPixmap;
 class QWidget;
 
@@ -27,6 +30,13 @@ public:
     // Runs a drag of these files from `window` and returns when it ends (dropped or cancelled).
     void beginDrag(const QList<QUrl>& urls, QWidget* window);
 
+    static constexpr Qt::DropActions kOutsideApplication = Qt::CopyAction | Qt::LinkAction;
+    static constexpr Qt::DropActions kWithinApplication = Qt::CopyAction | Qt::MoveAction;
+
+protected:
+    // While a drag runs, this application's widgets see it offering the in-application actions.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 signals:
     void isDraggingChanged();
 
@@ -35,6 +45,8 @@ private:
 
     bool m_isDragging = false;
     QList<QUrl> m_draggedURLs;
+    QPointer<const QMimeData> m_mime;
+    bool m_forwarding = false;
 };
 
 // The selected file rows of a view, top to bottom as shown; folders are not dragged.

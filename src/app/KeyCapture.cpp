@@ -72,7 +72,8 @@ KeyCapture::~KeyCapture()
 
 bool KeyCapture::eventFilter(QObject* watched, QEvent* event)
 {
-    if (event->type() != QEvent::KeyPress || !m_enabled || !m_browser || !m_handler)
+    const bool press = event->type() == QEvent::KeyPress;
+    if ((!press && event->type() != QEvent::ShortcutOverride) || !m_enabled || !m_browser || !m_handler)
         return false;
     // A key press is offered again to every parent of the widget that ignored it; the first look
     // decides for all of them.
@@ -88,6 +89,12 @@ bool KeyCapture::eventFilter(QObject* watched, QEvent* event)
     context.key = key->key();
     if (routeKey(context) == KeyRoute::passOn)
         return false;
+    if (!press) {
+        // Claimed before any shortcut sees it: Alt+letter would otherwise open a menu by its
+        // mnemonic instead of reaching the browser.
+        event->accept();
+        return true;
+    }
     m_handler(*key);
     return true;
 }

@@ -275,7 +275,7 @@ QVariant LibraryTreeModel::data(const QModelIndex& index, int role) const
         return {};
     const BrowserRow& row = nodeOf(index)->row;
     const bool missing = role == Qt::ForegroundRole && m_isMissing && m_isMissing(row.path);
-    return browserData(row, index.column(), role, missing);
+    return browserData(row, index.column(), role, missing, m_spelling);
 }
 
 QVariant LibraryTreeModel::headerData(int section, Qt::Orientation orientation, int role) const

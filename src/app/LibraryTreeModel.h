@@ -39,6 +39,8 @@ public:
 
     const BrowserRow* row(const QModelIndex& index) const;
     void setMissingCheck(MissingCheck check) { m_isMissing = std::move(check); }
+    // How keys are named; the views repaint to show it.
+    void setKeySpelling(music::KeySpelling spelling) { m_spelling = spelling; }
     QModelIndex indexForPath(const std::string& path) const;
     organise::BrowserTree& tree() { return m_tree; }
 
@@ -55,6 +57,7 @@ public:
 
 private:
     MissingCheck m_isMissing;
+    music::KeySpelling m_spelling = music::KeySpelling::automatic;
     struct Node {
         organise::NodeId id;
         BrowserRow row;

@@ -13,6 +13,7 @@
 #include <QApplication>
 #include <QFrame>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenuBar>
@@ -21,7 +22,15 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace kivo::app {
+
+void setApplicationIdentity()
+{
+    QApplication::setApplicationName(QStringLiteral("KIVO Browser"));
+    QApplication::setDesktopFileName(QStringLiteral("kivo-browser"));
+}
 
 MainWindow::MainWindow(WindowServices services, QWidget* parent)
     : QMainWindow(parent)
@@ -49,15 +58,16 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     line->setFrameShape(QFrame::HLine);
     line->setFrameShadow(QFrame::Sunken);
     column->addWidget(line);
-    m_sync = new SyncStatusBar(central);
-    m_sync->hide();
-    connect(m_sync, &SyncStatusBar::cancelRequested, this, &MainWindow::cancelSyncRequested);
-    column->addWidget(m_sync);
-
     m_centre = new QStackedWidget(central);
     m_centre->addWidget(buildEmptyState());
     m_centre->addWidget(buildBrowser());
     column->addWidget(m_centre, 1);
+    // The sync strip lies over the foot of the centre rather than in the column: nothing moves
+    // when it comes and goes.
+    m_sync = new SyncStatusBar(central);
+    m_sync->hide();
+    connect(m_sync, &SyncStatusBar::cancelRequested, this, &MainWindow::cancelSyncRequested);
+    m_centre->installEventFilter(this);
 
     auto* line2 = new QFrame(central);
     line2->setObjectName(QStringLiteral("previewLine"));
@@ -133,6 +143,15 @@ bool MainWindow::revealFile(const QString& path)
     return true;
 }
 
+bool MainWindow::eventFilter(QObject* watched, QEvent* event)
+{
+    if (watched == m_search && event->type() == QEvent::KeyPress)
+        return handleSearchFieldKey(*static_cast<QKeyEvent*>(event));
+    if (watched == m_centre && (event->type() == QEvent::Resize || event->type() == QEvent::Move))
+        placeSyncStatus();
+    return QMainWindow::eventFilter(watched, event);
+}
+
 void MainWindow::buildMenus()
 {
     QMenu* file = menuBar()->addMenu(tr("File"));
@@ -173,6 +192,7 @@ QWidget* MainWindow::buildEmptyState()
     m_emptyTitle->setFont(big);
     m_emptyTitle->setAlignment(Qt::AlignCenter);
     m_emptyText = new QLabel(page);
+    m_emptyText->setTextFormat(Qt::PlainText); // it names a collection as typed
     m_emptyText->setAlignment(Qt::AlignCenter);
     m_emptyText->setWordWrap(true);
     m_emptyText->setEnabled(false);
@@ -200,7 +220,10 @@ void MainWindow::configureView(QTreeView* view)
     view->header()->setSectionResizeMode(kNameColumn, QHeaderView::Stretch);
     for (int c = kBpmColumn; c < kColumnCount; ++c) {
         view->header()->setSectionResizeMode(c, QHeaderView::Fixed);
-        view->header()->resizeSection(c, c == kLengthColumn ? 70 : 56);
+        view->header()->resizeSection(c,
+            c == kKeyColumn          ? keyColumnWidth(view->fontMetrics())
+                : c == kLengthColumn ? 70
+                                     : 56);
     }
     view->setContextMenuPolicy(Qt::CustomContextMenu);
     connect(view, &QTreeView::customContextMenuRequested, this,
@@ -221,15 +244,8 @@ QWidget* MainWindow::buildBrowser()
     m_search->setPlaceholderText(tr("Search samples"));
     m_search->setClearButtonEnabled(true);
     connect(m_search, &QLineEdit::textChanged, this, &MainWindow::searchTextChanged);
-    // Escape leaves the field for the list, dropping the query.
-    auto* leave = new QAction(m_search);
-    leave->setShortcut(Qt::Key_Escape);
-    leave->setShortcutContext(Qt::WidgetShortcut);
-    connect(leave, &QAction::triggered, this, [this] {
-        m_search->clear();
-        currentView()->setFocus();
-    });
-    m_search->addAction(leave);
+    // Down, Return and Escape lead from the field to the list.
+    m_search->installEventFilter(this);
     box->addWidget(m_search);
 
     m_views = new QStackedWidget(page);
@@ -256,11 +272,21 @@ QWidget* MainWindow::buildBrowser()
     connect(m_tree->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         &MainWindow::selectionChanged);
     connect(m_tree->selectionModel(), &QItemSelectionModel::currentChanged, this,
-        [this](const QModelIndex& current) { m_treeModel->setCurrent(current); });
-    connect(m_tree, &QTreeView::expanded, this,
-        [this](const QModelIndex& i) { m_treeModel->setExpanded(i, true); });
-    connect(m_tree, &QTreeView::collapsed, this,
-        [this](const QModelIndex& i) { m_treeModel->setExpanded(i, false); });
+        [this](const QModelIndex& current) {
+            m_treeModel->setCurrent(current);
+            rememberFocus(current);
+        });
+    connect(m_tree, &QTreeView::expanded, this, [this](const QModelIndex& i) {
+        m_treeModel->setExpanded(i, true);
+        rememberTreeChange(i, true);
+    });
+    connect(m_tree, &QTreeView::collapsed, this, [this](const QModelIndex& i) {
+        m_treeModel->setExpanded(i, false);
+        rememberTreeChange(i, false);
+    });
+    // Folders read later (the index loading, a folder opening) may hold remembered rows.
+    connect(m_treeModel, &QAbstractItemModel::rowsInserted, this,
+        [this] { QMetaObject::invokeMethod(this, &MainWindow::reopenRemembered, Qt::QueuedConnection); });
     connect(m_results->selectionModel(), &QItemSelectionModel::selectionChanged, this,
         &MainWindow::selectionChanged);
     return page;
@@ -317,6 +343,80 @@ void MainWindow::restoreTreeState()
         m_tree->setCurrentIndex(current);
         m_tree->scrollTo(current);
     }
+    reopenRemembered();
+}
+
+QString MainWindow::currentCollectionId() const
+{
+    return m_selected >= 0 && m_selected < int(m_collections.size())
+        ? m_collections[std::size_t(m_selected)].id
+        : QString();
+}
+
+void MainWindow::restoreTreeMemory(TreeMemory memory)
+{
+    m_memory = memory;
+    m_toReopen = std::move(memory);
+    reopenRemembered();
+}
+
+void MainWindow::reopenRemembered()
+{
+    const QString id = currentCollectionId();
+    if (id.isEmpty())
+        return;
+    if (auto open = m_toReopen.openFolders.find(id); open != m_toReopen.openFolders.end()) {
+        // Parents first: opening one reads the rows of the next.
+        QStringList paths = open->second;
+        std::sort(paths.begin(), paths.end(),
+            [](const QString& a, const QString& b) { return a.size() < b.size(); });
+        QStringList waiting;
+        for (const QString& path : paths) {
+            const QModelIndex index = m_treeModel->indexForPath(path.toStdString());
+            if (index.isValid() && index.data(kIsDirectoryRole).toBool())
+                m_tree->setExpanded(index, true);
+            else
+                waiting << path;
+        }
+        if (waiting.isEmpty())
+            m_toReopen.openFolders.erase(open);
+        else
+            open->second = waiting;
+    }
+    if (auto focus = m_toReopen.focusedRow.find(id); focus != m_toReopen.focusedRow.end()) {
+        const QModelIndex index = m_treeModel->indexForPath(focus->second.toStdString());
+        if (index.isValid()) {
+            m_toReopen.focusedRow.erase(focus);
+            m_tree->setCurrentIndex(index);
+            m_tree->scrollTo(index);
+        }
+    }
+}
+
+void MainWindow::rememberTreeChange(const QModelIndex& index, bool opened)
+{
+    const QString id = currentCollectionId();
+    const QString path = index.data(kPathRole).toString();
+    if (id.isEmpty() || path.isEmpty())
+        return;
+    QStringList& open = m_memory.openFolders[id];
+    if (opened == open.contains(path))
+        return;
+    if (opened)
+        open << path;
+    else
+        open.removeAll(path);
+    emit treeMemoryChanged();
+}
+
+void MainWindow::rememberFocus(const QModelIndex& current)
+{
+    const QString id = currentCollectionId();
+    const QString path = current.data(kPathRole).toString();
+    if (id.isEmpty() || path.isEmpty() || m_memory.focusedRow[id] == path)
+        return;
+    m_memory.focusedRow[id] = path;
+    emit treeMemoryChanged();
 }
 
 void MainWindow::setPresentationOptions(const organise::PresentationOptions& options)
@@ -327,6 +427,14 @@ void MainWindow::setPresentationOptions(const organise::PresentationOptions& opt
     // A result list is ordered and named by the search that made it: make it again.
     if (!m_search->text().trimmed().isEmpty())
         runSearch();
+}
+
+void MainWindow::setKeySpelling(music::KeySpelling spelling)
+{
+    m_treeModel->setKeySpelling(spelling);
+    m_resultsModel->setKeySpelling(spelling);
+    m_tree->viewport()->update();
+    m_results->viewport()->update();
 }
 
 void MainWindow::setMissingCheck(const MissingCheck& check)
@@ -428,7 +536,16 @@ void MainWindow::selectionChanged()
 void MainWindow::showSyncStatus(const QString& text, double fraction, bool canCancel)
 {
     m_sync->setStatus(text, fraction, canCancel);
+    placeSyncStatus();
     m_sync->show();
+    m_sync->raise();
+}
+
+void MainWindow::placeSyncStatus()
+{
+    const int height = m_sync->sizeHint().height();
+    const QRect centre = m_centre->geometry();
+    m_sync->setGeometry(centre.left(), centre.bottom() + 1 - height, centre.width(), height);
 }
 
 void MainWindow::hideSyncStatus()

@@ -13,6 +13,7 @@
 #include <QMainWindow>
 
 #include <functional>
+#include <map>
 #include <optional>
 
 class QLabel;
@@ -27,6 +28,18 @@ class KeyCapture;
 class PreviewStrip;
 class SearchResultsModel;
 class SyncStatusBar;
+
+// Names the application for the desktop (name, desktop entry). No display name is set: the
+// platform would append it to every window title, and window managers then cut a dialog's own
+// title down to a few letters.
+void setApplicationIdentity();
+
+// The tree as the user left it, by path, per collection id: the open folders and the focused row.
+struct TreeMemory {
+    std::map<QString, QStringList> openFolders;
+    std::map<QString, QString> focusedRow;
+    bool operator==(const TreeMemory&) const = default;
+};
 
 struct WindowServices {
     organise::FolderLoader loadFolder;
@@ -49,6 +62,12 @@ public:
     void libraryChanged();
     // The sorting options or the extension setting changed.
     void setPresentationOptions(const organise::PresentationOptions& options);
+    // The tree as it was left in an earlier run: each collection's folders reopen and its row is
+    // focused again as their rows appear.
+    void restoreTreeMemory(TreeMemory memory);
+    const TreeMemory& treeMemory() const { return m_memory; }
+    // Keys in the rows are named in this spelling, at once.
+    void setKeySpelling(music::KeySpelling spelling);
     // Rows of missing files and folders are greyed out; missingChanged() redraws them.
     void setMissingCheck(const MissingCheck& check);
     void missingChanged();
@@ -129,9 +148,12 @@ signals:
     void resyncRequested();
     // The window appeared for the first time.
     void firstShown();
+    // A folder was opened or closed or another row focused (treeMemory() has it).
+    void treeMemoryChanged();
 
 protected:
     void showEvent(QShowEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
 
@@ -141,13 +163,20 @@ private:
     enum ViewPage { kTreePage, kResultsPage, kNoResultsPage };
 
     void buildMenus();
+    void placeSyncStatus();
     bool handleOwnKey(const QKeyEvent& event);
+    bool handleSearchFieldKey(const QKeyEvent& event);
     QWidget* buildEmptyState();
     QWidget* buildBrowser();
     void configureView(QTreeView* view);
     void showCurrentCollection();
     // After the model was reset: opens the folders that were open and refocuses the row.
     void restoreTreeState();
+    // Reopens what the remembered tree still waits for, as far as its rows exist now.
+    void reopenRemembered();
+    void rememberTreeChange(const QModelIndex& index, bool opened);
+    void rememberFocus(const QModelIndex& current);
+    QString currentCollectionId() const;
     void searchTextChanged(const QString& text);
     void runSearch();
     void showResults(const QString& query, const std::vector<index::FileInfo>& files);
@@ -163,6 +192,8 @@ private:
     std::vector<CollectionEntry> m_collections;
     int m_selected = -1;
     QString m_lastSelectedFile;
+    TreeMemory m_memory;
+    TreeMemory m_toReopen;
     std::vector<KeyHandler> m_keyHandlers;
 
     bool m_shown = false;

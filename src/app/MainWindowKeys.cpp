@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include "app/SearchResultsModel.h"
+
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QStackedWidget>
@@ -16,6 +18,8 @@ bool MainWindow::moveSelection(int step)
     QModelIndex next;
     if (!current.isValid())
         next = view->model()->index(0, 0);
+    else if (!view->selectionModel()->isRowSelected(current.row(), current.parent()))
+        next = current; // focus came without a selection (Tab, a new list): take the row it is on
     else
         next = step > 0 ? view->indexBelow(current) : view->indexAbove(current);
     if (!next.isValid())
@@ -42,7 +46,8 @@ bool MainWindow::handleOwnKey(const QKeyEvent& event)
     const bool plain = mods == Qt::NoModifier;
     switch (event.key()) {
     case Qt::Key_Space:
-        if (alt) {
+        // Shift+Space: most Linux desktops keep Alt+Space for the window menu.
+        if (alt || (event.modifiers() & Qt::ShiftModifier)) {
             emit togglePlayPauseRequested();
         } else if (auto path = selectedFile()) {
             emit playRequested(*path);
@@ -50,6 +55,12 @@ bool MainWindow::handleOwnKey(const QKeyEvent& event)
         return true;
     case Qt::Key_Up:
     case Qt::Key_Down:
+        // Up from the first result goes back to the query that found it.
+        if (event.key() == Qt::Key_Up && m_views->currentIndex() == kResultsPage
+            && m_results->currentIndex().row() <= 0) {
+            m_search->setFocus(Qt::OtherFocusReason);
+            return true;
+        }
         if (moveSelection(event.key() == Qt::Key_Down ? 1 : -1))
             if (auto path = selectedFile())
                 emit playRequested(*path);
@@ -70,6 +81,14 @@ bool MainWindow::handleOwnKey(const QKeyEvent& event)
             return true;
         }
         return false;
+    case Qt::Key_Escape:
+        // The second Escape (the first left the field) drops the query.
+        if (plain && !m_search->text().isEmpty()) {
+            m_search->clear();
+            m_tree->setFocus();
+            return true;
+        }
+        return false;
     case Qt::Key_Return:
     case Qt::Key_Enter:
         if (plain && m_views->currentIndex() == kTreePage && m_tree->currentIndex().isValid()) {
@@ -79,6 +98,35 @@ bool MainWindow::handleOwnKey(const QKeyEvent& event)
             return true;
         }
         return false;
+    default:
+        return false;
+    }
+}
+
+bool MainWindow::handleSearchFieldKey(const QKeyEvent& event)
+{
+    if (event.modifiers() & ~Qt::KeypadModifier)
+        return false;
+    switch (event.key()) {
+    case Qt::Key_Escape:
+        currentView()->setFocus(Qt::OtherFocusReason);
+        return true;
+    case Qt::Key_Down:
+    case Qt::Key_Return:
+    case Qt::Key_Enter: {
+        // To the first result (or the tree's row), selected and played as Down plays in the list.
+        if (m_views->currentIndex() == kNoResultsPage)
+            return true;
+        auto* view = static_cast<QTreeView*>(currentView());
+        view->setFocus(Qt::OtherFocusReason);
+        if (view == m_results)
+            view->setCurrentIndex(m_resultsModel->index(0, 0));
+        else
+            moveSelection(1);
+        if (auto path = selectedFile())
+            emit playRequested(*path);
+        return true;
+    }
     default:
         return false;
     }

@@ -52,6 +52,7 @@ void MainWindow::showAlert(const QString& title, const QString& text)
     // A sheet on the window rather than a nested event loop: the window keeps painting and
     // nothing waits for the user.
     auto* box = new QMessageBox(QMessageBox::Warning, title, text, QMessageBox::Ok, this);
+    box->setTextFormat(Qt::PlainText); // folder names as they are, never read as markup
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setObjectName(QStringLiteral("alert"));
     box->open();
@@ -63,8 +64,11 @@ void MainWindow::askDelete(int index)
         return;
     const auto& c = m_collections[std::size_t(index)];
     namespace texts = library::texts;
-    auto* box = new QMessageBox(QMessageBox::Warning, texts::deleteCollectionTitle(c.name),
-        texts::deleteCollectionText(c.rootPaths.size()), QMessageBox::NoButton, this);
+    // The question leads the sheet; the window manager's title stays short whatever the name.
+    auto* box = new QMessageBox(QMessageBox::Warning, tr("Delete collection"),
+        texts::deleteCollectionTitle(c.name), QMessageBox::NoButton, this);
+    box->setTextFormat(Qt::PlainText);
+    box->setInformativeText(texts::deleteCollectionText(c.rootPaths.size()));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setObjectName(QStringLiteral("deleteConfirmation"));
     box->addButton(QString::fromUtf8(texts::kCancelButton), QMessageBox::RejectRole);
@@ -103,25 +107,39 @@ void MainWindow::showSyncCancelled(const QString& title, const QString& text, bo
     box->open();
 }
 
+namespace {
+// A collection's name asked for in a small dialog wide enough for the window manager to show its
+// whole title beside the frame's buttons. Empty when cancelled.
+QString askCollectionName(QWidget* parent, const QString& title, const QString& initial)
+{
+    QInputDialog dialog(parent);
+    dialog.setObjectName(QStringLiteral("collectionName"));
+    dialog.setWindowTitle(title);
+    dialog.setLabelText(QObject::tr("Name:"));
+    dialog.setTextValue(initial);
+    dialog.setMinimumWidth(360);
+    if (dialog.exec() != QDialog::Accepted)
+        return {};
+    return dialog.textValue().trimmed();
+}
+} // namespace
+
 void MainWindow::askRename(int index)
 {
     if (index < 0 || index >= int(m_collections.size()))
         return;
-    bool ok = false;
-    const QString name = QInputDialog::getText(this, tr("Rename collection"), tr("Name:"), QLineEdit::Normal,
-        m_collections[std::size_t(index)].name, &ok);
-    if (ok && !name.trimmed().isEmpty())
-        emit renameCollectionRequested(index, name.trimmed());
+    const QString name
+        = askCollectionName(this, tr("Rename collection"), m_collections[std::size_t(index)].name);
+    if (!name.isEmpty())
+        emit renameCollectionRequested(index, name);
 }
 
 void MainWindow::askNewCollection()
 {
-    bool ok = false;
-    const QString suggested = tr("Collection %1").arg(m_collections.size() + 1);
     const QString name
-        = QInputDialog::getText(this, tr("New collection"), tr("Name:"), QLineEdit::Normal, suggested, &ok);
-    if (ok && !name.trimmed().isEmpty())
-        emit addCollectionRequested(name.trimmed());
+        = askCollectionName(this, tr("New collection"), tr("Collection %1").arg(m_collections.size() + 1));
+    if (!name.isEmpty())
+        emit addCollectionRequested(name);
 }
 
 QStringList MainWindow::chooseFolders()

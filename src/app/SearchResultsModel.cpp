@@ -53,7 +53,7 @@ QVariant SearchResultsModel::data(const QModelIndex& index, int role) const
     if (!r)
         return {};
     const bool missing = role == Qt::ForegroundRole && m_isMissing && m_isMissing(r->path);
-    return browserData(*r, index.column(), role, missing);
+    return browserData(*r, index.column(), role, missing, m_spelling);
 }
 
 QVariant SearchResultsModel::headerData(int section, Qt::Orientation orientation, int role) const

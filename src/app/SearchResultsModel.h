@@ -22,6 +22,8 @@ public:
     void clear();
     const BrowserRow* row(const QModelIndex& index) const;
     void setMissingCheck(MissingCheck check) { m_isMissing = std::move(check); }
+    // How keys are named; the views repaint to show it.
+    void setKeySpelling(music::KeySpelling spelling) { m_spelling = spelling; }
     int size() const { return int(m_rows.size()); }
 
     int rowCount(const QModelIndex& parent = {}) const override;
@@ -32,6 +34,7 @@ public:
 
 private:
     MissingCheck m_isMissing;
+    music::KeySpelling m_spelling = music::KeySpelling::automatic;
     std::vector<BrowserRow> m_rows;
     bool m_hideExtensions = false;
 };

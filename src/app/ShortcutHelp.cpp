@@ -9,17 +9,27 @@ namespace kivo::app {
 
 std::vector<ShortcutRow> shortcutHelpRows()
 {
+    using K = QKeySequence;
     return {
-        { QStringLiteral("Play"), QStringLiteral("Space") },
-        { QStringLiteral("Pause & Resume"), QStringLiteral("Alt + Space") },
-        { QStringLiteral("Previous / Next sample"), QStringLiteral("↑ / ↓") },
-        { QStringLiteral("Scrub playback"), QStringLiteral("← / →") },
-        { QStringLiteral("Hotkeys"), QStringLiteral("1-9") },
-        { QStringLiteral("Assign to hotkey"), QStringLiteral("Alt + 1-9") },
-        { QStringLiteral("Tap tempo"), QStringLiteral("T") },
-        { QStringLiteral("Hide mode"), QStringLiteral("H") },
-        { QStringLiteral("Audit hidden"), QStringLiteral("Alt + H") },
-        { QStringLiteral("Toggle search"), QStringLiteral("Alt + S") },
+        { QStringLiteral("Play"), QStringLiteral("Space"), { K(Qt::Key_Space) } },
+        { QStringLiteral("Pause & Resume"), QStringLiteral("Shift + Space  (Alt + Space)"),
+            { K(Qt::SHIFT | Qt::Key_Space), K(Qt::ALT | Qt::Key_Space) } },
+        { QStringLiteral("Previous / Next sample"), QStringLiteral("↑ / ↓"),
+            { K(Qt::Key_Up), K(Qt::Key_Down) } },
+        { QStringLiteral("Scrub playback"), QStringLiteral("← / →"), { K(Qt::Key_Left), K(Qt::Key_Right) } },
+        { QStringLiteral("Hotkeys"), QStringLiteral("1-9"),
+            { K(Qt::Key_1), K(Qt::Key_2), K(Qt::Key_3), K(Qt::Key_4), K(Qt::Key_5), K(Qt::Key_6),
+                K(Qt::Key_7), K(Qt::Key_8), K(Qt::Key_9) } },
+        { QStringLiteral("Assign to hotkey"), QStringLiteral("Alt + 1-9"),
+            { K(Qt::ALT | Qt::Key_1), K(Qt::ALT | Qt::Key_5), K(Qt::ALT | Qt::Key_9) } },
+        { QStringLiteral("Tap tempo"), QStringLiteral("T"), { K(Qt::Key_T) } },
+        { QStringLiteral("Open / close folder"), QStringLiteral("Return"), { K(Qt::Key_Return) } },
+        { QStringLiteral("Toggle search"), QStringLiteral("Alt + S"), { K(Qt::ALT | Qt::Key_S) } },
+        { QStringLiteral("Search"), QStringLiteral("Ctrl + F"), { K(Qt::CTRL | Qt::Key_F) } },
+        { QStringLiteral("Leave search, then clear it"), QStringLiteral("Escape"), { K(Qt::Key_Escape) } },
+        { QStringLiteral("Select all"), QStringLiteral("Ctrl + A"), { K(Qt::CTRL | Qt::Key_A) } },
+        { QStringLiteral("Add folder"), QStringLiteral("Ctrl + O"), { K(Qt::CTRL | Qt::Key_O) } },
+        { QStringLiteral("Settings"), QStringLiteral("Ctrl + ,"), { K(Qt::CTRL | Qt::Key_Comma) } },
     };
 }
 

@@ -1,9 +1,11 @@
 #pragma once
 
-// The shortcut help panel: every key of the browser with what it does. Alt stands where other
-// desktops print Option.
+// The shortcut help panel: every key of the browser that works, with what it does. Alt stands
+// where other desktops print Option. A key gets its row here when it starts to work.
 
 #include <QDialog>
+#include <QKeySequence>
+#include <QList>
 #include <QString>
 
 #include <vector>
@@ -12,7 +14,8 @@ namespace kivo::app {
 
 struct ShortcutRow {
     QString name;
-    QString keys;
+    QString keys; // as the panel prints them
+    QList<QKeySequence> presses; // every key press the row stands for
 };
 
 // In the panel's order.

@@ -14,6 +14,8 @@ SyncStatusBar::SyncStatusBar(QWidget* parent)
     : QWidget(parent)
 {
     setObjectName(QStringLiteral("syncStatus"));
+    // It lies over the list: opaque, so rows do not show through.
+    setAutoFillBackground(true);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(10, 4, 10, 4);
     m_text = new QLabel(this);

@@ -419,10 +419,12 @@ void LibraryIndexManager::syncNow(UserSettings& settings)
         onMainThread([this, target, changed] {
             if (!target)
                 return;
-            if (changed)
+            if (changed) {
                 startSync(*target, true, true);
-            else
+            } else {
+                emit syncFoundNothingToDo();
                 checkLibrary(*target);
+            }
         });
     });
 }

@@ -120,6 +120,8 @@ signals:
     // A sync or an import was cancelled: the window shows this pop-up.
     void syncCancelled(const kivo::library::SyncCancellationAlert& alert);
     void quickRefreshFinished(bool changed);
+    // "Sync now" found the library as it is on disk: no sync was needed.
+    void syncFoundNothingToDo();
 
 private:
     enum class Operation { fullBuild, sync };

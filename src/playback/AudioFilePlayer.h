@@ -33,6 +33,8 @@ public:
     double currentTime() const;
     void setCurrentTime(double seconds);
     bool isPlaying() const { return m_playing.load(std::memory_order_acquire); }
+    // Played through to its end (and stopped there by itself).
+    bool isAtEnd() const { return m_atEnd.load(std::memory_order_acquire); }
     int numberOfChannels() const { return m_channels; }
     float volume() const { return m_volume.load(std::memory_order_relaxed); }
     void setVolume(float gain) { m_volume.store(gain, std::memory_order_relaxed); }

@@ -340,6 +340,10 @@ void AudioPlayerManager::restartTimers()
 void AudioPlayerManager::progressTick()
 {
     if (!hasPlayer() || !isPlaying()) {
+        // An audio file that played to its end stops by itself between two ticks: it is shown
+        // finished, not a tick short of it.
+        if (m_audioPlayer && m_audioPlayer->isAtEnd())
+            m_playback.setProgress(1.0);
         invalidateTimer();
         return;
     }

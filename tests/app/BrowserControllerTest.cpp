@@ -3,6 +3,7 @@
 #include "app/MainWindow.h"
 #include "app/PreviewStrip.h"
 #include "app/SeekBar.h"
+#include "app/ShortcutHelp.h"
 #include "app/SyncStatusBar.h"
 #include "app/TapTempoButton.h"
 #include "app/VolumeKnob.h"
@@ -11,6 +12,7 @@
 #include "hotkeys/TapTempoManager.h"
 #include "library/LibraryIndexManager.h"
 #include "library/MissingFileTracker.h"
+#include "library/RootEligibility.h"
 #include "library/SyncSettings.h"
 #include "library/UserSettings.h"
 #include "music/MIDIFileWriter.h"
@@ -27,6 +29,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QSignalSpy>
@@ -105,7 +108,8 @@ TEST(BrowserController, AddsEligibleFoldersImportsThemAndReportsTheRefusedOnes)
     EXPECT_EQ(w->page(), MainWindow::Page::emptyState);
     QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
 
-    b.controller->addFolders({ QString::fromStdString(drums), QDir::homePath() });
+    // The home folder the program refuses is the one of the user database, whatever $HOME says.
+    b.controller->addFolders({ QString::fromStdString(drums), library::RootEligibility::currentUserHome() });
     ASSERT_EQ(b.settings.bookmarks().size(), 1);
     ASSERT_EQ(b.settings.bookmarks()[0].paths.size(), 1);
     EXPECT_EQ(collectionEntries(b.settings)[0].rootPaths, QStringList { QString::fromStdString(drums) });
@@ -163,8 +167,9 @@ TEST(BrowserController, DeletingACollectionAsksFirstAndTheLastOneStays)
     w->askDelete(1);
     QMessageBox* ask = sheet(w, "deleteConfirmation");
     ASSERT_NE(ask, nullptr);
-    EXPECT_EQ(ask->windowTitle(), "Delete \"Collection 2\"?");
-    EXPECT_EQ(ask->text(),
+    EXPECT_EQ(ask->windowTitle(), "Delete collection");
+    EXPECT_EQ(ask->text(), "Delete \"Collection 2\"?");
+    EXPECT_EQ(ask->informativeText(),
         "This will remove the entire collection including 0 folder paths and user made adjustments.");
     click(ask, "Cancel");
     EXPECT_EQ(b.settings.bookmarks().size(), 2);
@@ -230,8 +235,80 @@ TEST(BrowserController, SelectingShowsTheWaveformAndAClickOnAPausedPreviewPlaysF
     b.controller->player().volumeControl().setPosition(0.3f);
     EXPECT_NEAR(strip->knob()->position(), 0.3, 1e-6);
 
+    // A folder row (no single file) leaves the preview playing and shown as it was.
     emit w->fileSelected(QString());
-    EXPECT_FALSE(b.controller->player().isPlaying());
+    EXPECT_TRUE(b.controller->player().isPlaying());
+    EXPECT_EQ(strip->nameText(), "tone.wav");
+}
+
+TEST(BrowserController, AFileThatPlayedToItsEndShowsItsWholeLength)
+{
+    Browser b;
+    const std::string path = b.dir.str() + "/short.wav";
+    ASSERT_EQ(std::system(("sox -n -r 48000 -c 2 '" + path + "' synth 0.5 sine 440 2>/dev/null").c_str()), 0);
+    PreviewStrip* strip = b.window()->previewStrip();
+    emit b.window()->playRequested(QString::fromStdString(path));
+    ASSERT_TRUE(b.controller->player().isPlaying());
+    b.engine.render(48000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.controller->player().isPlaying(); }, 5000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return b.controller->player().playback().progress() == 1.0; }, 2000));
+    EXPECT_EQ(strip->timeText(), "0:00.5 / 0:00.5");
+    EXPECT_DOUBLE_EQ(strip->seekBar()->progress(), 1.0);
+}
+
+TEST(BrowserController, FactoryResetSetsTheKnobAndQuittingKeepsTheResetVolume)
+{
+    Browser b;
+    emit b.window()->volumeEdited(0.8);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.settings.volume() == 0.8f; }, 3000));
+    b.settings.factoryReset();
+    EXPECT_FLOAT_EQ(b.controller->player().volumeControl().position(), 0.5f);
+    EXPECT_NEAR(b.window()->previewStrip()->knob()->position(), 0.5, 1e-6);
+    b.controller->player().applicationWillTerminate();
+    EXPECT_FLOAT_EQ(b.settings.volume(), 0.5f);
+}
+
+TEST(BrowserController, TheWindowComesBackWhereAndAsLargeAsItWasLeft)
+{
+    Browser b;
+    b.window()->setGeometry(60, 70, 820, 640);
+    b.controller->saveWindowState();
+    b.controller.reset();
+    playback::AudioPlayerManager::Options player;
+    player.engine = &b.engine;
+    player.tracker = &b.tracker;
+    BrowserController again(b.settings, *b.library, std::move(player), b.hotkeyManager.get(), &b.tapTempo);
+    EXPECT_EQ(again.window()->geometry(), QRect(60, 70, 820, 640));
+}
+
+TEST(BrowserController, SyncNowWithNothingToDoSaysItRanAndTheBarShowsTheSyncState)
+{
+    Browser b;
+    const std::string drums = b.dir.mkdir("Samples/Drums");
+    b.dir.write("Samples/Drums/Kick.wav", "RIFF");
+    MainWindow* w = b.window();
+    CollectionBar* bar = w->collectionBar();
+    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
+    b.controller->addFolders({ QString::fromStdString(drums) });
+    ASSERT_TRUE(finished.wait(20000));
+    EXPECT_TRUE(bar->isPulsing()); // the completion pulse
+    EXPECT_FALSE(bar->unsyncedMarkShown());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->syncStatus()->isHidden(); }, 5000));
+
+    QSignalSpy upToDate(b.library.get(), &library::LibraryIndexManager::syncFoundNothingToDo);
+    b.library->syncNow(b.settings);
+    ASSERT_TRUE(upToDate.wait(10000));
+    EXPECT_FALSE(w->syncStatus()->isHidden());
+    EXPECT_EQ(w->syncStatus()->text(), "Sync completed");
+    EXPECT_TRUE(QTest::qWaitFor([&] { return w->syncStatus()->isHidden(); }, 5000));
+    EXPECT_EQ(finished.count(), 1);
+
+    // A colour chosen in the collection's menu is the collection's.
+    emit bar->colorChangeRequested(0, "B876F0");
+    EXPECT_EQ(b.settings.bookmarks()[0].colorHex, "B876F0");
+    // A new collection is not synced yet: the mark shows until the next sync.
+    b.controller->addCollection("Keys");
+    EXPECT_TRUE(bar->unsyncedMarkShown());
 }
 
 TEST(BrowserController, SwitchingFilesQuicklyNeverShowsTheWaveformOfAnotherFile)
@@ -400,4 +477,43 @@ TEST(BrowserController, HotkeyBarTakesDropsFiresSlotsAndTurnsIntoTheChordBank)
     EXPECT_TRUE(b.controller->player().currentFile().path().endsWith("Minor/Am/i - Am.mid"));
     w->hide();
     EXPECT_FALSE(bar->chordBankOnScreen());
+}
+
+TEST(BrowserController, EveryKeyTheShortcutPanelListsDoesSomething)
+{
+    Browser b;
+    const std::string drums = b.dir.mkdir("Samples/Drums");
+    b.dir.write("Samples/Drums/Kick.wav", "RIFF");
+    MainWindow* w = b.window();
+    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
+    b.controller->addFolders({ QString::fromStdString(drums) });
+    ASSERT_TRUE(finished.wait(20000));
+    // Where each key means something: a folder row current in the tree, or a query left for its list.
+    auto onFolderRow = [&] {
+        w->searchField()->clear();
+        w->treeView()->setCurrentIndex(w->treeModel()->index(0, 0));
+    };
+    auto afterAQuery = [&] {
+        QSignalSpy published(w->searchRunner(), &SearchRunner::resultsReady);
+        w->searchField()->setText("kick");
+        published.wait(10000);
+        w->resultsView()->setFocus();
+    };
+    auto works = [&](const QKeySequence& press) {
+        for (QAction* action : w->findChildren<QAction*>())
+            if (action->isEnabled() && action->shortcuts().contains(press))
+                return true;
+        const QKeyCombination combination = press[0];
+        QKeyEvent event(QEvent::KeyPress, int(combination.key()), combination.keyboardModifiers());
+        onFolderRow();
+        if (w->handleBrowserKey(event))
+            return true;
+        afterAQuery();
+        return w->handleBrowserKey(event);
+    };
+    for (const ShortcutRow& row : shortcutHelpRows()) {
+        EXPECT_FALSE(row.presses.isEmpty()) << row.name.toStdString();
+        for (const QKeySequence& press : row.presses)
+            EXPECT_TRUE(works(press)) << row.name.toStdString() << ": " << press.toString().toStdString();
+    }
 }

@@ -1,5 +1,4 @@
 #include "app/KeyCapture.h"
-#include "app/ShortcutHelp.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -78,14 +77,4 @@ TEST(KeyCapture, TextEditorsAreWidgetsThatTakeTyping)
     EXPECT_FALSE(isTextEditor(&tree));
     EXPECT_FALSE(isTextEditor(&button));
     EXPECT_FALSE(isTextEditor(nullptr));
-}
-
-TEST(ShortcutHelp, ListsEveryBrowserKeyInThePanelsOrder)
-{
-    QStringList names;
-    for (const auto& row : shortcutHelpRows())
-        names << row.name;
-    EXPECT_EQ(names,
-        (QStringList { "Play", "Pause & Resume", "Previous / Next sample", "Scrub playback", "Hotkeys",
-            "Assign to hotkey", "Tap tempo", "Hide mode", "Audit hidden", "Toggle search" }));
 }

@@ -4,10 +4,15 @@
 #include "app/PreviewStrip.h"
 #include "app/SearchResultsModel.h"
 #include "app/SyncStatusBar.h"
+#include "music/MusicalKey.h"
 
 #include <QAbstractButton>
 #include <QCoreApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QScrollArea>
@@ -55,6 +60,8 @@ WindowServices fakeLibrary(std::vector<std::string>* searchedQueries = nullptr)
             std::vector<FileInfo> out;
             if (q == "snare")
                 out = { file("/lib/Drums/Snare 1.wav"), file("/lib/Drums/Snare 2.wav") };
+            else if (q == "kick")
+                out = { file("/lib/Drums/Kicks/Kick.wav") };
             return out;
         };
     };
@@ -192,8 +199,11 @@ TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
     EXPECT_EQ(plays.count(), 3);
     EXPECT_FALSE(w.selectedFile().has_value());
 
+    // Pause and resume: Shift+Space, since most desktops take Alt+Space; Alt+Space where it arrives.
+    QTest::keyClick(w.treeView(), Qt::Key_Space, Qt::ShiftModifier);
     QTest::keyClick(w.treeView(), Qt::Key_Space, Qt::AltModifier);
-    EXPECT_EQ(toggles.count(), 1);
+    EXPECT_EQ(toggles.count(), 2);
+    EXPECT_EQ(plays.count(), 3);
     QTest::keyClick(w.treeView(), Qt::Key_Left);
     QTest::keyClick(w.treeView(), Qt::Key_Right);
     ASSERT_EQ(skips.count(), 2);
@@ -217,7 +227,13 @@ TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
     EXPECT_EQ(plays.count(), 3);
     EXPECT_EQ(skips.count(), 2);
 
-    // Keys the window has no use for go to the handlers added for them, first taker wins.
+    // Keys the window has no use for go to the handlers added for them, first taker wins; an
+    // Alt+letter reaches them before a menu's mnemonic (or any shortcut) takes it.
+    QMenu* mnemonic = w.menuBar()->addMenu("&Hidden");
+    QAction shortcut;
+    shortcut.setShortcut(Qt::ALT | Qt::Key_H);
+    w.addAction(&shortcut);
+    QSignalSpy shortcutTriggered(&shortcut, &QAction::triggered);
     std::vector<std::string> handled;
     w.addKeyHandler([&](const QKeyEvent& e) {
         handled.push_back("first:" + e.text().toStdString());
@@ -231,13 +247,76 @@ TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
     QTest::keyClick(w.treeView(), Qt::Key_1);
     QTest::keyClick(w.treeView(), Qt::Key_T);
     QTest::keyClick(w.treeView(), Qt::Key_Space);
-    EXPECT_EQ(handled, (std::vector<std::string> { "first:1", "first:t", "second:t" }));
+    QTest::keyClick(w.treeView(), Qt::Key_H, Qt::AltModifier);
+    EXPECT_EQ(
+        handled, (std::vector<std::string> { "first:1", "first:t", "second:t", "first:h", "second:h" }));
+    EXPECT_EQ(shortcutTriggered.count(), 0);
+    EXPECT_FALSE(mnemonic->isVisible());
+    EXPECT_EQ(QApplication::activePopupWidget(), nullptr);
 
     // With the capture off (a sheet that edits hotkeys, say) keys reach the widgets again.
     w.keyCapture()->setEnabled(false);
     w.treeView()->setFocus();
     QTest::keyClick(w.treeView(), Qt::Key_Space);
     EXPECT_EQ(plays.count(), 3);
+}
+
+TEST(MainWindow, TheKeyboardLeadsFromTheQueryToItsResultsAndBack)
+{
+    MainWindow w(fakeLibrary());
+    w.setCollections(collections({ "/lib/Drums" }), 0);
+    w.show();
+    w.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    QSignalSpy plays(&w, &MainWindow::playRequested);
+    QSignalSpy published(w.searchRunner(), &SearchRunner::resultsReady);
+    QLineEdit* field = w.searchField();
+    QTreeView* results = w.resultsView();
+    auto selectedRow = [&] {
+        const auto rows = results->selectionModel()->selectedRows();
+        return rows.size() == 1 ? rows[0].row() : -1;
+    };
+
+    w.focusSearch();
+    QTest::keyClicks(field, "snare");
+    ASSERT_TRUE(published.wait(10000));
+    ASSERT_EQ(w.page(), MainWindow::Page::results);
+    // Down: the first hit, selected and played.
+    QTest::keyClick(field, Qt::Key_Down);
+    EXPECT_EQ(QApplication::focusWidget(), results);
+    EXPECT_EQ(selectedRow(), 0);
+    ASSERT_EQ(plays.count(), 1);
+    EXPECT_EQ(plays.at(0).at(0).toString(), "/lib/Drums/Snare 1.wav");
+    // Up on the first hit: back to the field, the query as it was.
+    QTest::keyClick(results, Qt::Key_Up);
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    EXPECT_EQ(field->text(), "snare");
+    EXPECT_EQ(plays.count(), 1);
+    // Return does what Down does.
+    QTest::keyClick(field, Qt::Key_Return);
+    EXPECT_EQ(QApplication::focusWidget(), results);
+    EXPECT_EQ(plays.count(), 2);
+
+    // Escape leaves the field and keeps the query; a second Escape drops it.
+    field->setFocus();
+    QTest::keyClick(field, Qt::Key_Escape);
+    EXPECT_EQ(field->text(), "snare");
+    EXPECT_EQ(QApplication::focusWidget(), results);
+    QTest::keyClick(results, Qt::Key_Escape);
+    EXPECT_EQ(field->text(), "");
+    EXPECT_EQ(w.page(), MainWindow::Page::tree);
+
+    // A single hit reached by Tab (focus without a selection): Down selects that hit, not the
+    // one after it.
+    w.focusSearch();
+    QTest::keyClicks(field, "kick");
+    ASSERT_TRUE(published.wait(10000));
+    ASSERT_EQ(w.resultsModel()->size(), 1);
+    results->setFocus(Qt::TabFocusReason);
+    QTest::keyClick(results, Qt::Key_Down);
+    EXPECT_EQ(selectedRow(), 0);
+    ASSERT_EQ(plays.count(), 3);
+    EXPECT_EQ(plays.at(2).at(0).toString(), "/lib/Drums/Kicks/Kick.wav");
 }
 
 TEST(MainWindow, EachCollectionComesBackAsItWasLeftAndNamesFollowTheExtensionSetting)
@@ -283,6 +362,38 @@ TEST(MainWindow, EachCollectionComesBackAsItWasLeftAndNamesFollowTheExtensionSet
     EXPECT_EQ(w.resultsModel()->index(0, 0).data().toString(), "Snare 1");
 }
 
+TEST(MainWindow, TheTreeComesBackAfterARestartAsItWasLeft)
+{
+    TreeMemory left;
+    {
+        MainWindow w(fakeLibrary());
+        w.setCollections(collections({ "/lib/Drums" }), 0);
+        QSignalSpy changed(&w, &MainWindow::treeMemoryChanged);
+        auto* model = w.treeModel();
+        const QModelIndex drums = model->index(0, 0);
+        w.treeView()->expand(drums);
+        const QModelIndex kicks = model->index(0, 0, drums);
+        w.treeView()->expand(kicks);
+        w.treeView()->setCurrentIndex(model->index(0, 0, kicks));
+        w.treeView()->expand(model->index(0, 0)); // again: nothing new
+        EXPECT_EQ(changed.count(), 3);
+        left = w.treeMemory();
+    }
+    EXPECT_EQ(left.openFolders["A"], (QStringList { "/lib/Drums", "/lib/Drums/Kicks" }));
+    EXPECT_EQ(left.focusedRow["A"], "/lib/Drums/Kicks/Kick.wav");
+
+    MainWindow again(fakeLibrary());
+    QSignalSpy selected(&again, &MainWindow::fileSelected);
+    again.restoreTreeMemory(left);
+    again.setCollections(collections({ "/lib/Drums" }), 0);
+    auto* model = again.treeModel();
+    EXPECT_TRUE(again.treeView()->isExpanded(model->index(0, 0)));
+    EXPECT_TRUE(again.treeView()->isExpanded(model->index(0, 0, model->index(0, 0))));
+    EXPECT_EQ(again.selectedFile(), "/lib/Drums/Kicks/Kick.wav");
+    ASSERT_EQ(selected.count(), 1);
+    EXPECT_EQ(again.treeMemory(), left);
+}
+
 TEST(MainWindow, SyncSheetsAndStripOfferWhatTheSyncAllows)
 {
     MainWindow w(fakeLibrary());
@@ -321,6 +432,22 @@ TEST(MainWindow, SyncSheetsAndStripOfferWhatTheSyncAllows)
     EXPECT_FALSE(w.syncStatus()->canCancel());
     w.hideSyncStatus();
     EXPECT_TRUE(w.syncStatus()->isHidden());
+
+    // The strip coming and going moves nothing in the window.
+    w.setCollections(collections({ "/lib/Drums" }), 0);
+    w.show();
+    QCoreApplication::processEvents();
+    auto place = [&] { return QRect(w.treeView()->mapTo(&w, QPoint(0, 0)), w.treeView()->size()); };
+    const QRect before = place();
+    w.showSyncStatus("Sync completed", 1.0, false);
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(w.syncStatus()->isVisible());
+    EXPECT_EQ(place(), before);
+    // It lies inside the window, over the foot of the list.
+    EXPECT_TRUE(w.rect().contains(QRect(w.syncStatus()->mapTo(&w, QPoint(0, 0)), w.syncStatus()->size())));
+    w.hideSyncStatus();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(place(), before);
 }
 
 TEST(CustomDragManager, DragsTheSelectedFilesInScreenOrderAndEndsIdle)
@@ -391,4 +518,80 @@ TEST(CollectionBar, ButtonsMadeAgainWhileShownAreShownWithRoomForThemAll)
     EXPECT_EQ(bar.button(0)->text(), "Two");
     EXPECT_TRUE(bar.button(1)->isChecked());
     EXPECT_EQ(bar.findChild<QScrollArea*>()->maximumWidth(), width);
+}
+
+TEST(CollectionBar, NamesShowAsTypedColoursChangeAndTheSyncStateShows)
+{
+    // "&" is no mnemonic: the button reads as typed.
+    CollectionBar bar;
+    bar.setCollections({ { "A", "Drums & Loops", "EF5356", {} }, { "B", "R&B", "76A5F0", {} } }, 0);
+    for (int i : { 0, 1 }) {
+        EXPECT_TRUE(QKeySequence::mnemonic(bar.button(i)->text()).isEmpty());
+        EXPECT_EQ(bar.button(i)->text().replace("&&", "&"), bar.collections()[std::size_t(i)].name);
+    }
+
+    // The colour menu: the palette's eight colours, the current one checked, then a custom colour.
+    QSignalSpy colours(&bar, &CollectionBar::colorChangeRequested);
+    QMenu menu;
+    bar.fillMenu(menu, 1);
+    QMenu* colourMenu = nullptr;
+    for (QAction* a : menu.actions())
+        if (a->menu())
+            colourMenu = a->menu();
+    ASSERT_NE(colourMenu, nullptr);
+    QList<QAction*> swatches;
+    for (QAction* a : colourMenu->actions())
+        if (a->isCheckable())
+            swatches << a;
+    ASSERT_EQ(swatches.size(), 8);
+    EXPECT_TRUE(swatches[1]->isChecked()); // 76A5F0 is the palette's second
+    EXPECT_EQ(colourMenu->actions().last()->text(), "Custom…");
+    swatches[3]->trigger();
+    ASSERT_EQ(colours.count(), 1);
+    EXPECT_EQ(colours.at(0).at(0).toInt(), 1);
+    EXPECT_EQ(colours.at(0).at(1).toString(), "76F0A1");
+
+    // A mark while the collections are not as the last sync left them; a pulse when one completes.
+    bar.show();
+    EXPECT_FALSE(bar.unsyncedMarkShown());
+    bar.setSynced(false);
+    EXPECT_TRUE(bar.unsyncedMarkShown());
+    bar.setSynced(true);
+    EXPECT_FALSE(bar.unsyncedMarkShown());
+    bar.pulse(Qt::red);
+    EXPECT_TRUE(bar.isPulsing());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !bar.isPulsing(); }, 3000));
+}
+
+TEST(BrowserColumns, KeysShowParsedInTheUsersSpellingInAColumnWideEnoughForAnyKey)
+{
+    using kivo::music::KeySpelling;
+    EXPECT_EQ(keyDisplayText("Ebminor", KeySpelling::automatic), "E♭ Minor");
+    EXPECT_EQ(keyDisplayText("Ebminor", KeySpelling::sharp), "D♯ Minor");
+    EXPECT_EQ(keyDisplayText("C#m", KeySpelling::flat), "D♭ Minor");
+    EXPECT_EQ(keyDisplayText("F", KeySpelling::automatic), "F Major");
+    EXPECT_EQ(keyDisplayText("Cm7", KeySpelling::automatic), "");
+
+    FileInfo tagged = file("/lib/Pad.wav");
+    tagged.key = "Ebminor";
+    FileInfo junk = file("/lib/Junk.wav");
+    junk.key = "minor-ish";
+    MainWindow w(fakeLibrary());
+    w.resultsModel()->setResults({ tagged, junk });
+    const auto key = [&](int row) { return w.resultsModel()->index(row, kKeyColumn).data(); };
+    EXPECT_EQ(key(0).toString(), "E♭ Minor");
+    EXPECT_FALSE(key(1).isValid()); // no key, not the raw text
+    w.setKeySpelling(KeySpelling::sharp);
+    EXPECT_EQ(key(0).toString(), "D♯ Minor");
+
+    // No key in any spelling is cut off.
+    const int column = w.resultsView()->header()->sectionSize(kKeyColumn);
+    for (KeySpelling spelling : kivo::music::kAllKeySpellings)
+        for (int pc = 0; pc < 12; ++pc)
+            for (bool minor : { false, true }) {
+                const QString text = QString::fromStdString(
+                    kivo::music::MusicalKey { pc, minor, "C" }.displayName(spelling));
+                EXPECT_LE(w.resultsView()->fontMetrics().horizontalAdvance(text) + 8, column)
+                    << text.toStdString();
+            }
 }

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <fstream>
+#include <iterator>
 #include <map>
 #include <optional>
 
@@ -89,4 +92,30 @@ TEST(SoundFonts, EachGeneratedFontPlaysItsPresetInTuneAndAudibly)
     Rendered missing = playA4("Nothing.sf2", 0);
     ASSERT_TRUE(missing.error);
     EXPECT_GT(kivo::test::rms(missing.audio, 4410, 12000), 0.01);
+}
+
+TEST(SoundFonts, EachGeneratedFontKeepsItsSourcesCreditsAndANoticeLiesBesideThem)
+{
+    auto infoField = [](const std::string& bytes, const std::string& id) -> std::string {
+        // INFO sub-chunks: a four-letter id, a little-endian size, the text.
+        const std::size_t at = bytes.find(id);
+        if (at == std::string::npos || at + 8 > bytes.size())
+            return std::string();
+        const auto* size = reinterpret_cast<const unsigned char*>(bytes.data() + at + 4);
+        const std::size_t length = size[0] | size[1] << 8 | size[2] << 16 | std::size_t(size[3]) << 24;
+        return std::string(bytes.c_str() + at + 8, std::min(length, bytes.size() - at - 8)).c_str();
+    };
+    for (const char* name : { "Piano.sf2", "Felt Piano.sf2", "Rhodes.sf2", "Synth Pad.sf2" }) {
+        std::ifstream in(soundFont(name), std::ios::binary);
+        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::string info = bytes.substr(0, bytes.find("sdta"));
+        EXPECT_NE(infoField(info, "ICOP").find("Frank Wen"), std::string::npos) << name;
+        EXPECT_NE(infoField(info, "IENG").find("Frank Wen"), std::string::npos) << name;
+        EXPECT_NE(infoField(info, "ICMT").find("MIT License"), std::string::npos) << name;
+        EXPECT_NE(infoField(info, "ICMT").find("fluid-soundfont-gm"), std::string::npos) << name;
+    }
+    std::ifstream notice(soundFont("NOTICE.txt"));
+    const std::string text((std::istreambuf_iterator<char>(notice)), std::istreambuf_iterator<char>());
+    for (const char* part : { "fluid-soundfont-gm", "Frank Wen", "MIT", "Permission is hereby granted" })
+        EXPECT_NE(text.find(part), std::string::npos) << part;
 }

@@ -53,10 +53,11 @@ int refreshCommand(const std::vector<std::string>& args)
         std::printf("removed folder: %s\n", p.c_str());
     for (const auto& m : delta.movedFolders)
         std::printf("moved: %s -> %s\n", m.from.c_str(), m.to.c_str());
-    std::printf("%zu new, %zu removed, %zu moved; %zu folders changed\n",
+    const std::size_t changed = delta.freshMTimes.size();
+    std::printf("%zu new, %zu removed, %zu moved; %zu %s changed\n",
         delta.newFiles.size() + delta.newFolders.size(),
-        delta.removedFiles.size() + delta.removedFolders.size(), delta.movedFolders.size(),
-        delta.freshMTimes.size());
+        delta.removedFiles.size() + delta.removedFolders.size(), delta.movedFolders.size(), changed,
+        changed == 1 ? "folder" : "folders");
     store.saveCache(nowReferenceDate());
     return 0;
 }

@@ -142,13 +142,32 @@ std::string extractPreset(
     }
 
     out = SoundFont {};
-    for (const auto& [id, text] : src.info)
-        if (id == "ifil" || id == "isng")
+    // The source's own credits go along: creation date, engineers, product, copyright and its
+    // comment (the licence), in the order the format lists them.
+    auto sourceInfo = [&src](const char* id) -> std::string {
+        for (const auto& [key, text] : src.info)
+            if (key == id)
+                return text;
+        return {};
+    };
+    for (const char* id : { "ifil", "isng" })
+        if (const std::string text = sourceInfo(id); !text.empty())
             out.info.emplace_back(id, text);
     out.info.emplace_back("INAM", change.name);
-    out.info.emplace_back("ICMT",
-        "Preset \"" + src.presets[presetIndex].name
-            + "\" taken from FluidR3_GM.sf2 (fluid-soundfont-gm, MIT licence)");
+    for (const char* id : { "ICRD", "IENG", "IPRD", "ICOP" })
+        if (const std::string text = sourceInfo(id); !text.empty())
+            out.info.emplace_back(id, text);
+    auto plain = [&sourceInfo](const char* id) {
+        std::string text = sourceInfo(id);
+        text.erase(std::find(text.begin(), text.end(), '\0'), text.end());
+        return text;
+    };
+    const std::string sourceName = plain("INAM").empty() ? "the source soundfont" : plain("INAM");
+    std::string comment = "Preset \"" + src.presets[presetIndex].name + "\" taken from " + sourceName
+        + " (FluidR3_GM.sf2, Debian package fluid-soundfont-gm).";
+    if (const std::string licence = plain("ICMT"); !licence.empty())
+        comment += " " + licence;
+    out.info.emplace_back("ICMT", comment);
     out.info.emplace_back("ISFT", "kivo-soundfonts");
 
     for (uint16_t oldId : sampleOrder) {

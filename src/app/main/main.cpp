@@ -11,9 +11,7 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
-    QApplication::setApplicationName(QStringLiteral("KIVO Browser"));
-    QApplication::setApplicationDisplayName(QStringLiteral("KIVO Browser"));
-    QApplication::setDesktopFileName(QStringLiteral("kivo-browser"));
+    kivo::app::setApplicationIdentity();
 
     kivo::playback::AudioPlayerManager::Options player;
     player.midiEngine = &kivo::playback::AuditionPreviewEngine::shared();
