@@ -145,7 +145,7 @@ void BrowserController::saveTreeMemory()
     QVariantMap focused;
     for (const auto& [id, paths] : m_window->treeMemory().openFolders)
         if (!paths.isEmpty())
-            open.insert(id, paths);
+            open.insert(id, QVariant(paths).toList()); // an array of strings in the store
     for (const auto& [id, path] : m_window->treeMemory().focusedRow)
         focused.insert(id, path);
     m_settings.store().setValue(QString::fromLatin1(kOpenFoldersKey), open);

@@ -273,12 +273,23 @@ TEST(BrowserController, TheWindowComesBackWhereAndAsLargeAsItWasLeft)
     Browser b;
     b.window()->setGeometry(60, 70, 820, 640);
     b.controller->saveWindowState();
+    // The open folders and the focused row go to the preference file as they change.
+    TreeMemory left;
+    left.openFolders["X"] = QStringList { "/lib/Drums", "/lib/Drums/Kicks" };
+    left.focusedRow["X"] = "/lib/Drums/Kicks/Kick.wav";
+    b.window()->restoreTreeMemory(left);
+    emit b.window()->treeMemoryChanged();
+    ASSERT_TRUE(b.prefs.flush());
+    platform::PreferenceStore reread(b.prefs.filePath());
+    EXPECT_EQ(reread.dictValue("browserOpenFolders").value_or(QVariantMap()).value("X").toStringList(),
+        left.openFolders["X"]);
     b.controller.reset();
     playback::AudioPlayerManager::Options player;
     player.engine = &b.engine;
     player.tracker = &b.tracker;
     BrowserController again(b.settings, *b.library, std::move(player), b.hotkeyManager.get(), &b.tapTempo);
     EXPECT_EQ(again.window()->geometry(), QRect(60, 70, 820, 640));
+    EXPECT_EQ(again.window()->treeMemory(), left);
 }
 
 TEST(BrowserController, SyncNowWithNothingToDoSaysItRanAndTheBarShowsTheSyncState)
