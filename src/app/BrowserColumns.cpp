@@ -3,6 +3,7 @@
 #include "music/MusicalKey.h"
 
 #include <QApplication>
+#include <QFont>
 #include <QFontMetrics>
 #include <QStyle>
 
@@ -10,6 +11,25 @@
 #include <cmath>
 
 namespace kivo::app {
+
+namespace {
+
+// A value the user marked as none shows as a dash.
+const QString kNoneMark = QStringLiteral("\u2013");
+// The user's tempo and key: a soft blue that reads on light and dark rows alike.
+const QColor kUserValueColor(0x3d, 0x8b, 0xd9);
+
+bool byUser(const BrowserRow& row, int column)
+{
+    return (column == kBpmColumn && row.bpmByUser) || (column == kKeyColumn && row.keyByUser);
+}
+
+bool hasValue(const BrowserRow& row, int column)
+{
+    return column == kBpmColumn ? row.bpm.has_value() : row.key.has_value();
+}
+
+} // namespace
 
 QVariant browserHeader(int column, int role)
 {
@@ -68,14 +88,38 @@ QVariant browserData(const BrowserRow& row, int column, int role, bool missing, 
 {
     switch (role) {
     case Qt::ForegroundRole:
-        return missing ? QVariant(QApplication::palette().color(QPalette::Disabled, QPalette::Text))
-                       : QVariant();
+        if (missing)
+            return QApplication::palette().color(QPalette::Disabled, QPalette::Text);
+        // The user's own values read as the same text, set apart only by a tint and slant.
+        if (byUser(row, column))
+            return hasValue(row, column) ? kUserValueColor
+                                         : QApplication::palette().color(QPalette::PlaceholderText);
+        return {};
     case kPathRole:
         return QString::fromStdString(row.path);
     case kIsDirectoryRole:
         return row.isDirectory;
+    case kTagsRole: {
+        QStringList tags;
+        for (const auto& t : row.tags)
+            tags << QString::fromStdString(t);
+        return tags;
+    }
     case Qt::ToolTipRole:
-        return column == kNameColumn ? QVariant(QString::fromStdString(row.path)) : QVariant();
+        if (column == kNameColumn)
+            return QString::fromStdString(row.path);
+        if (byUser(row, column))
+            return hasValue(row, column)
+                ? QApplication::translate("BrowserColumns", "Set by you")
+                : QApplication::translate("BrowserColumns", "Marked by you as having none");
+        return {};
+    case Qt::FontRole:
+        if (byUser(row, column) && hasValue(row, column)) {
+            QFont italic = QApplication::font();
+            italic.setItalic(true);
+            return italic;
+        }
+        return {};
     case Qt::TextAlignmentRole:
         return column == kNameColumn ? QVariant() : QVariant(int(Qt::AlignRight | Qt::AlignVCenter));
     case Qt::DecorationRole:
@@ -92,11 +136,13 @@ QVariant browserData(const BrowserRow& row, int column, int role, bool missing, 
     case kNameColumn:
         return QString::fromStdString(row.name);
     case kBpmColumn:
-        return row.bpm ? QVariant(QString::number(*row.bpm)) : QVariant();
+        if (row.bpm)
+            return QString::number(*row.bpm);
+        return row.bpmByUser ? QVariant(kNoneMark) : QVariant();
     case kKeyColumn:
         if (const QString shown = row.key ? keyDisplayText(*row.key, spelling) : QString(); !shown.isEmpty())
             return shown;
-        return {};
+        return row.keyByUser ? QVariant(kNoneMark) : QVariant();
     case kLengthColumn:
         return row.duration ? QVariant(formatLength(*row.duration)) : QVariant();
     default:

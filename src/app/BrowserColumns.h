@@ -11,6 +11,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QFontMetrics;
 class QStyle;
@@ -23,15 +24,21 @@ enum BrowserColumn { kNameColumn, kBpmColumn, kKeyColumn, kLengthColumn, kColumn
 enum BrowserRole {
     kPathRole = Qt::UserRole + 1, // QString, the absolute path
     kIsDirectoryRole, // bool
+    kTagsRole, // QStringList, the row's effective tags in the user's order
 };
 
 struct BrowserRow {
     std::string path;
     std::string name;
     bool isDirectory = false;
+    // Effective values: the user's overrides and folder inheritance applied to the item's own.
     std::optional<std::int64_t> bpm;
     std::optional<std::string> key;
     std::optional<double> duration;
+    // The value shown (or its absence) is the user's rather than the file's.
+    bool bpmByUser = false;
+    bool keyByUser = false;
+    std::vector<std::string> tags;
 };
 
 QVariant browserHeader(int column, int role);

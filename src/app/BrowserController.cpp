@@ -12,6 +12,7 @@
 #include "hotkeys/KeyboardMap.h"
 #include "hotkeys/TapTempoManager.h"
 #include "index/IndexRecords.h"
+#include "index/MetadataOverrideStore.h"
 #include "library/BookmarkGroup.h"
 #include "library/LibraryIndexManager.h"
 #include "library/MissingFileTracker.h"
@@ -19,6 +20,7 @@
 #include "library/SyncPlan.h"
 #include "library/UserSettings.h"
 #include "organise/FolderContents.h"
+#include "organise/TagStore.h"
 #include "platform/FolderBookmark.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceStore.h"
@@ -73,12 +75,14 @@ std::vector<CollectionEntry> collectionEntries(const library::UserSettings& sett
 
 BrowserController::BrowserController(library::UserSettings& settings, library::LibraryIndexManager& library,
     playback::AudioPlayerManager::Options player, hotkeys::HotkeyManager* hotkeyManager,
-    hotkeys::TapTempoManager* tapTempo, QObject* parent)
+    hotkeys::TapTempoManager* tapTempo, OrganiseStores stores, QObject* parent)
     : QObject(parent)
     , m_settings(settings)
     , m_library(library)
     , m_hotkeys(hotkeyManager ? *hotkeyManager : hotkeys::HotkeyManager::shared())
     , m_tapTempo(tapTempo ? *tapTempo : hotkeys::TapTempoManager::shared())
+    , m_overrides(stores.overrides ? *stores.overrides : index::MetadataOverrideStore::shared())
+    , m_tags(stores.tags ? *stores.tags : organise::TagStore::shared())
     , m_midiEngine(player.midiEngine)
 {
     player.volume = settings.volume();
@@ -96,7 +100,7 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
     services.loadFolder
         = [&store](const std::string& path) { return organise::indexFolderContents(store, path); };
     services.makeSearch = [this, &store](const QString& query, const QString& id) {
-        return indexSearchJob(store, query, id, sortingOptions(m_settings));
+        return indexSearchJob(store, query, id, sortingOptions(m_settings), m_overrides.snapshot());
     };
     services.hotkeyLabels = [this] {
         QStringList labels;
@@ -115,6 +119,7 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
     connect(&tracker, &library::MissingFileTracker::missingPathsChanged, m_window.get(),
         &MainWindow::missingChanged);
 
+    m_window->setOrganiseStores(&m_overrides, &m_tags);
     connectWindow();
     connectLibrary();
     connectPlayer();

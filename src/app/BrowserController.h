@@ -25,6 +25,12 @@ namespace kivo::hotkeys {
 class HotkeyManager;
 class TapTempoManager;
 } // namespace kivo::hotkeys
+namespace kivo::index {
+class MetadataOverrideStore;
+}
+namespace kivo::organise {
+class TagStore;
+}
 
 namespace kivo::app {
 
@@ -36,6 +42,12 @@ organise::SortingOptions sortingOptions(const library::UserSettings& settings);
 // The collections as the window shows them: names, colours and resolved root folders.
 std::vector<CollectionEntry> collectionEntries(const library::UserSettings& settings);
 
+// The user's tempo and key corrections and tags; the shared ones when left out.
+struct OrganiseStores {
+    index::MetadataOverrideStore* overrides = nullptr;
+    organise::TagStore* tags = nullptr;
+};
+
 class BrowserController : public QObject {
     Q_OBJECT
 public:
@@ -43,7 +55,7 @@ public:
     // Null hotkey managers mean the shared ones.
     BrowserController(library::UserSettings& settings, library::LibraryIndexManager& library,
         playback::AudioPlayerManager::Options player = {}, hotkeys::HotkeyManager* hotkeys = nullptr,
-        hotkeys::TapTempoManager* tapTempo = nullptr, QObject* parent = nullptr);
+        hotkeys::TapTempoManager* tapTempo = nullptr, OrganiseStores stores = {}, QObject* parent = nullptr);
     ~BrowserController() override;
 
     MainWindow* window() const { return m_window.get(); }
@@ -86,6 +98,8 @@ private:
     library::LibraryIndexManager& m_library;
     hotkeys::HotkeyManager& m_hotkeys;
     hotkeys::TapTempoManager& m_tapTempo;
+    index::MetadataOverrideStore& m_overrides;
+    organise::TagStore& m_tags;
     playback::MIDIPreviewEngine* m_midiEngine = nullptr;
     std::unique_ptr<playback::AudioPlayerManager> m_player;
     std::unique_ptr<MainWindow> m_window;

@@ -1,5 +1,8 @@
 #include "app/LibraryTreeModel.h"
 
+#include "music/BpmFromName.h"
+#include "music/MusicalKey.h"
+
 #include <algorithm>
 
 namespace kivo::app {
@@ -46,6 +49,16 @@ std::unique_ptr<LibraryTreeModel::Node> LibraryTreeModel::makeNode(
     node->row.isDirectory = source.isDirectory;
     node->row.bpm = source.bpm;
     node->row.key = source.key;
+    if (source.isDirectory) {
+        // A folder's own tempo and key are the ones its name gives.
+        const std::string_view name = std::string_view(source.path).substr(source.path.rfind('/') + 1);
+        node->row.bpm = music::bpmFromName(name);
+        if (const auto key = music::MusicalKey::fromName(name, music::LoneAccidental::accept))
+            node->row.key = key->keyText();
+    }
+    if (!m_pass)
+        m_pass.emplace(m_metadata.pass());
+    resolveRow(node->row, *m_pass, m_metadata);
     if (!source.isDirectory) {
         const auto found = m_durations->find(source.path);
         if (found != m_durations->end())
@@ -74,6 +87,7 @@ void LibraryTreeModel::fillChildren(Node* folder) const
 
 void LibraryTreeModel::rebuild()
 {
+    m_pass.reset();
     beginResetModel();
     m_root.children.clear();
     const auto roots = m_tree.visibleRoots();
@@ -107,6 +121,15 @@ void LibraryTreeModel::reload()
         return;
     m_tree.reloadLoadedFolders();
     rebuild();
+}
+
+void LibraryTreeModel::setMetadata(RowMetadata metadata)
+{
+    m_metadata = std::move(metadata);
+    m_tree.setBPMOverrides(m_metadata.sortOverrides());
+    m_tree.resort();
+    if (m_tree.current())
+        rebuild();
 }
 
 QModelIndexList LibraryTreeModel::expandedIndexes() const
@@ -253,6 +276,7 @@ void LibraryTreeModel::fetchMore(const QModelIndex& parent)
     if (!parent.isValid() || !n->row.isDirectory || n->loaded)
         return;
     m_tree.expand(n->id);
+    m_pass.reset();
     Node staged;
     staged.id = n->id;
     fillChildren(&staged);

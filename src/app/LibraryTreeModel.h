@@ -6,6 +6,7 @@
 // when the user comes back to it.
 
 #include "app/BrowserColumns.h"
+#include "app/RowMetadata.h"
 #include "organise/BrowserTree.h"
 
 #include <QAbstractItemModel>
@@ -28,6 +29,9 @@ public:
     void setOptions(const organise::PresentationOptions& options);
     // Reads every loaded folder again (the index changed); open folders stay open.
     void reload();
+    // The user's tempo, key or tags changed: rows show the new effective values and folders
+    // re-sort by them.
+    void setMetadata(RowMetadata metadata);
 
     // The open folders of the shown collection, for the view to open after a reset.
     QModelIndexList expandedIndexes() const;
@@ -74,6 +78,9 @@ private:
     // The mirror again from the tree's current state.
     void rebuild();
 
+    RowMetadata m_metadata;
+    // One resolving pass per rebuild or folder load; its memo serves every row made in it.
+    mutable std::optional<organise::MetadataInheritance> m_pass;
     // Lengths of the files the loader has read; the tree's rows do not carry them.
     std::shared_ptr<std::unordered_map<std::string, double>> m_durations;
     organise::BrowserTree m_tree;

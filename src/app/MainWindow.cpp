@@ -8,6 +8,7 @@
 #include "app/SettingsWindow.h"
 #include "app/ShortcutHelp.h"
 #include "app/SyncStatusBar.h"
+#include "app/TagChips.h"
 
 #include <QAction>
 #include <QApplication>
@@ -255,6 +256,7 @@ QWidget* MainWindow::buildBrowser()
     m_tree->setDropIndicatorShown(false);
     connect(m_tree, &BrowserView::rootMoveRequested, this, &MainWindow::moveRootRequested);
     m_tree->setModel(m_treeModel);
+    m_tree->setItemDelegateForColumn(kNameColumn, new TagChipDelegate(m_tree));
     configureView(m_tree);
     m_results = new BrowserView(m_views);
     m_results->setModel(m_resultsModel);
@@ -431,6 +433,7 @@ void MainWindow::setPresentationOptions(const organise::PresentationOptions& opt
 
 void MainWindow::setKeySpelling(music::KeySpelling spelling)
 {
+    m_spelling = spelling;
     m_treeModel->setKeySpelling(spelling);
     m_resultsModel->setKeySpelling(spelling);
     m_tree->viewport()->update();

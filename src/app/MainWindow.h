@@ -8,7 +8,9 @@
 #include "app/BrowserView.h"
 #include "app/CollectionBar.h"
 #include "app/LibraryTreeModel.h"
+#include "app/MetadataEditor.h"
 #include "app/SearchRunner.h"
+#include "music/KeySpelling.h"
 
 #include <QMainWindow>
 
@@ -21,10 +23,19 @@ class QLineEdit;
 class QStackedWidget;
 class QTreeView;
 class QAbstractItemView;
+class QMenu;
+
+namespace kivo::index {
+class MetadataOverrideStore;
+}
+namespace kivo::organise {
+class TagStore;
+}
 
 namespace kivo::app {
 
 class KeyCapture;
+class TagEditor;
 class PreviewStrip;
 class SearchResultsModel;
 class SyncStatusBar;
@@ -68,6 +79,13 @@ public:
     const TreeMemory& treeMemory() const { return m_memory; }
     // Keys in the rows are named in this spelling, at once.
     void setKeySpelling(music::KeySpelling spelling);
+    // The user's tempo, key and tag stores: rows show their effective values, and the row menu and
+    // the keys E and Alt+T edit them. Without them neither is offered.
+    void setOrganiseStores(index::MetadataOverrideStore* overrides, organise::TagStore* tags);
+    // The tempo and key pop-up, or the tag pop-up, for the selected rows (or the focused one); null
+    // when nothing is selected or the stores are missing.
+    MetadataEditor* editTempoAndKey(MetadataEditor::Field focus = MetadataEditor::Field::bpm);
+    TagEditor* editTags();
     // Rows of missing files and folders are greyed out; missingChanged() redraws them.
     void setMissingCheck(const MissingCheck& check);
     void missingChanged();
@@ -187,6 +205,13 @@ private:
     void askNewCollection();
     void requestAddFolders();
     void showRowMenu(QTreeView* view, const QPoint& pos);
+    void addMetadataSection(QMenu& menu, const std::vector<BrowserRow>& items);
+    // The rows the metadata commands act on: the selection, or the focused row alone.
+    std::vector<BrowserRow> selectedRows() const;
+    MetadataEditor* editTempoAndKey(const std::vector<BrowserRow>& items, MetadataEditor::Field focus);
+    TagEditor* editTags(const std::vector<BrowserRow>& items);
+    // The stores changed: rows, order and results show the new values.
+    void metadataChanged();
 
     WindowServices m_services;
     std::vector<CollectionEntry> m_collections;
@@ -195,6 +220,9 @@ private:
     TreeMemory m_memory;
     TreeMemory m_toReopen;
     std::vector<KeyHandler> m_keyHandlers;
+    index::MetadataOverrideStore* m_overrides = nullptr;
+    organise::TagStore* m_tags = nullptr;
+    music::KeySpelling m_spelling = music::KeySpelling::automatic;
 
     bool m_shown = false;
     CollectionBar* m_bar = nullptr;

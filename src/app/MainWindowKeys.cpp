@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/SearchResultsModel.h"
+#include "app/TagEditor.h"
 
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -72,6 +73,18 @@ bool MainWindow::handleOwnKey(const QKeyEvent& event)
     case Qt::Key_S:
         if (alt && !(mods & (Qt::ControlModifier | Qt::MetaModifier))) {
             toggleSearch();
+            return true;
+        }
+        return false;
+    case Qt::Key_E:
+        if (plain) {
+            editTempoAndKey();
+            return true;
+        }
+        return false;
+    case Qt::Key_T:
+        if (mods == Qt::AltModifier) {
+            editTags();
             return true;
         }
         return false;

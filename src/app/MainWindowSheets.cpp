@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/CustomDragManager.h"
+#include "app/SearchResultsModel.h"
 
 #include "library/SettingsTexts.h"
 #include "library/SyncPlan.h"
@@ -171,6 +172,7 @@ void MainWindow::showRowMenu(QTreeView* view, const QPoint& pos)
     const QString path = index.data(kPathRole).toString();
     const bool isFolder = index.data(kIsDirectoryRole).toBool();
     QMenu menu(this);
+    menu.setObjectName(QStringLiteral("rowMenu"));
     menu.addAction(tr("Show in file manager"), this, [path, isFolder] {
         QDesktopServices::openUrl(QUrl::fromLocalFile(isFolder ? path : QFileInfo(path).absolutePath()));
     });
@@ -188,6 +190,13 @@ void MainWindow::showRowMenu(QTreeView* view, const QPoint& pos)
             assign->addAction(
                 labels[slot], this, [this, files, slot] { emit assignToHotkeyRequested(files, slot); });
     }
+    // The metadata commands act on the whole selection when the row is part of it.
+    std::vector<BrowserRow> items;
+    if (view->selectionModel()->isRowSelected(index.row(), index.parent()))
+        items = selectedRows();
+    else if (const BrowserRow* row = view == m_tree ? m_treeModel->row(index) : m_resultsModel->row(index))
+        items.push_back(*row);
+    addMetadataSection(menu, items);
     if (view == m_tree && !index.parent().isValid()) {
         menu.addSeparator();
         menu.addAction(tr("Remove from collection"), this, [this, path] { emit removeRootRequested(path); });

@@ -20,7 +20,7 @@ QString resultFolderText(const QString& filePath)
 void ResultRowDelegate::paint(
     QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const
 {
-    QStyledItemDelegate::paint(painter, option, index);
+    const Painted painted = paintWithChips(painter, option, index);
     if (index.column() != kNameColumn)
         return;
     const QString folder = resultFolderText(index.data(kPathRole).toString());
@@ -31,8 +31,8 @@ void ResultRowDelegate::paint(
     const QWidget* widget = opt.widget;
     const QStyle* style = widget ? widget->style() : QApplication::style();
     const QRect text = style->subElementRect(QStyle::SE_ItemViewItemText, &opt, widget);
-    const int nameWidth = opt.fontMetrics.horizontalAdvance(opt.text);
-    const QRect rest = text.adjusted(nameWidth + 14, 0, 0, 0);
+    const QRect rest(
+        painted.nameRight + 14, text.top(), painted.chipsLeft - 8 - (painted.nameRight + 14), text.height());
     if (rest.width() < 24)
         return;
     const bool selected = opt.state & QStyle::State_Selected;

@@ -1,16 +1,16 @@
 #pragma once
 
 // Result rows come from all over the collection: after its name each row shows, dimmed, the
-// folder it lies in.
+// folder it lies in, and then its tags.
 
-#include <QStyledItemDelegate>
+#include "app/TagChips.h"
 
 namespace kivo::app {
 
-class ResultRowDelegate : public QStyledItemDelegate {
+class ResultRowDelegate : public TagChipDelegate {
     Q_OBJECT
 public:
-    using QStyledItemDelegate::QStyledItemDelegate;
+    using TagChipDelegate::TagChipDelegate;
     void paint(
         QPainter* painter, const QStyleOptionViewItem& option, const QModelIndex& index) const override;
 };

@@ -11,14 +11,36 @@ SearchResultsModel::SearchResultsModel(QObject* parent)
 
 void SearchResultsModel::setResults(const std::vector<index::FileInfo>& files)
 {
+    m_files = files;
     beginResetModel();
-    m_rows.clear();
-    m_rows.reserve(files.size());
-    for (const auto& f : files) {
-        std::string name = m_hideExtensions ? std::string(organise::nameWithoutExtension(f.name)) : f.name;
-        m_rows.push_back(BrowserRow { f.path, std::move(name), false, f.bpm, f.key, f.duration });
-    }
+    resolveRows();
     endResetModel();
+}
+
+void SearchResultsModel::setMetadata(RowMetadata metadata)
+{
+    m_metadata = std::move(metadata);
+    if (m_files.empty())
+        return;
+    resolveRows();
+    emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, kColumnCount - 1));
+}
+
+void SearchResultsModel::resolveRows()
+{
+    m_rows.clear();
+    m_rows.reserve(m_files.size());
+    auto pass = m_metadata.pass();
+    for (const auto& f : m_files) {
+        BrowserRow row;
+        row.path = f.path;
+        row.name = m_hideExtensions ? std::string(organise::nameWithoutExtension(f.name)) : f.name;
+        row.bpm = f.bpm;
+        row.key = f.key;
+        row.duration = f.duration;
+        resolveRow(row, pass, m_metadata);
+        m_rows.push_back(std::move(row));
+    }
 }
 
 void SearchResultsModel::clear()
@@ -27,6 +49,7 @@ void SearchResultsModel::clear()
         return;
     beginResetModel();
     m_rows.clear();
+    m_files.clear();
     endResetModel();
 }
 

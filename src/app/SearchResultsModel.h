@@ -3,6 +3,7 @@
 // The flat result list shown instead of the tree while the search field holds a query.
 
 #include "app/BrowserColumns.h"
+#include "app/RowMetadata.h"
 #include "index/IndexRecords.h"
 
 #include <QAbstractTableModel>
@@ -16,7 +17,10 @@ class SearchResultsModel : public QAbstractTableModel {
 public:
     explicit SearchResultsModel(QObject* parent = nullptr);
 
+    // Rows show the files' effective values, resolved in one pass.
     void setResults(const std::vector<index::FileInfo>& files);
+    // The user's tempo, key or tags changed: the rows show the new values.
+    void setMetadata(RowMetadata metadata);
     // Names without their extensions (for the next results).
     void setHideExtensions(bool hide) { m_hideExtensions = hide; }
     void clear();
@@ -33,8 +37,12 @@ public:
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
 private:
+    void resolveRows();
+
     MissingCheck m_isMissing;
     music::KeySpelling m_spelling = music::KeySpelling::automatic;
+    RowMetadata m_metadata;
+    std::vector<index::FileInfo> m_files;
     std::vector<BrowserRow> m_rows;
     bool m_hideExtensions = false;
 };

@@ -27,6 +27,8 @@ std::vector<ShortcutRow> shortcutHelpRows()
         { QStringLiteral("Toggle search"), QStringLiteral("Alt + S"), { K(Qt::ALT | Qt::Key_S) } },
         { QStringLiteral("Search"), QStringLiteral("Ctrl + F"), { K(Qt::CTRL | Qt::Key_F) } },
         { QStringLiteral("Leave search, then clear it"), QStringLiteral("Escape"), { K(Qt::Key_Escape) } },
+        { QStringLiteral("Edit BPM & key"), QStringLiteral("E"), { K(Qt::Key_E) } },
+        { QStringLiteral("Edit tags"), QStringLiteral("Alt + T"), { K(Qt::ALT | Qt::Key_T) } },
         { QStringLiteral("Select all"), QStringLiteral("Ctrl + A"), { K(Qt::CTRL | Qt::Key_A) } },
         { QStringLiteral("Add folder"), QStringLiteral("Ctrl + O"), { K(Qt::CTRL | Qt::Key_O) } },
         { QStringLiteral("Settings"), QStringLiteral("Ctrl + ,"), { K(Qt::CTRL | Qt::Key_Comma) } },

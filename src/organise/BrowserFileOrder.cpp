@@ -141,18 +141,24 @@ std::vector<std::uint32_t> browserOrderPermutation(
     return order;
 }
 
-void sortInBrowserOrder(std::vector<index::FileInfo>& files, const SortingOptions& options)
+void sortInBrowserOrder(std::vector<index::FileInfo>& files,
+    const std::vector<std::optional<std::int64_t>>& bpms, const SortingOptions& options)
 {
     std::vector<SortItem> items;
     items.reserve(files.size());
-    for (const auto& file : files)
-        items.push_back({ file.name, file.path, false, file.bpm });
+    for (std::size_t i = 0; i < files.size(); ++i)
+        items.push_back({ files[i].name, files[i].path, false, i < bpms.size() ? bpms[i] : files[i].bpm });
     const auto order = browserOrderPermutation(items, options);
     std::vector<index::FileInfo> sorted;
     sorted.reserve(files.size());
     for (const auto i : order)
         sorted.push_back(std::move(files[i]));
     files.swap(sorted);
+}
+
+void sortInBrowserOrder(std::vector<index::FileInfo>& files, const SortingOptions& options)
+{
+    sortInBrowserOrder(files, {}, options);
 }
 
 } // namespace kivo::organise

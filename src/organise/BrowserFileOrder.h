@@ -43,5 +43,8 @@ std::vector<std::uint32_t> browserOrderPermutation(
 
 // Stable sort of index records in the browser's file order, using each record's own `bpm`.
 void sortInBrowserOrder(std::vector<index::FileInfo>& files, const SortingOptions& options);
+// The same with the BPM each file sorts by given alongside (the effective one, overrides applied).
+void sortInBrowserOrder(std::vector<index::FileInfo>& files,
+    const std::vector<std::optional<std::int64_t>>& bpms, const SortingOptions& options);
 
 } // namespace kivo::organise

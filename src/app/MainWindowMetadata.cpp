@@ -1,0 +1,143 @@
+#include "app/MainWindow.h"
+
+#include "app/RowMetadata.h"
+#include "app/SearchResultsModel.h"
+#include "app/TagEditor.h"
+#include "index/MetadataOverrideStore.h"
+#include "organise/MetadataMenuInfo.h"
+#include "organise/TagStore.h"
+
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QStackedWidget>
+#include <QTreeView>
+
+// The user's tempo, key and tags in the window: what rows show, the row menu's metadata section and
+// the two pop-ups that edit them.
+
+namespace kivo::app {
+
+void MainWindow::setOrganiseStores(index::MetadataOverrideStore* overrides, organise::TagStore* tags)
+{
+    if (m_overrides)
+        disconnect(m_overrides, nullptr, this, nullptr);
+    if (m_tags)
+        disconnect(m_tags, nullptr, this, nullptr);
+    m_overrides = overrides;
+    m_tags = tags;
+    if (m_overrides)
+        connect(m_overrides, &index::MetadataOverrideStore::changed, this, [this] {
+            metadataChanged();
+            // Results are ordered by effective BPM when the search makes them.
+            if (!m_search->text().trimmed().isEmpty())
+                runSearch();
+        });
+    if (m_tags)
+        connect(m_tags, &organise::TagStore::changed, this, &MainWindow::metadataChanged);
+    metadataChanged();
+}
+
+void MainWindow::metadataChanged()
+{
+    RowMetadata metadata;
+    if (m_overrides)
+        metadata.overrides = m_overrides->snapshot();
+    if (m_tags) {
+        metadata.tagMaps = m_tags->maps();
+        metadata.tags = m_tags->tags();
+    }
+    m_treeModel->setMetadata(metadata);
+    restoreTreeState();
+    m_resultsModel->setMetadata(std::move(metadata));
+}
+
+std::vector<BrowserRow> MainWindow::selectedRows() const
+{
+    std::vector<BrowserRow> out;
+    const bool tree = m_views->currentIndex() == kTreePage;
+    const QAbstractItemView* view = currentView();
+    auto rowAt = [&](const QModelIndex& index) -> const BrowserRow* {
+        return tree ? m_treeModel->row(index) : m_resultsModel->row(index);
+    };
+    QModelIndexList indexes = view->selectionModel()->selectedRows();
+    if (indexes.isEmpty() && view->currentIndex().isValid())
+        indexes << view->currentIndex().siblingAtColumn(0);
+    for (const QModelIndex& index : indexes)
+        if (const BrowserRow* row = rowAt(index))
+            out.push_back(*row);
+    return out;
+}
+
+void MainWindow::addMetadataSection(QMenu& menu, const std::vector<BrowserRow>& items)
+{
+    if (!m_overrides || !m_tags || items.empty())
+        return;
+    std::vector<organise::MetadataMenuItem> entries;
+    for (const auto& row : items)
+        entries.push_back({ row.bpm, row.key, row.tags });
+    const organise::MetadataMenuInfo info = organise::metadataMenuInfo(entries, m_spelling);
+    auto entry = [](const std::string& title, const std::optional<std::string>& value) {
+        // The value sits where a menu shows a shortcut: right-aligned, dimmed.
+        return QString::fromStdString(title)
+            + (value ? QLatin1Char('\t') + QString::fromStdString(*value) : QString());
+    };
+    menu.addSeparator();
+    QAction* bpm = menu.addAction(entry(info.bpmTitle, info.bpmValue), this,
+        [this, items] { editTempoAndKey(items, MetadataEditor::Field::bpm); });
+    bpm->setObjectName(QStringLiteral("editBPM"));
+    QAction* key = menu.addAction(entry(info.keyTitle, info.keyValue), this,
+        [this, items] { editTempoAndKey(items, MetadataEditor::Field::key); });
+    key->setObjectName(QStringLiteral("editKey"));
+    QAction* tags
+        = menu.addAction(entry(info.tagsTitle, info.tagsValue), this, [this, items] { editTags(items); });
+    tags->setObjectName(QStringLiteral("editTags"));
+}
+
+MetadataEditor* MainWindow::editTempoAndKey(MetadataEditor::Field focus)
+{
+    return editTempoAndKey(selectedRows(), focus);
+}
+
+TagEditor* MainWindow::editTags()
+{
+    return editTags(selectedRows());
+}
+
+MetadataEditor* MainWindow::editTempoAndKey(const std::vector<BrowserRow>& items, MetadataEditor::Field focus)
+{
+    if (!m_overrides || items.empty())
+        return nullptr;
+    MetadataEditorItems start;
+    start.firstName = items.front().name;
+    start.bpm = items.front().bpm;
+    start.key = items.front().key;
+    for (const auto& row : items) {
+        start.paths.push_back(row.path);
+        start.anyFolder = start.anyFolder || row.isDirectory;
+        // A value is offered for editing only when every item has it.
+        if (row.bpm != start.bpm)
+            start.bpm.reset();
+        if (row.key != start.key)
+            start.key.reset();
+    }
+    auto* editor = new MetadataEditor(*m_overrides, std::move(start), m_spelling, focus, this);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor->open();
+    return editor;
+}
+
+TagEditor* MainWindow::editTags(const std::vector<BrowserRow>& items)
+{
+    if (!m_tags || items.empty())
+        return nullptr;
+    std::vector<std::string> paths;
+    for (const auto& row : items)
+        paths.push_back(row.path);
+    auto* editor = new TagEditor(*m_tags, std::move(paths), items.front().name, this);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor->open();
+    return editor;
+}
+
+} // namespace kivo::app

@@ -1,0 +1,39 @@
+#include "app/RowMetadata.h"
+
+namespace kivo::app {
+
+organise::BPMOverrides RowMetadata::sortOverrides() const
+{
+    if (overrides->bpmOverrides.empty() && overrides->clearedBPMPaths.empty())
+        return {};
+    organise::BPMOverrides out;
+    out.overrideFor = [o = overrides](const std::string& path) -> std::optional<std::int64_t> {
+        const auto it = o->bpmOverrides.find(path);
+        return it == o->bpmOverrides.end() ? std::nullopt : std::optional<std::int64_t>(it->second);
+    };
+    out.isCleared = [o = overrides](const std::string& path) { return o->clearedBPMPaths.contains(path); };
+    return out;
+}
+
+std::vector<std::string> RowMetadata::tagNames(const organise::TagIdSet& ids) const
+{
+    std::vector<std::string> out;
+    if (ids.empty())
+        return out;
+    for (const auto& t : tags)
+        if (ids.contains(t.id))
+            out.push_back(t.name);
+    return out;
+}
+
+void resolveRow(BrowserRow& row, organise::MetadataInheritance& pass, const RowMetadata& metadata)
+{
+    auto values = pass.resolve(row.path, row.bpm, row.key);
+    row.bpm = values.bpm.value;
+    row.bpmByUser = values.bpm.byUser;
+    row.key = std::move(values.key.value);
+    row.keyByUser = values.key.byUser;
+    row.tags = metadata.tagNames(*values.tags);
+}
+
+} // namespace kivo::app

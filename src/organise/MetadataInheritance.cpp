@@ -1,0 +1,230 @@
+#include "organise/MetadataInheritance.h"
+
+#include <cstring>
+#include <vector>
+
+namespace kivo::organise {
+
+namespace {
+
+const TagIdSet kNoTags;
+
+// The parent folder of a path; the empty text at the top. memrchr: every row asks for it.
+std::string_view parentOf(std::string_view path)
+{
+    const void* slash = path.empty() ? nullptr : ::memrchr(path.data(), '/', path.size());
+    return slash ? path.substr(0, std::size_t(static_cast<const char*>(slash) - path.data()))
+                 : std::string_view();
+}
+
+} // namespace
+
+MetadataInheritance::MetadataInheritance(
+    std::shared_ptr<const index::MetadataOverrides> overrides, std::shared_ptr<const TagMaps> tags)
+    : m_overrides(overrides ? std::move(overrides) : std::make_shared<const index::MetadataOverrides>())
+    , m_tags(tags ? std::move(tags) : std::make_shared<const TagMaps>())
+{
+    m_top.tags = &kNoTags;
+    const auto& o = *m_overrides;
+    m_entries.reserve(o.bpmOverrides.size() + o.keyOverrides.size() + o.clearedBPMPaths.size()
+        + o.clearedKeyPaths.size() + m_tags->assignments.size() + m_tags->exclusions.size());
+    for (const auto& [path, value] : o.bpmOverrides)
+        m_entries[path].bpm = &value;
+    for (const auto& [path, value] : o.keyOverrides)
+        m_entries[path].key = &value;
+    for (const auto& path : o.clearedBPMPaths)
+        m_entries[path].clearedBPM = true;
+    for (const auto& path : o.clearedKeyPaths)
+        m_entries[path].clearedKey = true;
+    if (!m_tags->assignments.empty()) {
+        for (const auto& [path, ids] : m_tags->assignments)
+            m_entries[path].assigned = &ids;
+        for (const auto& [path, ids] : m_tags->exclusions)
+            m_entries[path].excluded = &ids;
+    }
+    if (m_entries.empty())
+        return;
+    for (const auto& [path, e] : m_entries) {
+        const std::string_view parent = parentOf(path);
+        if (parent.size() < 2)
+            m_top.childEntries = true;
+        else
+            m_foldersWithEntries.emplace(parent);
+    }
+    std::size_t size = 16;
+    while (size < 4 * m_entries.size())
+        size *= 2;
+    m_entryHashes.assign(size, 0);
+    for (const auto& [path, e] : m_entries) {
+        const std::size_t h = index::PathHash {}(path) | 1;
+        std::size_t i = h & (size - 1);
+        while (m_entryHashes[i] != 0 && m_entryHashes[i] != h)
+            i = (i + 1) & (size - 1);
+        m_entryHashes[i] = h;
+    }
+}
+
+MetadataInheritance::MetadataInheritance()
+    : MetadataInheritance(nullptr, nullptr)
+{
+}
+
+const MetadataInheritance::PathEntry* MetadataInheritance::entry(const index::HashedPath& path) const
+{
+    if (m_entries.empty())
+        return nullptr;
+    const std::size_t h = path.hash | 1;
+    const std::size_t mask = m_entryHashes.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+        if (m_entryHashes[i] == 0)
+            return nullptr;
+        if (m_entryHashes[i] == h)
+            break;
+    }
+    const auto it = m_entries.find(path);
+    return it == m_entries.end() ? nullptr : &it->second;
+}
+
+const MetadataInheritance::FolderValues& MetadataInheritance::folder(std::string_view path)
+{
+    // Up to the nearest folder already known (or the top), then down again, one level at a time:
+    // each folder's ancestry is walked once per pass.
+    m_pending.clear();
+    const FolderValues* base = &m_top;
+    for (std::string_view f = path; f.size() >= 2; f = parentOf(f)) {
+        if (const auto known = m_folders.find(f); known != m_folders.end()) {
+            base = &known->second;
+            break;
+        }
+        m_pending.push_back(f);
+    }
+    for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it) {
+        const PathEntry* e = entry(index::HashedPath(*it));
+        FolderValues values = *base;
+        if (e && e->bpm)
+            values.bpm = *e->bpm;
+        if (e && e->key)
+            values.key = e->key;
+        if (e && (e->assigned || e->excluded)) {
+            TagIdSet tags = *base->tags;
+            if (e->assigned)
+                tags.insert(e->assigned->begin(), e->assigned->end());
+            if (e->excluded)
+                for (const TagId& id : *e->excluded)
+                    tags.erase(id);
+            values.tags = &m_folderTags.emplace_back(std::move(tags));
+        }
+        values.childEntries = !m_foldersWithEntries.empty() && m_foldersWithEntries.contains(*it);
+        base = &m_folders.try_emplace(std::string(*it), values).first->second;
+    }
+    return *base;
+}
+
+const MetadataInheritance::FolderValues& MetadataInheritance::parentValues(std::string_view path)
+{
+    const std::string_view parent = parentOf(path);
+    if (!m_lastParentValues || parent != m_lastParent) {
+        m_lastParentValues = &folder(parent);
+        m_lastParent.assign(parent);
+    }
+    return *m_lastParentValues;
+}
+
+const MetadataInheritance::PathEntry* MetadataInheritance::entryIn(
+    const FolderValues& parent, std::string_view path) const
+{
+    return parent.childEntries ? entry(index::HashedPath(path)) : nullptr;
+}
+
+Effective<std::int64_t> MetadataInheritance::bpmOf(
+    const PathEntry* e, const FolderValues& parent, std::optional<std::int64_t> own) const
+{
+    if (e && e->bpm)
+        return { *e->bpm, true };
+    if (e && e->clearedBPM)
+        return { std::nullopt, true };
+    if (own)
+        return { own, false };
+    return { parent.bpm, parent.bpm.has_value() };
+}
+
+Effective<std::string> MetadataInheritance::keyOf(
+    const PathEntry* e, const FolderValues& parent, const std::optional<std::string>& own) const
+{
+    if (e && e->key)
+        return { *e->key, true };
+    if (e && e->clearedKey)
+        return { std::nullopt, true };
+    if (own)
+        return { own, false };
+    if (!parent.key)
+        return {};
+    return { *parent.key, true };
+}
+
+const TagIdSet& MetadataInheritance::tagsOf(
+    const PathEntry* e, const FolderValues& parent, std::string_view path)
+{
+    if (!e || (!e->assigned && !e->excluded))
+        return *parent.tags;
+    if (const auto known = m_fileTags.find(path); known != m_fileTags.end())
+        return known->second;
+    TagIdSet tags = *parent.tags;
+    if (e->assigned)
+        tags.insert(e->assigned->begin(), e->assigned->end());
+    if (e->excluded)
+        for (const TagId& id : *e->excluded)
+            tags.erase(id);
+    return m_fileTags.try_emplace(std::string(path), std::move(tags)).first->second;
+}
+
+std::optional<std::int64_t> MetadataInheritance::effectiveBPM(
+    std::string_view path, std::optional<std::int64_t> own)
+{
+    return resolveBPM(path, own).value;
+}
+
+std::optional<std::string> MetadataInheritance::effectiveKey(
+    std::string_view path, const std::optional<std::string>& own)
+{
+    return resolveKey(path, own).value;
+}
+
+Effective<std::int64_t> MetadataInheritance::resolveBPM(
+    std::string_view path, std::optional<std::int64_t> own)
+{
+    // Nothing overridden anywhere: the file's own value, without a walk.
+    if (m_entries.empty())
+        return { own, false };
+    const FolderValues& parent = parentValues(path);
+    return bpmOf(entryIn(parent, path), parent, own);
+}
+
+Effective<std::string> MetadataInheritance::resolveKey(
+    std::string_view path, const std::optional<std::string>& own)
+{
+    if (m_entries.empty())
+        return { own, false };
+    const FolderValues& parent = parentValues(path);
+    return keyOf(entryIn(parent, path), parent, own);
+}
+
+const TagIdSet& MetadataInheritance::effectiveTags(std::string_view path)
+{
+    if (m_tags->assignments.empty())
+        return kNoTags;
+    const FolderValues& parent = parentValues(path);
+    return tagsOf(entryIn(parent, path), parent, path);
+}
+
+EffectiveValues MetadataInheritance::resolve(
+    std::string_view path, std::optional<std::int64_t> ownBPM, const std::optional<std::string>& ownKey)
+{
+    if (m_entries.empty())
+        return { { ownBPM, false }, { ownKey, false }, &kNoTags };
+    const FolderValues& parent = parentValues(path);
+    const PathEntry* e = entryIn(parent, path);
+    return { bpmOf(e, parent, ownBPM), keyOf(e, parent, ownKey), &tagsOf(e, parent, path) };
+}
+
+} // namespace kivo::organise

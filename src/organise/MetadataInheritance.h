@@ -1,0 +1,107 @@
+#pragma once
+
+// What one pass of the browser (a tree listing, a search, a filter) shows for each item: the file's
+// own tempo and key with the user's overrides applied, a folder's override reaching everything below
+// it, and tags with their folder inheritance. Built from snapshots of the override and tag stores;
+// the inherited value of each folder is worked out once and remembered for the rest of the pass.
+// Pure, no Qt. One instance belongs to one thread at a time; copies may go elsewhere.
+
+#include "index/MetadataOverrides.h"
+#include "organise/TagSets.h"
+
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kivo::organise {
+
+// A value and whether it is the user's (an override on the path or on a folder above it) rather
+// than the one read from the file.
+template <class T> struct Effective {
+    std::optional<T> value;
+    bool byUser = false;
+    bool operator==(const Effective&) const = default;
+};
+
+// Everything a row shows of one item.
+struct EffectiveValues {
+    Effective<std::int64_t> bpm;
+    Effective<std::string> key;
+    const TagIdSet* tags = nullptr; // valid while the inheritance lives
+};
+
+class MetadataInheritance {
+public:
+    MetadataInheritance(
+        std::shared_ptr<const index::MetadataOverrides> overrides, std::shared_ptr<const TagMaps> tags);
+    // No overrides and no tags.
+    MetadataInheritance();
+
+    // The path's override; else none when cleared; else `own`; else the nearest folder override above.
+    std::optional<std::int64_t> effectiveBPM(std::string_view path, std::optional<std::int64_t> own);
+    std::optional<std::string> effectiveKey(std::string_view path, const std::optional<std::string>& own);
+    Effective<std::int64_t> resolveBPM(std::string_view path, std::optional<std::int64_t> own);
+    Effective<std::string> resolveKey(std::string_view path, const std::optional<std::string>& own);
+    const TagIdSet& effectiveTags(std::string_view path);
+    // The three at once, the path hashed once.
+    EffectiveValues resolve(
+        std::string_view path, std::optional<std::int64_t> ownBPM, const std::optional<std::string>& ownKey);
+
+    const index::MetadataOverrides& overrides() const { return *m_overrides; }
+    const TagMaps& tagMaps() const { return *m_tags; }
+
+private:
+    // Everything the stores say about one path, gathered so a row costs one lookup.
+    struct PathEntry {
+        const std::int64_t* bpm = nullptr;
+        const std::string* key = nullptr;
+        bool clearedBPM = false;
+        bool clearedKey = false;
+        const TagIdSet* assigned = nullptr;
+        const TagIdSet* excluded = nullptr;
+    };
+    // A folder's inherited values: the nearest override at it or above it, and its effective tags.
+    // Plain pointers into the snapshots or this pass's own storage, so a folder costs no copies.
+    struct FolderValues {
+        std::optional<std::int64_t> bpm;
+        const std::string* key = nullptr;
+        const TagIdSet* tags = nullptr;
+        // Whether anything directly inside has an entry; most folders' files need no lookup at all.
+        bool childEntries = false;
+    };
+
+    const PathEntry* entry(const index::HashedPath& path) const;
+    // Memoised per folder; the top (a text shorter than 2 characters) inherits nothing.
+    const FolderValues& folder(std::string_view path);
+    // The folder of the last file asked about answers the next one in the same folder at once.
+    const FolderValues& parentValues(std::string_view path);
+    // The path's entry, looked up only when its folder holds any.
+    const PathEntry* entryIn(const FolderValues& parent, std::string_view path) const;
+    Effective<std::int64_t> bpmOf(
+        const PathEntry* e, const FolderValues& parent, std::optional<std::int64_t> own) const;
+    Effective<std::string> keyOf(
+        const PathEntry* e, const FolderValues& parent, const std::optional<std::string>& own) const;
+    const TagIdSet& tagsOf(const PathEntry* e, const FolderValues& parent, std::string_view path);
+
+    std::shared_ptr<const index::MetadataOverrides> m_overrides;
+    std::shared_ptr<const TagMaps> m_tags;
+    index::PathKeyedMap<PathEntry> m_entries;
+    // The entries' hashes in an open-addressed table: most paths have no entry, and this answers
+    // them from one small array instead of a walk through scattered map nodes.
+    std::vector<std::size_t> m_entryHashes;
+    index::PathKeyedMap<FolderValues> m_folders;
+    index::PathKeyedSet m_foldersWithEntries;
+    FolderValues m_top;
+    // Tag sets of folders whose own tags differ from their parent's (stable addresses).
+    std::deque<TagIdSet> m_folderTags;
+    std::vector<std::string_view> m_pending;
+    // Tags of the few files with tags of their own.
+    index::PathKeyedMap<TagIdSet> m_fileTags;
+    std::string m_lastParent;
+    const FolderValues* m_lastParentValues = nullptr;
+};
+
+} // namespace kivo::organise

@@ -1,0 +1,251 @@
+#include "app/MainWindow.h"
+#include "app/MetadataEditor.h"
+#include "app/TagEditor.h"
+#include "index/MetadataOverrideStore.h"
+#include "organise/TagStore.h"
+#include "platform/PreferenceStore.h"
+#include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QInputDialog>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTreeView>
+
+#include "MessageBoxes.h"
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace kivo;
+using namespace kivo::app;
+using organise::TagButtonState;
+
+namespace {
+
+struct Stores {
+    test::ScratchDir dir;
+    platform::PreferenceStore prefs { dir.path() + "/prefs.plist" };
+    index::MetadataOverrideStore overrides { prefs };
+    organise::TagStore tags { prefs };
+};
+
+QPushButton* buttonNamed(QWidget* parent, const QString& text)
+{
+    for (auto* b : parent->findChildren<QPushButton*>())
+        if (b->text() == text)
+            return b;
+    ADD_FAILURE() << "no button " << text.toStdString();
+    return nullptr;
+}
+
+void press(QWidget* w, Qt::Key key)
+{
+    QTest::keyClick(w, key);
+}
+
+index::FileInfo file(const std::string& path, std::optional<std::int64_t> bpm = {})
+{
+    index::FileInfo f;
+    f.path = path;
+    f.name = path.substr(path.find_last_of('/') + 1);
+    f.bpm = bpm;
+    return f;
+}
+
+} // namespace
+
+TEST(TempoAndKeyEditor, TypedValuesSaveOnReturnAutomaticAndNoneToo)
+{
+    Stores s;
+    MetadataEditorItems items { { "/L", "/L/a.wav" }, "L", true, {}, {} };
+    auto* editor
+        = new MetadataEditor(s.overrides, items, music::KeySpelling::automatic, MetadataEditor::Field::bpm);
+    editor->setAttribute(Qt::WA_DeleteOnClose);
+    editor->show();
+    QTest::keyClicks(editor->bpmField(), "1x05");
+    QTest::keyClicks(editor->keyField(), "f# minor");
+    // The root grid follows what is typed.
+    EXPECT_TRUE(editor->findChild<QPushButton*>("root6")->isChecked());
+    EXPECT_EQ(editor->findChild<QPushButton*>("root6")->text(), "F\u266F");
+    press(editor->keyField(), Qt::Key_Return);
+    EXPECT_EQ(s.overrides.bpmOverrides().at("/L/a.wav"), 105);
+    EXPECT_EQ(s.overrides.keyOverrides().at("/L"), "F#m");
+
+    // Choosing a root and quality by clicks, in the user's spelling.
+    MetadataEditor flat(s.overrides, { { "/L" }, "L", true, 105, "F#m" }, music::KeySpelling::flat,
+        MetadataEditor::Field::key);
+    flat.show();
+    EXPECT_EQ(flat.bpmField()->text(), "105");
+    EXPECT_EQ(flat.keyField()->text(), "G\u266D Minor");
+    flat.findChild<QPushButton*>("root10")->click();
+    buttonNamed(&flat, "Major")->click();
+    EXPECT_EQ(flat.keyField()->text(), "B\u266D Major");
+    buttonNamed(&flat, "Automatic")->click(); // the BPM row's comes first
+    flat.save();
+    EXPECT_EQ(s.overrides.keyOverrides().at("/L"), "Bb");
+    EXPECT_FALSE(s.overrides.bpmOverrides().contains("/L"));
+
+    // None marks the value as absent; Escape and a key that is no key change nothing.
+    MetadataEditor none(s.overrides, { { "/L/a.wav" }, "a.wav", false, 105, {} },
+        music::KeySpelling::automatic, MetadataEditor::Field::bpm);
+    none.show();
+    buttonNamed(&none, "None")->click();
+    QTest::keyClicks(none.keyField(), "H minor");
+    none.save();
+    EXPECT_TRUE(none.isVisible());
+    EXPECT_TRUE(s.overrides.bpmOverrides().contains("/L/a.wav"));
+    none.keyField()->clear();
+    QTest::keyClicks(none.keyField(), "8A");
+    press(none.bpmField(), Qt::Key_Return);
+    EXPECT_TRUE(s.overrides.clearedBPMPaths().contains("/L/a.wav"));
+    EXPECT_EQ(s.overrides.keyOverrides().at("/L/a.wav"), "Am");
+
+    MetadataEditor cancelled(s.overrides, { { "/L" }, "L", true, {}, {} }, music::KeySpelling::automatic,
+        MetadataEditor::Field::bpm);
+    cancelled.show();
+    QTest::keyClicks(cancelled.bpmField(), "99");
+    press(cancelled.bpmField(), Qt::Key_Escape);
+    EXPECT_FALSE(cancelled.isVisible());
+    EXPECT_FALSE(s.overrides.bpmOverrides().contains("/L"));
+}
+
+TEST(TagPopUp, DecisionsApplyOnSaveOnlyAndTagsAreCreatedRenamedMovedAndDeleted)
+{
+    Stores s;
+    const auto drums = *s.tags.createTag("Drums");
+    const auto dark = *s.tags.createTag("Dark");
+    s.tags.setTag(drums, organise::TagChoice::on, { "/A" });
+    s.tags.setTag(dark, organise::TagChoice::on, { "/A/x.wav" });
+
+    {
+        TagEditor editor(s.tags, { "/A/x.wav", "/A/y.wav" }, "x.wav");
+        editor.show();
+        EXPECT_EQ(editor.button(drums)->state(), TagButtonState::inherited);
+        EXPECT_EQ(editor.button(dark)->state(), TagButtonState::mixed);
+        EXPECT_TRUE(editor.button(drums)->toolTip().contains("inherited from a folder above"));
+        editor.button(drums)->click();
+        editor.button(dark)->click();
+        EXPECT_EQ(editor.button(drums)->state(), TagButtonState::off);
+        // Typing a name creates the tag and turns it on; an existing name picks that tag.
+        QTest::keyClicks(editor.newTagField(), "Pads");
+        press(editor.newTagField(), Qt::Key_Return);
+        QTest::keyClicks(editor.newTagField(), "drums");
+        press(editor.newTagField(), Qt::Key_Return);
+        ASSERT_EQ(s.tags.tags().size(), 3u);
+        const auto pads = s.tags.tags().back().id;
+        EXPECT_EQ(editor.shownState(pads), TagButtonState::on);
+        EXPECT_EQ(editor.shownState(drums), TagButtonState::inherited);
+        // Nothing is applied before Save.
+        EXPECT_TRUE(s.tags.exclusions().empty());
+        press(editor.newTagField(), Qt::Key_Return);
+        EXPECT_FALSE(editor.isVisible());
+        EXPECT_EQ(s.tags.names(s.tags.effectiveTags("/A/y.wav")),
+            (std::vector<std::string> { "Drums", "Dark", "Pads" }));
+        EXPECT_EQ(s.tags.assignments().at("/A/x.wav").size(), 2u);
+    }
+    {
+        TagEditor editor(s.tags, { "/A/x.wav" }, "x.wav");
+        editor.show();
+        editor.button(drums)->click();
+        buttonNamed(&editor, "Cancel")->click();
+        EXPECT_EQ(s.tags.buttonState(drums, { "/A/x.wav" }), TagButtonState::inherited);
+
+        TagEditor clearing(s.tags, { "/A/x.wav" }, "x.wav");
+        clearing.show();
+        buttonNamed(&clearing, "Clear")->click();
+        EXPECT_TRUE(s.tags.effectiveTags("/A/x.wav").empty());
+    }
+
+    TagEditor editor(s.tags, { "/B" }, "B");
+    editor.show();
+    editor.askRename(dark);
+    auto* rename = editor.findChild<QInputDialog*>("renameTag");
+    ASSERT_TRUE(rename);
+    rename->setTextValue("  drums  ");
+    rename->accept();
+    EXPECT_EQ(s.tags.tag(dark)->name, "drums 2");
+    ASSERT_TRUE(editor.button(dark));
+    EXPECT_EQ(editor.button(dark)->text(), "drums 2");
+
+    // Dropped on the first button: it goes first.
+    QApplication::processEvents();
+    editor.dropTag(
+        editor.buttons().back()->tagId(), editor.buttons().front()->geometry().center() - QPoint(5, 0));
+    EXPECT_EQ(s.tags.tags().front().name, "Pads");
+
+    editor.askDelete(drums);
+    QMessageBox* box = test::findSheet(&editor, "deleteTagConfirmation");
+    ASSERT_TRUE(box);
+    EXPECT_EQ(box->windowTitle(), "Delete \"Drums\"?");
+    EXPECT_EQ(box->text(), "This will remove the tag from all of the items it has been assigned to.");
+    test::clickButton(box, "Delete");
+    EXPECT_EQ(s.tags.tag(drums), nullptr);
+    EXPECT_FALSE(s.tags.assignments().contains("/A"));
+    EXPECT_EQ(editor.buttons().size(), 2u);
+}
+
+TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
+{
+    static const std::map<std::string, organise::FolderContents> folders {
+        { "/lib/Loops",
+            { { "/lib/Loops/Sub" }, { file("/lib/Loops/a.wav"), file("/lib/Loops/b 120bpm.wav", 120) } } },
+        { "/lib/Loops/Sub", { {}, { file("/lib/Loops/Sub/c.wav") } } },
+    };
+    WindowServices services;
+    services.loadFolder = [](const std::string& path) {
+        const auto it = folders.find(path);
+        return it == folders.end() ? organise::FolderContents {} : it->second;
+    };
+    Stores s;
+    MainWindow w(services);
+    w.setOrganiseStores(&s.overrides, &s.tags);
+    w.setCollections({ { "A", "Loops", "EF5356", { "/lib/Loops" } } }, 0);
+    auto* model = w.treeModel();
+    w.treeView()->expand(model->index(0, 0));
+    auto rowNames = [&] {
+        QStringList names;
+        const QModelIndex loops = model->index(0, 0);
+        for (int r = 0; r < model->rowCount(loops); ++r)
+            names << model->index(r, 0, loops).data().toString() + "="
+                    + model->index(r, kBpmColumn, loops).data().toString();
+        return names.join(", ");
+    };
+    ASSERT_EQ(rowNames(), "Sub=, b 120bpm.wav=120, a.wav=");
+
+    // A folder's BPM reaches the files below it without one, which now sort among the tempos.
+    s.overrides.setBPM(90, { "/lib/Loops" });
+    EXPECT_EQ(rowNames(), "Sub=90, a.wav=90, b 120bpm.wav=120");
+    const QModelIndex a = model->index(1, kBpmColumn, model->index(0, 0));
+    EXPECT_TRUE(a.data(Qt::FontRole).value<QFont>().italic());
+    EXPECT_EQ(a.data(Qt::ToolTipRole).toString(), "Set by you");
+    EXPECT_FALSE(model->index(2, kBpmColumn, model->index(0, 0)).data(Qt::FontRole).isValid());
+    w.treeView()->expand(model->index(0, 0, model->index(0, 0)));
+    EXPECT_EQ(model->index(0, kBpmColumn, model->index(0, 0, model->index(0, 0))).data().toString(), "90");
+
+    // Tags given to the folder show on every row below it, except where taken away.
+    const auto drums = *s.tags.createTag("Drums");
+    s.tags.setTag(drums, organise::TagChoice::on, { "/lib/Loops" });
+    s.tags.setTag(drums, organise::TagChoice::off, { "/lib/Loops/a.wav" });
+    const QModelIndex loops = model->index(0, 0);
+    EXPECT_EQ(model->index(2, 0, loops).data(kTagsRole).toStringList(), QStringList { "Drums" });
+    EXPECT_TRUE(model->index(1, 0, loops).data(kTagsRole).toStringList().isEmpty());
+
+    // E on a selected row opens the tempo and key editor for it; Alt+T the tag pop-up.
+    w.treeView()->setCurrentIndex(model->index(1, 0, loops));
+    QKeyEvent e(QEvent::KeyPress, Qt::Key_E, Qt::NoModifier, "e");
+    EXPECT_TRUE(w.handleBrowserKey(e));
+    auto* editor = w.findChild<MetadataEditor*>("metadataEditor");
+    ASSERT_TRUE(editor);
+    EXPECT_EQ(editor->bpmField()->text(), "90");
+    editor->bpmField()->selectAll();
+    QTest::keyClicks(editor->bpmField(), "70");
+    editor->save();
+    EXPECT_EQ(rowNames(), "Sub=90, a.wav=70, b 120bpm.wav=120");
+    QKeyEvent t(QEvent::KeyPress, Qt::Key_T, Qt::AltModifier, "t");
+    EXPECT_TRUE(w.handleBrowserKey(t));
+    EXPECT_TRUE(w.findChild<TagEditor*>("tagEditor"));
+}
