@@ -284,9 +284,13 @@ void CollectionBar::fillMenu(QMenu& menu, int index)
     const QString current = index >= 0 && index < int(m_collections.size())
         ? m_collections[std::size_t(index)].colorHex.toUpper()
         : QString();
-    for (const char* hex : library::kGroupPalette) {
-        const QString color = QString::fromLatin1(hex);
-        QAction* a = colors->addAction(collectionDot(color, 12), QString(), this,
+    // The palette's colours by name, in its order.
+    static constexpr std::array<const char*, library::kGroupPalette.size()> kNames { QT_TR_NOOP("Red"),
+        QT_TR_NOOP("Blue"), QT_TR_NOOP("Yellow"), QT_TR_NOOP("Green"), QT_TR_NOOP("Orange"),
+        QT_TR_NOOP("Purple"), QT_TR_NOOP("Cyan"), QT_TR_NOOP("Pink") };
+    for (std::size_t i = 0; i < library::kGroupPalette.size(); ++i) {
+        const QString color = QString::fromLatin1(library::kGroupPalette[i]);
+        QAction* a = colors->addAction(collectionDot(color, 12), tr(kNames[i]), this,
             [this, index, color] { emit colorChangeRequested(index, color); });
         a->setCheckable(true);
         a->setChecked(color == current);

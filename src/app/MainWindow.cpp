@@ -161,7 +161,8 @@ void MainWindow::buildMenus()
     file->addAction(tr("New collection…"), this, &MainWindow::askNewCollection);
     file->addSeparator();
     QAction* quit = file->addAction(tr("Quit"), qApp, &QApplication::quit);
-    quit->setShortcut(QKeySequence::Quit);
+    // Spelt out: the standard Quit key is empty where the platform theme follows Windows' scheme.
+    quit->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
 
     QMenu* edit = menuBar()->addMenu(tr("Edit"));
     QAction* find = edit->addAction(tr("Find"), this, &MainWindow::focusSearch);

@@ -118,6 +118,14 @@ bool MainWindow::handleOwnKey(const QKeyEvent& event)
 
 bool MainWindow::handleSearchFieldKey(const QKeyEvent& event)
 {
+    // Alt+S toggles back out of the field it led into (typing no "s" there).
+    if (event.key() == Qt::Key_S && (event.modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier) {
+        if (m_search->text().isEmpty())
+            currentView()->setFocus(Qt::OtherFocusReason);
+        else
+            toggleSearch();
+        return true;
+    }
     if (event.modifiers() & ~Qt::KeypadModifier)
         return false;
     switch (event.key()) {

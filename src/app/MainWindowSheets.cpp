@@ -24,6 +24,8 @@
 #include <QTreeView>
 #include <QUrl>
 
+#include <algorithm>
+
 // The window's sheets and panels: alerts, the delete and rename questions, the open panel and
 // folders dropped on the window.
 
@@ -109,6 +111,8 @@ void MainWindow::showSyncCancelled(const QString& title, const QString& text, bo
 }
 
 namespace {
+constexpr int kNameFieldWidth = 320;
+
 // A collection's name asked for in a small dialog wide enough for the window manager to show its
 // whole title beside the frame's buttons. Empty when cancelled.
 QString askCollectionName(QWidget* parent, const QString& title, const QString& initial)
@@ -118,7 +122,9 @@ QString askCollectionName(QWidget* parent, const QString& title, const QString& 
     dialog.setWindowTitle(title);
     dialog.setLabelText(QObject::tr("Name:"));
     dialog.setTextValue(initial);
-    dialog.setMinimumWidth(360);
+    // The field sets the width: the dialog's layout overrides a minimum width set on the dialog.
+    if (auto* field = dialog.findChild<QLineEdit*>())
+        field->setMinimumWidth(std::max(kNameFieldWidth, dialog.fontMetrics().horizontalAdvance(title) * 2));
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.textValue().trimmed();

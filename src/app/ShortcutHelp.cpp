@@ -32,6 +32,7 @@ std::vector<ShortcutRow> shortcutHelpRows()
         { QStringLiteral("Select all"), QStringLiteral("Ctrl + A"), { K(Qt::CTRL | Qt::Key_A) } },
         { QStringLiteral("Add folder"), QStringLiteral("Ctrl + O"), { K(Qt::CTRL | Qt::Key_O) } },
         { QStringLiteral("Settings"), QStringLiteral("Ctrl + ,"), { K(Qt::CTRL | Qt::Key_Comma) } },
+        { QStringLiteral("Quit"), QStringLiteral("Ctrl + Q"), { K(Qt::CTRL | Qt::Key_Q) } },
     };
 }
 

@@ -7,6 +7,7 @@
 #include "music/MusicalKey.h"
 
 #include <QAbstractButton>
+#include <QApplication>
 #include <QCoreApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -18,6 +19,7 @@
 #include <QScrollArea>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
 
@@ -100,6 +102,30 @@ TEST(MainWindow, InvitesToAddAFolderUntilTheSelectedCollectionHasOne)
     EXPECT_TRUE(w.emptyStateText().contains("“Keys”"));
     w.setCollections(collections({ "/lib/Drums" }), 0);
     EXPECT_EQ(w.page(), MainWindow::Page::tree);
+}
+
+// The name dialog: its own short title, the name as typed, and wide enough that the window
+// manager shows that title whole beside the frame's buttons.
+TEST(MainWindow, TheNameDialogShowsTheNameAsTypedUnderATitleWithRoomToShow)
+{
+    MainWindow w(fakeLibrary());
+    w.setCollections({ { "A", "Drums & Loops", "EF5356", {} } }, 0);
+    QString title;
+    QString field;
+    int width = 0;
+    QTimer::singleShot(0, &w, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        if (!dialog)
+            return;
+        title = dialog->windowTitle();
+        field = dialog->findChild<QLineEdit*>()->text();
+        width = dialog->width();
+        QTest::keyClick(dialog, Qt::Key_Escape);
+    });
+    emit w.collectionBar()->renameRequested(0);
+    EXPECT_EQ(title, "Rename collection");
+    EXPECT_EQ(field, "Drums & Loops");
+    EXPECT_GE(width, 320);
 }
 
 TEST(MainWindow, TreeLoadsFoldersWhenOpenedAndReportsASingleSelectedFile)
@@ -317,6 +343,16 @@ TEST(MainWindow, TheKeyboardLeadsFromTheQueryToItsResultsAndBack)
     EXPECT_EQ(selectedRow(), 0);
     ASSERT_EQ(plays.count(), 3);
     EXPECT_EQ(plays.at(2).at(0).toString(), "/lib/Drums/Kicks/Kick.wav");
+
+    // Alt+S toggles out of the field as it toggles into it, typing nothing there.
+    QTest::keyClick(field, Qt::Key_S, Qt::AltModifier);
+    EXPECT_EQ(field->text(), "");
+    EXPECT_EQ(w.page(), MainWindow::Page::tree);
+    QTest::keyClick(w.treeView(), Qt::Key_S, Qt::AltModifier);
+    EXPECT_EQ(QApplication::focusWidget(), field);
+    QTest::keyClick(field, Qt::Key_S, Qt::AltModifier);
+    EXPECT_EQ(field->text(), "");
+    EXPECT_EQ(QApplication::focusWidget(), w.treeView());
 }
 
 TEST(MainWindow, EachCollectionComesBackAsItWasLeftAndNamesFollowTheExtensionSetting)
@@ -545,6 +581,7 @@ TEST(CollectionBar, NamesShowAsTypedColoursChangeAndTheSyncStateShows)
             swatches << a;
     ASSERT_EQ(swatches.size(), 8);
     EXPECT_TRUE(swatches[1]->isChecked()); // 76A5F0 is the palette's second
+    EXPECT_EQ(swatches[1]->text(), "Blue");
     EXPECT_EQ(colourMenu->actions().last()->text(), "Custom…");
     swatches[3]->trigger();
     ASSERT_EQ(colours.count(), 1);
