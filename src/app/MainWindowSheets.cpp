@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/CustomDragManager.h"
+#include "app/DialogTitle.h"
 #include "app/SearchResultsModel.h"
 
 #include "library/SettingsTexts.h"
@@ -58,6 +59,7 @@ void MainWindow::showAlert(const QString& title, const QString& text)
     box->setTextFormat(Qt::PlainText); // folder names as they are, never read as markup
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setObjectName(QStringLiteral("alert"));
+    leaveRoomForTitle(*box);
     box->open();
 }
 
@@ -88,6 +90,7 @@ void MainWindow::askDelete(int index)
             if (m_collections[std::size_t(i)].id == id)
                 emit deleteCollectionConfirmed(i);
     });
+    leaveRoomForTitle(*box);
     box->open();
 }
 
@@ -107,14 +110,12 @@ void MainWindow::showSyncCancelled(const QString& title, const QString& text, bo
     } else {
         box->addButton(QString::fromUtf8(library::kOKButton), QMessageBox::AcceptRole);
     }
+    leaveRoomForTitle(*box);
     box->open();
 }
 
 namespace {
-constexpr int kNameFieldWidth = 320;
-
-// A collection's name asked for in a small dialog wide enough for the window manager to show its
-// whole title beside the frame's buttons. Empty when cancelled.
+// A collection's name asked for in a small dialog. Empty when cancelled.
 QString askCollectionName(QWidget* parent, const QString& title, const QString& initial)
 {
     QInputDialog dialog(parent);
@@ -122,9 +123,7 @@ QString askCollectionName(QWidget* parent, const QString& title, const QString& 
     dialog.setWindowTitle(title);
     dialog.setLabelText(QObject::tr("Name:"));
     dialog.setTextValue(initial);
-    // The field sets the width: the dialog's layout overrides a minimum width set on the dialog.
-    if (auto* field = dialog.findChild<QLineEdit*>())
-        field->setMinimumWidth(std::max(kNameFieldWidth, dialog.fontMetrics().horizontalAdvance(title) * 2));
+    leaveRoomForTitle(dialog);
     if (dialog.exec() != QDialog::Accepted)
         return {};
     return dialog.textValue().trimmed();

@@ -1,5 +1,6 @@
 #include "app/SettingsWindow.h"
 
+#include "app/DialogTitle.h"
 #include "app/ThemePalette.h"
 #include "library/LibraryIndexManager.h"
 #include "library/SettingsTexts.h"
@@ -380,6 +381,7 @@ void SettingsWindow::confirm(
         if (box->clickedButton() == go)
             command();
     });
+    leaveRoomForTitle(*box);
     box->open();
 }
 

@@ -1,5 +1,7 @@
 #include "app/TagEditor.h"
 
+#include "app/DialogTitle.h"
+
 #include <QApplication>
 #include <QContextMenuEvent>
 #include <QDialogButtonBox>
@@ -310,6 +312,7 @@ void TagEditor::askDelete(const organise::TagId& id)
         if (box->clickedButton() == del)
             m_store.deleteTag(id);
     });
+    leaveRoomForTitle(*box);
     box->open();
 }
 
@@ -326,6 +329,7 @@ void TagEditor::askRename(const organise::TagId& id)
     ask->setTextValue(QString::fromStdString(tag->name));
     connect(ask, &QInputDialog::textValueSelected, this,
         [this, id](const QString& name) { m_store.renameTag(id, name.toStdString()); });
+    leaveRoomForTitle(*ask);
     ask->open();
 }
 

@@ -104,12 +104,12 @@ TEST(MainWindow, InvitesToAddAFolderUntilTheSelectedCollectionHasOne)
     EXPECT_EQ(w.page(), MainWindow::Page::tree);
 }
 
-// The name dialog: its own short title, the name as typed, and wide enough that the window
-// manager shows that title whole beside the frame's buttons.
-TEST(MainWindow, TheNameDialogShowsTheNameAsTypedUnderATitleWithRoomToShow)
+// Dialogs: their own short titles, names as typed, and wide enough that the window manager shows
+// the title whole beside the frame's buttons.
+TEST(MainWindow, DialogsShowNamesAsTypedUnderTitlesWithRoomToShow)
 {
     MainWindow w(fakeLibrary());
-    w.setCollections({ { "A", "Drums & Loops", "EF5356", {} } }, 0);
+    w.setCollections({ { "A", "Drums & Loops", "EF5356", {} }, { "B", "Keys", "76A5F0", {} } }, 0);
     QString title;
     QString field;
     int width = 0;
@@ -125,7 +125,15 @@ TEST(MainWindow, TheNameDialogShowsTheNameAsTypedUnderATitleWithRoomToShow)
     emit w.collectionBar()->renameRequested(0);
     EXPECT_EQ(title, "Rename collection");
     EXPECT_EQ(field, "Drums & Loops");
-    EXPECT_GE(width, 320);
+    EXPECT_GE(width, 300);
+
+    w.askDelete(0);
+    auto* ask = w.findChild<QMessageBox*>("deleteConfirmation");
+    ASSERT_NE(ask, nullptr);
+    EXPECT_EQ(ask->windowTitle(), "Delete collection");
+    EXPECT_TRUE(ask->text().contains("Drums & Loops"));
+    EXPECT_GE(ask->width(), 300);
+    ask->reject();
 }
 
 TEST(MainWindow, TreeLoadsFoldersWhenOpenedAndReportsASingleSelectedFile)
