@@ -74,12 +74,21 @@ int organiseBench(const std::vector<std::string>& args)
     index::MetadataOverrides overrides;
     organise::TagMaps tags;
     const std::size_t foldersWithValues = std::min<std::size_t>(1000, folderCount);
+    // Each kind of value on its own 1,000 different folders.
+    auto distinctFolders = [&] {
+        std::vector<std::string> folders = tree.folders;
+        for (std::size_t i = 0; i < foldersWithValues; ++i)
+            std::swap(folders[i], folders[i + rng.below(folders.size() - i)]);
+        folders.resize(foldersWithValues);
+        return folders;
+    };
+    const auto bpmFolders = distinctFolders(), keyFolders = distinctFolders(), tagFolders = distinctFolders();
     for (std::size_t i = 0; i < foldersWithValues; ++i) {
-        overrides.setBPM(rng.between(80, 160), { rng.pick(tree.folders) });
-        overrides.setKey("Cm", { rng.pick(tree.folders) });
+        overrides.setBPM(rng.between(80, 160), { bpmFolders[i] });
+        overrides.setKey("Cm", { keyFolders[i] });
         organise::TagId id;
         id.bytes[0] = std::uint8_t(rng.below(40));
-        organise::applySetTag(tags, id, organise::TagChoice::on, { rng.pick(tree.folders) });
+        organise::applySetTag(tags, id, organise::TagChoice::on, { tagFolders[i] });
         if (i % 5 == 0)
             organise::applySetTag(tags, id, organise::TagChoice::off, { rng.pick(tree.folders) });
         overrides.setBPM(rng.between(80, 160), { tree.files[rng.below(tree.files.size())].path });
@@ -120,8 +129,8 @@ int organiseBench(const std::vector<std::string>& args)
     }
     const double copy = fastest(copying), resolve = fastest(resolving);
     std::printf("files: %zu in %zu folders\n", tree.files.size(), tree.folders.size());
-    std::printf("folder overrides: %zu BPM, %zu key; tagged folders: %zu\n", foldersWithValues,
-        foldersWithValues, foldersWithValues);
+    std::printf("folder overrides: %zu BPM, %zu key; tagged folders: %zu\n", bpmFolders.size(),
+        keyFolders.size(), tags.assignments.size());
     std::printf("files with an effective BPM: %zu; with tags: %zu\n", withBPM, withTags);
     std::printf("copying records ms (fastest of 15): %.2f\n", copy * 1e3);
     std::printf("resolving ms (fastest of 15): %.2f\n", resolve * 1e3);

@@ -530,6 +530,8 @@ std::optional<QString> MainWindow::selectedFile() const
 
 void MainWindow::selectionChanged()
 {
+    if (m_holdSelection)
+        return;
     const QString path = selectedFile().value_or(QString());
     if (path == m_lastSelectedFile)
         return;

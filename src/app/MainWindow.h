@@ -223,6 +223,8 @@ private:
     index::MetadataOverrideStore* m_overrides = nullptr;
     organise::TagStore* m_tags = nullptr;
     music::KeySpelling m_spelling = music::KeySpelling::automatic;
+    // While the tree is made again around the selection, which ends where it began.
+    bool m_holdSelection = false;
 
     bool m_shown = false;
     CollectionBar* m_bar = nullptr;

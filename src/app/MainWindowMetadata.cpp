@@ -47,8 +47,24 @@ void MainWindow::metadataChanged()
         metadata.tagMaps = m_tags->maps();
         metadata.tags = m_tags->tags();
     }
+    // The tree is made again (rows may move); the rows the user had selected stay selected, and the
+    // file in the preview is not loaded again on the way.
+    m_holdSelection = true;
+    std::vector<std::string> selected;
+    for (const QModelIndex& index : m_tree->selectionModel()->selectedRows())
+        if (const BrowserRow* row = m_treeModel->row(index))
+            selected.push_back(row->path);
     m_treeModel->setMetadata(metadata);
     restoreTreeState();
+    if (selected.size() > 1) {
+        QItemSelection keep;
+        for (const auto& path : selected)
+            if (const QModelIndex index = m_treeModel->indexForPath(path); index.isValid())
+                keep.select(index, index.siblingAtColumn(kColumnCount - 1));
+        m_tree->selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
+    }
+    m_holdSelection = false;
+    selectionChanged();
     m_resultsModel->setMetadata(std::move(metadata));
 }
 
@@ -116,11 +132,13 @@ MetadataEditor* MainWindow::editTempoAndKey(const std::vector<BrowserRow>& items
         start.paths.push_back(row.path);
         start.anyFolder = start.anyFolder || row.isDirectory;
         // A value is offered for editing only when every item has it.
-        if (row.bpm != start.bpm)
-            start.bpm.reset();
-        if (row.key != start.key)
-            start.key.reset();
+        start.bpmDiffers = start.bpmDiffers || row.bpm != items.front().bpm;
+        start.keyDiffers = start.keyDiffers || row.key != items.front().key;
     }
+    if (start.bpmDiffers)
+        start.bpm.reset();
+    if (start.keyDiffers)
+        start.key.reset();
     auto* editor = new MetadataEditor(*m_overrides, std::move(start), m_spelling, focus, this);
     editor->setAttribute(Qt::WA_DeleteOnClose);
     editor->open();

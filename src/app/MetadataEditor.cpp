@@ -100,7 +100,7 @@ QWidget* MetadataEditor::buildBPMRow()
     m_bpmField->setValidator(new QIntValidator(1, 999, m_bpmField));
     m_bpmField->setMaxLength(3);
     m_bpmField->setFixedWidth(72);
-    m_bpmField->setPlaceholderText(tr("none"));
+    m_bpmField->setPlaceholderText(m_items.bpmDiffers ? tr("various") : tr("none"));
     if (m_items.bpm)
         m_bpmField->setText(QString::number(*m_items.bpm));
     label->setBuddy(m_bpmField);
@@ -129,7 +129,8 @@ QWidget* MetadataEditor::buildKeyRows()
     auto* label = new QLabel(tr("Key"), box);
     m_keyField = new QLineEdit(box);
     m_keyField->setObjectName(QStringLiteral("keyField"));
-    m_keyField->setPlaceholderText(tr("Am, F# minor, 8A…"));
+    m_keyField->setPlaceholderText(
+        m_items.keyDiffers ? tr("various: Am, F# minor, 8A…") : tr("Am, F# minor, 8A…"));
     label->setBuddy(m_keyField);
     connect(m_keyField, &QLineEdit::textEdited, this, &MetadataEditor::keyTyped);
     grid->addWidget(label, 0, 0);
@@ -180,6 +181,7 @@ void MetadataEditor::setBPMChange(Change change)
         m_bpmField->clear();
     m_bpmField->setPlaceholderText(change == Change::automatic ? tr("automatic")
             : change == Change::cleared                        ? tr("none")
+            : m_items.bpmDiffers                               ? tr("various")
                                                                : QString());
     m_bpmAutomatic->setChecked(change == Change::automatic);
     m_bpmNone->setChecked(change == Change::cleared);

@@ -32,6 +32,9 @@ struct MetadataEditorItems {
     bool anyFolder = false;
     std::optional<std::int64_t> bpm;
     std::optional<std::string> key; // key text
+    // The items do not share one value (rather than sharing none).
+    bool bpmDiffers = false;
+    bool keyDiffers = false;
 };
 
 class MetadataEditor : public QDialog {

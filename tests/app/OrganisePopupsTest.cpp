@@ -11,6 +11,7 @@
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QPushButton>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTreeView>
 
@@ -245,6 +246,27 @@ TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
     QTest::keyClicks(editor->bpmField(), "70");
     editor->save();
     EXPECT_EQ(rowNames(), "Sub=90, a.wav=70, b 120bpm.wav=120");
+
+    // The tree is made again on every change, around the user's selection: one row or several stay
+    // selected, and the previewed file is not loaded again.
+    QSignalSpy loaded(&w, &MainWindow::fileSelected);
+    s.tags.setTag(drums, organise::TagChoice::on, { "/lib/Loops/a.wav" });
+    EXPECT_EQ(w.selectedFile(), "/lib/Loops/a.wav");
+    EXPECT_EQ(loaded.count(), 0);
+    const QModelIndex folder = model->index(0, 0);
+    w.treeView()->selectionModel()->select(
+        QItemSelection(model->index(1, 0, folder), model->index(2, kColumnCount - 1, folder)),
+        QItemSelectionModel::ClearAndSelect);
+    loaded.clear();
+    s.overrides.setBPM(130, { "/lib/Loops/a.wav" });
+    EXPECT_EQ(rowNames(), "Sub=90, b 120bpm.wav=120, a.wav=130");
+    EXPECT_EQ(w.treeView()->selectionModel()->selectedRows().size(), 2);
+    EXPECT_EQ(loaded.count(), 0);
+    // E on that selection: their tempos differ, so the field offers none of them.
+    EXPECT_TRUE(w.handleBrowserKey(e));
+    const auto editors = w.findChildren<MetadataEditor*>("metadataEditor");
+    EXPECT_TRUE(editors.back()->bpmField()->text().isEmpty());
+    EXPECT_EQ(editors.back()->bpmField()->placeholderText(), "various");
     QKeyEvent t(QEvent::KeyPress, Qt::Key_T, Qt::AltModifier, "t");
     EXPECT_TRUE(w.handleBrowserKey(t));
     EXPECT_TRUE(w.findChild<TagEditor*>("tagEditor"));
