@@ -17,6 +17,13 @@ std::string_view parentOf(std::string_view path)
                  : std::string_view();
 }
 
+// The last component of a path.
+std::string_view nameOf(std::string_view path)
+{
+    const void* slash = path.empty() ? nullptr : ::memrchr(path.data(), '/', path.size());
+    return slash ? path.substr(std::size_t(static_cast<const char*>(slash) - path.data()) + 1) : path;
+}
+
 } // namespace
 
 MetadataInheritance::MetadataInheritance(
@@ -44,13 +51,13 @@ MetadataInheritance::MetadataInheritance(
     }
     if (m_entries.empty())
         return;
+    ChildEntries topEntries;
     for (const auto& [path, e] : m_entries) {
         const std::string_view parent = parentOf(path);
-        if (parent.size() < 2)
-            m_top.childEntries = true;
-        else
-            m_foldersWithEntries.emplace(parent);
+        (parent.size() < 2 ? topEntries : m_childEntries[std::string(parent)]).emplace_back(nameOf(path), &e);
     }
+    if (!topEntries.empty())
+        m_top.children = &m_childEntries.try_emplace(std::string(), std::move(topEntries)).first->second;
     std::size_t size = 16;
     while (size < 4 * m_entries.size())
         size *= 2;
@@ -91,15 +98,17 @@ const MetadataInheritance::FolderValues& MetadataInheritance::folder(std::string
     // each folder's ancestry is walked once per pass.
     m_pending.clear();
     const FolderValues* base = &m_top;
+    // Each folder is hashed once for its three lookups.
     for (std::string_view f = path; f.size() >= 2; f = parentOf(f)) {
-        if (const auto known = m_folders.find(f); known != m_folders.end()) {
+        const index::HashedPath hashed(f);
+        if (const auto known = m_folders.find(hashed); known != m_folders.end()) {
             base = &known->second;
             break;
         }
-        m_pending.push_back(f);
+        m_pending.push_back(hashed);
     }
     for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it) {
-        const PathEntry* e = entry(index::HashedPath(*it));
+        const PathEntry* e = entry(*it);
         FolderValues values = *base;
         if (e && e->bpm)
             values.bpm = *e->bpm;
@@ -114,8 +123,13 @@ const MetadataInheritance::FolderValues& MetadataInheritance::folder(std::string
                     tags.erase(id);
             values.tags = &m_folderTags.emplace_back(std::move(tags));
         }
-        values.childEntries = !m_foldersWithEntries.empty() && m_foldersWithEntries.contains(*it);
-        base = &m_folders.try_emplace(std::string(*it), values).first->second;
+        values.children = nullptr; // the parent's own, not this folder's
+        if (!m_childEntries.empty())
+            if (const auto children = m_childEntries.find(*it); children != m_childEntries.end())
+                values.children = &children->second;
+        char* name = static_cast<char*>(m_arena->allocate(it->text.size(), 1));
+        std::memcpy(name, it->text.data(), it->text.size());
+        base = &m_folders.try_emplace(std::string_view(name, it->text.size()), values).first->second;
     }
     return *base;
 }
@@ -133,7 +147,17 @@ const MetadataInheritance::FolderValues& MetadataInheritance::parentValues(std::
 const MetadataInheritance::PathEntry* MetadataInheritance::entryIn(
     const FolderValues& parent, std::string_view path) const
 {
-    return parent.childEntries ? entry(index::HashedPath(path)) : nullptr;
+    if (!parent.children)
+        return nullptr;
+    // A folder with many corrected files inside is asked by hash; a few names are compared directly.
+    constexpr std::size_t kFewNames = 8;
+    if (parent.children->size() > kFewNames)
+        return entry(index::HashedPath(path));
+    const std::string_view name = nameOf(path);
+    for (const auto& [childName, e] : *parent.children)
+        if (childName == name)
+            return e;
+    return nullptr;
 }
 
 Effective<std::int64_t> MetadataInheritance::bpmOf(

@@ -11,6 +11,7 @@
 
 #include <deque>
 #include <memory>
+#include <memory_resource>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -63,14 +64,17 @@ private:
         const TagIdSet* assigned = nullptr;
         const TagIdSet* excluded = nullptr;
     };
+    // The names directly inside one folder that have an entry, beside their entries. A folder's
+    // files are matched against these few names instead of being hashed.
+    using ChildEntries = std::vector<std::pair<std::string_view, const PathEntry*>>;
     // A folder's inherited values: the nearest override at it or above it, and its effective tags.
     // Plain pointers into the snapshots or this pass's own storage, so a folder costs no copies.
     struct FolderValues {
         std::optional<std::int64_t> bpm;
         const std::string* key = nullptr;
         const TagIdSet* tags = nullptr;
-        // Whether anything directly inside has an entry; most folders' files need no lookup at all.
-        bool childEntries = false;
+        // Null when nothing directly inside has an entry, as for most folders.
+        const ChildEntries* children = nullptr;
     };
 
     const PathEntry* entry(const index::HashedPath& path) const;
@@ -92,12 +96,18 @@ private:
     // The entries' hashes in an open-addressed table: most paths have no entry, and this answers
     // them from one small array instead of a walk through scattered map nodes.
     std::vector<std::size_t> m_entryHashes;
-    index::PathKeyedMap<FolderValues> m_folders;
-    index::PathKeyedSet m_foldersWithEntries;
+    // The memo of every folder met in the pass, its nodes and names carved from one growing block:
+    // a tree pass meets thousands of folders and would otherwise allocate twice for each.
+    std::unique_ptr<std::pmr::monotonic_buffer_resource> m_arena
+        = std::make_unique<std::pmr::monotonic_buffer_resource>();
+    std::pmr::unordered_map<std::string_view, FolderValues, index::PathHash, index::PathEqual> m_folders {
+        m_arena.get()
+    };
+    index::PathKeyedMap<ChildEntries> m_childEntries;
     FolderValues m_top;
     // Tag sets of folders whose own tags differ from their parent's (stable addresses).
     std::deque<TagIdSet> m_folderTags;
-    std::vector<std::string_view> m_pending;
+    std::vector<index::HashedPath> m_pending;
     // Tags of the few files with tags of their own.
     index::PathKeyedMap<TagIdSet> m_fileTags;
     std::string m_lastParent;

@@ -55,6 +55,8 @@ TEST(MetadataInheritance, FolderOverridesReachDownUnlessSomethingNearerSpeaks)
     auto m = inheritance(o);
     EXPECT_EQ(m.effectiveBPM("/Loops/Sub/b 120bpm.wav", 120), 100);
     EXPECT_EQ(m.effectiveBPM("/Loops/Sub/Deeper/x.wav", std::nullopt), 110);
+    // A file's own override is not one for a file of the same name further down.
+    EXPECT_EQ(m.effectiveBPM("/Loops/Sub/Deeper/b 120bpm.wav", 120), 120);
     // Cleared: no value although the folder above has one, and the user's decision.
     EXPECT_EQ(m.resolveBPM("/Loops/Sub/a.wav", 128), (Effective<std::int64_t> { std::nullopt, true }));
     EXPECT_EQ(m.effectiveKey("/Loops/Sub/a.wav", std::nullopt), std::nullopt);
