@@ -117,12 +117,16 @@ int searchBench(const std::vector<std::string>& args)
         index::CacheIndexStore writer({ cachePath, quiet, {} });
         writer.modify([&](index::IndexMaps& maps) { maps = bench::makeSyntheticIndex(shape); });
         const index::SnapshotPtr state = writer.current();
-        group = state->maps.groupRoots.begin()->first;
-        allNames.reserve(state->maps.fileIndex.size());
-        for (const auto& [path, file] : state->maps.fileIndex) {
-            allNames.push_back(file.name);
+        const index::CompactIndex& compact = state->index;
+        group = compact.roots.begin()->first;
+        allNames.reserve(compact.fileCount);
+        for (std::uint32_t id = 0; id < compact.fileOf.size(); ++id) {
+            const index::IndexedFile* file = compact.fileByID(id);
+            if (!file)
+                continue;
+            allNames.emplace_back(compact.nameOf(*file));
             if (someNames.size() < 20000)
-                someNames.push_back(file.name);
+                someNames.push_back(allNames.back());
         }
         writer.saveCache(index::nowReferenceDate());
     }

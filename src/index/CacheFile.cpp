@@ -9,9 +9,11 @@
 #include <cstring>
 #include <fcntl.h>
 #include <filesystem>
+#include <map>
 #include <stdexcept>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <unordered_map>
 
 namespace kivo::index {
 
@@ -29,9 +31,23 @@ std::string systemError(const std::string& what, const std::string& path)
     return what + " " + path + ": " + std::strerror(errno);
 }
 
-std::string text(od::value value)
+// The text of a string value as the file meant it: names written with the raw-byte escape get their
+// bytes back. Most strings hold no escape and are used where simdjson left them.
+std::string_view text(od::value value, std::string& scratch)
 {
-    return restoreRawBytes(std::string_view(value.get_string()));
+    const std::string_view raw = value.get_string();
+    if (raw.find('\xEE') == std::string_view::npos)
+        return raw;
+    scratch = restoreRawBytes(raw);
+    return scratch;
+}
+
+std::string_view restored(std::string_view raw, std::string& scratch)
+{
+    if (raw.find('\xEE') == std::string_view::npos)
+        return raw;
+    scratch = restoreRawBytes(raw);
+    return scratch;
 }
 
 std::int64_t integer(od::value value)
@@ -54,40 +70,43 @@ Uuid uuid(od::value value)
     return *id;
 }
 
-std::vector<std::string> stringArray(od::value value)
-{
-    std::vector<std::string> out;
-    for (auto element : value.get_array())
-        out.push_back(text(element.value()));
-    return out;
-}
+struct Scratch {
+    std::string path, name, key, other;
+};
 
-FileInfo decodeFile(od::object object)
+void decodeFile(od::object object, CompactIndex& index, Scratch& scratch)
 {
-    FileInfo file;
-    bool hasID = false, hasPath = false, hasName = false, hasURL = false;
+    IndexedFile file;
+    std::string_view name, key;
+    bool hasID = false, hasPath = false, hasName = false, hasURL = false, hasKey = false;
     for (auto field : object) {
-        const std::string_view key = field.unescaped_key();
+        const std::string_view fieldName = field.unescaped_key();
         od::value value = field.value();
-        if (key == "id") {
+        if (fieldName == "id") {
             file.id = uuid(value);
             hasID = true;
-        } else if (key == "path") {
-            file.path = text(value);
+        } else if (fieldName == "path") {
+            file.path = index.internPath(text(value, scratch.path));
             hasPath = true;
-        } else if (key == "name") {
-            file.name = text(value);
+        } else if (fieldName == "name") {
+            name = text(value, scratch.name);
             hasName = true;
-        } else if (key == "bpm") {
-            if (!value.is_null())
+        } else if (fieldName == "bpm") {
+            if (!value.is_null()) {
                 file.bpm = integer(value);
-        } else if (key == "key") {
-            if (!value.is_null())
-                file.key = text(value);
-        } else if (key == "duration") {
-            if (!value.is_null())
+                file.hasBpm = true;
+            }
+        } else if (fieldName == "key") {
+            if (!value.is_null()) {
+                key = text(value, scratch.key);
+                hasKey = true;
+            }
+        } else if (fieldName == "duration") {
+            if (!value.is_null()) {
                 file.duration = double(value.get_double());
-        } else if (key == "url") {
+                file.hasDuration = true;
+            }
+        } else if (fieldName == "url") {
             // The URL is derived from the path; it only has to be there and well formed.
             for (auto member : value.get_object()) {
                 if (std::string_view(member.unescaped_key()) == "relative") {
@@ -99,40 +118,53 @@ FileInfo decodeFile(od::object object)
     }
     if (!hasID || !hasPath || !hasName || !hasURL)
         fail("a file record lacks one of \"id\", \"path\", \"name\" or \"url\"");
-    return file;
+    index.setName(file, name);
+    if (hasKey) {
+        file.keyAt = index.addText(key);
+        file.keySize = std::uint32_t(key.size());
+    }
+    index.files.push_back(file);
 }
 
-DirectoryInfo decodeDirectory(od::object object)
+void decodeDirectory(std::string_view key, od::object object, CompactIndex& index, Scratch& scratch)
 {
-    DirectoryInfo folder;
+    index.beginFolder(key);
+    const std::size_t at = index.folders.size() - 1;
     bool hasPath = false, hasFiles = false, hasSubdirectories = false, hasLastModified = false;
     for (auto field : object) {
-        const std::string_view key = field.unescaped_key();
+        const std::string_view fieldName = field.unescaped_key();
         od::value value = field.value();
-        if (key == "path") {
-            folder.path = text(value);
+        IndexedFolder& folder = index.folders[at];
+        if (fieldName == "path") {
+            folder.ownPath = index.internPath(text(value, scratch.other));
             hasPath = true;
-        } else if (key == "files") {
+        } else if (fieldName == "files") {
+            // A second "files" member replaces the first, as it would in a map.
+            index.files.resize(folder.firstFile);
             for (auto element : value.get_array())
-                folder.files.push_back(decodeFile(element.get_object()));
+                decodeFile(element.get_object(), index, scratch);
             hasFiles = true;
-        } else if (key == "subdirectories") {
-            folder.subdirectories = stringArray(value);
+        } else if (fieldName == "subdirectories") {
+            index.subdirectories.resize(folder.firstSub);
+            for (auto element : value.get_array())
+                index.subdirectories.push_back(index.internPath(text(element.value(), scratch.other)));
             hasSubdirectories = true;
-        } else if (key == "lastModified") {
+        } else if (fieldName == "lastModified") {
             folder.lastModified = value.get_double();
             hasLastModified = true;
-        } else if (key == "contentModified") {
-            if (!value.is_null())
+        } else if (fieldName == "contentModified") {
+            folder.hasContentModified = !value.is_null();
+            if (folder.hasContentModified)
                 folder.contentModified = double(value.get_double());
-        } else if (key == "inode") {
-            if (!value.is_null())
+        } else if (fieldName == "inode") {
+            folder.hasInode = !value.is_null();
+            if (folder.hasInode)
                 folder.inode = std::uint64_t(value.get_uint64());
         }
     }
     if (!hasPath || !hasFiles || !hasSubdirectories || !hasLastModified)
         fail("a folder record lacks one of \"path\", \"files\", \"subdirectories\" or \"lastModified\"");
-    return folder;
+    index.endFolder();
 }
 
 GroupID groupID(od::value value)
@@ -140,7 +172,10 @@ GroupID groupID(od::value value)
     return uuid(value).text();
 }
 
-void decodeSearchIndex(od::array array, GroupTokenIndex& out)
+using TokenLists = std::unordered_map<std::string, std::vector<std::uint32_t>>;
+
+void decodeSearchIndex(
+    od::array array, CompactIndex& index, std::map<GroupID, TokenLists>& out, Scratch& scratch)
 {
     auto it = array.begin();
     while (it != array.end()) {
@@ -148,20 +183,17 @@ void decodeSearchIndex(od::array array, GroupTokenIndex& out)
         ++it;
         if (it == array.end())
             fail("\"searchIndex\" ends with an identifier and no token map");
-        TokenIndex& tokens = out[group];
+        TokenLists& tokens = out[group];
         for (auto field : (*it).get_object()) {
-            PathSet& paths = tokens[restoreRawBytes(std::string_view(field.unescaped_key()))];
-            od::array list = field.value().get_array();
-            // Sized once: growing the set step by step costs more than this extra structural pass.
-            paths.reserve(paths.size() + list.count_elements());
-            for (auto element : list)
-                paths.insert(text(element.value()));
+            auto& ids = tokens[std::string(restored(field.unescaped_key(), scratch.other))];
+            for (auto element : field.value().get_array())
+                ids.push_back(index.internPath(text(element.value(), scratch.path)));
         }
         ++it;
     }
 }
 
-void decodeGroupRoots(od::array array, GroupRoots& out)
+void decodeGroupRoots(od::array array, GroupRoots& out, Scratch& scratch)
 {
     auto it = array.begin();
     while (it != array.end()) {
@@ -169,7 +201,10 @@ void decodeGroupRoots(od::array array, GroupRoots& out)
         ++it;
         if (it == array.end())
             fail("\"groupRoots\" ends with an identifier and no root list");
-        out[group] = stringArray((*it).value());
+        std::vector<std::string> roots;
+        for (auto element : (*it).get_array())
+            roots.emplace_back(text(element.value(), scratch.other));
+        out[group] = std::move(roots);
         ++it;
     }
 }
@@ -203,6 +238,12 @@ CacheData decodePadded(const simdjson::padded_string_view json)
     }
 
     CacheData data;
+    CompactIndex& index = data.index;
+    // Sized from the file: a file record takes some 350 bytes of text, most of them its path twice.
+    index.strings.reserve(json.size() / 300, json.size() / 4);
+    index.files.reserve(json.size() / 400);
+    std::map<GroupID, TokenLists> names;
+    Scratch scratch;
     bool hasDirectories = false, hasSearch = false, hasRoots = false, hasDate = false, hasVersion = false;
     try {
         od::parser parser;
@@ -212,21 +253,21 @@ CacheData decodePadded(const simdjson::padded_string_view json)
             od::value value = field.value();
             if (key == "directoryIndex") {
                 for (auto entry : value.get_object()) {
-                    std::string path = restoreRawBytes(std::string_view(entry.unescaped_key()));
-                    data.directoryIndex[std::move(path)] = decodeDirectory(entry.value().get_object());
+                    std::string folderKey(restored(entry.unescaped_key(), scratch.other));
+                    decodeDirectory(folderKey, entry.value().get_object(), index, scratch);
                 }
                 hasDirectories = true;
             } else if (key == "searchIndex") {
-                decodeSearchIndex(value.get_array(), data.searchIndex);
+                decodeSearchIndex(value.get_array(), index, names, scratch);
                 hasSearch = true;
             } else if (key == "groupRoots") {
-                decodeGroupRoots(value.get_array(), data.groupRoots);
+                decodeGroupRoots(value.get_array(), index.roots, scratch);
                 hasRoots = true;
             } else if (key == "lastUpdate") {
                 data.lastUpdate = value.get_double();
                 hasDate = true;
             } else if (key == "version") {
-                data.version = text(value);
+                data.version = text(value, scratch.other);
                 hasVersion = true;
             }
         }
@@ -237,96 +278,111 @@ CacheData decodePadded(const simdjson::padded_string_view json)
         fail("the cache file lacks one of \"directoryIndex\", \"searchIndex\", \"groupRoots\", "
              "\"lastUpdate\" or "
              "\"version\"");
+    index.indexFiles();
+    for (auto& [group, tokens] : names) {
+        std::vector<std::pair<std::string, std::vector<std::uint32_t>>> entries;
+        entries.reserve(tokens.size());
+        for (auto& [token, ids] : tokens)
+            entries.emplace_back(token, std::move(ids));
+        index.names.emplace(group, TokenPostings::build(std::move(entries)));
+    }
+    index.deriveKeywords();
     return data;
 }
 
-void encodeFile(JsonWriter& out, const FileInfo& file)
+void encodeFile(JsonWriter& out, const CompactIndex& index, const IndexedFile& file, std::string& url)
 {
+    const std::string_view path = index.path(file.path);
     out.beginObject();
     out.key("id");
     out.value(file.id.text());
     out.key("path");
-    out.value(file.path);
+    out.value(path);
     out.key("name");
-    out.value(file.name);
-    if (file.bpm) {
+    out.value(index.nameOf(file));
+    if (file.hasBpm) {
         out.key("bpm");
-        out.value(*file.bpm);
+        out.value(file.bpm);
     }
-    if (file.key) {
+    if (file.keyAt != kNoID) {
         out.key("key");
-        out.value(*file.key);
+        out.value(std::string_view(index.text).substr(file.keyAt, file.keySize));
     }
-    if (file.duration) {
+    if (file.hasDuration) {
         out.key("duration");
-        out.value(*file.duration);
+        out.value(file.duration);
     }
     out.key("url");
     out.beginObject();
     out.key("relative");
-    out.value(file.url());
+    url = fileURL(path);
+    out.value(url);
     out.endObject();
     out.endObject();
 }
 
-void encodeDirectory(JsonWriter& out, const DirectoryInfo& folder)
+void encodeDirectory(JsonWriter& out, const CompactIndex& index, const IndexedFolder& folder, std::string& url)
 {
     out.beginObject();
     out.key("path");
-    out.value(folder.path);
+    out.value(index.path(folder.ownPath));
     out.key("files");
     out.beginArray();
-    for (const auto& file : folder.files)
-        encodeFile(out, file);
+    for (const auto& file : index.filesOf(folder)) {
+        encodeFile(out, index, file, url);
+        out.flush();
+    }
     out.endArray();
     out.key("subdirectories");
     out.beginArray();
-    for (const auto& sub : folder.subdirectories)
-        out.value(sub);
+    for (const auto sub : index.subdirectoriesOf(folder))
+        out.value(index.path(sub));
     out.endArray();
     out.key("lastModified");
     out.value(folder.lastModified);
-    if (folder.contentModified) {
+    if (folder.hasContentModified) {
         out.key("contentModified");
-        out.value(*folder.contentModified);
+        out.value(folder.contentModified);
     }
-    if (folder.inode) {
+    if (folder.hasInode) {
         out.key("inode");
-        out.value(*folder.inode);
+        out.value(folder.inode);
     }
     out.endObject();
 }
 
-std::string encode(const DirectoryIndex& directories, const GroupTokenIndex& search, const GroupRoots& roots,
-    double lastUpdate, std::string_view version)
+void encode(JsonWriter& out, const CompactIndex& index, double lastUpdate, std::string_view version)
 {
-    JsonWriter out(directories.size() * 1024);
+    std::string url;
     out.beginObject();
     out.key("directoryIndex");
     out.beginObject();
-    for (const auto& [path, folder] : directories) {
-        out.key(path);
-        encodeDirectory(out, folder);
+    for (std::size_t f = 0; f < index.folders.size(); ++f) {
+        if (!index.isCurrent(f))
+            continue;
+        out.key(index.path(index.folders[f].path));
+        encodeDirectory(out, index, index.folders[f], url);
     }
     out.endObject();
     out.key("searchIndex");
     out.beginArray();
-    for (const auto& [group, tokens] : search) {
+    for (const auto& [group, tokens] : index.names) {
         out.value(group);
         out.beginObject();
-        for (const auto& [token, paths] : tokens) {
-            out.key(token);
+        for (std::size_t t = 0; t < tokens.tokenCount(); ++t) {
+            out.key(tokens.token(t));
             out.beginArray();
-            for (const auto& path : paths)
-                out.value(path);
+            for (const auto id : tokens.postings(t))
+                out.value(index.path(id));
             out.endArray();
+            out.flush();
         }
         out.endObject();
     }
     out.endArray();
     out.key("groupRoots");
     out.beginArray();
-    for (const auto& [group, list] : roots) {
+    for (const auto& [group, list] : index.roots) {
         out.value(group);
         out.beginArray();
         for (const auto& root : list)
@@ -339,7 +395,7 @@ std::string encode(const DirectoryIndex& directories, const GroupTokenIndex& sea
     out.key("version");
     out.value(version);
     out.endObject();
-    return std::move(out.text());
+    out.finish();
 }
 
 } // namespace
@@ -393,14 +449,18 @@ CacheData decodeCacheFile(const std::string& path)
     return decodePadded(buffer);
 }
 
-std::string encodeCacheData(const CacheData& data)
+void encodeCacheData(
+    const CompactIndex& index, double lastUpdate, const std::function<void(std::string_view)>& sink)
 {
-    return encode(data.directoryIndex, data.searchIndex, data.groupRoots, data.lastUpdate, data.version);
+    JsonWriter out(sink, 1 << 20);
+    encode(out, index, lastUpdate, kCacheVersion);
 }
 
-std::string encodeCacheData(const IndexMaps& maps, double lastUpdate)
+std::string encodeCacheData(const CompactIndex& index, double lastUpdate)
 {
-    return encode(maps.directoryIndex, maps.searchIndex, maps.groupRoots, lastUpdate, kCacheVersion);
+    JsonWriter out(index.folders.size() * 1024);
+    encode(out, index, lastUpdate, kCacheVersion);
+    return std::move(out.text());
 }
 
 std::string readWholeFile(const std::string& path)
@@ -422,34 +482,49 @@ std::string readWholeFile(const std::string& path)
 
 void writeFileAtomically(const std::string& path, std::string_view bytes)
 {
+    writeFileAtomically(path, [&](const std::function<void(std::string_view)>& write) { write(bytes); });
+}
+
+void writeFileAtomically(
+    const std::string& path, const std::function<void(const std::function<void(std::string_view)>&)>& produce)
+{
     std::string temp = path + ".XXXXXX";
     const int fd = ::mkstemp(temp.data());
     if (fd < 0)
         fail(systemError("cannot create a temporary file for", path));
-    std::size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            const std::string message = systemError("cannot write", temp);
-            ::close(fd);
-            ::unlink(temp.c_str());
-            fail(message);
+    // Whatever goes wrong before the rename, the old file stays and the temporary one goes.
+    struct Temporary {
+        int fd;
+        const std::string& path;
+        bool done = false;
+        ~Temporary()
+        {
+            if (done)
+                return;
+            if (fd >= 0)
+                ::close(fd);
+            ::unlink(path.c_str());
         }
-        done += static_cast<std::size_t>(n);
-    }
+    } temporary { fd, temp };
+    produce([&](std::string_view bytes) {
+        std::size_t done = 0;
+        while (done < bytes.size()) {
+            const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                fail(systemError("cannot write", temp));
+            done += static_cast<std::size_t>(n);
+        }
+    });
     ::fchmod(fd, 0644);
-    if (::fsync(fd) != 0 || ::close(fd) != 0) {
-        const std::string message = systemError("cannot write", temp);
-        ::unlink(temp.c_str());
-        fail(message);
-    }
-    if (::rename(temp.c_str(), path.c_str()) != 0) {
-        const std::string message = systemError("cannot replace", path);
-        ::unlink(temp.c_str());
-        fail(message);
-    }
+    const bool synced = ::fsync(fd) == 0;
+    temporary.fd = -1;
+    if (!synced | (::close(fd) != 0))
+        fail(systemError("cannot write", temp));
+    if (::rename(temp.c_str(), path.c_str()) != 0)
+        fail(systemError("cannot replace", path));
+    temporary.done = true;
 }
 
 } // namespace kivo::index

@@ -1,6 +1,7 @@
 #include "index/CacheIndexStore.h"
 #include "index/SearchCache.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <stdexcept>
 #include <unistd.h>
@@ -15,10 +16,7 @@ CacheIndexStore::CacheIndexStore(CacheIndexStoreOptions options)
     m_current = std::move(empty);
 }
 
-CacheIndexStore::~CacheIndexStore()
-{
-    m_closing = true;
-}
+CacheIndexStore::~CacheIndexStore() = default;
 
 std::string CacheIndexStore::cacheFilePath() const
 {
@@ -44,6 +42,13 @@ SnapshotPtr CacheIndexStore::current() const
     return m_current;
 }
 
+void CacheIndexStore::publishMaps(const IndexMaps& maps)
+{
+    auto next = std::make_shared<IndexSnapshot>();
+    next->index = compactIndexOf(maps);
+    publish(std::move(next), Touches::everything);
+}
+
 void CacheIndexStore::publish(std::shared_ptr<IndexSnapshot> next, Touches touches)
 {
     SnapshotPtr previous = current();
@@ -51,40 +56,50 @@ void CacheIndexStore::publish(std::shared_ptr<IndexSnapshot> next, Touches touch
         next->search = previous->search;
     else
         next->search = std::make_shared<SearchCache>();
-    const bool keptSearch = next->search == previous->search;
     {
         std::lock_guard lock(m_publishMutex);
         m_current = std::move(next);
     }
-    // The old state goes when its last reader lets go of it. Freeing a large index takes a good part
-    // of a second, so when nobody else holds it, it goes later on the worker, not in this commit.
+    // The old state goes when its last reader lets go of it. Freeing a large index takes a while, so
+    // when nobody else holds it, it goes later on the worker, not in this commit.
     if (previous.use_count() == 1)
         m_executor.post([old = std::move(previous)] {});
-    const std::uint64_t change = ++m_changes;
-    std::set<GroupID> searched;
-    {
-        std::lock_guard lock(m_searchedMutex);
-        searched = m_searchedGroups;
-    }
-    if (keptSearch || searched.empty())
-        return;
-    m_executor.post([this, change, searched = std::move(searched)] {
-        // A later change has queued its own build.
-        if (change != m_changes || m_closing)
-            return;
-        const SnapshotPtr state = current();
-        for (const auto& group : searched)
-            state->search->forGroup(state->maps, group);
+}
+
+void CacheIndexStore::updateFolderTimes(
+    const std::map<std::string, double>& contentModified, const std::map<std::string, std::uint64_t>& inodes)
+{
+    m_executor.run([&] {
+        auto next = std::make_shared<IndexSnapshot>();
+        next->index = current()->index;
+        CompactIndex& index = next->index;
+        for (const auto& [path, time] : contentModified) {
+            const std::uint32_t id = index.strings.find(path);
+            if (id == kNoID || index.folderOf[id] == kNoID)
+                continue;
+            IndexedFolder& folder = index.folders[index.folderOf[id]];
+            folder.hasContentModified = true;
+            folder.contentModified = time;
+            if (const auto inode = inodes.find(path); inode != inodes.end()) {
+                folder.hasInode = true;
+                folder.inode = inode->second;
+            }
+        }
+        publish(std::move(next), Touches::folderTimesOnly);
     });
 }
 
-const SearchCache& CacheIndexStore::searchOf(const IndexSnapshot& state, const GroupID& g)
+std::optional<DirectoryInfo> CacheIndexStore::folderRecord(const std::string& path) const
 {
-    {
-        std::lock_guard lock(m_searchedMutex);
-        m_searchedGroups.insert(g);
-    }
-    return *state.search;
+    const SnapshotPtr state = current();
+    if (const IndexedFolder* folder = state->index.folder(path))
+        return state->index.directoryInfo(*folder);
+    return std::nullopt;
+}
+
+const GroupSearchData& CacheIndexStore::searchOf(const IndexSnapshot& state, const GroupID& g)
+{
+    return state.search->forGroup(g);
 }
 
 void CacheIndexStore::deliver(std::function<void()> fn)
@@ -100,27 +115,24 @@ DiskSnapshot CacheIndexStore::loadCache()
     // Read and decoded before the worker is asked for anything: a search meanwhile goes on with the
     // current state.
     const auto turn = writerTurn();
-    CacheData data;
+    auto next = std::make_shared<IndexSnapshot>();
+    double lastUpdate = 0;
     try {
-        data = decodeCacheFile(cacheFilePath());
+        CacheData data = decodeCacheFile(cacheFilePath());
+        if (data.version != kCacheVersion)
+            return DiskSnapshot {};
+        next->index = std::move(data.index);
+        lastUpdate = data.lastUpdate;
     } catch (const std::exception& error) {
         log(std::string("❌ Failed to load cache: ") + error.what());
         return DiskSnapshot {};
     }
-    if (data.version != kCacheVersion)
-        return DiskSnapshot {};
-    IndexMaps maps;
-    maps.directoryIndex = std::move(data.directoryIndex);
-    maps.searchIndex = std::move(data.searchIndex);
-    maps.groupRoots = std::move(data.groupRoots);
-    index::rebuildFileIndex(maps);
-    index::rebuildKeywordIndex(maps);
     DiskSnapshot snapshot;
-    snapshot.roots = maps.groupRoots;
-    snapshot.lastUpdate = data.lastUpdate;
-    snapshot.hasData = !maps.directoryIndex.empty() || !maps.searchIndex.empty();
+    snapshot.roots = next->index.roots;
+    snapshot.lastUpdate = lastUpdate;
+    snapshot.hasData = next->index.folderCount > 0 || !next->index.names.empty();
     // Published whole: no state ever holds the new file index without its keyword index.
-    replace([&](IndexMaps& next) { next = std::move(maps); });
+    m_executor.run([&] { publish(std::move(next), Touches::everything); });
     return snapshot;
 }
 
@@ -131,7 +143,9 @@ void CacheIndexStore::saveCache(double lastUpdate)
     const auto turn = writerTurn();
     const SnapshotPtr state = current();
     try {
-        writeFileAtomically(cacheFilePath(), encodeCacheData(state->maps, lastUpdate));
+        writeFileAtomically(cacheFilePath(), [&](const std::function<void(std::string_view)>& write) {
+            encodeCacheData(state->index, lastUpdate, write);
+        });
     } catch (const std::exception& error) {
         log(std::string("❌ Failed to save cache: ") + error.what());
     }
@@ -149,12 +163,23 @@ void CacheIndexStore::clearCache()
 
 std::vector<GroupID> CacheIndexStore::groupsContaining(const std::string& path)
 {
-    return read([&](const IndexMaps& maps) { return index::groupsContaining(maps, path); });
+    const SnapshotPtr state = current();
+    std::vector<GroupID> out;
+    for (const auto& [group, roots] : state->index.roots)
+        if (std::any_of(
+                roots.begin(), roots.end(), [&](const std::string& root) { return isUnderRoot(path, root); }))
+            out.push_back(group);
+    return out;
 }
 
 void CacheIndexStore::rebuildKeywordIndex()
 {
-    modify([](IndexMaps& maps) { index::rebuildKeywordIndex(maps); });
+    m_executor.run([&] {
+        auto next = std::make_shared<IndexSnapshot>();
+        next->index = current()->index;
+        next->index.deriveKeywords();
+        publish(std::move(next), Touches::everything);
+    });
 }
 
 } // namespace kivo::index

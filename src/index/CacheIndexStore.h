@@ -1,6 +1,8 @@
 #pragma once
 
-// The library index: its maps, the cache file behind them, and the operations over both.
+// The library index: its compact resident form (CompactIndex), the cache file behind it, and the
+// operations over both. Writers work on the five maps of IndexMaps, made from the current state for
+// them and compacted again when they commit; readers work on the compact form.
 //
 // Writers and readers never meet. Every change runs on the store's own worker, one at a time, builds
 // the next state of the index beside the current one and publishes it as an immutable snapshot; a
@@ -11,6 +13,9 @@
 
 #include "index/CacheFile.h"
 #include "index/SerialExecutor.h"
+
+#include <map>
+#include <optional>
 
 #include <atomic>
 #include <functional>
@@ -62,16 +67,15 @@ public:
 private:
     friend class CacheIndexStore;
     std::shared_ptr<const IndexSnapshot> m_state;
-    const GroupSearchData* m_data = nullptr;
     std::vector<std::uint32_t> m_hits;
 };
 
 // One published state of the index. Never changed once published; readers keep it alive as long as
 // they use it.
 struct IndexSnapshot {
-    IndexMaps maps;
-    // Search dictionaries of this state, built on first use; shared with the next state when that one
-    // changes nothing they are made of (folder times alone).
+    CompactIndex index;
+    // The browser orders of this state's files, worked out on first use; shared with the next state
+    // when that one changes nothing they are made of (folder times alone).
     std::shared_ptr<const SearchCache> search;
 };
 using SnapshotPtr = std::shared_ptr<const IndexSnapshot>;
@@ -117,47 +121,53 @@ public:
 
     // The latest published state; never waits for a writer.
     SnapshotPtr current() const;
-    // A copy of the whole index (tools and tests; the app asks for derived results instead).
-    IndexMaps snapshot() const { return current()->maps; }
+    // The whole index as maps (tools and tests; the app asks for derived results instead).
+    IndexMaps snapshot() const { return mapsOf(current()->index); }
+    // The collection roots of the latest state.
+    GroupRoots roots() const { return current()->index.roots; }
+    // The record of an indexed folder in the latest state; none when the index has none.
+    std::optional<DirectoryInfo> folderRecord(const std::string& path) const;
 
-    // Runs `op(IndexMaps&)` on the worker over a copy of the current maps, publishes the result as the
-    // next state and returns op's result.
-    template <class F> auto modify(F&& op, Touches touches = Touches::everything)
+    // Runs `op(IndexMaps&)` on the worker over the maps of the current state, publishes the result as
+    // the next state and returns op's result.
+    template <class F> auto modify(F&& op)
     {
         return m_executor.run([&]() -> decltype(auto) {
-            auto next = std::make_shared<IndexSnapshot>();
-            next->maps = current()->maps;
             struct Publish {
                 CacheIndexStore* store;
-                std::shared_ptr<IndexSnapshot>& next;
-                Touches touches;
-                ~Publish() { store->publish(std::move(next), touches); }
-            } publish { this, next, touches };
-            return op(next->maps);
+                IndexMaps maps;
+                ~Publish() { store->publishMaps(maps); }
+            } publish { this, mapsOf(current()->index) };
+            return op(publish.maps);
         });
     }
 
     // The same for a change that replaces every record: `op` starts from maps that hold only the
-    // current collection roots, and nothing is copied.
+    // current collection roots.
     template <class F> auto replace(F&& op)
     {
         return m_executor.run([&]() -> decltype(auto) {
-            auto next = std::make_shared<IndexSnapshot>();
-            next->maps.groupRoots = current()->maps.groupRoots;
             struct Publish {
                 CacheIndexStore* store;
-                std::shared_ptr<IndexSnapshot>& next;
-                ~Publish() { store->publish(std::move(next), Touches::everything); }
-            } publish { this, next };
-            return op(next->maps);
+                IndexMaps maps;
+                ~Publish() { store->publishMaps(maps); }
+            } publish { this, {} };
+            publish.maps.groupRoots = current()->index.roots;
+            return op(publish.maps);
         });
     }
 
-    // Runs `op(const IndexMaps&)` over the latest state, on the calling thread.
+    // Gives indexed folders new content times and inodes: nothing a search uses changes, so the next
+    // state keeps what searches worked out on this one.
+    void updateFolderTimes(const std::map<std::string, double>& contentModified,
+        const std::map<std::string, std::uint64_t>& inodes);
+
+    // Runs `op(const IndexMaps&)` over the latest state made into maps, on the calling thread (tools
+    // and tests: it copies the whole index).
     template <class F> auto read(F&& op) const
     {
-        const SnapshotPtr state = current();
-        return op(state->maps);
+        const IndexMaps maps = snapshot();
+        return op(maps);
     }
 
     // The writer's turn: held by every multi-step write (a scan from its walk to its commit, a quick
@@ -186,20 +196,15 @@ public:
 private:
     void log(const std::string& line) const;
     // Worker only.
+    void publishMaps(const IndexMaps& maps);
     void publish(std::shared_ptr<IndexSnapshot> next, Touches touches);
-    const SearchCache& searchOf(const IndexSnapshot& state, const GroupID& g);
+    const GroupSearchData& searchOf(const IndexSnapshot& state, const GroupID& g);
     void deliver(std::function<void()> fn);
 
     CacheIndexStoreOptions m_options;
     mutable std::mutex m_publishMutex; // guards only the exchange of m_current
     SnapshotPtr m_current;
     std::mutex m_writerTurn;
-    // Collections searched so far and the count of changes: after a change the search structures
-    // of those collections are built at once, so the next keystroke does not wait for them.
-    mutable std::mutex m_searchedMutex;
-    std::set<GroupID> m_searchedGroups;
-    std::atomic<std::uint64_t> m_changes { 0 };
-    std::atomic<bool> m_closing { false }; // queued builds are skipped once the store is going away
     // Declared last: destroyed first, so queued operations still find the maps alive.
     SerialExecutor m_executor;
 };

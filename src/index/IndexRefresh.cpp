@@ -88,6 +88,51 @@ std::vector<DirectorySnapshot> directorySnapshots(
     return out;
 }
 
+namespace {
+
+DirectorySnapshot snapshotOf(const CompactIndex& index, const IndexedFolder& folder, SnapshotContent content)
+{
+    DirectorySnapshot s;
+    s.path = index.path(folder.ownPath);
+    if (folder.hasContentModified)
+        s.contentModified = folder.contentModified;
+    if (folder.hasInode)
+        s.inode = folder.inode;
+    if (content == SnapshotContent::timesOnly)
+        return s;
+    std::size_t characters = 0;
+    for (const auto& f : index.filesOf(folder))
+        characters += index.path(f.path).size();
+    s.filePaths.reserve(folder.fileCount, characters);
+    for (const auto& f : index.filesOf(folder))
+        s.filePaths.push_back(index.path(f.path));
+    for (const auto sub : index.subdirectoriesOf(folder))
+        s.subdirectoryPaths.push_back(index.path(sub));
+    return s;
+}
+
+} // namespace
+
+std::vector<DirectorySnapshot> directorySnapshots(const CompactIndex& index, SnapshotContent content)
+{
+    std::vector<DirectorySnapshot> out;
+    out.reserve(index.folderCount);
+    for (std::size_t f = 0; f < index.folders.size(); ++f)
+        if (index.isCurrent(f))
+            out.push_back(snapshotOf(index, index.folders[f], content));
+    return out;
+}
+
+std::vector<DirectorySnapshot> directorySnapshots(
+    const CompactIndex& index, const std::vector<std::string>& folders)
+{
+    std::vector<DirectorySnapshot> out;
+    for (const auto& path : folders)
+        if (const IndexedFolder* folder = index.folder(path))
+            out.push_back(snapshotOf(index, *folder, SnapshotContent::full));
+    return out;
+}
+
 std::vector<std::pair<GroupID, std::string>> containingRoots(const IndexMaps& maps, const std::string& path)
 {
     std::vector<std::pair<GroupID, std::string>> out;

@@ -3,6 +3,7 @@
 // The store operations that apply a quick-refresh delta (and relocate or re-read single folders),
 // over the store's maps.
 
+#include "index/CompactIndex.h"
 #include "index/FolderScanner.h"
 #include "index/IndexBuilder.h"
 #include "index/QuickRefresh.h"
@@ -19,6 +20,11 @@ std::vector<DirectorySnapshot> directorySnapshots(
 // Full snapshots of the given folders that have a record.
 std::vector<DirectorySnapshot> directorySnapshots(
     const IndexMaps& maps, const std::vector<std::string>& folders);
+// The same over a published state.
+std::vector<DirectorySnapshot> directorySnapshots(
+    const CompactIndex& index, SnapshotContent content = SnapshotContent::full);
+std::vector<DirectorySnapshot> directorySnapshots(
+    const CompactIndex& index, const std::vector<std::string>& folders);
 // Every collection with a root the path lies under, and that collection's first such root.
 std::vector<std::pair<GroupID, std::string>> containingRoots(const IndexMaps& maps, const std::string& path);
 

@@ -82,13 +82,16 @@ void sortHits(std::vector<FolderHit>& hits)
 }
 
 template <class Match>
-std::vector<FolderHit> foldersOf(const IndexMaps& maps, const GroupID& g, Match&& match)
+std::vector<FolderHit> foldersOf(const CompactIndex& index, const GroupID& g, Match&& match)
 {
     std::vector<FolderHit> hits;
-    const auto roots = maps.groupRoots.find(g);
-    if (roots == maps.groupRoots.end())
+    const auto roots = index.roots.find(g);
+    if (roots == index.roots.end())
         return hits;
-    for (const auto& [path, folder] : maps.directoryIndex) {
+    for (std::size_t f = 0; f < index.folders.size(); ++f) {
+        if (!index.isCurrent(f))
+            continue;
+        const std::string path(index.path(index.folders[f].path));
         if (!belongsTo(path, roots->second))
             continue;
         FolderHit hit { path, displayNameOfPath(path) };
@@ -98,23 +101,33 @@ std::vector<FolderHit> foldersOf(const IndexMaps& maps, const GroupID& g, Match&
     return hits;
 }
 
+// The file index's record of a path, or what its name alone tells when the index holds none.
+FileInfo recordOf(const CompactIndex& index, std::uint32_t id)
+{
+    if (const IndexedFile* file = index.fileByID(id))
+        return index.fileInfo(*file);
+    return fileInfoFromName(std::string(index.path(id)));
+}
+
+std::vector<std::uint32_t> idsOf(const FileBitmap& bits)
+{
+    std::vector<std::uint32_t> ids;
+    for (std::size_t w = 0; w < bits.size(); ++w)
+        for (std::uint64_t word = bits[w]; word; word &= word - 1)
+            ids.push_back(std::uint32_t(w * 64 + std::size_t(__builtin_ctzll(word))));
+    return ids;
+}
+
 } // namespace
 
 std::vector<std::string> CacheIndexStore::searchPaths(
     const std::string& query, const GroupID& g, bool includeFolderNames)
 {
     const auto tokens = tokenize(query, 1);
-    if (tokens.empty())
-        return {};
     const SnapshotPtr state = current();
     std::vector<std::string> out;
-    const GroupSearchData* data = searchOf(*state, g).forGroup(state->maps, g);
-    if (!data)
-        return out;
-    const auto matches = matchQuery(*data, tokens, includeFolderNames);
-    out.reserve(matches.size());
-    for (const auto path : matches)
-        out.emplace_back(path);
+    for (const auto id : idsOf(matchBits(state->index, g, tokens, includeFolderNames)))
+        out.emplace_back(state->index.path(id));
     return out;
 }
 
@@ -127,16 +140,10 @@ std::vector<FileInfo> CacheIndexStore::search(
     std::vector<FileInfo> files;
     {
         const SnapshotPtr state = current();
-        const GroupSearchData* data = searchOf(*state, g).forGroup(state->maps, g);
-        if (!data)
-            return files;
-        const auto matches = matchQuery(*data, tokens, includeFolderNames);
+        const auto matches = idsOf(matchBits(state->index, g, tokens, includeFolderNames));
         files.reserve(matches.size());
-        const auto& fileIndex = state->maps.fileIndex;
-        for (const auto path : matches) {
-            const auto found = fileIndex.find(std::string(path));
-            files.push_back(found != fileIndex.end() ? found->second : fileInfoFromName(std::string(path)));
-        }
+        for (const auto id : matches)
+            files.push_back(recordOf(state->index, id));
     }
     const std::string exact = lowerCase(toNFC(query));
     const auto firstOther = std::stable_partition(files.begin(), files.end(),
@@ -149,22 +156,11 @@ std::vector<FileInfo> CacheIndexStore::search(
     return files;
 }
 
-namespace {
-
-FileInfo recordOf(const IndexMaps& maps, std::string_view path)
-{
-    const std::string key(path);
-    const auto found = maps.fileIndex.find(key);
-    return found != maps.fileIndex.end() ? found->second : fileInfoFromName(key);
-}
-
-} // namespace
-
 std::vector<FileInfo> SearchHits::records(std::size_t first, std::size_t count) const
 {
     std::vector<FileInfo> out;
     for (std::size_t i = first; i < m_hits.size() && i - first < count; ++i)
-        out.push_back(recordOf(m_state->maps, m_data->paths[m_hits[i]]));
+        out.push_back(recordOf(m_state->index, m_hits[i]));
     return out;
 }
 
@@ -177,30 +173,31 @@ SearchHits CacheIndexStore::searchHits(const std::string& query, const GroupID& 
         return hits;
     hits.m_state = current();
     const IndexSnapshot& state = *hits.m_state;
-    hits.m_data = searchOf(state, g).forGroup(state.maps, g);
-    if (!hits.m_data || cancel.isCancelled())
+    const CompactIndex& index = state.index;
+    const TokenPostings* names = index.namesOf(g);
+    if (!names || cancel.isCancelled())
         return hits;
-    const GroupSearchData& data = *hits.m_data;
-    const FileBitmap matched = matchBits(data, tokens, includeFolderNames);
+    const FileBitmap matched = matchBits(index, g, tokens, includeFolderNames);
     if (matched.empty() || cancel.isCancelled())
         return hits;
 
     // Every file of the collection in the browser's order, worked out once for this state.
-    const auto& inOrder = data.inOrder(order.name, [&] {
+    const auto& inOrder = searchOf(state, g).inOrder(order.name, [&] {
+        const auto ids = filesOfGroup(index, g);
         std::vector<FileInfo> files;
-        files.reserve(data.paths.size());
+        files.reserve(ids.size());
+        for (const auto id : ids)
+            files.push_back(recordOf(index, id));
         std::unordered_map<std::string_view, std::uint32_t> idOf;
-        idOf.reserve(data.paths.size());
-        for (std::uint32_t id = 0; id < data.paths.size(); ++id) {
-            files.push_back(recordOf(state.maps, data.paths[id]));
-            idOf.emplace(data.paths[id], id);
-        }
+        idOf.reserve(ids.size());
+        for (const auto id : ids)
+            idOf.emplace(index.path(id), id);
         applyOrder(files, order.order);
-        std::vector<std::uint32_t> ids;
-        ids.reserve(files.size());
+        std::vector<std::uint32_t> ordered;
+        ordered.reserve(files.size());
         for (const auto& file : files)
-            ids.push_back(idOf.at(file.path));
-        return ids;
+            ordered.push_back(idOf.at(file.path));
+        return ordered;
     });
     if (cancel.isCancelled())
         return hits;
@@ -208,9 +205,10 @@ SearchHits CacheIndexStore::searchHits(const std::string& query, const GroupID& 
     // A file named exactly as the query comes first. Such a file has every query token as one of its
     // own tokens, so the candidates are few: the files holding each query token exactly.
     const std::string exact = lowerCase(toNFC(query));
-    std::vector<std::uint32_t> candidates = data.names.exactly(tokens.front());
+    const auto firstList = names->exactly(tokens.front());
+    std::vector<std::uint32_t> candidates(firstList.begin(), firstList.end());
     for (std::size_t t = 1; t < tokens.size() && !candidates.empty(); ++t) {
-        const auto next = data.names.exactly(tokens[t]);
+        const auto next = names->exactly(tokens[t]);
         std::vector<std::uint32_t> both;
         std::set_intersection(
             candidates.begin(), candidates.end(), next.begin(), next.end(), std::back_inserter(both));
@@ -221,7 +219,7 @@ SearchHits CacheIndexStore::searchHits(const std::string& query, const GroupID& 
     for (const auto id : candidates) {
         if (!(matched[id >> 6] >> (id & 63) & 1))
             continue;
-        if (lowerCase(toNFC(recordOf(state.maps, data.paths[id]).name)) == exact) {
+        if (lowerCase(toNFC(recordOf(index, id).name)) == exact) {
             first[id >> 6] |= std::uint64_t(1) << (id & 63);
             anyFirst = true;
         }
@@ -243,13 +241,12 @@ std::vector<FolderHit> CacheIndexStore::searchFolders(const std::string& query, 
     const auto queryTokens = tokenize(query, 1);
     if (queryTokens.empty())
         return {};
-    auto hits = read([&](const IndexMaps& maps) {
-        return foldersOf(maps, g, [&](const FolderHit& hit) {
-            const auto nameTokens = tokenize(hit.name, 1);
-            return std::all_of(queryTokens.begin(), queryTokens.end(), [&](const std::string& q) {
-                return std::any_of(nameTokens.begin(), nameTokens.end(),
-                    [&](const std::string& t) { return t.find(q) != std::string::npos; });
-            });
+    const SnapshotPtr state = current();
+    auto hits = foldersOf(state->index, g, [&](const FolderHit& hit) {
+        const auto nameTokens = tokenize(hit.name, 1);
+        return std::all_of(queryTokens.begin(), queryTokens.end(), [&](const std::string& q) {
+            return std::any_of(nameTokens.begin(), nameTokens.end(),
+                [&](const std::string& t) { return t.find(q) != std::string::npos; });
         });
     });
     sortHits(hits);
@@ -258,24 +255,29 @@ std::vector<FolderHit> CacheIndexStore::searchFolders(const std::string& query, 
 
 std::vector<FolderHit> CacheIndexStore::allFolders(const GroupID& g)
 {
-    auto hits = read(
-        [&](const IndexMaps& maps) { return foldersOf(maps, g, [](const FolderHit&) { return true; }); });
+    const SnapshotPtr state = current();
+    auto hits = foldersOf(state->index, g, [](const FolderHit&) { return true; });
     sortHits(hits);
     return hits;
 }
 
 std::vector<FileInfo> CacheIndexStore::allFiles(const GroupID& g, const FileOrder& browserOrder)
 {
-    auto files = read([&](const IndexMaps& maps) {
-        std::vector<FileInfo> out;
-        const auto roots = maps.groupRoots.find(g);
-        if (roots == maps.groupRoots.end())
-            return out;
-        for (const auto& [path, folder] : maps.directoryIndex)
-            if (belongsTo(path, roots->second))
-                out.insert(out.end(), folder.files.begin(), folder.files.end());
-        return out;
-    });
+    std::vector<FileInfo> files;
+    {
+        const SnapshotPtr state = current();
+        const CompactIndex& index = state->index;
+        const auto roots = index.roots.find(g);
+        if (roots == index.roots.end())
+            return files;
+        for (std::size_t f = 0; f < index.folders.size(); ++f) {
+            if (!index.isCurrent(f)
+                || !belongsTo(std::string(index.path(index.folders[f].path)), roots->second))
+                continue;
+            for (const auto& file : index.filesOf(index.folders[f]))
+                files.push_back(index.fileInfo(file));
+        }
+    }
     if (browserOrder)
         browserOrder(files);
     return files;
@@ -283,12 +285,15 @@ std::vector<FileInfo> CacheIndexStore::allFiles(const GroupID& g, const FileOrde
 
 std::vector<FileInfo> CacheIndexStore::filesInFolder(const std::string& path, const FileOrder& order)
 {
-    auto indexed = read([&](const IndexMaps& maps) -> std::optional<std::vector<FileInfo>> {
-        const auto found = maps.directoryIndex.find(path);
-        if (found == maps.directoryIndex.end())
-            return std::nullopt;
-        return found->second.files;
-    });
+    std::optional<std::vector<FileInfo>> indexed;
+    {
+        const SnapshotPtr state = current();
+        if (const IndexedFolder* folder = state->index.folder(path)) {
+            indexed.emplace();
+            for (const auto& file : state->index.filesOf(*folder))
+                indexed->push_back(state->index.fileInfo(file));
+        }
+    }
     if (indexed) {
         applyOrder(*indexed, order);
         return std::move(*indexed);

@@ -14,7 +14,7 @@ GroupRoots buildIndex(CacheIndexStore& store, const std::vector<ScanGroup>& grou
     // The walk fills a private builder; readers meanwhile see the previous complete state.
     ScanOutcome outcome = walkForBuild(groups, scanner, options.access);
     if (outcome.cancelled || scanner.cancelled())
-        return store.read([](const IndexMaps& maps) { return maps.groupRoots; });
+        return store.roots();
     return store.replace([&](IndexMaps& maps) { return commitBuild(maps, std::move(outcome), scanner); });
 }
 
@@ -44,25 +44,22 @@ void removeRoots(CacheIndexStore& store, const std::vector<std::string>& roots, 
 
 std::vector<std::string> allRoots(CacheIndexStore& store)
 {
-    return store.read([](const IndexMaps& maps) {
-        std::vector<std::string> roots;
-        std::set<std::string> seen;
-        for (const auto& [group, list] : maps.groupRoots)
-            for (const auto& root : list)
-                if (seen.insert(root).second)
-                    roots.push_back(root);
-        return roots;
-    });
+    std::vector<std::string> roots;
+    std::set<std::string> seen;
+    for (const auto& [group, list] : store.roots())
+        for (const auto& root : list)
+            if (seen.insert(root).second)
+                roots.push_back(root);
+    return roots;
 }
 
 QuickRefreshDelta computeQuickRefreshDelta(CacheIndexStore& store, const std::vector<std::string>& roots,
     const std::set<std::string>& skippedRoots, const MountedVolumes& mounted)
 {
-    const auto snapshots = store.read(
-        [](const IndexMaps& maps) { return directorySnapshots(maps, SnapshotContent::timesOnly); });
-    const SnapshotLists listsOf = [&](const std::vector<std::string>& folders) {
-        return store.read([&](const IndexMaps& maps) { return directorySnapshots(maps, folders); });
-    };
+    const SnapshotPtr state = store.current();
+    const auto snapshots = directorySnapshots(state->index, SnapshotContent::timesOnly);
+    const SnapshotLists listsOf
+        = [&](const std::vector<std::string>& folders) { return directorySnapshots(state->index, folders); };
     return computeQuickRefreshDelta(snapshots, roots, skippedRoots, mounted, listsOf);
 }
 
@@ -73,14 +70,18 @@ void applyQuickRefreshDelta(
         return;
     FolderScanner scanner(cancel, {}, options.reader, options.clock);
     const auto turn = store.writerTurn();
-    // New folders are walked and new files read here, on the caller's thread, from the current state;
+    if (!delta.hasChanges()) {
+        store.updateFolderTimes(delta.freshMTimes, delta.freshInodes);
+        return;
+    }
+    // New folders are walked and new files read here, on the caller's thread, from the current roots;
     // the change itself only moves the results in.
-    PreparedItems prepared
-        = prepareNewItems(store.current()->maps, delta.newFolders, delta.newFiles, scanner);
+    IndexMaps roots;
+    roots.groupRoots = store.roots();
+    PreparedItems prepared = prepareNewItems(roots, delta.newFolders, delta.newFiles, scanner);
     if (scanner.cancelled())
         return;
-    store.modify([&](IndexMaps& maps) { applyQuickRefreshDelta(maps, delta, std::move(prepared)); },
-        delta.hasChanges() ? Touches::everything : Touches::folderTimesOnly);
+    store.modify([&](IndexMaps& maps) { applyQuickRefreshDelta(maps, delta, std::move(prepared)); });
 }
 
 } // namespace kivo::index

@@ -7,6 +7,7 @@
 #include <charconv>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -87,7 +88,32 @@ inline std::string restoreRawBytes(std::string_view text)
 
 class JsonWriter {
 public:
+    using Sink = std::function<void(std::string_view)>;
+
     explicit JsonWriter(std::size_t reserve = 0) { m_out.reserve(reserve); }
+    // Hands the text to `sink` a piece at a time (whenever flush() finds `chunk` bytes or more
+    // waiting, and at finish()), so that a large document is never held whole.
+    JsonWriter(Sink sink, std::size_t chunk)
+        : m_sink(std::move(sink))
+        , m_chunk(chunk)
+    {
+        m_out.reserve(chunk + chunk / 4);
+    }
+
+    void flush()
+    {
+        if (m_sink && m_out.size() >= m_chunk) {
+            m_sink(m_out);
+            m_out.clear();
+        }
+    }
+    void finish()
+    {
+        if (m_sink && !m_out.empty()) {
+            m_sink(m_out);
+            m_out.clear();
+        }
+    }
 
     void beginObject() { open('{'); }
     void endObject() { close('}'); }
@@ -212,6 +238,8 @@ private:
         m_out += '"';
     }
 
+    Sink m_sink;
+    std::size_t m_chunk = 0;
     std::string m_out;
     std::vector<bool> m_first;
     bool m_afterKey = false;

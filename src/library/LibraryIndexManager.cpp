@@ -15,7 +15,6 @@
 #include <QPointer>
 #include <QThread>
 
-
 namespace kivo::library {
 
 namespace {
@@ -27,7 +26,7 @@ index::MountedVolumes procMountedVolumes()
 {
     return [] {
         std::optional<platform::MountTable> table = platform::MountTable::read();
-        return table ? table->mountPoints() : std::set<std::string>{};
+        return table ? table->mountPoints() : std::set<std::string> {};
     };
 }
 
@@ -51,7 +50,8 @@ QString standardizedPath(const QString& path)
 } // namespace
 
 LibraryIndexManager::LibraryIndexManager(LibraryIndexManagerOptions options, QObject* parent)
-    : QObject(parent), m_options(std::move(options))
+    : QObject(parent)
+    , m_options(std::move(options))
 {
     m_clock = m_options.clock ? m_options.clock : &platform::Clock::system();
     if (!m_options.mountedVolumes)
@@ -107,7 +107,8 @@ LibraryIndexManager& LibraryIndexManager::shared()
         LibraryIndexManagerOptions options;
         options.removeLegacyPreferences = [] {
             auto& prefs = platform::PreferenceStore::shared();
-            prefs.remove(QString::fromLatin1(index::kLegacyCacheDataKey.data(), index::kLegacyCacheDataKey.size()));
+            prefs.remove(
+                QString::fromLatin1(index::kLegacyCacheDataKey.data(), index::kLegacyCacheDataKey.size()));
             prefs.remove(QString::fromLatin1(
                 index::kLegacyCacheLastUpdateKey.data(), index::kLegacyCacheLastUpdateKey.size()));
         };
@@ -126,9 +127,15 @@ SyncSettings& LibraryIndexManager::syncSettings() const
     return m_options.syncSettings ? *m_options.syncSettings : SyncSettings::shared();
 }
 
-double LibraryIndexManager::referenceNow() const { return m_clock->now() - index::kReferenceDateOffset; }
+double LibraryIndexManager::referenceNow() const
+{
+    return m_clock->now() - index::kReferenceDateOffset;
+}
 
-void LibraryIndexManager::runInBackground(std::function<void()> job) { m_pool.start(std::move(job)); }
+void LibraryIndexManager::runInBackground(std::function<void()> job)
+{
+    m_pool.start(std::move(job));
+}
 
 void LibraryIndexManager::onMainThread(std::function<void()> fn)
 {
@@ -256,7 +263,7 @@ void LibraryIndexManager::startSyncTask(
             roots = index::buildIndex(*store, plan, progress, cancel, scan);
         } else {
             index::syncIndex(*store, plan, progress, cancel, scan);
-            roots = store->read([](const index::IndexMaps& maps) { return maps.groupRoots; });
+            roots = store->roots();
         }
         const bool cancelled = cancel.isCancelled();
         onMainThread([=, this] {
@@ -287,7 +294,7 @@ void LibraryIndexManager::syncDidFinish(
     setCanCancelSync(false);
     m_pendingImport.reset();
     setInitializationProgress(1.0);
-    index::IndexProgress done = m_indexProgress.value_or(index::IndexProgress{});
+    index::IndexProgress done = m_indexProgress.value_or(index::IndexProgress {});
     done.fraction = 1.0;
     done.scanning = false;
     setIndexProgress(done);
@@ -409,12 +416,14 @@ void LibraryIndexManager::syncNow(UserSettings& settings)
         return;
     }
     const std::vector<std::string> roots = planRoots(buildSyncPlan(settings.bookmarks()));
-    const std::set<std::string> skipped = m_options.skippedRoots ? m_options.skippedRoots() : std::set<std::string>{};
+    const std::set<std::string> skipped
+        = m_options.skippedRoots ? m_options.skippedRoots() : std::set<std::string> {};
     auto store = m_store;
     auto mounted = m_options.mountedVolumes;
     QPointer<UserSettings> target(&settings);
     runInBackground([=, this] {
-        const index::QuickRefreshDelta delta = index::computeQuickRefreshDelta(*store, roots, skipped, mounted);
+        const index::QuickRefreshDelta delta
+            = index::computeQuickRefreshDelta(*store, roots, skipped, mounted);
         const bool changed = delta.hasChanges();
         onMainThread([this, target, changed] {
             if (!target)
@@ -444,7 +453,8 @@ void LibraryIndexManager::removeRoots(const QStringList& paths, const QUuid& col
         roots.push_back(p.toStdString());
     auto it = m_cachedRootsByGroup.find(group);
     if (it != m_cachedRootsByGroup.end()) {
-        std::erase_if(it->second, [&](const std::string& r) { return std::find(roots.begin(), roots.end(), r) != roots.end(); });
+        std::erase_if(it->second,
+            [&](const std::string& r) { return std::find(roots.begin(), roots.end(), r) != roots.end(); });
         setCachedRoots(index::GroupRoots(m_cachedRootsByGroup));
     }
     auto store = m_store;
@@ -491,20 +501,23 @@ void LibraryIndexManager::quickRefresh(UserSettings& settings)
     m_lastQuickRefresh = now;
     m_isQuickRefreshing = true;
     const std::vector<std::string> roots = planRoots(buildSyncPlan(settings.bookmarks()));
-    const std::set<std::string> skipped = m_options.skippedRoots ? m_options.skippedRoots() : std::set<std::string>{};
+    const std::set<std::string> skipped
+        = m_options.skippedRoots ? m_options.skippedRoots() : std::set<std::string> {};
     auto store = m_store;
     auto mounted = m_options.mountedVolumes;
     const index::ScanOptions scan = m_options.scan;
     const index::CancelHandle cancel = m_quickRefreshTask;
     runInBackground([=, this] {
-        const index::QuickRefreshDelta delta = index::computeQuickRefreshDelta(*store, roots, skipped, mounted);
+        const index::QuickRefreshDelta delta
+            = index::computeQuickRefreshDelta(*store, roots, skipped, mounted);
         const bool changed = delta.hasChanges();
         // Fresh folder times alone are applied too, so the next refresh does not look at them again.
         if (changed || !delta.freshMTimes.empty() || !delta.freshInodes.empty())
             index::applyQuickRefreshDelta(*store, delta, cancel, scan);
         QStringList removed = toQStrings(delta.removedFiles);
         QStringList added = toQStrings(delta.newFiles);
-        const bool reindexed = !delta.movedFolders.empty() || !delta.newFolders.empty() || !delta.removedFolders.empty();
+        const bool reindexed
+            = !delta.movedFolders.empty() || !delta.newFolders.empty() || !delta.removedFolders.empty();
         onMainThread([=, this] {
             m_isQuickRefreshing = false;
             if (changed) {

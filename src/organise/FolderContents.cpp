@@ -15,10 +15,8 @@ std::optional<FolderContents> indexedFolderContents(const index::IndexMaps& maps
 
 FolderContents indexFolderContents(index::CacheIndexStore& store, const std::string& path)
 {
-    auto indexed
-        = store.read([&](const index::IndexMaps& maps) { return indexedFolderContents(maps, path); });
-    if (indexed)
-        return std::move(*indexed);
+    if (auto record = store.folderRecord(path))
+        return FolderContents { std::move(record->subdirectories), std::move(record->files) };
     FolderContents contents;
     std::vector<index::FolderEntry> entries;
     if (!index::listFolder(path, entries))

@@ -276,7 +276,7 @@ TEST(CacheIndexStoreThreads, ReadersTakeThePublishedStateWhileTheWriterIsBusy)
     writer.get();
 
     // A state once taken never changes under its reader.
-    EXPECT_EQ(before->maps.groupRoots.size(), 1u);
+    EXPECT_EQ(before->index.roots.size(), 1u);
     EXPECT_EQ(store.snapshot().groupRoots.size(), 2u);
     store.async([](IndexMaps& maps, const CancelHandle&) { return int(maps.groupRoots.size()) + 10; },
         [&](int value) { result = value; });

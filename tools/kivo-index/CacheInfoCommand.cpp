@@ -45,12 +45,8 @@ int cacheInfo(const std::vector<std::string>& args)
         std::printf("❌ Failed to load cache: %s\n", error.what());
         return 1;
     }
-    std::set<std::string_view> files;
-    for (const auto& [folder, info] : data.directoryIndex)
-        for (const auto& file : info.files)
-            files.insert(file.path);
     std::size_t roots = 0;
-    for (const auto& [group, list] : data.groupRoots)
+    for (const auto& [group, list] : data.index.roots)
         roots += list.size();
     struct stat info { };
     const long long size = ::stat(path.c_str(), &info) == 0 ? static_cast<long long>(info.st_size) : -1;
@@ -59,11 +55,11 @@ int cacheInfo(const std::vector<std::string>& args)
     std::printf("version: %s%s\n", data.version.c_str(),
         data.version == kCacheVersion ? "" : " (not this program's version: the store ignores it)");
     std::printf("last update: %s\n", describeDate(data.lastUpdate).c_str());
-    std::printf("collections: %zu\n", data.groupRoots.size());
+    std::printf("collections: %zu\n", data.index.roots.size());
     std::printf("roots: %zu\n", roots);
-    std::printf("folders: %zu\n", data.directoryIndex.size());
-    std::printf("files: %zu\n", files.size());
-    std::printf("token collections: %zu\n", data.searchIndex.size());
+    std::printf("folders: %zu\n", data.index.folderCount);
+    std::printf("files: %zu\n", data.index.fileCount);
+    std::printf("token collections: %zu\n", data.index.names.size());
     std::printf("file size: %lld bytes\n", size);
     return 0;
 }

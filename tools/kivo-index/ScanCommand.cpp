@@ -76,8 +76,9 @@ int scanCommand(const std::vector<std::string>& args)
         std::fprintf(stderr, "cancelled: nothing was saved, %s is as it was\n", cache.c_str());
         return 130;
     }
-    std::tie(files, folders) = store.read(
-        [](const IndexMaps& maps) { return std::pair(maps.fileIndex.size(), maps.directoryIndex.size()); });
+    const SnapshotPtr state = store.current();
+    files = decltype(files)(state->index.fileCount);
+    folders = decltype(folders)(state->index.folderCount);
     store.saveCache(nowReferenceDate());
     std::printf("files %lld, folders %lld, seconds %.3f, files/s %.0f\n", (long long)files,
         (long long)folders, seconds, seconds > 0 ? double(files) / seconds : 0.0);

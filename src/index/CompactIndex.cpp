@@ -1,0 +1,509 @@
+#include "index/CompactIndex.h"
+
+#include <algorithm>
+#include <cstring>
+#include <stdexcept>
+#include <unordered_map>
+
+namespace kivo::index {
+
+namespace {
+
+std::uint32_t hashOf(std::string_view text)
+{
+    const std::size_t h = std::hash<std::string_view>()(text);
+    return std::uint32_t(h ^ (h >> 32));
+}
+
+std::uint32_t checkedSize(std::size_t size)
+{
+    // Four gigabytes of path text is far beyond any library; refuse rather than wrap around.
+    if (size >= kNoID)
+        throw std::length_error("the index has outgrown its 32-bit offsets");
+    return std::uint32_t(size);
+}
+
+std::string_view lastComponent(std::string_view path)
+{
+    const auto slash = path.rfind('/');
+    return slash == std::string_view::npos ? path : path.substr(slash + 1);
+}
+
+} // namespace
+
+StringTable::StringTable()
+    : m_starts { 0 }
+    , m_slots(16, 0)
+{
+}
+
+void StringTable::reserve(std::size_t strings, std::size_t bytes)
+{
+    m_text.reserve(bytes);
+    m_starts.reserve(strings + 1);
+    m_hashes.reserve(strings);
+    std::size_t slots = m_slots.size();
+    while (slots < strings * 2)
+        slots *= 2;
+    if (slots != m_slots.size()) {
+        m_slots.assign(slots, 0);
+        const std::size_t mask = slots - 1;
+        for (std::uint32_t id = 0; id < m_hashes.size(); ++id) {
+            std::size_t at = m_hashes[id] & mask;
+            while (m_slots[at])
+                at = (at + 1) & mask;
+            m_slots[at] = id + 1;
+        }
+    }
+}
+
+void StringTable::grow()
+{
+    reserve(m_hashes.size() * 2 + 8, 0);
+}
+
+std::uint32_t StringTable::find(std::string_view text) const
+{
+    const std::uint32_t hash = hashOf(text);
+    const std::size_t mask = m_slots.size() - 1;
+    for (std::size_t at = hash & mask; m_slots[at]; at = (at + 1) & mask) {
+        const std::uint32_t id = m_slots[at] - 1;
+        if (m_hashes[id] == hash && view(id) == text)
+            return id;
+    }
+    return kNoID;
+}
+
+std::uint32_t StringTable::intern(std::string_view text)
+{
+    if (m_hashes.size() * 2 >= m_slots.size())
+        grow();
+    const std::uint32_t hash = hashOf(text);
+    const std::size_t mask = m_slots.size() - 1;
+    std::size_t at = hash & mask;
+    for (; m_slots[at]; at = (at + 1) & mask) {
+        const std::uint32_t id = m_slots[at] - 1;
+        if (m_hashes[id] == hash && view(id) == text)
+            return id;
+    }
+    const std::uint32_t id = checkedSize(m_hashes.size());
+    m_text.append(text);
+    m_starts.push_back(checkedSize(m_text.size()));
+    m_hashes.push_back(hash);
+    m_slots[at] = id + 1;
+    return id;
+}
+
+std::size_t StringTable::memoryBytes() const
+{
+    return m_text.capacity() + 4 * (m_starts.capacity() + m_hashes.capacity() + m_slots.capacity());
+}
+
+TokenPostings TokenPostings::build(std::vector<std::pair<std::string, std::vector<std::uint32_t>>> entries)
+{
+    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    TokenPostings out;
+    std::size_t blob = 0, postings = 0;
+    for (const auto& [token, ids] : entries) {
+        blob += token.size() + 1;
+        postings += ids.size();
+    }
+    out.m_blob.reserve(blob);
+    out.m_starts.reserve(entries.size());
+    out.m_postingStart.reserve(entries.size() + 1);
+    out.m_postings.reserve(postings);
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        const bool repeated = i > 0 && entries[i].first == entries[i - 1].first;
+        if (!repeated) {
+            out.m_blob += '\n';
+            out.m_starts.push_back(checkedSize(out.m_blob.size()));
+            out.m_blob += entries[i].first;
+            out.m_postingStart.push_back(checkedSize(out.m_postings.size()));
+        }
+        const auto& ids = entries[i].second;
+        out.m_postings.insert(out.m_postings.end(), ids.begin(), ids.end());
+        const bool lastOfToken = i + 1 == entries.size() || entries[i + 1].first != entries[i].first;
+        if (lastOfToken) {
+            const auto first = out.m_postings.begin() + std::ptrdiff_t(out.m_postingStart.back());
+            if (!std::is_sorted(first, out.m_postings.end()))
+                std::sort(first, out.m_postings.end());
+            out.m_postings.erase(std::unique(first, out.m_postings.end()), out.m_postings.end());
+        }
+    }
+    out.m_postingStart.push_back(checkedSize(out.m_postings.size()));
+    return out;
+}
+
+std::string_view TokenPostings::token(std::size_t i) const
+{
+    const std::size_t end = i + 1 < m_starts.size() ? m_starts[i + 1] - 1 : m_blob.size();
+    return std::string_view(m_blob).substr(m_starts[i], end - m_starts[i]);
+}
+
+void TokenPostings::collect(std::string_view query, FileBitmap& bits) const
+{
+    if (query.empty() || m_blob.empty())
+        return;
+    const char* const begin = m_blob.data();
+    const char* const end = begin + m_blob.size();
+    const char* at = begin;
+    while (at < end) {
+        const void* hit = ::memmem(at, std::size_t(end - at), query.data(), query.size());
+        if (!hit)
+            return;
+        const auto offset = std::uint32_t(static_cast<const char*>(hit) - begin);
+        // A query holds no "\n", so a hit lies inside one token: the last that starts at or before it.
+        const auto found
+            = std::size_t(std::upper_bound(m_starts.begin(), m_starts.end(), offset) - m_starts.begin()) - 1;
+        for (const auto id : postings(found))
+            bits[id >> 6] |= std::uint64_t(1) << (id & 63);
+        at = found + 1 < m_starts.size() ? begin + m_starts[found + 1] : end;
+    }
+}
+
+std::span<const std::uint32_t> TokenPostings::exactly(std::string_view wanted) const
+{
+    std::size_t low = 0, high = m_starts.size();
+    while (low < high) {
+        const std::size_t mid = (low + high) / 2;
+        if (token(mid) < wanted)
+            low = mid + 1;
+        else
+            high = mid;
+    }
+    if (low == m_starts.size() || token(low) != wanted)
+        return {};
+    return postings(low);
+}
+
+std::size_t TokenPostings::memoryBytes() const
+{
+    return m_blob.capacity() + 4 * (m_starts.capacity() + m_postingStart.capacity() + m_postings.capacity());
+}
+
+std::string_view CompactIndex::nameOf(const IndexedFile& file) const
+{
+    if (file.nameAt == IndexedFile::kLeafName)
+        return lastComponent(path(file.path));
+    return std::string_view(text).substr(file.nameAt, file.nameSize);
+}
+
+FileInfo CompactIndex::fileInfo(const IndexedFile& file) const
+{
+    FileInfo info;
+    info.id = file.id;
+    info.path = path(file.path);
+    info.name = nameOf(file);
+    if (file.hasBpm)
+        info.bpm = file.bpm;
+    if (file.keyAt != kNoID)
+        info.key = std::string(std::string_view(text).substr(file.keyAt, file.keySize));
+    if (file.hasDuration)
+        info.duration = file.duration;
+    return info;
+}
+
+DirectoryInfo CompactIndex::directoryInfo(const IndexedFolder& folder) const
+{
+    DirectoryInfo info;
+    info.path = path(folder.ownPath);
+    info.files.reserve(folder.fileCount);
+    for (const auto& file : filesOf(folder))
+        info.files.push_back(fileInfo(file));
+    info.subdirectories.reserve(folder.subCount);
+    for (const auto sub : subdirectoriesOf(folder))
+        info.subdirectories.emplace_back(path(sub));
+    info.lastModified = folder.lastModified;
+    if (folder.hasContentModified)
+        info.contentModified = folder.contentModified;
+    if (folder.hasInode)
+        info.inode = folder.inode;
+    return info;
+}
+
+const IndexedFolder* CompactIndex::folder(std::string_view folderPath) const
+{
+    const std::uint32_t id = strings.find(folderPath);
+    if (id == kNoID || folderOf[id] == kNoID)
+        return nullptr;
+    return &folders[folderOf[id]];
+}
+
+const IndexedFile* CompactIndex::file(std::string_view filePath) const
+{
+    const std::uint32_t id = strings.find(filePath);
+    return id == kNoID ? nullptr : fileByID(id);
+}
+
+const TokenPostings* CompactIndex::namesOf(const GroupID& group) const
+{
+    const auto found = names.find(group);
+    return found == names.end() ? nullptr : &found->second;
+}
+
+const TokenPostings* CompactIndex::keywordsOf(const GroupID& group) const
+{
+    const auto found = keywords.find(group);
+    return found == keywords.end() ? nullptr : &found->second;
+}
+
+std::uint32_t CompactIndex::internPath(std::string_view value)
+{
+    const std::uint32_t id = strings.intern(value);
+    if (id >= folderOf.size()) {
+        folderOf.resize(id + 1, kNoID);
+        fileOf.resize(id + 1, kNoID);
+    }
+    return id;
+}
+
+std::uint32_t CompactIndex::addText(std::string_view value)
+{
+    const std::uint32_t at = checkedSize(text.size());
+    text.append(value);
+    checkedSize(text.size());
+    return at;
+}
+
+void CompactIndex::setName(IndexedFile& file, std::string_view name)
+{
+    if (name == lastComponent(path(file.path))) {
+        file.nameAt = IndexedFile::kLeafName;
+        file.nameSize = 0;
+        return;
+    }
+    file.nameAt = addText(name);
+    file.nameSize = std::uint32_t(name.size());
+}
+
+void CompactIndex::beginFolder(std::string_view folderPath)
+{
+    IndexedFolder folder;
+    folder.path = internPath(folderPath);
+    folder.ownPath = folder.path;
+    folder.firstFile = checkedSize(files.size());
+    folder.firstSub = checkedSize(subdirectories.size());
+    folders.push_back(folder);
+}
+
+void CompactIndex::endFolder()
+{
+    IndexedFolder& folder = folders.back();
+    folder.fileCount = checkedSize(files.size() - folder.firstFile);
+    folder.subCount = checkedSize(subdirectories.size() - folder.firstSub);
+    if (folderOf[folder.path] == kNoID)
+        ++folderCount;
+    folderOf[folder.path] = std::uint32_t(folders.size() - 1);
+}
+
+void CompactIndex::indexFiles()
+{
+    std::fill(fileOf.begin(), fileOf.end(), kNoID);
+    fileCount = 0;
+    for (std::size_t f = 0; f < folders.size(); ++f) {
+        if (!isCurrent(f))
+            continue;
+        const IndexedFolder& folder = folders[f];
+        for (std::uint32_t i = folder.firstFile; i < folder.firstFile + folder.fileCount; ++i) {
+            auto& slot = fileOf[files[i].path];
+            fileCount += slot == kNoID;
+            slot = i;
+        }
+    }
+}
+
+void CompactIndex::deriveKeywords()
+{
+    keywords.clear();
+    struct GroupTokens {
+        std::unordered_map<std::string, std::uint32_t> slots;
+        std::vector<std::pair<std::string, std::vector<std::uint32_t>>> entries;
+        bool present = false;
+    };
+    std::vector<const GroupID*> groupIDs;
+    std::vector<GroupTokens> groups(roots.size());
+    for (const auto& [group, list] : roots)
+        groupIDs.push_back(&group);
+    // Every file of a folder has the same collections and keywords: worked out once per folder.
+    std::unordered_map<std::string_view, std::vector<std::pair<std::size_t, std::vector<std::uint32_t>>>>
+        byFolder;
+    for (std::uint32_t id = 0; id < fileOf.size(); ++id) {
+        if (fileOf[id] == kNoID)
+            continue;
+        const std::string_view filePath = path(id);
+        auto [entry, isNew] = byFolder.try_emplace(parentPath(filePath));
+        if (isNew) {
+            std::size_t g = 0;
+            for (const auto& [group, list] : roots) {
+                const auto root = std::find_if(
+                    list.begin(), list.end(), [&](const std::string& r) { return isUnderRoot(filePath, r); });
+                if (root != list.end()) {
+                    GroupTokens& tokens = groups[g];
+                    tokens.present = true;
+                    std::vector<std::uint32_t> slots;
+                    for (auto& keyword : keywordsForPath(filePath, *root)) {
+                        const auto [slot, added]
+                            = tokens.slots.try_emplace(keyword, std::uint32_t(tokens.entries.size()));
+                        if (added)
+                            tokens.entries.emplace_back(std::move(keyword), std::vector<std::uint32_t>());
+                        slots.push_back(slot->second);
+                    }
+                    entry->second.emplace_back(g, std::move(slots));
+                }
+                ++g;
+            }
+        }
+        for (const auto& [g, slots] : entry->second)
+            for (const auto slot : slots)
+                groups[g].entries[slot].second.push_back(id);
+    }
+    for (std::size_t g = 0; g < groups.size(); ++g)
+        if (groups[g].present)
+            keywords.emplace(*groupIDs[g], TokenPostings::build(std::move(groups[g].entries)));
+}
+
+std::size_t CompactIndex::memoryBytes() const
+{
+    std::size_t total = strings.memoryBytes() + text.capacity() + files.capacity() * sizeof(IndexedFile)
+        + folders.capacity() * sizeof(IndexedFolder)
+        + 4 * (subdirectories.capacity() + folderOf.capacity() + fileOf.capacity());
+    for (const auto& [group, postings] : names)
+        total += postings.memoryBytes();
+    for (const auto& [group, postings] : keywords)
+        total += postings.memoryBytes();
+    return total;
+}
+
+namespace {
+
+void addRecord(CompactIndex& index, const FileInfo& info)
+{
+    IndexedFile file;
+    file.id = info.id;
+    file.path = index.internPath(info.path);
+    index.setName(file, info.name);
+    if (info.key) {
+        file.keyAt = index.addText(*info.key);
+        file.keySize = std::uint32_t(info.key->size());
+    }
+    file.hasBpm = info.bpm.has_value();
+    file.bpm = info.bpm.value_or(0);
+    file.hasDuration = info.duration.has_value();
+    file.duration = info.duration.value_or(0);
+    index.files.push_back(file);
+}
+
+bool sameRecord(const CompactIndex& index, const IndexedFile& file, const FileInfo& info)
+{
+    return file.id == info.id && index.path(file.path) == info.path && index.nameOf(file) == info.name
+        && file.hasBpm == info.bpm.has_value() && (!file.hasBpm || file.bpm == *info.bpm)
+        && (file.keyAt != kNoID) == info.key.has_value()
+        && (!info.key || std::string_view(index.text).substr(file.keyAt, file.keySize) == *info.key)
+        && file.hasDuration == info.duration.has_value()
+        && (!file.hasDuration || file.duration == *info.duration);
+}
+
+std::map<GroupID, TokenPostings> postingsOf(CompactIndex& index, const GroupTokenIndex& tokens)
+{
+    std::map<GroupID, TokenPostings> out;
+    for (const auto& [group, byToken] : tokens) {
+        std::vector<std::pair<std::string, std::vector<std::uint32_t>>> entries;
+        entries.reserve(byToken.size());
+        for (const auto& [token, paths] : byToken) {
+            std::vector<std::uint32_t> ids;
+            ids.reserve(paths.size());
+            for (const auto& path : paths)
+                ids.push_back(index.internPath(path));
+            entries.emplace_back(token, std::move(ids));
+        }
+        out.emplace(group, TokenPostings::build(std::move(entries)));
+    }
+    return out;
+}
+
+GroupTokenIndex tokenMapsOf(const CompactIndex& index, const std::map<GroupID, TokenPostings>& postings)
+{
+    GroupTokenIndex out;
+    for (const auto& [group, tokens] : postings) {
+        TokenIndex& byToken = out[group];
+        byToken.reserve(tokens.tokenCount());
+        for (std::size_t t = 0; t < tokens.tokenCount(); ++t) {
+            PathSet& paths = byToken[std::string(tokens.token(t))];
+            const auto ids = tokens.postings(t);
+            paths.reserve(ids.size());
+            for (const auto id : ids)
+                paths.emplace(index.path(id));
+        }
+    }
+    return out;
+}
+
+} // namespace
+
+CompactIndex compactIndexOf(const IndexMaps& maps)
+{
+    CompactIndex index;
+    index.strings.reserve(maps.fileIndex.size() + 2 * maps.directoryIndex.size(), 0);
+    index.files.reserve(maps.fileIndex.size());
+    index.folders.reserve(maps.directoryIndex.size());
+    for (const auto& [path, info] : maps.directoryIndex) {
+        index.beginFolder(path);
+        IndexedFolder& folder = index.folders.back();
+        folder.ownPath = index.internPath(info.path);
+        folder.lastModified = info.lastModified;
+        folder.hasContentModified = info.contentModified.has_value();
+        folder.contentModified = info.contentModified.value_or(0);
+        folder.hasInode = info.inode.has_value();
+        folder.inode = info.inode.value_or(0);
+        for (const auto& file : info.files)
+            addRecord(index, file);
+        for (const auto& sub : info.subdirectories)
+            index.subdirectories.push_back(index.internPath(sub));
+        index.endFolder();
+    }
+    index.indexFiles();
+    // The file index is taken as the maps hold it: a record that differs from its folder's, or that no
+    // folder lists, is kept beside the folders' records.
+    std::vector<bool> held(index.fileOf.size(), false);
+    for (const auto& [path, info] : maps.fileIndex) {
+        const std::uint32_t id = index.internPath(path);
+        if (id >= held.size())
+            held.resize(id + 1, false);
+        held[id] = true;
+        const std::uint32_t listed = index.fileOf[id];
+        if (listed != kNoID && sameRecord(index, index.files[listed], info))
+            continue;
+        addRecord(index, info);
+        index.fileOf[id] = std::uint32_t(index.files.size() - 1);
+    }
+    index.fileCount = 0;
+    for (std::uint32_t id = 0; id < index.fileOf.size(); ++id) {
+        if (id >= held.size() || !held[id])
+            index.fileOf[id] = kNoID;
+        index.fileCount += index.fileOf[id] != kNoID;
+    }
+    index.roots = maps.groupRoots;
+    index.names = postingsOf(index, maps.searchIndex);
+    index.keywords = postingsOf(index, maps.keywordIndex);
+    return index;
+}
+
+IndexMaps mapsOf(const CompactIndex& index)
+{
+    IndexMaps maps;
+    maps.directoryIndex.reserve(index.folderCount);
+    for (std::size_t f = 0; f < index.folders.size(); ++f)
+        if (index.isCurrent(f))
+            maps.directoryIndex.emplace(
+                index.path(index.folders[f].path), index.directoryInfo(index.folders[f]));
+    maps.fileIndex.reserve(index.fileCount);
+    for (std::uint32_t id = 0; id < index.fileOf.size(); ++id)
+        if (const IndexedFile* file = index.fileByID(id))
+            maps.fileIndex.emplace(index.path(id), index.fileInfo(*file));
+    maps.searchIndex = tokenMapsOf(index, index.names);
+    maps.keywordIndex = tokenMapsOf(index, index.keywords);
+    maps.groupRoots = index.roots;
+    return maps;
+}
+
+} // namespace kivo::index

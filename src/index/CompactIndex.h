@@ -1,0 +1,165 @@
+#pragma once
+
+// The resident form of one published state of the index. Every path is stored once, in one string
+// table, and everything else refers to it by a 32-bit id: folder records list their files and
+// sub-folders as ids, and each collection's token indexes are a dictionary of its distinct tokens laid
+// end to end in one buffer with each token's files as a sorted id array. `FileInfo` and the other
+// records are made from it only for results, for the cache writer and for the writers' working maps.
+//
+// A state is immutable once built; the builders below are the only way to make one.
+
+#include "index/IndexMaps.h"
+
+#include <cstdint>
+#include <map>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace kivo::index {
+
+inline constexpr std::uint32_t kNoID = 0xFFFFFFFF;
+
+// Distinct strings, each stored once end to end, found again through an open-addressing hash.
+class StringTable {
+public:
+    StringTable();
+    void reserve(std::size_t strings, std::size_t bytes);
+    // The string's id, added when new.
+    std::uint32_t intern(std::string_view text);
+    // kNoID when absent.
+    std::uint32_t find(std::string_view text) const;
+    std::string_view view(std::uint32_t id) const
+    {
+        return std::string_view(m_text).substr(m_starts[id], m_starts[id + 1] - m_starts[id]);
+    }
+    std::size_t size() const { return m_starts.size() - 1; }
+    std::size_t memoryBytes() const;
+
+private:
+    void grow();
+
+    std::string m_text;
+    std::vector<std::uint32_t> m_starts;
+    std::vector<std::uint32_t> m_hashes; // per id, so that growing the table hashes nothing again
+    std::vector<std::uint32_t> m_slots; // id + 1, 0 when free; a power of two in size
+};
+
+using FileBitmap = std::vector<std::uint64_t>;
+
+// One token index of one collection: the distinct tokens sorted and laid end to end ("\n" before
+// each, so a substring test over all of them is one memmem walk), each with its path ids sorted.
+class TokenPostings {
+public:
+    // Takes token -> ids (in any order, repeats allowed) and keeps them sorted and distinct.
+    static TokenPostings build(std::vector<std::pair<std::string, std::vector<std::uint32_t>>> entries);
+
+    std::size_t tokenCount() const { return m_starts.size(); }
+    std::string_view token(std::size_t i) const;
+    std::span<const std::uint32_t> postings(std::size_t i) const
+    {
+        return { m_postings.data() + m_postingStart[i], m_postingStart[i + 1] - m_postingStart[i] };
+    }
+    // Sets the bit of every id that has a token containing `query`.
+    void collect(std::string_view query, FileBitmap& bits) const;
+    // The ids whose token is exactly `token`, empty when none.
+    std::span<const std::uint32_t> exactly(std::string_view token) const;
+    std::size_t memoryBytes() const;
+
+private:
+    std::string m_blob;
+    std::vector<std::uint32_t> m_starts; // offset of each token's first character
+    std::vector<std::uint32_t> m_postingStart; // one more than there are tokens
+    std::vector<std::uint32_t> m_postings;
+};
+
+struct IndexedFile {
+    static constexpr std::uint32_t kLeafName = 0xFFFFFFFE; // the name is the path's last component
+
+    Uuid id;
+    std::uint32_t path = kNoID;
+    std::uint32_t nameAt = kLeafName; // into CompactIndex::text
+    std::uint32_t nameSize = 0;
+    std::uint32_t keyAt = kNoID;
+    std::uint32_t keySize = 0;
+    bool hasBpm = false;
+    bool hasDuration = false;
+    std::int64_t bpm = 0;
+    double duration = 0;
+};
+
+struct IndexedFolder {
+    std::uint32_t path = kNoID; // the key the record is filed under
+    std::uint32_t ownPath = kNoID; // the record's own "path" (the same but in a damaged file)
+    std::uint32_t firstFile = 0, fileCount = 0; // into CompactIndex::files
+    std::uint32_t firstSub = 0, subCount = 0; // into CompactIndex::subdirectories
+    bool hasContentModified = false;
+    bool hasInode = false;
+    double lastModified = 0;
+    double contentModified = 0;
+    std::uint64_t inode = 0;
+};
+
+struct CompactIndex {
+    StringTable strings; // every path: files, folders, sub-folders
+    std::string text; // names that are not their path's last component, and keys
+    std::vector<IndexedFile> files; // the folders' lists, folder after folder (and loose records last)
+    std::vector<IndexedFolder> folders; // a record is current when folderOf points back at it
+    std::vector<std::uint32_t> subdirectories;
+    std::vector<std::uint32_t> folderOf; // string id -> folder index, kNoID when none
+    std::vector<std::uint32_t> fileOf; // string id -> the record the file index holds, kNoID when none
+    std::size_t fileCount = 0; // ids with a record in fileOf
+    std::size_t folderCount = 0; // current folder records
+    GroupRoots roots;
+    std::map<GroupID, TokenPostings> names; // the name tokens, persisted
+    std::map<GroupID, TokenPostings> keywords; // the folder keywords, derived
+
+    std::string_view path(std::uint32_t id) const { return strings.view(id); }
+    std::string_view nameOf(const IndexedFile& file) const;
+    FileInfo fileInfo(const IndexedFile& file) const;
+    DirectoryInfo directoryInfo(const IndexedFolder& folder) const;
+    std::span<const IndexedFile> filesOf(const IndexedFolder& folder) const
+    {
+        return { files.data() + folder.firstFile, folder.fileCount };
+    }
+    std::span<const std::uint32_t> subdirectoriesOf(const IndexedFolder& folder) const
+    {
+        return { subdirectories.data() + folder.firstSub, folder.subCount };
+    }
+    bool isCurrent(std::size_t folderIndex) const
+    {
+        return folderOf[folders[folderIndex].path] == folderIndex;
+    }
+    const IndexedFolder* folder(std::string_view path) const;
+    // The file index's record of the path; none when it holds none.
+    const IndexedFile* file(std::string_view path) const;
+    const IndexedFile* fileByID(std::uint32_t id) const
+    {
+        return id < fileOf.size() && fileOf[id] != kNoID ? &files[fileOf[id]] : nullptr;
+    }
+    const TokenPostings* namesOf(const GroupID& group) const;
+    const TokenPostings* keywordsOf(const GroupID& group) const;
+
+    // Builders. A record's strings go in through these so that each path is stored once.
+    std::uint32_t internPath(std::string_view path);
+    std::uint32_t addText(std::string_view value);
+    // Gives `files.back()` its name (stored only when it differs from the path's last component).
+    void setName(IndexedFile& file, std::string_view name);
+    // Starts a folder record; files and sub-folders added after it are its own until the next.
+    void beginFolder(std::string_view path);
+    // Makes the latest folder record the current one for its path (a later record of the same path
+    // replaces an earlier one).
+    void endFolder();
+    // The file index again from the current folder records: a later folder wins for a path listed twice.
+    void indexFiles();
+    // The keyword index again from the file index and the roots (each file under the first root of a
+    // collection that holds it).
+    void deriveKeywords();
+    std::size_t memoryBytes() const;
+};
+
+CompactIndex compactIndexOf(const IndexMaps& maps);
+IndexMaps mapsOf(const CompactIndex& index);
+
+} // namespace kivo::index
