@@ -136,8 +136,7 @@ int searchBench(const std::vector<std::string>& args)
     allNames.shrink_to_fit();
 
     const organise::SortingOptions sorting;
-    const index::NamedFileOrder order { "browser",
-        [&](std::vector<index::FileInfo>& list) { organise::sortInBrowserOrder(list, sorting); } };
+    const index::NamedFileOrder order = organise::namedBrowserOrder(sorting);
     // What the window waits for: the hits in the browser order, their count, the first screenful.
     const auto windowSearch = [&](index::CacheIndexStore& store, const std::string& query) {
         const index::SearchHits hits = store.searchHits(query, group, true, order);

@@ -16,7 +16,10 @@ CacheIndexStore::CacheIndexStore(CacheIndexStoreOptions options)
     m_current = std::move(empty);
 }
 
-CacheIndexStore::~CacheIndexStore() = default;
+CacheIndexStore::~CacheIndexStore()
+{
+    m_closing = true;
+}
 
 std::string CacheIndexStore::cacheFilePath() const
 {

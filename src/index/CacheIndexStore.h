@@ -17,6 +17,7 @@
 #include <map>
 #include <optional>
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -49,11 +50,25 @@ class SearchCache;
 struct GroupSearchData;
 struct IndexSnapshot;
 
+// What a file order looks at in a file, read from the index without a record made for it.
+struct FileSortKey {
+    std::string_view name;
+    std::string_view path;
+    std::optional<std::int64_t> bpm;
+};
+// The part of an order that comes before the natural order of names, compared element by element.
+using LeadingKey = std::array<std::int64_t, 5>;
+
 // The browser's file order under a name that tells one set of sorting options from another, so that
 // a state can keep the ranks it gives its files.
 struct NamedFileOrder {
     std::string name;
     FileOrder order;
+    // When given, `order` must be the same as sorting by this key, then by natural name order, then
+    // keeping the order it was handed; a search then puts in order only the part it shows until the
+    // whole order is worked out (in the background, once per state). An empty `order`, natural name
+    // order, needs none.
+    std::function<LeadingKey(const FileSortKey&)> leadingKey;
 };
 
 // The outcome of one search over one published state: every hit, in order, as numbers; records are
@@ -66,8 +81,16 @@ public:
 
 private:
     friend class CacheIndexStore;
+    // Puts m_hits[0, end) in their final order.
+    void orderUpTo(std::size_t end) const;
+    // Puts the `wanted` first of m_hits[begin, end) in order at its front.
+    void orderRange(std::size_t begin, std::size_t end, std::size_t wanted) const;
+
     std::shared_ptr<const IndexSnapshot> m_state;
-    std::vector<std::uint32_t> m_hits;
+    std::function<LeadingKey(const FileSortKey&)> m_leadingKey;
+    mutable std::vector<std::uint32_t> m_hits; // the exact-name hits first, then the others
+    std::size_t m_exact = 0;
+    mutable std::size_t m_ordered = 0; // m_hits[0, m_ordered) are in their final order
 };
 
 // One published state of the index. Never changed once published; readers keep it alive as long as
@@ -206,6 +229,7 @@ private:
     SnapshotPtr m_current;
     std::mutex m_writerTurn;
     // Declared last: destroyed first, so queued operations still find the maps alive.
+    std::atomic<bool> m_closing { false }; // queued background work is skipped once the store goes
     SerialExecutor m_executor;
 };
 

@@ -10,6 +10,7 @@
 #include "music/MusicalKey.h"
 
 #include <algorithm>
+#include <deque>
 #include <iterator>
 #include <unordered_map>
 
@@ -109,6 +110,26 @@ FileInfo recordOf(const CompactIndex& index, std::uint32_t id)
     return fileInfoFromName(std::string(index.path(id)));
 }
 
+// Every file of collection g in `order`: what a state keeps for the searches on it.
+std::vector<std::uint32_t> orderedIDs(const CompactIndex& index, const GroupID& g, const FileOrder& order)
+{
+    const auto ids = filesOfGroup(index, g);
+    std::vector<FileInfo> files;
+    files.reserve(ids.size());
+    for (const auto id : ids)
+        files.push_back(recordOf(index, id));
+    std::unordered_map<std::string_view, std::uint32_t> idOf;
+    idOf.reserve(ids.size());
+    for (const auto id : ids)
+        idOf.emplace(index.path(id), id);
+    applyOrder(files, order);
+    std::vector<std::uint32_t> ordered;
+    ordered.reserve(files.size());
+    for (const auto& file : files)
+        ordered.push_back(idOf.at(file.path));
+    return ordered;
+}
+
 std::vector<std::uint32_t> idsOf(const FileBitmap& bits)
 {
     std::vector<std::uint32_t> ids;
@@ -156,9 +177,106 @@ std::vector<FileInfo> CacheIndexStore::search(
     return files;
 }
 
+namespace {
+
+// What the browser order looks at in one hit, and the hit.
+struct RankedHit {
+    LeadingKey lead {};
+    std::uint32_t id = 0;
+    std::uint32_t nameRank = 0;
+};
+
+} // namespace
+
+void SearchHits::orderRange(std::size_t begin, std::size_t end, std::size_t wanted) const
+{
+    const CompactIndex& index = m_state->index;
+    const std::size_t count = end - begin;
+    wanted = std::min(wanted, count);
+    if (wanted == 0)
+        return;
+    std::vector<RankedHit> items(count);
+    std::vector<std::string_view> names(count);
+    std::deque<std::string> owned; // names of files the index holds no record of
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::uint32_t id = m_hits[begin + i];
+        FileSortKey key;
+        key.path = index.path(id);
+        if (const IndexedFile* file = index.fileByID(id)) {
+            key.name = index.nameOf(*file);
+            if (file->hasBpm)
+                key.bpm = file->bpm;
+        } else {
+            const FileInfo info = fileInfoFromName(std::string(key.path));
+            key.name = owned.emplace_back(info.name);
+            key.bpm = info.bpm;
+        }
+        items[i].id = id;
+        if (m_leadingKey)
+            items[i].lead = m_leadingKey(key);
+        names[i] = key.name;
+    }
+    // Only the hits that can be among the first `wanted` need their names compared: those whose
+    // leading key is not larger than that of the wanted-th hit.
+    std::vector<std::uint32_t> candidates(count);
+    for (std::uint32_t i = 0; i < count; ++i)
+        candidates[i] = i;
+    if (wanted < count) {
+        std::vector<std::uint32_t> byLead = candidates;
+        std::nth_element(byLead.begin(), byLead.begin() + std::ptrdiff_t(wanted - 1), byLead.end(),
+            [&](std::uint32_t a, std::uint32_t b) { return items[a].lead < items[b].lead; });
+        const LeadingKey threshold = items[byLead[wanted - 1]].lead;
+        std::erase_if(candidates, [&](std::uint32_t i) { return threshold < items[i].lead; });
+    }
+    std::vector<std::string_view> candidateNames;
+    candidateNames.reserve(candidates.size());
+    for (const auto i : candidates)
+        candidateNames.push_back(names[i]);
+    const auto ranks = naturalRanks(candidateNames);
+    for (std::size_t c = 0; c < candidates.size(); ++c)
+        items[candidates[c]].nameRank = ranks[c];
+    std::sort(candidates.begin(), candidates.end(), [&](std::uint32_t a, std::uint32_t b) {
+        const RankedHit& x = items[a];
+        const RankedHit& y = items[b];
+        if (x.lead != y.lead)
+            return x.lead < y.lead;
+        if (x.nameRank != y.nameRank)
+            return x.nameRank < y.nameRank;
+        return x.id < y.id;
+    });
+    // The chosen hits in order, then the others as they were.
+    std::vector<bool> chosen(count, false);
+    std::size_t at = begin;
+    for (std::size_t c = 0; c < wanted; ++c) {
+        chosen[candidates[c]] = true;
+        m_hits[at++] = items[candidates[c]].id;
+    }
+    for (std::size_t i = 0; i < count; ++i)
+        if (!chosen[i])
+            m_hits[at++] = items[i].id;
+}
+
+void SearchHits::orderUpTo(std::size_t end) const
+{
+    end = std::min(end, m_hits.size());
+    if (end <= m_ordered)
+        return;
+    if (m_ordered < m_exact) {
+        orderRange(0, m_exact, m_exact);
+        m_ordered = m_exact;
+    }
+    if (end > m_ordered) {
+        orderRange(m_exact, m_hits.size(), end - m_exact);
+        m_ordered = end;
+    }
+}
+
 std::vector<FileInfo> SearchHits::records(std::size_t first, std::size_t count) const
 {
     std::vector<FileInfo> out;
+    if (first >= m_hits.size())
+        return out;
+    orderUpTo(first + std::min(count, m_hits.size() - first));
     for (std::size_t i = first; i < m_hits.size() && i - first < count; ++i)
         out.push_back(recordOf(m_state->index, m_hits[i]));
     return out;
@@ -181,27 +299,6 @@ SearchHits CacheIndexStore::searchHits(const std::string& query, const GroupID& 
     if (matched.empty() || cancel.isCancelled())
         return hits;
 
-    // Every file of the collection in the browser's order, worked out once for this state.
-    const auto& inOrder = searchOf(state, g).inOrder(order.name, [&] {
-        const auto ids = filesOfGroup(index, g);
-        std::vector<FileInfo> files;
-        files.reserve(ids.size());
-        for (const auto id : ids)
-            files.push_back(recordOf(index, id));
-        std::unordered_map<std::string_view, std::uint32_t> idOf;
-        idOf.reserve(ids.size());
-        for (const auto id : ids)
-            idOf.emplace(index.path(id), id);
-        applyOrder(files, order.order);
-        std::vector<std::uint32_t> ordered;
-        ordered.reserve(files.size());
-        for (const auto& file : files)
-            ordered.push_back(idOf.at(file.path));
-        return ordered;
-    });
-    if (cancel.isCancelled())
-        return hits;
-
     // A file named exactly as the query comes first. Such a file has every query token as one of its
     // own tokens, so the candidates are few: the files holding each query token exactly.
     const std::string exact = lowerCase(toNFC(query));
@@ -215,24 +312,45 @@ SearchHits CacheIndexStore::searchHits(const std::string& query, const GroupID& 
         candidates.swap(both);
     }
     FileBitmap first(matched.size());
-    bool anyFirst = false;
-    for (const auto id : candidates) {
-        if (!(matched[id >> 6] >> (id & 63) & 1))
-            continue;
-        if (lowerCase(toNFC(recordOf(index, id).name)) == exact) {
+    for (const auto id : candidates)
+        if ((matched[id >> 6] >> (id & 63) & 1) && lowerCase(toNFC(recordOf(index, id).name)) == exact)
             first[id >> 6] |= std::uint64_t(1) << (id & 63);
-            anyFirst = true;
-        }
-    }
     const auto isSet
         = [](const FileBitmap& bits, std::uint32_t id) { return (bits[id >> 6] >> (id & 63)) & 1; };
-    if (anyFirst)
-        for (const auto id : inOrder)
+
+    // Every file of the collection in the browser's order, once worked out for this state.
+    const GroupSearchData& data = searchOf(state, g);
+    const std::vector<std::uint32_t>* inOrder = data.ready(order.name);
+    const bool inPart = !order.order || order.leadingKey;
+    if (!inOrder && !inPart)
+        inOrder = &data.inOrder(order.name, [&] { return orderedIDs(index, g, order.order); });
+    if (cancel.isCancelled())
+        return hits;
+    if (inOrder) {
+        for (const auto id : *inOrder)
             if (isSet(first, id))
                 hits.m_hits.push_back(id);
-    for (const auto id : inOrder)
-        if (isSet(matched, id) && !(anyFirst && isSet(first, id)))
+        hits.m_exact = hits.m_hits.size();
+        for (const auto id : *inOrder)
+            if (isSet(matched, id) && !isSet(first, id))
+                hits.m_hits.push_back(id);
+        hits.m_ordered = hits.m_hits.size();
+        return hits;
+    }
+
+    // Not worked out yet: the hits go in order only as far as they are shown, and the whole order is
+    // worked out once in the background for the searches that follow.
+    hits.m_leadingKey = order.leadingKey;
+    hits.m_hits = idsOf(first);
+    hits.m_exact = hits.m_hits.size();
+    for (const auto id : idsOf(matched))
+        if (!isSet(first, id))
             hits.m_hits.push_back(id);
+    m_executor.post([this, state = hits.m_state, g, order] {
+        if (!m_closing)
+            state->search->forGroup(g).inOrder(
+                order.name, [&] { return orderedIDs(state->index, g, order.order); });
+    });
     return hits;
 }
 

@@ -15,8 +15,18 @@ const std::vector<std::uint32_t>& GroupSearchData::inOrder(
             slot = std::make_unique<Ordering>();
         ordering = slot.get();
     }
-    std::call_once(ordering->built, [&] { ordering->ids = build(); });
+    std::call_once(ordering->built, [&] {
+        ordering->ids = build();
+        ordering->done = true;
+    });
     return ordering->ids;
+}
+
+const std::vector<std::uint32_t>* GroupSearchData::ready(const std::string& name) const
+{
+    std::lock_guard lock(m_orderMutex);
+    const auto found = m_orders.find(name);
+    return found != m_orders.end() && found->second->done ? &found->second->ids : nullptr;
 }
 
 const GroupSearchData& SearchCache::forGroup(const GroupID& group) const

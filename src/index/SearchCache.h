@@ -6,6 +6,7 @@
 
 #include "index/CompactIndex.h"
 
+#include <atomic>
 #include <functional>
 #include <map>
 #include <memory>
@@ -19,10 +20,13 @@ struct GroupSearchData {
     // The ids in one browser order, by the order's name; built once, on first use.
     const std::vector<std::uint32_t>& inOrder(
         const std::string& name, const std::function<std::vector<std::uint32_t>()>& build) const;
+    // The ids in that order when they have been worked out; none otherwise (never waits).
+    const std::vector<std::uint32_t>* ready(const std::string& name) const;
 
 private:
     struct Ordering {
         std::once_flag built;
+        std::atomic<bool> done { false };
         std::vector<std::uint32_t> ids;
     };
     mutable std::mutex m_orderMutex;

@@ -161,4 +161,28 @@ void sortInBrowserOrder(std::vector<index::FileInfo>& files, const SortingOption
     sortInBrowserOrder(files, {}, options);
 }
 
+index::NamedFileOrder namedBrowserOrder(const SortingOptions& options)
+{
+    index::NamedFileOrder order;
+    order.name = std::string("browser") + (options.separateMIDIFiles ? " midi-last" : "")
+        + (options.sortByBPM ? " bpm" : "") + (options.sortRomanNumerals ? " roman" : "");
+    order.order = [options](std::vector<index::FileInfo>& files) { sortInBrowserOrder(files, options); };
+    // The steps of browserOrderBefore ahead of the name, each as "smaller goes first".
+    order.leadingKey = [options](const index::FileSortKey& file) {
+        index::LeadingKey key {};
+        key[0] = options.separateMIDIFiles && isMIDIPath(file.path);
+        if (options.sortRomanNumerals) {
+            const auto rank = romanRank(file.name);
+            key[1] = rank ? 0 : 1;
+            key[2] = rank.value_or(0);
+        }
+        if (options.sortByBPM) {
+            key[3] = file.bpm ? 0 : 1;
+            key[4] = file.bpm.value_or(0);
+        }
+        return key;
+    };
+    return order;
+}
+
 } // namespace kivo::organise

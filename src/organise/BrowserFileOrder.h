@@ -4,6 +4,7 @@
 // last, roman-numeral chord names, BPM), then natural name order. Pure; the options are read by the
 // caller at the time of the sort and handed in.
 
+#include "index/CacheIndexStore.h"
 #include "index/IndexRecords.h"
 
 #include <cstdint>
@@ -43,6 +44,10 @@ std::vector<std::uint32_t> browserOrderPermutation(
 
 // Stable sort of index records in the browser's file order, using each record's own `bpm`.
 void sortInBrowserOrder(std::vector<index::FileInfo>& files, const SortingOptions& options);
+
+// The browser's file order as a search takes it: named after the options, with the key that leads it
+// ahead of the natural name order.
+index::NamedFileOrder namedBrowserOrder(const SortingOptions& options);
 // The same with the BPM each file sorts by given alongside (the effective one, overrides applied).
 void sortInBrowserOrder(std::vector<index::FileInfo>& files,
     const std::vector<std::optional<std::int64_t>>& bpms, const SortingOptions& options);

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <numeric>
+
 using namespace kivo::index;
 
 namespace {
@@ -67,8 +69,8 @@ struct SearchFixture : ::testing::Test {
         library.file(kGroup, "/S/Drums/808 Kick Hard.wav");
         library.file(kGroup, "/S/Drums/Kick 909.wav");
         library.file(kGroup, "/S/Vinyl Drums/Snare.wav");
-        library.file(kGroup, "/S/Vinyl Drums/Snare 2.wav");
-        library.file(kGroup, "/S/Vinyl Drums/Snare 10.wav");
+        library.file(kGroup, "/S/Vinyl Drums/Snare 2.wav", 120);
+        library.file(kGroup, "/S/Vinyl Drums/Snare 10.wav", 90);
         library.file(kGroup, "/S/Old Drafts/Kit 2019.wav");
         library.maps.directoryIndex["/S/Kicks"].path = "/S/Kicks";
         library.root(kOther, "/T");
@@ -114,14 +116,43 @@ TEST_F(SearchFixture, ExactNameFirstThenTheGivenOrder)
     EXPECT_EQ(files, std::vector<std::string> { "/S/Vinyl Drums/Snare 2.wav" });
     EXPECT_EQ(pathsOf(store.filesInFolder("/S/Vinyl Drums", reversed)).front(), "/S/Vinyl Drums/Snare.wav");
 
-    // Hits as the window takes them: the same files in the same order, records only for the part shown.
+    // Tempo first (files without one after), then natural by name: given with its leading key, so a
+    // search orders only the part it shows until the whole order is worked out.
+    const auto tempoKey = [](const FileSortKey& file) {
+        return LeadingKey { file.bpm ? 0 : 1, file.bpm.value_or(0), 0, 0, 0 };
+    };
+    const FileOrder tempoFirst = [&](std::vector<FileInfo>& files) {
+        std::vector<std::string_view> names;
+        for (const auto& file : files)
+            names.push_back(file.name);
+        const auto ranks = naturalRanks(names);
+        std::vector<std::size_t> at(files.size());
+        std::iota(at.begin(), at.end(), 0);
+        std::stable_sort(at.begin(), at.end(), [&](std::size_t a, std::size_t b) {
+            const auto x = tempoKey({ files[a].name, files[a].path, files[a].bpm });
+            const auto y = tempoKey({ files[b].name, files[b].path, files[b].bpm });
+            return x != y ? x < y : ranks[a] < ranks[b];
+        });
+        std::vector<FileInfo> sorted;
+        for (const auto i : at)
+            sorted.push_back(files[i]);
+        files.swap(sorted);
+    };
+
+    // Hits as the window takes them: the same files in the same order, records only for the part shown,
+    // whether the part shown is taken first or the whole list at once.
     for (const char* query : { "snare", "snare.WAV", "kick", "drums", "s", "zzz" }) {
         for (const NamedFileOrder& order :
-            { NamedFileOrder { "natural", {} }, NamedFileOrder { "reversed", reversed } }) {
+            { NamedFileOrder { "natural", {} }, NamedFileOrder { "reversed", reversed },
+                NamedFileOrder { "tempo", tempoFirst, tempoKey } }) {
+            const auto expected = pathsOf(store.search(query, kGroup, true, order.order));
             const SearchHits hits = store.searchHits(query, kGroup, true, order);
-            EXPECT_EQ(pathsOf(hits.records(0, hits.size())),
-                pathsOf(store.search(query, kGroup, true, order.order)))
-                << query << " " << order.name;
+            if (expected.size() > 2) {
+                EXPECT_EQ(pathsOf(hits.records(1, 2)),
+                    std::vector<std::string>(expected.begin() + 1, expected.begin() + 3))
+                    << query << " " << order.name;
+            }
+            EXPECT_EQ(pathsOf(hits.records(0, hits.size())), expected) << query << " " << order.name;
         }
     }
     const SearchHits snares = store.searchHits("snare", kGroup, false, { "natural", {} });
