@@ -4,7 +4,8 @@
 // own tempo and key with the user's overrides applied, a folder's override reaching everything below
 // it, and tags with their folder inheritance. Built from snapshots of the override and tag stores;
 // the inherited value of each folder is worked out once and remembered for the rest of the pass.
-// Pure, no Qt. One instance belongs to one thread at a time; copies may go elsewhere.
+// Pure, no Qt. One instance belongs to one thread at a time; it is not copied (each thread builds
+// its own from the same snapshots) and is moved only before its first question.
 
 #include "index/MetadataOverrides.h"
 #include "organise/TagSets.h"
