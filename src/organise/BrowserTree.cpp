@@ -191,21 +191,53 @@ const std::vector<LightweightNode>* BrowserTree::children(const NodeId& id) cons
     return found == state->nodeChildren.end() ? nullptr : &found->second;
 }
 
-std::vector<LightweightNode> BrowserTree::visibleRoots() const
+HiddenRowPass BrowserTree::rowPass() const
 {
     const GroupCacheData* state = current();
-    if (!state)
-        return {};
-    return m_filter ? m_filter(nullptr, state->rootNodes) : state->rootNodes;
+    return HiddenRowPass(
+        m_hidden, [state](const LightweightNode& folder) -> const std::vector<LightweightNode>* {
+            if (!state)
+                return nullptr;
+            const auto found = state->nodeChildren.find(folder.id);
+            return found == state->nodeChildren.end() ? nullptr : &found->second;
+        });
+}
+
+std::vector<ShownNode> BrowserTree::visibleRoots(HiddenRowPass& pass) const
+{
+    const GroupCacheData* state = current();
+    return state ? pass.rows(state->rootNodes, true) : std::vector<ShownNode> {};
+}
+
+std::vector<ShownNode> BrowserTree::visibleChildren(const NodeId& id, HiddenRowPass& pass) const
+{
+    const auto* loaded = children(id);
+    return loaded ? pass.rows(*loaded, false) : std::vector<ShownNode> {};
+}
+
+namespace {
+
+std::vector<LightweightNode> nodesAlone(std::vector<ShownNode> rows)
+{
+    std::vector<LightweightNode> nodes;
+    nodes.reserve(rows.size());
+    for (auto& row : rows)
+        nodes.push_back(std::move(row.node));
+    return nodes;
+}
+
+} // namespace
+
+std::vector<LightweightNode> BrowserTree::visibleRoots() const
+{
+    HiddenRowPass pass = rowPass();
+    return nodesAlone(visibleRoots(pass));
 }
 
 std::vector<LightweightNode> BrowserTree::visibleChildren(const NodeId& id) const
 {
-    const GroupCacheData* state = current();
-    const auto* loaded = children(id);
-    if (!state || !loaded)
-        return {};
-    return m_filter ? m_filter(state->findNode(id), *loaded) : *loaded;
+    HiddenRowPass pass = rowPass();
+    return nodesAlone(visibleChildren(id, pass));
 }
 
 void BrowserTree::reloadLoadedFolders()

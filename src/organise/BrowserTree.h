@@ -8,6 +8,7 @@
 
 #include "organise/FolderContents.h"
 #include "organise/GroupCacheData.h"
+#include "organise/HiddenRows.h"
 #include "organise/RootOrder.h"
 #include "organise/SiblingOrder.h"
 
@@ -25,12 +26,6 @@ struct PresentationOptions {
 
 // Reads one folder's contents, for example indexFolderContents over the library's store.
 using FolderLoader = std::function<FolderContents(const std::string& folderPath)>;
-
-// Which of a folder's loaded children show, and in their place what (hidden rows dropped, skipped
-// folders replaced by their contents). `folder` is null for the root rows. Without one every loaded
-// node shows.
-using ChildFilter = std::function<std::vector<LightweightNode>(
-    const LightweightNode* folder, const std::vector<LightweightNode>& children)>;
 
 // One folder read that expandLater() or onLoadChildren() asks for.
 struct ChildLoad {
@@ -52,7 +47,9 @@ public:
     // Root rows keep the collection's order. Result lists keep theirs: the search that builds them
     // orders them itself (exact names first, or shuffled) and runs again when the options change.
     void resort();
-    void setChildFilter(ChildFilter filter) { m_filter = std::move(filter); }
+    // The hidden, skipped and exempt marks and the modes the rows are decided with.
+    void setHiddenView(HiddenView view) { m_hidden = std::move(view); }
+    const HiddenView& hiddenView() const { return m_hidden; }
 
     // Makes a collection the current one (its state is created on the first visit) and lines its
     // root rows up with the collection's roots, in that order. Roots still there keep their rows,
@@ -85,7 +82,13 @@ public:
     void collapse(const NodeId& id);
     // A folder's loaded children in sibling order; null until loaded.
     const std::vector<LightweightNode>* children(const NodeId& id) const;
-    // What the rows show, after the child filter.
+    // What the rows show: hidden rows dropped and skipped folders replaced by their contents
+    // outside hide mode, every row marked. One pass over a whole rebuild expands each folder once;
+    // the forms without a pass make one of their own.
+    HiddenRowPass rowPass() const;
+    std::vector<ShownNode> visibleRoots(HiddenRowPass& pass) const;
+    std::vector<ShownNode> visibleChildren(const NodeId& id, HiddenRowPass& pass) const;
+    // The nodes alone, each call a pass of its own.
     std::vector<LightweightNode> visibleRoots() const;
     std::vector<LightweightNode> visibleChildren(const NodeId& id) const;
     std::string displayName(const LightweightNode& node) const
@@ -117,7 +120,7 @@ private:
     FolderLoader m_loader;
     PresentationOptions m_options;
     BPMOverrides m_overrides;
-    ChildFilter m_filter;
+    HiddenView m_hidden;
     std::map<index::GroupID, GroupCacheData> m_groups;
     std::optional<index::GroupID> m_current;
     std::map<index::GroupID, NodeIdSet> m_loading;

@@ -1,0 +1,335 @@
+#include "organise/ExpandedTree.h"
+#include "organise/HiddenFileManager.h"
+
+#include "platform/PreferenceStore.h"
+#include "support/TestEnvironment.h"
+
+#include <QSignalSpy>
+
+#include <gtest/gtest.h>
+
+#include <map>
+
+using namespace kivo::organise;
+using kivo::platform::PreferenceStore;
+
+namespace {
+
+HiddenPathSet set(std::initializer_list<const char*> paths)
+{
+    HiddenPathSet out;
+    for (const char* p : paths)
+        out.insert(p);
+    return out;
+}
+
+// A library on paper: each folder's sub-folders and files by path.
+struct PaperTree {
+    std::map<std::string, FolderContents> folders;
+
+    void folder(
+        const std::string& path, std::vector<std::string> subfolders, std::vector<std::string> files = {})
+    {
+        FolderContents& c = folders[path];
+        for (const auto& s : subfolders)
+            c.subfolders.push_back(path + "/" + s);
+        for (const auto& f : files)
+            c.files.push_back({ kivo::index::stableFileID(path + "/" + f), path + "/" + f, f, {}, {}, {} });
+    }
+    FolderLoader loader()
+    {
+        return [this](const std::string& path) {
+            const auto found = folders.find(path);
+            return found == folders.end() ? FolderContents {} : found->second;
+        };
+    }
+};
+
+// The tree as the command line prints it: two spaces per level, marks after a tab.
+std::string listing(
+    BrowserTree& tree, const std::vector<std::string>& roots, const HiddenView& view, bool loadAll = true)
+{
+    tree.setHiddenView(view);
+    tree.showCollection("G", roots);
+    if (loadAll)
+        loadEverything(tree);
+    std::string out;
+    for (const auto& line : expandedRows(tree)) {
+        out += std::string(std::size_t(line.depth) * 2, ' ') + line.row.node.name;
+        const std::string marks = view.hideMode || view.showOnlyHidden ? markText(line.row.marks) : "";
+        if (!marks.empty())
+            out += "\t" + marks;
+        out += "\n";
+    }
+    return out;
+}
+
+HiddenView viewOf(HiddenPathSet hidden, HiddenPathSet skipped = {}, HiddenPathSet exempt = {})
+{
+    HiddenView v;
+    v.sets = std::make_shared<const HiddenSets>(std::move(hidden), std::move(skipped), std::move(exempt));
+    return v;
+}
+
+} // namespace
+
+TEST(HiddenSetsTest, AncestorsAndResultsAskTheSetsByPrefixOfWholeComponents)
+{
+    const HiddenSets sets(set({ "/Lib/A" }), set({ "/Other/Deep/S" }), {});
+    EXPECT_TRUE(sets.containsHiddenOrSkipped("/Lib"));
+    EXPECT_TRUE(sets.containsHiddenOrSkipped("/Lib/"));
+    EXPECT_TRUE(sets.containsHiddenOrSkipped("/Other"));
+    EXPECT_TRUE(sets.containsHiddenOrSkipped("/"));
+    EXPECT_FALSE(sets.containsHiddenOrSkipped("/Li"));
+    EXPECT_FALSE(sets.containsHiddenOrSkipped("/Lib/A")); // the path itself, not below it
+    EXPECT_TRUE(sets.isHiddenOrBelowHidden("/Lib/A"));
+    EXPECT_TRUE(sets.isHiddenOrBelowHidden("/Lib/A/k.wav"));
+    EXPECT_FALSE(sets.isHiddenOrBelowHidden("/Lib/AB/k.wav"));
+
+    // Results: a file inside a hidden folder is gone outside hide mode unless reported missing; the
+    // audit keeps only hidden ones.
+    HiddenView view;
+    view.sets = std::make_shared<const HiddenSets>(sets);
+    view.isMissing = [](const std::string& p) { return p == "/Lib/A/gone.wav"; };
+    EXPECT_FALSE(view.keepsResult("/Lib/A/k.wav"));
+    EXPECT_TRUE(view.keepsResult("/Lib/A/gone.wav"));
+    EXPECT_TRUE(view.keepsResult("/Lib/B/k.wav"));
+    view.hideMode = true;
+    EXPECT_TRUE(view.keepsResult("/Lib/A/k.wav"));
+    view.showOnlyHidden = true;
+    EXPECT_TRUE(view.keepsResult("/Lib/A/k.wav"));
+    EXPECT_FALSE(view.keepsResult("/Lib/B/k.wav"));
+}
+
+TEST(HiddenRowsTest, NormalModeDropsHiddenRowsAndFlattensSkippedFoldersOnce)
+{
+    PaperTree paper;
+    paper.folder("/Lib", { "Wrap", "Junk", "Keep" }, { "a.wav", "gone.wav" });
+    paper.folder("/Lib/Wrap", { "Inner", "Drums" }, { "w.wav" });
+    paper.folder("/Lib/Wrap/Inner", {}, { "i.wav" });
+    paper.folder("/Lib/Wrap/Drums", {}, { "d.wav" });
+    paper.folder("/Lib/Junk", {}, { "j.wav" });
+    paper.folder("/Lib/Keep", {}, { "k.wav", "x.wav" });
+    BrowserTree tree(paper.loader());
+    HiddenView view = viewOf(
+        set({ "/Lib/Junk", "/Lib/gone.wav", "/Lib/Keep/x.wav" }), set({ "/Lib/Wrap", "/Lib/Wrap/Inner" }));
+    view.isMissing = [](const std::string& p) { return p == "/Lib/gone.wav"; };
+    // The same root twice: its skipped folders are expanded in the first only.
+    EXPECT_EQ(listing(tree, { "/Lib", "/Lib" }, view),
+        "Lib\n  Keep\n    k.wav\n  Drums\n    d.wav\n  i.wav\n  w.wav\n  a.wav\n  gone.wav\n"
+        "Lib\n  Keep\n    k.wav\n  a.wav\n  gone.wav\n");
+
+    // Before its contents are read a skipped folder shows nothing, and the pass says what to read.
+    BrowserTree fresh(paper.loader());
+    fresh.setHiddenView(view);
+    auto& state = fresh.showCollection("G", { "/Lib" });
+    fresh.loadChildren(state.rootNodes[0].id);
+    HiddenRowPass pass = fresh.rowPass();
+    const auto rows = fresh.visibleChildren(state.rootNodes[0].id, pass);
+    ASSERT_EQ(pass.unloaded().size(), 1u);
+    EXPECT_EQ(pass.unloaded()[0].path, "/Lib/Wrap");
+    EXPECT_EQ(rows.front().node.name, "Keep");
+    EXPECT_TRUE(rows.front().marks.containsHiddenOrSkipped);
+}
+
+TEST(HiddenRowsTest, AutomaticSkipFlattensSingleFolderChainsOnlyWhenEveryConditionHolds)
+{
+    PaperTree paper;
+    paper.folder("/Pack", { "Pack Samples" });
+    paper.folder("/Pack/Pack Samples", { "Drums", "Bass" });
+    paper.folder("/Pack/Pack Samples/Drums", {}, { "d.wav" });
+    paper.folder("/Pack/Pack Samples/Bass", {}, { "b.wav" });
+    paper.folder("/Mixed", { "Only" });
+    paper.folder("/Mixed/Only", { "Sub" }, { "one.wav" });
+    paper.folder("/Mixed/Only/Sub", {}, { "s.wav" });
+    BrowserTree tree(paper.loader());
+    HiddenView view;
+    view.skipNestedSubfolders = true;
+    // Roots are never skipped; a folder with a file among its rows is not either.
+    EXPECT_EQ(listing(tree, { "/Pack", "/Mixed" }, view),
+        "Pack\n  Bass\n    b.wav\n  Drums\n    d.wav\n"
+        "Mixed\n  Only\n    Sub\n      s.wav\n    one.wav\n");
+    // The setting off, or the folder exempt: shown.
+    const std::string whole = "Pack\n  Pack Samples\n    Bass\n      b.wav\n    Drums\n      d.wav\n";
+    view.skipNestedSubfolders = false;
+    EXPECT_EQ(listing(tree, { "/Pack" }, view), whole);
+    view = viewOf({}, {}, set({ "/Pack/Pack Samples" }));
+    view.skipNestedSubfolders = true;
+    EXPECT_EQ(listing(tree, { "/Pack" }, view), whole);
+    // A hidden sibling does not count, and a chain flattens all the way down.
+    paper.folder("/Deep", { "A", "Junk" });
+    paper.folder("/Deep/A", { "B" });
+    paper.folder("/Deep/A/B", { "C", "D" });
+    view = viewOf(set({ "/Deep/Junk" }));
+    view.skipNestedSubfolders = true;
+    BrowserTree deep(paper.loader());
+    EXPECT_EQ(listing(deep, { "/Deep" }, view), "Deep\n  C\n  D\n");
+    // Not skipped while its contents are unread.
+    BrowserTree lazy(paper.loader());
+    EXPECT_EQ(listing(lazy, { "/Pack" }, view, false), "Pack\n");
+    lazy.loadChildren(lazy.current()->rootNodes[0].id);
+    HiddenRowPass pass = lazy.rowPass();
+    EXPECT_EQ(lazy.visibleChildren(lazy.current()->rootNodes[0].id, pass).at(0).node.name, "Pack Samples");
+    EXPECT_EQ(pass.unloaded().at(0).path, "/Pack/Pack Samples");
+}
+
+TEST(HiddenRowsTest, AFolderTriedForTheAutomaticSkipKeepsItsSkippedContentsWhenItStays)
+{
+    PaperTree paper;
+    paper.folder("/R", { "Only" });
+    paper.folder("/R/Only", { "S" }, { "x.wav" });
+    paper.folder("/R/Only/S", {}, { "a.wav" });
+    BrowserTree tree(paper.loader());
+    HiddenView view = viewOf({}, set({ "/R/Only/S" }));
+    view.skipNestedSubfolders = true;
+    EXPECT_EQ(listing(tree, { "/R" }, view), "R\n  Only\n    a.wav\n    x.wav\n");
+}
+
+TEST(HiddenRowsTest, HideModeShowsEveryRowMarkedAndTheAuditOnlyHiddenOnes)
+{
+    PaperTree paper;
+    paper.folder("/Lib", { "Pack", "Wrap", "Junk", "Plain" }, { "a.wav" });
+    paper.folder("/Lib/Pack", { "Inner" });
+    paper.folder("/Lib/Pack/Inner", { "Sub" });
+    paper.folder("/Lib/Wrap", {}, { "w.wav" });
+    paper.folder("/Lib/Junk", {}, { "j.wav" });
+    paper.folder("/Lib/Plain", {}, { "h.wav" });
+    BrowserTree tree(paper.loader());
+    HiddenView view = viewOf(set({ "/Lib/Junk", "/Lib/Plain/h.wav" }), set({ "/Lib/Wrap" }));
+    view.skipNestedSubfolders = true;
+    view.hideMode = true;
+    EXPECT_EQ(listing(tree, { "/Lib" }, view),
+        "Lib\n  Junk\thidden\n    j.wav\n  Pack\n    Inner\tauto-skipped\n      Sub\n  Plain\n    "
+        "h.wav\thidden\n"
+        "  Wrap\tskipped\n    w.wav\n  a.wav\n");
+    // The audit: a folder that is not hidden is dropped with what lies in it, a missing one stays.
+    view.showOnlyHidden = true;
+    view.isMissing = [](const std::string& p) { return p == "/Lib/Wrap"; };
+    EXPECT_EQ(listing(tree, { "/Lib" }, view), "");
+    view.sets = std::make_shared<const HiddenSets>(set({ "/Lib" }), set({ "/Lib/Wrap" }), HiddenPathSet {});
+    EXPECT_EQ(listing(tree, { "/Lib" }, view), "Lib\thidden\n  Wrap\tskipped\n");
+}
+
+TEST(HiddenRowsTest, TheToggleSaysTheMostTellingMarkAndClicksChangeTheRightSet)
+{
+    RowMarks m;
+    EXPECT_EQ(hideToggleHelp(m), "Mark as hidden");
+    m.skipped = true;
+    EXPECT_EQ(hideToggleHelp(m), "Folder will be skipped - its contents show in its place (⌥-click to undo)");
+    EXPECT_EQ(hideToggleAction(m, true, HideToggleClick::option), HideToggleAction::toggleSkipped);
+    m = {};
+    m.autoSkipped = true;
+    EXPECT_EQ(hideToggleHelp(m),
+        "Skipped by \"Skip nested subfolders\" - its contents show in its place (⌥-click to override)");
+    EXPECT_EQ(hideToggleAction(m, true, HideToggleClick::option), HideToggleAction::toggleExempt);
+    m.hidden = true;
+    EXPECT_EQ(hideToggleHelp(m), "Will be hidden - press H to apply");
+    EXPECT_EQ(hideToggleAction(m, true, HideToggleClick::plain), HideToggleAction::toggleHidden);
+    m = {};
+    m.exempt = true; // a repeated option-click takes the exemption back
+    EXPECT_EQ(hideToggleAction(m, true, HideToggleClick::option), HideToggleAction::toggleExempt);
+    EXPECT_EQ(hideToggleAction({}, true, HideToggleClick::option), HideToggleAction::toggleSkipped);
+    EXPECT_EQ(hideToggleAction({}, false, HideToggleClick::option), HideToggleAction::toggleHidden);
+}
+
+struct HiddenFileManagerTest : ::testing::Test {
+    kivo::test::ScratchDir dir;
+    QString file = dir.path() + "/Preferences.plist";
+    std::unique_ptr<PreferenceStore> prefs = std::make_unique<PreferenceStore>(file);
+    HiddenFileManager manager { *prefs };
+
+    std::unique_ptr<HiddenFileManager> reread()
+    {
+        prefs->flush();
+        m_again = std::make_unique<PreferenceStore>(file);
+        return std::make_unique<HiddenFileManager>(*m_again);
+    }
+
+private:
+    std::unique_ptr<PreferenceStore> m_again;
+};
+
+TEST_F(HiddenFileManagerTest, MarksExcludeEachOtherAndAreStoredAtOnce)
+{
+    QSignalSpy hidden(&manager, &HiddenFileManager::hiddenPathsChanged);
+    QSignalSpy skipped(&manager, &HiddenFileManager::skippedPathsChanged);
+    manager.setSkipped({ "/L/Wrap", "/L/Other" }, true);
+    manager.setHidden({ "/L/Wrap" }, true);
+    EXPECT_EQ(manager.hiddenPaths(), set({ "/L/Wrap" }));
+    EXPECT_EQ(manager.skippedPaths(), set({ "/L/Other" }));
+    manager.setHidden({ "/L/Wrap" }, false);
+    EXPECT_TRUE(manager.hiddenPaths().empty());
+    EXPECT_EQ(manager.skippedPaths(), set({ "/L/Other" }));
+    EXPECT_EQ(hidden.count(), 2);
+    EXPECT_EQ(skipped.count(), 2);
+    manager.setHidden({ "/L/Nothing" }, false); // no change, no write, no signal
+    EXPECT_EQ(hidden.count(), 2);
+
+    manager.setNestedSkipExempt({ "/L/E" }, true);
+    manager.setGroupHidden("0f8fad5b-d9cb-469f-a165-70867728950e", true);
+    manager.setGroupHidden("not a uuid", true);
+    manager.setHidden({ "/L/h.wav" }, true);
+    EXPECT_TRUE(manager.isGroupHidden("0F8FAD5B-D9CB-469F-A165-70867728950E"));
+    auto again = reread();
+    EXPECT_EQ(again->hiddenPaths(), set({ "/L/h.wav" }));
+    EXPECT_EQ(again->skippedPaths(), set({ "/L/Other" }));
+    EXPECT_EQ(again->nestedSkipExemptPaths(), set({ "/L/E" }));
+    EXPECT_EQ(again->hiddenGroupIDs(), std::set<std::string> { "0F8FAD5B-D9CB-469F-A165-70867728950E" });
+    EXPECT_FALSE(again->isHideModeActive());
+}
+
+TEST_F(HiddenFileManagerTest, StoredValuesOfTheWrongTypeAreDroppedAndReloadReadsTheKeysAgain)
+{
+    prefs->setValue(kHiddenFilePathsKey, QVariantList { QString("/a"), qint64(4), QString(), QString("/b") });
+    prefs->setValue(kSkippedFolderPathsKey, QString("/not/an/array"));
+    // Both marks stored for one path: hidden stands.
+    prefs->setValue(kNestedSkipExemptPathsKey, QVariantList { QString("/e") });
+    prefs->setValue(kHiddenCollectionIDsKey, QVariantList { QString("junk") });
+    QSignalSpy changed(&manager, &HiddenFileManager::changed);
+    manager.reload();
+    EXPECT_EQ(manager.hiddenPaths(), set({ "/a", "/b" }));
+    EXPECT_TRUE(manager.skippedPaths().empty());
+    EXPECT_EQ(manager.nestedSkipExemptPaths(), set({ "/e" }));
+    EXPECT_TRUE(manager.hiddenGroupIDs().empty());
+    EXPECT_EQ(changed.count(), 1);
+    prefs->setValue(kSkippedFolderPathsKey, QVariantList { QString("/a"), QString("/s") });
+    manager.reload();
+    EXPECT_EQ(manager.skippedPaths(), set({ "/s" }));
+}
+
+TEST_F(HiddenFileManagerTest, ModesFollowEachOtherAndLeavingHideModeEmptiesTheDeselectedStack)
+{
+    manager.toggleShowOnlyHidden();
+    EXPECT_TRUE(manager.isShowOnlyHiddenActive());
+    EXPECT_TRUE(manager.isHideModeActive());
+    manager.pushAutoDeselectedGroup("A");
+    manager.pushAutoDeselectedGroup("B");
+    manager.toggleShowOnlyHidden(); // hide mode stays
+    EXPECT_FALSE(manager.isShowOnlyHiddenActive());
+    EXPECT_TRUE(manager.isHideModeActive());
+    EXPECT_EQ(manager.popAutoDeselectedGroup(), "B");
+    manager.toggleShowOnlyHidden();
+    manager.toggleHideMode(); // leaves both
+    EXPECT_FALSE(manager.isShowOnlyHiddenActive());
+    EXPECT_FALSE(manager.isHideModeActive());
+    EXPECT_TRUE(manager.autoDeselectedGroupStack().empty());
+    manager.pushAutoDeselectedGroup("C"); // only while hide mode is on
+    EXPECT_TRUE(manager.autoDeselectedGroupStack().empty());
+    manager.toggleHideMode();
+    EXPECT_TRUE(manager.isHideModeActive());
+    EXPECT_FALSE(manager.isShowOnlyHiddenActive());
+}
+
+TEST_F(HiddenFileManagerTest, RemapMovesWholeComponentsOnly)
+{
+    manager.setHidden({ "/A", "/A/x.wav", "/AB/y.wav" }, true);
+    manager.setSkipped({ "/A/Wrap" }, true);
+    manager.setNestedSkipExempt({ "/A/E" }, true);
+    manager.remapPaths("/A", "/B");
+    EXPECT_EQ(manager.hiddenPaths(), set({ "/B", "/B/x.wav", "/AB/y.wav" }));
+    EXPECT_EQ(manager.skippedPaths(), set({ "/B/Wrap" }));
+    EXPECT_EQ(manager.nestedSkipExemptPaths(), set({ "/B/E" }));
+    EXPECT_EQ(reread()->hiddenPaths(), set({ "/B", "/B/x.wav", "/AB/y.wav" }));
+    EXPECT_TRUE(manager.containsHiddenOrSkipped("/B"));
+    EXPECT_FALSE(manager.containsHiddenOrSkipped("/A"));
+}
