@@ -3,11 +3,12 @@
 // folders with exclusions below some of them. Each file's row is made with its effective BPM, key and
 // tags resolved; the baseline in the same run makes the same rows by copying the records as they
 // are. The inherited value of every folder is worked out once per pass, so the ratio stays flat
-// however deep or wide the tree grows.
+// however deep or wide the tree grows. Then the hidden and skipped marks' pass (HiddenPass.cpp).
 
 #include "common/Subcommand.h"
 
 #include "BenchLibrary.h"
+#include "HiddenPass.h"
 #include "SampleNames.h"
 #include "index/IndexRecords.h"
 #include "organise/MetadataInheritance.h"
@@ -144,6 +145,7 @@ int organiseBench(const std::vector<std::string>& args)
     std::printf("copying records ms (fastest of %d): %.2f\n", kRounds, copy * 1e3);
     std::printf("resolving ms (fastest of %d): %.2f\n", kRounds, resolve * 1e3);
     std::printf("inheritance ratio: %.3f (target <= 3.0)\n", resolve / copy);
+    bench::reportHiddenPass(fileCount, folderCount);
     return 0;
 }
 

@@ -50,23 +50,6 @@ std::optional<std::string> groupKey(const std::string& text)
     return id ? std::optional(id->text()) : std::nullopt;
 }
 
-bool remapSet(HiddenPathSet& set, const std::string& from, const std::string& to)
-{
-    std::vector<std::string> moved;
-    for (auto it = set.begin(); it != set.end();) {
-        const std::string& path = *it;
-        if (path.starts_with(from) && (path.size() == from.size() || path[from.size()] == '/')) {
-            moved.push_back(to + path.substr(from.size()));
-            it = set.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    for (auto& path : moved)
-        set.insert(std::move(path));
-    return !moved.empty();
-}
-
 } // namespace
 
 std::string hideToggleHelp(const RowMarks& marks)
@@ -260,11 +243,11 @@ void HiddenFileManager::remapPaths(const std::string& oldPath, const std::string
         return;
     HiddenPathSet h = m_sets->hiddenPaths(), s = m_sets->skippedPaths(), e = m_sets->nestedSkipExemptPaths();
     int changedSets = 0;
-    if (remapSet(h, oldPath, newPath))
+    if (index::remapKeys(h, oldPath, newPath))
         changedSets |= kHidden;
-    if (remapSet(s, oldPath, newPath))
+    if (index::remapKeys(s, oldPath, newPath))
         changedSets |= kSkipped;
-    if (remapSet(e, oldPath, newPath))
+    if (index::remapKeys(e, oldPath, newPath))
         changedSets |= kExempt;
     // Two paths that now meet keep the invariant: hidden wins, as the newer mark cannot be told.
     for (const auto& path : h)

@@ -36,19 +36,16 @@ bool HiddenSets::containsHiddenOrSkipped(std::string_view folderPath) const
 {
     if (folderPath.size() > 1 && folderPath.ends_with('/'))
         folderPath.remove_suffix(1);
-    return !m_markedAncestors.empty() && m_markedAncestors.contains(std::string(folderPath));
+    return !m_markedAncestors.empty() && m_markedAncestors.contains(folderPath);
 }
 
 bool HiddenSets::isHiddenOrBelowHidden(std::string_view path) const
 {
     if (m_hidden.empty())
         return false;
-    std::string probe(path);
-    for (std::optional<std::string_view> at = path; at; at = parentOf(*at)) {
-        probe.assign(*at);
-        if (m_hidden.contains(probe))
+    for (std::optional<std::string_view> at = path; at; at = parentOf(*at))
+        if (m_hidden.contains(*at))
             return true;
-    }
     return false;
 }
 

@@ -4,6 +4,7 @@
 // carry, from the user's hidden, skipped and exempt paths. Pure, no Qt: the window and the
 // command-line tree both decide through here, and background searches take a HiddenView by value.
 
+#include "index/PathKeyed.h"
 #include "organise/LightweightNode.h"
 
 #include <functional>
@@ -15,7 +16,7 @@
 
 namespace kivo::organise {
 
-using HiddenPathSet = std::unordered_set<std::string>;
+using HiddenPathSet = index::PathKeyedSet;
 
 // The three path sets as one immutable value, with what rows ask of them worked out once.
 class HiddenSets {

@@ -4,6 +4,7 @@
 #include "common/Subcommand.h"
 
 #include "index/CacheIndexStore.h"
+#include "index/MetadataOverrideStore.h"
 #include "library/BookmarkGroup.h"
 #include "library/UserSettings.h"
 #include "organise/ExpandedTree.h"
@@ -129,6 +130,19 @@ int treeCommand(const std::vector<std::string>& args)
     if (onlyHidden)
         hidden.toggleShowOnlyHidden();
     hidden.setSkipNestedSubfolders(settings.skipNestedSubfolders());
+    // Files sort by their effective tempo, the user's corrections included.
+    const auto overrides = index::MetadataOverrideStore(copy).snapshot();
+    if (!overrides->bpmOverrides.empty() || !overrides->clearedBPMPaths.empty()) {
+        organise::BPMOverrides sortBy;
+        sortBy.overrideFor = [overrides](const std::string& path) -> std::optional<std::int64_t> {
+            const auto it = overrides->bpmOverrides.find(path);
+            return it == overrides->bpmOverrides.end() ? std::nullopt
+                                                       : std::optional<std::int64_t>(it->second);
+        };
+        sortBy.isCleared
+            = [overrides](const std::string& path) { return overrides->clearedBPMPaths.contains(path); };
+        tree.setBPMOverrides(std::move(sortBy));
+    }
     tree.setHiddenView(hidden.view());
     tree.showCollection(group, roots);
     organise::loadEverything(tree);
