@@ -25,6 +25,8 @@ enum BrowserRole {
     kPathRole = Qt::UserRole + 1, // QString, the absolute path
     kIsDirectoryRole, // bool
     kTagsRole, // QStringList, the row's effective tags in the user's order
+    kRowMarksRole, // int, the row's hidden and skipped marks (packRowMarks)
+    kHideModeRole, // bool, hide mode or the hidden-items list is on
 };
 
 struct BrowserRow {

@@ -20,6 +20,7 @@
 #include "library/SyncPlan.h"
 #include "library/UserSettings.h"
 #include "organise/FolderContents.h"
+#include "organise/HiddenFileManager.h"
 #include "organise/TagStore.h"
 #include "platform/FolderBookmark.h"
 #include "platform/NotificationCenter.h"
@@ -83,6 +84,7 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
     , m_tapTempo(tapTempo ? *tapTempo : hotkeys::TapTempoManager::shared())
     , m_overrides(stores.overrides ? *stores.overrides : index::MetadataOverrideStore::shared())
     , m_tags(stores.tags ? *stores.tags : organise::TagStore::shared())
+    , m_hiddenFiles(stores.hidden ? *stores.hidden : organise::HiddenFileManager::shared())
     , m_midiEngine(player.midiEngine)
 {
     player.volume = settings.volume();
@@ -99,8 +101,19 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
     index::CacheIndexStore& store = m_library.store();
     services.loadFolder
         = [&store](const std::string& path) { return organise::indexFolderContents(store, path); };
-    services.makeSearch = [this, &store](const QString& query, const QString& id) {
-        return indexSearchJob(store, query, id, sortingOptions(m_settings), m_overrides.snapshot());
+    services.makeSearch = [this, &store, &tracker](const QString& query, const QString& id) {
+        // The search thread gets copies of the marks and of the missing paths.
+        organise::HiddenView hidden = m_hiddenFiles.view();
+        hidden.isMissing = [missing = tracker.missingPaths()](const std::string& path) {
+            return missing.contains(QString::fromStdString(path));
+        };
+        return SearchJob([job = indexSearchJob(
+                              store, query, id, sortingOptions(m_settings), m_overrides.snapshot()),
+                             hidden = std::move(hidden)] {
+            auto files = job();
+            std::erase_if(files, [&hidden](const index::FileInfo& f) { return !hidden.keepsResult(f.path); });
+            return files;
+        });
     };
     services.hotkeyLabels = [this] {
         QStringList labels;
@@ -120,6 +133,9 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
         &MainWindow::missingChanged);
 
     m_window->setOrganiseStores(&m_overrides, &m_tags);
+    m_hiddenFiles.setMissingCheck(
+        [&tracker](const std::string& path) { return tracker.isMissing(QString::fromStdString(path)); });
+    connectHidden();
     connectWindow();
     connectLibrary();
     connectPlayer();
@@ -436,7 +452,61 @@ void BrowserController::showPlaybackTime()
 
 void BrowserController::publish()
 {
-    m_window->setCollections(collectionEntries(m_settings), m_settings.selectedGroup());
+    auto entries = collectionEntries(m_settings);
+    for (auto& entry : entries)
+        entry.hidden = m_hiddenFiles.isGroupHidden(entry.id.toStdString());
+    const int selected = m_settings.selectedGroup();
+    const bool showsHidden = m_hiddenFiles.isHideModeActive() || m_hiddenFiles.isShowOnlyHiddenActive();
+    if (!showsHidden && selected >= 0 && selected < int(entries.size())
+        && entries[std::size_t(selected)].hidden) {
+        // A hidden collection is not browsed outside hide mode: the first one shown takes its place.
+        const auto shown
+            = std::find_if(entries.begin(), entries.end(), [](const auto& e) { return !e.hidden; });
+        if (shown != entries.end()) {
+            m_settings.setSelectedGroup(int(shown - entries.begin())); // publishes again
+            return;
+        }
+    }
+    m_window->setCollections(entries, selected);
+}
+
+void BrowserController::connectHidden()
+{
+    MainWindow* w = m_window.get();
+    auto show = [this] {
+        m_hiddenFiles.setSkipNestedSubfolders(m_settings.skipNestedSubfolders());
+        m_window->setHiddenView(m_hiddenFiles.view());
+    };
+    show();
+    connect(&m_settings, &library::UserSettings::skipNestedSubfoldersChanged, this, show);
+    connect(&m_hiddenFiles, &organise::HiddenFileManager::changed, this, [this, show] {
+        show();
+        publish();
+    });
+    connect(w, &MainWindow::hideModeRequested, &m_hiddenFiles, &organise::HiddenFileManager::toggleHideMode);
+    connect(w, &MainWindow::auditHiddenRequested, &m_hiddenFiles,
+        &organise::HiddenFileManager::toggleShowOnlyHidden);
+    connect(w, &MainWindow::hideToggleRequested, this,
+        [this](const QString& path, organise::HideToggleAction action) {
+            const std::string p = path.toStdString();
+            switch (action) {
+            case organise::HideToggleAction::toggleHidden:
+                m_hiddenFiles.setHidden({ p }, !m_hiddenFiles.hiddenPaths().contains(p));
+                break;
+            case organise::HideToggleAction::toggleSkipped:
+                m_hiddenFiles.setSkipped({ p }, !m_hiddenFiles.skippedPaths().contains(p));
+                break;
+            case organise::HideToggleAction::toggleExempt:
+                m_hiddenFiles.setNestedSkipExempt({ p }, !m_hiddenFiles.nestedSkipExemptPaths().contains(p));
+                break;
+            case organise::HideToggleAction::none:
+                break;
+            }
+        });
+    connect(w->collectionBar(), &CollectionBar::hiddenChangeRequested, this, [this](int index, bool hidden) {
+        if (const auto id = m_settings.groupID(index))
+            m_hiddenFiles.setGroupHidden(library::canonicalIdText(*id).toStdString(), hidden);
+    });
 }
 
 void BrowserController::showSyncState()

@@ -29,8 +29,9 @@ namespace kivo::index {
 class MetadataOverrideStore;
 }
 namespace kivo::organise {
+class HiddenFileManager;
 class TagStore;
-}
+} // namespace kivo::organise
 
 namespace kivo::app {
 
@@ -46,6 +47,7 @@ std::vector<CollectionEntry> collectionEntries(const library::UserSettings& sett
 struct OrganiseStores {
     index::MetadataOverrideStore* overrides = nullptr;
     organise::TagStore* tags = nullptr;
+    organise::HiddenFileManager* hidden = nullptr;
 };
 
 class BrowserController : public QObject {
@@ -84,6 +86,7 @@ private:
     void connectLibrary();
     void connectPlayer();
     void connectHotkeys();
+    void connectHidden();
     void publish();
     void showPlaybackTime();
     void loadMIDIRegion(const QString& path);
@@ -100,6 +103,7 @@ private:
     hotkeys::TapTempoManager& m_tapTempo;
     index::MetadataOverrideStore& m_overrides;
     organise::TagStore& m_tags;
+    organise::HiddenFileManager& m_hiddenFiles;
     playback::MIDIPreviewEngine* m_midiEngine = nullptr;
     std::unique_ptr<playback::AudioPlayerManager> m_player;
     std::unique_ptr<MainWindow> m_window;

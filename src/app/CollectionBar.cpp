@@ -8,6 +8,7 @@
 #include <QDrag>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QGraphicsOpacityEffect>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QMenu>
@@ -191,7 +192,13 @@ void CollectionBar::rebuild()
         m_group->addButton(b, i);
         m_buttons->addWidget(b);
         // Shown now, so the width below counts it (a new child of a shown bar starts hidden).
-        b->show();
+        b->setVisible(!c.hidden || m_hideMode);
+        if (c.hidden) {
+            auto* dim = new QGraphicsOpacityEffect(b);
+            dim->setOpacity(0.45);
+            b->setGraphicsEffect(dim);
+            b->setToolTip(tr("Hidden") + QLatin1Char('\n') + b->toolTip());
+        }
         m_collectionButtons.push_back(b);
     }
     // As wide as the buttons when there is room, narrower (scrolling) when there is not.
@@ -303,6 +310,10 @@ void CollectionBar::fillMenu(QMenu& menu, int index)
         if (chosen.isValid())
             emit colorChangeRequested(index, chosen.name(QColor::HexRgb).mid(1).toUpper());
     });
+    const bool hidden
+        = index >= 0 && index < int(m_collections.size()) && m_collections[std::size_t(index)].hidden;
+    menu.addAction(hidden ? tr("Show Collection") : tr("Hide Collection"), this,
+        [this, index, hidden] { emit hiddenChangeRequested(index, !hidden); });
     QAction* del = menu.addAction(tr("Delete…"), this, [this, index] { emit deleteRequested(index); });
     // The last collection stays: there is always one to browse.
     del->setEnabled(m_collections.size() > 1);
@@ -313,6 +324,16 @@ void CollectionBar::showMenu(int index, const QPoint& globalPos)
     QMenu menu(this);
     fillMenu(menu, index);
     menu.exec(globalPos);
+}
+
+void CollectionBar::setHideMode(bool on)
+{
+    if (on == m_hideMode)
+        return;
+    m_hideMode = on;
+    rebuild();
+    for (int i = 0; i < int(m_collectionButtons.size()); ++i)
+        m_collectionButtons[std::size_t(i)]->setChecked(i == m_selected);
 }
 
 void CollectionBar::setSynced(bool synced)

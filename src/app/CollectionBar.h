@@ -28,6 +28,7 @@ struct CollectionEntry {
     QString name;
     QString colorHex;
     QStringList rootPaths; // resolved root folders, in the collection's order
+    bool hidden = false; // hidden by the user: absent from the bar outside hide mode
     bool operator==(const CollectionEntry&) const = default;
 };
 
@@ -46,6 +47,8 @@ public:
     QToolButton* button(int index) const;
     // Whether the collections are as the last sync left them; the mark shows while they are not.
     void setSynced(bool synced);
+    // In hide mode hidden collections show, dimmed, so they can be shown again.
+    void setHideMode(bool on);
     bool unsyncedMarkShown() const;
     // The short pulse of a completed sync, in `color`.
     void pulse(const QColor& color);
@@ -62,6 +65,7 @@ signals:
     void moveRequested(const QString& id, int destination);
     void addFolderRequested();
     void colorChangeRequested(int index, const QString& colorHex);
+    void hiddenChangeRequested(int index, bool hidden);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -78,6 +82,7 @@ private:
 
     std::vector<CollectionEntry> m_collections;
     int m_selected = -1;
+    bool m_hideMode = false;
     QScrollArea* m_scroll = nullptr;
     QLabel* m_unsyncedMark = nullptr;
     QVariantAnimation* m_pulse = nullptr;

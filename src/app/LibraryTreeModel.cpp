@@ -1,5 +1,7 @@
 #include "app/LibraryTreeModel.h"
 
+#include "app/HideToggleButton.h"
+
 #include "music/BpmFromName.h"
 #include "music/MusicalKey.h"
 
@@ -40,9 +42,11 @@ LibraryTreeModel::LibraryTreeModel(organise::FolderLoader loader, QObject* paren
 LibraryTreeModel::~LibraryTreeModel() = default;
 
 std::unique_ptr<LibraryTreeModel::Node> LibraryTreeModel::makeNode(
-    const organise::LightweightNode& source, Node* parent, int position) const
+    const organise::ShownNode& shown, Node* parent, int position) const
 {
+    const organise::LightweightNode& source = shown.node;
     auto node = std::make_unique<Node>();
+    node->marks = shown.marks;
     node->id = source.id;
     node->row.path = source.path;
     node->row.name = m_tree.displayName(source);
@@ -69,35 +73,70 @@ std::unique_ptr<LibraryTreeModel::Node> LibraryTreeModel::makeNode(
     return node;
 }
 
-void LibraryTreeModel::fillChildren(Node* folder) const
+void LibraryTreeModel::fillChildren(Node* folder, organise::HiddenRowPass& pass) const
 {
     folder->children.clear();
     folder->loaded = m_tree.children(folder->id) != nullptr;
     if (!folder->loaded)
         return;
-    const auto children = m_tree.visibleChildren(folder->id);
+    const auto children = m_tree.visibleChildren(folder->id, pass);
     for (int i = 0; i < int(children.size()); ++i) {
         auto child = makeNode(children[std::size_t(i)], folder, i);
         // Folders opened before show their loaded rows again; closed ones wait for fetchMore.
         if (child->row.isDirectory && m_tree.current()->isExpanded(child->id))
-            fillChildren(child.get());
+            fillChildren(child.get(), pass);
         folder->children.push_back(std::move(child));
+    }
+}
+
+bool LibraryTreeModel::loadWanted(const organise::HiddenRowPass& pass)
+{
+    bool loaded = false;
+    for (const auto& folder : pass.unloaded())
+        loaded |= m_tree.loadChildren(folder.id) && m_tree.children(folder.id);
+    return loaded;
+}
+
+void LibraryTreeModel::fillSettled(Node* folder)
+{
+    // Skipped folders show their contents in their place, so a list can need folders read that are
+    // not open themselves; each round reads at least one more, so the rounds end.
+    while (true) {
+        organise::HiddenRowPass pass = m_tree.rowPass();
+        fillChildren(folder, pass);
+        if (!loadWanted(pass))
+            return;
     }
 }
 
 void LibraryTreeModel::rebuild()
 {
     m_pass.reset();
-    beginResetModel();
-    m_root.children.clear();
-    const auto roots = m_tree.visibleRoots();
-    for (int i = 0; i < int(roots.size()); ++i) {
-        auto node = makeNode(roots[std::size_t(i)], &m_root, i);
-        if (m_tree.current()->isExpanded(node->id))
-            fillChildren(node.get());
-        m_root.children.push_back(std::move(node));
+    std::vector<std::unique_ptr<Node>> rows;
+    while (true) {
+        rows.clear();
+        organise::HiddenRowPass pass = m_tree.rowPass();
+        const auto roots = m_tree.visibleRoots(pass);
+        for (int i = 0; i < int(roots.size()); ++i) {
+            auto node = makeNode(roots[std::size_t(i)], &m_root, i);
+            if (node->row.isDirectory && m_tree.current()->isExpanded(node->id))
+                fillChildren(node.get(), pass);
+            rows.push_back(std::move(node));
+        }
+        if (!loadWanted(pass))
+            break;
     }
+    beginResetModel();
+    m_root.children = std::move(rows);
     endResetModel();
+}
+
+void LibraryTreeModel::setHiddenView(organise::HiddenView view)
+{
+    m_hideMode = view.hideMode || view.showOnlyHidden;
+    m_tree.setHiddenView(std::move(view));
+    if (m_tree.current())
+        rebuild();
 }
 
 void LibraryTreeModel::showCollection(const QString& collectionId, const std::vector<std::string>& rootPaths)
@@ -279,7 +318,7 @@ void LibraryTreeModel::fetchMore(const QModelIndex& parent)
     m_pass.reset();
     Node staged;
     staged.id = n->id;
-    fillChildren(&staged);
+    fillSettled(&staged);
     n->loaded = true;
     if (staged.children.empty()) {
         // The expander goes away: the folder turned out to be empty.
@@ -297,7 +336,12 @@ QVariant LibraryTreeModel::data(const QModelIndex& index, int role) const
 {
     if (!index.isValid())
         return {};
-    const BrowserRow& row = nodeOf(index)->row;
+    const Node* n = nodeOf(index);
+    if (role == kRowMarksRole)
+        return packRowMarks(n->marks);
+    if (role == kHideModeRole)
+        return m_hideMode;
+    const BrowserRow& row = n->row;
     const bool missing = role == Qt::ForegroundRole && m_isMissing && m_isMissing(row.path);
     return browserData(row, index.column(), role, missing, m_spelling);
 }
@@ -317,9 +361,22 @@ Qt::ItemFlags LibraryTreeModel::flags(const QModelIndex& index) const
     const Node* n = nodeOf(index);
     if (!n->row.isDirectory)
         f |= Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
-    else if (n->parent == &m_root)
+    else if (n->parent == &m_root && rootsShownInOrder())
         f |= Qt::ItemIsDragEnabled; // root rows reorder by dragging
     return f;
+}
+
+bool LibraryTreeModel::rootsShownInOrder() const
+{
+    // A hidden or skipped root moves the rows below it up: the rows' places are no longer the
+    // roots' places, so they do not reorder then.
+    const organise::GroupCacheData* state = m_tree.current();
+    if (!state || state->rootNodes.size() != m_root.children.size())
+        return false;
+    for (std::size_t i = 0; i < m_root.children.size(); ++i)
+        if (m_root.children[i]->id != state->rootNodes[i].id)
+            return false;
+    return true;
 }
 
 } // namespace kivo::app

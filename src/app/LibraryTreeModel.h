@@ -32,6 +32,11 @@ public:
     // The user's tempo, key or tags changed: rows show the new effective values and folders
     // re-sort by them.
     void setMetadata(RowMetadata metadata);
+    // The hidden and skipped marks or a mode changed: rows dropped, flattened or marked anew.
+    void setHiddenView(organise::HiddenView view);
+    bool isHideMode() const { return m_hideMode; }
+    // The top rows are the collection's roots, each in its place (none hidden or skipped).
+    bool rootsShownInOrder() const;
 
     // The open folders of the shown collection, for the view to open after a reset.
     QModelIndexList expandedIndexes() const;
@@ -68,17 +73,23 @@ private:
         Node* parent = nullptr;
         int position = 0;
         bool loaded = false;
+        organise::RowMarks marks;
         std::vector<std::unique_ptr<Node>> children;
     };
 
     Node* nodeOf(const QModelIndex& index) const;
     QModelIndex indexOf(const Node* node) const;
-    std::unique_ptr<Node> makeNode(const organise::LightweightNode& source, Node* parent, int position) const;
-    void fillChildren(Node* folder) const;
+    std::unique_ptr<Node> makeNode(const organise::ShownNode& shown, Node* parent, int position) const;
+    void fillChildren(Node* folder, organise::HiddenRowPass& pass) const;
+    // A folder's rows, with whatever folders they need read first.
+    void fillSettled(Node* folder);
+    // Reads the folders a pass found unloaded; true when any was read.
+    bool loadWanted(const organise::HiddenRowPass& pass);
     // The mirror again from the tree's current state.
     void rebuild();
 
     RowMetadata m_metadata;
+    bool m_hideMode = false;
     // One resolving pass per rebuild or folder load; its memo serves every row made in it.
     mutable std::optional<organise::MetadataInheritance> m_pass;
     // Lengths of the files the loader has read; the tree's rows do not carry them.

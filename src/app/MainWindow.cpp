@@ -1,6 +1,8 @@
 #include "app/MainWindow.h"
 
 #include "app/BrowserView.h"
+#include "app/HideModeBar.h"
+#include "app/HideToggleButton.h"
 #include "app/KeyCapture.h"
 #include "app/PreviewStrip.h"
 #include "app/ResultRowDelegate.h"
@@ -170,6 +172,16 @@ void MainWindow::buildMenus()
     edit->addSeparator();
     SettingsWindow::addMenuAction(edit, this);
 
+    // The keys are the browser's own (H, Alt+H), shown beside the items but not bound to them: a
+    // shortcut would also fire while a name is typed in a field.
+    QMenu* view = menuBar()->addMenu(tr("View"));
+    m_hideModeAction
+        = view->addAction(tr("Hide Mode") + QStringLiteral("\tH"), this, &MainWindow::hideModeRequested);
+    m_hideModeAction->setCheckable(true);
+    m_auditAction = view->addAction(
+        tr("Audit Hidden") + QStringLiteral("\tAlt+H"), this, &MainWindow::auditHiddenRequested);
+    m_auditAction->setCheckable(true);
+
     QMenu* help = menuBar()->addMenu(tr("Help"));
     help->addAction(tr("Keyboard Shortcuts"), this, [this] {
         auto* panel = findChild<ShortcutHelp*>();
@@ -249,6 +261,10 @@ QWidget* MainWindow::buildBrowser()
     // Down, Return and Escape lead from the field to the list.
     m_search->installEventFilter(this);
     box->addWidget(m_search);
+    m_hideBar = new HideModeBar(page);
+    connect(m_hideBar, &HideModeBar::doneRequested, this, &MainWindow::hideModeRequested);
+    connect(m_hideBar, &HideModeBar::auditRequested, this, &MainWindow::auditHiddenRequested);
+    box->addWidget(m_hideBar);
 
     m_views = new QStackedWidget(page);
     m_tree = new BrowserView(m_views);
@@ -257,12 +273,16 @@ QWidget* MainWindow::buildBrowser()
     m_tree->setDropIndicatorShown(false);
     connect(m_tree, &BrowserView::rootMoveRequested, this, &MainWindow::moveRootRequested);
     m_tree->setModel(m_treeModel);
-    m_tree->setItemDelegateForColumn(kNameColumn, new TagChipDelegate(m_tree));
+    auto* treeToggle = new HideToggleButton(new TagChipDelegate(m_tree), m_tree);
+    connect(treeToggle, &HideToggleButton::toggleRequested, this, &MainWindow::hideToggleRequested);
+    m_tree->setItemDelegateForColumn(kNameColumn, treeToggle);
     configureView(m_tree);
     m_results = new BrowserView(m_views);
     m_results->setModel(m_resultsModel);
     m_results->setRootIsDecorated(false);
-    m_results->setItemDelegateForColumn(kNameColumn, new ResultRowDelegate(m_results));
+    auto* resultToggle = new HideToggleButton(new ResultRowDelegate(m_results), m_results);
+    connect(resultToggle, &HideToggleButton::toggleRequested, this, &MainWindow::hideToggleRequested);
+    m_results->setItemDelegateForColumn(kNameColumn, resultToggle);
     configureView(m_results);
     m_noResults = new QLabel(m_views);
     m_noResults->setAlignment(Qt::AlignCenter);
@@ -333,7 +353,9 @@ void MainWindow::showCurrentCollection()
     // With nothing to browse the keys belong to the invitation's button.
     if (m_keys)
         m_keys->setEnabled(!roots.empty());
-    if (!m_search->text().trimmed().isEmpty())
+    if (m_hiddenView.showOnlyHidden)
+        showHiddenItems();
+    else if (!m_search->text().trimmed().isEmpty())
         runSearch();
 }
 
@@ -476,6 +498,9 @@ QString MainWindow::emptyStateText() const
 
 void MainWindow::searchTextChanged(const QString& text)
 {
+    // The hidden-items list stays until it is left; the query waits for the lists.
+    if (m_hiddenView.showOnlyHidden)
+        return;
     if (text.trimmed().isEmpty()) {
         m_runner->cancel();
         m_resultsModel->clear();
@@ -488,7 +513,7 @@ void MainWindow::searchTextChanged(const QString& text)
 void MainWindow::runSearch()
 {
     const QString query = m_search->text().trimmed();
-    if (query.isEmpty() || !m_services.makeSearch || m_selected < 0
+    if (query.isEmpty() || m_hiddenView.showOnlyHidden || !m_services.makeSearch || m_selected < 0
         || m_selected >= int(m_collections.size()))
         return;
     m_runner->submit(query, m_services.makeSearch(query, m_collections[std::size_t(m_selected)].id));
@@ -496,7 +521,7 @@ void MainWindow::runSearch()
 
 void MainWindow::showResults(const QString& query, const std::vector<index::FileInfo>& files)
 {
-    if (m_search->text().trimmed().isEmpty())
+    if (m_search->text().trimmed().isEmpty() || m_hiddenView.showOnlyHidden)
         return;
     m_resultsModel->setResults(files);
     if (files.empty()) {

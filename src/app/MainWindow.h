@@ -11,6 +11,7 @@
 #include "app/MetadataEditor.h"
 #include "app/SearchRunner.h"
 #include "music/KeySpelling.h"
+#include "organise/HiddenFileManager.h"
 
 #include <QMainWindow>
 
@@ -34,6 +35,7 @@ class TagStore;
 
 namespace kivo::app {
 
+class HideModeBar;
 class KeyCapture;
 class TagEditor;
 class PreviewStrip;
@@ -86,6 +88,11 @@ public:
     // when nothing is selected or the stores are missing.
     MetadataEditor* editTempoAndKey(MetadataEditor::Field focus = MetadataEditor::Field::bpm);
     TagEditor* editTags();
+    // The hidden and skipped marks and the modes: the tree drops, flattens or marks its rows, the
+    // result list drops hidden files, and the hidden-items list replaces both while it is on.
+    void setHiddenView(const organise::HiddenView& view);
+    const organise::HiddenView& hiddenView() const { return m_hiddenView; }
+    HideModeBar* hideModeBar() const { return m_hideBar; }
     // Rows of missing files and folders are greyed out; missingChanged() redraws them.
     void setMissingCheck(const MissingCheck& check);
     void missingChanged();
@@ -168,6 +175,14 @@ signals:
     void firstShown();
     // A folder was opened or closed or another row focused (treeMemory() has it).
     void treeMemoryChanged();
+    // H, the menu or the strip's Done: hide mode on or off.
+    void hideModeRequested();
+    // Alt+H, the menu or the strip: the hidden-items list on or off.
+    void auditHiddenRequested();
+    // A row's hide toggle or its menu.
+    void hideToggleRequested(const QString& path, organise::HideToggleAction action);
+    // A collection's menu: hide it or show it again.
+    void collectionHiddenRequested(int index, bool hidden);
 
 protected:
     void showEvent(QShowEvent* event) override;
@@ -197,6 +212,8 @@ private:
     QString currentCollectionId() const;
     void searchTextChanged(const QString& text);
     void runSearch();
+    // The hidden items under the selected collection's roots, in place of the lists.
+    void showHiddenItems();
     void showResults(const QString& query, const std::vector<index::FileInfo>& files);
     void selectionChanged();
     QAbstractItemView* currentView() const;
@@ -237,6 +254,10 @@ private:
     BrowserView* m_tree = nullptr;
     QTreeView* m_results = nullptr;
     QLabel* m_noResults = nullptr;
+    HideModeBar* m_hideBar = nullptr;
+    organise::HiddenView m_hiddenView;
+    QAction* m_hideModeAction = nullptr;
+    QAction* m_auditAction = nullptr;
     PreviewStrip* m_preview = nullptr;
     QWidget* m_hotkeyBar = nullptr;
     LibraryTreeModel* m_treeModel = nullptr;

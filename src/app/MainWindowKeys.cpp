@@ -70,6 +70,15 @@ bool MainWindow::handleOwnKey(const QKeyEvent& event)
     case Qt::Key_Right:
         emit skipRequested(event.key() == Qt::Key_Right ? 1.0 : -1.0);
         return true;
+    case Qt::Key_H:
+        // H: hide mode; Alt+H: the hidden-items list.
+        if (mods & (Qt::ControlModifier | Qt::MetaModifier))
+            return false;
+        if (alt)
+            emit auditHiddenRequested();
+        else
+            emit hideModeRequested();
+        return true;
     case Qt::Key_S:
         if (alt && !(mods & (Qt::ControlModifier | Qt::MetaModifier))) {
             toggleSearch();

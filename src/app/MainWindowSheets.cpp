@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include "app/HideToggleButton.h"
+
 #include "app/CustomDragManager.h"
 #include "app/DialogTitle.h"
 #include "app/SearchResultsModel.h"
@@ -202,7 +204,19 @@ void MainWindow::showRowMenu(QTreeView* view, const QPoint& pos)
     else if (const BrowserRow* row = view == m_tree ? m_treeModel->row(index) : m_resultsModel->row(index))
         items.push_back(*row);
     addMetadataSection(menu, items);
-    if (view == m_tree && !index.parent().isValid()) {
+    // Hiding and skipping from the row, for one item at a time, in any mode.
+    const organise::RowMarks marks = unpackRowMarks(index.data(kRowMarksRole).toInt());
+    menu.addSeparator();
+    menu.addAction(marks.hidden ? tr("Show Again") : tr("Hide"), this,
+        [this, path] { emit hideToggleRequested(path, organise::HideToggleAction::toggleHidden); });
+    if (isFolder && !marks.hidden)
+        menu.addAction(marks.skipped ? tr("Stop Skipping Folder") : tr("Skip Folder"), this,
+            [this, path] { emit hideToggleRequested(path, organise::HideToggleAction::toggleSkipped); });
+    // A root's row (not a folder shown in place of a skipped root).
+    const bool isRoot = view == m_tree && !index.parent().isValid() && m_selected >= 0
+        && m_selected < int(m_collections.size())
+        && m_collections[std::size_t(m_selected)].rootPaths.contains(path);
+    if (isRoot) {
         menu.addSeparator();
         menu.addAction(tr("Remove from collection"), this, [this, path] { emit removeRootRequested(path); });
     }

@@ -1,5 +1,7 @@
 #include "app/SearchResultsModel.h"
 
+#include "app/HideToggleButton.h"
+
 #include "organise/LightweightNode.h"
 
 namespace kivo::app {
@@ -75,8 +77,31 @@ QVariant SearchResultsModel::data(const QModelIndex& index, int role) const
     const BrowserRow* r = row(index);
     if (!r)
         return {};
+    if (role == kHideModeRole)
+        return m_hidden.hideMode || m_hidden.showOnlyHidden;
+    if (role == kRowMarksRole) {
+        organise::RowMarks marks;
+        marks.hidden = m_hidden.sets->isHidden(r->path);
+        marks.skipped = r->isDirectory && m_hidden.sets->isSkipped(r->path);
+        return packRowMarks(marks);
+    }
     const bool missing = role == Qt::ForegroundRole && m_isMissing && m_isMissing(r->path);
     return browserData(*r, index.column(), role, missing, m_spelling);
+}
+
+void SearchResultsModel::setHiddenView(organise::HiddenView view)
+{
+    m_hidden = std::move(view);
+    if (!m_rows.empty())
+        emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, kColumnCount - 1));
+}
+
+void SearchResultsModel::setHiddenItems(std::vector<BrowserRow> rows)
+{
+    beginResetModel();
+    m_files.clear();
+    m_rows = std::move(rows);
+    endResetModel();
 }
 
 QVariant SearchResultsModel::headerData(int section, Qt::Orientation orientation, int role) const

@@ -5,6 +5,7 @@
 #include "app/BrowserColumns.h"
 #include "app/RowMetadata.h"
 #include "index/IndexRecords.h"
+#include "organise/HiddenRows.h"
 
 #include <QAbstractTableModel>
 
@@ -29,6 +30,10 @@ public:
     // How keys are named; the views repaint to show it.
     void setKeySpelling(music::KeySpelling spelling) { m_spelling = spelling; }
     int size() const { return int(m_rows.size()); }
+    // The marks the rows show in hide mode, and whether it is on.
+    void setHiddenView(organise::HiddenView view);
+    // The hidden-items list: these rows as they are, in place of results.
+    void setHiddenItems(std::vector<BrowserRow> rows);
 
     int rowCount(const QModelIndex& parent = {}) const override;
     int columnCount(const QModelIndex& parent = {}) const override;
@@ -42,6 +47,7 @@ private:
     MissingCheck m_isMissing;
     music::KeySpelling m_spelling = music::KeySpelling::automatic;
     RowMetadata m_metadata;
+    organise::HiddenView m_hidden;
     std::vector<index::FileInfo> m_files;
     std::vector<BrowserRow> m_rows;
     bool m_hideExtensions = false;

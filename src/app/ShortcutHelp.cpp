@@ -33,6 +33,8 @@ std::vector<ShortcutRow> shortcutHelpRows()
         { QStringLiteral("Add folder"), QStringLiteral("Ctrl + O"), { K(Qt::CTRL | Qt::Key_O) } },
         { QStringLiteral("Settings"), QStringLiteral("Ctrl + ,"), { K(Qt::CTRL | Qt::Key_Comma) } },
         { QStringLiteral("Quit"), QStringLiteral("Ctrl + Q"), { K(Qt::CTRL | Qt::Key_Q) } },
+        { QStringLiteral("Hide mode"), QStringLiteral("H"), { K(Qt::Key_H) } },
+        { QStringLiteral("Audit hidden"), QStringLiteral("Alt + H"), { K(Qt::ALT | Qt::Key_H) } },
     };
 }
 

@@ -1,7 +1,10 @@
 #include "app/BrowserController.h"
+#include "app/HideModeBar.h"
+#include "app/HideToggleButton.h"
 #include "app/HotkeyBar.h"
 #include "app/MainWindow.h"
 #include "app/PreviewStrip.h"
+#include "app/SearchResultsModel.h"
 #include "app/SeekBar.h"
 #include "app/ShortcutHelp.h"
 #include "app/SyncStatusBar.h"
@@ -16,6 +19,7 @@
 #include "library/SyncSettings.h"
 #include "library/UserSettings.h"
 #include "music/MIDIFileWriter.h"
+#include "organise/HiddenFileManager.h"
 #include "platform/PreferenceStore.h"
 #include "platform/VolumeMonitor.h"
 #include "playback/AudioEngine.h"
@@ -69,6 +73,7 @@ struct Browser {
         platform::VolumeMonitor::Watch::none };
     std::unique_ptr<hotkeys::HotkeyManager> hotkeyManager;
     hotkeys::TapTempoManager tapTempo { clock };
+    organise::HiddenFileManager hidden { prefs };
     std::unique_ptr<BrowserController> controller;
 
     Browser()
@@ -91,8 +96,8 @@ struct Browser {
             = [] { return std::optional(std::filesystem::path(KIVO_BINARY_DIR) / "resources"); };
         keys.background = [](hotkeys::HotkeyManager::Job job) { job()(); };
         hotkeyManager = std::make_unique<hotkeys::HotkeyManager>(prefs, &settings, keys);
-        controller = std::make_unique<BrowserController>(
-            settings, *library, std::move(player), hotkeyManager.get(), &tapTempo);
+        controller = std::make_unique<BrowserController>(settings, *library, std::move(player),
+            hotkeyManager.get(), &tapTempo, OrganiseStores { nullptr, nullptr, &hidden });
     }
     MainWindow* window() const { return controller->window(); }
 };
@@ -527,4 +532,137 @@ TEST(BrowserController, EveryKeyTheShortcutPanelListsDoesSomething)
         for (const QKeySequence& press : row.presses)
             EXPECT_TRUE(works(press)) << row.name.toStdString() << ": " << press.toString().toStdString();
     }
+}
+
+namespace {
+
+// The names of a tree row's children (loading them first), in order.
+QStringList childNames(LibraryTreeModel* model, const QModelIndex& parent)
+{
+    if (model->canFetchMore(parent))
+        model->fetchMore(parent);
+    QStringList names;
+    for (int i = 0; i < model->rowCount(parent); ++i)
+        names << model->index(i, 0, parent).data().toString();
+    return names;
+}
+
+QModelIndex childNamed(LibraryTreeModel* model, const QModelIndex& parent, const QString& name)
+{
+    for (int i = 0; i < model->rowCount(parent); ++i)
+        if (model->index(i, 0, parent).data().toString() == name)
+            return model->index(i, 0, parent);
+    return {};
+}
+
+organise::RowMarks marksOf(const QModelIndex& index)
+{
+    return unpackRowMarks(index.data(kRowMarksRole).toInt());
+}
+
+} // namespace
+
+TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
+{
+    Browser b;
+    const std::string root = b.dir.mkdir("Samples");
+    b.dir.write("Samples/Junk/jingle.wav", "RIFF");
+    b.dir.write("Samples/Pack/Pack Samples/Bass/bass.wav", "RIFF");
+    b.dir.write("Samples/Pack/Pack Samples/Keys/keys.wav", "RIFF");
+    b.dir.write("Samples/Wrap/wrapped.wav", "RIFF");
+    b.dir.write("Samples/loop.wav", "RIFF");
+    MainWindow* w = b.window();
+    LibraryTreeModel* model = w->treeModel();
+    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
+    b.controller->addFolders({ QString::fromStdString(root) });
+    ASSERT_TRUE(finished.wait(20000));
+    const QModelIndex top = model->index(0, 0);
+    w->treeView()->expand(top);
+    ASSERT_EQ(childNames(model, top), (QStringList { "Junk", "Pack", "Wrap", "loop.wav" }));
+
+    // Marked from the rows: hidden and skipped at once outside hide mode, and stored.
+    emit w->hideToggleRequested(
+        QString::fromStdString(root + "/Junk"), organise::HideToggleAction::toggleHidden);
+    emit w->hideToggleRequested(
+        QString::fromStdString(root + "/Wrap"), organise::HideToggleAction::toggleSkipped);
+    EXPECT_EQ(childNames(model, model->index(0, 0)), (QStringList { "Pack", "wrapped.wav", "loop.wav" }));
+    EXPECT_TRUE(marksOf(model->index(0, 0)).containsHiddenOrSkipped);
+    EXPECT_EQ(b.prefs.arrayValue("HiddenFilePaths"), QVariantList { QString::fromStdString(root + "/Junk") });
+    // The automatic skip follows the setting.
+    b.settings.setSkipNestedSubfolders(true);
+    const QModelIndex pack = childNamed(model, model->index(0, 0), "Pack");
+    w->treeView()->expand(pack);
+    EXPECT_EQ(childNames(model, pack), (QStringList { "Bass", "Keys" }));
+
+    // A file inside a hidden folder is not found outside hide mode.
+    QSignalSpy published(w->searchRunner(), &SearchRunner::resultsReady);
+    w->searchField()->setText("jingle");
+    ASSERT_TRUE(published.wait(10000));
+    EXPECT_EQ(w->resultsModel()->size(), 0);
+
+    // H: every row back, marked; the marks' help texts on the toggles.
+    QKeyEvent h(QEvent::KeyPress, Qt::Key_H, Qt::NoModifier);
+    EXPECT_TRUE(w->handleBrowserKey(h));
+    EXPECT_TRUE(b.hidden.isHideModeActive());
+    EXPECT_FALSE(w->hideModeBar()->isHidden());
+    ASSERT_TRUE(published.wait(10000));
+    EXPECT_EQ(w->resultsModel()->size(), 1);
+    w->searchField()->clear();
+    const QModelIndex shownTop = model->index(0, 0);
+    EXPECT_EQ(childNames(model, shownTop), (QStringList { "Junk", "Pack", "Wrap", "loop.wav" }));
+    EXPECT_TRUE(marksOf(childNamed(model, shownTop, "Junk")).hidden);
+    EXPECT_TRUE(marksOf(childNamed(model, shownTop, "Wrap")).skipped);
+    const QModelIndex packInHideMode = childNamed(model, shownTop, "Pack");
+    w->treeView()->expand(packInHideMode);
+    ASSERT_EQ(childNames(model, packInHideMode), QStringList { "Pack Samples" });
+    const QModelIndex nested = model->index(0, 0, packInHideMode);
+    EXPECT_TRUE(marksOf(nested).autoSkipped);
+    EXPECT_TRUE(nested.data(kHideModeRole).toBool());
+    // Alt-click on the automatically skipped folder exempts it; in hide mode nothing moves yet.
+    emit w->hideToggleRequested(nested.data(kPathRole).toString(),
+        organise::hideToggleAction(marksOf(nested), true, organise::HideToggleClick::option));
+    EXPECT_EQ(b.hidden.nestedSkipExemptPaths().size(), 1u);
+    EXPECT_FALSE(marksOf(model->index(0, 0, childNamed(model, model->index(0, 0), "Pack"))).autoSkipped);
+
+    // Alt+H: the hidden items of the collection, each with its toggle.
+    QKeyEvent altH(QEvent::KeyPress, Qt::Key_H, Qt::AltModifier);
+    EXPECT_TRUE(w->handleBrowserKey(altH));
+    EXPECT_TRUE(b.hidden.isShowOnlyHiddenActive());
+    EXPECT_EQ(w->page(), MainWindow::Page::results);
+    ASSERT_EQ(w->resultsModel()->size(), 1);
+    const QModelIndex item = w->resultsModel()->index(0, 0);
+    EXPECT_EQ(item.data(kPathRole).toString(), QString::fromStdString(root + "/Junk"));
+    EXPECT_TRUE(marksOf(item).hidden);
+    emit w->hideToggleRequested(item.data(kPathRole).toString(), organise::HideToggleAction::toggleHidden);
+    EXPECT_EQ(w->resultsModel()->size(), 0);
+    EXPECT_TRUE(b.hidden.hiddenPaths().empty());
+
+    // H leaves both modes; the exempt folder stays.
+    EXPECT_TRUE(w->handleBrowserKey(h));
+    EXPECT_FALSE(b.hidden.isHideModeActive());
+    EXPECT_FALSE(b.hidden.isShowOnlyHiddenActive());
+    EXPECT_EQ(w->page(), MainWindow::Page::tree);
+    const QModelIndex after = childNamed(model, model->index(0, 0), "Pack");
+    w->treeView()->expand(after);
+    EXPECT_EQ(childNames(model, after), QStringList { "Pack Samples" });
+}
+
+TEST(BrowserController, HiddenCollectionsLeaveTheBarOutsideHideMode)
+{
+    Browser b;
+    MainWindow* w = b.window();
+    b.controller->addCollection();
+    ASSERT_EQ(b.settings.selectedGroup(), 1);
+    emit w->collectionBar()->hiddenChangeRequested(1, true);
+    // The hidden collection is deselected and its button goes.
+    EXPECT_EQ(b.settings.selectedGroup(), 0);
+    EXPECT_TRUE(w->collectionBar()->collections()[1].hidden);
+    EXPECT_TRUE(w->collectionBar()->button(1)->isHidden());
+    // In hide mode it shows, to be shown again.
+    b.hidden.toggleHideMode();
+    EXPECT_FALSE(w->collectionBar()->button(1)->isHidden());
+    emit w->collectionBar()->hiddenChangeRequested(1, false);
+    b.hidden.toggleHideMode();
+    EXPECT_FALSE(w->collectionBar()->button(1)->isHidden());
+    EXPECT_TRUE(b.hidden.hiddenGroupIDs().empty());
 }
