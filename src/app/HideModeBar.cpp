@@ -32,8 +32,9 @@ void HideModeBar::setModes(bool hideMode, bool showOnlyHidden)
         m_text->setText(tr("Hidden items of this collection. Click an eye to show the item again."));
         m_audit->setText(tr("Mark Items (Alt+H)"));
     } else {
-        m_text->setText(tr("Hide mode: click an eye to hide a row, Alt-click a folder to skip it. "
-                           "Marks take effect when you press H."));
+        m_text->setText(
+            tr("Hide mode: click an eye to hide a row, Alt-click (or Ctrl-click) a folder to skip it. "
+               "Marks take effect when you press H."));
         m_audit->setText(tr("Audit Hidden (Alt+H)"));
     }
     m_done->setText(tr("Done (H)"));

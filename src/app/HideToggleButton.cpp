@@ -89,6 +89,18 @@ void HideToggleButton::paint(
         opt.font.setStrikeOut(true);
     if (hideMode && (marks.skipped || marks.autoSkipped))
         opt.font.setItalic(true);
+    if (opt.rect != option.rect) {
+        // The strip the toggle sits on gets the row's background (selection included).
+        QStyleOptionViewItem strip(option);
+        initStyleOption(&strip, index);
+        strip.rect.setLeft(opt.rect.right() + 1);
+        strip.text.clear();
+        strip.icon = QIcon();
+        strip.features &= ~QStyleOptionViewItem::HasDecoration;
+        const QWidget* widget = option.widget;
+        (widget ? widget->style() : QApplication::style())
+            ->drawPrimitive(QStyle::PE_PanelItemViewItem, &strip, painter, widget);
+    }
     if (m_inner)
         m_inner->paint(painter, opt, index);
     else
@@ -144,8 +156,10 @@ bool HideToggleButton::editorEvent(
             && toggleRect(option.rect).contains(mouse->position().toPoint())) {
             // The press is taken too, so a click on the toggle leaves the selection alone.
             if (release) {
-                const auto click = mouse->modifiers() & Qt::AltModifier ? organise::HideToggleClick::option
-                                                                        : organise::HideToggleClick::plain;
+                // Ctrl-click too: many desktops take Alt-click for moving windows.
+                const auto click = mouse->modifiers() & (Qt::AltModifier | Qt::ControlModifier)
+                    ? organise::HideToggleClick::option
+                    : organise::HideToggleClick::plain;
                 emit toggleRequested(index.data(kPathRole).toString(),
                     organise::hideToggleAction(unpackRowMarks(index.data(kRowMarksRole).toInt()),
                         index.data(kIsDirectoryRole).toBool(), click));

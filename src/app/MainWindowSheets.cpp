@@ -212,6 +212,10 @@ void MainWindow::showRowMenu(QTreeView* view, const QPoint& pos)
     if (isFolder && !marks.hidden)
         menu.addAction(marks.skipped ? tr("Stop Skipping Folder") : tr("Skip Folder"), this,
             [this, path] { emit hideToggleRequested(path, organise::HideToggleAction::toggleSkipped); });
+    // Rows of automatically skipped folders only show in hide mode.
+    if (isFolder && !marks.skipped && (marks.autoSkipped || marks.exempt))
+        menu.addAction(marks.exempt ? tr("Skip Automatically Again") : tr("Keep This Folder"), this,
+            [this, path] { emit hideToggleRequested(path, organise::HideToggleAction::toggleExempt); });
     // A root's row (not a folder shown in place of a skipped root).
     const bool isRoot = view == m_tree && !index.parent().isValid() && m_selected >= 0
         && m_selected < int(m_collections.size())
