@@ -50,7 +50,7 @@ std::string markText(const RowMarks& marks)
     std::string text;
     auto add = [&text](const char* mark) {
         if (!text.empty())
-            text += ", ";
+            text += '\t';
         text += mark;
     };
     if (marks.hidden)

@@ -20,7 +20,7 @@ void loadEverything(BrowserTree& tree);
 // The current collection's rows depth-first with every loaded folder open, down to `maxDepth`
 // levels (0: all of them), in one pass.
 std::vector<TreeLine> expandedRows(const BrowserTree& tree, int maxDepth = 0);
-// The marks a row shows in hide mode, "hidden", "skipped" and "auto-skipped", comma-separated.
+// The marks a row shows in hide mode, "hidden", "skipped" and "auto-skipped", tab-separated.
 std::string markText(const RowMarks& marks);
 
 } // namespace kivo::organise
