@@ -135,6 +135,11 @@ bool MainWindow::handleSearchFieldKey(const QKeyEvent& event)
             toggleSearch();
         return true;
     }
+    // Alt+H lists the hidden items from here too, rather than typing an "h".
+    if (event.key() == Qt::Key_H && (event.modifiers() & ~Qt::KeypadModifier) == Qt::AltModifier) {
+        emit auditHiddenRequested();
+        return true;
+    }
     if (event.modifiers() & ~Qt::KeypadModifier)
         return false;
     switch (event.key()) {

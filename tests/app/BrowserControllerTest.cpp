@@ -636,6 +636,12 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
     emit w->hideToggleRequested(item.data(kPathRole).toString(), organise::HideToggleAction::toggleHidden);
     EXPECT_EQ(w->resultsModel()->size(), 0);
     EXPECT_TRUE(b.hidden.hiddenPaths().empty());
+    // From the search field Alt+H closes the list again instead of typing an "h".
+    w->searchField()->setFocus();
+    QApplication::sendEvent(w->searchField(), &altH);
+    EXPECT_FALSE(b.hidden.isShowOnlyHiddenActive());
+    EXPECT_TRUE(w->searchField()->text().isEmpty());
+    EXPECT_TRUE(w->handleBrowserKey(altH));
 
     // H leaves both modes; the exempt folder stays.
     EXPECT_TRUE(w->handleBrowserKey(h));
