@@ -101,20 +101,26 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
     index::CacheIndexStore& store = m_library.store();
     services.loadFolder
         = [&store](const std::string& path) { return organise::indexFolderContents(store, path); };
-    services.makeSearch = [this, &store, &tracker](const QString& query, const QString& id) {
+    services.makeSearch = [this, &store, &tracker](organise::SearchRequest request) {
         // The search thread gets copies of the marks and of the missing paths.
         organise::HiddenView hidden = m_hiddenFiles.view();
         hidden.isMissing = [missing = tracker.missingPaths()](const std::string& path) {
             return missing.contains(QString::fromStdString(path));
         };
-        return SearchJob([job = indexSearchJob(
-                              store, query, id, sortingOptions(m_settings), m_overrides.snapshot()),
-                             hidden = std::move(hidden)] {
-            auto files = job();
-            std::erase_if(files, [&hidden](const index::FileInfo& f) { return !hidden.keepsResult(f.path); });
-            return files;
+        return SearchJob([job = indexSearchJob(store, std::move(request), sortingOptions(m_settings),
+                              m_overrides.snapshot(), m_tags.maps()),
+                             hidden = std::move(hidden)](const index::CancelHandle& cancel) {
+            auto results = job(cancel);
+            if (results) {
+                std::erase_if(results->files,
+                    [&hidden](const index::FileInfo& f) { return !hidden.keepsResult(f.path); });
+                std::erase_if(results->folders,
+                    [&hidden](const index::FolderHit& f) { return !hidden.keepsResult(f.path); });
+            }
+            return results;
         });
     };
+    services.searchState = &m_searchState;
     services.hotkeyLabels = [this] {
         QStringList labels;
         for (int slot = 0; slot < hotkeys::kSlotCount; ++slot)

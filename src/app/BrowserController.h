@@ -7,6 +7,7 @@
 
 #include "app/CollectionBar.h"
 #include "organise/BrowserFileOrder.h"
+#include "organise/SharedSearchState.h"
 #include "playback/AudioPlayerManager.h"
 
 #include <QObject>
@@ -104,6 +105,8 @@ private:
     index::MetadataOverrideStore& m_overrides;
     organise::TagStore& m_tags;
     organise::HiddenFileManager& m_hiddenFiles;
+    // The filters outlive the window's panes; never persisted.
+    organise::SharedSearchState m_searchState;
     playback::MIDIPreviewEngine* m_midiEngine = nullptr;
     std::unique_ptr<playback::AudioPlayerManager> m_player;
     std::unique_ptr<MainWindow> m_window;

@@ -56,6 +56,14 @@ bool isTextEditor(const QWidget* widget)
     return false;
 }
 
+bool handlesOwnKeys(const QWidget* widget)
+{
+    for (; widget; widget = widget->parentWidget())
+        if (widget->property("handlesOwnKeys").toBool())
+            return true;
+    return false;
+}
+
 KeyCapture::KeyCapture(QWidget* browser, Handler handler, QObject* parent)
     : QObject(parent)
     , m_browser(browser)
@@ -84,7 +92,8 @@ bool KeyCapture::eventFilter(QObject* watched, QEvent* event)
     KeyContext context;
     context.browserWindowActive = window && window->isVisible() && QApplication::activeWindow() == window
         && !QApplication::activePopupWidget() && !QApplication::activeModalWidget();
-    context.textEditing = isTextEditor(QApplication::focusWidget());
+    context.textEditing
+        = isTextEditor(QApplication::focusWidget()) || handlesOwnKeys(QApplication::focusWidget());
     context.modifiers = key->modifiers();
     context.key = key->key();
     if (routeKey(context) == KeyRoute::passOn)

@@ -30,6 +30,8 @@ KeyRoute routeKey(const KeyContext& context);
 
 // True for widgets in which typing edits text: line edits, text edits, spin boxes, editable combos.
 bool isTextEditor(const QWidget* widget);
+// Inside a part of the window marked with the property "handlesOwnKeys" (a panel of controls).
+bool handlesOwnKeys(const QWidget* widget);
 
 class KeyCapture : public QObject {
     Q_OBJECT

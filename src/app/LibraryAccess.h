@@ -5,8 +5,8 @@
 #include "app/SearchRunner.h"
 #include "index/MetadataOverrides.h"
 #include "organise/BrowserFileOrder.h"
-
-#include <QString>
+#include "organise/FilterResults.h"
+#include "organise/TagSets.h"
 
 #include <memory>
 
@@ -16,11 +16,12 @@ class CacheIndexStore;
 
 namespace kivo::app {
 
-// A search of `query` over names and folder keywords of one collection: a file named exactly as the
-// query first, then the tree's file order with the user's sorting options, files sorting by their
-// effective BPM.
-SearchJob indexSearchJob(index::CacheIndexStore& store, const QString& query, const QString& collectionId,
+// The result list of `request`: the query's hits (a file named exactly as the query first, then the
+// tree's file order with the user's sorting options, files sorting by their effective BPM), or with
+// no query everything in scope, narrowed by the filter set with the user's overrides and tags.
+SearchJob indexSearchJob(index::CacheIndexStore& store, organise::SearchRequest request,
     const organise::SortingOptions& sorting,
-    std::shared_ptr<const index::MetadataOverrides> overrides = nullptr);
+    std::shared_ptr<const index::MetadataOverrides> overrides = nullptr,
+    std::shared_ptr<const organise::TagMaps> tags = nullptr);
 
 } // namespace kivo::app

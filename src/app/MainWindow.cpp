@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/BrowserView.h"
+#include "app/FilterPanel.h"
 #include "app/HideModeBar.h"
 #include "app/HideToggleButton.h"
 #include "app/KeyCapture.h"
@@ -49,6 +50,7 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
     m_resultsModel = new SearchResultsModel(this);
     m_runner = new SearchRunner(this);
     connect(m_runner, &SearchRunner::resultsReady, this, &MainWindow::showResults);
+    m_searchState = m_services.searchState ? m_services.searchState : new organise::SharedSearchState(this);
 
     auto* central = new QWidget(this);
     auto* column = new QVBoxLayout(central);
@@ -118,6 +120,9 @@ bool MainWindow::revealFile(const QString& path)
 {
     if (!m_search->text().isEmpty())
         m_search->clear();
+    // The tree, even while filters list results.
+    m_runner->cancel();
+    m_views->setCurrentIndex(kTreePage);
     const std::string target = path.toStdString();
     // Open each folder on the way down; a closed folder loads its rows when it opens.
     QModelIndex found;
@@ -169,6 +174,8 @@ void MainWindow::buildMenus()
     QMenu* edit = menuBar()->addMenu(tr("Edit"));
     QAction* find = edit->addAction(tr("Find"), this, &MainWindow::focusSearch);
     find->setShortcut(QKeySequence::Find);
+    QAction* filters = edit->addAction(tr("Filters"), this, &MainWindow::toggleFilters);
+    filters->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     edit->addSeparator();
     SettingsWindow::addMenuAction(edit, this);
 
@@ -254,13 +261,7 @@ QWidget* MainWindow::buildBrowser()
     auto* box = new QVBoxLayout(page);
     box->setContentsMargins(8, 8, 8, 0);
     box->setSpacing(6);
-    m_search = new QLineEdit(page);
-    m_search->setPlaceholderText(tr("Search samples"));
-    m_search->setClearButtonEnabled(true);
-    connect(m_search, &QLineEdit::textChanged, this, &MainWindow::searchTextChanged);
-    // Down, Return and Escape lead from the field to the list.
-    m_search->installEventFilter(this);
-    box->addWidget(m_search);
+    box->addWidget(buildSearchStrip(page));
     m_hideBar = new HideModeBar(page);
     connect(m_hideBar, &HideModeBar::doneRequested, this, &MainWindow::hideModeRequested);
     connect(m_hideBar, &HideModeBar::auditRequested, this, &MainWindow::auditHiddenRequested);
@@ -355,7 +356,7 @@ void MainWindow::showCurrentCollection()
         m_keys->setEnabled(!roots.empty());
     if (m_hiddenView.showOnlyHidden)
         showHiddenItems();
-    else if (!m_search->text().trimmed().isEmpty())
+    else if (searchActive())
         runSearch();
 }
 
@@ -450,7 +451,7 @@ void MainWindow::setPresentationOptions(const organise::PresentationOptions& opt
     restoreTreeState();
     m_resultsModel->setHideExtensions(options.hideFileExtensions);
     // A result list is ordered and named by the search that made it: make it again.
-    if (!m_search->text().trimmed().isEmpty())
+    if (searchActive())
         runSearch();
 }
 
@@ -459,6 +460,7 @@ void MainWindow::setKeySpelling(music::KeySpelling spelling)
     m_spelling = spelling;
     m_treeModel->setKeySpelling(spelling);
     m_resultsModel->setKeySpelling(spelling);
+    m_filterPanel->setKeySpelling(spelling);
     m_tree->viewport()->update();
     m_results->viewport()->update();
 }
@@ -480,7 +482,7 @@ void MainWindow::libraryChanged()
 {
     m_treeModel->reload();
     restoreTreeState();
-    if (!m_search->text().trimmed().isEmpty())
+    if (searchActive())
         runSearch();
 }
 
@@ -494,42 +496,6 @@ MainWindow::Page MainWindow::page() const
 QString MainWindow::emptyStateText() const
 {
     return m_emptyTitle->text() + QLatin1Char('\n') + m_emptyText->text();
-}
-
-void MainWindow::searchTextChanged(const QString& text)
-{
-    // The hidden-items list stays until it is left; the query waits for the lists.
-    if (m_hiddenView.showOnlyHidden)
-        return;
-    if (text.trimmed().isEmpty()) {
-        m_runner->cancel();
-        m_resultsModel->clear();
-        m_views->setCurrentIndex(kTreePage);
-        return;
-    }
-    runSearch();
-}
-
-void MainWindow::runSearch()
-{
-    const QString query = m_search->text().trimmed();
-    if (query.isEmpty() || m_hiddenView.showOnlyHidden || !m_services.makeSearch || m_selected < 0
-        || m_selected >= int(m_collections.size()))
-        return;
-    m_runner->submit(query, m_services.makeSearch(query, m_collections[std::size_t(m_selected)].id));
-}
-
-void MainWindow::showResults(const QString& query, const std::vector<index::FileInfo>& files)
-{
-    if (m_search->text().trimmed().isEmpty() || m_hiddenView.showOnlyHidden)
-        return;
-    m_resultsModel->setResults(files);
-    if (files.empty()) {
-        m_noResults->setText(tr("No samples match “%1”").arg(query));
-        m_views->setCurrentIndex(kNoResultsPage);
-    } else {
-        m_views->setCurrentIndex(kResultsPage);
-    }
 }
 
 QAbstractItemView* MainWindow::currentView() const

@@ -1,9 +1,9 @@
 #pragma once
 
-// The browser window: the collection bar on top, the search field over the tree (or the result
-// list while a query is typed), the preview strip at the bottom, and an invitation to add a folder
-// while the selected collection has none. The window shows what it is given and reports what the
-// user does; BrowserController connects it to the library.
+// The browser window: the collection bar on top, the search field and the filter panel over the
+// tree (or the result list while a query or a filter is set), the preview strip at the bottom, and an
+// invitation to add a folder while the selected collection has none. The window shows what it is given and
+// reports what the user does; BrowserController connects it to the library.
 
 #include "app/BrowserView.h"
 #include "app/CollectionBar.h"
@@ -12,6 +12,7 @@
 #include "app/SearchRunner.h"
 #include "music/KeySpelling.h"
 #include "organise/HiddenFileManager.h"
+#include "organise/SharedSearchState.h"
 
 #include <QMainWindow>
 
@@ -24,6 +25,7 @@ class QLineEdit;
 class QStackedWidget;
 class QTreeView;
 class QAbstractItemView;
+class QAbstractButton;
 class QMenu;
 
 namespace kivo::index {
@@ -36,6 +38,7 @@ class TagStore;
 namespace kivo::app {
 
 class HideModeBar;
+class FilterPanel;
 class KeyCapture;
 class TagEditor;
 class PreviewStrip;
@@ -56,8 +59,11 @@ struct TreeMemory {
 
 struct WindowServices {
     organise::FolderLoader loadFolder;
-    // The search of one query in one collection, run on the search thread.
-    std::function<SearchJob(const QString& query, const QString& collectionId)> makeSearch;
+    // The search of a query with the filter set over the collections in scope, run on the search
+    // thread.
+    std::function<SearchJob(organise::SearchRequest request)> makeSearch;
+    // The filter set the program keeps while windows and panes come and go; the window's own when null.
+    organise::SharedSearchState* searchState = nullptr;
     // The nine entries of the "Assign to hotkey" row menu; without it the menu is not offered.
     std::function<QStringList()> hotkeyLabels;
 };
@@ -93,6 +99,9 @@ public:
     void setHiddenView(const organise::HiddenView& view);
     const organise::HiddenView& hiddenView() const { return m_hiddenView; }
     HideModeBar* hideModeBar() const { return m_hideBar; }
+    FilterPanel* filterPanel() const { return m_filterPanel; }
+    // Shows the filter panel and puts the focus in it, or hides it and returns to the list.
+    void toggleFilters();
     // Rows of missing files and folders are greyed out; missingChanged() redraws them.
     void setMissingCheck(const MissingCheck& check);
     void missingChanged();
@@ -210,11 +219,16 @@ private:
     void rememberTreeChange(const QModelIndex& index, bool opened);
     void rememberFocus(const QModelIndex& current);
     QString currentCollectionId() const;
+    QWidget* buildSearchStrip(QWidget* page);
+    // A query, a filter, or folder mode: the list area shows results instead of the tree.
+    bool searchActive() const;
     void searchTextChanged(const QString& text);
     void runSearch();
     // The hidden items under the selected collection's roots, in place of the lists.
     void showHiddenItems();
-    void showResults(const QString& query, const std::vector<index::FileInfo>& files);
+    // The tag list or a tag's items changed: the panel's tags and a tag filter's results follow.
+    void tagsChanged();
+    void showResults(const QString& query, const organise::FilterResults& results);
     void selectionChanged();
     QAbstractItemView* currentView() const;
     std::optional<QString> filePathAt(const QModelIndex& index) const;
@@ -250,6 +264,9 @@ private:
     QLabel* m_emptyTitle = nullptr;
     QLabel* m_emptyText = nullptr;
     QLineEdit* m_search = nullptr;
+    organise::SharedSearchState* m_searchState = nullptr;
+    FilterPanel* m_filterPanel = nullptr;
+    QAbstractButton* m_filterToggle = nullptr;
     QStackedWidget* m_views = nullptr;
     BrowserView* m_tree = nullptr;
     QTreeView* m_results = nullptr;

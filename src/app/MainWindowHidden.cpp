@@ -39,7 +39,7 @@ void MainWindow::setHiddenView(const organise::HiddenView& view)
         m_views->setCurrentIndex(kTreePage);
     }
     // The result list follows the marks and the mode too.
-    if (!m_search->text().trimmed().isEmpty())
+    if (searchActive())
         runSearch();
 }
 

@@ -1,5 +1,7 @@
 #include "app/MainWindow.h"
 
+#include "app/FilterPanel.h"
+
 #include "app/RowMetadata.h"
 #include "app/SearchResultsModel.h"
 #include "app/TagEditor.h"
@@ -30,12 +32,16 @@ void MainWindow::setOrganiseStores(index::MetadataOverrideStore* overrides, orga
         connect(m_overrides, &index::MetadataOverrideStore::changed, this, [this] {
             metadataChanged();
             // Results are ordered by effective BPM when the search makes them.
-            if (!m_search->text().trimmed().isEmpty())
+            if (searchActive())
                 runSearch();
         });
     if (m_tags)
-        connect(m_tags, &organise::TagStore::changed, this, &MainWindow::metadataChanged);
+        connect(m_tags, &organise::TagStore::changed, this, [this] {
+            metadataChanged();
+            tagsChanged();
+        });
     metadataChanged();
+    tagsChanged();
 }
 
 void MainWindow::metadataChanged()

@@ -3,6 +3,7 @@
 #include "app/HideToggleButton.h"
 
 #include "organise/LightweightNode.h"
+#include "organise/SearchFilters.h"
 
 namespace kivo::app {
 
@@ -14,6 +15,16 @@ SearchResultsModel::SearchResultsModel(QObject* parent)
 void SearchResultsModel::setResults(const std::vector<index::FileInfo>& files)
 {
     m_files = files;
+    m_folders.clear();
+    beginResetModel();
+    resolveRows();
+    endResetModel();
+}
+
+void SearchResultsModel::setResults(const organise::FilterResults& results)
+{
+    m_files = results.files;
+    m_folders = results.folders;
     beginResetModel();
     resolveRows();
     endResetModel();
@@ -22,7 +33,7 @@ void SearchResultsModel::setResults(const std::vector<index::FileInfo>& files)
 void SearchResultsModel::setMetadata(RowMetadata metadata)
 {
     m_metadata = std::move(metadata);
-    if (m_files.empty())
+    if (m_files.empty() && m_folders.empty())
         return;
     resolveRows();
     emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, kColumnCount - 1));
@@ -31,8 +42,18 @@ void SearchResultsModel::setMetadata(RowMetadata metadata)
 void SearchResultsModel::resolveRows()
 {
     m_rows.clear();
-    m_rows.reserve(m_files.size());
+    m_rows.reserve(m_files.size() + m_folders.size());
     auto pass = m_metadata.pass();
+    for (const auto& hit : m_folders) {
+        BrowserRow row;
+        row.path = hit.path;
+        row.name = hit.name;
+        row.isDirectory = true;
+        row.bpm = organise::folderOwnBPM(hit.name);
+        row.key = organise::folderOwnKey(hit.name);
+        resolveRow(row, pass, m_metadata);
+        m_rows.push_back(std::move(row));
+    }
     for (const auto& f : m_files) {
         BrowserRow row;
         row.path = f.path;
@@ -52,6 +73,7 @@ void SearchResultsModel::clear()
     beginResetModel();
     m_rows.clear();
     m_files.clear();
+    m_folders.clear();
     endResetModel();
 }
 
@@ -100,6 +122,7 @@ void SearchResultsModel::setHiddenItems(std::vector<BrowserRow> rows)
 {
     beginResetModel();
     m_files.clear();
+    m_folders.clear();
     m_rows = std::move(rows);
     endResetModel();
 }

@@ -6,6 +6,7 @@
 #include "app/RowMetadata.h"
 #include "index/IndexRecords.h"
 #include "organise/HiddenRows.h"
+#include "organise/FilterResults.h"
 
 #include <QAbstractTableModel>
 
@@ -20,6 +21,8 @@ public:
 
     // Rows show the files' effective values, resolved in one pass.
     void setResults(const std::vector<index::FileInfo>& files);
+    // Files, or in folder mode folders, in result order.
+    void setResults(const organise::FilterResults& results);
     // The user's tempo, key or tags changed: the rows show the new values.
     void setMetadata(RowMetadata metadata);
     // Names without their extensions (for the next results).
@@ -49,6 +52,7 @@ private:
     RowMetadata m_metadata;
     organise::HiddenView m_hidden;
     std::vector<index::FileInfo> m_files;
+    std::vector<index::FolderHit> m_folders;
     std::vector<BrowserRow> m_rows;
     bool m_hideExtensions = false;
 };

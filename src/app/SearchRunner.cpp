@@ -11,7 +11,7 @@ SearchRunner::SearchRunner(QObject* parent)
     : QObject(parent)
     , m_thread([this] { run(); })
 {
-    qRegisterMetaType<std::vector<index::FileInfo>>();
+    qRegisterMetaType<organise::FilterResults>();
 }
 
 SearchRunner::~SearchRunner()
@@ -20,6 +20,7 @@ SearchRunner::~SearchRunner()
         std::lock_guard lock(m_mutex);
         m_stopping = true;
         m_pending.reset();
+        m_running.cancel();
     }
     m_wake.notify_all();
     m_thread.join();
@@ -31,6 +32,7 @@ quint64 SearchRunner::submit(const QString& query, SearchJob job)
     {
         std::lock_guard lock(m_mutex);
         m_pending = Request { number, query, std::move(job) };
+        m_running.cancel();
     }
     m_wake.notify_one();
     return number;
@@ -41,6 +43,7 @@ void SearchRunner::cancel()
     ++m_latest;
     std::lock_guard lock(m_mutex);
     m_pending.reset();
+    m_running.cancel();
 }
 
 quint64 SearchRunner::completedCount() const
@@ -53,6 +56,7 @@ void SearchRunner::run()
 {
     for (;;) {
         Request request;
+        index::CancelHandle cancel;
         {
             std::unique_lock lock(m_mutex);
             m_wake.wait(lock, [&] { return m_stopping || m_pending; });
@@ -60,32 +64,36 @@ void SearchRunner::run()
                 return;
             request = std::move(*m_pending);
             m_pending.reset();
+            m_running = cancel;
         }
-        std::vector<index::FileInfo> files;
+        std::optional<organise::FilterResults> results;
         try {
-            files = request.job();
+            results = request.job(cancel);
         } catch (const std::exception& e) {
             std::cout << "Error searching: " << e.what() << std::endl;
+            results = organise::FilterResults {};
         }
         {
             std::lock_guard lock(m_mutex);
             ++m_completed;
         }
+        if (!results)
+            continue;
         // Queued to this object: dropped with it when the runner goes away first.
         QMetaObject::invokeMethod(
             this,
-            [this, number = request.number, query = request.query, files = std::move(files)]() mutable {
-                deliver(number, query, std::move(files));
+            [this, number = request.number, query = request.query, results = std::move(*results)]() mutable {
+                deliver(number, query, std::move(results));
             },
             Qt::QueuedConnection);
     }
 }
 
-void SearchRunner::deliver(quint64 number, const QString& query, std::vector<index::FileInfo> files)
+void SearchRunner::deliver(quint64 number, const QString& query, organise::FilterResults results)
 {
     if (number != m_latest)
         return;
-    emit resultsReady(query, files);
+    emit resultsReady(query, results);
 }
 
 } // namespace kivo::app

@@ -1,11 +1,12 @@
 #pragma once
 
 // Runs the browser's searches on a thread of their own, one at a time. A new request replaces the
-// one still waiting to start, and only the newest request's results are published, on the main
-// thread: typing fast never queues up stale searches, and an older result can never overwrite a
-// newer one.
+// one still waiting to start and cancels the one running, and only the newest request's results are
+// published, on the main thread: typing fast never queues up stale searches, and an older result can
+// never overwrite a newer one.
 
-#include "index/IndexRecords.h"
+#include "index/SerialExecutor.h"
+#include "organise/FilterResults.h"
 
 #include <QObject>
 #include <QString>
@@ -19,7 +20,8 @@
 
 namespace kivo::app {
 
-using SearchJob = std::function<std::vector<index::FileInfo>()>;
+// Returns none when it noticed the handle's cancellation before it was done.
+using SearchJob = std::function<std::optional<organise::FilterResults>(const index::CancelHandle& cancel)>;
 
 class SearchRunner : public QObject {
     Q_OBJECT
@@ -36,7 +38,7 @@ public:
     quint64 completedCount() const;
 
 signals:
-    void resultsReady(const QString& query, const std::vector<kivo::index::FileInfo>& files);
+    void resultsReady(const QString& query, const kivo::organise::FilterResults& results);
 
 private:
     struct Request {
@@ -46,12 +48,13 @@ private:
     };
 
     void run();
-    void deliver(quint64 number, const QString& query, std::vector<index::FileInfo> files);
+    void deliver(quint64 number, const QString& query, organise::FilterResults results);
 
     quint64 m_latest = 0; // main thread
     mutable std::mutex m_mutex;
     std::condition_variable m_wake;
     std::optional<Request> m_pending;
+    index::CancelHandle m_running; // of the request on the search thread
     quint64 m_completed = 0;
     bool m_stopping = false;
     std::thread m_thread; // last: started once everything above exists

@@ -55,16 +55,16 @@ WindowServices fakeLibrary(std::vector<std::string>* searchedQueries = nullptr)
         auto it = folders.find(path);
         return it == folders.end() ? kivo::organise::FolderContents {} : it->second;
     };
-    s.makeSearch = [searchedQueries](const QString& query, const QString& collection) -> SearchJob {
+    s.makeSearch = [searchedQueries](kivo::organise::SearchRequest request) -> SearchJob {
         if (searchedQueries)
-            searchedQueries->push_back(collection.toStdString() + ":" + query.toStdString());
-        return [q = query.toStdString()] {
-            std::vector<FileInfo> out;
+            searchedQueries->push_back(request.groups.front() + ":" + request.query);
+        return [q = request.query](const kivo::index::CancelHandle&) {
+            kivo::organise::FilterResults out;
             if (q == "snare")
-                out = { file("/lib/Drums/Snare 1.wav"), file("/lib/Drums/Snare 2.wav") };
+                out.files = { file("/lib/Drums/Snare 1.wav"), file("/lib/Drums/Snare 2.wav") };
             else if (q == "kick")
-                out = { file("/lib/Drums/Kicks/Kick.wav") };
-            return out;
+                out.files = { file("/lib/Drums/Kicks/Kick.wav") };
+            return std::optional(out);
         };
     };
     return s;
@@ -191,8 +191,11 @@ TEST(MainWindow, TypingSearchesTheSelectedCollectionAndClearingReturnsToTheTree)
     EXPECT_EQ(w.page(), MainWindow::Page::tree);
     // Searches run in order: once a later one is back, the dropped one can no longer arrive.
     const int before = published.count();
-    w.searchRunner()->submit(
-        "probe", [] { return std::vector<FileInfo> { file("/lib/Drums/Snare 1.wav") }; });
+    w.searchRunner()->submit("probe", [](const kivo::index::CancelHandle&) {
+        kivo::organise::FilterResults r;
+        r.files = { file("/lib/Drums/Snare 1.wav") };
+        return std::optional(r);
+    });
     ASSERT_TRUE(published.wait(10000));
     EXPECT_EQ(published.count(), before + 1);
     EXPECT_EQ(published.last().at(0).toString(), "probe");

@@ -10,15 +10,19 @@
 #include <future>
 
 using namespace kivo::app;
+using kivo::index::CancelHandle;
 using kivo::index::FileInfo;
+using kivo::organise::FilterResults;
 
 namespace {
-std::vector<FileInfo> result(const std::string& name)
+FilterResults result(const std::string& name)
 {
     FileInfo f;
     f.name = name;
     f.path = "/lib/" + name;
-    return { f };
+    FilterResults r;
+    r.files = { f };
+    return r;
 }
 } // namespace
 
@@ -30,18 +34,21 @@ TEST(SearchRunner, ANewerRequestReplacesOnesNotStartedAndOnlyTheNewestIsPublishe
     std::promise<void> release;
     auto releaseFuture = release.get_future().share();
     std::atomic<bool> secondRan { false };
+    std::atomic<bool> firstCancelled { false };
 
-    runner.submit("k", [&] {
+    runner.submit("k", [&](const CancelHandle& cancel) -> std::optional<FilterResults> {
         started.set_value();
         releaseFuture.wait();
+        firstCancelled = cancel.isCancelled();
         return result("k.wav");
     });
     started.get_future().wait(); // the first search is running now
-    runner.submit("ki", [&] {
+    runner.submit("ki", [&](const CancelHandle&) -> std::optional<FilterResults> {
         secondRan = true;
         return result("ki.wav");
     });
-    runner.submit("kick", [] { return result("kick.wav"); });
+    runner.submit(
+        "kick", [](const CancelHandle&) -> std::optional<FilterResults> { return result("kick.wav"); });
     release.set_value();
 
     ASSERT_TRUE(published.wait(10000));
@@ -49,10 +56,12 @@ TEST(SearchRunner, ANewerRequestReplacesOnesNotStartedAndOnlyTheNewestIsPublishe
     QCoreApplication::processEvents();
     ASSERT_EQ(published.count(), 1);
     EXPECT_EQ(published.at(0).at(0).toString(), "kick");
-    const auto files = published.at(0).at(1).value<std::vector<FileInfo>>();
+    const auto files = published.at(0).at(1).value<FilterResults>().files;
     ASSERT_EQ(files.size(), 1u);
     EXPECT_EQ(files[0].name, "kick.wav");
     EXPECT_FALSE(secondRan);
+    // The running search was told to stop as soon as a newer one came.
+    EXPECT_TRUE(firstCancelled);
     EXPECT_EQ(runner.completedCount(), 2u);
 }
 
@@ -61,7 +70,7 @@ TEST(SearchRunner, CancelDropsResultsStillOnTheirWayAndAFailingSearchPublishesNo
     SearchRunner runner;
     QSignalSpy published(&runner, &SearchRunner::resultsReady);
     std::promise<void> done;
-    runner.submit("snare", [&] {
+    runner.submit("snare", [&](const CancelHandle&) -> std::optional<FilterResults> {
         auto r = result("snare.wav");
         done.set_value();
         return r;
@@ -75,8 +84,9 @@ TEST(SearchRunner, CancelDropsResultsStillOnTheirWayAndAFailingSearchPublishesNo
     QCoreApplication::processEvents();
     EXPECT_EQ(published.count(), 0);
 
-    runner.submit("broken", []() -> std::vector<FileInfo> { throw std::runtime_error("store gone"); });
+    runner.submit("broken",
+        [](const CancelHandle&) -> std::optional<FilterResults> { throw std::runtime_error("store gone"); });
     ASSERT_TRUE(published.wait(10000));
     EXPECT_EQ(published.at(0).at(0).toString(), "broken");
-    EXPECT_TRUE(published.at(0).at(1).value<std::vector<FileInfo>>().empty());
+    EXPECT_TRUE(published.at(0).at(1).value<FilterResults>().files.empty());
 }

@@ -1,0 +1,60 @@
+#pragma once
+
+// The result list of a search: the index's candidates for the query (or, with no query, every file
+// or folder of the collections in scope), kept when they pass the filter set, in candidate order,
+// then shuffled when the filter set asks for it. Pure apart from reading the index's published state;
+// runs on any thread, and stops early when its request is cancelled.
+
+#include "index/CacheIndexStore.h"
+#include "index/MetadataOverrides.h"
+#include "organise/BrowserFileOrder.h"
+#include "organise/LightweightNode.h"
+#include "organise/SearchFilters.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kivo::organise {
+
+class MetadataInheritance;
+
+struct SearchRequest {
+    std::string query;
+    // The collections in scope, in the order their results are joined (a path found twice is kept once).
+    std::vector<index::GroupID> groups;
+    SearchFilters filters;
+    bool includeFolderNames = true;
+    // The browser's file order, for the files of a listing with no query (a query's hits come in the
+    // search's own order).
+    index::FileOrder order;
+};
+
+struct FilterResults {
+    FilterMode mode = FilterMode::files;
+    // The records of the files that passed, or the folders, in result order.
+    std::vector<index::FileInfo> files;
+    std::vector<index::FolderHit> folders;
+    // Folder mode with neither a query nor a filter: no folder search ran.
+    bool needsQueryForFolders = false;
+
+    std::size_t size() const { return mode == FilterMode::files ? files.size() : folders.size(); }
+};
+
+// "Type or add a filter to search folders"
+inline constexpr char kFolderSearchPrompt[] = "Type or add a filter to search folders";
+
+// The result list for `request`, the effective values taken from `overrides`; none when `cancel` was
+// set before it was done.
+std::optional<FilterResults> buildResults(index::CacheIndexStore& store, const SearchRequest& request,
+    MetadataInheritance& overrides, const index::CancelHandle& cancel = {});
+
+// The results as rows with their effective tempo and key text, each with a new identifier.
+std::vector<LightweightNode> resultNodes(const FilterResults& results, MetadataInheritance& overrides);
+
+// The browser's file order with each file sorting by its effective BPM (the user's overrides applied).
+index::FileOrder effectiveFileOrder(
+    const SortingOptions& sorting, std::shared_ptr<const index::MetadataOverrides> overrides);
+
+} // namespace kivo::organise

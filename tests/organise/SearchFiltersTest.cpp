@@ -1,0 +1,309 @@
+#include "organise/SearchFilters.h"
+#include "organise/FilterControls.h"
+#include "organise/FilterResults.h"
+#include "organise/MetadataInheritance.h"
+#include "organise/Shuffle.h"
+
+#include <gtest/gtest.h>
+
+#include <numeric>
+
+using namespace kivo::organise;
+using namespace kivo::index;
+using kivo::music::KeySpelling;
+
+namespace {
+
+const TagId kDrums = *Uuid::parse("11111111-1111-4111-8111-111111111111");
+const TagId kDark = *Uuid::parse("22222222-2222-4222-8222-222222222222");
+const GroupID kGroup = "00000000-0000-4000-8000-000000000001";
+const GroupID kOther = "00000000-0000-4000-8000-000000000002";
+
+KeyFilter keyFilter(int pitchClass, std::optional<bool> minor, bool relative = false)
+{
+    return KeyFilter { pitchClass, minor, relative };
+}
+
+MetadataInheritance pass(const MetadataOverrides& overrides = {}, const TagMaps& tags = {})
+{
+    return MetadataInheritance(
+        std::make_shared<const MetadataOverrides>(overrides), std::make_shared<const TagMaps>(tags));
+}
+
+FileInfo file(
+    const std::string& path, std::optional<std::int64_t> bpm = {}, std::optional<std::string> key = {})
+{
+    return FileInfo { stableFileID(path), path, path.substr(path.rfind('/') + 1), bpm, std::move(key), {} };
+}
+
+} // namespace
+
+TEST(SearchFilters, KeyMatchesItsModeAndOnlyWithAModeItsRelative)
+{
+    const auto aMinorRelative = keyFilter(9, true, true);
+    EXPECT_TRUE(aMinorRelative.matches(9, true)); // A minor
+    EXPECT_TRUE(aMinorRelative.matches(0, false)); // C major
+    EXPECT_FALSE(aMinorRelative.matches(9, false)); // A major: same root, other mode
+    EXPECT_FALSE(aMinorRelative.matches(0, true)); // C minor
+    EXPECT_FALSE(aMinorRelative.matches(4, true)); // E minor
+    EXPECT_FALSE(keyFilter(9, true).matches(0, false));
+    const auto cMajorRelative = keyFilter(0, false, true);
+    EXPECT_TRUE(cMajorRelative.matches(9, true));
+    EXPECT_FALSE(cMajorRelative.matches(0, true));
+    EXPECT_FALSE(cMajorRelative.matches(3, false)); // the minor's relative, not the major's
+    for (const bool relative : { false, true }) {
+        const auto eitherA = keyFilter(9, std::nullopt, relative);
+        EXPECT_TRUE(eitherA.matches(9, true));
+        EXPECT_TRUE(eitherA.matches(9, false));
+        EXPECT_FALSE(eitherA.matches(0, false));
+    }
+}
+
+TEST(SearchFilters, TempoBoundsExactMaximumOrRangeAndNoTempoFailsAnyBound)
+{
+    SearchFilters f;
+    EXPECT_TRUE(f.bpmAccepts(std::nullopt));
+    EXPECT_FALSE(f.hasFilter());
+    f.minBPM = 120;
+    EXPECT_TRUE(f.hasFilter());
+    EXPECT_TRUE(f.bpmAccepts(120));
+    EXPECT_FALSE(f.bpmAccepts(121));
+    EXPECT_FALSE(f.bpmAccepts(119));
+    EXPECT_FALSE(f.bpmAccepts(std::nullopt));
+    f = {};
+    f.maxBPM = 120;
+    EXPECT_TRUE(f.bpmAccepts(0));
+    EXPECT_TRUE(f.bpmAccepts(120));
+    EXPECT_FALSE(f.bpmAccepts(121));
+    EXPECT_FALSE(f.bpmAccepts(std::nullopt));
+    f.minBPM = 100;
+    EXPECT_TRUE(f.bpmAccepts(100));
+    EXPECT_FALSE(f.bpmAccepts(99));
+    f.minBPM = 130; // never reordered: nothing passes
+    EXPECT_FALSE(f.bpmAccepts(125));
+    EXPECT_FALSE(f.bpmAccepts(130));
+    // Mode and shuffle are no filter.
+    SearchFilters g;
+    g.mode = FilterMode::folder;
+    g.shuffleSeed = 1;
+    EXPECT_FALSE(g.hasFilter());
+}
+
+TEST(SearchFilters, ItemsPassOnEffectiveTagsTempoAndKey)
+{
+    MetadataOverrides o;
+    o.setBPM(120, { "/Loops" });
+    o.clearBPM({ "/Loops/cleared 120bpm.wav" });
+    o.setKey("Am", { "/Loops/Sub" });
+    TagMaps tags;
+    tags.assignments["/Loops"] = { kDrums };
+    tags.assignments["/Loops/Sub/a.wav"] = { kDark };
+    tags.exclusions["/Loops/Sub/x.wav"] = { kDrums };
+    auto m = pass(o, tags);
+
+    SearchFilters f;
+    f.tags = { kDrums, kDark };
+    EXPECT_TRUE(passesFile(file("/Loops/Sub/a.wav"), f, m));
+    EXPECT_FALSE(passesFile(file("/Loops/b.wav"), f, m)); // one of the two only
+    f.tags = { kDrums };
+    EXPECT_FALSE(passesFile(file("/Loops/Sub/x.wav"), f, m)); // excluded below the folder
+
+    f = {};
+    f.minBPM = 120;
+    EXPECT_TRUE(passesFile(file("/Loops/Sub/a.wav"), f, m)); // from the folder above
+    EXPECT_FALSE(passesFile(file("/Loops/own.wav", 90), f, m)); // its own value wins
+    EXPECT_FALSE(passesFile(file("/Loops/cleared 120bpm.wav", 120), f, m));
+    EXPECT_FALSE(passesFile(file("/Other/none.wav"), f, m));
+
+    f = {};
+    f.key = keyFilter(0, false, true);
+    EXPECT_FALSE(passesFile(file("/Loops/Sub/c.wav", {}, "F#"), f, m));
+    EXPECT_TRUE(passesFile(file("/Loops/Sub/c.wav"), f, m)); // inherits A minor, C major's relative
+    EXPECT_FALSE(passesFile(file("/Other/bad.wav", {}, "H7"), f, m)); // a key that does not parse
+    EXPECT_TRUE(passesFile(file("/Other/c.wav", {}, "C"), f, m));
+
+    // Folders read their own values from their names.
+    f = {};
+    f.minBPM = 90;
+    f.key = keyFilter(9, true);
+    EXPECT_TRUE(passesFolder("/Pads/Pads Am 90bpm", "Pads Am 90bpm", f, m));
+    EXPECT_FALSE(passesFolder("/Pads/Pads Em 90bpm", "Pads Em 90bpm", f, m));
+    EXPECT_TRUE(passesFolder("/Loops/Sub/Dark 90bpm", "Dark 90bpm", f, m)); // the key from above
+}
+
+TEST(Shuffle, TheSplitMix64SequenceWithAnUnbiasedDrawAndForwardFisherYates)
+{
+    SplitMix64 zero(0);
+    EXPECT_EQ(zero.next(), 0xE220A8397B1DCDAFULL);
+    EXPECT_EQ(zero.next(), 0x6E789E6AA1B965F4ULL);
+    // Half of all draws below 2^63 + 1 land in the rejected stretch: the draws are those after it.
+    SplitMix64 seven(7);
+    const std::uint64_t n = (1ULL << 63) + 1;
+    EXPECT_EQ(seven.below(n), 3595544800446187243ULL);
+    EXPECT_EQ(seven.below(n), 8308050873407804673ULL);
+    EXPECT_EQ(seven.below(n), 2300599727732774152ULL);
+    EXPECT_EQ(seven.below(n), 1238314238945538992ULL);
+
+    std::vector<int> items(10);
+    std::iota(items.begin(), items.end(), 0);
+    EXPECT_EQ(shuffled(items, 42), (std::vector<int> { 7, 2, 4, 5, 1, 9, 6, 3, 8, 0 }));
+    EXPECT_EQ(shuffled(items, 42), shuffled(items, 42));
+    EXPECT_EQ(shuffled(items, 43), (std::vector<int> { 7, 6, 5, 8, 4, 2, 0, 9, 1, 3 }));
+    EXPECT_EQ(shuffled(std::vector<int> { 5 }, 42), (std::vector<int> { 5 }));
+}
+
+TEST(FilterControls, FieldsKeyButtonsShuffleAndTheirTexts)
+{
+    EXPECT_EQ(cleanBPMText("12a3"), "123");
+    EXPECT_EQ(cleanBPMText("1234"), "123");
+    EXPECT_EQ(cleanBPMText("a-b"), "");
+    EXPECT_EQ(bpmBound(""), std::nullopt);
+    EXPECT_EQ(bpmBound("090"), 90);
+
+    SearchFilters f;
+    pressQuality(f, true); // no key: nothing
+    EXPECT_FALSE(f.key);
+    EXPECT_EQ(relativeHelp(f), "Include the relative key");
+    chooseKeyRoot(f, 9);
+    ASSERT_TRUE(f.key);
+    toggleRelative(f); // no mode yet: nothing
+    EXPECT_FALSE(f.key->includeRelative);
+    pressQuality(f, true);
+    EXPECT_EQ(f.key->isMinor, true);
+    EXPECT_EQ(relativeHelp(f), "Include relative major");
+    toggleRelative(f);
+    EXPECT_TRUE(f.key->includeRelative);
+    EXPECT_EQ(keySummary(*f.key, KeySpelling::automatic), "Amin \xF0\x9F\x94\x97 Cmaj");
+    pressQuality(f, false); // the other quality keeps the relative flag
+    EXPECT_EQ(f.key->isMinor, false);
+    EXPECT_TRUE(f.key->includeRelative);
+    EXPECT_EQ(relativeHelp(f), "Include relative minor");
+    EXPECT_EQ(keySummary(*f.key, KeySpelling::automatic), "Amaj \xF0\x9F\x94\x97 F#min");
+    pressQuality(f, false); // the same again clears the mode and the flag
+    EXPECT_EQ(f.key->isMinor, std::nullopt);
+    EXPECT_FALSE(f.key->includeRelative);
+    chooseKeyRoot(f, 6);
+    EXPECT_EQ(keySummary(*f.key, KeySpelling::automatic), "Gb");
+    EXPECT_EQ(keySummary(*f.key, KeySpelling::sharp), "F#");
+    chooseKeyRoot(f, 6); // the chosen root again takes the key filter away
+    EXPECT_FALSE(f.key);
+
+    EXPECT_FALSE(shuffleUsable("  ", f));
+    EXPECT_EQ(shuffleHelp("", f), kShuffleUnusableHelp);
+    EXPECT_EQ(shuffleHelp("kick", f), kShuffleOffHelp);
+    pressShuffle(f, 99);
+    EXPECT_EQ(f.shuffleSeed, 99u);
+    EXPECT_EQ(shuffleHelp("kick", f), kShuffleOnHelp);
+    pressShuffle(f, 5);
+    EXPECT_FALSE(f.shuffleSeed);
+    toggleTag(f, kDark);
+    EXPECT_EQ(shuffleHelp("", f), kShuffleOffHelp);
+    toggleTag(f, kDark);
+    EXPECT_TRUE(f.tags.empty());
+}
+
+namespace {
+
+struct ResultsFixture : ::testing::Test {
+    CacheIndexStore store { CacheIndexStoreOptions {
+        "/nonexistent/cache.json", [](const std::string&) {}, {} } };
+    IndexMaps maps;
+
+    void add(const GroupID& g, const FileInfo& f)
+    {
+        const std::string folder(parentPath(f.path));
+        maps.directoryIndex[folder].path = folder;
+        if (!maps.fileIndex.contains(f.path))
+            maps.directoryIndex[folder].files.push_back(f);
+        maps.fileIndex[f.path] = f;
+        for (const auto& token : tokenize(f.name, 1))
+            maps.searchIndex[g][token].insert(f.path);
+    }
+    void SetUp() override
+    {
+        maps.groupRoots[kGroup] = { "/S" };
+        maps.groupRoots[kOther] = { "/S/Drums", "/T" };
+        maps.directoryIndex["/S"].path = "/S";
+        maps.directoryIndex["/T"].path = "/T";
+        add(kGroup, file("/S/Drums/Kick 120.wav", 120, "Am"));
+        add(kGroup, file("/S/Drums/Snare 120.wav", 120));
+        add(kGroup, file("/S/Pads Am 90bpm/Pad.wav", 90, "C"));
+        add(kOther, file("/S/Drums/Kick 120.wav", 120, "Am"));
+        add(kOther, file("/S/Drums/Snare 120.wav", 120));
+        add(kOther, file("/T/Kick 128.wav", 128));
+        maps.directoryIndex["/S/Pads Am 90bpm"].path = "/S/Pads Am 90bpm";
+        rebuildKeywordIndex(maps);
+        store.modify([&](IndexMaps& into) { into = maps; });
+    }
+    std::vector<std::string> paths(const SearchRequest& request, const CancelHandle& cancel = {})
+    {
+        auto m = pass();
+        auto results = buildResults(store, request, m, cancel);
+        std::vector<std::string> out;
+        if (!results)
+            return { "cancelled" };
+        for (const auto& n : resultNodes(*results, m))
+            out.push_back(n.path);
+        return out;
+    }
+};
+
+const FileOrder byPath = [](std::vector<FileInfo>& files) {
+    std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) { return a.path < b.path; });
+};
+
+} // namespace
+
+TEST_F(ResultsFixture, FiltersAloneOrOverAQueryAcrossCollectionsShuffledOnRequest)
+{
+    SearchRequest r;
+    r.groups = { kGroup };
+    r.order = byPath;
+    r.filters.minBPM = 120;
+    EXPECT_EQ(paths(r), (std::vector<std::string> { "/S/Drums/Kick 120.wav", "/S/Drums/Snare 120.wav" }));
+    r.query = "  kick ";
+    EXPECT_EQ(paths(r), (std::vector<std::string> { "/S/Drums/Kick 120.wav" }));
+    r.filters = {};
+    r.query = "";
+    EXPECT_EQ(paths(r).size(), 3u); // no query, no filter: every file of the collection
+
+    // Every collection: joined in order, a file of both shown once.
+    r.groups = { kGroup, kOther };
+    r.query = "kick";
+    EXPECT_EQ(paths(r), (std::vector<std::string> { "/S/Drums/Kick 120.wav", "/T/Kick 128.wav" }));
+
+    r.filters.shuffleSeed = 3;
+    r.query = "";
+    const auto once = paths(r);
+    EXPECT_EQ(once.size(), 4u);
+    EXPECT_EQ(paths(r), once);
+
+    CancelHandle cancelled;
+    cancelled.cancel();
+    EXPECT_EQ(paths(r, cancelled), (std::vector<std::string> { "cancelled" }));
+}
+
+TEST_F(ResultsFixture, FolderModeAsksForAQueryOrAFilterBeforeListingFolders)
+{
+    SearchRequest r;
+    r.groups = { kGroup };
+    r.filters.mode = FilterMode::folder;
+    auto m = pass();
+    const auto nothing = buildResults(store, r, m);
+    ASSERT_TRUE(nothing);
+    EXPECT_TRUE(nothing->needsQueryForFolders);
+    EXPECT_TRUE(nothing->folders.empty());
+
+    r.filters.key = keyFilter(9, true);
+    auto nodes = resultNodes(*buildResults(store, r, m), m);
+    ASSERT_EQ(nodes.size(), 1u);
+    EXPECT_EQ(nodes[0].path, "/S/Pads Am 90bpm");
+    EXPECT_TRUE(nodes[0].isDirectory);
+    EXPECT_EQ(nodes[0].bpm, 90);
+    EXPECT_EQ(nodes[0].key, "Am");
+
+    r.filters = {};
+    r.filters.mode = FilterMode::folder;
+    r.query = "dr";
+    EXPECT_EQ(paths(r), (std::vector<std::string> { "/S/Drums" }));
+}
