@@ -84,30 +84,34 @@ FilterPanel::FilterPanel(organise::SharedSearchState& state, QWidget* parent)
     connect(m_max, &QLineEdit::textChanged, this,
         [this] { bpmEdited(m_max, m_maxText, &organise::SearchFilters::maxBPM); });
     row->addSpacing(10);
-
-    row->addWidget(heading(tr("Key"), this));
+    // The shuffle, the scope and the count close the first row; the key has a row of its own.
+    auto* keyRow = new QHBoxLayout;
+    keyRow->setSpacing(6);
+    keyRow->addWidget(heading(tr("Key"), this));
     m_grid = new PianoKeyGrid(this);
+    m_grid->setFixedSize(m_grid->sizeHint());
     connect(m_grid, &PianoKeyGrid::keyPressed, this,
         [this](int pc) { m_state.edit([pc](auto& f) { organise::chooseKeyRoot(f, pc); }); });
-    row->addWidget(m_grid);
+    keyRow->addWidget(m_grid);
     m_major = toggle(tr("Major"), this);
     m_minor = toggle(tr("Minor"), this);
     connect(m_major, &QToolButton::clicked, this,
         [this] { m_state.edit([](auto& f) { organise::pressQuality(f, false); }); });
     connect(m_minor, &QToolButton::clicked, this,
         [this] { m_state.edit([](auto& f) { organise::pressQuality(f, true); }); });
-    row->addWidget(m_major);
-    row->addWidget(m_minor);
+    keyRow->addWidget(m_major);
+    keyRow->addWidget(m_minor);
     m_relative = toggle(tr("Relative"), this);
     m_relative->setAccessibleName(tr("Relative key"));
     connect(m_relative, &QToolButton::clicked, this,
         [this] { m_state.edit([](auto& f) { organise::toggleRelative(f); }); });
-    row->addWidget(m_relative);
+    keyRow->addWidget(m_relative);
     m_summary = new QLabel(this);
     m_summary->setObjectName(QStringLiteral("keySummary"));
-    row->addWidget(m_summary);
-    row->addStretch(1);
+    keyRow->addWidget(m_summary);
+    keyRow->addStretch(1);
 
+    row->addStretch(1);
     m_shuffle = toggle(tr("Shuffle"), this);
     m_shuffle->setContextMenuPolicy(Qt::CustomContextMenu);
     m_shuffle->setGraphicsEffect(new QGraphicsOpacityEffect(m_shuffle));
@@ -132,6 +136,7 @@ FilterPanel::FilterPanel(organise::SharedSearchState& state, QWidget* parent)
     m_count->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     row->addWidget(m_count);
     column->addLayout(row);
+    column->addLayout(keyRow);
 
     m_tagRow = new QWidget(this);
     m_tagBox = new QHBoxLayout(m_tagRow);
