@@ -26,6 +26,8 @@ std::vector<ShortcutRow> shortcutHelpRows()
         { QStringLiteral("Open / close folder"), QStringLiteral("Return"), { K(Qt::Key_Return) } },
         { QStringLiteral("Toggle search"), QStringLiteral("Alt + S"), { K(Qt::ALT | Qt::Key_S) } },
         { QStringLiteral("Search"), QStringLiteral("Ctrl + F"), { K(Qt::CTRL | Qt::Key_F) } },
+        { QStringLiteral("Filters"), QStringLiteral("Ctrl + Shift + F"),
+            { K(Qt::CTRL | Qt::SHIFT | Qt::Key_F) } },
         { QStringLiteral("Leave search, then clear it"), QStringLiteral("Escape"), { K(Qt::Key_Escape) } },
         { QStringLiteral("Edit BPM & key"), QStringLiteral("E"), { K(Qt::Key_E) } },
         { QStringLiteral("Edit tags"), QStringLiteral("Alt + T"), { K(Qt::ALT | Qt::Key_T) } },
