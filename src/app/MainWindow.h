@@ -228,6 +228,7 @@ private:
     void showHiddenItems();
     // The tag list or a tag's items changed: the panel's tags and a tag filter's results follow.
     void tagsChanged();
+    void showTagChips();
     void showResults(const QString& query, const organise::FilterResults& results);
     void selectionChanged();
     QAbstractItemView* currentView() const;
@@ -266,6 +267,7 @@ private:
     QLineEdit* m_search = nullptr;
     organise::SharedSearchState* m_searchState = nullptr;
     FilterPanel* m_filterPanel = nullptr;
+    QWidget* m_tagChips = nullptr;
     QAbstractButton* m_filterToggle = nullptr;
     QStackedWidget* m_views = nullptr;
     BrowserView* m_tree = nullptr;

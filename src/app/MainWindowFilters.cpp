@@ -32,6 +32,14 @@ QWidget* MainWindow::buildSearchStrip(QWidget* page)
     // Down, Return and Escape lead from the field to the list.
     m_search->installEventFilter(this);
     row->addWidget(m_search, 1);
+    // The chosen tags as chips beside the field; clicking one takes it out of the filter.
+    m_tagChips = new QWidget(strip);
+    m_tagChips->setObjectName(QStringLiteral("tagFilterChips"));
+    auto* chips = new QHBoxLayout(m_tagChips);
+    chips->setContentsMargins(0, 0, 0, 0);
+    chips->setSpacing(4);
+    m_tagChips->hide();
+    row->addWidget(m_tagChips);
     auto* toggle = new QToolButton(strip);
     toggle->setObjectName(QStringLiteral("filterToggle"));
     toggle->setText(tr("Filters"));
@@ -54,7 +62,9 @@ QWidget* MainWindow::buildSearchStrip(QWidget* page)
     column->addWidget(m_filterPanel);
     connect(m_searchState, &organise::SharedSearchState::filtersChanged, this, [this] {
         const auto& f = m_searchState->filters();
-        m_filterToggle->setText(f.hasFilter() ? tr("Filters •") : tr("Filters"));
+        m_filterToggle->setText(
+            f.hasFilter() || f.mode == organise::FilterMode::folder ? tr("Filters •") : tr("Filters"));
+        showTagChips();
         if (searchActive()) {
             runSearch();
         } else {
@@ -146,9 +156,35 @@ void MainWindow::showResults(const QString& query, const organise::FilterResults
     }
 }
 
+void MainWindow::showTagChips()
+{
+    // Later: the chip that was clicked may be the one asking.
+    for (QWidget* chip : m_tagChips->findChildren<QWidget*>(QString(), Qt::FindDirectChildrenOnly)) {
+        chip->hide();
+        chip->deleteLater();
+    }
+    const auto& chosen = m_searchState->filters().tags;
+    int shown = 0;
+    if (m_tags)
+        for (const auto& tag : m_tags->tags()) {
+            if (!chosen.contains(tag.id))
+                continue;
+            auto* chip = new QToolButton(m_tagChips);
+            chip->setText(QString::fromStdString(tag.name) + QStringLiteral("  ✕"));
+            chip->setToolTip(tr("Stop filtering by this tag"));
+            chip->setAutoRaise(false);
+            connect(chip, &QToolButton::clicked, this,
+                [this, id = tag.id] { m_searchState->edit([&](auto& f) { f.tags.erase(id); }); });
+            m_tagChips->layout()->addWidget(chip);
+            ++shown;
+        }
+    m_tagChips->setVisible(shown > 0);
+}
+
 void MainWindow::tagsChanged()
 {
     m_filterPanel->setTags(m_tags ? m_tags->tags() : std::vector<organise::SampleTag> {});
+    showTagChips();
     if (!m_searchState->filters().tags.empty() && searchActive())
         runSearch();
 }

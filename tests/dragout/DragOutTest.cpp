@@ -191,12 +191,12 @@ protected:
                     contents.files.push_back(fileInfo(f.toStdString()));
             return contents;
         };
-        services.makeSearch = [this](const QString&, const QString&) -> SearchJob {
-            return [files = m_files] {
-                std::vector<kivo::index::FileInfo> out;
+        services.makeSearch = [this](kivo::organise::SearchRequest) -> SearchJob {
+            return [files = m_files](const kivo::index::CancelHandle&) {
+                kivo::organise::FilterResults out;
                 for (int i : { 3, 0, 2 })
-                    out.push_back(fileInfo(files[i].toStdString()));
-                return out;
+                    out.files.push_back(fileInfo(files[i].toStdString()));
+                return std::optional(out);
             };
         };
         m_window = std::make_unique<MainWindow>(std::move(services));

@@ -1,0 +1,102 @@
+// kivo-index search with its filters, run as an outside check runs it: a scanned folder, a preference
+// file with corrections and tags, one path a line.
+
+#include "platform/PreferenceStore.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <sstream>
+#include <sys/wait.h>
+
+namespace {
+
+struct Run {
+    int status = -1;
+    std::vector<std::string> lines;
+};
+
+Run run(const std::string& args)
+{
+    Run r;
+    const std::string command
+        = KIVO_BINARY_DIR "/tools/kivo-index/kivo-index " + args + " 2>/dev/null </dev/null";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return r;
+    std::string out;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        out.append(buffer, n);
+    const int status = pclose(pipe);
+    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    std::istringstream lines(out);
+    for (std::string line; std::getline(lines, line);)
+        r.lines.push_back(line);
+    return r;
+}
+
+std::vector<std::string> sorted(std::vector<std::string> v)
+{
+    std::sort(v.begin(), v.end());
+    return v;
+}
+
+} // namespace
+
+TEST(SearchCommand, FiltersFromTheCommandLineWithCorrectionsAndTagsFromThePreferenceFile)
+{
+    kivo::test::ScratchDir dir;
+    const std::string lib = dir.str() + "/lib";
+    for (const char* name : { "Drums/Kick 120.wav", "Drums/Snare 121.wav", "Keys/Pad Am 90bpm.wav",
+             "Keys/Lead Cmaj 100bpm.wav", "Keys/Bass Amaj.wav", "Loop.wav" })
+        dir.write(std::string("lib/") + name);
+    const std::string cache = dir.str() + "/cache.json";
+    ASSERT_EQ(run("scan '" + lib + "' --cache '" + cache + "'").status, 0);
+    const std::string prefs = dir.str() + "/Preferences.plist";
+    {
+        kivo::platform::PreferenceStore store(QString::fromStdString(prefs));
+        const QString drums = QStringLiteral("11111111-1111-4111-8111-111111111111");
+        store.setValue("SampleTags",
+            QVariantList { QVariantMap { { "id", drums }, { "name", QStringLiteral("Drums") } } });
+        store.setValue("FileTagAssignments",
+            QVariantMap { { QString::fromStdString(lib + "/Drums"), QVariantList { drums } } });
+        store.setValue(
+            "FileBPMOverrides", QVariantMap { { QString::fromStdString(lib + "/Loop.wav"), 120 } });
+        ASSERT_TRUE(store.flush());
+    }
+    const std::string common = " --cache '" + cache + "' --prefs '" + prefs + "'";
+    auto paths = [&](const std::string& args) {
+        Run r = run("search " + args + common);
+        EXPECT_EQ(r.status, 0) << args;
+        for (auto& line : r.lines)
+            line = line.substr(lib.size() + 1);
+        return sorted(r.lines);
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(
+        paths("\"\" --bpm 120"), (V { "Drums/Kick 120.wav", "Loop.wav" })); // exact, the override counts
+    EXPECT_EQ(paths("\"\" --bpm -100"), (V { "Keys/Lead Cmaj 100bpm.wav", "Keys/Pad Am 90bpm.wav" }));
+    EXPECT_EQ(
+        paths("\"\" --bpm 100-120"), (V { "Drums/Kick 120.wav", "Keys/Lead Cmaj 100bpm.wav", "Loop.wav" }));
+    EXPECT_EQ(paths("\"\" --key A"), (V { "Keys/Bass Amaj.wav", "Keys/Pad Am 90bpm.wav" }));
+    EXPECT_EQ(paths("\"\" --key Am"), (V { "Keys/Pad Am 90bpm.wav" }));
+    EXPECT_EQ(
+        paths("\"\" --key Am --relative"), (V { "Keys/Lead Cmaj 100bpm.wav", "Keys/Pad Am 90bpm.wav" }));
+    EXPECT_EQ(paths("\"\" --tag dRUMS"), (V { "Drums/Kick 120.wav", "Drums/Snare 121.wav" }));
+    EXPECT_EQ(paths("kick --tag drums --bpm 120"), (V { "Drums/Kick 120.wav" }));
+    EXPECT_EQ(paths("\"\" --tag Nothing"), V {});
+    EXPECT_EQ(paths("\"\" --folders"), V {}); // no folder search without a query or a filter
+    EXPECT_EQ(paths("\"\" --folders --tag drums"), (V { "Drums" }));
+
+    const Run detailed = run("search kick --long" + common);
+    EXPECT_EQ(detailed.lines, (V { lib + "/Drums/Kick 120.wav\t120\t-\tDrums" }));
+    const Run once = run("search \"\" --shuffle 18446744073709551615" + common);
+    EXPECT_EQ(once.lines.size(), 6u);
+    EXPECT_EQ(run("search \"\" --shuffle 18446744073709551615" + common).lines, once.lines);
+
+    for (const char* bad : { "--bpm x", "--bpm 1-", "--key H", "--shuffle -1", "--relative" })
+        EXPECT_EQ(run(std::string("search \"\" ") + bad + common).status, 2) << bad;
+}
