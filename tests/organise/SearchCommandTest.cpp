@@ -13,14 +13,14 @@
 
 namespace {
 
-struct Run {
+struct ToolRun {
     int status = -1;
     std::vector<std::string> lines;
 };
 
-Run run(const std::string& args)
+ToolRun run(const std::string& args)
 {
-    Run r;
+    ToolRun r;
     const std::string command
         = KIVO_BINARY_DIR "/tools/kivo-index/kivo-index " + args + " 2>/dev/null </dev/null";
     FILE* pipe = popen(command.c_str(), "r");
@@ -69,7 +69,7 @@ TEST(SearchCommand, FiltersFromTheCommandLineWithCorrectionsAndTagsFromThePrefer
     }
     const std::string common = " --cache '" + cache + "' --prefs '" + prefs + "'";
     auto paths = [&](const std::string& args) {
-        Run r = run("search " + args + common);
+        ToolRun r = run("search " + args + common);
         EXPECT_EQ(r.status, 0) << args;
         for (auto& line : r.lines)
             line = line.substr(lib.size() + 1);
@@ -91,9 +91,9 @@ TEST(SearchCommand, FiltersFromTheCommandLineWithCorrectionsAndTagsFromThePrefer
     EXPECT_EQ(paths("\"\" --folders"), V {}); // no folder search without a query or a filter
     EXPECT_EQ(paths("\"\" --folders --tag drums"), (V { "Drums" }));
 
-    const Run detailed = run("search kick --long" + common);
+    const ToolRun detailed = run("search kick --long" + common);
     EXPECT_EQ(detailed.lines, (V { lib + "/Drums/Kick 120.wav\t120\t-\tDrums" }));
-    const Run once = run("search \"\" --shuffle 18446744073709551615" + common);
+    const ToolRun once = run("search \"\" --shuffle 18446744073709551615" + common);
     EXPECT_EQ(once.lines.size(), 6u);
     EXPECT_EQ(run("search \"\" --shuffle 18446744073709551615" + common).lines, once.lines);
 
