@@ -1,5 +1,6 @@
 #include "organise/FilterResults.h"
 
+#include "index/CompactIndex.h"
 #include "organise/MetadataInheritance.h"
 #include "organise/Shuffle.h"
 
@@ -9,7 +10,7 @@ namespace kivo::organise {
 
 namespace {
 
-bool inScope(const std::string& path, const std::vector<std::string>& roots)
+bool inScope(std::string_view path, const std::vector<std::string>& roots)
 {
     for (const auto& root : roots)
         if (index::isUnderRoot(path, root))
@@ -17,27 +18,38 @@ bool inScope(const std::string& path, const std::vector<std::string>& roots)
     return false;
 }
 
-// Every file of one collection that passes, walking the published state without copying the files
-// that do not.
+// Every file of one collection that passes, walking the published state: a record is made only for
+// the files that pass.
 bool passingFiles(index::CacheIndexStore& store, const index::GroupID& g, const SearchRequest& request,
     MetadataInheritance& overrides, const index::CancelHandle& cancel, std::vector<index::FileInfo>& out)
 {
     const bool everything = !request.filters.hasFilter();
-    return store.read([&](const index::IndexMaps& maps) {
-        const auto roots = maps.groupRoots.find(g);
-        if (roots == maps.groupRoots.end())
-            return true;
-        for (const auto& [path, folder] : maps.directoryIndex) {
-            if (cancel.isCancelled())
-                return false;
-            if (folder.files.empty() || !inScope(path, roots->second))
-                continue;
-            for (const auto& file : folder.files)
-                if (everything || passesFile(file, request.filters, overrides))
-                    out.push_back(file);
-        }
+    const index::SnapshotPtr state = store.current();
+    const index::CompactIndex& ix = state->index;
+    const auto roots = ix.roots.find(g);
+    if (roots == ix.roots.end())
         return true;
-    });
+    std::optional<std::string> key;
+    for (std::size_t i = 0; i < ix.folders.size(); ++i) {
+        if (cancel.isCancelled())
+            return false;
+        const index::IndexedFolder& folder = ix.folders[i];
+        if (folder.fileCount == 0 || !ix.isCurrent(i) || !inScope(ix.path(folder.path), roots->second))
+            continue;
+        for (const index::IndexedFile& file : ix.filesOf(folder)) {
+            if (!everything) {
+                if (file.keyAt == index::kNoID)
+                    key.reset();
+                else
+                    key.emplace(std::string_view(ix.text).substr(file.keyAt, file.keySize));
+                if (!passesFile(ix.path(file.path), file.hasBpm ? std::optional(file.bpm) : std::nullopt, key,
+                        request.filters, overrides))
+                    continue;
+            }
+            out.push_back(ix.fileInfo(file));
+        }
+    }
+    return true;
 }
 
 } // namespace

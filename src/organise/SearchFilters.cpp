@@ -79,6 +79,13 @@ bool passesFile(const index::FileInfo& file, const SearchFilters& filters, Metad
         file.path, filters, overrides, [&] { return file.bpm; }, [&]() -> const auto& { return file.key; });
 }
 
+bool passesFile(std::string_view path, std::optional<std::int64_t> ownBPM,
+    const std::optional<std::string>& ownKey, const SearchFilters& filters, MetadataInheritance& overrides)
+{
+    return passes(
+        path, filters, overrides, [&] { return ownBPM; }, [&]() -> const auto& { return ownKey; });
+}
+
 bool passesFolder(std::string_view path, std::string_view name, const SearchFilters& filters,
     MetadataInheritance& overrides)
 {

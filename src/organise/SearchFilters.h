@@ -52,6 +52,9 @@ bool passesValues(const SearchFilters& filters, const TagIdSet* tags, std::optio
 
 // A file with its own (index) tempo and key, resolved through the user's overrides and tags.
 bool passesFile(const index::FileInfo& file, const SearchFilters& filters, MetadataInheritance& overrides);
+// The same over a file's path and its own values, for callers that hold no record.
+bool passesFile(std::string_view path, std::optional<std::int64_t> ownBPM,
+    const std::optional<std::string>& ownKey, const SearchFilters& filters, MetadataInheritance& overrides);
 // A folder, whose own tempo and key come from its name.
 bool passesFolder(std::string_view path, std::string_view name, const SearchFilters& filters,
     MetadataInheritance& overrides);
