@@ -65,6 +65,9 @@ QWidget* MainWindow::buildSearchStrip(QWidget* page)
         m_filterToggle->setText(
             f.hasFilter() || f.mode == organise::FilterMode::folder ? tr("Filters •") : tr("Filters"));
         showTagChips();
+        // The hidden-items list stays until it is left; the filters wait for the lists.
+        if (m_hiddenView.showOnlyHidden)
+            return;
         if (searchActive()) {
             runSearch();
         } else {
@@ -103,6 +106,8 @@ bool MainWindow::searchActive() const
 void MainWindow::searchTextChanged(const QString& text)
 {
     m_filterPanel->setQuery(text);
+    if (m_hiddenView.showOnlyHidden)
+        return;
     if (!searchActive()) {
         m_runner->cancel();
         m_resultsModel->clear();
@@ -115,7 +120,7 @@ void MainWindow::searchTextChanged(const QString& text)
 
 void MainWindow::runSearch()
 {
-    if (!searchActive() || !m_services.makeSearch || m_selected < 0
+    if (!searchActive() || m_hiddenView.showOnlyHidden || !m_services.makeSearch || m_selected < 0
         || m_selected >= int(m_collections.size()))
         return;
     organise::SearchRequest request;
@@ -132,7 +137,7 @@ void MainWindow::runSearch()
 
 void MainWindow::showResults(const QString& query, const organise::FilterResults& results)
 {
-    if (!searchActive())
+    if (!searchActive() || m_hiddenView.showOnlyHidden)
         return;
     m_resultsModel->setResults(results);
     if (results.needsQueryForFolders) {
