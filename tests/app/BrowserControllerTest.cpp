@@ -1,4 +1,5 @@
 #include "app/BrowserController.h"
+#include "app/FilterPanel.h"
 #include "app/HideModeBar.h"
 #include "app/HideToggleButton.h"
 #include "app/HotkeyBar.h"
@@ -596,6 +597,15 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
 
     // A file inside a hidden folder is not found outside hide mode.
     QSignalSpy published(w->searchRunner(), &SearchRunner::resultsReady);
+    w->searchField()->setText("junk");
+    ASSERT_TRUE(published.wait(10000));
+    EXPECT_EQ(w->resultsModel()->size(), 0);
+    // Nor is the hidden folder itself in a folder search.
+    w->filterPanel()->modeButton(organise::FilterMode::folder)->click();
+    ASSERT_TRUE(published.wait(10000));
+    EXPECT_EQ(w->resultsModel()->size(), 0);
+    w->filterPanel()->modeButton(organise::FilterMode::files)->click();
+    ASSERT_TRUE(published.wait(10000));
     w->searchField()->setText("jingle");
     ASSERT_TRUE(published.wait(10000));
     EXPECT_EQ(w->resultsModel()->size(), 0);
