@@ -6,6 +6,7 @@
 #include "app/MainWindow.h"
 #include "app/PreviewStrip.h"
 #include "app/SeekBar.h"
+#include "app/SettingsWindow.h"
 #include "app/ThemePalette.h"
 #include "app/WaveformLoader.h"
 #include "hotkeys/HotkeyManager.h"
@@ -25,6 +26,7 @@
 #include "platform/FolderBookmark.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceStore.h"
+#include "platform/TaskRunner.h"
 
 #include <QApplication>
 
@@ -32,8 +34,6 @@
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QKeyEvent>
-#include <QPointer>
-#include <QThreadPool>
 #include <QTimer>
 #include <algorithm>
 
@@ -74,27 +74,29 @@ std::vector<CollectionEntry> collectionEntries(const library::UserSettings& sett
     return out;
 }
 
-BrowserController::BrowserController(library::UserSettings& settings, library::LibraryIndexManager& library,
-    playback::AudioPlayerManager::Options player, hotkeys::HotkeyManager* hotkeyManager,
-    hotkeys::TapTempoManager* tapTempo, OrganiseStores stores, QObject* parent)
+BrowserController::BrowserController(
+    BrowserContext context, playback::AudioPlayerManager::Options player, QObject* parent)
     : QObject(parent)
-    , m_settings(settings)
-    , m_library(library)
-    , m_hotkeys(hotkeyManager ? *hotkeyManager : hotkeys::HotkeyManager::shared())
-    , m_tapTempo(tapTempo ? *tapTempo : hotkeys::TapTempoManager::shared())
-    , m_overrides(stores.overrides ? *stores.overrides : index::MetadataOverrideStore::shared())
-    , m_tags(stores.tags ? *stores.tags : organise::TagStore::shared())
-    , m_hiddenFiles(stores.hidden ? *stores.hidden : organise::HiddenFileManager::shared())
+    , m_tasks(context.tasks)
+    , m_settings(context.settings)
+    , m_syncSettings(context.syncSettings)
+    , m_library(context.library)
+    , m_hotkeys(context.hotkeys)
+    , m_tapTempo(context.tapTempo)
+    , m_overrides(context.overrides)
+    , m_tags(context.tags)
+    , m_hiddenFiles(context.hidden)
     , m_midiEngine(player.midiEngine)
 {
+    library::UserSettings& settings = m_settings;
     player.volume = settings.volume();
     player.autoPauseWhenUnfocused = settings.autoPauseWhenUnfocused();
     player.midiCatchNotes = settings.midiCatchNotes();
     player.midiOctaveShift = settings.midiOctaveShift();
     player.midiInstrument = settings.midiInstrument();
     player.storeVolume = [s = &settings](float v) { s->setVolume(v); };
-    library::MissingFileTracker& tracker
-        = player.tracker ? *player.tracker : library::MissingFileTracker::shared();
+    library::MissingFileTracker& tracker = context.tracker;
+    player.tracker = &tracker;
     m_player = std::make_unique<playback::AudioPlayerManager>(std::move(player));
 
     WindowServices services;
@@ -127,7 +129,7 @@ BrowserController::BrowserController(library::UserSettings& settings, library::L
             labels << m_hotkeys.slotLabel(slot);
         return labels;
     };
-    m_window = std::make_unique<MainWindow>(std::move(services));
+    m_window = std::make_unique<MainWindow>(m_tasks, std::move(services));
 
     m_refreshTimer = new QTimer(this);
     m_refreshTimer->setInterval(int(m_library.quickRefreshMinInterval() * 1000) + 2000);
@@ -210,6 +212,7 @@ void BrowserController::connectWindow()
     connect(w, &MainWindow::firstShown, this, [this] { m_library.windowDidAppear(m_settings); });
     connect(w, &MainWindow::cancelSyncRequested, this, [this] { m_library.cancelSync(); });
     connect(w, &MainWindow::resyncRequested, this, [this] { m_library.syncNow(m_settings); });
+    connect(w, &MainWindow::settingsRequested, this, &BrowserController::openSettings);
 
     // The player reports progress only while it plays; a load or a jump shows its time at once.
     // Only a single file loads; a folder row (or several rows) leaves the preview as it is.
@@ -430,23 +433,23 @@ void BrowserController::loadMIDIRegion(const QString& path)
     }
     bar->setMIDILoading();
     // Read and parsed off the main thread; only the answer for the file still shown is used.
-    QPointer<BrowserController> self(this);
-    QThreadPool::globalInstance()->start([self, path, request] {
-        music::MIDIFileData data;
-        QFile in(path);
-        if (in.open(QIODevice::ReadOnly)) {
-            const QByteArray bytes = in.readAll();
-            if (auto parsed = music::MIDIFileParser::parse(std::string_view(bytes.constData(), bytes.size())))
-                data = std::move(*parsed);
-        }
-        QMetaObject::invokeMethod(
-            qApp,
-            [self, request, data = std::move(data)] {
-                if (self && self->m_regionRequest == request)
-                    self->m_window->previewStrip()->seekBar()->setMIDIRegion(data);
-            },
-            Qt::QueuedConnection);
-    });
+    m_tasks.run(
+        this,
+        [path] {
+            music::MIDIFileData data;
+            QFile in(path);
+            if (in.open(QIODevice::ReadOnly)) {
+                const QByteArray bytes = in.readAll();
+                if (auto parsed
+                    = music::MIDIFileParser::parse(std::string_view(bytes.constData(), bytes.size())))
+                    data = std::move(*parsed);
+            }
+            return data;
+        },
+        [this, request](music::MIDIFileData data) {
+            if (m_regionRequest == request)
+                m_window->previewStrip()->seekBar()->setMIDIRegion(data);
+        });
 }
 
 void BrowserController::showPlaybackTime()
@@ -557,6 +560,11 @@ void BrowserController::addCollection(const QString& name)
 void BrowserController::deleteCollection(int index)
 {
     m_settings.removeGroup(index);
+}
+
+void BrowserController::openSettings()
+{
+    SettingsWindow::open(m_settings, m_syncSettings, m_library, m_window.get());
 }
 
 void BrowserController::addFolders(const QStringList& paths)

@@ -20,6 +20,8 @@ class QKeyEvent;
 
 namespace kivo::library {
 class LibraryIndexManager;
+class MissingFileTracker;
+class SyncSettings;
 class UserSettings;
 } // namespace kivo::library
 namespace kivo::hotkeys {
@@ -34,6 +36,10 @@ class HiddenFileManager;
 class TagStore;
 } // namespace kivo::organise
 
+namespace kivo::platform {
+class TaskRunner;
+}
+
 namespace kivo::app {
 
 class MainWindow;
@@ -44,21 +50,27 @@ organise::SortingOptions sortingOptions(const library::UserSettings& settings);
 // The collections as the window shows them: names, colours and resolved root folders.
 std::vector<CollectionEntry> collectionEntries(const library::UserSettings& settings);
 
-// The user's tempo and key corrections and tags; the shared ones when left out.
-struct OrganiseStores {
-    index::MetadataOverrideStore* overrides = nullptr;
-    organise::TagStore* tags = nullptr;
-    organise::HiddenFileManager* hidden = nullptr;
+// What the browser works with. The application owns all of it, and it outlives the controller.
+struct BrowserContext {
+    platform::TaskRunner& tasks;
+    library::UserSettings& settings;
+    library::SyncSettings& syncSettings;
+    library::LibraryIndexManager& library;
+    library::MissingFileTracker& tracker;
+    hotkeys::HotkeyManager& hotkeys;
+    hotkeys::TapTempoManager& tapTempo;
+    index::MetadataOverrideStore& overrides;
+    organise::TagStore& tags;
+    organise::HiddenFileManager& hidden;
 };
 
 class BrowserController : public QObject {
     Q_OBJECT
 public:
-    // `player` names the engines the preview player uses; its stored settings are filled in here.
-    // Null hotkey managers mean the shared ones.
-    BrowserController(library::UserSettings& settings, library::LibraryIndexManager& library,
-        playback::AudioPlayerManager::Options player = {}, hotkeys::HotkeyManager* hotkeys = nullptr,
-        hotkeys::TapTempoManager* tapTempo = nullptr, OrganiseStores stores = {}, QObject* parent = nullptr);
+    // `player` names the engines the preview player uses; its stored settings and the tracker are
+    // filled in here.
+    BrowserController(
+        BrowserContext context, playback::AudioPlayerManager::Options player, QObject* parent = nullptr);
     ~BrowserController() override;
 
     MainWindow* window() const { return m_window.get(); }
@@ -67,6 +79,8 @@ public:
 
     // What the window's requests do; public so tests can make them without pop-ups.
     void addFolders(const QStringList& paths);
+    // Edit → Settings…: the settings window on this browser's objects.
+    void openSettings();
     // An empty name gives "Collection" and the collection's number.
     void addCollection(const QString& name = {});
     void deleteCollection(int index);
@@ -98,7 +112,9 @@ private:
     void restoreWindowState();
     void saveTreeMemory();
 
+    platform::TaskRunner& m_tasks;
     library::UserSettings& m_settings;
+    library::SyncSettings& m_syncSettings;
     library::LibraryIndexManager& m_library;
     hotkeys::HotkeyManager& m_hotkeys;
     hotkeys::TapTempoManager& m_tapTempo;

@@ -36,7 +36,7 @@ void setApplicationIdentity()
     QApplication::setDesktopFileName(QStringLiteral("kivo-browser"));
 }
 
-MainWindow::MainWindow(WindowServices services, QWidget* parent)
+MainWindow::MainWindow(platform::TaskRunner& tasks, WindowServices services, QWidget* parent)
     : QMainWindow(parent)
     , m_services(std::move(services))
 {
@@ -48,7 +48,7 @@ MainWindow::MainWindow(WindowServices services, QWidget* parent)
 
     m_treeModel = new LibraryTreeModel(m_services.loadFolder, this);
     m_resultsModel = new SearchResultsModel(this);
-    m_runner = new SearchRunner(this);
+    m_runner = new SearchRunner(tasks, this);
     connect(m_runner, &SearchRunner::resultsReady, this, &MainWindow::showResults);
     m_searchState = m_services.searchState ? m_services.searchState : new organise::SharedSearchState(this);
 
@@ -177,7 +177,7 @@ void MainWindow::buildMenus()
     QAction* filters = edit->addAction(tr("Filters"), this, &MainWindow::toggleFilters);
     filters->setShortcut(QKeySequence(Qt::CTRL | Qt::SHIFT | Qt::Key_F));
     edit->addSeparator();
-    SettingsWindow::addMenuAction(edit, this);
+    SettingsWindow::addMenuAction(edit, this, [this] { emit settingsRequested(); });
 
     // The keys are the browser's own (H, Alt+H), shown beside the items but not bound to them: a
     // shortcut would also fire while a name is typed in a field.

@@ -35,6 +35,10 @@ namespace kivo::organise {
 class TagStore;
 }
 
+namespace kivo::platform {
+class TaskRunner;
+}
+
 namespace kivo::app {
 
 class HideModeBar;
@@ -71,7 +75,8 @@ struct WindowServices {
 class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit MainWindow(WindowServices services, QWidget* parent = nullptr);
+    // Searches run on `tasks`, which outlives the window.
+    MainWindow(platform::TaskRunner& tasks, WindowServices services, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     void setCollections(const std::vector<CollectionEntry>& collections, int selected);
@@ -180,6 +185,8 @@ signals:
     // "Remove from collection" on a root folder row.
     void removeRootRequested(const QString& rootPath);
     void resyncRequested();
+    // Edit → Settings….
+    void settingsRequested();
     // The window appeared for the first time.
     void firstShown();
     // A folder was opened or closed or another row focused (treeMemory() has it).

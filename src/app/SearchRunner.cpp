@@ -1,99 +1,76 @@
 #include "app/SearchRunner.h"
 
-#include <QMetaObject>
+#include "platform/MainThread.h"
+#include "platform/TaskRunner.h"
 
 #include <exception>
 #include <iostream>
 
 namespace kivo::app {
 
-SearchRunner::SearchRunner(QObject* parent)
+SearchRunner::SearchRunner(platform::TaskRunner& tasks, QObject* parent)
     : QObject(parent)
-    , m_thread([this] { run(); })
+    , m_tasks(tasks)
 {
     qRegisterMetaType<organise::FilterResults>();
 }
 
 SearchRunner::~SearchRunner()
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_stopping = true;
-        m_pending.reset();
-        m_running.cancel();
-    }
-    m_wake.notify_all();
-    m_thread.join();
+    m_runningCancel.cancel();
 }
 
 quint64 SearchRunner::submit(const QString& query, SearchJob job)
 {
+    KIVO_MAIN_THREAD();
     const quint64 number = ++m_latest;
-    {
-        std::lock_guard lock(m_mutex);
-        m_pending = Request { number, query, std::move(job) };
-        m_running.cancel();
+    Request request { number, query, std::move(job) };
+    if (m_running) {
+        m_pending = std::move(request);
+        m_runningCancel.cancel();
+    } else {
+        start(std::move(request));
     }
-    m_wake.notify_one();
     return number;
 }
 
 void SearchRunner::cancel()
 {
+    KIVO_MAIN_THREAD();
     ++m_latest;
-    std::lock_guard lock(m_mutex);
     m_pending.reset();
-    m_running.cancel();
+    m_runningCancel.cancel();
 }
 
-quint64 SearchRunner::completedCount() const
+void SearchRunner::start(Request request)
 {
-    std::lock_guard lock(m_mutex);
-    return m_completed;
-}
-
-void SearchRunner::run()
-{
-    for (;;) {
-        Request request;
-        index::CancelHandle cancel;
-        {
-            std::unique_lock lock(m_mutex);
-            m_wake.wait(lock, [&] { return m_stopping || m_pending; });
-            if (m_stopping)
-                return;
-            request = std::move(*m_pending);
-            m_pending.reset();
-            m_running = cancel;
-        }
-        std::optional<organise::FilterResults> results;
-        try {
-            results = request.job(cancel);
-        } catch (const std::exception& e) {
-            std::cout << "Error searching: " << e.what() << std::endl;
-            results = organise::FilterResults {};
-        }
-        {
-            std::lock_guard lock(m_mutex);
-            ++m_completed;
-        }
-        if (!results)
-            continue;
-        // Queued to this object: dropped with it when the runner goes away first.
-        QMetaObject::invokeMethod(
-            this,
-            [this, number = request.number, query = request.query, results = std::move(*results)]() mutable {
-                deliver(number, query, std::move(results));
-            },
-            Qt::QueuedConnection);
-    }
-}
-
-void SearchRunner::deliver(quint64 number, const QString& query, organise::FilterResults results)
-{
-    if (number != m_latest)
-        return;
-    emit resultsReady(query, results);
+    m_running = true;
+    // The search's own handle, not the task's: a cancelled search still reports back, so the next
+    // one starts.
+    m_runningCancel = index::CancelHandle();
+    m_tasks.run(
+        this,
+        [job = std::move(request.job), cancel = m_runningCancel, completed = m_completed] {
+            std::optional<organise::FilterResults> results;
+            try {
+                results = job(cancel);
+            } catch (const std::exception& e) {
+                std::cout << "Error searching: " << e.what() << std::endl;
+                results = organise::FilterResults {};
+            }
+            ++*completed;
+            return results;
+        },
+        [this, number = request.number, query = request.query](std::optional<organise::FilterResults> results) {
+            m_running = false;
+            if (results && number == m_latest)
+                emit resultsReady(query, *results);
+            if (m_pending) {
+                Request next = std::move(*m_pending);
+                m_pending.reset();
+                start(std::move(next));
+            }
+        });
 }
 
 } // namespace kivo::app

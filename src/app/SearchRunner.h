@@ -1,7 +1,7 @@
 #pragma once
 
-// Runs the browser's searches on a thread of their own, one at a time. A new request replaces the
-// one still waiting to start and cancels the one running, and only the newest request's results are
+// Runs the browser's searches in the background, one at a time. A new request replaces the one
+// still waiting to start and cancels the one running, and only the newest request's results are
 // published, on the main thread: typing fast never queues up stale searches, and an older result can
 // never overwrite a newer one.
 
@@ -11,12 +11,15 @@
 #include <QObject>
 #include <QString>
 
-#include <condition_variable>
+#include <atomic>
 #include <functional>
-#include <mutex>
+#include <memory>
 #include <optional>
-#include <thread>
 #include <vector>
+
+namespace kivo::platform {
+class TaskRunner;
+}
 
 namespace kivo::app {
 
@@ -26,7 +29,8 @@ using SearchJob = std::function<std::optional<organise::FilterResults>(const ind
 class SearchRunner : public QObject {
     Q_OBJECT
 public:
-    explicit SearchRunner(QObject* parent = nullptr);
+    // Runs on `tasks`, which outlives the runner. Main thread only.
+    explicit SearchRunner(platform::TaskRunner& tasks, QObject* parent = nullptr);
     ~SearchRunner() override;
 
     // Queues `job` for `query`, dropping a request that has not started yet. Returns its number.
@@ -34,8 +38,8 @@ public:
     // Forgets every request: nothing submitted so far will be published.
     void cancel();
     quint64 latest() const { return m_latest; }
-    // Requests that ran to the end on the search thread (tests).
-    quint64 completedCount() const;
+    // Requests that ran to the end (tests; from any thread).
+    quint64 completedCount() const { return m_completed->load(); }
 
 signals:
     void resultsReady(const QString& query, const kivo::organise::FilterResults& results);
@@ -47,17 +51,14 @@ private:
         SearchJob job;
     };
 
-    void run();
-    void deliver(quint64 number, const QString& query, organise::FilterResults results);
+    void start(Request request);
 
-    quint64 m_latest = 0; // main thread
-    mutable std::mutex m_mutex;
-    std::condition_variable m_wake;
+    platform::TaskRunner& m_tasks;
+    quint64 m_latest = 0;
+    bool m_running = false;
+    index::CancelHandle m_runningCancel; // of the request running in the background
     std::optional<Request> m_pending;
-    index::CancelHandle m_running; // of the request on the search thread
-    quint64 m_completed = 0;
-    bool m_stopping = false;
-    std::thread m_thread; // last: started once everything above exists
+    std::shared_ptr<std::atomic<quint64>> m_completed = std::make_shared<std::atomic<quint64>>(0);
 };
 
 } // namespace kivo::app

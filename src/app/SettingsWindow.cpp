@@ -113,6 +113,10 @@ SettingsWindow::~SettingsWindow() = default;
 SettingsWindow* SettingsWindow::open(library::UserSettings& settings, library::SyncSettings& syncSettings,
     library::LibraryIndexManager& library, QWidget* parent)
 {
+    if (s_window
+        && (&s_window->m_settings != &settings || &s_window->m_syncSettings != &syncSettings
+            || &s_window->m_library != &library))
+        delete s_window.data();
     if (!s_window) {
         s_window = new SettingsWindow(settings, syncSettings, library, parent);
         s_window->setAttribute(Qt::WA_DeleteOnClose);
@@ -128,12 +132,9 @@ SettingsWindow* SettingsWindow::current()
     return s_window;
 }
 
-QAction* SettingsWindow::addMenuAction(QMenu* menu, QWidget* parent)
+QAction* SettingsWindow::addMenuAction(QMenu* menu, QWidget* parent, std::function<void()> open)
 {
-    QAction* action = menu->addAction(tr("Settings…"), parent, [parent] {
-        open(library::UserSettings::shared(), library::SyncSettings::shared(),
-            library::LibraryIndexManager::shared(), parent);
-    });
+    QAction* action = menu->addAction(tr("Settings…"), parent, [open = std::move(open)] { open(); });
     // Not every desktop names a preferences key; Ctrl+, is the common one.
     QList<QKeySequence> keys = QKeySequence::keyBindings(QKeySequence::Preferences);
     if (!keys.contains(QKeySequence(Qt::CTRL | Qt::Key_Comma)))

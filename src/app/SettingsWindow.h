@@ -34,13 +34,14 @@ public:
         library::LibraryIndexManager& library, QWidget* parent = nullptr);
     ~SettingsWindow() override;
 
-    // Shows the settings window, building it on first use and bringing it forward after.
+    // Shows the settings window on these objects, building it on first use and bringing it forward
+    // after; a window open on other objects is closed first.
     static SettingsWindow* open(library::UserSettings& settings, library::SyncSettings& syncSettings,
         library::LibraryIndexManager& library, QWidget* parent = nullptr);
     // The open window, if any.
     static SettingsWindow* current();
-    // Adds "Settings…" (Ctrl+,) to `menu`; it opens the window on the shared settings objects.
-    static QAction* addMenuAction(QMenu* menu, QWidget* parent);
+    // Adds "Settings…" (Ctrl+,) to `menu`; choosing it calls `open`.
+    static QAction* addMenuAction(QMenu* menu, QWidget* parent, std::function<void()> open);
 
     // Window-modal confirmations; the command runs only after its button is pressed.
     void askRestoreDefaults();

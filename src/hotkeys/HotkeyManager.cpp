@@ -13,7 +13,6 @@
 #include <QFileInfo>
 #include <QPointer>
 #include <QThread>
-#include <QThreadPool>
 
 #include <cassert>
 #include <sys/stat.h>
@@ -50,15 +49,6 @@ bool fileExists(const std::string& path)
     return ::stat(path.c_str(), &st) == 0;
 }
 
-void runInThreadPool(HotkeyManager::Job job)
-{
-    QThreadPool::globalInstance()->start([job = std::move(job)] {
-        auto done = job();
-        if (auto* app = QCoreApplication::instance())
-            QMetaObject::invokeMethod(app, std::move(done), Qt::QueuedConnection);
-    });
-}
-
 } // namespace
 
 HotkeyManager::HotkeyManager(
@@ -69,14 +59,11 @@ HotkeyManager::HotkeyManager(
     , m_options(std::move(options))
     , m_clock(m_options.clock ? *m_options.clock : platform::Clock::system())
 {
-    if (!m_options.volumes)
-        m_options.volumes = &platform::VolumeMonitor::shared();
+    assert(m_options.volumes && m_options.background);
     if (!m_options.exists)
         m_options.exists = fileExists;
     if (!m_options.resourceFolder)
         m_options.resourceFolder = [] { return platform::applicationResourceFolder(); };
-    if (!m_options.background)
-        m_options.background = runInThreadPool;
 
     readStore(Legacy::read);
     if (m_settings) {
@@ -98,13 +85,6 @@ HotkeyManager::HotkeyManager(
         if (self)
             self->refreshMissing();
     });
-}
-
-HotkeyManager& HotkeyManager::shared()
-{
-    static auto* manager
-        = new HotkeyManager(platform::PreferenceStore::shared(), &library::UserSettings::shared());
-    return *manager;
 }
 
 HotkeyManager::~HotkeyManager()

@@ -48,11 +48,11 @@ using HotkeyJob = std::function<std::function<void()>()>;
 
 struct HotkeyManagerOptions {
     platform::Clock* clock = nullptr; // the system clock when null
-    platform::VolumeMonitor* volumes = nullptr; // the shared monitor when null
+    platform::VolumeMonitor* volumes = nullptr; // required
     std::function<bool(const std::string&)> exists; // the disk when empty
     // The shipped resources; the program's own when empty.
     std::function<std::optional<std::filesystem::path>()> resourceFolder;
-    // Runs a job off the main thread; tests run it in place.
+    // Runs a job off the main thread (required; the application's task runner, tests run it in place).
     std::function<void(HotkeyJob)> background;
 };
 
@@ -73,8 +73,6 @@ public:
     HotkeyManager(platform::PreferenceStore& store, library::UserSettings* settings, Options options = {},
         QObject* parent = nullptr);
     ~HotkeyManager() override;
-    // The instance on the user's preferences and settings.
-    static HotkeyManager& shared();
 
     const Bank& shownSlots() const { return m_slots; }
     QStringList slotPaths() const;

@@ -12,12 +12,6 @@ TapTempoManager::TapTempoManager(platform::Clock& clock, QObject* parent)
 {
 }
 
-TapTempoManager& TapTempoManager::shared()
-{
-    static auto* manager = new TapTempoManager();
-    return *manager;
-}
-
 TapTempoManager::~TapTempoManager()
 {
     if (m_sessionEndTimer)

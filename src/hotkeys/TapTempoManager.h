@@ -26,7 +26,6 @@ public:
 
     explicit TapTempoManager(platform::Clock& clock = platform::Clock::system(), QObject* parent = nullptr);
     ~TapTempoManager() override;
-    static TapTempoManager& shared();
 
     std::optional<int> displayBPM() const { return m_displayBPM; }
     int displayBPMOrNone() const { return m_displayBPM.value_or(-1); }

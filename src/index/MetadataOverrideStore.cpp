@@ -1,11 +1,9 @@
 #include "index/MetadataOverrideStore.h"
 
+#include "platform/MainThread.h"
 #include "platform/PreferenceStore.h"
 
-#include <QCoreApplication>
-#include <QThread>
 
-#include <cassert>
 
 namespace kivo::index {
 
@@ -51,12 +49,6 @@ QVariantList toList(const PathKeyedSet& set)
     return QVariantList(paths.begin(), paths.end());
 }
 
-void assertMainThread()
-{
-    assert(
-        !QCoreApplication::instance() || QThread::currentThread() == QCoreApplication::instance()->thread());
-}
-
 } // namespace
 
 MetadataOverrideStore::MetadataOverrideStore(platform::PreferenceStore& store, QObject* parent)
@@ -66,15 +58,9 @@ MetadataOverrideStore::MetadataOverrideStore(platform::PreferenceStore& store, Q
     reloadFromStore();
 }
 
-MetadataOverrideStore& MetadataOverrideStore::shared()
-{
-    static auto* store = new MetadataOverrideStore(platform::PreferenceStore::shared());
-    return *store;
-}
-
 void MetadataOverrideStore::reloadFromStore()
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     MetadataOverrides next;
     next.bpmOverrides = readMap<std::int64_t>(m_store, kFileBPMOverridesKey, [](const QVariant& v) {
         return v.typeId() == QMetaType::LongLong ? std::optional<std::int64_t>(v.toLongLong()) : std::nullopt;
@@ -90,7 +76,7 @@ void MetadataOverrideStore::reloadFromStore()
 
 template <class Edit> void MetadataOverrideStore::update(Edit edit)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     MetadataOverrides next = *m_values;
     const int pairs = edit(next);
     publish(std::move(next));

@@ -27,7 +27,6 @@ class MetadataOverrideStore : public QObject {
 public:
     // Reads the four keys now.
     explicit MetadataOverrideStore(platform::PreferenceStore& store, QObject* parent = nullptr);
-    static MetadataOverrideStore& shared();
 
     const PathKeyedMap<std::int64_t>& bpmOverrides() const { return m_values->bpmOverrides; }
     const PathKeyedMap<std::string>& keyOverrides() const { return m_values->keyOverrides; }

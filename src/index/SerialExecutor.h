@@ -3,6 +3,8 @@
 // One worker thread running submitted jobs one at a time, in submission order. The index store runs
 // all of its operations here, which is what makes them exclusive without a lock around every map.
 
+#include "platform/CancelHandle.h"
+
 #include <atomic>
 #include <condition_variable>
 #include <deque>
@@ -16,20 +18,7 @@
 
 namespace kivo::index {
 
-// Shared between a background task and whoever may want to stop it; cancelling is a request the task
-// honours at its next check.
-class CancelHandle {
-public:
-    CancelHandle()
-        : m_flag(std::make_shared<std::atomic<bool>>(false))
-    {
-    }
-    void cancel() const { m_flag->store(true, std::memory_order_relaxed); }
-    bool isCancelled() const { return m_flag->load(std::memory_order_relaxed); }
-
-private:
-    std::shared_ptr<std::atomic<bool>> m_flag;
-};
+using CancelHandle = platform::CancelHandle;
 
 class SerialExecutor {
 public:

@@ -5,12 +5,13 @@
 #include "library/SyncSettings.h"
 #include "library/UserSettings.h"
 #include "platform/Clock.h"
+#include "platform/MainThread.h"
 #include "platform/MountTable.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceStore.h"
 #include "platform/StaleTemporaries.h"
+#include "platform/TaskRunner.h"
 
-#include <QCoreApplication>
 #include <QFileInfo>
 #include <QPointer>
 #include <QThread>
@@ -49,22 +50,18 @@ QString standardizedPath(const QString& path)
 
 } // namespace
 
-LibraryIndexManager::LibraryIndexManager(LibraryIndexManagerOptions options, QObject* parent)
+LibraryIndexManager::LibraryIndexManager(
+    platform::TaskRunner& tasks, LibraryIndexManagerOptions options, QObject* parent)
     : QObject(parent)
+    , m_tasks(tasks)
     , m_options(std::move(options))
 {
+    assert(m_options.tracker && m_options.syncSettings);
     m_clock = m_options.clock ? m_options.clock : &platform::Clock::system();
     if (!m_options.mountedVolumes)
         m_options.mountedVolumes = procMountedVolumes();
-    if (!m_options.store.postToMainThread) {
-        m_options.store.postToMainThread = [](std::function<void()> fn) {
-            if (auto* app = QCoreApplication::instance())
-                QMetaObject::invokeMethod(app, std::move(fn), Qt::QueuedConnection);
-        };
-    }
-    // A scan holds one thread for its whole walk; a second lets a quick check or a save run beside
-    // a silent rebuild.
-    m_pool.setMaxThreadCount(2);
+    if (!m_options.store.postToMainThread)
+        m_options.store.postToMainThread = m_tasks.poster();
     m_store = std::make_shared<index::CacheIndexStore>(m_options.store);
 
     setIsLoadingFromCache(true);
@@ -72,11 +69,14 @@ LibraryIndexManager::LibraryIndexManager(LibraryIndexManagerOptions options, QOb
     if (m_options.removeLegacyPreferences)
         m_options.removeLegacyPreferences();
     auto store = m_store;
-    runInBackground([this, store] {
-        // Saves killed half-way leave their temporaries beside the cache; nothing else removes them.
-        platform::removeStaleTemporaries(store->cacheFilePath());
-        index::DiskSnapshot snapshot = store->loadCache();
-        onMainThread([this, snapshot = std::move(snapshot)] {
+    m_tasks.run(
+        this,
+        [store] {
+            // Saves killed half-way leave their temporaries beside the cache; nothing else removes them.
+            platform::removeStaleTemporaries(store->cacheFilePath());
+            return store->loadCache();
+        },
+        [this](index::DiskSnapshot snapshot) {
             setCachedRoots(snapshot.roots);
             m_hasData = snapshot.hasData;
             m_lastCacheUpdate = snapshot.lastUpdate;
@@ -88,43 +88,26 @@ LibraryIndexManager::LibraryIndexManager(LibraryIndexManagerOptions options, QOb
             for (auto& fn : waiting)
                 fn();
         });
-    });
 }
 
 LibraryIndexManager::~LibraryIndexManager()
 {
+    // The work holds the store itself; its answers are dropped with this object.
     if (m_indexTask)
         m_indexTask->cancel();
     if (m_silentRebuild)
         m_silentRebuild->cancel();
     m_quickRefreshTask.cancel();
-    m_pool.waitForDone();
-}
-
-LibraryIndexManager& LibraryIndexManager::shared()
-{
-    static LibraryIndexManager* manager = [] {
-        LibraryIndexManagerOptions options;
-        options.removeLegacyPreferences = [] {
-            auto& prefs = platform::PreferenceStore::shared();
-            prefs.remove(
-                QString::fromLatin1(index::kLegacyCacheDataKey.data(), index::kLegacyCacheDataKey.size()));
-            prefs.remove(QString::fromLatin1(
-                index::kLegacyCacheLastUpdateKey.data(), index::kLegacyCacheLastUpdateKey.size()));
-        };
-        return new LibraryIndexManager(std::move(options));
-    }();
-    return *manager;
 }
 
 MissingFileTracker& LibraryIndexManager::tracker() const
 {
-    return m_options.tracker ? *m_options.tracker : MissingFileTracker::shared();
+    return *m_options.tracker;
 }
 
 SyncSettings& LibraryIndexManager::syncSettings() const
 {
-    return m_options.syncSettings ? *m_options.syncSettings : SyncSettings::shared();
+    return *m_options.syncSettings;
 }
 
 double LibraryIndexManager::referenceNow() const
@@ -132,19 +115,9 @@ double LibraryIndexManager::referenceNow() const
     return m_clock->now() - index::kReferenceDateOffset;
 }
 
-void LibraryIndexManager::runInBackground(std::function<void()> job)
-{
-    m_pool.start(std::move(job));
-}
-
-void LibraryIndexManager::onMainThread(std::function<void()> fn)
-{
-    // Posted to this object: if it is gone by then, the call is dropped with it.
-    QMetaObject::invokeMethod(this, std::move(fn), Qt::QueuedConnection);
-}
-
 void LibraryIndexManager::whenCacheLoaded(std::function<void()> fn)
 {
+    KIVO_MAIN_THREAD();
     if (m_cacheLoaded)
         fn();
     else
@@ -164,6 +137,7 @@ void LibraryIndexManager::setCachedRoots(const index::GroupRoots& roots)
 
 void LibraryIndexManager::windowDidAppear(UserSettings& settings)
 {
+    KIVO_MAIN_THREAD();
     if (syncSettings().useCacheFirstLaunch())
         initialize(settings, false);
     else
@@ -172,6 +146,7 @@ void LibraryIndexManager::windowDidAppear(UserSettings& settings)
 
 void LibraryIndexManager::initialize(UserSettings& settings, bool forceRebuild)
 {
+    KIVO_MAIN_THREAD();
     // A launch decision already waiting for the cache counts as the one in progress.
     if (m_isInitializing || m_launchPending)
         return;
@@ -201,16 +176,19 @@ void LibraryIndexManager::initialize(UserSettings& settings, bool forceRebuild)
 
 void LibraryIndexManager::rebuild(UserSettings& settings, bool animate)
 {
+    KIVO_MAIN_THREAD();
     startSyncTask(settings, Operation::fullBuild, animate, false, false);
 }
 
 void LibraryIndexManager::startSync(UserSettings& settings, bool animate, bool followUp)
 {
+    KIVO_MAIN_THREAD();
     startSyncTask(settings, Operation::sync, animate, followUp, false);
 }
 
 void LibraryIndexManager::clearAndRebuild(UserSettings& settings, bool animate)
 {
+    KIVO_MAIN_THREAD();
     QPointer<UserSettings> target(&settings);
     whenCacheLoaded([this, target, animate] {
         if (!target || m_isInitializing)
@@ -255,18 +233,26 @@ void LibraryIndexManager::startSyncTask(
     QPointer<UserSettings> target(&settings);
     auto store = m_store;
     const index::ScanOptions scan = m_options.scan;
-    runInBackground([=, this, plan = std::move(plan)] {
-        if (clearFirst)
-            store->clearCache();
+    struct Outcome {
         index::GroupRoots roots;
-        if (operation == Operation::fullBuild) {
-            roots = index::buildIndex(*store, plan, progress, cancel, scan);
-        } else {
-            index::syncIndex(*store, plan, progress, cancel, scan);
-            roots = store->roots();
-        }
-        const bool cancelled = cancel.isCancelled();
-        onMainThread([=, this] {
+        bool cancelled = false;
+    };
+    m_tasks.run(
+        this,
+        [=, plan = std::move(plan)] {
+            if (clearFirst)
+                store->clearCache();
+            Outcome out;
+            if (operation == Operation::fullBuild) {
+                out.roots = index::buildIndex(*store, plan, progress, cancel, scan);
+            } else {
+                index::syncIndex(*store, plan, progress, cancel, scan);
+                out.roots = store->roots();
+            }
+            out.cancelled = cancel.isCancelled();
+            return out;
+        },
+        [=, this](Outcome out) {
             if (generation != m_syncGeneration)
                 return;
             if (!target) {
@@ -276,12 +262,11 @@ void LibraryIndexManager::startSyncTask(
                 setCanCancelSync(false);
                 return;
             }
-            if (cancelled)
+            if (out.cancelled)
                 syncDidCancel(*target, animate);
             else
-                syncDidFinish(roots, *target, animate, followUp);
+                syncDidFinish(out.roots, *target, animate, followUp);
         });
-    });
 }
 
 void LibraryIndexManager::syncDidFinish(
@@ -354,20 +339,19 @@ void LibraryIndexManager::silentRebuild(UserSettings& settings)
     auto store = m_store;
     const index::ScanOptions scan = m_options.scan;
     // A sync the user starts meanwhile cancels this rebuild (its plan may lack the user's new folder).
-    index::CancelHandle cancel;
-    m_silentRebuild = cancel;
-    runInBackground([=, this, plan = std::move(plan)] {
-        QThread::currentThread()->setPriority(QThread::LowPriority);
-        index::GroupRoots roots = index::buildIndex(*store, plan, {}, cancel, scan);
-        QThread::currentThread()->setPriority(QThread::NormalPriority);
-        if (cancel.isCancelled())
-            return;
-        onMainThread([this, roots = std::move(roots)] {
+    m_silentRebuild = m_tasks.run(
+        this,
+        [=, plan = std::move(plan)](const index::CancelHandle& cancel) {
+            QThread::currentThread()->setPriority(QThread::LowPriority);
+            index::GroupRoots roots = index::buildIndex(*store, plan, {}, cancel, scan);
+            QThread::currentThread()->setPriority(QThread::NormalPriority);
+            return roots;
+        },
+        [this](index::GroupRoots roots) {
             setCachedRoots(roots);
             m_lastCacheUpdate = referenceNow();
             saveCacheInBackground();
         });
-    });
 }
 
 void LibraryIndexManager::saveCacheInBackground()
@@ -376,11 +360,12 @@ void LibraryIndexManager::saveCacheInBackground()
         return;
     auto store = m_store;
     const double time = *m_lastCacheUpdate;
-    runInBackground([store, time] { store->saveCache(time); });
+    m_tasks.run([store, time] { store->saveCache(time); });
 }
 
 void LibraryIndexManager::setPendingImport(const QStringList& paths, int collectionIndex)
 {
+    KIVO_MAIN_THREAD();
     QStringList clean;
     for (const QString& p : paths)
         clean.append(standardizedPath(p));
@@ -389,13 +374,14 @@ void LibraryIndexManager::setPendingImport(const QStringList& paths, int collect
 
 void LibraryIndexManager::rootsAdded(UserSettings& settings)
 {
+    KIVO_MAIN_THREAD();
     const bool fresh = m_hasData && m_lastCacheUpdate && referenceNow() - *m_lastCacheUpdate < m_cacheMaxAge;
     if (fresh) {
         startSync(settings, true, true);
         return;
     }
     QPointer<UserSettings> target(&settings);
-    onMainThread([this, target] {
+    m_tasks.post(this, [this, target] {
         if (target)
             clearAndRebuild(*target, true);
     });
@@ -409,6 +395,7 @@ void LibraryIndexManager::detectMovedRoots(UserSettings& settings)
 
 void LibraryIndexManager::syncNow(UserSettings& settings)
 {
+    KIVO_MAIN_THREAD();
     if (syncSettings().notifyPathUpdates())
         detectMovedRoots(settings);
     if (rootsChanged(settings)) {
@@ -421,11 +408,9 @@ void LibraryIndexManager::syncNow(UserSettings& settings)
     auto store = m_store;
     auto mounted = m_options.mountedVolumes;
     QPointer<UserSettings> target(&settings);
-    runInBackground([=, this] {
-        const index::QuickRefreshDelta delta
-            = index::computeQuickRefreshDelta(*store, roots, skipped, mounted);
-        const bool changed = delta.hasChanges();
-        onMainThread([this, target, changed] {
+    m_tasks.run(
+        this, [=] { return index::computeQuickRefreshDelta(*store, roots, skipped, mounted).hasChanges(); },
+        [this, target](bool changed) {
             if (!target)
                 return;
             if (changed) {
@@ -435,11 +420,11 @@ void LibraryIndexManager::syncNow(UserSettings& settings)
                 checkLibrary(*target);
             }
         });
-    });
 }
 
 void LibraryIndexManager::checkLibrary(UserSettings& settings)
 {
+    KIVO_MAIN_THREAD();
     // The missing and moved root check plugs in here; without it there is nothing to report.
     if (m_options.checkLibrary)
         m_options.checkLibrary(*this, settings, syncSettings());
@@ -447,6 +432,7 @@ void LibraryIndexManager::checkLibrary(UserSettings& settings)
 
 void LibraryIndexManager::removeRoots(const QStringList& paths, const QUuid& collectionID)
 {
+    KIVO_MAIN_THREAD();
     const index::GroupID group = indexGroupID(collectionID);
     std::vector<std::string> roots;
     for (const QString& p : paths)
@@ -459,7 +445,7 @@ void LibraryIndexManager::removeRoots(const QStringList& paths, const QUuid& col
     }
     auto store = m_store;
     const double time = m_lastCacheUpdate.value_or(referenceNow());
-    runInBackground([store, roots, group, time] {
+    m_tasks.run([store, roots, group, time] {
         index::removeRoots(*store, roots, group);
         store->saveCache(time);
     });
@@ -467,6 +453,7 @@ void LibraryIndexManager::removeRoots(const QStringList& paths, const QUuid& col
 
 bool LibraryIndexManager::rootsChanged(const UserSettings& settings) const
 {
+    KIVO_MAIN_THREAD();
     for (const index::ScanGroup& entry : buildSyncPlan(settings.bookmarks())) {
         auto it = m_cachedRootsByGroup.find(entry.groupID);
         for (const std::string& root : entry.urls) {
@@ -491,6 +478,7 @@ std::vector<std::string> LibraryIndexManager::planRoots(const std::vector<index:
 
 void LibraryIndexManager::quickRefresh(UserSettings& settings)
 {
+    KIVO_MAIN_THREAD();
     if (!m_hasData || m_isInitializing || m_isQuickRefreshing)
         return;
     if (m_options.workspaceChangeInProgress && m_options.workspaceChangeInProgress())
@@ -506,27 +494,37 @@ void LibraryIndexManager::quickRefresh(UserSettings& settings)
     auto store = m_store;
     auto mounted = m_options.mountedVolumes;
     const index::ScanOptions scan = m_options.scan;
+    struct Refresh {
+        bool changed = false;
+        bool reindexed = false;
+        QStringList removed;
+        QStringList added;
+    };
     const index::CancelHandle cancel = m_quickRefreshTask;
-    runInBackground([=, this] {
-        const index::QuickRefreshDelta delta
-            = index::computeQuickRefreshDelta(*store, roots, skipped, mounted);
-        const bool changed = delta.hasChanges();
-        // Fresh folder times alone are applied too, so the next refresh does not look at them again.
-        if (changed || !delta.freshMTimes.empty() || !delta.freshInodes.empty())
-            index::applyQuickRefreshDelta(*store, delta, cancel, scan);
-        QStringList removed = toQStrings(delta.removedFiles);
-        QStringList added = toQStrings(delta.newFiles);
-        const bool reindexed
-            = !delta.movedFolders.empty() || !delta.newFolders.empty() || !delta.removedFolders.empty();
-        onMainThread([=, this] {
+    m_tasks.run(
+        this,
+        [=] {
+            const index::QuickRefreshDelta delta
+                = index::computeQuickRefreshDelta(*store, roots, skipped, mounted);
+            Refresh out;
+            out.changed = delta.hasChanges();
+            // Fresh folder times alone are applied too, so the next refresh does not look at them again.
+            if (out.changed || !delta.freshMTimes.empty() || !delta.freshInodes.empty())
+                index::applyQuickRefreshDelta(*store, delta, cancel, scan);
+            out.removed = toQStrings(delta.removedFiles);
+            out.added = toQStrings(delta.newFiles);
+            out.reindexed
+                = !delta.movedFolders.empty() || !delta.newFolders.empty() || !delta.removedFolders.empty();
+            return out;
+        },
+        [this](Refresh out) {
             m_isQuickRefreshing = false;
-            if (changed) {
-                libraryChanged(removed, reindexed, added);
+            if (out.changed) {
+                libraryChanged(out.removed, out.reindexed, out.added);
                 saveCacheInBackground();
             }
-            emit quickRefreshFinished(changed);
+            emit quickRefreshFinished(out.changed);
         });
-    });
 }
 
 void LibraryIndexManager::libraryChanged(const QStringList& removed, bool reindexed, const QStringList& added)
@@ -541,6 +539,7 @@ void LibraryIndexManager::libraryChanged(const QStringList& removed, bool reinde
 
 QList<QUuid> LibraryIndexManager::groupsContaining(const QString& path) const
 {
+    KIVO_MAIN_THREAD();
     const std::string p = path.toStdString();
     QList<QUuid> out;
     for (const auto& [group, roots] : m_cachedRootsByGroup) {
@@ -556,6 +555,7 @@ QList<QUuid> LibraryIndexManager::groupsContaining(const QString& path) const
 
 void LibraryIndexManager::cancelSync()
 {
+    KIVO_MAIN_THREAD();
     if (!m_indexTask)
         return;
     setCanCancelSync(false);

@@ -12,7 +12,6 @@
 #include <QObject>
 #include <QPair>
 #include <QStringList>
-#include <QThreadPool>
 
 #include <functional>
 #include <memory>
@@ -21,7 +20,8 @@
 
 namespace kivo::platform {
 class Clock;
-}
+class TaskRunner;
+} // namespace kivo::platform
 
 namespace kivo::library {
 
@@ -35,10 +35,10 @@ inline constexpr char kLibraryFileRemovedNotification[] = "LibraryFileRemoved";
 struct LibraryIndexManagerOptions {
     index::CacheIndexStoreOptions store; // postToMainThread is filled in when empty
     index::ScanOptions scan;
-    platform::Clock* clock = nullptr;           // the system clock when empty
-    MissingFileTracker* tracker = nullptr;      // the shared tracker when empty
-    SyncSettings* syncSettings = nullptr;       // the shared settings when empty
-    index::MountedVolumes mountedVolumes;       // /proc/self/mountinfo when empty
+    platform::Clock* clock = nullptr; // the system clock when empty
+    MissingFileTracker* tracker = nullptr; // required
+    SyncSettings* syncSettings = nullptr; // required
+    index::MountedVolumes mountedVolumes; // /proc/self/mountinfo when empty
     std::function<std::set<std::string>()> skippedRoots; // none skipped when empty
     // Removes the preference keys of the older in-preferences cache; called on the main thread when
     // the cache load starts.
@@ -61,10 +61,10 @@ class LibraryIndexManager : public QObject {
     Q_PROPERTY(QString progressText READ progressText NOTIFY indexProgressChanged)
 
 public:
-    // Starts loading the cache file at once.
-    explicit LibraryIndexManager(LibraryIndexManagerOptions options = {}, QObject* parent = nullptr);
-    ~LibraryIndexManager() override; // cancels a running sync and waits for background work
-    static LibraryIndexManager& shared();
+    // Starts loading the cache file at once. Background work runs on `tasks`, which outlives this.
+    LibraryIndexManager(
+        platform::TaskRunner& tasks, LibraryIndexManagerOptions options, QObject* parent = nullptr);
+    ~LibraryIndexManager() override; // cancels a running sync; what is still running finishes on its own
 
     bool isInitializing() const { return m_isInitializing; }
     double initializationProgress() const { return m_initializationProgress; }
@@ -125,7 +125,8 @@ signals:
 
 private:
     enum class Operation { fullBuild, sync };
-    void startSyncTask(UserSettings& settings, Operation operation, bool animate, bool followUp, bool clearFirst);
+    void startSyncTask(
+        UserSettings& settings, Operation operation, bool animate, bool followUp, bool clearFirst);
     void syncDidFinish(const index::GroupRoots& roots, UserSettings& settings, bool animate, bool followUp);
     void syncDidCancel(UserSettings& settings, bool resetAnimation);
     void silentRebuild(UserSettings& settings);
@@ -139,16 +140,14 @@ private:
     void setIsLoadingFromCache(bool value);
     void setCanCancelSync(bool value);
     double referenceNow() const;
-    void runInBackground(std::function<void()> job);
-    void onMainThread(std::function<void()> fn);
     MissingFileTracker& tracker() const;
     SyncSettings& syncSettings() const;
     std::vector<std::string> planRoots(const std::vector<index::ScanGroup>& plan) const;
 
+    platform::TaskRunner& m_tasks;
     LibraryIndexManagerOptions m_options;
     platform::Clock* m_clock;
     std::shared_ptr<index::CacheIndexStore> m_store;
-    QThreadPool m_pool;
 
     bool m_isInitializing = false;
     double m_initializationProgress = 0.0;

@@ -1,6 +1,7 @@
 #include "library/MissingFileTracker.h"
 
 #include "index/QuickRefresh.h"
+#include "platform/MainThread.h"
 
 #include <QFileInfo>
 #include <QStorageInfo>
@@ -53,14 +54,9 @@ MissingFileTracker::MissingFileTracker(QObject* parent)
 {
 }
 
-MissingFileTracker& MissingFileTracker::shared()
-{
-    static MissingFileTracker* tracker = new MissingFileTracker;
-    return *tracker;
-}
-
 QStringList MissingFileTracker::missingPathList() const
 {
+    KIVO_MAIN_THREAD();
     QStringList list(m_missingPaths.begin(), m_missingPaths.end());
     list.sort();
     return list;
@@ -84,6 +80,7 @@ bool MissingFileTracker::volumeMounted(const QString& path) const
 
 SyncIssue MissingFileTracker::classify(const QString& path, ItemKind kind, QString* topmostFolder) const
 {
+    KIVO_MAIN_THREAD();
     if (topmostFolder)
         topmostFolder->clear();
     // A path on removable media whose drive is gone: the drive is the issue, not the path.
@@ -136,6 +133,7 @@ bool MissingFileTracker::enqueue(const SyncIssue& issue)
 
 void MissingFileTracker::reportMissing(const QString& path, ItemKind kind)
 {
+    KIVO_MAIN_THREAD();
     QString topmost;
     const SyncIssue issue = classify(path, kind, &topmost);
     const qsizetype before = m_missingPaths.size();
@@ -150,6 +148,7 @@ void MissingFileTracker::reportMissing(const QString& path, ItemKind kind)
 
 void MissingFileTracker::applyCheckResult(const SyncCheckResult& result)
 {
+    KIVO_MAIN_THREAD();
     if (result.generation != m_generation)
         return;
     // Paths found missing earlier (by playback, say) stay marked until resolved or found.
@@ -167,6 +166,7 @@ void MissingFileTracker::applyCheckResult(const SyncCheckResult& result)
 
 void MissingFileTracker::skipCurrent()
 {
+    KIVO_MAIN_THREAD();
     if (m_promptQueue.isEmpty())
         return;
     m_skippedPromptPaths.insert(m_promptQueue.takeFirst().path);
@@ -175,6 +175,7 @@ void MissingFileTracker::skipCurrent()
 
 void MissingFileTracker::skipAll()
 {
+    KIVO_MAIN_THREAD();
     if (m_promptQueue.isEmpty())
         return;
     const int category = skipCategory(m_promptQueue.first().kind);
@@ -189,6 +190,7 @@ void MissingFileTracker::skipAll()
 
 void MissingFileTracker::resolve(const QString& path)
 {
+    KIVO_MAIN_THREAD();
     const auto below = [&](const QString& p) { return isPathUnder(p, path); };
     const bool missingChanged = m_missingPaths.removeIf(below) > 0;
     m_skippedPromptPaths.removeIf(below);
@@ -202,6 +204,7 @@ void MissingFileTracker::resolve(const QString& path)
 
 void MissingFileTracker::markFound(const QString& path)
 {
+    KIVO_MAIN_THREAD();
     if (m_missingPaths.remove(path))
         emit missingPathsChanged();
     if (m_promptQueue.removeIf([&](const SyncIssue& issue) { return issue.path == path; }) > 0)
@@ -210,6 +213,7 @@ void MissingFileTracker::markFound(const QString& path)
 
 void MissingFileTracker::reset()
 {
+    KIVO_MAIN_THREAD();
     ++m_generation;
     const bool hadMissing = !m_missingPaths.isEmpty();
     const bool hadQueue = !m_promptQueue.isEmpty();
@@ -225,6 +229,7 @@ void MissingFileTracker::reset()
 QStringList MissingFileTracker::relocationCandidates(
     const QString& path, const std::vector<index::ScanGroup>& plan) const
 {
+    KIVO_MAIN_THREAD();
     const QString parent = parentPath(path);
     if (parent.size() < 2)
         return {};

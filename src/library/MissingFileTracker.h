@@ -28,7 +28,6 @@ public:
     using PathExists = std::function<bool(const QString&)>;
 
     explicit MissingFileTracker(QObject* parent = nullptr);
-    static MissingFileTracker& shared();
 
     // Tests stand in for the mount table and the disk.
     void setVolumeMounted(VolumeMounted fn) { m_volumeMounted = std::move(fn); }

@@ -1,5 +1,6 @@
 #include "library/SyncSettings.h"
 
+#include "platform/MainThread.h"
 #include "platform/PreferenceStore.h"
 
 namespace kivo::library {
@@ -25,14 +26,9 @@ SyncSettings::SyncSettings(platform::PreferenceStore& store, QObject* parent)
     reloadFromStore();
 }
 
-SyncSettings& SyncSettings::shared()
-{
-    static SyncSettings* settings = new SyncSettings(platform::PreferenceStore::shared());
-    return *settings;
-}
-
 void SyncSettings::reloadFromStore()
 {
+    KIVO_MAIN_THREAD();
     if (const auto value = m_store.boolValue(kUseCacheFirstLaunch))
         setUseCacheFirstLaunch(*value);
     if (const auto value = m_store.intValue(kMaxCacheSize))
@@ -45,6 +41,7 @@ void SyncSettings::reloadFromStore()
 
 void SyncSettings::save()
 {
+    KIVO_MAIN_THREAD();
     m_store.setValue(kCheckDriveState, m_checkDriveState);
     m_store.setValue(kDetectMissingItems, m_detectMissingItems);
     m_store.setValue(kNotifyPathUpdates, m_notifyPathUpdates);
@@ -54,6 +51,7 @@ void SyncSettings::save()
 
 void SyncSettings::resetToDefaults()
 {
+    KIVO_MAIN_THREAD();
     setCheckDriveState(true);
     setDetectMissingItems(true);
     setNotifyPathUpdates(false);
@@ -62,6 +60,7 @@ void SyncSettings::resetToDefaults()
 
 void SyncSettings::setUseCacheFirstLaunch(bool value)
 {
+    KIVO_MAIN_THREAD();
     if (m_useCacheFirstLaunch == value)
         return;
     m_useCacheFirstLaunch = value;
@@ -70,6 +69,7 @@ void SyncSettings::setUseCacheFirstLaunch(bool value)
 
 void SyncSettings::setMaxCacheSize(qint64 value)
 {
+    KIVO_MAIN_THREAD();
     if (m_maxCacheSize == value)
         return;
     m_maxCacheSize = value;
@@ -78,6 +78,7 @@ void SyncSettings::setMaxCacheSize(qint64 value)
 
 void SyncSettings::setCheckDriveState(bool value)
 {
+    KIVO_MAIN_THREAD();
     if (m_checkDriveState == value)
         return;
     m_checkDriveState = value;
@@ -86,6 +87,7 @@ void SyncSettings::setCheckDriveState(bool value)
 
 void SyncSettings::setDetectMissingItems(bool value)
 {
+    KIVO_MAIN_THREAD();
     if (m_detectMissingItems == value)
         return;
     m_detectMissingItems = value;
@@ -94,6 +96,7 @@ void SyncSettings::setDetectMissingItems(bool value)
 
 void SyncSettings::setNotifyPathUpdates(bool value)
 {
+    KIVO_MAIN_THREAD();
     if (m_notifyPathUpdates == value)
         return;
     m_notifyPathUpdates = value;

@@ -28,7 +28,6 @@ class SyncSettings : public QObject {
 public:
     // Drops keys no longer used, then reads the stored values.
     explicit SyncSettings(platform::PreferenceStore& store, QObject* parent = nullptr);
-    static SyncSettings& shared();
 
     bool useCacheFirstLaunch() const { return m_useCacheFirstLaunch; }
     qint64 maxCacheSize() const { return m_maxCacheSize; }

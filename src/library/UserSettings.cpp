@@ -1,5 +1,6 @@
 #include "library/UserSettings.h"
 
+#include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceStore.h"
 
@@ -123,12 +124,6 @@ UserSettings::UserSettings(platform::PreferenceStore& store, QObject* parent)
 
 UserSettings::~UserSettings() = default;
 
-UserSettings& UserSettings::shared()
-{
-    static UserSettings* settings = new UserSettings(platform::PreferenceStore::shared());
-    return *settings;
-}
-
 void UserSettings::writeBool(const char* key, bool value)
 {
     m_store.setValue(QString::fromLatin1(key), value);
@@ -146,12 +141,14 @@ void UserSettings::postSortingChanged()
 
 void UserSettings::setIsNamingGroup(bool value)
 {
+    KIVO_MAIN_THREAD();
     if (assign(m_isNamingGroup, value))
         emit isNamingGroupChanged();
 }
 
 void UserSettings::setSelectedTheme(int value)
 {
+    KIVO_MAIN_THREAD();
     writeInt(kSelectedTheme, value);
     if (assign(m_selectedTheme, value))
         emit selectedThemeChanged();
@@ -159,6 +156,7 @@ void UserSettings::setSelectedTheme(int value)
 
 void UserSettings::setSelectedGroup(int value)
 {
+    KIVO_MAIN_THREAD();
     writeInt(kSelectedGroup, value);
     if (assign(m_selectedGroup, value))
         emit selectedGroupChanged();
@@ -166,6 +164,7 @@ void UserSettings::setSelectedGroup(int value)
 
 void UserSettings::setSelectedPathIndex(std::optional<int> value)
 {
+    KIVO_MAIN_THREAD();
     if (value)
         writeInt(kSelectedPathIndex, *value);
     else
@@ -176,6 +175,7 @@ void UserSettings::setSelectedPathIndex(std::optional<int> value)
 
 void UserSettings::setVolume(float value)
 {
+    KIVO_MAIN_THREAD();
     m_store.setValue(QString::fromLatin1(kVolume), double(value));
     if (assign(m_volume, value))
         emit volumeChanged();
@@ -183,6 +183,7 @@ void UserSettings::setVolume(float value)
 
 void UserSettings::setMidiCatchNotes(bool value)
 {
+    KIVO_MAIN_THREAD();
     writeBool(kMidiCatchNotes, value);
     if (assign(m_midiCatchNotes, value))
         emit midiCatchNotesChanged();
@@ -190,6 +191,7 @@ void UserSettings::setMidiCatchNotes(bool value)
 
 void UserSettings::setMidiOctaveShift(int value)
 {
+    KIVO_MAIN_THREAD();
     writeInt(kMidiOctaveShift, value);
     if (assign(m_midiOctaveShift, value))
         emit midiOctaveShiftChanged();
@@ -197,6 +199,7 @@ void UserSettings::setMidiOctaveShift(int value)
 
 void UserSettings::setMidiInstrument(int value)
 {
+    KIVO_MAIN_THREAD();
     value = validInstrument(value);
     writeInt(kMidiInstrument, value);
     if (assign(m_midiInstrument, value))
@@ -207,6 +210,7 @@ void UserSettings::setMidiInstrument(int value)
 // browser once per flag whatever the flags were before.
 void UserSettings::setSeparateMIDIFiles(bool value)
 {
+    KIVO_MAIN_THREAD();
     writeBool(kSeparateMIDIFiles, value);
     if (assign(m_separateMIDIFiles, value))
         emit separateMIDIFilesChanged();
@@ -215,6 +219,7 @@ void UserSettings::setSeparateMIDIFiles(bool value)
 
 void UserSettings::setSortByBPM(bool value)
 {
+    KIVO_MAIN_THREAD();
     writeBool(kSortByBPM, value);
     if (assign(m_sortByBPM, value))
         emit sortByBPMChanged();
@@ -223,6 +228,7 @@ void UserSettings::setSortByBPM(bool value)
 
 void UserSettings::setSortRomanNumerals(bool value)
 {
+    KIVO_MAIN_THREAD();
     writeBool(kSortRomanNumerals, value);
     if (assign(m_sortRomanNumerals, value))
         emit sortRomanNumeralsChanged();
@@ -231,6 +237,7 @@ void UserSettings::setSortRomanNumerals(bool value)
 
 void UserSettings::setSkipNestedSubfolders(bool value)
 {
+    KIVO_MAIN_THREAD();
     writeBool(kSkipNestedSubfolders, value);
     if (assign(m_skipNestedSubfolders, value))
         emit skipNestedSubfoldersChanged();
@@ -238,6 +245,7 @@ void UserSettings::setSkipNestedSubfolders(bool value)
 
 void UserSettings::setHideFileExtensions(bool value)
 {
+    KIVO_MAIN_THREAD();
     writeBool(kHideFileExtensions, value);
     if (assign(m_hideFileExtensions, value))
         emit hideFileExtensionsChanged();
@@ -245,6 +253,7 @@ void UserSettings::setHideFileExtensions(bool value)
 
 void UserSettings::setAutoPauseWhenUnfocused(bool value)
 {
+    KIVO_MAIN_THREAD();
     writeBool(kAutoPauseWhenUnfocused, value);
     if (assign(m_autoPauseWhenUnfocused, value))
         emit autoPauseWhenUnfocusedChanged();
@@ -252,6 +261,7 @@ void UserSettings::setAutoPauseWhenUnfocused(bool value)
 
 void UserSettings::setKeySpelling(music::KeySpelling value)
 {
+    KIVO_MAIN_THREAD();
     writeInt(kKeySpelling, music::rawValue(value));
     if (assign(m_keySpelling, value))
         emit keySpellingChanged();
@@ -265,24 +275,28 @@ void UserSettings::setIsSynced(bool value)
 
 void UserSettings::setIsSyncing(bool value)
 {
+    KIVO_MAIN_THREAD();
     if (assign(m_isSyncing, value))
         emit isSyncingChanged();
 }
 
 void UserSettings::setStartSyncAnimation(bool value)
 {
+    KIVO_MAIN_THREAD();
     if (assign(m_startSyncAnimation, value))
         emit startSyncAnimationChanged();
 }
 
 void UserSettings::setSyncAnimationProgress(double value)
 {
+    KIVO_MAIN_THREAD();
     if (assign(m_syncAnimationProgress, value))
         emit syncAnimationProgressChanged();
 }
 
 void UserSettings::reloadFromStore()
 {
+    KIVO_MAIN_THREAD();
     stopAccessingAllRoots();
 
     // Read everything before the first setter writes its key back.
@@ -307,6 +321,7 @@ void UserSettings::reloadFromStore()
 
 void UserSettings::restoreDefaultPreferences()
 {
+    KIVO_MAIN_THREAD();
     setSelectedTheme(0);
     setHideFileExtensions(false);
     setSkipNestedSubfolders(false);
@@ -322,6 +337,7 @@ void UserSettings::restoreDefaultPreferences()
 
 void UserSettings::factoryReset()
 {
+    KIVO_MAIN_THREAD();
     stopAccessingAllRoots();
     setBookmarks({ defaultBookmarkGroup() });
     setSelectedGroup(0);

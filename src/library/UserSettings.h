@@ -63,8 +63,6 @@ public:
     // `store`, then opens the roots' folder access.
     explicit UserSettings(platform::PreferenceStore& store, QObject* parent = nullptr);
     ~UserSettings() override;
-    // The instance on the user's preference store.
-    static UserSettings& shared();
 
     platform::PreferenceStore& store() const { return m_store; }
 

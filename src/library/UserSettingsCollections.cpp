@@ -2,9 +2,11 @@
 // collection bar and the settings make, and opening the roots' folder access.
 
 #include "library/DiagnosticLog.h"
+
 #include "library/UserSettings.h"
 
 #include "platform/FolderBookmark.h"
+#include "platform/MainThread.h"
 #include "platform/PreferenceStore.h"
 
 #include <QDir>
@@ -120,6 +122,7 @@ void UserSettings::recomputeIsSynced()
 
 void UserSettings::setBookmarks(const BookmarkGroupList& groups)
 {
+    KIVO_MAIN_THREAD();
     m_bookmarks = groups;
     writeBookmarks();
     emit bookmarksChanged();
@@ -128,12 +131,14 @@ void UserSettings::setBookmarks(const BookmarkGroupList& groups)
 
 void UserSettings::markSynced()
 {
+    KIVO_MAIN_THREAD();
     m_syncedBookmarks = m_bookmarks;
     setIsSynced(true);
 }
 
 void UserSettings::addGroup(const QString& name, const QString& colorHex)
 {
+    KIVO_MAIN_THREAD();
     const qsizetype count = m_bookmarks.size();
     m_bookmarks.append(
         { QUuid::createUuid(), name, {}, colorHex.isEmpty() ? groupPaletteColor(count) : colorHex });
@@ -145,6 +150,7 @@ void UserSettings::addGroup(const QString& name, const QString& colorHex)
 
 void UserSettings::removeGroup(int index)
 {
+    KIVO_MAIN_THREAD();
     // The last collection stays: the browser always has one to show.
     if (index < 0 || index >= m_bookmarks.size() || m_bookmarks.size() < 2)
         return;
@@ -158,6 +164,7 @@ void UserSettings::removeGroup(int index)
 
 void UserSettings::renameGroup(int index, const QString& name)
 {
+    KIVO_MAIN_THREAD();
     if (index < 0 || index >= m_bookmarks.size() || name.isEmpty())
         return;
     m_bookmarks[index].name = name;
@@ -167,6 +174,7 @@ void UserSettings::renameGroup(int index, const QString& name)
 
 void UserSettings::setGroupColor(int index, const QString& colorHex)
 {
+    KIVO_MAIN_THREAD();
     if (index < 0 || index >= m_bookmarks.size())
         return;
     m_bookmarks[index].colorHex = colorHex;
@@ -176,6 +184,7 @@ void UserSettings::setGroupColor(int index, const QString& colorHex)
 
 void UserSettings::moveGroup(const QUuid& id, int destination)
 {
+    KIVO_MAIN_THREAD();
     const qsizetype from = indexOfId(m_bookmarks, id);
     if (from < 0)
         return;
@@ -204,6 +213,7 @@ void UserSettings::moveGroup(const QUuid& id, int destination)
 
 bool UserSettings::addPath(const QString& folderPath, int index)
 {
+    KIVO_MAIN_THREAD();
     if (index < 0 || index >= m_bookmarks.size())
         return false;
     const QString path = QDir::cleanPath(folderPath);
@@ -231,6 +241,7 @@ bool UserSettings::addPath(const QString& folderPath, int index)
 
 void UserSettings::movePaths(int index, const std::vector<int>& sourceOffsets, int destination)
 {
+    KIVO_MAIN_THREAD();
     if (index < 0 || index >= m_bookmarks.size())
         return;
     QList<QByteArray>& paths = m_bookmarks[index].paths;
@@ -264,6 +275,7 @@ void UserSettings::movePaths(int index, const std::vector<int>& sourceOffsets, i
 
 void UserSettings::removePath(int pathIndex)
 {
+    KIVO_MAIN_THREAD();
     if (m_selectedGroup < 0 || m_selectedGroup >= m_bookmarks.size())
         return;
     QList<QByteArray>& paths = m_bookmarks[m_selectedGroup].paths;
@@ -280,6 +292,7 @@ void UserSettings::removePath(int pathIndex)
 
 int UserSettings::replaceRootBookmarks(const QString& oldPath, const QByteArray& bookmark)
 {
+    KIVO_MAIN_THREAD();
     int replaced = 0;
     for (BookmarkGroup& group : m_bookmarks) {
         for (QByteArray& existing : group.paths) {
@@ -299,6 +312,7 @@ int UserSettings::replaceRootBookmarks(const QString& oldPath, const QByteArray&
 
 std::optional<QUuid> UserSettings::groupID(int index) const
 {
+    KIVO_MAIN_THREAD();
     if (index < 0 || index >= m_bookmarks.size())
         return std::nullopt;
     return m_bookmarks[index].id;
@@ -306,12 +320,14 @@ std::optional<QUuid> UserSettings::groupID(int index) const
 
 bool UserSettings::hasAnyPaths() const
 {
+    KIVO_MAIN_THREAD();
     return std::any_of(m_bookmarks.cbegin(), m_bookmarks.cend(),
         [](const BookmarkGroup& group) { return !group.paths.isEmpty(); });
 }
 
 QList<QByteArray> UserSettings::selectedGroupPaths() const
 {
+    KIVO_MAIN_THREAD();
     if (m_selectedGroup < 0 || m_selectedGroup >= m_bookmarks.size())
         return {};
     return m_bookmarks[m_selectedGroup].paths;
@@ -319,6 +335,7 @@ QList<QByteArray> UserSettings::selectedGroupPaths() const
 
 void UserSettings::startAccessingAllRoots()
 {
+    KIVO_MAIN_THREAD();
     for (const BookmarkGroup& group : std::as_const(m_bookmarks)) {
         for (const QByteArray& bookmark : group.paths) {
             if (const auto path = resolveRoot(bookmark))
@@ -329,6 +346,7 @@ void UserSettings::startAccessingAllRoots()
 
 void UserSettings::stopAccessingAllRoots()
 {
+    KIVO_MAIN_THREAD();
     for (const BookmarkGroup& group : std::as_const(m_bookmarks)) {
         for (const QByteArray& bookmark : group.paths) {
             if (const auto path = resolveRoot(bookmark))

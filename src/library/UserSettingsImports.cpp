@@ -3,6 +3,7 @@
 #include "library/UserSettings.h"
 
 #include "platform/FolderBookmark.h"
+#include "platform/MainThread.h"
 
 #include <QDir>
 
@@ -10,6 +11,7 @@ namespace kivo::library {
 
 QStringList UserSettings::removeRootsWithStoredPaths(int index, const QStringList& paths)
 {
+    KIVO_MAIN_THREAD();
     QStringList removed;
     if (index < 0 || index >= m_bookmarks.size())
         return removed;

@@ -1,10 +1,9 @@
 #include "organise/HiddenFileManager.h"
 
 #include "index/IndexRecords.h"
+#include "platform/MainThread.h"
 #include "platform/PreferenceStore.h"
 
-#include <QCoreApplication>
-#include <QThread>
 
 #include <cassert>
 
@@ -15,12 +14,6 @@ namespace {
 QString key(const char* name)
 {
     return QString::fromLatin1(name);
-}
-
-void assertMainThread()
-{
-    assert(
-        !QCoreApplication::instance() || QThread::currentThread() == QCoreApplication::instance()->thread());
 }
 
 // A stored set: the strings of the array, anything else dropped; a missing key is an empty set.
@@ -83,12 +76,6 @@ HiddenFileManager::HiddenFileManager(platform::PreferenceStore& store, QObject* 
     reload();
 }
 
-HiddenFileManager& HiddenFileManager::shared()
-{
-    static auto* manager = new HiddenFileManager(platform::PreferenceStore::shared());
-    return *manager;
-}
-
 bool HiddenFileManager::isGroupHidden(const std::string& collectionID) const
 {
     const auto k = groupKey(collectionID);
@@ -129,7 +116,7 @@ void HiddenFileManager::apply(
 
 void HiddenFileManager::setHidden(const std::vector<std::string>& paths, bool hidden)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     HiddenPathSet h = m_sets->hiddenPaths(), s = m_sets->skippedPaths();
     int changedSets = 0;
     for (const auto& path : paths) {
@@ -147,7 +134,7 @@ void HiddenFileManager::setHidden(const std::vector<std::string>& paths, bool hi
 
 void HiddenFileManager::setSkipped(const std::vector<std::string>& paths, bool skipped)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     HiddenPathSet h = m_sets->hiddenPaths(), s = m_sets->skippedPaths();
     int changedSets = 0;
     for (const auto& path : paths) {
@@ -165,7 +152,7 @@ void HiddenFileManager::setSkipped(const std::vector<std::string>& paths, bool s
 
 void HiddenFileManager::setNestedSkipExempt(const std::vector<std::string>& paths, bool exempt)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     HiddenPathSet e = m_sets->nestedSkipExemptPaths();
     bool changedAny = false;
     for (const auto& path : paths)
@@ -175,7 +162,7 @@ void HiddenFileManager::setNestedSkipExempt(const std::vector<std::string>& path
 
 void HiddenFileManager::setGroupHidden(const std::string& collectionID, bool hidden)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     const auto k = groupKey(collectionID);
     if (!k)
         return;
@@ -207,13 +194,13 @@ void HiddenFileManager::setModes(bool hideMode, bool showOnlyHidden)
 
 void HiddenFileManager::toggleHideMode()
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     setModes(!m_hideMode, false);
 }
 
 void HiddenFileManager::toggleShowOnlyHidden()
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     const bool only = !m_showOnlyHidden;
     setModes(only ? true : m_hideMode, only);
 }
@@ -238,7 +225,7 @@ std::optional<std::string> HiddenFileManager::popAutoDeselectedGroup()
 
 void HiddenFileManager::remapPaths(const std::string& oldPath, const std::string& newPath)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     if (oldPath.empty() || oldPath == newPath)
         return;
     HiddenPathSet h = m_sets->hiddenPaths(), s = m_sets->skippedPaths(), e = m_sets->nestedSkipExemptPaths();
@@ -258,7 +245,7 @@ void HiddenFileManager::remapPaths(const std::string& oldPath, const std::string
 
 void HiddenFileManager::reload()
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     HiddenPathSet h = readSet(m_store, kHiddenFilePathsKey);
     HiddenPathSet s = readSet(m_store, kSkippedFolderPathsKey);
     for (const auto& path : h)

@@ -40,7 +40,6 @@ class HiddenFileManager : public QObject {
 public:
     // Reads the four keys now.
     explicit HiddenFileManager(platform::PreferenceStore& store, QObject* parent = nullptr);
-    static HiddenFileManager& shared();
 
     const HiddenPathSet& hiddenPaths() const { return m_sets->hiddenPaths(); }
     const HiddenPathSet& skippedPaths() const { return m_sets->skippedPaths(); }

@@ -1,13 +1,11 @@
 #include "organise/TagStore.h"
 
 #include "organise/LightweightNode.h"
+#include "platform/MainThread.h"
 #include "platform/PreferenceStore.h"
 
-#include <QCoreApplication>
-#include <QThread>
 
 #include <algorithm>
-#include <cassert>
 #include <unordered_set>
 
 namespace kivo::organise {
@@ -17,12 +15,6 @@ namespace {
 QString key(const char* name)
 {
     return QString::fromLatin1(name);
-}
-
-void assertMainThread()
-{
-    assert(
-        !QCoreApplication::instance() || QThread::currentThread() == QCoreApplication::instance()->thread());
 }
 
 struct TagIdHash {
@@ -112,15 +104,9 @@ TagStore::TagStore(platform::PreferenceStore& store, QObject* parent)
     reload();
 }
 
-TagStore& TagStore::shared()
-{
-    static auto* store = new TagStore(platform::PreferenceStore::shared());
-    return *store;
-}
-
 void TagStore::reload()
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     setTags(readTags(m_store));
     setMaps({ readMap(m_store, kFileTagAssignmentsKey), readMap(m_store, kFileTagExclusionsKey) });
 }
@@ -166,7 +152,7 @@ TagButtonState TagStore::buttonState(const TagId& id, const std::vector<std::str
 
 void TagStore::setTag(const TagId& id, TagChoice choice, const std::vector<std::string>& paths)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     TagMaps next = *m_maps;
     applySetTag(next, id, choice, paths);
     setMaps(std::move(next));
@@ -175,7 +161,7 @@ void TagStore::setTag(const TagId& id, TagChoice choice, const std::vector<std::
 
 void TagStore::clearTags(const std::vector<std::string>& paths)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     TagMaps next = *m_maps;
     applyClearTags(next, paths);
     setMaps(std::move(next));
@@ -184,7 +170,7 @@ void TagStore::clearTags(const std::vector<std::string>& paths)
 
 std::optional<TagId> TagStore::createTag(const std::string& name)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     std::vector<std::string> others;
     for (const SampleTag& t : m_tags)
         others.push_back(t.name);
@@ -201,7 +187,7 @@ std::optional<TagId> TagStore::createTag(const std::string& name)
 
 void TagStore::renameTag(const TagId& id, const std::string& newName)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     const SampleTag* current = tag(id);
     if (!current)
         return;
@@ -222,7 +208,7 @@ void TagStore::renameTag(const TagId& id, const std::string& newName)
 
 void TagStore::moveTag(const TagId& id, int toIndex)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     const auto it
         = std::find_if(m_tags.begin(), m_tags.end(), [&](const SampleTag& t) { return t.id == id; });
     if (it == m_tags.end() || m_tags.empty())
@@ -241,7 +227,7 @@ void TagStore::moveTag(const TagId& id, int toIndex)
 
 void TagStore::deleteTag(const TagId& id)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     std::vector<SampleTag> next = m_tags;
     std::erase_if(next, [&](const SampleTag& t) { return t.id == id; });
     TagMaps maps = *m_maps;
@@ -254,7 +240,7 @@ void TagStore::deleteTag(const TagId& id)
 
 void TagStore::remapPaths(const std::string& oldPath, const std::string& newPath)
 {
-    assertMainThread();
+    KIVO_MAIN_THREAD();
     TagMaps next = *m_maps;
     if (!remapTagPaths(next, oldPath, newPath))
         return;

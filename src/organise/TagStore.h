@@ -50,7 +50,6 @@ class TagStore : public QObject {
 public:
     // Reads the three keys now.
     explicit TagStore(platform::PreferenceStore& store, QObject* parent = nullptr);
-    static TagStore& shared();
 
     const std::vector<SampleTag>& tags() const { return m_tags; }
     const SampleTag* tag(const TagId& id) const;

@@ -1,7 +1,8 @@
 #include "platform/NotificationCenter.h"
 
+#include "platform/MainThread.h"
+
 #include <QCoreApplication>
-#include <QThread>
 
 namespace kivo::platform {
 
@@ -19,16 +20,14 @@ NotificationCenter& NotificationCenter::shared()
 
 void NotificationCenter::post(const QString& name, const QVariantMap& userInfo)
 {
-    if (QThread::currentThread() == thread()) {
-        emit posted(name, userInfo);
-        return;
-    }
-    QMetaObject::invokeMethod(this, [this, name, userInfo] { emit posted(name, userInfo); }, Qt::QueuedConnection);
+    KIVO_MAIN_THREAD();
+    emit posted(name, userInfo);
 }
 
 QMetaObject::Connection NotificationCenter::observe(
     const QString& name, QObject* context, std::function<void(const QVariantMap&)> fn)
 {
+    KIVO_MAIN_THREAD();
     return connect(this, &NotificationCenter::posted, context,
         [name, fn = std::move(fn)](const QString& posted, const QVariantMap& info) {
             if (posted == name)

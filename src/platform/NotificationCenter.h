@@ -1,8 +1,8 @@
 #pragma once
 
 // Named notifications without a sender ("UserSettingsPathsSynced", "LibraryFileRemoved", ...),
-// delivered on the main thread. A post from another thread is queued to the main thread; a post
-// from the main thread is delivered before post() returns.
+// posted and delivered on the main thread: a post is delivered before post() returns. Background
+// work reaches the main thread through the task runner first.
 
 #include <QObject>
 #include <QString>

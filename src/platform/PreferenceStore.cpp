@@ -1,6 +1,7 @@
 #include "platform/PreferenceStore.h"
 
 #include "platform/BinaryPlistCheck.h"
+#include "platform/MainThread.h"
 #include "platform/PropertyList.h"
 #include "platform/StaleTemporaries.h"
 
@@ -77,19 +78,6 @@ PreferenceStore::~PreferenceStore()
         writeNow();
 }
 
-PreferenceStore& PreferenceStore::shared()
-{
-    static PreferenceStore* store = [] {
-        auto* s = new PreferenceStore(defaultFilePath());
-        // Values written in the last event-loop turn before quitting still reach the disk.
-        if (auto* app = QCoreApplication::instance())
-            QObject::connect(app, &QCoreApplication::aboutToQuit, s, [s] { s->flush(); });
-        std::atexit([] { store->flush(); });
-        return s;
-    }();
-    return *store;
-}
-
 QString PreferenceStore::defaultFilePath()
 {
     return configHome() + QStringLiteral("/KIVO Browser/Preferences.plist");
@@ -107,6 +95,7 @@ bool PreferenceStore::contains(const QString& key) const
 
 std::optional<QVariant> PreferenceStore::value(const QString& key) const
 {
+    KIVO_MAIN_THREAD();
     auto it = m_values.constFind(key);
     if (it == m_values.cend())
         return std::nullopt;
@@ -115,6 +104,7 @@ std::optional<QVariant> PreferenceStore::value(const QString& key) const
 
 std::optional<bool> PreferenceStore::boolValue(const QString& key) const
 {
+    KIVO_MAIN_THREAD();
     auto it = m_values.constFind(key);
     if (it == m_values.cend() || it->typeId() != QMetaType::Bool)
         return std::nullopt;
@@ -123,6 +113,7 @@ std::optional<bool> PreferenceStore::boolValue(const QString& key) const
 
 std::optional<qint64> PreferenceStore::intValue(const QString& key) const
 {
+    KIVO_MAIN_THREAD();
     auto it = m_values.constFind(key);
     if (it == m_values.cend() || it->typeId() != QMetaType::LongLong)
         return std::nullopt;
@@ -131,6 +122,7 @@ std::optional<qint64> PreferenceStore::intValue(const QString& key) const
 
 std::optional<double> PreferenceStore::realValue(const QString& key) const
 {
+    KIVO_MAIN_THREAD();
     auto it = m_values.constFind(key);
     if (it == m_values.cend())
         return std::nullopt;
@@ -143,6 +135,7 @@ std::optional<double> PreferenceStore::realValue(const QString& key) const
 
 std::optional<QString> PreferenceStore::stringValue(const QString& key) const
 {
+    KIVO_MAIN_THREAD();
     auto it = m_values.constFind(key);
     if (it == m_values.cend() || it->typeId() != QMetaType::QString)
         return std::nullopt;
@@ -151,6 +144,7 @@ std::optional<QString> PreferenceStore::stringValue(const QString& key) const
 
 std::optional<QByteArray> PreferenceStore::dataValue(const QString& key) const
 {
+    KIVO_MAIN_THREAD();
     auto it = m_values.constFind(key);
     if (it == m_values.cend() || it->typeId() != QMetaType::QByteArray)
         return std::nullopt;
@@ -159,6 +153,7 @@ std::optional<QByteArray> PreferenceStore::dataValue(const QString& key) const
 
 std::optional<QVariantList> PreferenceStore::arrayValue(const QString& key) const
 {
+    KIVO_MAIN_THREAD();
     auto it = m_values.constFind(key);
     if (it == m_values.cend() || it->typeId() != QMetaType::QVariantList)
         return std::nullopt;
@@ -167,6 +162,7 @@ std::optional<QVariantList> PreferenceStore::arrayValue(const QString& key) cons
 
 std::optional<QVariantMap> PreferenceStore::dictValue(const QString& key) const
 {
+    KIVO_MAIN_THREAD();
     auto it = m_values.constFind(key);
     if (it == m_values.cend() || it->typeId() != QMetaType::QVariantMap)
         return std::nullopt;
@@ -175,6 +171,7 @@ std::optional<QVariantMap> PreferenceStore::dictValue(const QString& key) const
 
 bool PreferenceStore::setValue(const QString& key, const QVariant& value)
 {
+    KIVO_MAIN_THREAD();
     if (!isPlistValue(value)) {
         logLine(QStringLiteral("Error storing preference ") + key
             + QStringLiteral(": unsupported value type ")
@@ -189,6 +186,7 @@ bool PreferenceStore::setValue(const QString& key, const QVariant& value)
 
 void PreferenceStore::remove(const QString& key)
 {
+    KIVO_MAIN_THREAD();
     if (m_values.remove(key) == 0)
         return;
     scheduleWrite();
@@ -207,6 +205,7 @@ QVariantMap PreferenceStore::snapshot() const
 
 bool PreferenceStore::flush()
 {
+    KIVO_MAIN_THREAD();
     if (!m_dirty)
         return true;
     return writeNow();

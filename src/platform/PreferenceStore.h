@@ -27,8 +27,7 @@ public:
     explicit PreferenceStore(QString filePath, QObject* parent = nullptr);
     ~PreferenceStore() override; // flushes
 
-    // The user's store at $XDG_CONFIG_HOME/KIVO Browser/Preferences.plist, created on first use.
-    static PreferenceStore& shared();
+    // The user's store: $XDG_CONFIG_HOME/KIVO Browser/Preferences.plist.
     static QString defaultFilePath();
     QString filePath() const;
 

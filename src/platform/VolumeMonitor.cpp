@@ -31,12 +31,6 @@ VolumeMonitor::~VolumeMonitor()
     stopWatching();
 }
 
-VolumeMonitor& VolumeMonitor::shared()
-{
-    static VolumeMonitor* monitor = new VolumeMonitor;
-    return *monitor;
-}
-
 void VolumeMonitor::startWatching(Watch watch)
 {
     if (watch == Watch::kernelEvents) {

@@ -38,8 +38,6 @@ public:
     VolumeMonitor(TableSource source, Watch watch, QObject* parent = nullptr);
     ~VolumeMonitor() override;
 
-    static VolumeMonitor& shared();
-
     // The mount points, sorted.
     QStringList mountedVolumes() const;
     const std::set<std::string>& mountPoints() const { return m_mountPoints; }

@@ -12,12 +12,6 @@ namespace {
 constexpr int kMaxBlock = 4096;
 }
 
-AudioEngine& AudioEngine::shared()
-{
-    static AudioEngine* engine = new AudioEngine; // lives as long as the process
-    return *engine;
-}
-
 AudioEngine::AudioEngine()
     : m_samplerBus(kMaxBlock * 2)
 {

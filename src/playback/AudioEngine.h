@@ -6,6 +6,7 @@
 // keeps what leaves the engine below 0 dBFS; the level tap sees the mix before it. Pull-driven: every
 // output calls render(), which tests and tools may also call directly (offline mode).
 
+#include "DecodeWorker.h"
 #include "MeterTap.h"
 #include "SafetyLimiter.h"
 #include "SamplerNode.h"
@@ -26,7 +27,6 @@ class AudioEngine {
 public:
     enum class OutputKind { None, Device, Null, Offline };
 
-    static AudioEngine& shared();
     AudioEngine();
     ~AudioEngine();
     AudioEngine(const AudioEngine&) = delete;
@@ -53,6 +53,7 @@ public:
 
     SamplerNode& sampler() { return m_sampler; }
     MeterTap& tap() { return m_tap; }
+    DecodeWorker& decodeWorker() { return m_decodeWorker; }
 
     void attachFilePlayer(AudioFilePlayer* player);
     void detachFilePlayer(AudioFilePlayer* player);
@@ -83,6 +84,7 @@ private:
     SafetyLimiter m_limiter;
     std::vector<float> m_samplerBus;
     std::unique_ptr<AudioOutput> m_output;
+    DecodeWorker m_decodeWorker;
 };
 
 } // namespace kivo::playback

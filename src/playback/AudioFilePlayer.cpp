@@ -15,11 +15,6 @@ constexpr int kRingChunks = 96; // about one second ahead at 48 kHz
 constexpr int kMeterFrames = 1024;
 } // namespace
 
-std::unique_ptr<AudioFilePlayer> AudioFilePlayer::create(const std::string& path, std::string& error)
-{
-    return create(AudioEngine::shared(), path, error);
-}
-
 std::unique_ptr<AudioFilePlayer> AudioFilePlayer::create(
     AudioEngine& engine, const std::string& path, std::string& error)
 {
@@ -49,13 +44,13 @@ AudioFilePlayer::AudioFilePlayer(AudioEngine& engine, std::unique_ptr<AudioDecod
     // The first chunk is decoded right here, so it is ready by the time play() comes;
     // the shared worker keeps the ring filled from then on.
     decodeStep();
-    DecodeWorker::shared().add(this);
+    m_engine.decodeWorker().add(this);
 }
 
 AudioFilePlayer::~AudioFilePlayer()
 {
     m_engine.detachFilePlayer(this);
-    DecodeWorker::shared().remove(this);
+    m_engine.decodeWorker().remove(this);
 }
 
 double AudioFilePlayer::duration() const
@@ -82,7 +77,7 @@ void AudioFilePlayer::requestPosition(int64_t frame)
         m_atEnd.store(false, std::memory_order_release);
         m_generation.fetch_add(1, std::memory_order_acq_rel);
     }
-    DecodeWorker::shared().wake();
+    m_engine.decodeWorker().wake();
 }
 
 void AudioFilePlayer::setCurrentTime(double seconds)

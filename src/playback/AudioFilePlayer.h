@@ -24,7 +24,6 @@ class AudioEngine;
 class AudioFilePlayer {
 public:
     // Null with `error` set when the file cannot be played.
-    static std::unique_ptr<AudioFilePlayer> create(const std::string& path, std::string& error);
     static std::unique_ptr<AudioFilePlayer> create(
         AudioEngine& engine, const std::string& path, std::string& error);
     ~AudioFilePlayer();

@@ -4,6 +4,7 @@
 #include "AudioFilePlayer.h"
 #include "RepeatingTimer.h"
 #include "library/MissingFileTracker.h"
+#include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
 
 #include <QCoreApplication>
@@ -35,9 +36,9 @@ bool isMIDIFile(const QUrl& url)
 
 AudioPlayerManager::AudioPlayerManager(Options options, QObject* parent)
     : QObject(parent)
-    , m_engine(options.engine ? *options.engine : AudioEngine::shared())
+    , m_engine(*options.engine)
     , m_clock(options.clock ? *options.clock : platform::Clock::system())
-    , m_tracker(options.tracker ? *options.tracker : library::MissingFileTracker::shared())
+    , m_tracker(*options.tracker)
     , m_midiEngine(options.midiEngine)
     , m_autoPauseWhenUnfocused(options.autoPauseWhenUnfocused)
     , m_midiCatchNotes(options.midiCatchNotes)
@@ -86,11 +87,13 @@ AudioPlayerManager::~AudioPlayerManager()
 
 float AudioPlayerManager::gain() const
 {
+    KIVO_MAIN_THREAD();
     return volumeGain(m_volumeControl.position());
 }
 
 bool AudioPlayerManager::isPlaying() const
 {
+    KIVO_MAIN_THREAD();
     if (m_midiPlayer)
         return m_midiPlayer->isPlaying();
     return m_audioPlayer && m_audioPlayer->isPlaying();
@@ -98,6 +101,7 @@ bool AudioPlayerManager::isPlaying() const
 
 double AudioPlayerManager::duration() const
 {
+    KIVO_MAIN_THREAD();
     if (m_midiPlayer)
         return m_midiPlayer->duration();
     if (m_audioPlayer)
@@ -107,6 +111,7 @@ double AudioPlayerManager::duration() const
 
 double AudioPlayerManager::currentTime() const
 {
+    KIVO_MAIN_THREAD();
     if (m_midiPlayer) {
         const auto anchor = m_midiPlayer->anchor();
         if (m_midiPlayer->isPlaying() && anchor && m_midiEngine) {
@@ -122,6 +127,7 @@ double AudioPlayerManager::currentTime() const
 
 void AudioPlayerManager::setCurrentTime(double seconds)
 {
+    KIVO_MAIN_THREAD();
     if (!std::isfinite(seconds))
         seconds = 0;
     if (m_audioPlayer) {
@@ -141,11 +147,13 @@ void AudioPlayerManager::setCurrentTime(double seconds)
 
 void AudioPlayerManager::load(const QUrl& url)
 {
+    KIVO_MAIN_THREAD();
     open(url, Start::Load);
 }
 
 void AudioPlayerManager::play(const QUrl& url)
 {
+    KIVO_MAIN_THREAD();
     open(url, Start::Play);
 }
 
@@ -212,6 +220,7 @@ void AudioPlayerManager::openAudio(const QUrl& url, Start start)
 
 void AudioPlayerManager::stop()
 {
+    KIVO_MAIN_THREAD();
     if (m_midiPlayer) {
         if (m_midiPlayer->isPlaying()) {
             m_midiPlayer->pause();
@@ -250,6 +259,7 @@ void AudioPlayerManager::startPlayback()
 
 void AudioPlayerManager::togglePlayPause()
 {
+    KIVO_MAIN_THREAD();
     if (!hasPlayer())
         return;
     if (isPlaying())
@@ -260,6 +270,7 @@ void AudioPlayerManager::togglePlayPause()
 
 void AudioPlayerManager::seek(double fraction)
 {
+    KIVO_MAIN_THREAD();
     const double d = duration();
     if (!hasPlayer() || d <= 0 || !std::isfinite(fraction))
         return;
@@ -269,6 +280,7 @@ void AudioPlayerManager::seek(double fraction)
 
 void AudioPlayerManager::skipForward(double seconds)
 {
+    KIVO_MAIN_THREAD();
     const double d = duration();
     if (!hasPlayer() || d <= 0)
         return;
@@ -291,6 +303,7 @@ void AudioPlayerManager::skipForward(double seconds)
 
 void AudioPlayerManager::skipBackward(double seconds)
 {
+    KIVO_MAIN_THREAD();
     const double d = duration();
     if (!hasPlayer() || d <= 0)
         return;
@@ -314,6 +327,7 @@ void AudioPlayerManager::skipBackward(double seconds)
 
 void AudioPlayerManager::resetPlayer()
 {
+    KIVO_MAIN_THREAD();
     stop();
     m_audioPlayer.reset();
     m_midiPlayer.reset();

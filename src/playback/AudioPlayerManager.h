@@ -33,10 +33,10 @@ class AudioPlayerManager : public QObject {
     Q_OBJECT
 public:
     struct Options {
-        AudioEngine* engine = nullptr; // the shared engine when null
+        AudioEngine* engine = nullptr; // required
         platform::Clock* clock = nullptr; // the system clock when null
-        library::MissingFileTracker* tracker = nullptr; // the shared tracker when null
-        // The window passes AuditionPreviewEngine::shared(); without one MIDI files load nothing.
+        library::MissingFileTracker* tracker = nullptr; // required
+        // The application's MIDI engine; without one MIDI files load nothing.
         MIDIPreviewEngine* midiEngine = nullptr;
 
         // Stored settings at construction time.

@@ -2,14 +2,17 @@
 // until the shown levels have fallen back to zero.
 
 #include "AudioEngine.h"
+
 #include "AudioFilePlayer.h"
 #include "AudioPlayerManager.h"
 #include "RepeatingTimer.h"
+#include "platform/MainThread.h"
 
 namespace kivo::playback {
 
 void AudioPlayerManager::startMeterTimer()
 {
+    KIVO_MAIN_THREAD();
     if (m_meterTimer)
         return;
     QPointer<AudioPlayerManager> self(this);
@@ -35,6 +38,7 @@ void AudioPlayerManager::meterTick()
 
 std::pair<float, float> AudioPlayerManager::currentLevels()
 {
+    KIVO_MAIN_THREAD();
     if (m_audioPlayer && m_audioPlayer->isPlaying()) {
         m_audioPlayer->updateMeters();
         const float volumeDB = gainDecibels(gain());
@@ -55,6 +59,7 @@ std::pair<float, float> AudioPlayerManager::currentLevels()
 
 void AudioPlayerManager::enqueueMIDIMeterBatch(const MeterBatch& batch)
 {
+    KIVO_MAIN_THREAD();
     enqueueMeterBatch(m_midiMeterQueue, batch);
 }
 

@@ -2,7 +2,9 @@
 // volume write, focus changes, and the MIDI settings copied into a MIDI player.
 
 #include "AudioFilePlayer.h"
+
 #include "AudioPlayerManager.h"
+#include "platform/MainThread.h"
 
 #include <algorithm>
 
@@ -47,6 +49,7 @@ void AudioPlayerManager::writeVolume()
 
 void AudioPlayerManager::applicationWillTerminate()
 {
+    KIVO_MAIN_THREAD();
     if (m_volumeWrite) {
         m_volumeWrite->cancel();
         m_volumeWrite.reset();
@@ -56,12 +59,14 @@ void AudioPlayerManager::applicationWillTerminate()
 
 void AudioPlayerManager::applicationActiveChanged(bool active)
 {
+    KIVO_MAIN_THREAD();
     if (!active && m_autoPauseWhenUnfocused)
         stop();
 }
 
 void AudioPlayerManager::setMidiCatchNotes(bool on)
 {
+    KIVO_MAIN_THREAD();
     m_midiCatchNotes = on;
     if (m_midiPlayer)
         m_midiPlayer->setCatchNotes(on);
@@ -69,6 +74,7 @@ void AudioPlayerManager::setMidiCatchNotes(bool on)
 
 void AudioPlayerManager::setMidiOctaveShift(int octaves)
 {
+    KIVO_MAIN_THREAD();
     m_midiOctaveShift = octaves;
     if (m_midiPlayer)
         applyOctaveShift();
@@ -83,6 +89,7 @@ void AudioPlayerManager::applyOctaveShift()
 
 void AudioPlayerManager::setMidiInstrument(int index)
 {
+    KIVO_MAIN_THREAD();
     m_midiInstrument = index;
     if (m_midiPlayer && m_midiEngine)
         m_midiEngine->loadInstrument(index);

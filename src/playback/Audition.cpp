@@ -2,6 +2,7 @@
 
 #include "AudioEngine.h"
 #include "MIDISamplePlayer.h"
+#include "platform/MainThread.h"
 #include "platform/ResourceFolder.h"
 
 #include <algorithm>
@@ -13,12 +14,6 @@ namespace {
 constexpr int kMIDIChannels = 16;
 constexpr int kAllNotesOff = 123;
 } // namespace
-
-Audition& Audition::shared()
-{
-    static Audition* audition = new Audition(AudioEngine::shared(), platform::Clock::system());
-    return *audition;
-}
 
 Audition::Audition(AudioEngine& engine, platform::Clock& clock)
     : m_engine(engine)
@@ -55,6 +50,7 @@ void Audition::log(const std::string& line) const
 
 void Audition::loadInstrument(MIDIInstrument sound)
 {
+    KIVO_MAIN_THREAD();
     if (m_loadedInstrument == sound && m_loadedRate == m_engine.sampleRate())
         return;
     std::optional<std::filesystem::path> resources = m_resourceFolder ? m_resourceFolder() : std::nullopt;
@@ -78,6 +74,7 @@ void Audition::loadInstrument(MIDIInstrument sound)
 
 std::optional<std::string> Audition::ensureRunning()
 {
+    KIVO_MAIN_THREAD();
     if (m_idleStop) {
         m_idleStop->cancel();
         m_idleStop.reset();
@@ -100,6 +97,7 @@ std::optional<std::string> Audition::ensureRunning()
 
 void Audition::scheduleIdleStop()
 {
+    KIVO_MAIN_THREAD();
     if (m_idleStop) {
         m_idleStop->cancel();
         m_idleStop.reset();
@@ -119,6 +117,7 @@ void Audition::scheduleIdleStop()
 
 void Audition::setKeepWarm(bool on)
 {
+    KIVO_MAIN_THREAD();
     if (on == m_keepWarm)
         return;
     m_keepWarm = on;
@@ -130,6 +129,7 @@ void Audition::setKeepWarm(bool on)
 
 void Audition::allNotesOff()
 {
+    KIVO_MAIN_THREAD();
     if (!m_engine.isRunning())
         return;
     for (int channel = 0; channel < kMIDIChannels; ++channel)
@@ -138,6 +138,7 @@ void Audition::allNotesOff()
 
 void Audition::setOctaveShift(int shift)
 {
+    KIVO_MAIN_THREAD();
     sampler().setGlobalTuning(std::clamp(shift, -2, 2) * 1200.0);
 }
 

@@ -25,8 +25,6 @@ public:
     static constexpr double kIdleStopDelay = 30.0;
     static constexpr uint8_t kBankLSB = 0;
 
-    // The shared engine on the process's audio engine and real clock; never destroyed.
-    static Audition& shared();
     Audition(AudioEngine& engine, platform::Clock& clock);
     ~Audition();
     Audition(const Audition&) = delete;

@@ -36,12 +36,6 @@ private:
 
 } // namespace
 
-AuditionPreviewEngine& AuditionPreviewEngine::shared()
-{
-    static AuditionPreviewEngine* engine = new AuditionPreviewEngine(Audition::shared());
-    return *engine;
-}
-
 AuditionPreviewEngine::AuditionPreviewEngine(Audition& audition)
     : m_audition(audition)
 {

@@ -12,8 +12,6 @@ class Audition;
 
 class AuditionPreviewEngine : public MIDIPreviewEngine {
 public:
-    // On Audition::shared(); lives as long as the process, like the engine.
-    static AuditionPreviewEngine& shared();
     explicit AuditionPreviewEngine(Audition& audition);
 
     std::shared_ptr<MIDIPreviewPlayer> makePlayer(const std::string& path, int instrumentIndex) override;

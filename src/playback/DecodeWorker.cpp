@@ -7,16 +7,20 @@
 
 namespace kivo::playback {
 
-DecodeWorker& DecodeWorker::shared()
-{
-    static DecodeWorker* worker = new DecodeWorker; // runs for the life of the process
-    return *worker;
-}
-
 DecodeWorker::DecodeWorker()
 {
     m_thread = std::thread([this] { loop(); });
-    m_thread.detach();
+}
+
+DecodeWorker::~DecodeWorker()
+{
+    {
+        std::lock_guard lock(m_mutex);
+        m_stopping = true;
+        m_woken = true;
+    }
+    m_wake.notify_one();
+    m_thread.join();
 }
 
 void DecodeWorker::add(AudioFilePlayer* player)
@@ -46,7 +50,7 @@ void DecodeWorker::wake()
 void DecodeWorker::loop()
 {
     std::unique_lock lock(m_mutex);
-    while (true) {
+    while (!m_stopping) {
         bool busy = false;
         for (AudioFilePlayer* p : m_players)
             busy = p->decodeStep() || busy;

@@ -1,6 +1,6 @@
 #pragma once
 
-// One long-lived thread that decodes ahead for every open audio file player, so
+// The audio engine's decoding thread: it decodes ahead for every open audio file player, so
 // opening a preview never waits for a thread to be created.
 
 #include <atomic>
@@ -15,7 +15,10 @@ class AudioFilePlayer;
 
 class DecodeWorker {
 public:
-    static DecodeWorker& shared();
+    DecodeWorker();
+    ~DecodeWorker(); // stops the thread; every player has been removed by then
+    DecodeWorker(const DecodeWorker&) = delete;
+    DecodeWorker& operator=(const DecodeWorker&) = delete;
 
     void add(AudioFilePlayer* player);
     // Returns once the worker no longer touches the player.
@@ -23,13 +26,13 @@ public:
     void wake();
 
 private:
-    DecodeWorker();
     void loop();
 
     std::mutex m_mutex;
     std::condition_variable m_wake;
     std::vector<AudioFilePlayer*> m_players;
     std::atomic<bool> m_woken { false };
+    bool m_stopping = false;
     std::thread m_thread;
 };
 

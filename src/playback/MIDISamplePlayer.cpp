@@ -40,12 +40,6 @@ uint64_t nextPlayerID()
 } // namespace
 
 std::unique_ptr<MIDISamplePlayer> MIDISamplePlayer::create(
-    const std::string& path, const MIDIInstrument& sound)
-{
-    return create(Audition::shared(), path, sound);
-}
-
-std::unique_ptr<MIDISamplePlayer> MIDISamplePlayer::create(
     Audition& audition, const std::string& path, const MIDIInstrument& sound)
 {
     const std::string fileName = std::filesystem::path(path).filename().string();

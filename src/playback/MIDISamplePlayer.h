@@ -23,7 +23,6 @@ class MIDISamplePlayer {
 public:
     // None when the file cannot be read or holds no notes (both logged) or takes no time.
     // The sound is loaded into the engine and the new player becomes its owner.
-    static std::unique_ptr<MIDISamplePlayer> create(const std::string& path, const MIDIInstrument& sound);
     static std::unique_ptr<MIDISamplePlayer> create(
         Audition& audition, const std::string& path, const MIDIInstrument& sound);
     // From a file's bytes; `fileName` names it in the log.

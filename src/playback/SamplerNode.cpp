@@ -86,20 +86,22 @@ void SamplerNode::publish(Voice* voice)
     delete m_pendingVoice.exchange(voice ? voice : new Voice);
 }
 
-std::optional<std::string> SamplerNode::loadPreset(
-    const std::string& path, uint8_t program, uint8_t bankMSB, uint8_t bankLSB)
+SamplerNode::PreparedSound SamplerNode::prepare(const std::string& path, uint8_t program, uint8_t bankMSB,
+    uint8_t bankLSB, double sampleRate, std::string& error)
 {
-    auto fail = [&](std::string why) -> std::optional<std::string> {
-        useBuiltInTone();
-        return why;
+    installFluidLog();
+    PreparedSound none(nullptr, [](Voice* v) { delete v; });
+    auto fail = [&](std::string why) {
+        error = std::move(why);
+        return std::move(none);
     };
     std::error_code ec;
     if (!std::filesystem::is_regular_file(path, ec))
         return fail("file not found");
 
-    auto voice = std::make_unique<Voice>();
+    PreparedSound voice(new Voice, [](Voice* v) { delete v; });
     voice->settings = new_fluid_settings();
-    fluid_settings_setnum(voice->settings, "synth.sample-rate", m_rate);
+    fluid_settings_setnum(voice->settings, "synth.sample-rate", sampleRate);
     fluid_settings_setint(voice->settings, "synth.threadsafe-api", 0); // only the render thread plays it
     fluid_settings_setint(voice->settings, "synth.cpu-cores", 1);
     fluid_settings_setnum(voice->settings, "synth.gain", 0.6);
@@ -119,8 +121,29 @@ std::optional<std::string> SamplerNode::loadPreset(
         if (fluid_synth_program_select(voice->synth, ch, sfont, bank, program) != FLUID_OK)
             return fail("no preset " + std::to_string(program) + " in bank " + std::to_string(bank));
     }
+    return voice;
+}
+
+void SamplerNode::install(PreparedSound sound)
+{
+    if (!sound) {
+        useBuiltInTone();
+        return;
+    }
     m_builtInSelected = false;
-    publish(voice.release());
+    publish(sound.release());
+}
+
+std::optional<std::string> SamplerNode::loadPreset(
+    const std::string& path, uint8_t program, uint8_t bankMSB, uint8_t bankLSB)
+{
+    std::string error;
+    PreparedSound sound = prepare(path, program, bankMSB, bankLSB, m_rate, error);
+    if (!sound) {
+        useBuiltInTone();
+        return error;
+    }
+    install(std::move(sound));
     return std::nullopt;
 }
 

@@ -36,14 +36,25 @@ class SamplerNode {
 public:
     static constexpr uint8_t kDefaultMelodicBankMSB = 121;
 
+    struct Voice; // one synth generation: settings, synth, soundfont id
+    using PreparedSound = std::unique_ptr<Voice, void (*)(Voice*)>;
+
     SamplerNode();
     ~SamplerNode();
 
-    // Main thread. Builds a synth with the preset (bank MSB 121 is the soundfont's
-    // default melodic bank 0) from the file; on failure the error text is returned and
+    // Any thread: builds a synth at `sampleRate` with the preset (bank MSB 121 is the
+    // soundfont's default melodic bank 0) from the file. Loading a soundfont reads the disk
+    // for tens of milliseconds, so the window does it in the background. Null with `error`.
+    static PreparedSound prepare(const std::string& soundFontPath, uint8_t program, uint8_t bankMSB,
+        uint8_t bankLSB, double sampleRate, std::string& error);
+    // Main thread: the render thread switches to the prepared synth at its next block; what
+    // sounded before keeps sounding until then.
+    void install(PreparedSound sound);
+    // Main thread: prepare() and install() in one; on failure the error text is returned and
     // the sampler switches to the built-in tone.
     std::optional<std::string> loadPreset(
         const std::string& soundFontPath, uint8_t program, uint8_t bankMSB, uint8_t bankLSB);
+    double sampleRate() const { return m_rate; }
     void useBuiltInTone();
     bool usesBuiltInTone() const { return m_builtInSelected; }
 
@@ -62,7 +73,6 @@ public:
     void render(float* stereo, int frames, int64_t startFrame, double sampleRate);
 
 private:
-    struct Voice; // one synth generation: settings, synth, soundfont id
     void publish(Voice* voice);
     void collectRetired();
     void applyEvent(const NoteEvent& e);

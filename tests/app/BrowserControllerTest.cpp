@@ -23,6 +23,7 @@
 #include "organise/HiddenFileManager.h"
 #include "platform/PreferenceStore.h"
 #include "platform/VolumeMonitor.h"
+#include "platform/TaskRunner.h"
 #include "playback/AudioEngine.h"
 #include "support/TestEnvironment.h"
 #include "waveform/PreviewWaveform.h"
@@ -62,6 +63,7 @@ void click(QMessageBox* box, const QString& text)
 
 // A browser on private preferences, cache and sound output.
 struct Browser {
+    platform::TaskRunner tasks; // first: it outlives what runs on it
     test::ScratchDir dir;
     platform::PreferenceStore prefs { dir.path() + "/prefs.plist" };
     library::UserSettings settings { prefs };
@@ -84,12 +86,11 @@ struct Browser {
         options.store.log = [](const std::string&) {};
         options.tracker = &tracker;
         options.syncSettings = &syncSettings;
-        library = std::make_unique<library::LibraryIndexManager>(std::move(options));
+        library = std::make_unique<library::LibraryIndexManager>(tasks, std::move(options));
         engine.useOfflineRendering(48000);
         engine.start();
         playback::AudioPlayerManager::Options player;
         player.engine = &engine;
-        player.tracker = &tracker;
         hotkeys::HotkeyManager::Options keys;
         keys.clock = &clock;
         keys.volumes = &volumes;
@@ -97,8 +98,9 @@ struct Browser {
             = [] { return std::optional(std::filesystem::path(KIVO_BINARY_DIR) / "resources"); };
         keys.background = [](hotkeys::HotkeyManager::Job job) { job()(); };
         hotkeyManager = std::make_unique<hotkeys::HotkeyManager>(prefs, &settings, keys);
-        controller = std::make_unique<BrowserController>(settings, *library, std::move(player),
-            hotkeyManager.get(), &tapTempo, OrganiseStores { nullptr, nullptr, &hidden });
+        controller = std::make_unique<BrowserController>(
+            BrowserContext { tasks, settings, syncSettings, *library, tracker, *hotkeyManager, tapTempo },
+            std::move(player));
     }
     MainWindow* window() const { return controller->window(); }
 };

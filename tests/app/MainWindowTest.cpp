@@ -5,6 +5,7 @@
 #include "app/SearchResultsModel.h"
 #include "app/SyncStatusBar.h"
 #include "music/MusicalKey.h"
+#include "platform/TaskRunner.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -79,7 +80,8 @@ std::vector<CollectionEntry> collections(QStringList firstRoots, QStringList sec
 
 TEST(MainWindow, InvitesToAddAFolderUntilTheSelectedCollectionHasOne)
 {
-    MainWindow w(fakeLibrary());
+    kivo::platform::TaskRunner tasks;
+    MainWindow w(tasks, fakeLibrary());
     EXPECT_EQ(w.windowTitle(), "KIVO Browser");
     EXPECT_EQ(w.page(), MainWindow::Page::emptyState);
 
@@ -138,7 +140,8 @@ TEST(MainWindow, DialogsShowNamesAsTypedUnderTitlesWithRoomToShow)
 
 TEST(MainWindow, TreeLoadsFoldersWhenOpenedAndReportsASingleSelectedFile)
 {
-    MainWindow w(fakeLibrary());
+    kivo::platform::TaskRunner tasks;
+    MainWindow w(tasks, fakeLibrary());
     w.setCollections(collections({ "/lib/Drums", "/lib/Keys" }), 0);
     auto* model = w.treeModel();
     const QModelIndex drums = model->index(0, 0);
@@ -170,7 +173,8 @@ TEST(MainWindow, TreeLoadsFoldersWhenOpenedAndReportsASingleSelectedFile)
 TEST(MainWindow, TypingSearchesTheSelectedCollectionAndClearingReturnsToTheTree)
 {
     std::vector<std::string> searched;
-    MainWindow w(fakeLibrary(&searched));
+    kivo::platform::TaskRunner tasks;
+    MainWindow w(tasks, fakeLibrary(&searched));
     w.setCollections(collections({ "/lib/Drums" }), 0);
     QSignalSpy published(w.searchRunner(), &SearchRunner::resultsReady);
 
@@ -205,7 +209,8 @@ TEST(MainWindow, TypingSearchesTheSelectedCollectionAndClearingReturnsToTheTree)
 
 TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
 {
-    MainWindow w(fakeLibrary());
+    kivo::platform::TaskRunner tasks;
+    MainWindow w(tasks, fakeLibrary());
     w.setCollections(collections({ "/lib/Drums" }), 0);
     w.show();
     w.activateWindow();
@@ -300,7 +305,8 @@ TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
 
 TEST(MainWindow, TheKeyboardLeadsFromTheQueryToItsResultsAndBack)
 {
-    MainWindow w(fakeLibrary());
+    kivo::platform::TaskRunner tasks;
+    MainWindow w(tasks, fakeLibrary());
     w.setCollections(collections({ "/lib/Drums" }), 0);
     w.show();
     w.activateWindow();
@@ -368,7 +374,8 @@ TEST(MainWindow, TheKeyboardLeadsFromTheQueryToItsResultsAndBack)
 
 TEST(MainWindow, EachCollectionComesBackAsItWasLeftAndNamesFollowTheExtensionSetting)
 {
-    MainWindow w(fakeLibrary());
+    kivo::platform::TaskRunner tasks;
+    MainWindow w(tasks, fakeLibrary());
     w.setCollections(collections({ "/lib/Drums" }, { "/lib/Keys" }), 0);
     auto* model = w.treeModel();
     w.treeView()->expand(model->index(0, 0));
@@ -413,7 +420,8 @@ TEST(MainWindow, TheTreeComesBackAfterARestartAsItWasLeft)
 {
     TreeMemory left;
     {
-        MainWindow w(fakeLibrary());
+        kivo::platform::TaskRunner tasks;
+        MainWindow w(tasks, fakeLibrary());
         w.setCollections(collections({ "/lib/Drums" }), 0);
         QSignalSpy changed(&w, &MainWindow::treeMemoryChanged);
         auto* model = w.treeModel();
@@ -429,7 +437,8 @@ TEST(MainWindow, TheTreeComesBackAfterARestartAsItWasLeft)
     EXPECT_EQ(left.openFolders["A"], (QStringList { "/lib/Drums", "/lib/Drums/Kicks" }));
     EXPECT_EQ(left.focusedRow["A"], "/lib/Drums/Kicks/Kick.wav");
 
-    MainWindow again(fakeLibrary());
+    kivo::platform::TaskRunner moreTasks;
+    MainWindow again(moreTasks, fakeLibrary());
     QSignalSpy selected(&again, &MainWindow::fileSelected);
     again.restoreTreeMemory(left);
     again.setCollections(collections({ "/lib/Drums" }), 0);
@@ -443,7 +452,8 @@ TEST(MainWindow, TheTreeComesBackAfterARestartAsItWasLeft)
 
 TEST(MainWindow, SyncSheetsAndStripOfferWhatTheSyncAllows)
 {
-    MainWindow w(fakeLibrary());
+    kivo::platform::TaskRunner tasks;
+    MainWindow w(tasks, fakeLibrary());
     QSignalSpy resync(&w, &MainWindow::resyncRequested);
     QSignalSpy cancel(&w, &MainWindow::cancelSyncRequested);
 
@@ -499,7 +509,8 @@ TEST(MainWindow, SyncSheetsAndStripOfferWhatTheSyncAllows)
 
 TEST(CustomDragManager, DragsTheSelectedFilesInScreenOrderAndEndsIdle)
 {
-    MainWindow w(fakeLibrary());
+    kivo::platform::TaskRunner tasks;
+    MainWindow w(tasks, fakeLibrary());
     w.setCollections(collections({ "/lib/Drums" }), 0);
     auto* model = w.treeModel();
     const QModelIndex drums = model->index(0, 0);
@@ -530,7 +541,8 @@ TEST(CustomDragManager, DragsTheSelectedFilesInScreenOrderAndEndsIdle)
 
 TEST(BrowserView, RootRowCentresCoverWhatEachRootShowsOpen)
 {
-    MainWindow w(fakeLibrary());
+    kivo::platform::TaskRunner tasks;
+    MainWindow w(tasks, fakeLibrary());
     w.setCollections(collections({ "/lib/Drums", "/lib/Keys", "/lib/Other" }), 0);
     w.show();
     auto* view = static_cast<BrowserView*>(w.treeView());
@@ -624,7 +636,8 @@ TEST(BrowserColumns, KeysShowParsedInTheUsersSpellingInAColumnWideEnoughForAnyKe
     tagged.key = "Ebminor";
     FileInfo junk = file("/lib/Junk.wav");
     junk.key = "minor-ish";
-    MainWindow w(fakeLibrary());
+    kivo::platform::TaskRunner tasks;
+    MainWindow w(tasks, fakeLibrary());
     w.resultsModel()->setResults({ tagged, junk });
     const auto key = [&](int row) { return w.resultsModel()->index(row, kKeyColumn).data(); };
     EXPECT_EQ(key(0).toString(), "E♭ Minor");

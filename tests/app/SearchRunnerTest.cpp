@@ -1,4 +1,5 @@
 #include "app/SearchRunner.h"
+#include "platform/TaskRunner.h"
 
 #include <QCoreApplication>
 #include <QSignalSpy>
@@ -28,7 +29,8 @@ FilterResults result(const std::string& name)
 
 TEST(SearchRunner, ANewerRequestReplacesOnesNotStartedAndOnlyTheNewestIsPublished)
 {
-    SearchRunner runner;
+    kivo::platform::TaskRunner tasks;
+    SearchRunner runner(tasks);
     QSignalSpy published(&runner, &SearchRunner::resultsReady);
     std::promise<void> started;
     std::promise<void> release;
@@ -67,7 +69,8 @@ TEST(SearchRunner, ANewerRequestReplacesOnesNotStartedAndOnlyTheNewestIsPublishe
 
 TEST(SearchRunner, CancelDropsResultsStillOnTheirWayAndAFailingSearchPublishesNothingFound)
 {
-    SearchRunner runner;
+    kivo::platform::TaskRunner tasks;
+    SearchRunner runner(tasks);
     QSignalSpy published(&runner, &SearchRunner::resultsReady);
     std::promise<void> done;
     runner.submit("snare", [&](const CancelHandle&) -> std::optional<FilterResults> {

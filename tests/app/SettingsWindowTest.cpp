@@ -5,6 +5,7 @@
 #include "library/UserSettings.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceStore.h"
+#include "platform/TaskRunner.h"
 #include "support/TestEnvironment.h"
 
 #include "Printers.h"
@@ -18,6 +19,7 @@
 #include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QSpinBox>
@@ -35,6 +37,7 @@ namespace {
 
 // The window on private preferences and a sync driver of its own.
 struct Settings {
+    platform::TaskRunner tasks; // first: it outlives what runs on it
     test::ScratchDir dir;
     QString prefsPath = dir.path() + "/prefs.plist";
     std::unique_ptr<platform::PreferenceStore> prefs = std::make_unique<platform::PreferenceStore>(prefsPath);
@@ -58,7 +61,7 @@ struct Settings {
             ++movedRootChecks;
             return QList<QPair<QString, QString>> {};
         };
-        library = std::make_unique<library::LibraryIndexManager>(std::move(options));
+        library = std::make_unique<library::LibraryIndexManager>(tasks, std::move(options));
         window = std::make_unique<SettingsWindow>(settings, syncSettings, *library);
     }
 
@@ -78,7 +81,10 @@ struct Settings {
     QMessageBox* sheet(const char* name) const { return test::findSheet(window.get(), name); }
 };
 
-void click(QMessageBox* box, const QString& text) { kivo::test::clickButton(box, text); }
+void click(QMessageBox* box, const QString& text)
+{
+    kivo::test::clickButton(box, text);
+}
 
 void dropDeleted()
 {
@@ -346,15 +352,25 @@ TEST(SettingsWindow, SyncNowGoesToTheDriverAndOpeningStopsThePreview)
     EXPECT_EQ(SettingsWindow::current(), nullptr);
     SettingsWindow* second = SettingsWindow::open(s.settings, s.syncSettings, *s.library);
     EXPECT_EQ(stops, 2);
-    delete second;
+    // Asked for on other settings objects, the window is built anew on those.
+    Settings other;
+    QPointer<SettingsWindow> bound(second);
+    SettingsWindow* third = SettingsWindow::open(other.settings, other.syncSettings, *other.library);
+    EXPECT_TRUE(bound.isNull());
+    third->findChild<QCheckBox*>(QStringLiteral("hideFileExtensions"))->click();
+    EXPECT_NE(other.settings.hideFileExtensions(), s.settings.hideFileExtensions());
+    delete third;
 }
 
 TEST(SettingsWindow, TheMenuItemOpensItWithCtrlComma)
 {
     QWidget parent;
     QMenu menu;
-    QAction* action = SettingsWindow::addMenuAction(&menu, &parent);
+    int opened = 0;
+    QAction* action = SettingsWindow::addMenuAction(&menu, &parent, [&] { ++opened; });
     EXPECT_EQ(action->text(), "Settings…");
     EXPECT_TRUE(action->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Comma)));
     EXPECT_EQ(menu.actions(), QList<QAction*> { action });
+    action->trigger();
+    EXPECT_EQ(opened, 1);
 }

@@ -1,4 +1,5 @@
 #include "library/LibraryIndexManager.h"
+#include "platform/TaskRunner.h"
 
 #include "index/FolderListing.h"
 #include "library/MissingFileTracker.h"
@@ -23,8 +24,8 @@
 #include <condition_variable>
 #include <ctime>
 #include <fcntl.h>
-#include <sys/stat.h>
 #include <mutex>
+#include <sys/stat.h>
 
 using namespace kivo;
 using library::LibraryIndexManager;
@@ -86,13 +87,15 @@ struct Notices {
     Notices()
     {
         auto& center = platform::NotificationCenter::shared();
-        center.observe(library::kPathsSyncedNotification, &context, [this](const QVariantMap&) { ++pathsSynced; });
+        center.observe(
+            library::kPathsSyncedNotification, &context, [this](const QVariantMap&) { ++pathsSynced; });
         center.observe(library::kLibraryFileRemovedNotification, &context,
             [this](const QVariantMap& info) { libraryChanges.push_back(info); });
     }
 };
 
 struct DriverFixture : ::testing::Test {
+    platform::TaskRunner tasks; // first: it outlives every driver
     test::ScratchDir dir;
     std::unique_ptr<platform::PreferenceStore> prefs
         = std::make_unique<platform::PreferenceStore>(dir.path() + "/Preferences.plist");
@@ -125,10 +128,9 @@ struct DriverFixture : ::testing::Test {
             return true;
         };
         options.scan.access.end = [](const std::string&) {};
-        options.checkLibrary = [this](LibraryIndexManager&, library::UserSettings&, const library::SyncSettings&) {
-            ++libraryChecks;
-        };
-        auto driver = std::make_unique<LibraryIndexManager>(std::move(options));
+        options.checkLibrary = [this](LibraryIndexManager&, library::UserSettings&,
+                                   const library::SyncSettings&) { ++libraryChecks; };
+        auto driver = std::make_unique<LibraryIndexManager>(tasks, std::move(options));
         EXPECT_TRUE(waitFor([&] { return driver->isCacheLoaded(); }));
         return driver;
     }
@@ -156,7 +158,8 @@ struct DriverFixture : ::testing::Test {
             auto first = makeDriver();
             first->rebuild(*settings, false);
             waitIdle(*first);
-        } // the destructor waits for the save
+        }
+        EXPECT_TRUE(tasks.waitForIdle(std::chrono::seconds(20))); // the save has landed
         clock.setNow(clock.now() + age);
         return makeDriver();
     }
@@ -192,8 +195,8 @@ TEST_F(DriverFixture, LaunchDecisionFollowsCacheAgeAndRoots)
     EXPECT_EQ(notices.pathsSynced, 1);
     ASSERT_EQ(driver->cachedRootsByGroup().size(), 1u);
     EXPECT_EQ(driver->cachedRootsByGroup().begin()->second,
-        std::vector<std::string>{(dir.path() + "/Drums").toStdString()});
-    EXPECT_EQ(tracker.syncedRootPaths(), QStringList{dir.path() + "/Drums"});
+        std::vector<std::string> { (dir.path() + "/Drums").toStdString() });
+    EXPECT_EQ(tracker.syncedRootPaths(), QStringList { dir.path() + "/Drums" });
     EXPECT_EQ(driver->store().allFiles(driver->cachedRootsByGroup().begin()->first).size(), 3u);
     driver.reset();
     EXPECT_TRUE(QFile::exists(cachePath()));
@@ -203,7 +206,7 @@ TEST_F(DriverFixture, LaunchDecisionFollowsCacheAgeAndRoots)
         double age;
         bool expectSync;
     };
-    for (Case c : {Case{2 * 3600.0, false}, Case{7 * 3600.0, false}, Case{25 * 3600.0, true}}) {
+    for (Case c : { Case { 2 * 3600.0, false }, Case { 7 * 3600.0, false }, Case { 25 * 3600.0, true } }) {
         SCOPED_TRACE(c.age);
         libraryChecks = 0;
         auto aged = driverOnCacheAged(c.age);
@@ -270,7 +273,7 @@ TEST_F(DriverFixture, OneSyncAtATimeAndCancelledImportsLeaveTheCollection)
     // Two folders added together, then their first indexing is cancelled.
     const QString a = addLibraryFolder("New A", 1);
     const QString b = addLibraryFolder("New B", 1);
-    driver->setPendingImport({a + "/", b}, 0);
+    driver->setPendingImport({ a + "/", b }, 0);
     gate.close();
     driver->rootsAdded(*settings);
     ASSERT_TRUE(waitFor([&] { return gate.arrived() > 0; }));
@@ -292,7 +295,8 @@ TEST_F(DriverFixture, OneSyncAtATimeAndCancelledImportsLeaveTheCollection)
     ASSERT_EQ(cancelled.count(), 1);
     const auto alert = cancelled.at(0).at(0).value<library::SyncCancellationAlert>();
     EXPECT_EQ(alert.title, "Import cancelled");
-    EXPECT_EQ(alert.text, "The indexing of 2 folders was cancelled and they have been removed from the browser.");
+    EXPECT_EQ(
+        alert.text, "The indexing of 2 folders was cancelled and they have been removed from the browser.");
     EXPECT_FALSE(alert.offersResync);
     EXPECT_EQ(settings->bookmarks()[0].paths.size(), 1); // only Drums is left
     EXPECT_FALSE(driver->pendingImport());
@@ -331,7 +335,7 @@ TEST_F(DriverFixture, QuickRefreshRunsAtMostEveryEightSecondsAndAnnouncesChanges
 
     dir.write("Drums/Snare.wav", "RIFF");
     // Changes closer than a millisecond to the indexed time count as none; move the folder's on.
-    struct timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) + 5, 0}};
+    struct timespec times[2] = { { 0, UTIME_OMIT }, { std::time(nullptr) + 5, 0 } };
     ASSERT_EQ(::utimensat(AT_FDCWD, (dir.str() + "/Drums").c_str(), times, 0), 0);
     driver->quickRefresh(*settings);
     EXPECT_TRUE(driver->isQuickRefreshing());
@@ -339,7 +343,7 @@ TEST_F(DriverFixture, QuickRefreshRunsAtMostEveryEightSecondsAndAnnouncesChanges
     EXPECT_TRUE(finished.at(0).at(0).toBool());
     ASSERT_EQ(notices.libraryChanges.size(), 1u);
     EXPECT_EQ(notices.libraryChanges[0].value("addedPaths").toStringList(),
-        QStringList{dir.path() + "/Drums/Snare.wav"});
+        QStringList { dir.path() + "/Drums/Snare.wav" });
 
     clock.advance(3);
     driver->quickRefresh(*settings);
@@ -363,17 +367,17 @@ TEST(SyncPlan, TrashedAndUnresolvableRootsArePlannedUnresolved)
     const QByteArray dataHome = qgetenv("XDG_DATA_HOME");
     qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir.str() + "/data"));
     library::BookmarkGroup group = library::defaultBookmarkGroup();
-    for (const QString& p : {live, trashed, gone, desktopTrash})
+    for (const QString& p : { live, trashed, gone, desktopTrash })
         group.paths.append(*platform::FolderBookmark::create(p));
     group.paths.append(QByteArray("junk"));
     QDir(gone).removeRecursively();
 
-    const auto plan = library::buildSyncPlan({group});
+    const auto plan = library::buildSyncPlan({ group });
     ASSERT_EQ(plan.size(), 1u);
     EXPECT_EQ(plan[0].groupID, library::canonicalIdText(group.id).toStdString());
-    EXPECT_EQ(plan[0].urls, std::vector<std::string>{live.toStdString()});
+    EXPECT_EQ(plan[0].urls, std::vector<std::string> { live.toStdString() });
     EXPECT_EQ(plan[0].unresolvedPaths,
-        (std::vector<std::string>{trashed.toStdString(), gone.toStdString(), desktopTrash.toStdString()}));
+        (std::vector<std::string> { trashed.toStdString(), gone.toStdString(), desktopTrash.toStdString() }));
     qputenv("XDG_DATA_HOME", dataHome);
 }
 
@@ -381,15 +385,15 @@ TEST(SyncPlan, ProgressTextAndCancellationPopUps)
 {
     using index::IndexProgress;
     EXPECT_EQ(library::syncProgressText(std::nullopt), "Preparing…");
-    EXPECT_EQ(library::syncProgressText(IndexProgress{0, 0, 0, 0, true}), "Preparing…");
-    EXPECT_EQ(library::syncProgressText(IndexProgress{0, 0, 0, 42, true}), "Scanning 42 folders…");
-    EXPECT_EQ(library::syncProgressText(IndexProgress{0.2, 0, 0, 42, false}), "Preparing…");
-    const QString indexing = library::syncProgressText(IndexProgress{0.2, 1234, 56789, 42, false});
+    EXPECT_EQ(library::syncProgressText(IndexProgress { 0, 0, 0, 0, true }), "Preparing…");
+    EXPECT_EQ(library::syncProgressText(IndexProgress { 0, 0, 0, 42, true }), "Scanning 42 folders…");
+    EXPECT_EQ(library::syncProgressText(IndexProgress { 0.2, 0, 0, 42, false }), "Preparing…");
+    const QString indexing = library::syncProgressText(IndexProgress { 0.2, 1234, 56789, 42, false });
     EXPECT_TRUE(indexing == "Indexing 1,234 of 56,789 samples" || indexing.startsWith("Indexing 1"))
         << indexing.toStdString();
-    EXPECT_EQ(library::syncProgressText(IndexProgress{1.0, 5, 5, 1, false}), "Sync completed");
+    EXPECT_EQ(library::syncProgressText(IndexProgress { 1.0, 5, 5, 1, false }), "Sync completed");
 
-    EXPECT_EQ(library::syncCancellationAlert({"Kicks"}).text,
+    EXPECT_EQ(library::syncCancellationAlert({ "Kicks" }).text,
         "The indexing of “Kicks” was cancelled and the folder has been removed from the browser.");
-    EXPECT_EQ(library::syncCancellationAlert({"Kicks"}).title, "Import cancelled");
+    EXPECT_EQ(library::syncCancellationAlert({ "Kicks" }).title, "Import cancelled");
 }

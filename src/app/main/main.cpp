@@ -1,22 +1,30 @@
 // KIVO Browser: a sample browser for music producers.
 
+#include "app/Application.h"
 #include "app/BrowserController.h"
 #include "app/MainWindow.h"
-#include "library/LibraryIndexManager.h"
-#include "library/UserSettings.h"
-#include "playback/AuditionPreviewEngine.h"
 
 #include <QApplication>
+
+#include <cstdio>
+#include <cstdlib>
 
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
     kivo::app::setApplicationIdentity();
 
-    kivo::playback::AudioPlayerManager::Options player;
-    player.midiEngine = &kivo::playback::AuditionPreviewEngine::shared();
-    kivo::app::BrowserController controller(kivo::library::UserSettings::shared(),
-        kivo::library::LibraryIndexManager::shared(), std::move(player));
-    controller.window()->show();
-    return app.exec();
+    int code = 0;
+    {
+        kivo::app::Application application;
+        application.browser().window()->show();
+        code = app.exec();
+        if (!application.prepareToQuit()) {
+            // Work blocked in the kernel (a mount that stopped answering) would keep the process
+            // alive; everything that must be written has been, so leave without it.
+            std::fflush(stdout);
+            std::_Exit(code);
+        }
+    }
+    return code;
 }

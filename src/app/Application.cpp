@@ -1,0 +1,78 @@
+#include "app/Application.h"
+
+#include "app/BrowserController.h"
+#include "platform/Clock.h"
+
+namespace kivo::app {
+
+namespace {
+
+library::LibraryIndexManagerOptions libraryOptions(platform::PreferenceStore& preferences,
+    library::SyncSettings& syncSettings, library::MissingFileTracker& tracker)
+{
+    library::LibraryIndexManagerOptions options;
+    options.tracker = &tracker;
+    options.syncSettings = &syncSettings;
+    options.removeLegacyPreferences = [&preferences] {
+        preferences.remove(
+            QString::fromLatin1(index::kLegacyCacheDataKey.data(), index::kLegacyCacheDataKey.size()));
+        preferences.remove(QString::fromLatin1(
+            index::kLegacyCacheLastUpdateKey.data(), index::kLegacyCacheLastUpdateKey.size()));
+    };
+    return options;
+}
+
+} // namespace
+
+Application::Application()
+    : m_preferences(platform::PreferenceStore::defaultFilePath())
+    , m_settings(m_preferences)
+    , m_syncSettings(m_preferences)
+    , m_library(std::make_unique<library::LibraryIndexManager>(
+          m_tasks, libraryOptions(m_preferences, m_syncSettings, m_tracker)))
+    , m_overrides(m_preferences)
+    , m_tags(m_preferences)
+    , m_hidden(m_preferences)
+    , m_audition(m_engine, platform::Clock::system())
+    , m_midi(m_audition)
+{
+    hotkeys::HotkeyManager::Options keys;
+    keys.volumes = &m_volumes;
+    keys.background = [this](hotkeys::HotkeyJob job) {
+        m_tasks.run(m_hotkeys.get(), std::move(job), [](std::function<void()> done) {
+            if (done)
+                done();
+        });
+    };
+    m_hotkeys = std::make_unique<hotkeys::HotkeyManager>(m_preferences, &m_settings, std::move(keys));
+
+    playback::AudioPlayerManager::Options player;
+    player.engine = &m_engine;
+    player.midiEngine = &m_midi;
+    m_browser = std::make_unique<BrowserController>(
+        BrowserContext { m_tasks, m_settings, m_syncSettings, *m_library, m_tracker, *m_hotkeys, m_tapTempo,
+            m_overrides, m_tags, m_hidden },
+        std::move(player));
+}
+
+Application::~Application()
+{
+    prepareToQuit();
+    // The browser goes before the managers it points to; the engine's output stops with it.
+    m_browser.reset();
+    m_hotkeys.reset();
+    m_library.reset();
+}
+
+bool Application::prepareToQuit()
+{
+    if (m_browser)
+        m_browser->player().stop();
+    if (m_library)
+        m_library->cancelSync();
+    const bool settled = m_tasks.shutdown();
+    m_preferences.flush();
+    return settled;
+}
+
+} // namespace kivo::app
