@@ -326,7 +326,7 @@ void BrowserController::connectPlayer()
     auto& levels = m_player->outputLevels();
     auto& volume = m_player->volumeControl();
     SeekBar* bar = strip->seekBar();
-    m_waveform = new WaveformLoader(this);
+    m_waveform = new WaveformLoader(m_tasks, this);
     m_waveform->setSize(bar->waveformSize(), bar->devicePixelRatioF());
     connect(bar, &SeekBar::waveformSizeChanged, m_waveform, &WaveformLoader::setSize);
     connect(m_waveform, &WaveformLoader::changed, bar, [this, bar] {

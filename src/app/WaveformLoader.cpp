@@ -5,12 +5,9 @@
 #include "waveform/PreviewWaveform.h"
 #include "waveform/WaveformImageDrawer.h"
 
-#include <QCoreApplication>
-#include <QPointer>
-#include <QThreadPool>
-#include <QTimer>
+#include "platform/TaskRunner.h"
 
-#include <functional>
+#include <QTimer>
 
 namespace kivo::app {
 
@@ -19,27 +16,17 @@ namespace {
 // How long the window's size must rest before the waveform is drawn again for it.
 constexpr int kResizeSettleMs = 150;
 
-// Runs `work` off the main thread and `done` on it afterwards, as the MIDI region is read.
-void runInBackground(std::function<void()> work, std::function<void()> done)
-{
-    QThreadPool::globalInstance()->start([work = std::move(work), done = std::move(done)]() mutable {
-        work();
-        QMetaObject::invokeMethod(qApp, std::move(done), Qt::QueuedConnection);
-    });
-}
-
 } // namespace
 
 struct WaveformLoader::Task {
     QString file;
     QSizeF size;
     double scale = 1;
-    std::atomic<bool> cancelled { false };
-    waveform::WaveformImageResult result; // written by the background work before `done`
 };
 
-WaveformLoader::WaveformLoader(QObject* parent)
+WaveformLoader::WaveformLoader(platform::TaskRunner& tasks, QObject* parent)
     : QObject(parent)
+    , m_tasks(tasks)
     , m_resize(new QTimer(this))
 {
     m_resize->setSingleShot(true);
@@ -87,8 +74,7 @@ void WaveformLoader::setSize(QSizeF size, double scale)
 
 void WaveformLoader::cancel()
 {
-    if (m_task)
-        m_task->cancelled.store(true, std::memory_order_relaxed);
+    m_cancel.cancel();
     m_task.reset();
     m_resize->stop();
 }
@@ -103,35 +89,31 @@ void WaveformLoader::start()
     task->size = m_size;
     task->scale = m_scale;
     m_task = task;
-    QPointer<WaveformLoader> self(this);
-    runInBackground(
-        [task] {
+    m_cancel = m_tasks.run(
+        this,
+        [task](const platform::CancelHandle& cancel) {
             waveform::WaveformImageDrawer drawer;
             const waveform::LinearWaveformRenderer renderer;
-            task->result = drawer.waveformImage(task->file.toStdString(),
+            return drawer.waveformImage(task->file.toStdString(),
                 waveform::previewWaveformConfiguration(task->size, task->scale), renderer,
-                waveform::previewWaveformPosition(),
-                [task] { return task->cancelled.load(std::memory_order_relaxed); });
+                waveform::previewWaveformPosition(), [cancel] { return cancel.isCancelled(); });
         },
-        [self, task] {
-            if (self)
-                self->finished(task);
-        });
+        [this, task](waveform::WaveformImageResult result) { finished(task, std::move(result)); });
 }
 
-void WaveformLoader::finished(const std::shared_ptr<Task>& task)
+void WaveformLoader::finished(const std::shared_ptr<Task>& task, waveform::WaveformImageResult result)
 {
-    // A cancelled generation, or one for a file no longer current, is dropped silently.
-    if (task->cancelled.load(std::memory_order_relaxed) || task != m_task || task->file != m_file)
+    // A cancelled generation never gets here; one for a file no longer current is dropped silently.
+    if (task != m_task || task->file != m_file)
         return;
     m_task.reset();
-    if (!task->result.ok()) {
+    if (!result.ok()) {
         library::logLine(QStringLiteral("Failed to load waveform image: ")
-            + QString::fromStdString(task->result.errorDescription()));
+            + QString::fromStdString(result.errorDescription()));
         m_image = {};
         m_imageFile.clear();
     } else {
-        m_image = task->result.image;
+        m_image = std::move(result.image);
         m_imageFile = task->file;
         m_imageSize = task->size;
         m_imageScale = task->scale;

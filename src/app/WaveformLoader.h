@@ -5,22 +5,31 @@
 // so the strip never shows the waveform of another file; a finished generation is used only when
 // it was not cancelled and its file is still the current one.
 
+#include "platform/CancelHandle.h"
+
 #include <QImage>
 #include <QObject>
 #include <QSizeF>
 #include <QString>
 
-#include <atomic>
 #include <memory>
 
 class QTimer;
+
+namespace kivo::waveform {
+struct WaveformImageResult;
+}
+
+namespace kivo::platform {
+class TaskRunner;
+}
 
 namespace kivo::app {
 
 class WaveformLoader : public QObject {
     Q_OBJECT
 public:
-    explicit WaveformLoader(QObject* parent = nullptr);
+    explicit WaveformLoader(platform::TaskRunner& tasks, QObject* parent = nullptr);
     ~WaveformLoader() override;
 
     // The file to draw; empty (or a file without a waveform, such as MIDI) for none.
@@ -43,8 +52,9 @@ private:
     struct Task;
     void start();
     void cancel();
-    void finished(const std::shared_ptr<Task>& task);
+    void finished(const std::shared_ptr<Task>& task, waveform::WaveformImageResult result);
 
+    platform::TaskRunner& m_tasks;
     QString m_file;
     QSizeF m_size;
     double m_scale = 1;
@@ -53,6 +63,7 @@ private:
     QSizeF m_imageSize;
     double m_imageScale = 0;
     std::shared_ptr<Task> m_task;
+    platform::CancelHandle m_cancel;
     QTimer* m_resize = nullptr;
 };
 
