@@ -148,6 +148,7 @@ struct DriverFixture : ::testing::Test {
     {
         ASSERT_TRUE(waitFor([&] { return !driver.isInitializing(); }));
         // Let the cache save and any queued notices land.
+        EXPECT_TRUE(tasks.waitForIdle(std::chrono::seconds(20)));
         QCoreApplication::processEvents();
     }
 
@@ -159,7 +160,6 @@ struct DriverFixture : ::testing::Test {
             first->rebuild(*settings, false);
             waitIdle(*first);
         }
-        EXPECT_TRUE(tasks.waitForIdle(std::chrono::seconds(20))); // the save has landed
         clock.setNow(clock.now() + age);
         return makeDriver();
     }
