@@ -295,7 +295,9 @@ TEST(BrowserController, TheWindowComesBackWhereAndAsLargeAsItWasLeft)
     playback::AudioPlayerManager::Options player;
     player.engine = &b.engine;
     player.tracker = &b.tracker;
-    BrowserController again(b.settings, *b.library, std::move(player), b.hotkeyManager.get(), &b.tapTempo);
+    BrowserController again(BrowserContext { b.tasks, b.settings, b.syncSettings, *b.library, b.tracker,
+                                *b.hotkeyManager, b.tapTempo },
+        std::move(player));
     EXPECT_EQ(again.window()->geometry(), QRect(60, 70, 820, 640));
     EXPECT_EQ(again.window()->treeMemory(), left);
 }

@@ -8,6 +8,7 @@
 #include "app/CustomDragManager.h"
 #include "app/MainWindow.h"
 #include "app/SearchResultsModel.h"
+#include "platform/TaskRunner.h"
 #include "support/TestEnvironment.h"
 
 #include "app/Printers.h"
@@ -199,7 +200,7 @@ protected:
                 return std::optional(out);
             };
         };
-        m_window = std::make_unique<MainWindow>(std::move(services));
+        m_window = std::make_unique<MainWindow>(m_tasks, std::move(services));
         m_window->setCollections({ { "A", "Drums", "EF5356", { m_dir.path() + "/Pack" } } }, 0);
         m_window->resize(760, 620);
         m_window->show();
@@ -302,6 +303,7 @@ protected:
     QString m_record;
     QProcess m_target;
     QPoint m_targetCentre;
+    kivo::platform::TaskRunner m_tasks;
     std::unique_ptr<MainWindow> m_window;
 };
 
