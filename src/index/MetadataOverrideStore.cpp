@@ -3,8 +3,6 @@
 #include "platform/MainThread.h"
 #include "platform/PreferenceStore.h"
 
-
-
 namespace kivo::index {
 
 namespace {

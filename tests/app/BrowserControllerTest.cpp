@@ -14,6 +14,7 @@
 #include "app/WaveformLoader.h"
 #include "hotkeys/HotkeyManager.h"
 #include "hotkeys/TapTempoManager.h"
+#include "index/MetadataOverrideStore.h"
 #include "library/LibraryIndexManager.h"
 #include "library/MissingFileTracker.h"
 #include "library/RootEligibility.h"
@@ -21,6 +22,7 @@
 #include "library/UserSettings.h"
 #include "music/MIDIFileWriter.h"
 #include "organise/HiddenFileManager.h"
+#include "organise/TagStore.h"
 #include "platform/PreferenceStore.h"
 #include "platform/TaskRunner.h"
 #include "platform/VolumeMonitor.h"
@@ -77,6 +79,8 @@ struct Browser {
     std::unique_ptr<hotkeys::HotkeyManager> hotkeyManager;
     hotkeys::TapTempoManager tapTempo { clock };
     organise::HiddenFileManager hidden { prefs };
+    index::MetadataOverrideStore overrides { prefs };
+    organise::TagStore tags { prefs };
     std::unique_ptr<BrowserController> controller;
 
     Browser()
@@ -98,9 +102,10 @@ struct Browser {
             = [] { return std::optional(std::filesystem::path(KIVO_BINARY_DIR) / "resources"); };
         keys.background = [](hotkeys::HotkeyManager::Job job) { job()(); };
         hotkeyManager = std::make_unique<hotkeys::HotkeyManager>(prefs, &settings, keys);
-        controller = std::make_unique<BrowserController>(
-            BrowserContext { tasks, settings, syncSettings, *library, tracker, *hotkeyManager, tapTempo },
-            std::move(player));
+        controller
+            = std::make_unique<BrowserController>(BrowserContext { tasks, settings, syncSettings, *library,
+                                                      tracker, *hotkeyManager, tapTempo, overrides, tags, hidden },
+                std::move(player));
     }
     MainWindow* window() const { return controller->window(); }
 };
@@ -296,7 +301,7 @@ TEST(BrowserController, TheWindowComesBackWhereAndAsLargeAsItWasLeft)
     player.engine = &b.engine;
     player.tracker = &b.tracker;
     BrowserController again(BrowserContext { b.tasks, b.settings, b.syncSettings, *b.library, b.tracker,
-                                *b.hotkeyManager, b.tapTempo },
+                                *b.hotkeyManager, b.tapTempo, b.overrides, b.tags, b.hidden },
         std::move(player));
     EXPECT_EQ(again.window()->geometry(), QRect(60, 70, 820, 640));
     EXPECT_EQ(again.window()->treeMemory(), left);

@@ -110,7 +110,8 @@ TEST(MainWindow, InvitesToAddAFolderUntilTheSelectedCollectionHasOne)
 // the title whole beside the frame's buttons.
 TEST(MainWindow, DialogsShowNamesAsTypedUnderTitlesWithRoomToShow)
 {
-    MainWindow w(fakeLibrary());
+    kivo::platform::TaskRunner tasks;
+    MainWindow w(tasks, fakeLibrary());
     w.setCollections({ { "A", "Drums & Loops", "EF5356", {} }, { "B", "Keys", "76A5F0", {} } }, 0);
     QString title;
     QString field;

@@ -4,6 +4,7 @@
 #include "index/MetadataOverrideStore.h"
 #include "organise/TagStore.h"
 #include "platform/PreferenceStore.h"
+#include "platform/TaskRunner.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -202,7 +203,8 @@ TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
         return it == folders.end() ? organise::FolderContents {} : it->second;
     };
     Stores s;
-    MainWindow w(services);
+    platform::TaskRunner tasks;
+    MainWindow w(tasks, services);
     w.setOrganiseStores(&s.overrides, &s.tags);
     w.setCollections({ { "A", "Loops", "EF5356", { "/lib/Loops" } } }, 0);
     auto* model = w.treeModel();
