@@ -4,7 +4,6 @@
 #include "platform/MainThread.h"
 #include "platform/PreferenceStore.h"
 
-
 #include <cassert>
 
 namespace kivo::organise {

@@ -102,10 +102,10 @@ struct Browser {
             = [] { return std::optional(std::filesystem::path(KIVO_BINARY_DIR) / "resources"); };
         keys.background = [](hotkeys::HotkeyManager::Job job) { job()(); };
         hotkeyManager = std::make_unique<hotkeys::HotkeyManager>(prefs, &settings, keys);
-        controller
-            = std::make_unique<BrowserController>(BrowserContext { tasks, settings, syncSettings, *library,
-                                                      tracker, *hotkeyManager, tapTempo, overrides, tags, hidden },
-                std::move(player));
+        controller = std::make_unique<BrowserController>(
+            BrowserContext { tasks, settings, syncSettings, *library, tracker, *hotkeyManager, tapTempo,
+                overrides, tags, hidden },
+            std::move(player));
     }
     MainWindow* window() const { return controller->window(); }
 };
