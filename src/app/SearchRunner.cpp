@@ -61,7 +61,8 @@ void SearchRunner::start(Request request)
             ++*completed;
             return results;
         },
-        [this, number = request.number, query = request.query](std::optional<organise::FilterResults> results) {
+        [this, number = request.number, query = request.query](
+            std::optional<organise::FilterResults> results) {
             m_running = false;
             if (results && number == m_latest)
                 emit resultsReady(query, *results);

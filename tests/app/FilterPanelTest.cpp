@@ -3,6 +3,7 @@
 #include "app/PianoKeyGrid.h"
 #include "app/SearchResultsModel.h"
 #include "organise/FilterControls.h"
+#include "platform/TaskRunner.h"
 
 #include <QAbstractButton>
 #include <QCheckBox>
@@ -141,7 +142,8 @@ TEST(FilterPanel, FiltersAloneListResultsInTheWindowAndFolderModeAsksForAQuery)
     SharedSearchState state;
     WindowServices services = recordingLibrary(&requests);
     services.searchState = &state;
-    MainWindow w(std::move(services));
+    kivo::platform::TaskRunner tasks;
+    MainWindow w(tasks, std::move(services));
     w.setCollections({ { "A", "Drums", "EF5356", { "/lib" } }, { "B", "Keys", "76A5F0", { "/keys" } } }, 0);
     w.show();
     w.activateWindow();
