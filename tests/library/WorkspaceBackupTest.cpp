@@ -1,0 +1,251 @@
+#include "library/WorkspaceBackup.h"
+
+#include "platform/PreferenceStore.h"
+#include "platform/PropertyList.h"
+
+#include "library/SettingsStore.h"
+
+#include <QRandomGenerator>
+
+#include <gtest/gtest.h>
+
+using namespace kivo;
+using namespace kivo::library;
+
+namespace {
+
+// A value of the type its store reads for every managed key, plus the keys a backup never carries.
+void fillEveryKey(platform::PreferenceStore& store)
+{
+    for (const char* key : { "midiCatchNotes", "separateMIDIFiles", "sortByBPM", "sortRomanNumerals",
+             "skipNestedSubfolders", "hideFileExtensions", "autoPauseWhenUnfocused", "UseCacheFirstLaunch",
+             "CheckDriveState", "DetectMissingItems", "NotifyPathUpdates", "hotkeyChordMinor" })
+        store.setValue(key, false);
+    for (const char* key : { "selectedTheme", "midiOctaveShift", "midiInstrument", "keySpelling",
+             "selectedGroup", "selectedPathIndex", "MaxCacheSize", "hotkeyChordPitch" })
+        store.setValue(key, qint64(-3));
+    store.setValue("volume", 0.37);
+    store.setValue("hotkeyMode", QString("chords"));
+    store.setValue("bookmarks", QByteArray("\x00\x01\xff bookmark bytes", 19));
+    for (const char* key : { "FileBPMCleared", "FileKeyCleared", "HiddenFilePaths", "HiddenCollectionIDs",
+             "SkippedFolderPaths", "NestedSkipExemptPaths" })
+        store.setValue(key, QVariantList { QString("/s/") + key, QString("/s/ü/é") });
+    store.setValue("SampleTags", QVariantList { QVariantMap { { "id", "T1" }, { "name", "Dark" } } });
+    store.setValue("hotkeyGlobalSets", QVariantList { QVariantList { "/a.wav", "" } });
+    store.setValue("sampleHotkeys", QVariantList { "/old.wav" });
+    for (const char* key : { "FileBPMOverrides", "FileKeyOverrides", "FileTagAssignments",
+             "FileTagExclusions", "hotkeyCollectionSets" })
+        store.setValue(key, QVariantMap { { "/s/a.wav", QVariantList { 1, 2.5, "x" } } });
+    store.setValue("KIVOCacheData", QByteArray("old"));
+    store.setValue("KIVOCacheLastUpdate", 12.0);
+    store.setValue("WorkspaceRegistry", QByteArray("[]"));
+}
+
+QVariantMap managed(const platform::PreferenceStore& store)
+{
+    return backupValues(store);
+}
+
+const PathExists kNothingMissing = [](const QString&) { return true; };
+
+} // namespace
+
+TEST(WorkspaceBackup, RoundTripsEveryManagedKeyWithItsTypeOntoAFreshStore)
+{
+    test::ScratchDir dir;
+    platform::PreferenceStore source(dir.path() + "/A.plist");
+    fillEveryKey(source);
+    ASSERT_EQ(managed(source).size(), 37);
+    const auto bytes = snapshot(source, kNothingMissing);
+    ASSERT_TRUE(bytes);
+    ASSERT_TRUE(bytes->startsWith("bplist"));
+    // The marker is there, the legacy and registry keys are not.
+    const QVariantMap root = platform::decodeBinaryPlist(*bytes)->toMap();
+    EXPECT_EQ(root.value("__kivoBackupFormat").toString(), "KIVO.AppBackup.v1");
+    EXPECT_EQ(root.size(), 38);
+    EXPECT_FALSE(root.contains("KIVOCacheData"));
+    EXPECT_FALSE(root.contains("WorkspaceRegistry"));
+
+    {
+        platform::PreferenceStore fresh(dir.path() + "/B.plist");
+        fresh.setValue("WorkspaceRegistry", QByteArray("keep"));
+        fresh.setValue("KIVOCacheLastUpdate", 3.0);
+        ASSERT_TRUE(applyBackup(fresh, *bytes));
+        EXPECT_EQ(managed(fresh), managed(source));
+        EXPECT_FALSE(fresh.contains("KIVOCacheLastUpdate"));
+        EXPECT_EQ(fresh.dataValue("WorkspaceRegistry"), QByteArray("keep"));
+    }
+    // Flushed: the file itself holds the applied values, types included.
+    platform::PreferenceStore reopened(dir.path() + "/B.plist");
+    EXPECT_EQ(managed(reopened), managed(source));
+    EXPECT_EQ(reopened.intValue("selectedPathIndex"), -3);
+    EXPECT_EQ(reopened.realValue("volume"), 0.37);
+
+    // A backup lacking keys deletes them; clearing deletes every managed and legacy key.
+    platform::PreferenceStore partial(dir.path() + "/C.plist");
+    partial.setValue("sortByBPM", true);
+    const auto small = snapshot(partial, kNothingMissing);
+    ASSERT_TRUE(applyBackup(reopened, *small));
+    EXPECT_EQ(managed(reopened), QVariantMap({ { "sortByBPM", true } }));
+    fillEveryKey(reopened);
+    clearManagedKeys(reopened);
+    EXPECT_EQ(reopened.keys(), QStringList { "WorkspaceRegistry" });
+}
+
+TEST(WorkspaceBackup, ReadsTheXmlForm)
+{
+    const QByteArray xml = R"(<?xml version="1.0" encoding="UTF-8"?>
+<!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
+<plist version="1.0">
+<dict>
+  <key>__kivoBackupFormat</key><string>KIVO.AppBackup.v1</string>
+  <key>volume</key><real>0.25</real>
+  <key>sortByBPM</key><false/>
+  <key>selectedGroup</key><integer>-2</integer>
+  <key>bookmarks</key><data>
+    AAEC/w==
+  </data>
+  <key>HiddenFilePaths</key><array><string>/s/a &amp; b.wav</string></array>
+  <key>FileBPMOverrides</key><dict><key>/s/a.wav</key><real>120</real></dict>
+  <key>unknownKey</key><string>dropped</string>
+</dict>
+</plist>
+)";
+    const auto values = parseBackup(xml);
+    ASSERT_TRUE(values);
+    EXPECT_EQ(*values,
+        QVariantMap({ { "volume", 0.25 }, { "sortByBPM", false }, { "selectedGroup", qint64(-2) },
+            { "bookmarks", QByteArray("\x00\x01\x02\xff", 4) },
+            { "HiddenFilePaths", QVariantList { "/s/a & b.wav" } },
+            { "FileBPMOverrides", QVariantMap { { "/s/a.wav", 120.0 } } } }));
+}
+
+TEST(WorkspaceBackup, DropsClearedMarksOfDeletedFilesWhoseFolderRemains)
+{
+    test::ScratchDir dir;
+    platform::PreferenceStore store(dir.path() + "/P.plist");
+    const QString kept = QString::fromStdString(dir.write("Loops/kept.wav"));
+    const QString deleted = dir.path() + "/Loops/deleted.wav";
+    const QString driveGone = "/Volumes/Gone/x.wav";
+    const QVariantList paths { kept, deleted, driveGone, "/top.wav", "relative" };
+    store.setValue("FileBPMCleared", paths);
+    store.setValue("FileKeyCleared", QVariantList { deleted });
+    store.setValue("HiddenFilePaths", QVariantList { deleted });
+    const auto values = parseBackup(*snapshot(store));
+    ASSERT_TRUE(values);
+    // "/top.wav" has the root as folder: too short a folder to judge by, kept.
+    EXPECT_EQ(
+        values->value("FileBPMCleared").toList(), (QVariantList { kept, driveGone, "/top.wav", "relative" }));
+    EXPECT_EQ(values->value("FileKeyCleared").toList(), QVariantList {});
+    EXPECT_EQ(values->value("HiddenFilePaths").toList(), QVariantList { deleted });
+    // The live store keeps its marks: only the backup leaves them out.
+    EXPECT_EQ(store.arrayValue("FileBPMCleared"), paths);
+}
+
+TEST(WorkspaceBackup, RefusesWhatIsNotABackupAndChangesNothing)
+{
+    test::ScratchDir dir;
+    platform::PreferenceStore store(dir.path() + "/P.plist");
+    fillEveryKey(store);
+    const QVariantMap before = store.snapshot();
+    const auto encode = [](const QVariant& root) { return *platform::encodeBinaryPlist(root); };
+    const QVariantMap marker { { "__kivoBackupFormat", "KIVO.AppBackup.v1" } };
+    const auto with = [&](const char* key, const QVariant& value) {
+        QVariantMap m = marker;
+        m.insert(key, value);
+        return encode(m);
+    };
+    const QList<QByteArray> refused {
+        QByteArray(),
+        QByteArray("not a property list at all"),
+        QByteArray("bplist00 truncated"),
+        encode(QVariantList { marker }), // root is an array
+        encode(QVariantMap { { "__kivoBackupFormat", "KIVO.AppBackup.v2" } }),
+        encode(QVariantMap { { "__kivoBackupFormat", QByteArray("KIVO.AppBackup.v1") } }),
+        encode(QVariantMap { { "volume", 0.5 } }), // no marker
+        with("volume", "loud"),
+        with("sortByBPM", qint64(1)),
+        with("selectedGroup", 1.5),
+        with("bookmarks", QVariantList {}),
+        with("HiddenFilePaths", QVariantList { "/a", qint64(3) }),
+        with("FileTagAssignments", QVariantList {}),
+        with("hotkeyMode", false),
+        "<plist version=\"1.0\"><array><string>x</string></array></plist>",
+        "<plist version=\"1.0\"><dict><key>__kivoBackupFormat</key><string>KIVO.AppBackup.v1</string>"
+        "<key>volume</key></dict></plist>", // a key without a value
+        "<plist version=\"1.0\"><dict><key>__kivoBackupFormat</key><string>KIVO.AppBackup.v1</string>",
+        "<plist version=\"1.0\"><dict><key>__kivoBackupFormat</key><string>KIVO.AppBackup.v1</string>"
+        "<key>bookmarks</key><data>@@@</data></dict></plist>",
+    };
+    for (const QByteArray& bytes : refused) {
+        EXPECT_FALSE(isValidBackup(bytes)) << bytes.left(120).toStdString();
+        EXPECT_FALSE(applyBackup(store, bytes));
+        EXPECT_EQ(store.snapshot(), before);
+    }
+    // Nesting far deeper than any backup, in either form, is refused without recursion.
+    QByteArray deep
+        = "<plist><dict><key>__kivoBackupFormat</key><string>KIVO.AppBackup.v1</string><key>SampleTags</key>";
+    for (int i = 0; i < 200000; ++i)
+        deep += "<array>";
+    EXPECT_FALSE(isValidBackup(deep));
+}
+
+// Thousands of damaged copies of a real backup, binary and XML: each one is either refused with the
+// store untouched, or accepted and applied exactly as parsed. Nothing crashes.
+TEST(WorkspaceBackup, DamagedBackupsNeverCrashAndARefusalChangesNothing)
+{
+    test::ScratchDir dir;
+    platform::PreferenceStore source(dir.path() + "/S.plist");
+    fillEveryKey(source);
+    const QByteArray binary = *snapshot(source, kNothingMissing);
+    QByteArray xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
+                     "<key>__kivoBackupFormat</key><string>KIVO.AppBackup.v1</string>"
+                     "<key>volume</key><real>0.5</real><key>bookmarks</key><data>AAEC</data>"
+                     "<key>HiddenFilePaths</key><array><string>/a</string><string>/b</string></array>"
+                     "<key>FileKeyOverrides</key><dict><key>/a</key><string>Am</string></dict>"
+                     "<key>sortByBPM</key><true/><key>MaxCacheSize</key><integer>9</integer></dict></plist>";
+    ASSERT_TRUE(isValidBackup(xml));
+
+    platform::PreferenceStore target(dir.path() + "/T.plist");
+    target.setValue("sortByBPM", true);
+    target.setValue("WorkspaceRegistry", QByteArray("[]"));
+    QRandomGenerator random(24);
+    int refused = 0, accepted = 0;
+    for (int round = 0; round < 6000; ++round) {
+        QByteArray bytes = round % 2 ? binary : xml;
+        const int edits = 1 + random.bounded(4);
+        for (int e = 0; e < edits && !bytes.isEmpty(); ++e) {
+            const int at = random.bounded(int(bytes.size()));
+            switch (random.bounded(5)) {
+            case 0:
+                bytes[at] = char(random.bounded(256));
+                break;
+            case 1:
+                bytes[at] = char(bytes[at] ^ (1 << random.bounded(8)));
+                break;
+            case 2:
+                bytes.truncate(at);
+                break;
+            case 3:
+                bytes.insert(at, char(random.bounded(256)));
+                break;
+            default:
+                bytes.remove(at, 1 + random.bounded(8));
+            }
+        }
+        const QVariantMap before = target.snapshot();
+        const auto parsed = parseBackup(bytes);
+        if (applyBackup(target, bytes)) {
+            ++accepted;
+            ASSERT_TRUE(parsed);
+            EXPECT_EQ(managed(target), *parsed);
+            EXPECT_EQ(target.dataValue("WorkspaceRegistry"), QByteArray("[]"));
+        } else {
+            ++refused;
+            ASSERT_FALSE(parsed);
+            ASSERT_EQ(target.snapshot(), before) << "round " << round;
+        }
+    }
+    EXPECT_GT(refused, 1000);
+    EXPECT_GT(accepted, 10);
+}

@@ -1,0 +1,398 @@
+#include "library/WorkspaceManager.h"
+
+#include "library/UserSettings.h"
+#include "platform/Clock.h"
+#include "platform/PreferenceStore.h"
+
+#include "library/SettingsStore.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFile>
+#include <QProcess>
+#include <QRandomGenerator>
+#include <QThread>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdio>
+
+using namespace kivo;
+using namespace kivo::library;
+
+namespace {
+
+std::optional<QVariantMap> fileValues(const QString& path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return std::nullopt;
+    return parseBackup(file.readAll());
+}
+
+void settle()
+{
+    for (int i = 0; i < 10; ++i)
+        QCoreApplication::processEvents();
+}
+
+struct WorkspaceFixture : test::SettingsStoreFixture {
+    platform::ManualClock clock;
+    QStringList calls;
+    std::unique_ptr<WorkspaceManager> manager;
+    test::NotificationCount stopAudio { kStopAudioNotification };
+    test::NotificationCount didLoad { kWorkspaceDidLoadNotification };
+
+    QString folder() const { return dir.path() + "/Workspaces"; }
+    void open()
+    {
+        WorkspaceManagerOptions options;
+        options.folder = folder();
+        options.clock = &clock;
+        // Disk work runs at once; its result comes back at a later turn, as from a worker.
+        options.background = [](WorkspaceJob job) {
+            QTimer::singleShot(0, qApp, [then = job()] {
+                if (then)
+                    then();
+            });
+        };
+        options.reloadStores = [this] { calls << "reload"; };
+        options.resetMissingTracker = [this] { calls << "tracker"; };
+        options.rebuildIndex = [this] { calls << "rebuild"; };
+        manager = std::make_unique<WorkspaceManager>(*store, std::move(options));
+        settle();
+    }
+    // The 0.25 s pause, the disk work and the reload.
+    void runBody()
+    {
+        clock.advance(WorkspaceManager::kBodyDelay);
+        settle();
+    }
+    void syncCompletes() { platform::NotificationCenter::shared().post(kPathsSyncedNotification); }
+    QUuid idOf(const QString& name) const
+    {
+        for (const Workspace& w : manager->workspaces())
+            if (w.name == name)
+                return w.id;
+        return {};
+    }
+    QStringList names() const
+    {
+        QStringList out;
+        for (const Workspace& w : manager->workspaces())
+            out << w.name;
+        return out;
+    }
+};
+
+} // namespace
+
+TEST_F(WorkspaceFixture, FirstRunKeepsTheCurrentStateAsWorkspace1AndLaterRunsReadTheRegistry)
+{
+    store->setValue("sortByBPM", false);
+    store->setValue("HiddenFilePaths", QVariantList { "/s/a.wav" });
+    const QVariantMap live = backupValues(*store);
+    open();
+    ASSERT_EQ(names(), QStringList { "Workspace 1" });
+    const QUuid first = manager->activeID();
+    EXPECT_EQ(fileValues(manager->filePath(first)), live);
+    EXPECT_EQ(backupValues(*store), live);
+    EXPECT_EQ(store->stringValue("ActiveWorkspaceID"), canonicalUuid(first));
+    EXPECT_TRUE(calls.isEmpty());
+    EXPECT_EQ(manager->filePath(first), folder() + "/" + canonicalUuid(first) + ".kivo");
+
+    manager->renameWorkspace(first, "  Main \n");
+    manager->renameWorkspace(first, " \n\t ");
+    EXPECT_EQ(names(), QStringList { "Main" });
+    open();
+    EXPECT_EQ(names(), QStringList { "Main" });
+    EXPECT_EQ(manager->activeID(), first);
+
+    // An active id that names nothing falls back to the first workspace; a registry that cannot be
+    // read starts over from the live state.
+    store->setValue("ActiveWorkspaceID", QUuid::createUuid().toString());
+    open();
+    EXPECT_EQ(manager->activeID(), first);
+    store->setValue("WorkspaceRegistry", QByteArray("{not json"));
+    open();
+    EXPECT_EQ(names(), QStringList { "Workspace 1" });
+    EXPECT_NE(manager->activeID(), first);
+}
+
+TEST_F(WorkspaceFixture, ASwitchStoresTheLiveKeysAppliesTheTargetsReloadsAndWaitsForTheSync)
+{
+    store->setValue("sortByBPM", false);
+    store->setValue("WorkspaceRegistry", QByteArray());
+    open();
+    const QUuid first = manager->activeID();
+
+    // Refused while a sync runs: nothing at all happens.
+    manager->setIndexBusy(true);
+    EXPECT_FALSE(manager->newWorkspace("Drums"));
+    clock.advance(1);
+    settle();
+    EXPECT_EQ(names().size(), 1);
+    EXPECT_EQ(stopAudio.take(), 0);
+    manager->setIndexBusy(false);
+
+    ASSERT_TRUE(manager->newWorkspace("Drums"));
+    EXPECT_TRUE(manager->isLoading());
+    EXPECT_EQ(stopAudio.take(), 1);
+    settle();
+    EXPECT_EQ(store->boolValue("sortByBPM"), false); // not before the pause
+    runBody();
+    EXPECT_EQ(calls, (QStringList { "reload", "tracker", "rebuild" }));
+    EXPECT_EQ(names(), (QStringList { "Workspace 1", "Drums" }));
+    EXPECT_EQ(manager->activeID(), idOf("Drums"));
+    EXPECT_TRUE(backupValues(*store).isEmpty()); // a new workspace starts from defaults
+    EXPECT_EQ(fileValues(manager->filePath(first))->value("sortByBPM"), false);
+    // Still loading until the first sync ends; no other change meanwhile.
+    EXPECT_TRUE(manager->isLoading());
+    EXPECT_FALSE(manager->switchTo(first));
+    EXPECT_EQ(didLoad.take(), 0);
+    syncCompletes();
+    EXPECT_FALSE(manager->isLoading());
+    EXPECT_EQ(didLoad.take(), 1);
+    syncCompletes();
+    EXPECT_EQ(didLoad.take(), 0);
+
+    store->setValue("SampleTags", QVariantList { "t" });
+    ASSERT_TRUE(manager->switchTo(first));
+    runBody();
+    syncCompletes();
+    EXPECT_EQ(backupValues(*store), QVariantMap({ { "sortByBPM", false } }));
+    EXPECT_EQ(*fileValues(manager->filePath(idOf("Drums"))),
+        QVariantMap({ { "SampleTags", QVariantList { "t" } } }));
+    // Choosing the active workspace does nothing.
+    calls.clear();
+    EXPECT_TRUE(manager->switchTo(first));
+    EXPECT_FALSE(manager->isLoading());
+
+    for (const char* expected : { "Drums 2", "Drums 3" }) {
+        ASSERT_TRUE(manager->newWorkspace("Drums"));
+        runBody();
+        syncCompletes();
+        EXPECT_EQ(names().last(), expected);
+    }
+    EXPECT_EQ(manager->uniqueName("Bass"), "Bass");
+}
+
+TEST_F(WorkspaceFixture, LoadingEndsAfterTwelveSecondsWithoutASyncAndOldTimeoutsAreIgnored)
+{
+    open();
+    const QUuid first = manager->activeID();
+    ASSERT_TRUE(manager->newWorkspace("B"));
+    runBody(); // the timeout of this load falls due at 12.25 s
+    clock.advance(1);
+    syncCompletes();
+    ASSERT_FALSE(manager->isLoading());
+    EXPECT_EQ(didLoad.take(), 1);
+    clock.advance(4);
+    ASSERT_TRUE(manager->switchTo(first)); // at 5.25 s; times out at 17.5 s
+    runBody();
+    clock.advance(7); // 12.5 s: the first load's timeout has passed and done nothing
+    EXPECT_TRUE(manager->isLoading());
+    EXPECT_EQ(didLoad.take(), 0);
+    clock.advance(4.9);
+    EXPECT_TRUE(manager->isLoading());
+    clock.advance(0.2);
+    EXPECT_FALSE(manager->isLoading());
+    EXPECT_EQ(didLoad.take(), 1);
+}
+
+TEST_F(WorkspaceFixture, AMissingOrDamagedWorkspaceFileGivesDefaults)
+{
+    open();
+    const QUuid first = manager->activeID();
+    ASSERT_TRUE(manager->newWorkspace("B"));
+    runBody();
+    syncCompletes();
+    store->setValue("sortByBPM", false);
+    for (const QByteArray& damage : { QByteArray(), QByteArray("bplist00 garbage") }) {
+        ASSERT_TRUE(manager->switchTo(idOf("B") == manager->activeID() ? first : idOf("B")));
+        runBody();
+        syncCompletes();
+        // Damage the file the next switch reads.
+        const QUuid other = manager->activeID() == first ? idOf("B") : first;
+        QFile::remove(manager->filePath(other));
+        if (!damage.isEmpty()) {
+            ASSERT_TRUE(writeFileAtomically(manager->filePath(other), damage));
+        }
+        store->setValue("volume", 0.1);
+        ASSERT_TRUE(manager->switchTo(other));
+        runBody();
+        syncCompletes();
+        EXPECT_TRUE(backupValues(*store).isEmpty());
+    }
+}
+
+TEST_F(WorkspaceFixture, DuplicateRenameAndDelete)
+{
+    store->setValue("hotkeyMode", QString("chords"));
+    open();
+    const QUuid first = manager->activeID();
+    // Deleting the only workspace is ignored.
+    EXPECT_TRUE(manager->deleteWorkspace(first));
+    EXPECT_EQ(names().size(), 1);
+
+    store->setValue("hotkeyChordPitch", qint64(4)); // live, not yet in the file
+    std::optional<bool> copied;
+    manager->duplicateWorkspace(first, "Workspace 1 copy", [&](bool ok) { copied = ok; });
+    settle();
+    ASSERT_EQ(copied, true);
+    EXPECT_EQ(manager->activeID(), first);
+    const QUuid copy = idOf("Workspace 1 copy");
+    EXPECT_EQ(fileValues(manager->filePath(copy)), backupValues(*store));
+
+    QFile::remove(manager->filePath(copy));
+    copied.reset();
+    manager->duplicateWorkspace(copy, "Lost", [&](bool ok) { copied = ok; });
+    settle();
+    EXPECT_EQ(copied, false);
+    EXPECT_EQ(names().size(), 2);
+
+    // An inactive one goes with its file; the active one hands over to a neighbour, whose keys apply.
+    manager->duplicateWorkspace(first, "Third");
+    settle();
+    const QUuid third = idOf("Third");
+    ASSERT_TRUE(manager->deleteWorkspace(copy));
+    EXPECT_EQ(names(), (QStringList { "Workspace 1", "Third" }));
+    settle();
+    EXPECT_FALSE(QFile::exists(manager->filePath(copy)));
+
+    ASSERT_TRUE(manager->switchTo(third));
+    runBody();
+    syncCompletes();
+    store->setValue("hotkeyMode", QString("bank"));
+    manager->setIndexBusy(true);
+    EXPECT_FALSE(manager->deleteWorkspace(third));
+    manager->setIndexBusy(false);
+    ASSERT_TRUE(manager->deleteWorkspace(third));
+    runBody();
+    syncCompletes();
+    EXPECT_EQ(names(), QStringList { "Workspace 1" });
+    EXPECT_EQ(manager->activeID(), first);
+    EXPECT_EQ(store->stringValue("hotkeyMode"), "chords");
+    EXPECT_FALSE(QFile::exists(manager->filePath(third)));
+    EXPECT_EQ(calls.count("reload"), 2);
+}
+
+TEST_F(WorkspaceFixture, ExportAndImport)
+{
+    store->setValue("selectedTheme", qint64(2));
+    store->setValue("KIVOCacheData", QByteArray("old"));
+    open();
+    const QString exported = dir.path() + "/out/Mine.kivo";
+    std::optional<bool> written;
+    manager->exportTo(exported, [&](bool ok) { written = ok; });
+    settle();
+    ASSERT_EQ(written, true);
+    EXPECT_EQ(fileValues(exported), QVariantMap({ { "selectedTheme", qint64(2) } }));
+    manager->exportTo("/proc/no/such/place.kivo", [&](bool ok) { written = ok; });
+    settle();
+    EXPECT_EQ(written, false);
+
+    std::optional<std::optional<QByteArray>> read;
+    const auto readFile = [&](const QString& path) {
+        read.reset();
+        manager->readBackupFile(path, [&](std::optional<QByteArray> bytes) { read = bytes; });
+        settle();
+        return *read;
+    };
+    EXPECT_FALSE(readFile(QString::fromStdString(dir.write("junk.kivo", "<plist><array/></plist>"))));
+    EXPECT_FALSE(readFile(dir.path() + "/none.kivo"));
+    const auto data = readFile(exported);
+    ASSERT_TRUE(data);
+
+    EXPECT_FALSE(manager->importWorkspace("not a backup", "X"));
+    EXPECT_FALSE(manager->isLoading());
+    store->setValue("selectedTheme", qint64(5));
+    for (const char* expected : { "Mine", "Mine 2" }) {
+        ASSERT_TRUE(manager->importWorkspace(*data, "Mine"));
+        runBody();
+        syncCompletes();
+        EXPECT_EQ(names().last(), expected);
+        EXPECT_EQ(manager->activeID(), idOf(expected));
+        EXPECT_EQ(store->intValue("selectedTheme"), 2);
+        EXPECT_FALSE(store->contains("KIVOCacheData"));
+        EXPECT_EQ(fileValues(manager->filePath(idOf(expected))), fileValues(exported));
+    }
+    EXPECT_EQ(fileValues(manager->filePath(idOf("Workspace 1")))->value("selectedTheme"), qint64(5));
+}
+
+// Run as its own process by the test below: switches back and forth for ever, with enough state
+// that every write takes a while.
+TEST(WorkspaceKill, DISABLED_Child)
+{
+    const QByteArray folder = qgetenv("KIVO_WORKSPACE_KILL_CHILD");
+    ASSERT_FALSE(folder.isEmpty());
+    platform::PreferenceStore store(QString::fromUtf8(folder) + "/Preferences.plist");
+    platform::ManualClock clock;
+    WorkspaceManagerOptions options;
+    options.folder = QString::fromUtf8(folder) + "/Workspaces";
+    options.clock = &clock;
+    options.background = [](WorkspaceJob job) {
+        QTimer::singleShot(0, qApp, [then = job()] {
+            if (then)
+                then();
+        });
+    };
+    options.exists = [](const QString&) { return true; };
+    WorkspaceManager manager(store, options);
+    QVariantList paths;
+    for (int i = 0; i < 20000; ++i)
+        paths << QString("/Samples/Pack %1/Loop %2.wav").arg(i / 100).arg(i);
+    if (manager.workspaces().size() < 2) {
+        manager.newWorkspace("Second");
+        clock.advance(1);
+    }
+    for (int round = 0;; ++round) {
+        settle();
+        platform::NotificationCenter::shared().post(kPathsSyncedNotification);
+        if (round == 2) {
+            std::printf("ready\n");
+            std::fflush(stdout);
+        }
+        store.setValue("HiddenFilePaths", paths);
+        store.setValue("selectedTheme", qint64(round));
+        const QUuid other = manager.workspaces().at(manager.workspaces().first().id == manager.activeID()).id;
+        manager.switchTo(other);
+        clock.advance(1);
+    }
+}
+
+TEST(WorkspaceKill, AnyMomentLeavesEveryFileWhole)
+{
+    test::ScratchDir dir;
+    QRandomGenerator random(7);
+    for (int kill = 0; kill < 12; ++kill) {
+        QProcess child;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("KIVO_WORKSPACE_KILL_CHILD", dir.path());
+        child.setProcessEnvironment(env);
+        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        child.start(QCoreApplication::applicationFilePath(),
+            { "--gtest_filter=WorkspaceKill.DISABLED_Child", "--gtest_also_run_disabled_tests" });
+        ASSERT_TRUE(child.waitForStarted());
+        // Killed at a random moment once it switches; on a busy machine starting takes a while.
+        QByteArray output;
+        while (!output.contains("ready") && child.waitForReadyRead(60000))
+            output += child.readAllStandardOutput();
+        ASSERT_TRUE(output.contains("ready"));
+        QThread::msleep(random.bounded(300));
+        ::kill(pid_t(child.processId()), SIGKILL);
+        child.waitForFinished();
+
+        const QStringList files = QDir(dir.path() + "/Workspaces").entryList({ "*.kivo" }, QDir::Files);
+        EXPECT_GE(files.size(), kill == 0 ? 0 : 1);
+        for (const QString& name : files)
+            EXPECT_TRUE(fileValues(dir.path() + "/Workspaces/" + name)) << name.toStdString();
+        platform::PreferenceStore reopened(dir.path() + "/Preferences.plist");
+        EXPECT_TRUE(reopened.setAsidePath().isEmpty());
+        EXPECT_TRUE(reopened.contains("WorkspaceRegistry"));
+    }
+    // The child ran long enough to switch.
+    EXPECT_EQ(QDir(dir.path() + "/Workspaces").entryList({ "*.kivo" }, QDir::Files).size(), 2);
+}
