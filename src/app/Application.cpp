@@ -1,7 +1,12 @@
 #include "app/Application.h"
 
 #include "app/BrowserController.h"
+#include "app/MainWindow.h"
+#include "app/WorkspaceStores.h"
+#include "app/WorkspacesMenu.h"
 #include "platform/Clock.h"
+
+#include <QFileInfo>
 
 namespace kivo::app {
 
@@ -46,6 +51,24 @@ Application::Application()
     };
     m_hotkeys = std::make_unique<hotkeys::HotkeyManager>(m_preferences, &m_settings, std::move(keys));
 
+    // After every store has read (and repaired) its keys: on the first run they become Workspace 1.
+    library::WorkspaceManagerOptions workspaces;
+    workspaces.background = [this](library::WorkspaceJob job) {
+        m_tasks.run(m_workspaces.get(), std::move(job), [](std::function<void()> done) {
+            if (done)
+                done();
+        });
+    };
+    workspaces.reloadStores = [this] {
+        WorkspaceStores { m_settings, m_syncSettings, m_hidden, m_overrides, m_tags, *m_hotkeys }.reload();
+    };
+    workspaces.resetMissingTracker = [this] { m_tracker.reset(); };
+    workspaces.rebuildIndex = [this] { m_library->clearAndRebuild(m_settings, false); };
+    m_workspaces = std::make_unique<library::WorkspaceManager>(m_preferences, std::move(workspaces));
+    m_workspaces->setIndexBusy(m_library->isInitializing());
+    QObject::connect(m_library.get(), &library::LibraryIndexManager::isInitializingChanged,
+        m_workspaces.get(), [this] { m_workspaces->setIndexBusy(m_library->isInitializing()); });
+
     playback::AudioPlayerManager::Options player;
     player.engine = &m_engine;
     player.midiEngine = &m_midi;
@@ -53,6 +76,14 @@ Application::Application()
         BrowserContext { m_tasks, m_settings, m_syncSettings, *m_library, m_tracker, *m_hotkeys, m_tapTempo,
             m_overrides, m_tags, m_hidden },
         std::move(player));
+    m_workspacesMenu = new WorkspacesMenu(*m_workspaces, *m_browser->window());
+}
+
+void Application::openFiles(const QStringList& paths)
+{
+    for (const QString& path : paths)
+        if (path.endsWith(QStringLiteral(".kivo"), Qt::CaseInsensitive))
+            m_workspacesMenu->importFile(QFileInfo(path).absoluteFilePath(), true);
 }
 
 Application::~Application()
@@ -60,6 +91,7 @@ Application::~Application()
     prepareToQuit();
     // The browser goes before the managers it points to; the engine's output stops with it.
     m_browser.reset();
+    m_workspaces.reset();
     m_hotkeys.reset();
     m_library.reset();
 }

@@ -12,6 +12,7 @@
 #include "library/MissingFileTracker.h"
 #include "library/SyncSettings.h"
 #include "library/UserSettings.h"
+#include "library/WorkspaceManager.h"
 #include "organise/HiddenFileManager.h"
 #include "organise/TagStore.h"
 #include "platform/PreferenceStore.h"
@@ -26,6 +27,7 @@
 namespace kivo::app {
 
 class BrowserController;
+class WorkspacesMenu;
 
 class Application {
 public:
@@ -36,6 +38,11 @@ public:
 
     BrowserController& browser() { return *m_browser; }
     platform::TaskRunner& tasks() { return m_tasks; }
+    library::WorkspaceManager& workspaces() { return *m_workspaces; }
+
+    // The files given on the command line: each ".kivo" file is imported as a workspace (once the
+    // sync running at start-up is done). Call after the window is shown.
+    void openFiles(const QStringList& paths);
 
     // When the event loop has ended: stops the preview, cancels running work and waits for it
     // within a bound, and writes the preferences. False when some work is still blocked in the
@@ -56,10 +63,12 @@ private:
     index::MetadataOverrideStore m_overrides;
     organise::TagStore m_tags;
     organise::HiddenFileManager m_hidden;
+    std::unique_ptr<library::WorkspaceManager> m_workspaces;
     playback::AudioEngine m_engine;
     playback::Audition m_audition;
     playback::AuditionPreviewEngine m_midi;
     std::unique_ptr<BrowserController> m_browser;
+    WorkspacesMenu* m_workspacesMenu = nullptr; // owned by the window
 };
 
 } // namespace kivo::app

@@ -150,7 +150,10 @@ WorkspaceManager::~WorkspaceManager()
 
 void WorkspaceManager::setIndexBusy(bool busy)
 {
+    if (m_indexBusy == busy)
+        return;
     m_indexBusy = busy;
+    emit busyChanged();
 }
 
 std::optional<Workspace> WorkspaceManager::activeWorkspace() const
@@ -208,6 +211,7 @@ void WorkspaceManager::setLoading(bool loading)
         return;
     m_isLoading = loading;
     emit isLoadingChanged();
+    emit busyChanged();
 }
 
 void WorkspaceManager::runDisk(WorkspaceJob job)

@@ -115,6 +115,8 @@ public:
 
 signals:
     void isLoadingChanged();
+    // isBusy() may have changed.
+    void busyChanged();
     void workspacesChanged();
 
 private:

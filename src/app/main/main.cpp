@@ -18,6 +18,7 @@ int main(int argc, char** argv)
     {
         kivo::app::Application application;
         application.browser().window()->show();
+        application.openFiles(app.arguments().mid(1));
         code = app.exec();
         if (!application.prepareToQuit()) {
             // Work blocked in the kernel (a mount that stopped answering) would keep the process

@@ -1,0 +1,219 @@
+#include "app/WorkspacesMenu.h"
+#include "library/WorkspaceManager.h"
+#include "platform/Clock.h"
+#include "platform/NotificationCenter.h"
+#include "platform/PreferenceStore.h"
+#include "support/TestEnvironment.h"
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QTimer>
+
+#include <gtest/gtest.h>
+
+#include "MessageBoxes.h"
+
+using namespace kivo;
+using namespace kivo::app;
+
+namespace {
+
+void settle()
+{
+    for (int i = 0; i < 10; ++i)
+        QApplication::processEvents();
+}
+
+struct MenuFixture : ::testing::Test {
+    test::ScratchDir dir;
+    platform::PreferenceStore store { dir.path() + "/Preferences.plist" };
+    platform::ManualClock clock;
+    std::unique_ptr<library::WorkspaceManager> manager;
+    QMainWindow window;
+    WorkspacesMenu* menu = nullptr;
+
+    MenuFixture()
+    {
+        library::WorkspaceManagerOptions options;
+        options.folder = dir.path() + "/Workspaces";
+        options.clock = &clock;
+        options.background = [](library::WorkspaceJob job) {
+            QTimer::singleShot(0, qApp, [then = job()] {
+                if (then)
+                    then();
+            });
+        };
+        manager = std::make_unique<library::WorkspaceManager>(store, std::move(options));
+        window.setCentralWidget(new QWidget);
+        window.menuBar()->addMenu("File");
+        window.menuBar()->addMenu("Help");
+        menu = new WorkspacesMenu(*manager, window);
+        window.resize(600, 400);
+        window.show();
+        settle();
+    }
+    // The items as the user sees them when the menu opens: text, enabled, checked.
+    QStringList items()
+    {
+        emit menu->menu()->aboutToShow();
+        QStringList out;
+        for (QAction* a : menu->menu()->actions())
+            out << (a->isSeparator()
+                    ? QString("-")
+                    : a->text() + (a->isEnabled() ? "" : " [off]") + (a->isChecked() ? " ✓" : ""));
+        return out;
+    }
+    QAction* item(const QString& text)
+    {
+        emit menu->menu()->aboutToShow();
+        for (QAction* a : menu->menu()->actions())
+            if (a->text() == text)
+                return a;
+        ADD_FAILURE() << "no item " << text.toStdString();
+        return nullptr;
+    }
+    void finishLoad()
+    {
+        clock.advance(library::WorkspaceManager::kBodyDelay);
+        settle();
+        platform::NotificationCenter::shared().post("UserSettingsPathsSynced");
+    }
+};
+
+} // namespace
+
+TEST_F(MenuFixture, ItemsEnablingPromptsAndTheBusyRefusal)
+{
+    QStringList titles;
+    for (QAction* a : window.menuBar()->actions())
+        titles << a->text();
+    EXPECT_EQ(titles, (QStringList { "File", "Workspaces", "Window", "Help" }));
+    EXPECT_EQ(items(),
+        (QStringList { "Workspace 1 ✓", "-", "New", "Duplicate", "Rename…", "Delete… [off]", "-", "Import…",
+            "Export…" }));
+
+    // New: the prompt, then the change.
+    item("New")->trigger();
+    auto* prompt = window.findChild<QInputDialog*>("newWorkspace");
+    ASSERT_TRUE(prompt);
+    EXPECT_EQ(prompt->windowTitle(), "New workspace");
+    EXPECT_EQ(prompt->textValue(), "Workspace");
+    EXPECT_EQ(prompt->okButtonText(), "Create");
+    EXPECT_EQ(prompt->findChild<QLineEdit*>()->placeholderText(), "Workspace name");
+    prompt->setTextValue("  Drums ");
+    prompt->accept();
+    settle();
+    EXPECT_TRUE(manager->isLoading());
+    EXPECT_TRUE(window.findChild<QWidget*>("workspaceLoadingOverlay")->isVisible());
+    EXPECT_EQ(items(),
+        (QStringList { "Workspace 1 [off] ✓", "-", "New [off]", "Duplicate [off]", "Rename…", "Delete… [off]",
+            "-", "Import… [off]", "Export…" }));
+    finishLoad();
+    EXPECT_FALSE(window.findChild<QWidget*>("workspaceLoadingOverlay")->isVisible());
+    EXPECT_EQ(items(),
+        (QStringList { "Workspace 1", "Drums ✓", "-", "New", "Duplicate", "Rename…", "Delete…", "-",
+            "Import…", "Export…" }));
+
+    // A sync running: the change is refused with the pop-up, nothing moves.
+    QAction* first = item("Workspace 1");
+    manager->setIndexBusy(true);
+    first->trigger();
+    QMessageBox* busy = test::findSheet(&window, "workspacesBusy");
+    ASSERT_TRUE(busy);
+    EXPECT_EQ(busy->windowTitle(), "Workspaces");
+    EXPECT_EQ(busy->text(), "A sync is still running. Let it finish before switching workspaces.");
+    test::clickButton(busy, "OK");
+    EXPECT_EQ(manager->activeWorkspace()->name, "Drums");
+    manager->setIndexBusy(false);
+
+    item("Rename…")->trigger();
+    prompt = window.findChild<QInputDialog*>("renameWorkspace");
+    ASSERT_TRUE(prompt);
+    EXPECT_EQ(prompt->windowTitle(), "Rename workspace");
+    EXPECT_EQ(prompt->textValue(), "Drums");
+    EXPECT_EQ(prompt->okButtonText(), "Rename");
+    prompt->setTextValue("Kits");
+    prompt->accept();
+    settle();
+
+    item("Duplicate")->trigger();
+    prompt = window.findChild<QInputDialog*>("duplicateWorkspace");
+    ASSERT_TRUE(prompt);
+    EXPECT_EQ(prompt->windowTitle(), "Duplicate workspace");
+    EXPECT_EQ(prompt->textValue(), "Kits copy");
+    EXPECT_EQ(prompt->okButtonText(), "Duplicate");
+    prompt->accept();
+    settle();
+    EXPECT_EQ(items().mid(0, 3), (QStringList { "Workspace 1", "Kits ✓", "Kits copy" }));
+
+    item("Delete…")->trigger();
+    QMessageBox* confirm = test::findSheet(&window, "deleteWorkspace");
+    ASSERT_TRUE(confirm);
+    EXPECT_EQ(confirm->text(), "Delete “Kits”?");
+    EXPECT_EQ(confirm->informativeText(),
+        "This permanently removes this workspace. Your other workspaces are unaffected.");
+    test::clickButton(confirm, "Delete");
+    finishLoad();
+    EXPECT_EQ(items().mid(0, 2), (QStringList { "Workspace 1 ✓", "Kits copy" }));
+}
+
+TEST_F(MenuFixture, ImportAndExportPanelsAndTheirPopUps)
+{
+    item("Export…")->trigger();
+    auto* save = window.findChild<QFileDialog*>("exportWorkspacePanel");
+    ASSERT_TRUE(save);
+    EXPECT_EQ(save->windowTitle(), "Export Workspace");
+    EXPECT_EQ(save->acceptMode(), QFileDialog::AcceptSave);
+    save->reject();
+
+    item("Import…")->trigger();
+    auto* open = window.findChild<QFileDialog*>("importWorkspacePanel");
+    ASSERT_TRUE(open);
+    EXPECT_EQ(open->windowTitle(), "Import Workspace");
+    EXPECT_EQ(open->labelText(QFileDialog::Accept), "Import");
+    EXPECT_EQ(open->fileMode(), QFileDialog::ExistingFile);
+    EXPECT_EQ(open->nameFilters(), QStringList { "KIVO workspace (*.kivo)" });
+    open->reject();
+
+    menu->importFile(QString::fromStdString(dir.write("Bad.kivo", "not a workspace")));
+    settle();
+    QMessageBox* invalid = test::findSheet(&window, "importInvalid");
+    ASSERT_TRUE(invalid);
+    EXPECT_EQ(invalid->windowTitle(), "Import workspace");
+    EXPECT_EQ(invalid->text(), "That file isn’t a valid KIVO workspace.");
+    test::clickButton(invalid, "OK");
+    EXPECT_EQ(manager->workspaces().size(), 1);
+
+    // A file given at start-up waits for the running sync instead of being refused.
+    store.setValue("sortByBPM", false);
+    std::optional<bool> written;
+    manager->exportTo(dir.path() + "/Live Set.kivo", [&](bool ok) { written = ok; });
+    settle();
+    ASSERT_EQ(written, true);
+    manager->setIndexBusy(true);
+    menu->importFile(dir.path() + "/Live Set.kivo", true);
+    settle();
+    EXPECT_FALSE(test::findSheet(&window, "workspacesBusy"));
+    EXPECT_EQ(manager->workspaces().size(), 1);
+    manager->setIndexBusy(false);
+    settle();
+    finishLoad();
+    EXPECT_EQ(manager->activeWorkspace()->name, "Live Set");
+    EXPECT_EQ(store.boolValue("sortByBPM"), false);
+
+    item("Export…")->trigger();
+    save = window.findChild<QFileDialog*>("exportWorkspacePanel");
+    ASSERT_TRUE(save);
+    emit save->fileSelected("/proc/none/x.kivo");
+    settle();
+    QMessageBox* failed = test::findSheet(&window, "exportFailed");
+    ASSERT_TRUE(failed);
+    EXPECT_EQ(failed->windowTitle(), "Workspaces");
+    EXPECT_EQ(failed->text(), "Couldn’t save the workspace file.");
+}
