@@ -49,6 +49,20 @@ template <typename F> double secondsOf(F&& f)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+// The calling thread's CPU time for f. On a shared machine a pass that outlasts a scheduler slice is
+// preempted in every round, so wall time penalises the longer of two passes by the neighbours' load.
+template <typename F> double cpuSecondsOf(F&& f)
+{
+    const auto now = [] {
+        timespec ts {};
+        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+        return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+    };
+    const double start = now();
+    f();
+    return now() - start;
+}
+
 inline double peakResidentMB()
 {
     rusage usage {};

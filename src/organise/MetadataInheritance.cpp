@@ -1,6 +1,7 @@
 #include "organise/MetadataInheritance.h"
 
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 namespace kivo::organise {
@@ -26,49 +27,81 @@ std::string_view nameOf(std::string_view path)
 
 } // namespace
 
-MetadataInheritance::MetadataInheritance(
+std::shared_ptr<const MetadataInheritance::EntryIndex> MetadataInheritance::buildEntryIndex(
     std::shared_ptr<const index::MetadataOverrides> overrides, std::shared_ptr<const TagMaps> tags)
-    : m_overrides(overrides ? std::move(overrides) : std::make_shared<const index::MetadataOverrides>())
-    , m_tags(tags ? std::move(tags) : std::make_shared<const TagMaps>())
 {
-    m_top.tags = &kNoTags;
-    const auto& o = *m_overrides;
-    m_entries.reserve(o.bpmOverrides.size() + o.keyOverrides.size() + o.clearedBPMPaths.size()
-        + o.clearedKeyPaths.size() + m_tags->assignments.size() + m_tags->exclusions.size());
+    auto built = std::make_shared<EntryIndex>();
+    built->overrides = std::move(overrides);
+    built->tags = std::move(tags);
+    const auto& o = *built->overrides;
+    auto& entries = built->entries;
+    entries.reserve(o.bpmOverrides.size() + o.keyOverrides.size() + o.clearedBPMPaths.size()
+        + o.clearedKeyPaths.size() + built->tags->assignments.size() + built->tags->exclusions.size());
     for (const auto& [path, value] : o.bpmOverrides)
-        m_entries[path].bpm = &value;
+        entries[path].bpm = &value;
     for (const auto& [path, value] : o.keyOverrides)
-        m_entries[path].key = &value;
+        entries[path].key = &value;
     for (const auto& path : o.clearedBPMPaths)
-        m_entries[path].clearedBPM = true;
+        entries[path].clearedBPM = true;
     for (const auto& path : o.clearedKeyPaths)
-        m_entries[path].clearedKey = true;
-    if (!m_tags->assignments.empty()) {
-        for (const auto& [path, ids] : m_tags->assignments)
-            m_entries[path].assigned = &ids;
-        for (const auto& [path, ids] : m_tags->exclusions)
-            m_entries[path].excluded = &ids;
+        entries[path].clearedKey = true;
+    if (!built->tags->assignments.empty()) {
+        for (const auto& [path, ids] : built->tags->assignments)
+            entries[path].assigned = &ids;
+        for (const auto& [path, ids] : built->tags->exclusions)
+            entries[path].excluded = &ids;
     }
-    if (m_entries.empty())
-        return;
+    if (entries.empty())
+        return built;
     ChildEntries topEntries;
-    for (const auto& [path, e] : m_entries) {
+    for (const auto& [path, e] : entries) {
         const std::string_view parent = parentOf(path);
-        (parent.size() < 2 ? topEntries : m_childEntries[std::string(parent)]).emplace_back(nameOf(path), &e);
+        (parent.size() < 2 ? topEntries : built->childEntries[std::string(parent)])
+            .emplace_back(nameOf(path), &e);
     }
     if (!topEntries.empty())
-        m_top.children = &m_childEntries.try_emplace(std::string(), std::move(topEntries)).first->second;
+        built->topChildren
+            = &built->childEntries.try_emplace(std::string(), std::move(topEntries)).first->second;
     std::size_t size = 16;
-    while (size < 4 * m_entries.size())
+    while (size < 4 * entries.size())
         size *= 2;
-    m_entryHashes.assign(size, 0);
-    for (const auto& [path, e] : m_entries) {
+    built->hashes.assign(size, 0);
+    for (const auto& [path, e] : entries) {
         const std::size_t h = index::PathHash {}(path) | 1;
         std::size_t i = h & (size - 1);
-        while (m_entryHashes[i] != 0 && m_entryHashes[i] != h)
+        while (built->hashes[i] != 0 && built->hashes[i] != h)
             i = (i + 1) & (size - 1);
-        m_entryHashes[i] = h;
+        built->hashes[i] = h;
     }
+    return built;
+}
+
+std::shared_ptr<const MetadataInheritance::EntryIndex> MetadataInheritance::entryIndexFor(
+    std::shared_ptr<const index::MetadataOverrides> overrides, std::shared_ptr<const TagMaps> tags)
+{
+    // The index of the most recent pair of snapshots, kept between passes. It holds those snapshots,
+    // so no new snapshot can take a kept one's address; at most one replaced pair stays alive until
+    // the next pass over newer ones.
+    static std::mutex mutex;
+    static std::shared_ptr<const EntryIndex> latest;
+    std::lock_guard lock(mutex);
+    if (latest && latest->overrides == overrides && latest->tags == tags)
+        return latest;
+    auto built = buildEntryIndex(std::move(overrides), std::move(tags));
+    latest = built;
+    return built;
+}
+
+MetadataInheritance::MetadataInheritance(
+    std::shared_ptr<const index::MetadataOverrides> overrides, std::shared_ptr<const TagMaps> tags)
+    : m_index(
+        entryIndexFor(overrides ? std::move(overrides) : std::make_shared<const index::MetadataOverrides>(),
+            tags ? std::move(tags) : std::make_shared<const TagMaps>()))
+    , m_noEntries(m_index->entries.empty())
+    , m_noTags(m_index->tags->assignments.empty())
+{
+    m_top.tags = &kNoTags;
+    m_top.children = m_index->topChildren;
 }
 
 MetadataInheritance::MetadataInheritance()
@@ -78,18 +111,19 @@ MetadataInheritance::MetadataInheritance()
 
 const MetadataInheritance::PathEntry* MetadataInheritance::entry(const index::HashedPath& path) const
 {
-    if (m_entries.empty())
+    if (m_noEntries)
         return nullptr;
+    const auto& hashes = m_index->hashes;
     const std::size_t h = path.hash | 1;
-    const std::size_t mask = m_entryHashes.size() - 1;
+    const std::size_t mask = hashes.size() - 1;
     for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-        if (m_entryHashes[i] == 0)
+        if (hashes[i] == 0)
             return nullptr;
-        if (m_entryHashes[i] == h)
+        if (hashes[i] == h)
             break;
     }
-    const auto it = m_entries.find(path);
-    return it == m_entries.end() ? nullptr : &it->second;
+    const auto it = m_index->entries.find(path);
+    return it == m_index->entries.end() ? nullptr : &it->second;
 }
 
 const MetadataInheritance::FolderValues& MetadataInheritance::folder(std::string_view path)
@@ -124,8 +158,8 @@ const MetadataInheritance::FolderValues& MetadataInheritance::folder(std::string
             values.tags = &m_folderTags.emplace_back(std::move(tags));
         }
         values.children = nullptr; // the parent's own, not this folder's
-        if (!m_childEntries.empty())
-            if (const auto children = m_childEntries.find(*it); children != m_childEntries.end())
+        if (const auto& all = m_index->childEntries; !all.empty())
+            if (const auto children = all.find(*it); children != all.end())
                 values.children = &children->second;
         char* name = static_cast<char*>(m_arena->allocate(it->text.size(), 1));
         std::memcpy(name, it->text.data(), it->text.size());
@@ -218,7 +252,7 @@ Effective<std::int64_t> MetadataInheritance::resolveBPM(
     std::string_view path, std::optional<std::int64_t> own)
 {
     // Nothing overridden anywhere: the file's own value, without a walk.
-    if (m_entries.empty())
+    if (m_noEntries)
         return { own, false };
     const FolderValues& parent = parentValues(path);
     return bpmOf(entryIn(parent, path), parent, own);
@@ -227,7 +261,7 @@ Effective<std::int64_t> MetadataInheritance::resolveBPM(
 Effective<std::string> MetadataInheritance::resolveKey(
     std::string_view path, const std::optional<std::string>& own)
 {
-    if (m_entries.empty())
+    if (m_noEntries)
         return { own, false };
     const FolderValues& parent = parentValues(path);
     return keyOf(entryIn(parent, path), parent, own);
@@ -235,7 +269,7 @@ Effective<std::string> MetadataInheritance::resolveKey(
 
 const TagIdSet& MetadataInheritance::effectiveTags(std::string_view path)
 {
-    if (m_tags->assignments.empty())
+    if (m_noTags)
         return kNoTags;
     const FolderValues& parent = parentValues(path);
     return tagsOf(entryIn(parent, path), parent, path);
@@ -244,7 +278,7 @@ const TagIdSet& MetadataInheritance::effectiveTags(std::string_view path)
 EffectiveValues MetadataInheritance::resolve(
     std::string_view path, std::optional<std::int64_t> ownBPM, const std::optional<std::string>& ownKey)
 {
-    if (m_entries.empty())
+    if (m_noEntries)
         return { { ownBPM, false }, { ownKey, false }, &kNoTags };
     const FolderValues& parent = parentValues(path);
     const PathEntry* e = entryIn(parent, path);
