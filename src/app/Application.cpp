@@ -77,6 +77,13 @@ Application::Application()
             m_overrides, m_tags, m_hidden },
         std::move(player));
     m_workspacesMenu = new WorkspacesMenu(*m_workspaces, *m_browser->window());
+
+    // Drives come and go: their roots are marked at once, and refreshed when they are back.
+    library::LibraryIndexManager* driver = m_library.get();
+    QObject::connect(&m_volumes, &platform::VolumeMonitor::volumeUnmounted, driver,
+        [driver](const QString& volume) { driver->volumeUnmounted(volume); });
+    QObject::connect(&m_volumes, &platform::VolumeMonitor::volumeMounted, driver,
+        [this, driver](const QString& volume) { driver->volumeMounted(m_settings, volume); });
 }
 
 void Application::openFiles(const QStringList& paths)

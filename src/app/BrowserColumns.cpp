@@ -84,11 +84,12 @@ int keyColumnWidth(const QFontMetrics& metrics)
     return widest + 2 * (QApplication::style()->pixelMetric(QStyle::PM_FocusFrameHMargin) + 1) + 8;
 }
 
-QVariant browserData(const BrowserRow& row, int column, int role, bool missing, music::KeySpelling spelling)
+QVariant browserData(
+    const BrowserRow& row, int column, int role, const QString& missingReason, music::KeySpelling spelling)
 {
     switch (role) {
     case Qt::ForegroundRole:
-        if (missing)
+        if (!missingReason.isEmpty())
             return QApplication::palette().color(QPalette::Disabled, QPalette::Text);
         // The user's own values read as the same text, set apart only by a tint and slant.
         if (byUser(row, column))
@@ -106,6 +107,8 @@ QVariant browserData(const BrowserRow& row, int column, int role, bool missing, 
         return tags;
     }
     case Qt::ToolTipRole:
+        if (!missingReason.isEmpty())
+            return QString::fromStdString(row.path) + QLatin1Char('\n') + missingReason;
         if (column == kNameColumn)
             return QString::fromStdString(row.path);
         if (byUser(row, column))

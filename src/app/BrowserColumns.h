@@ -44,16 +44,21 @@ struct BrowserRow {
 };
 
 QVariant browserHeader(int column, int role);
-// `missing`: the file or folder is known to be gone; its row is greyed out. Keys are shown in
-// `spelling`.
-QVariant browserData(const BrowserRow& row, int column, int role, bool missing = false,
+// `missingReason`: why the file or folder is known to be gone (its row is greyed out and its tooltip
+// says why); empty when it is not. Keys are shown in `spelling`.
+QVariant browserData(const BrowserRow& row, int column, int role, const QString& missingReason = {},
     music::KeySpelling spelling = music::KeySpelling::automatic);
 // A stored key as the rows show it ("E♭ Minor"); empty when the text is not a key.
 QString keyDisplayText(const std::string& keyText, music::KeySpelling spelling);
 // Wide enough for every key in every spelling.
 int keyColumnWidth(const QFontMetrics& metrics);
-// Tells whether a path is known to be missing.
-using MissingCheck = std::function<bool(const std::string& path)>;
+// Why a path is known to be missing; empty when it is not.
+using MissingCheck = std::function<QString(const std::string& path)>;
+// Asked only for the roles that show it.
+inline bool showsMissing(int role)
+{
+    return role == Qt::ForegroundRole || role == Qt::ToolTipRole;
+}
 // "0.25 s" below a second, "4.2 s" below ten seconds, else "m:ss".
 QString formatLength(double seconds);
 

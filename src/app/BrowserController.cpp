@@ -136,14 +136,16 @@ BrowserController::BrowserController(
     connect(m_refreshTimer, &QTimer::timeout, this, [this] { m_library.quickRefresh(m_settings); });
 
     m_window->setMissingCheck(
-        [&tracker](const std::string& path) { return tracker.isMissing(QString::fromStdString(path)); });
+        [&tracker](const std::string& path) { return tracker.whyMissing(QString::fromStdString(path)); });
     connect(&tracker, &library::MissingFileTracker::missingPathsChanged, m_window.get(),
         &MainWindow::missingChanged);
 
     m_window->setOrganiseStores(&m_overrides, &m_tags);
     m_hiddenFiles.setMissingCheck(
         [&tracker](const std::string& path) { return tracker.isMissing(QString::fromStdString(path)); });
+    m_tracker = &tracker;
     connectHidden();
+    connectMissing();
     connectWindow();
     connectLibrary();
     connectPlayer();

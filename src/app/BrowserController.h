@@ -10,7 +10,9 @@
 #include "organise/SharedSearchState.h"
 #include "playback/AudioPlayerManager.h"
 
+#include <QDialog>
 #include <QObject>
+#include <QPointer>
 
 class QKeyEvent;
 #include <QTimer>
@@ -23,6 +25,7 @@ class LibraryIndexManager;
 class MissingFileTracker;
 class SyncSettings;
 class UserSettings;
+struct SyncIssue;
 } // namespace kivo::library
 namespace kivo::hotkeys {
 class HotkeyManager;
@@ -102,6 +105,13 @@ private:
     void connectPlayer();
     void connectHotkeys();
     void connectHidden();
+    // Missing roots, drives and files: the issue pop-up, relocation, removal, drive events, and the
+    // path rewriting of every store when a root moves.
+    void connectMissing();
+    void showIssues();
+    void relocateIssue(const library::SyncIssue& issue);
+    void removeMissingRoot(const QString& path);
+    void remapOpenFolders(const QString& from, const QString& to);
     void publish();
     void showPlaybackTime();
     void loadMIDIRegion(const QString& path);
@@ -126,6 +136,8 @@ private:
     playback::MIDIPreviewEngine* m_midiEngine = nullptr;
     std::unique_ptr<playback::AudioPlayerManager> m_player;
     std::unique_ptr<MainWindow> m_window;
+    library::MissingFileTracker* m_tracker = nullptr;
+    QPointer<QDialog> m_issuePopup;
     QTimer* m_refreshTimer = nullptr;
     WaveformLoader* m_waveform = nullptr;
     quint64 m_regionRequest = 0;

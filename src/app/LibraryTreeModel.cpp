@@ -342,7 +342,7 @@ QVariant LibraryTreeModel::data(const QModelIndex& index, int role) const
     if (role == kHideModeRole)
         return m_hideMode;
     const BrowserRow& row = n->row;
-    const bool missing = role == Qt::ForegroundRole && m_isMissing && m_isMissing(row.path);
+    const QString missing = showsMissing(role) && m_isMissing ? m_isMissing(row.path) : QString();
     return browserData(row, index.column(), role, missing, m_spelling);
 }
 

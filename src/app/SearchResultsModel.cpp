@@ -107,7 +107,7 @@ QVariant SearchResultsModel::data(const QModelIndex& index, int role) const
         marks.skipped = r->isDirectory && m_hidden.sets->isSkipped(r->path);
         return packRowMarks(marks);
     }
-    const bool missing = role == Qt::ForegroundRole && m_isMissing && m_isMissing(r->path);
+    const QString missing = showsMissing(role) && m_isMissing ? m_isMissing(r->path) : QString();
     return browserData(*r, index.column(), role, missing, m_spelling);
 }
 

@@ -1,5 +1,7 @@
 #include "hotkeys/HotkeyBanks.h"
 
+#include "index/PathKeyed.h"
+
 #include "platform/MountTable.h"
 
 namespace kivo::hotkeys {
@@ -178,6 +180,25 @@ bool HotkeyBanks::removePaths(const std::set<std::string>& paths)
     for (auto& [id, bank] : collectionBanks)
         clean(bank);
     return changed;
+}
+
+int HotkeyBanks::remapPaths(const std::string& from, const std::string& to)
+{
+    bool changed = false;
+    std::string rewritten;
+    auto remapBank = [&](Bank& bank) {
+        for (std::string& path : bank) {
+            if (!path.empty() && index::remapPath(path, from, to, rewritten)) {
+                path = rewritten;
+                changed = true;
+            }
+        }
+    };
+    for (Bank& bank : globalBanks)
+        remapBank(bank);
+    for (auto& [id, bank] : collectionBanks)
+        remapBank(bank);
+    return changed ? kBanksChanged : kNoChange;
 }
 
 } // namespace kivo::hotkeys

@@ -73,6 +73,8 @@ public:
     int assignMany(const std::vector<std::string>& paths, int startSlot);
     int clearSlot(int slot);
     int clearAll();
+    // Slot files at `from` or below it now lie below `to` (a folder moved or relocated).
+    int remapPaths(const std::string& from, const std::string& to);
     // A global bank outside 0 to 4 is refused.
     bool setMode(HotkeyMode mode);
 

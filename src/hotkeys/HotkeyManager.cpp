@@ -221,6 +221,14 @@ void HotkeyManager::clearAll()
     apply(m_banks.clearAll());
 }
 
+void HotkeyManager::remapPaths(const QString& from, const QString& to)
+{
+    assertMainThread();
+    apply(m_banks.remapPaths(from.toStdString(), to.toStdString()));
+    if (!m_missingSlotPaths.isEmpty())
+        refreshMissing();
+}
+
 void HotkeyManager::setMode(HotkeyMode mode)
 {
     assertMainThread();

@@ -90,6 +90,8 @@ public:
     void assignMany(const QStringList& paths, int startSlot, const std::function<void()>& completion = {});
     void clearSlot(int slot);
     void clearAll();
+    // A folder moved or was relocated: slot files below it follow.
+    void remapPaths(const QString& from, const QString& to);
     void setMode(HotkeyMode mode);
     void setChordKey(int pitchClass, bool isMinor);
 

@@ -65,6 +65,12 @@ void removeRecordsUnder(IndexMaps& maps, const std::vector<std::string>& removed
 
 } // namespace
 
+bool hasUnresolvedRoots(const std::vector<ScanGroup>& groups)
+{
+    return std::any_of(
+        groups.begin(), groups.end(), [](const ScanGroup& g) { return !g.unresolvedPaths.empty(); });
+}
+
 ScanOutcome walkForBuild(
     const std::vector<ScanGroup>& groups, FolderScanner& scanner, const FolderAccess& access)
 {
@@ -98,6 +104,38 @@ GroupRoots commitBuild(IndexMaps& maps, ScanOutcome&& outcome, FolderScanner& sc
     if (outcome.cancelled || scanner.cancelled())
         return maps.groupRoots;
     outcome.builder.replace(maps);
+    maps.groupRoots = std::move(outcome.roots);
+    finalReport(scanner);
+    return maps.groupRoots;
+}
+
+GroupRoots commitBuildKeepingUnresolved(
+    IndexMaps& maps, ScanOutcome&& outcome, const std::vector<ScanGroup>& groups, FolderScanner& scanner)
+{
+    if (outcome.cancelled || scanner.cancelled())
+        return maps.groupRoots;
+    std::vector<std::string> kept;
+    for (const auto& group : groups)
+        kept.insert(kept.end(), group.unresolvedPaths.begin(), group.unresolvedPaths.end());
+    // A root that cannot be reached now (an unplugged drive, a folder moved away) keeps what the index
+    // knew of it: a rebuild never empties it, and its files stay listed and searchable until it is
+    // relocated or removed.
+    auto dropped = [&](const std::string& path) { return !underAny(path, kept); };
+    std::erase_if(maps.fileIndex, [&](const auto& entry) { return dropped(entry.first); });
+    std::erase_if(maps.directoryIndex, [&](const auto& entry) { return dropped(entry.first); });
+    for (auto* index : { &maps.searchIndex, &maps.keywordIndex }) {
+        for (auto it = index->begin(); it != index->end();) {
+            const bool planned = std::any_of(
+                groups.begin(), groups.end(), [&](const ScanGroup& g) { return g.groupID == it->first; });
+            if (!planned) {
+                it = index->erase(it);
+                continue;
+            }
+            prune(it->second, dropped);
+            ++it;
+        }
+    }
+    outcome.builder.mergeInto(maps);
     maps.groupRoots = std::move(outcome.roots);
     finalReport(scanner);
     return maps.groupRoots;
@@ -192,6 +230,8 @@ GroupRoots buildIndex(
 {
     if (groups.empty())
         return buildWithNoGroups(maps, scanner);
+    if (hasUnresolvedRoots(groups))
+        return commitBuildKeepingUnresolved(maps, walkForBuild(groups, scanner, access), groups, scanner);
     return commitBuild(maps, walkForBuild(groups, scanner, access), scanner);
 }
 

@@ -30,6 +30,11 @@ struct ScanOutcome {
 ScanOutcome walkForBuild(
     const std::vector<ScanGroup>& groups, FolderScanner& scanner, const FolderAccess& access);
 GroupRoots commitBuild(IndexMaps& maps, ScanOutcome&& outcome, FolderScanner& scanner);
+// A build whose plan holds roots that cannot be reached keeps their records: `maps` is the whole
+// current index, of which only what lies under those roots stays beside the walk's results.
+bool hasUnresolvedRoots(const std::vector<ScanGroup>& groups);
+GroupRoots commitBuildKeepingUnresolved(
+    IndexMaps& maps, ScanOutcome&& outcome, const std::vector<ScanGroup>& groups, FolderScanner& scanner);
 // The empty-group-list case, decided before anything is walked: clears every map.
 GroupRoots buildWithNoGroups(IndexMaps& maps, FolderScanner& scanner);
 

@@ -1,5 +1,6 @@
 #include "index/IndexStoreScan.h"
 
+#include <algorithm>
 #include <set>
 
 namespace kivo::index {
@@ -15,6 +16,10 @@ GroupRoots buildIndex(CacheIndexStore& store, const std::vector<ScanGroup>& grou
     ScanOutcome outcome = walkForBuild(groups, scanner, options.access);
     if (outcome.cancelled || scanner.cancelled())
         return store.roots();
+    if (hasUnresolvedRoots(groups))
+        return store.modify([&](IndexMaps& maps) {
+            return commitBuildKeepingUnresolved(maps, std::move(outcome), groups, scanner);
+        });
     return store.replace([&](IndexMaps& maps) { return commitBuild(maps, std::move(outcome), scanner); });
 }
 
@@ -40,6 +45,39 @@ void removeRoots(CacheIndexStore& store, const std::vector<std::string>& roots, 
 {
     const auto turn = store.writerTurn();
     store.modify([&](IndexMaps& maps) { removeRoots(maps, roots, groupID); });
+}
+
+GroupRoots relocateRoot(CacheIndexStore& store, const std::string& oldPath, const std::string& newPath,
+    CancelHandle cancel, const ScanOptions& options)
+{
+    FolderScanner scanner(cancel, {}, options.reader, options.clock);
+    const auto turn = store.writerTurn();
+    std::vector<GroupID> groups;
+    for (const auto& [group, roots] : store.roots())
+        if (std::find(roots.begin(), roots.end(), oldPath) != roots.end())
+            groups.push_back(group);
+    if (groups.empty())
+        return store.roots();
+    // The walk goes into a builder of its own first, so the change itself is short.
+    std::vector<std::pair<GroupID, IndexBuilder>> walked;
+    if (options.access.begin(newPath)) {
+        for (const GroupID& group : groups) {
+            IndexBuilder builder;
+            scanner.indexDirectory(newPath, group, newPath, builder);
+            walked.emplace_back(group, std::move(builder));
+        }
+        options.access.end(newPath);
+    }
+    if (scanner.cancelled())
+        return store.roots();
+    return store.modify([&](IndexMaps& maps) {
+        removeFolder(maps, oldPath);
+        removeFolder(maps, newPath);
+        replaceRoot(maps, oldPath, newPath, groups);
+        for (auto& [group, builder] : walked)
+            builder.mergeInto(maps);
+        return maps.groupRoots;
+    });
 }
 
 std::vector<std::string> allRoots(CacheIndexStore& store)

@@ -26,6 +26,12 @@ void syncIndex(CacheIndexStore& store, const std::vector<ScanGroup>& groups, Pro
 void removeGroups(CacheIndexStore& store, const std::set<GroupID>& groupIDs);
 void removeRoots(CacheIndexStore& store, const std::vector<std::string>& roots, const GroupID& groupID);
 
+// A root found again under a new path: its records go, the root is renamed in place in every
+// collection that holds it, and the folder at the new path is walked into those collections.
+// Returns the store's root map afterwards.
+GroupRoots relocateRoot(CacheIndexStore& store, const std::string& oldPath, const std::string& newPath,
+    CancelHandle cancel = {}, const ScanOptions& options = {});
+
 // Every root of every collection, each once, in collection order.
 std::vector<std::string> allRoots(CacheIndexStore& store);
 QuickRefreshDelta computeQuickRefreshDelta(CacheIndexStore& store, const std::vector<std::string>& roots,

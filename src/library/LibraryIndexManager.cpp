@@ -1,10 +1,13 @@
 #include "library/LibraryIndexManager.h"
 
 #include "index/FolderListing.h"
+#include "library/DiagnosticLog.h"
+#include "library/LibraryCheck.h"
 #include "library/MissingFileTracker.h"
 #include "library/SyncSettings.h"
 #include "library/UserSettings.h"
 #include "platform/Clock.h"
+#include "platform/FolderBookmark.h"
 #include "platform/MainThread.h"
 #include "platform/MountTable.h"
 #include "platform/NotificationCenter.h"
@@ -29,6 +32,20 @@ index::MountedVolumes procMountedVolumes()
         std::optional<platform::MountTable> table = platform::MountTable::read();
         return table ? table->mountPoints() : std::set<std::string> {};
     };
+}
+
+// Which roots the plan resolves and which it cannot: a change is a root gone missing, back, or
+// renamed.
+std::set<std::string> planState(const std::vector<index::ScanGroup>& plan)
+{
+    std::set<std::string> state;
+    for (const index::ScanGroup& group : plan) {
+        for (const std::string& root : group.urls)
+            state.insert("r" + root);
+        for (const std::string& root : group.unresolvedPaths)
+            state.insert("u" + root);
+    }
+    return state;
 }
 
 QStringList toQStrings(const std::vector<std::string>& paths)
@@ -389,8 +406,32 @@ void LibraryIndexManager::rootsAdded(UserSettings& settings)
 
 void LibraryIndexManager::detectMovedRoots(UserSettings& settings)
 {
+    QList<MovedRoot> moved;
     if (m_options.detectMovedRoots)
-        m_pendingMovedNotices.append(m_options.detectMovedRoots(settings));
+        moved = m_options.detectMovedRoots(settings);
+    else
+        moved = library::detectMovedRoots(placeRoots(settings.bookmarks(),
+                                              [this](const QString& from, const QString& to) {
+                                                  return holdsIndexedContent(*m_store, from, to);
+                                              }),
+            m_cachedRootsByGroup, [](const QString& path) { return QFileInfo::exists(path); });
+    for (const MovedRoot& pair : moved) {
+        if (!m_pendingMovedNotices.contains(pair))
+            m_pendingMovedNotices.append(pair);
+        followMovedRoot(settings, pair.first, pair.second);
+    }
+}
+
+void LibraryIndexManager::followMovedRoot(
+    UserSettings& settings, const QString& oldPath, const QString& newPath)
+{
+    // The user's tags, marks, corrections and hotkeys go with the folder; the sync that follows
+    // re-reads it under its new path.
+    if (const std::optional<QByteArray> bookmark = platform::FolderBookmark::create(newPath))
+        settings.replaceRootBookmarks(oldPath, *bookmark);
+    for (const PathRewriter& rewrite : m_pathRewriters)
+        rewrite(oldPath, newPath);
+    tracker().resolve(oldPath);
 }
 
 void LibraryIndexManager::syncNow(UserSettings& settings)
@@ -425,9 +466,132 @@ void LibraryIndexManager::syncNow(UserSettings& settings)
 void LibraryIndexManager::checkLibrary(UserSettings& settings)
 {
     KIVO_MAIN_THREAD();
-    // The missing and moved root check plugs in here; without it there is nothing to report.
-    if (m_options.checkLibrary)
+    if (m_options.checkLibrary) {
         m_options.checkLibrary(*this, settings, syncSettings());
+        return;
+    }
+    const SyncSettings& sync = syncSettings();
+    LibraryCheckRequest request;
+    request.collections = settings.bookmarks();
+    request.covered = m_cachedRootsByGroup;
+    request.syncedRoots = tracker().syncedRootPaths();
+    request.options.checkDriveState = sync.checkDriveState();
+    request.options.detectMissingItems = sync.detectMissingItems();
+    request.notifyPathUpdates = sync.notifyPathUpdates();
+    request.pendingMovedNotices = std::exchange(m_pendingMovedNotices, {});
+    request.generation = tracker().generation();
+    ++m_checksRunning;
+    auto store = m_store;
+    auto mounted = m_options.mountedVolumes;
+    QPointer<UserSettings> target(&settings);
+    m_tasks.run(
+        this, [=] { return runLibraryCheck(*store, request, mounted); },
+        [this, target](LibraryCheckOutcome outcome) {
+            --m_checksRunning;
+            m_lastPlanState = planState(outcome.plan);
+            const bool current = outcome.result.generation == tracker().generation();
+            const bool moved = current && target && !outcome.movedRoots.isEmpty();
+            if (moved)
+                for (const MovedRoot& pair : outcome.movedRoots)
+                    followMovedRoot(*target, pair.first, pair.second);
+            tracker().applyCheckResult(outcome.result);
+            if (moved)
+                startSync(*target, true, true);
+            emit libraryChecked();
+        });
+}
+
+bool LibraryIndexManager::relocate(
+    UserSettings& settings, const QString& oldPath, const QString& newPath, const QStringList& candidates)
+{
+    if (!relocateOne(settings, oldPath, newPath))
+        return false;
+    // Folders that went missing beside this one were most likely moved with it.
+    const QString parent = parentPath(newPath);
+    for (const QString& candidate : candidates) {
+        const QString inside = parent + QLatin1Char('/') + candidate.section(QLatin1Char('/'), -1);
+        if (inside != newPath && QFileInfo(inside).isDir())
+            relocateOne(settings, candidate, inside);
+    }
+    return true;
+}
+
+bool LibraryIndexManager::relocateOne(UserSettings& settings, const QString& oldPath, const QString& newPath)
+{
+    QString error;
+    const std::optional<QByteArray> bookmark = platform::FolderBookmark::create(newPath, &error);
+    if (!bookmark) {
+        logLine(QStringLiteral("Error creating bookmark for relocated root: ") + error);
+        return false;
+    }
+    settings.replaceRootBookmarks(oldPath, *bookmark);
+    for (const PathRewriter& rewrite : m_pathRewriters)
+        rewrite(oldPath, newPath);
+    tracker().resolve(oldPath);
+
+    // The index follows in the background; the cached roots change with it at once, so a sync
+    // started meanwhile does not scan the folder twice.
+    for (auto& [group, roots] : m_cachedRootsByGroup)
+        std::replace(roots.begin(), roots.end(), oldPath.toStdString(), newPath.toStdString());
+    setCachedRoots(index::GroupRoots(m_cachedRootsByGroup));
+    auto store = m_store;
+    const index::ScanOptions scan = m_options.scan;
+    const std::string from = oldPath.toStdString();
+    const std::string to = newPath.toStdString();
+    QPointer<UserSettings> target(&settings);
+    m_tasks.run(
+        this, [=] { return index::relocateRoot(*store, from, to, {}, scan); },
+        [=, this](index::GroupRoots roots) {
+            setCachedRoots(roots);
+            libraryChanged({}, true, {});
+            saveCacheInBackground();
+            emit rootRelocated(oldPath, newPath);
+            // Roots the index did not cover yet (never synced) are picked up by a sync.
+            if (target && rootsChanged(*target))
+                startSync(*target, true, true);
+        });
+    return true;
+}
+
+void LibraryIndexManager::inspectInBackground(std::function<bool()> work, std::function<void(bool)> done)
+{
+    m_tasks.run(this, std::move(work), std::move(done));
+}
+
+QStringList LibraryIndexManager::relocationCandidates(const UserSettings& settings, const QString& path) const
+{
+    return tracker().relocationCandidates(path, buildSyncPlan(settings.bookmarks()));
+}
+
+void LibraryIndexManager::volumeUnmounted(const QString& volume)
+{
+    // Marked from what is known, without touching the disk: the drive is gone, so nothing below
+    // it can be asked about, and the index keeps its records.
+    SyncCheckResult result;
+    result.generation = tracker().generation();
+    for (const QString& root : tracker().syncedRootPaths())
+        if (isPathUnder(root, volume))
+            result.missingPaths.append(root);
+    if (result.missingPaths.isEmpty())
+        return;
+    if (syncSettings().checkDriveState()) {
+        result.missingPaths.append(volume);
+        result.issues.append({ SyncIssue::Kind::unreachableDrive, volume, std::nullopt });
+    }
+    tracker().applyCheckResult(result);
+}
+
+void LibraryIndexManager::volumeMounted(UserSettings& settings, const QString& volume)
+{
+    bool holdsRoots = false;
+    for (const QString& root : tracker().syncedRootPaths())
+        holdsRoots = holdsRoots || isPathUnder(root, volume);
+    if (!holdsRoots)
+        return;
+    tracker().resolve(volume);
+    m_lastQuickRefresh.reset();
+    quickRefresh(settings);
+    checkLibrary(settings);
 }
 
 void LibraryIndexManager::removeRoots(const QStringList& paths, const QUuid& collectionID)
@@ -483,12 +647,22 @@ void LibraryIndexManager::quickRefresh(UserSettings& settings)
         return;
     if (m_options.workspaceChangeInProgress && m_options.workspaceChangeInProgress())
         return;
+    // A check compares the index with the disk: a refresh applied meanwhile would hide what it finds.
+    if (m_checksRunning > 0)
+        return;
     const double now = m_clock->monotonic();
     if (m_lastQuickRefresh && now - *m_lastQuickRefresh < m_quickRefreshMinInterval)
         return;
     m_lastQuickRefresh = now;
+    const std::vector<index::ScanGroup> plan = buildSyncPlan(settings.bookmarks());
+    // A root that went missing or came back, or whose folder was renamed, is the check's to report;
+    // a refresh only looks inside the roots it can reach.
+    if (planState(plan) != m_lastPlanState && !m_options.checkLibrary) {
+        checkLibrary(settings);
+        return;
+    }
     m_isQuickRefreshing = true;
-    const std::vector<std::string> roots = planRoots(buildSyncPlan(settings.bookmarks()));
+    const std::vector<std::string> roots = planRoots(plan);
     const std::set<std::string> skipped
         = m_options.skippedRoots ? m_options.skippedRoots() : std::set<std::string> {};
     auto store = m_store;

@@ -46,9 +46,9 @@ struct LibraryIndexManagerOptions {
     // The workspace manager's busy flag follows isInitializing.
     std::function<void(bool)> indexBusyChanged;
     std::function<bool()> workspaceChangeInProgress;
-    // The missing and moved root check. Until it is provided nothing is reported.
+    // Stands in for the missing and moved root check (tests of the driver's own timing).
     std::function<void(LibraryIndexManager&, UserSettings&, const SyncSettings&)> checkLibrary;
-    // Roots whose folders moved (old path, new path), for the moved-root notices.
+    // Stands in for the moved-root detection: roots whose folders moved (old path, new path).
     std::function<QList<QPair<QString, QString>>(UserSettings&)> detectMovedRoots;
 };
 
@@ -99,6 +99,25 @@ public:
     void rootsAdded(UserSettings& settings);
     void syncNow(UserSettings& settings);
     void checkLibrary(UserSettings& settings);
+    bool isChecking() const { return m_checksRunning > 0; }
+    // Every store that keys records by path registers here; a relocation or a moved root rewrites
+    // every path equal to the old one or below it so that it lies below the new one.
+    using PathRewriter = std::function<void(const QString& oldPath, const QString& newPath)>;
+    void addPathRewriter(PathRewriter rewriter) { m_pathRewriters.push_back(std::move(rewriter)); }
+    // The user chose the new place of a missing root: a new bookmark in every collection, every
+    // path-keyed store and the index rewritten, then each of `candidates` (other missing roots that
+    // lay beside it) found inside `newPath`'s parent is relocated the same way. False when no
+    // bookmark could be made for the new folder.
+    bool relocate(UserSettings& settings, const QString& oldPath, const QString& newPath,
+        const QStringList& candidates = {});
+    // Disk work for the relocation panel, answered on the main thread.
+    void inspectInBackground(std::function<bool()> work, std::function<void(bool)> done);
+    // The other unresolved roots of the collections beside a missing root.
+    QStringList relocationCandidates(const UserSettings& settings, const QString& path) const;
+    // Removable media: an unmount marks the drive's roots unreachable at once (the index keeps
+    // them); a mount clears the drive's issues and refreshes its roots.
+    void volumeUnmounted(const QString& volume);
+    void volumeMounted(UserSettings& settings, const QString& volume);
     void removeRoots(const QStringList& paths, const QUuid& collectionID);
     bool rootsChanged(const UserSettings& settings) const;
     void quickRefresh(UserSettings& settings);
@@ -122,6 +141,10 @@ signals:
     void quickRefreshFinished(bool changed);
     // "Sync now" found the library as it is on disk: no sync was needed.
     void syncFoundNothingToDo();
+    // A missing and moved root check was applied to the tracker.
+    void libraryChecked();
+    // A relocation rewrote the index: the browser shows the new place.
+    void rootRelocated(const QString& oldPath, const QString& newPath);
 
 private:
     enum class Operation { fullBuild, sync };
@@ -131,6 +154,8 @@ private:
     void syncDidCancel(UserSettings& settings, bool resetAnimation);
     void silentRebuild(UserSettings& settings);
     void detectMovedRoots(UserSettings& settings);
+    void followMovedRoot(UserSettings& settings, const QString& oldPath, const QString& newPath);
+    bool relocateOne(UserSettings& settings, const QString& oldPath, const QString& newPath);
     void libraryChanged(const QStringList& removed, bool reindexed, const QStringList& added);
     void saveCacheInBackground();
     void setCachedRoots(const index::GroupRoots& roots);
@@ -170,6 +195,9 @@ private:
     std::optional<double> m_lastQuickRefresh; // monotonic seconds
     bool m_isQuickRefreshing = false;
     double m_quickRefreshMinInterval = 8;
+    int m_checksRunning = 0;
+    std::set<std::string> m_lastPlanState; // the roots the last check resolved and could not
+    std::vector<PathRewriter> m_pathRewriters;
 };
 
 } // namespace kivo::library

@@ -2,6 +2,7 @@
 
 #include "index/QuickRefresh.h"
 #include "platform/MainThread.h"
+#include "library/SyncIssuePrompt.h"
 
 #include <QFileInfo>
 #include <QStorageInfo>
@@ -81,14 +82,24 @@ bool MissingFileTracker::volumeMounted(const QString& path) const
 SyncIssue MissingFileTracker::classify(const QString& path, ItemKind kind, QString* topmostFolder) const
 {
     KIVO_MAIN_THREAD();
+    return classifyMissing(
+        path, kind, m_syncedRootPaths, [this](const QString& p) { return exists(p); },
+        [this](const QString& p) { return volumeMounted(p); }, topmostFolder);
+}
+
+SyncIssue classifyMissing(const QString& path, MissingFileTracker::ItemKind kind, const QStringList& roots,
+    const MissingFileTracker::PathExists& exists, const MissingFileTracker::VolumeMounted& mounted,
+    QString* topmostFolder)
+{
+    using ItemKind = MissingFileTracker::ItemKind;
     if (topmostFolder)
         topmostFolder->clear();
     // A path on removable media whose drive is gone: the drive is the issue, not the path.
-    if (const auto volume = removableVolume(path); volume && !volumeMounted(*volume))
+    if (const auto volume = removableVolume(path); volume && !mounted(*volume))
         return { SyncIssue::Kind::unreachableDrive, *volume, std::nullopt };
 
     QString root;
-    for (const QString& candidate : m_syncedRootPaths) {
+    for (const QString& candidate : roots) {
         if (isPathUnder(path, candidate) && candidate.size() > root.size())
             root = candidate;
     }
@@ -119,6 +130,25 @@ SyncIssue MissingFileTracker::classify(const QString& path, ItemKind kind, QStri
     return { SyncIssue::Kind::missingFolder, current, std::nullopt };
 }
 
+bool MissingFileTracker::isUnderMissing(const QString& path, QString* missingAncestor) const
+{
+    if (m_missingPaths.isEmpty())
+        return false;
+    QString current = path;
+    while (!current.isEmpty()) {
+        if (m_missingPaths.contains(current)) {
+            if (missingAncestor)
+                *missingAncestor = current;
+            return true;
+        }
+        const QString parent = parentPath(current);
+        if (parent == current || parent == u"/")
+            break;
+        current = parent;
+    }
+    return false;
+}
+
 bool MissingFileTracker::enqueue(const SyncIssue& issue)
 {
     if (m_skippedPromptPaths.contains(issue.path))
@@ -146,15 +176,37 @@ void MissingFileTracker::reportMissing(const QString& path, ItemKind kind)
         emit promptQueueChanged();
 }
 
+QString MissingFileTracker::whyMissing(const QString& path) const
+{
+    QString ancestor;
+    if (!isUnderMissing(path, &ancestor))
+        return {};
+    if (const auto volume = removableVolume(path); volume && m_missingPaths.contains(*volume))
+        return missingReason(SyncIssue::Kind::unreachableDrive, *volume);
+    return missingReason(SyncIssue::Kind::missingFolder, ancestor);
+}
+
 void MissingFileTracker::applyCheckResult(const SyncCheckResult& result)
 {
     KIVO_MAIN_THREAD();
     if (result.generation != m_generation)
         return;
-    // Paths found missing earlier (by playback, say) stay marked until resolved or found.
+    // Paths found missing earlier (by playback, say) stay marked until resolved or found; roots and
+    // drives the check saw again are found.
+    bool missingChanged = false;
+    bool queueChanged = false;
+    for (const QString& path : result.presentPaths) {
+        missingChanged = m_missingPaths.remove(path) || missingChanged;
+        queueChanged = m_promptQueue.removeIf([&](const SyncIssue& issue) { return issue.path == path; }) > 0
+            || queueChanged;
+    }
     const qsizetype before = m_missingPaths.size();
     for (const QString& path : result.missingPaths)
         m_missingPaths.insert(path);
+    if (missingChanged)
+        emit missingPathsChanged();
+    if (queueChanged)
+        emit promptQueueChanged();
     bool queued = false;
     for (const SyncIssue& issue : result.issues)
         queued = enqueue(issue) || queued;

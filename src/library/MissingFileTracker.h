@@ -36,6 +36,11 @@ public:
     const QSet<QString>& missingPaths() const { return m_missingPaths; }
     QStringList missingPathList() const;
     bool isMissing(const QString& path) const { return m_missingPaths.contains(path); }
+    // The path or a folder above it is missing; the nearest such path goes to `missingAncestor`.
+    bool isUnderMissing(const QString& path, QString* missingAncestor = nullptr) const;
+    // Why the path is greyed out ("Can't locate Drums", "Drive A can't be reached"); empty when
+    // neither it nor a folder above it is missing.
+    QString whyMissing(const QString& path) const;
     const QList<SyncIssue>& promptQueue() const { return m_promptQueue; }
     int promptCount() const { return int(m_promptQueue.size()); }
     const QSet<QString>& skippedPromptPaths() const { return m_skippedPromptPaths; }
@@ -76,6 +81,12 @@ private:
     VolumeMounted m_volumeMounted;
     PathExists m_pathExists;
 };
+
+// What reportMissing would queue for `path`, given the synced roots, the disk and the mounted volumes;
+// free of the tracker so a background check can classify what it finds.
+SyncIssue classifyMissing(const QString& path, MissingFileTracker::ItemKind kind, const QStringList& roots,
+    const MissingFileTracker::PathExists& exists, const MissingFileTracker::VolumeMounted& mounted,
+    QString* topmostFolder = nullptr);
 
 // The parent of an absolute path: "/" for a top-level entry, empty for a path without "/".
 QString parentPath(const QString& path);

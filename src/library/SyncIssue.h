@@ -24,6 +24,8 @@ struct SyncIssue {
 struct SyncCheckResult {
     QList<QString> missingPaths;
     QList<SyncIssue> issues;
+    // Roots and drives the check found in place: no longer missing.
+    QList<QString> presentPaths;
     quint64 generation = 0;
 };
 

@@ -306,6 +306,12 @@ int UserSettings::replaceRootBookmarks(const QString& oldPath, const QByteArray&
         writeBookmarks();
         emit bookmarksChanged();
     }
+    // The index follows a relocated root itself: what was synced under the old place is synced
+    // under the new one.
+    for (BookmarkGroup& group : m_syncedBookmarks)
+        for (QByteArray& existing : group.paths)
+            if (platform::FolderBookmark::storedPath(existing) == oldPath)
+                existing = bookmark;
     recomputeIsSynced();
     return replaced;
 }

@@ -3,6 +3,8 @@
 #include <QFile>
 
 #include <cstring>
+#include <dirent.h>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -11,7 +13,7 @@ namespace kivo::platform {
 namespace {
 
 // "KVBM", version 1, device, file number, path length, UTF-8 path; little-endian.
-constexpr char kMagic[4] = {'K', 'V', 'B', 'M'};
+constexpr char kMagic[4] = { 'K', 'V', 'B', 'M' };
 constexpr quint8 kVersion = 1;
 constexpr int kHeaderSize = 4 + 1 + 8 + 8 + 4;
 
@@ -37,7 +39,8 @@ quint64 getU64(const char* p)
 
 std::optional<Record> decode(const QByteArray& blob)
 {
-    if (blob.size() < kHeaderSize || std::memcmp(blob.constData(), kMagic, 4) != 0 || quint8(blob[4]) != kVersion)
+    if (blob.size() < kHeaderSize || std::memcmp(blob.constData(), kMagic, 4) != 0
+        || quint8(blob[4]) != kVersion)
         return std::nullopt;
     const char* p = blob.constData() + 5;
     Record r;
@@ -60,6 +63,37 @@ bool statFolder(const QString& path, struct stat& st)
     return ::stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode);
 }
 
+// A folder given a new name where it was keeps its device and file numbers: find it beside the
+// recorded path, as a bookmark on the original platform follows a rename.
+std::optional<QString> renamedInPlace(const Record& record)
+{
+    const qsizetype slash = record.path.lastIndexOf(QLatin1Char('/'));
+    if (slash <= 0 || record.inode == 0)
+        return std::nullopt;
+    const QString parent = record.path.left(slash);
+    DIR* dir = ::opendir(QFile::encodeName(parent).constData());
+    if (!dir)
+        return std::nullopt;
+    std::optional<QString> found;
+    while (const dirent* e = ::readdir(dir)) {
+        if (e->d_type != DT_DIR && e->d_type != DT_UNKNOWN)
+            continue;
+        if (quint64(e->d_ino) != record.inode && e->d_type == DT_DIR)
+            continue; // d_ino equals st_ino except across mount points, which a root never is
+        if (!std::strcmp(e->d_name, ".") || !std::strcmp(e->d_name, ".."))
+            continue;
+        struct stat st { };
+        if (::fstatat(::dirfd(dir), e->d_name, &st, 0) != 0 || !S_ISDIR(st.st_mode))
+            continue;
+        if (quint64(st.st_ino) == record.inode && quint64(st.st_dev) == record.device) {
+            found = parent + QLatin1Char('/') + QFile::decodeName(e->d_name);
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
 void setError(QString* error, const QString& text)
 {
     if (error)
@@ -70,7 +104,7 @@ void setError(QString* error, const QString& text)
 
 std::optional<QByteArray> FolderBookmark::create(const QString& path, QString* error)
 {
-    struct stat st {};
+    struct stat st { };
     if (!path.startsWith(QLatin1Char('/')) || !statFolder(path, st)) {
         setError(error, QStringLiteral("The folder \u201c%1\u201d doesn\u2019t exist.").arg(path));
         return std::nullopt;
@@ -99,9 +133,10 @@ std::optional<ResolvedBookmark> FolderBookmark::resolve(const QByteArray& bookma
         setError(error, QStringLiteral("The bookmark data isn\u2019t in the correct format."));
         return std::nullopt;
     }
-    struct stat st {};
+    struct stat st { };
     if (!statFolder(record->path, st)) {
-        setError(error, QStringLiteral("The folder \u201c%1\u201d couldn\u2019t be found.").arg(record->path));
+        setError(
+            error, QStringLiteral("The folder \u201c%1\u201d couldn\u2019t be found.").arg(record->path));
         return std::nullopt;
     }
     ResolvedBookmark out;
@@ -110,6 +145,15 @@ std::optional<ResolvedBookmark> FolderBookmark::resolve(const QByteArray& bookma
     // tells a different folder now sitting at the same path.
     out.stale = quint64(st.st_ino) != record->inode;
     return out;
+}
+
+std::optional<QString> FolderBookmark::findRenamed(const QByteArray& bookmark)
+{
+    std::optional<Record> record = decode(bookmark);
+    struct stat st { };
+    if (!record || statFolder(record->path, st))
+        return std::nullopt;
+    return renamedInPlace(*record);
 }
 
 std::optional<QString> FolderBookmark::storedPath(const QByteArray& bookmark)

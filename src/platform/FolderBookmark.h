@@ -22,6 +22,9 @@ public:
     // Empty when `path` is not an existing folder.
     static std::optional<QByteArray> create(const QString& path, QString* error = nullptr);
     static std::optional<ResolvedBookmark> resolve(const QByteArray& bookmark, QString* error = nullptr);
+    // When nothing is at the recorded path: a folder beside it with the recorded device and file
+    // numbers, most likely the same folder renamed. File numbers are reused, so the caller confirms.
+    static std::optional<QString> findRenamed(const QByteArray& bookmark);
     // The recorded path, without touching the disk; empty for a blob that is not a bookmark.
     static std::optional<QString> storedPath(const QByteArray& bookmark);
     static bool startAccessing(const QString& path);

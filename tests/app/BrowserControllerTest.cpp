@@ -8,6 +8,7 @@
 #include "app/SearchResultsModel.h"
 #include "app/SeekBar.h"
 #include "app/ShortcutHelp.h"
+#include "app/SyncIssuePopup.h"
 #include "app/SyncStatusBar.h"
 #include "app/TapTempoButton.h"
 #include "app/VolumeKnob.h"
@@ -690,4 +691,47 @@ TEST(BrowserController, HiddenCollectionsLeaveTheBarOutsideHideMode)
     b.hidden.toggleHideMode();
     EXPECT_FALSE(w->collectionBar()->button(1)->isHidden());
     EXPECT_TRUE(b.hidden.hiddenGroupIDs().empty());
+}
+
+TEST(BrowserController, AMissingRootIsReportedAndRelocatedWithEverythingTheUserSetOnIt)
+{
+    Browser b;
+    b.dir.write("Old/Drums/Kick.wav", "RIFF");
+    b.dir.write("Old/Drums/Fills/Fill.wav", "RIFF");
+    const QString drums = b.dir.path() + "/Old/Drums";
+    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
+    b.controller->addFolders({ drums });
+    ASSERT_TRUE(finished.wait(20000));
+    const std::string kick = drums.toStdString() + "/Kick.wav";
+    const std::string fills = drums.toStdString() + "/Fills";
+    const auto tag = b.tags.createTag("Punchy");
+    ASSERT_TRUE(tag);
+    b.tags.setTag(*tag, organise::TagChoice::on, { kick });
+    b.hidden.setHidden({ fills }, true);
+    b.overrides.setBPM(128, { kick });
+    b.hotkeyManager->assign(QString::fromStdString(kick), 0);
+
+    // The folder goes; the check greys it, says why and asks.
+    ASSERT_TRUE(QDir().rename(b.dir.path() + "/Old", b.dir.path() + "/New"));
+    QSignalSpy checked(b.library.get(), &library::LibraryIndexManager::libraryChecked);
+    b.library->checkLibrary(b.settings);
+    ASSERT_TRUE(checked.wait(10000));
+    const QModelIndex root = b.window()->treeModel()->index(0, 0);
+    EXPECT_TRUE(root.data(Qt::ToolTipRole).toString().endsWith("Can't locate Drums"));
+    auto* popup = b.window()->findChild<SyncIssuePopup*>("syncIssuePopup");
+    ASSERT_NE(popup, nullptr);
+    EXPECT_EQ(popup->prompt().title, "Folder missing");
+    EXPECT_EQ(popup->prompt().line, "Can't locate Drums");
+
+    // Relocated to the folder that now holds it: every store finds the file under its new path.
+    ASSERT_TRUE(b.library->relocate(b.settings, drums, b.dir.path() + "/New/Drums"));
+    const std::string moved = b.dir.str() + "/New/Drums/Kick.wav";
+    EXPECT_TRUE(b.tags.effectiveTags(moved).count(*tag));
+    EXPECT_TRUE(b.hidden.hiddenPaths().contains(b.dir.str() + "/New/Drums/Fills"));
+    EXPECT_EQ(b.overrides.bpmOverrides().count(moved), 1u);
+    EXPECT_EQ(b.hotkeyManager->slotPaths().first().toStdString(), moved);
+    EXPECT_TRUE(b.tracker.promptQueue().isEmpty());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_EQ(b.window()->findChild<SyncIssuePopup*>("syncIssuePopup"), nullptr);
+    EXPECT_TRUE(b.tracker.whyMissing(QString::fromStdString(moved)).isEmpty());
 }

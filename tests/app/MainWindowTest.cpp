@@ -157,9 +157,13 @@ TEST(MainWindow, TreeLoadsFoldersWhenOpenedAndReportsASingleSelectedFile)
     model->fetchMore(keys);
     EXPECT_FALSE(model->hasChildren(keys)); // empty once read: no expander
 
-    // Missing files are greyed out, the rest keep the view's own colour.
-    w.setMissingCheck([](const std::string& path) { return path == "/lib/Drums/Snare 2.wav"; });
+    // Missing files are greyed out and say why, the rest keep the view's own colour.
+    w.setMissingCheck([](const std::string& path) {
+        return path == "/lib/Drums/Snare 2.wav" ? QStringLiteral("Can't locate Drums") : QString();
+    });
     EXPECT_TRUE(model->index(2, 0, drums).data(Qt::ForegroundRole).isValid());
+    EXPECT_EQ(model->index(2, 0, drums).data(Qt::ToolTipRole).toString(),
+        "/lib/Drums/Snare 2.wav\nCan't locate Drums");
     EXPECT_FALSE(model->index(1, 0, drums).data(Qt::ForegroundRole).isValid());
 
     QSignalSpy selected(&w, &MainWindow::fileSelected);

@@ -1,0 +1,101 @@
+#include "index/LibraryCheck.h"
+#include "index/IndexRefresh.h"
+#include "index/IndexScan.h"
+
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <set>
+
+using namespace kivo::index;
+using kivo::test::ScratchDir;
+
+namespace {
+
+const FolderAccess kOpen { [](const std::string&) { return true; }, [](const std::string&) {} };
+
+IndexMaps build(const std::vector<ScanGroup>& groups, IndexMaps maps = {})
+{
+    CancelHandle stop;
+    FolderScanner scanner(stop, {}, {});
+    buildIndex(maps, groups, scanner, kOpen);
+    return maps;
+}
+
+using Strings = std::vector<std::string>;
+
+} // namespace
+
+TEST(LibraryCheck, FindsAbsentDrivesUnreachableRootsAndWhatVanishedUnderTheOthers)
+{
+    ScratchDir dir;
+    const std::string root = dir.mkdir("Samples");
+    dir.write("Samples/Kicks/Kick 1.wav");
+    dir.write("Samples/Kicks/Kick 2.wav");
+    dir.write("Samples/Snares/Tight/Snare.wav");
+    dir.write("Samples/Hats/Hat.wav");
+    dir.write("Samples/Hats/Old/Hat.wav");
+    const std::string gone = dir.path().toStdString() + "/Gone";
+    const IndexMaps maps = build({ { "G", { root }, {} } });
+    const auto snapshots = directorySnapshots(maps);
+
+    // Deleted: one file whose folder stays, a folder with a sub-folder; renamed: one folder.
+    std::filesystem::remove(root + "/Kicks/Kick 2.wav");
+    std::filesystem::remove_all(root + "/Snares");
+    std::filesystem::rename(root + "/Hats/Old", root + "/Hats/Older");
+
+    std::set<std::string> mounted { "/media/me/Other" };
+    const MountedVolumes volumes = [&] { return mounted; };
+    // Two roots on one unplugged drive, one root gone from a connected place.
+    const Strings roots { root, "/Volumes/Drive A/Loops", "/Volumes/Drive A/Kits", gone };
+    const Strings unresolved { "/Volumes/Drive A/Loops", "/Volumes/Drive A/Kits", gone };
+    LibraryCheckFindings found = checkLibrary(snapshots, roots, unresolved, {}, volumes);
+    EXPECT_EQ(found.unreachableDrives, Strings { "/Volumes/Drive A" });
+    EXPECT_EQ(found.driveRoots, (Strings { "/Volumes/Drive A/Loops", "/Volumes/Drive A/Kits" }));
+    EXPECT_EQ(found.missingRoots, Strings { gone });
+    // The topmost missing folder only; a renamed folder is not missing.
+    EXPECT_EQ(found.missingFolders, Strings { root + "/Snares" });
+    EXPECT_EQ(found.missingFiles, Strings { root + "/Kicks/Kick 2.wav" });
+
+    // Each detection follows its setting.
+    EXPECT_EQ(
+        checkLibrary(snapshots, roots, unresolved, { false, true }, volumes).unreachableDrives, Strings {});
+    const LibraryCheckFindings drivesOnly
+        = checkLibrary(snapshots, roots, unresolved, { true, false }, volumes);
+    EXPECT_EQ(drivesOnly.unreachableDrives, Strings { "/Volumes/Drive A" });
+    EXPECT_TRUE(drivesOnly.missingRoots.empty() && drivesOnly.missingFiles.empty());
+
+    // With the drive back, its roots are missing folders only if they are not there.
+    mounted.insert("/Volumes/Drive A");
+    found = checkLibrary(snapshots, roots, unresolved, {}, volumes);
+    EXPECT_TRUE(found.unreachableDrives.empty());
+    EXPECT_EQ(found.missingRoots, (Strings { "/Volumes/Drive A/Loops", "/Volumes/Drive A/Kits", gone }));
+}
+
+TEST(LibraryCheck, ARebuildKeepsWhatItKnewOfRootsItCannotReach)
+{
+    ScratchDir dir;
+    const std::string here = dir.mkdir("Here");
+    const std::string away = dir.mkdir("Away");
+    dir.write("Here/Kick.wav");
+    dir.write("Away/Keys/Piano.wav");
+    IndexMaps maps = build({ { "G", { here, away }, {} } });
+    ASSERT_TRUE(maps.fileIndex.count(away + "/Keys/Piano.wav"));
+
+    // The drive holding Away is gone: the next full build leaves its files listed and searchable,
+    // while the reachable root is read afresh.
+    dir.write("Here/Snare.wav");
+    maps = build({ { "G", { here }, { away } } }, std::move(maps));
+    EXPECT_TRUE(maps.fileIndex.count(away + "/Keys/Piano.wav"));
+    EXPECT_TRUE(maps.directoryIndex.count(away + "/Keys"));
+    EXPECT_TRUE(maps.fileIndex.count(here + "/Snare.wav"));
+    EXPECT_TRUE(maps.searchIndex.at("G").count("piano"));
+    EXPECT_EQ(maps.groupRoots.at("G"), (Strings { here, away }));
+
+    // A collection that is gone takes its records with it even then.
+    maps = build({ { "H", { here }, { away } } }, std::move(maps));
+    EXPECT_FALSE(maps.searchIndex.count("G"));
+}

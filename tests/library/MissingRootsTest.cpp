@@ -1,0 +1,307 @@
+#include "library/LibraryCheck.h"
+#include "library/LibraryIndexManager.h"
+#include "library/MissingFileTracker.h"
+#include "library/SyncIssuePrompt.h"
+#include "library/SyncPlan.h"
+#include "library/SyncSettings.h"
+#include "library/UserSettings.h"
+#include "platform/FolderBookmark.h"
+#include "platform/PreferenceStore.h"
+#include "platform/TaskRunner.h"
+#include "support/TestEnvironment.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QElapsedTimer>
+
+#include <gtest/gtest.h>
+
+using namespace kivo;
+using namespace kivo::library;
+using Kind = SyncIssue::Kind;
+
+namespace kivo::library {
+void PrintTo(const SyncIssue& issue, std::ostream* os); // in MissingFileTrackerTest
+} // namespace kivo::library
+
+namespace {
+
+template <class Pred> bool waitFor(Pred pred, int ms = 10000)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
+}
+
+// A driver with the real check on private preferences and cache, and a fake mount table.
+struct Library : ::testing::Test {
+    platform::TaskRunner tasks; // first: it outlives what runs on it
+    test::ScratchDir dir;
+    platform::PreferenceStore prefs { dir.path() + "/Preferences.plist" };
+    UserSettings settings { prefs };
+    SyncSettings sync { prefs };
+    MissingFileTracker tracker;
+    std::set<std::string> mounted;
+    std::vector<std::pair<QString, QString>> rewrites;
+    std::unique_ptr<LibraryIndexManager> driver;
+    int checks = 0;
+
+    Library()
+    {
+        LibraryIndexManagerOptions options;
+        options.store.cacheFilePath = dir.str() + "/SearchIndex.json";
+        options.store.log = [](const std::string&) {};
+        options.tracker = &tracker;
+        options.syncSettings = &sync;
+        options.mountedVolumes = [this] { return mounted; };
+        driver = std::make_unique<LibraryIndexManager>(tasks, std::move(options));
+        driver->addPathRewriter(
+            [this](const QString& from, const QString& to) { rewrites.emplace_back(from, to); });
+        QObject::connect(driver.get(), &LibraryIndexManager::libraryChecked, [this] { ++checks; });
+        EXPECT_TRUE(waitFor([&] { return driver->isCacheLoaded(); }));
+    }
+
+    QString folder(const QString& name, int files)
+    {
+        for (int i = 0; i < files; ++i)
+            dir.write(name.toStdString() + "/Hit " + std::to_string(i) + ".wav", "RIFF");
+        return dir.path() + "/" + name;
+    }
+    void syncAndCheck()
+    {
+        const int before = checks;
+        driver->startSync(settings, false, true);
+        ASSERT_TRUE(waitFor([&] { return checks > before && !driver->isInitializing(); }));
+    }
+    void check()
+    {
+        const int before = checks;
+        driver->checkLibrary(settings);
+        ASSERT_TRUE(waitFor([&] { return checks > before; }));
+    }
+    std::set<std::string> indexedFiles() const
+    {
+        std::set<std::string> files;
+        for (const auto& [path, info] : driver->store().snapshot().fileIndex)
+            files.insert(path);
+        return files;
+    }
+};
+
+} // namespace
+
+TEST_F(Library, MissingRootsAreQueuedOnceGreyedAndAskedAgainOnlyAfterAReset)
+{
+    const QString drums = folder("Samples/Drums", 2);
+    const QString keys = folder("Samples/Keys", 1);
+    ASSERT_TRUE(settings.addPath(drums, 0));
+    ASSERT_TRUE(settings.addPath(keys, 0));
+    syncAndCheck();
+    EXPECT_TRUE(tracker.promptQueue().isEmpty());
+
+    // Keys goes away (not beside itself, so it is not a rename); its files stay in the index.
+    ASSERT_TRUE(QDir().mkpath(dir.path() + "/Elsewhere"));
+    ASSERT_TRUE(QDir().rename(keys, dir.path() + "/Elsewhere/Keys"));
+    QFile::remove(drums + "/Hit 1.wav");
+    check();
+    EXPECT_EQ(tracker.promptQueue(),
+        (QList<SyncIssue> {
+            { Kind::missingFolder, keys, {} }, { Kind::missingFile, drums + "/Hit 1.wav", {} } }));
+    EXPECT_TRUE(tracker.isMissing(keys));
+    EXPECT_EQ(tracker.whyMissing(keys + "/Hit 0.wav"), "Can't locate Keys");
+    EXPECT_TRUE(indexedFiles().count((keys + "/Hit 0.wav").toStdString()));
+    // A sync does not empty the root it cannot reach.
+    syncAndCheck();
+    EXPECT_TRUE(indexedFiles().count((keys + "/Hit 0.wav").toStdString()));
+    EXPECT_EQ(tracker.promptQueue().size(), 2);
+
+    // Skipped prompts stay away through later checks, until a workspace change resets the tracker.
+    tracker.skipAll();
+    check();
+    EXPECT_TRUE(tracker.promptQueue().isEmpty());
+    EXPECT_TRUE(tracker.isMissing(keys));
+    tracker.reset();
+    check();
+    EXPECT_EQ(tracker.promptQueue().first(), (SyncIssue { Kind::missingFolder, keys, {} }));
+
+    // A check started before the reset is dropped.
+    const int before = checks;
+    driver->checkLibrary(settings);
+    tracker.reset();
+    ASSERT_TRUE(waitFor([&] { return checks > before; }));
+    EXPECT_TRUE(tracker.promptQueue().isEmpty());
+
+    // Back in place: no longer missing.
+    check();
+    ASSERT_TRUE(QDir().rename(dir.path() + "/Elsewhere/Keys", keys));
+    check();
+    EXPECT_FALSE(tracker.isUnderMissing(keys + "/Hit 0.wav"));
+    EXPECT_TRUE(std::none_of(tracker.promptQueue().begin(), tracker.promptQueue().end(),
+        [&](const SyncIssue& i) { return i.path == keys; }));
+}
+
+TEST_F(Library, AnUnpluggedDriveIsOneIssueAndItsRootsStayListed)
+{
+    // Roots on a drive, standing for the removable-media parents, with a mount table of our own.
+    settings.setBookmarks({ BookmarkGroup { QUuid::createUuid(), "Drive", {}, "" } });
+    mounted = { "/Volumes/Drive A" };
+    tracker.setSyncedRootPaths({ "/Volumes/Drive A/Loops", "/Volumes/Drive A/Kits", "/home/me/Samples" });
+    driver->volumeUnmounted("/Volumes/Drive A");
+    EXPECT_EQ(
+        tracker.promptQueue(), (QList<SyncIssue> { { Kind::unreachableDrive, "/Volumes/Drive A", {} } }));
+    EXPECT_EQ(tracker.whyMissing("/Volumes/Drive A/Kits/Snare.wav"), "Drive A can't be reached");
+    EXPECT_FALSE(tracker.isUnderMissing("/home/me/Samples/Kick.wav"));
+    driver->volumeUnmounted("/Volumes/Drive A");
+    EXPECT_EQ(tracker.promptQueue().size(), 1);
+    // A drive that holds no root says nothing.
+    driver->volumeUnmounted("/Volumes/Other");
+    EXPECT_EQ(tracker.promptQueue().size(), 1);
+
+    driver->volumeMounted(settings, "/Volumes/Drive A");
+    EXPECT_TRUE(tracker.promptQueue().isEmpty());
+    EXPECT_FALSE(tracker.isUnderMissing("/Volumes/Drive A/Kits/Snare.wav"));
+}
+
+TEST_F(Library, AFolderRenamedInPlaceIsFollowedWithEveryPathKeyedStore)
+{
+    sync.setNotifyPathUpdates(true);
+    const QString drums = folder("Samples/Drums", 2);
+    ASSERT_TRUE(settings.addPath(drums, 0));
+    syncAndCheck();
+
+    ASSERT_TRUE(QDir().rename(drums, dir.path() + "/Samples/Drums 2"));
+    const QString moved = dir.path() + "/Samples/Drums 2";
+    check();
+    EXPECT_EQ(rewrites, (std::vector<std::pair<QString, QString>> { { drums, moved } }));
+    EXPECT_EQ(tracker.promptQueue(), (QList<SyncIssue> { { Kind::movedFolder, drums, moved } }));
+    EXPECT_EQ(platform::FolderBookmark::storedPath(settings.bookmarks()[0].paths[0]), moved);
+    // The sync it started reads the folder under its new name.
+    ASSERT_TRUE(waitFor([&] { return indexedFiles().count((moved + "/Hit 0.wav").toStdString()) > 0; }));
+    ASSERT_TRUE(waitFor([&] { return !driver->isInitializing(); }));
+    EXPECT_FALSE(indexedFiles().count((drums + "/Hit 0.wav").toStdString()));
+}
+
+TEST_F(Library, RelocationRewritesTheRootTheStoresAndTheCandidatesInsideTheChosenParent)
+{
+    const QString drums = folder("Old/Drums", 2);
+    const QString keys = folder("Old/Keys", 1);
+    const QString bass = folder("Old/Bass", 1);
+    ASSERT_TRUE(settings.addPath(drums, 0));
+    ASSERT_TRUE(settings.addPath(keys, 0));
+    ASSERT_TRUE(settings.addPath(bass, 0));
+    syncAndCheck();
+    // Drums and Keys were moved together; Bass went elsewhere.
+    ASSERT_TRUE(QDir().rename(dir.path() + "/Old", dir.path() + "/New"));
+    ASSERT_TRUE(QDir().mkpath(dir.path() + "/Old"));
+    ASSERT_TRUE(QDir().rename(dir.path() + "/New/Bass", dir.path() + "/Bass"));
+    check();
+    ASSERT_EQ(tracker.promptQueue().size(), 3);
+
+    const QStringList candidates = driver->relocationCandidates(settings, drums);
+    EXPECT_EQ(candidates, (QStringList { keys, bass }));
+    EXPECT_EQ(relocationMessage("Drums", candidates.size()),
+        "Choose the new location of \"Drums\" \u2014 or the folder that now contains it, to also restore 2 "
+        "other missing folders beside it.");
+    // Refused: a folder of another name; a folder without compatible files. Accepted: the parent.
+    EXPECT_FALSE(isRelocationTarget(dir.path() + "/New/Keys", "Drums"));
+    EXPECT_EQ(relocationScope(dir.path() + "/New", "Drums"), dir.path() + "/New/Drums");
+    dir.write("Empty/Drums/notes.txt", "x");
+    EXPECT_FALSE(holdsCompatibleFiles(dir.path() + "/Empty/Drums"));
+    EXPECT_TRUE(holdsCompatibleFiles(dir.path() + "/New/Drums"));
+
+    ASSERT_TRUE(driver->relocate(settings, drums, dir.path() + "/New/Drums", candidates));
+    EXPECT_EQ(rewrites,
+        (std::vector<std::pair<QString, QString>> {
+            { drums, dir.path() + "/New/Drums" }, { keys, dir.path() + "/New/Keys" } }));
+    EXPECT_EQ(tracker.promptQueue(), (QList<SyncIssue> { { Kind::missingFolder, bass, {} } }));
+    EXPECT_TRUE(settings.isSynced());
+    ASSERT_TRUE(waitFor(
+        [&] { return indexedFiles().count((dir.path() + "/New/Keys/Hit 0.wav").toStdString()) > 0; }));
+    EXPECT_TRUE(indexedFiles().count((dir.path() + "/New/Drums/Hit 1.wav").toStdString()));
+    EXPECT_FALSE(indexedFiles().count((drums + "/Hit 1.wav").toStdString()));
+    EXPECT_EQ(driver->store().searchPaths("hit", indexGroupID(settings.bookmarks()[0].id), false).size(), 4u);
+
+    // No bookmark for a folder that is not there: nothing changes.
+    EXPECT_FALSE(driver->relocate(settings, bass, dir.path() + "/Nowhere"));
+    EXPECT_EQ(tracker.promptQueue().size(), 1);
+}
+
+TEST(MovedRoots, PairedByBookmarkThenOneForOne)
+{
+    const index::GroupRoots covered { { "G", { "/a/One", "/a/Two", "/a/Three" } }, { "H", { "/b/X" } } };
+    const auto nothingExists = [](const QString&) { return false; };
+    // Two roots moved at once: each bookmark says which is which.
+    QList<CollectionPlacements> placements { { "G",
+        { { "/a/One", QString("/c/Two") }, { "/a/Two", QString("/c/One") },
+            { "/a/Three", QString("/a/Three") } } } };
+    EXPECT_EQ(detectMovedRoots(placements, covered, nothingExists),
+        (QList<MovedRoot> { { "/a/One", "/c/Two" }, { "/a/Two", "/c/One" } }));
+    // One covered root gone and one new root in a collection pair even without the bookmark's word,
+    // unless the covered one is still on disk (taken out of the collection, not moved).
+    placements = { { "H", { { "/b/Y", QString("/b/Y") } } } };
+    EXPECT_EQ(
+        detectMovedRoots(placements, covered, nothingExists), (QList<MovedRoot> { { "/b/X", "/b/Y" } }));
+    EXPECT_TRUE(detectMovedRoots(placements, covered, [](const QString&) { return true; }).isEmpty());
+    // An unresolved root is missing, not moved.
+    placements = { { "H", { { "/b/X", std::nullopt }, { "/b/Y", QString("/b/Y") } } } };
+    EXPECT_TRUE(detectMovedRoots(placements, covered, nothingExists).isEmpty());
+}
+
+TEST(IssuePrompt, SaysWhatIsShownAndHowManyWait)
+{
+    const QStringList roots { "/s/Drums" };
+    QList<SyncIssue> queue { { Kind::missingFolder, "/s/Drums", {} },
+        { Kind::missingFolder, "/s/Drums/Sub", {} }, { Kind::unreachableDrive, "/Volumes/Drive A", {} } };
+    IssuePrompt p = issuePrompt(queue, roots);
+    EXPECT_EQ(p.title, "Folder missing");
+    EXPECT_EQ(p.line, "Can't locate Drums");
+    EXPECT_EQ(p.summary, "2 folders missing");
+    EXPECT_EQ(p.more, "2 more.");
+    EXPECT_EQ(p.actions,
+        (QList<IssueAction> { IssueAction::relocate, IssueAction::removeFromBrowser,
+            IssueAction::showInFileManager, IssueAction::attemptResync, IssueAction::skip,
+            IssueAction::skipAll }));
+    // A folder inside a root cannot be relocated or removed; the last of its kind closes.
+    queue.removeFirst();
+    p = issuePrompt(queue, roots);
+    EXPECT_EQ(p.summary, "");
+    EXPECT_EQ(p.actions,
+        (QList<IssueAction> { IssueAction::showInFileManager, IssueAction::attemptResync, IssueAction::close,
+            IssueAction::closeAll }));
+    queue.removeFirst();
+    p = issuePrompt(queue, roots);
+    EXPECT_EQ(p.title, "Can't reach external drive");
+    EXPECT_EQ(p.line, "Drive A can't be reached");
+    EXPECT_EQ(p.more, "");
+    EXPECT_EQ(p.actions, (QList<IssueAction> { IssueAction::attemptResync, IssueAction::close }));
+
+    p = issuePrompt(
+        { { Kind::missingFile, "/s/Drums/Kick.wav", {} }, { Kind::missingFile, "/s/Drums/Hat.wav", {} } },
+        roots);
+    EXPECT_EQ(p.title, "File missing");
+    EXPECT_EQ(p.line, "Can't locate Kick.wav in Drums");
+    EXPECT_EQ(p.summary, "2 files missing");
+    p = issuePrompt({ { Kind::movedFolder, "/s/Drums", QString("/s/Drums 2") } }, roots);
+    EXPECT_EQ(p.title, "Update detected");
+    EXPECT_EQ(p.line, "Folder Drums updated to Drums 2");
+
+    EXPECT_EQ(relocationMessage("Drums", 1),
+        "Choose the new location of \"Drums\" \u2014 or the folder that now contains it, to also restore 1 "
+        "other "
+        "missing folder beside it.");
+    EXPECT_EQ(relocationMessage("Drums", 0), "Choose the new location of \"Drums\"");
+    EXPECT_EQ(relocationBrowsingRefusal("Drums"),
+        "This path doesn\u2019t contain \u201cDrums\u201d or a parenting folder that contains it.");
+    EXPECT_EQ(relocationNoFolderRefusal("Drums"),
+        "This path doesn't contain \"Drums\". Select \"Drums\" or a parenting folder that contains it.");
+    EXPECT_EQ(relocationNoAudioRefusal("Drums"),
+        "\"Drums\" doesn't contain any compatible audio files. Choose the folder that holds the moved "
+        "samples.");
+    EXPECT_EQ(removeFromBrowserText("Drums"),
+        "This removes Drums from your library. Files on disk are not affected.");
+}
