@@ -504,6 +504,7 @@ void LibraryIndexManager::checkLibrary(UserSettings& settings)
 bool LibraryIndexManager::relocate(
     UserSettings& settings, const QString& oldPath, const QString& newPath, const QStringList& candidates)
 {
+    KIVO_MAIN_THREAD();
     if (!relocateOne(settings, oldPath, newPath))
         return false;
     // Folders that went missing beside this one were most likely moved with it.
@@ -565,6 +566,7 @@ QStringList LibraryIndexManager::relocationCandidates(const UserSettings& settin
 
 void LibraryIndexManager::volumeUnmounted(const QString& volume)
 {
+    KIVO_MAIN_THREAD();
     // Marked from what is known, without touching the disk: the drive is gone, so nothing below
     // it can be asked about, and the index keeps its records.
     SyncCheckResult result;
@@ -583,6 +585,7 @@ void LibraryIndexManager::volumeUnmounted(const QString& volume)
 
 void LibraryIndexManager::volumeMounted(UserSettings& settings, const QString& volume)
 {
+    KIVO_MAIN_THREAD();
     bool holdsRoots = false;
     for (const QString& root : tracker().syncedRootPaths())
         holdsRoots = holdsRoots || isPathUnder(root, volume);

@@ -66,6 +66,12 @@ struct Library : ::testing::Test {
         EXPECT_TRUE(waitFor([&] { return driver->isCacheLoaded(); }));
     }
 
+    ~Library() override
+    {
+        // Checks and refreshes still running read the mount table above.
+        tasks.waitForIdle(std::chrono::seconds(20));
+    }
+
     QString folder(const QString& name, int files)
     {
         for (int i = 0; i < files; ++i)
