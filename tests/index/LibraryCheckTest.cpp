@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <set>
@@ -46,6 +47,13 @@ TEST(LibraryCheck, FindsAbsentDrivesUnreachableRootsAndWhatVanishedUnderTheOther
     std::filesystem::remove(root + "/Kicks/Kick 2.wav");
     std::filesystem::remove_all(root + "/Snares");
     std::filesystem::rename(root + "/Hats/Old", root + "/Hats/Older");
+    // The changes land within the second of the scan: move the changed folders' times on, as a later
+    // change would, so that the check lists them.
+    for (const char* changed : { "", "/Kicks", "/Hats" }) {
+        const std::string folder = root + changed;
+        std::filesystem::last_write_time(
+            folder, std::filesystem::last_write_time(folder) + std::chrono::seconds(5));
+    }
 
     std::set<std::string> mounted { "/media/me/Other" };
     const MountedVolumes volumes = [&] { return mounted; };
