@@ -1,9 +1,12 @@
 #include "app/LibraryTreeModel.h"
 
 #include "app/HideToggleButton.h"
+#include "platform/TaskRunner.h"
 
 #include "music/BpmFromName.h"
 #include "music/MusicalKey.h"
+
+#include <QColor>
 
 #include <algorithm>
 
@@ -14,32 +17,120 @@ std::string folderDisplayName(const std::string& path)
     return organise::folderNode(path).name;
 }
 
-namespace {
-
-organise::FolderLoader recordingDurations(
-    organise::FolderLoader loader, std::shared_ptr<std::unordered_map<std::string, double>> durations)
-{
-    return [loader = std::move(loader), durations](const std::string& path) {
-        organise::FolderContents contents = loader ? loader(path) : organise::FolderContents {};
-        for (const auto& file : contents.files)
-            if (file.duration)
-                (*durations)[file.path] = *file.duration;
-        return contents;
-    };
-}
-
-} // namespace
-
-LibraryTreeModel::LibraryTreeModel(organise::FolderLoader loader, QObject* parent)
+LibraryTreeModel::LibraryTreeModel(
+    platform::TaskRunner& tasks, organise::FolderLoader loader, QObject* parent)
     : QAbstractItemModel(parent)
     , m_durations(std::make_shared<std::unordered_map<std::string, double>>())
-    , m_tree(recordingDurations(std::move(loader), m_durations))
+    , m_tree(loader)
+    , m_tasks(tasks)
+    , m_loader(std::move(loader))
 {
     m_root.loaded = true;
     m_root.row.isDirectory = true;
 }
 
 LibraryTreeModel::~LibraryTreeModel() = default;
+
+void LibraryTreeModel::recordDurations(const organise::FolderContents& contents)
+{
+    for (const auto& file : contents.files)
+        if (file.duration)
+            (*m_durations)[file.path] = *file.duration;
+}
+
+void LibraryTreeModel::read(std::vector<organise::ChildLoad> loads)
+{
+    if (loads.empty())
+        return;
+    std::vector<std::string> paths;
+    for (const auto& load : loads)
+        paths.push_back(load.path);
+    ++m_pendingReads;
+    m_tasks.run(
+        this,
+        [loader = m_loader, paths = std::move(paths)] {
+            std::vector<organise::FolderContents> contents;
+            for (const auto& path : paths)
+                contents.push_back(loader ? loader(path) : organise::FolderContents {});
+            return contents;
+        },
+        [this, loads = std::move(loads)](std::vector<organise::FolderContents> contents) {
+            --m_pendingReads;
+            for (std::size_t i = 0; i < loads.size(); ++i) {
+                recordDurations(contents[i]);
+                m_tree.childrenLoaded(loads[i], contents[i]);
+            }
+            if (m_rebuildWanted) {
+                rebuild();
+                emit rowsSettled();
+                return;
+            }
+            const auto waiting = m_waiting;
+            for (const auto& id : waiting)
+                if (m_tree.children(id))
+                    settle(id);
+        });
+}
+
+bool LibraryTreeModel::readWanted(const organise::HiddenRowPass& pass)
+{
+    if (pass.unloaded().empty())
+        return false;
+    std::vector<organise::ChildLoad> loads;
+    for (const auto& folder : pass.unloaded())
+        if (auto load = m_tree.onLoadChildren(folder.id))
+            loads.push_back(std::move(*load));
+    read(std::move(loads));
+    return true;
+}
+
+LibraryTreeModel::Node* LibraryTreeModel::findNode(const organise::NodeId& id)
+{
+    std::vector<Node*> stack { &m_root };
+    while (!stack.empty()) {
+        Node* n = stack.back();
+        stack.pop_back();
+        for (const auto& child : n->children) {
+            if (child->id == id && !child->placeholder)
+                return child.get();
+            if (child->row.isDirectory)
+                stack.push_back(child.get());
+        }
+    }
+    return nullptr;
+}
+
+void LibraryTreeModel::settle(const organise::NodeId& id)
+{
+    Node* n = findNode(id);
+    if (!n || !n->waiting)
+        return;
+    m_pass.reset();
+    Node staged;
+    staged.id = id;
+    organise::HiddenRowPass pass = m_tree.rowPass();
+    fillChildren(&staged, pass);
+    if (readWanted(pass))
+        return;
+    std::erase(m_waiting, id);
+    n->waiting = false;
+    const QModelIndex parent = indexOf(n);
+    if (!n->children.empty()) {
+        beginRemoveRows(parent, 0, int(n->children.size()) - 1);
+        n->children.clear();
+        endRemoveRows();
+    }
+    if (staged.children.empty()) {
+        // The expander goes away: the folder turned out to be empty.
+        emit dataChanged(parent, parent);
+        return;
+    }
+    beginInsertRows(parent, 0, int(staged.children.size()) - 1);
+    n->children = std::move(staged.children);
+    for (auto& child : n->children)
+        child->parent = n;
+    endInsertRows();
+}
 
 std::unique_ptr<LibraryTreeModel::Node> LibraryTreeModel::makeNode(
     const organise::ShownNode& shown, Node* parent, int position) const
@@ -89,46 +180,24 @@ void LibraryTreeModel::fillChildren(Node* folder, organise::HiddenRowPass& pass)
     }
 }
 
-bool LibraryTreeModel::loadWanted(const organise::HiddenRowPass& pass)
-{
-    bool loaded = false;
-    for (const auto& folder : pass.unloaded())
-        loaded |= m_tree.loadChildren(folder.id) && m_tree.children(folder.id);
-    return loaded;
-}
-
-void LibraryTreeModel::fillSettled(Node* folder)
-{
-    // Skipped folders show their contents in their place, so a list can need folders read that are
-    // not open themselves; each round reads at least one more, so the rounds end.
-    while (true) {
-        organise::HiddenRowPass pass = m_tree.rowPass();
-        fillChildren(folder, pass);
-        if (!loadWanted(pass))
-            return;
-    }
-}
-
 void LibraryTreeModel::rebuild()
 {
     m_pass.reset();
+    m_waiting.clear();
     std::vector<std::unique_ptr<Node>> rows;
-    while (true) {
-        rows.clear();
-        organise::HiddenRowPass pass = m_tree.rowPass();
-        const auto roots = m_tree.visibleRoots(pass);
-        for (int i = 0; i < int(roots.size()); ++i) {
-            auto node = makeNode(roots[std::size_t(i)], &m_root, i);
-            if (node->row.isDirectory && m_tree.current()->isExpanded(node->id))
-                fillChildren(node.get(), pass);
-            rows.push_back(std::move(node));
-        }
-        if (!loadWanted(pass))
-            break;
+    organise::HiddenRowPass pass = m_tree.rowPass();
+    const auto roots = m_tree.visibleRoots(pass);
+    for (int i = 0; i < int(roots.size()); ++i) {
+        auto node = makeNode(roots[std::size_t(i)], &m_root, i);
+        if (node->row.isDirectory && m_tree.current()->isExpanded(node->id))
+            fillChildren(node.get(), pass);
+        rows.push_back(std::move(node));
     }
     beginResetModel();
     m_root.children = std::move(rows);
     endResetModel();
+    // Skipped folders show their contents in their place: rows of folders not read yet follow.
+    m_rebuildWanted = readWanted(pass);
 }
 
 void LibraryTreeModel::setHiddenView(organise::HiddenView view)
@@ -158,8 +227,28 @@ void LibraryTreeModel::reload()
 {
     if (!m_tree.current())
         return;
-    m_tree.reloadLoadedFolders();
-    rebuild();
+    // The rows stay as they are until the folders are read; a newer reload replaces this one.
+    const quint64 number = ++m_reloads;
+    ++m_pendingReads;
+    m_tasks.run(
+        this,
+        [loader = m_loader, paths = m_tree.loadedFolderPaths()] {
+            std::unordered_map<std::string, organise::FolderContents> contents;
+            for (const auto& path : paths)
+                contents.emplace(path, loader ? loader(path) : organise::FolderContents {});
+            return contents;
+        },
+        [this, number, group = *m_tree.currentGroup()](
+            std::unordered_map<std::string, organise::FolderContents> contents) {
+            --m_pendingReads;
+            if (number != m_reloads || m_tree.currentGroup() != group)
+                return;
+            for (const auto& [path, folder] : contents)
+                recordDurations(folder);
+            m_tree.reloadLoadedFolders(contents);
+            rebuild();
+            emit rowsSettled();
+        });
 }
 
 void LibraryTreeModel::setMetadata(RowMetadata metadata)
@@ -202,8 +291,8 @@ void LibraryTreeModel::setExpanded(const QModelIndex& index, bool expanded)
     }
     if (!n->loaded)
         fetchMore(index);
-    else
-        m_tree.expand(n->id);
+    else if (auto load = m_tree.expandLater(n->id))
+        read({ std::move(*load) });
 }
 
 void LibraryTreeModel::setCurrent(const QModelIndex& index)
@@ -251,7 +340,7 @@ QModelIndex LibraryTreeModel::indexOf(const Node* node) const
 
 const BrowserRow* LibraryTreeModel::row(const QModelIndex& index) const
 {
-    if (!index.isValid() || index.model() != this)
+    if (!index.isValid() || index.model() != this || nodeOf(index)->placeholder)
         return nullptr;
     return &nodeOf(index)->row;
 }
@@ -314,22 +403,24 @@ void LibraryTreeModel::fetchMore(const QModelIndex& parent)
     Node* n = nodeOf(parent);
     if (!parent.isValid() || !n->row.isDirectory || n->loaded)
         return;
-    m_tree.expand(n->id);
-    m_pass.reset();
-    Node staged;
-    staged.id = n->id;
-    fillSettled(&staged);
     n->loaded = true;
-    if (staged.children.empty()) {
-        // The expander goes away: the folder turned out to be empty.
-        emit dataChanged(parent, parent);
-        return;
+    n->waiting = true;
+    m_waiting.push_back(n->id);
+    const auto load = m_tree.expandLater(n->id);
+    if (m_tree.children(n->id)) {
+        settle(n->id);
+        if (!n->waiting)
+            return;
     }
-    beginInsertRows(parent, 0, int(staged.children.size()) - 1);
-    n->children = std::move(staged.children);
-    for (auto& child : n->children)
-        child->parent = n;
+    auto loading = std::make_unique<Node>();
+    loading->placeholder = true;
+    loading->row.name = kLoadingRowText;
+    loading->parent = n;
+    beginInsertRows(parent, 0, 0);
+    n->children.push_back(std::move(loading));
     endInsertRows();
+    if (load)
+        read({ *load });
 }
 
 QVariant LibraryTreeModel::data(const QModelIndex& index, int role) const
@@ -337,6 +428,15 @@ QVariant LibraryTreeModel::data(const QModelIndex& index, int role) const
     if (!index.isValid())
         return {};
     const Node* n = nodeOf(index);
+    if (n->placeholder) {
+        if (index.column() != kNameColumn)
+            return {};
+        if (role == Qt::DisplayRole)
+            return QString::fromUtf8(kLoadingRowText);
+        if (role == Qt::ForegroundRole)
+            return QColor(Qt::gray);
+        return {};
+    }
     if (role == kRowMarksRole)
         return packRowMarks(n->marks);
     if (role == kHideModeRole)
@@ -357,8 +457,10 @@ Qt::ItemFlags LibraryTreeModel::flags(const QModelIndex& index) const
 {
     if (!index.isValid())
         return Qt::NoItemFlags;
-    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     const Node* n = nodeOf(index);
+    if (n->placeholder)
+        return Qt::ItemNeverHasChildren;
+    Qt::ItemFlags f = Qt::ItemIsEnabled | Qt::ItemIsSelectable;
     if (!n->row.isDirectory)
         f |= Qt::ItemIsDragEnabled | Qt::ItemNeverHasChildren;
     else if (n->parent == &m_root && rootsShownInOrder())

@@ -3,7 +3,8 @@
 // The browser tree of the selected collection, drawn from the organise layer's BrowserTree: root
 // folders in the collection's order, each folder's children loaded the first time it opens and
 // kept in the browser's sibling order, and each collection's open folders and selection kept for
-// when the user comes back to it.
+// when the user comes back to it. Folders are read in the background: a folder being read shows a
+// "Loading…" row, and a reload keeps the rows as they are until the new ones have arrived.
 
 #include "app/BrowserColumns.h"
 #include "app/RowMetadata.h"
@@ -15,20 +16,30 @@
 #include <unordered_map>
 #include <vector>
 
+namespace kivo::platform {
+class TaskRunner;
+}
+
 namespace kivo::app {
+
+inline constexpr char kLoadingRowText[] = "Loading…";
 
 class LibraryTreeModel : public QAbstractItemModel {
     Q_OBJECT
 public:
-    explicit LibraryTreeModel(organise::FolderLoader loader, QObject* parent = nullptr);
+    // `loader` runs on `tasks` (which outlives the model), so it must be safe off the main thread.
+    LibraryTreeModel(platform::TaskRunner& tasks, organise::FolderLoader loader, QObject* parent = nullptr);
     ~LibraryTreeModel() override;
 
     // Shows a collection with these root folders, in this order, as it was left.
     void showCollection(const QString& collectionId, const std::vector<std::string>& rootPaths);
     // The sorting options or the extension setting changed.
     void setOptions(const organise::PresentationOptions& options);
-    // Reads every loaded folder again (the index changed); open folders stay open.
+    // Reads every loaded folder again (the index changed); open folders stay open. Only the newest
+    // reload's answer is shown.
     void reload();
+    // Folder reads not answered yet (tests).
+    int pendingReads() const { return m_pendingReads; }
     // The user's tempo, key or tags changed: rows show the new effective values and folders
     // re-sort by them.
     void setMetadata(RowMetadata metadata);
@@ -64,6 +75,11 @@ public:
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
     Qt::ItemFlags flags(const QModelIndex& index) const override;
 
+signals:
+    // The rows were made again once folders read in the background arrived: the view opens the
+    // open folders and selects the current row again.
+    void rowsSettled();
+
 private:
     MissingCheck m_isMissing;
     music::KeySpelling m_spelling = music::KeySpelling::automatic;
@@ -73,6 +89,8 @@ private:
         Node* parent = nullptr;
         int position = 0;
         bool loaded = false;
+        bool waiting = false; // its only child is the "Loading…" row
+        bool placeholder = false; // the "Loading…" row itself
         organise::RowMarks marks;
         std::vector<std::unique_ptr<Node>> children;
     };
@@ -81,10 +99,17 @@ private:
     QModelIndex indexOf(const Node* node) const;
     std::unique_ptr<Node> makeNode(const organise::ShownNode& shown, Node* parent, int position) const;
     void fillChildren(Node* folder, organise::HiddenRowPass& pass) const;
-    // A folder's rows, with whatever folders they need read first.
-    void fillSettled(Node* folder);
-    // Reads the folders a pass found unloaded; true when any was read.
-    bool loadWanted(const organise::HiddenRowPass& pass);
+    // Reads folders in the background (one request, one answer) and hands them to the tree; then
+    // settles what waited for them.
+    void read(std::vector<organise::ChildLoad> loads);
+    // Asks for the folders a pass found unloaded that nobody reads yet; true when it found any
+    // unloaded, read already or not.
+    bool readWanted(const organise::HiddenRowPass& pass);
+    void recordDurations(const organise::FolderContents& contents);
+    // A waiting folder's rows replace its "Loading…" row, unless rows it shows in its place (a
+    // skipped folder's contents) still have to be read.
+    void settle(const organise::NodeId& id);
+    Node* findNode(const organise::NodeId& id);
     // The mirror again from the tree's current state.
     void rebuild();
 
@@ -96,6 +121,12 @@ private:
     std::shared_ptr<std::unordered_map<std::string, double>> m_durations;
     organise::BrowserTree m_tree;
     Node m_root;
+    platform::TaskRunner& m_tasks;
+    organise::FolderLoader m_loader;
+    std::vector<organise::NodeId> m_waiting; // folders showing "Loading…"
+    bool m_rebuildWanted = false; // the last rebuild lacked folders being read
+    quint64 m_reloads = 0;
+    int m_pendingReads = 0;
 };
 
 // A folder's last path component, as the browser names folder rows.

@@ -46,7 +46,7 @@ MainWindow::MainWindow(platform::TaskRunner& tasks, WindowServices services, QWi
     setMinimumSize(560, 420);
     setAcceptDrops(true);
 
-    m_treeModel = new LibraryTreeModel(m_services.loadFolder, this);
+    m_treeModel = new LibraryTreeModel(tasks, m_services.loadFolder, this);
     m_resultsModel = new SearchResultsModel(this);
     m_runner = new SearchRunner(tasks, this);
     connect(m_runner, &SearchRunner::resultsReady, this, &MainWindow::showResults);
@@ -308,6 +308,7 @@ QWidget* MainWindow::buildBrowser()
         m_treeModel->setExpanded(i, false);
         rememberTreeChange(i, false);
     });
+    connect(m_treeModel, &LibraryTreeModel::rowsSettled, this, &MainWindow::restoreTreeState);
     // Folders read later (the index loading, a folder opening) may hold remembered rows.
     connect(m_treeModel, &QAbstractItemModel::rowsInserted, this,
         [this] { QMetaObject::invokeMethod(this, &MainWindow::reopenRemembered, Qt::QueuedConnection); });
@@ -480,8 +481,8 @@ void MainWindow::missingChanged()
 
 void MainWindow::libraryChanged()
 {
+    // The rows are made again when the folders have been read (rowsSettled).
     m_treeModel->reload();
-    restoreTreeState();
     if (searchActive())
         runSearch();
 }

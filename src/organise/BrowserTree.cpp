@@ -242,6 +242,37 @@ std::vector<LightweightNode> BrowserTree::visibleChildren(const NodeId& id) cons
 
 void BrowserTree::reloadLoadedFolders()
 {
+    std::unordered_map<std::string, FolderContents> contents;
+    for (const auto& path : loadedFolderPaths())
+        contents.emplace(path, m_loader ? m_loader(path) : FolderContents {});
+    reloadLoadedFolders(contents);
+}
+
+std::vector<std::string> BrowserTree::loadedFolderPaths() const
+{
+    std::vector<std::string> paths;
+    const GroupCacheData* state = current();
+    if (!state)
+        return paths;
+    std::vector<const LightweightNode*> pending;
+    for (const auto* list : { &state->rootNodes, &state->searchResults })
+        for (const auto& node : *list)
+            pending.push_back(&node);
+    while (!pending.empty()) {
+        const LightweightNode* node = pending.back();
+        pending.pop_back();
+        const auto loaded = state->nodeChildren.find(node->id);
+        if (!node->isDirectory || loaded == state->nodeChildren.end())
+            continue;
+        paths.push_back(node->path);
+        for (const auto& child : loaded->second)
+            pending.push_back(&child);
+    }
+    return paths;
+}
+
+void BrowserTree::reloadLoadedFolders(const std::unordered_map<std::string, FolderContents>& contents)
+{
     GroupCacheData* state = current();
     if (!state)
         return;
@@ -252,23 +283,30 @@ void BrowserTree::reloadLoadedFolders()
             if (node.isDirectory)
                 tops.emplace_back(node.id, node.path);
     for (const auto& [id, path] : tops)
-        reloadBelow(*state, id, path);
+        reloadBelow(*state, id, path, contents);
 }
 
-void BrowserTree::reloadBelow(GroupCacheData& state, const NodeId& id, const std::string& path)
+void BrowserTree::reloadBelow(GroupCacheData& state, const NodeId& id, const std::string& path,
+    const std::unordered_map<std::string, FolderContents>& contents)
 {
     const auto loaded = state.nodeChildren.find(id);
     if (loaded == state.nodeChildren.end())
         return;
-    auto fresh = load(path);
-    keepIdentities(state, loaded->second, fresh);
+    const auto read = contents.find(path);
+    std::vector<LightweightNode> fresh;
+    if (read == contents.end()) {
+        fresh = loaded->second;
+    } else {
+        fresh = nodesOf(read->second);
+        keepIdentities(state, loaded->second, fresh);
+    }
     std::vector<std::pair<NodeId, std::string>> folders;
     for (const auto& node : fresh)
         if (node.isDirectory && state.isLoaded(node.id))
             folders.emplace_back(node.id, node.path);
     state.nodeChildren[id] = std::move(fresh);
     for (const auto& [child, childPath] : folders)
-        reloadBelow(state, child, childPath);
+        reloadBelow(state, child, childPath, contents);
 }
 
 void BrowserTree::setSearchResults(std::vector<LightweightNode> results)

@@ -14,6 +14,7 @@
 
 #include <functional>
 #include <map>
+#include <unordered_map>
 
 namespace kivo::organise {
 
@@ -99,6 +100,10 @@ public:
     // Reads every loaded folder of the current collection again (after the index changed). Nodes
     // whose path is still there keep their identity, and with it their open state and selection.
     void reloadLoadedFolders();
+    // The same in two steps, for reads made off the main thread: the folders to read, then their
+    // contents. A folder missing from `contents` keeps its rows.
+    std::vector<std::string> loadedFolderPaths() const;
+    void reloadLoadedFolders(const std::unordered_map<std::string, FolderContents>& contents);
     void setSearchResults(std::vector<LightweightNode> results);
     // Fills in a node's key once it is known; false when the current collection has no such node.
     bool setKey(const NodeId& id, std::optional<std::string> key);
@@ -115,7 +120,8 @@ private:
     // forgotten in `state`.
     static void keepIdentities(
         GroupCacheData& state, const std::vector<LightweightNode>& old, std::vector<LightweightNode>& fresh);
-    void reloadBelow(GroupCacheData& state, const NodeId& id, const std::string& path);
+    void reloadBelow(GroupCacheData& state, const NodeId& id, const std::string& path,
+        const std::unordered_map<std::string, FolderContents>& contents);
 
     FolderLoader m_loader;
     PresentationOptions m_options;

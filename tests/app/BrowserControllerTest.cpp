@@ -1,4 +1,5 @@
 #include "app/BrowserController.h"
+#include "TreeSettled.h"
 #include "app/FilterPanel.h"
 #include "app/HideModeBar.h"
 #include "app/HideToggleButton.h"
@@ -140,8 +141,10 @@ TEST(BrowserController, AddsEligibleFoldersImportsThemAndReportsTheRefusedOnes)
     ASSERT_TRUE(finished.wait(20000));
     EXPECT_FALSE(b.library->isInitializing());
     ASSERT_EQ(b.library->cachedRootsByGroup().size(), 1u);
+    ASSERT_TRUE(treeSettled(w->treeModel()));
     const QModelIndex root = w->treeModel()->index(0, 0);
     w->treeModel()->fetchMore(root);
+    ASSERT_TRUE(treeSettled(w->treeModel()));
     ASSERT_EQ(w->treeModel()->rowCount(root), 1);
     EXPECT_EQ(w->treeModel()->index(0, 0, root).data().toString(), "Kick.wav");
 
@@ -587,8 +590,10 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
     QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
     b.controller->addFolders({ QString::fromStdString(root) });
     ASSERT_TRUE(finished.wait(20000));
+    ASSERT_TRUE(treeSettled(model));
     const QModelIndex top = model->index(0, 0);
     w->treeView()->expand(top);
+    ASSERT_TRUE(treeSettled(model));
     ASSERT_EQ(childNames(model, top), (QStringList { "Junk", "Pack", "Wrap", "loop.wav" }));
 
     // Marked from the rows: hidden and skipped at once outside hide mode, and stored.
@@ -596,13 +601,16 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
         QString::fromStdString(root + "/Junk"), organise::HideToggleAction::toggleHidden);
     emit w->hideToggleRequested(
         QString::fromStdString(root + "/Wrap"), organise::HideToggleAction::toggleSkipped);
+    ASSERT_TRUE(treeSettled(model));
     EXPECT_EQ(childNames(model, model->index(0, 0)), (QStringList { "Pack", "wrapped.wav", "loop.wav" }));
     EXPECT_TRUE(marksOf(model->index(0, 0)).containsHiddenOrSkipped);
     EXPECT_EQ(b.prefs.arrayValue("HiddenFilePaths"), QVariantList { QString::fromStdString(root + "/Junk") });
     // The automatic skip follows the setting.
     b.settings.setSkipNestedSubfolders(true);
+    ASSERT_TRUE(treeSettled(model));
     const QModelIndex pack = childNamed(model, model->index(0, 0), "Pack");
     w->treeView()->expand(pack);
+    ASSERT_TRUE(treeSettled(model));
     EXPECT_EQ(childNames(model, pack), (QStringList { "Bass", "Keys" }));
 
     // A file inside a hidden folder is not found outside hide mode.
@@ -628,12 +636,14 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
     ASSERT_TRUE(published.wait(10000));
     EXPECT_EQ(w->resultsModel()->size(), 1);
     w->searchField()->clear();
+    ASSERT_TRUE(treeSettled(model));
     const QModelIndex shownTop = model->index(0, 0);
     EXPECT_EQ(childNames(model, shownTop), (QStringList { "Junk", "Pack", "Wrap", "loop.wav" }));
     EXPECT_TRUE(marksOf(childNamed(model, shownTop, "Junk")).hidden);
     EXPECT_TRUE(marksOf(childNamed(model, shownTop, "Wrap")).skipped);
     const QModelIndex packInHideMode = childNamed(model, shownTop, "Pack");
     w->treeView()->expand(packInHideMode);
+    ASSERT_TRUE(treeSettled(model));
     ASSERT_EQ(childNames(model, packInHideMode), QStringList { "Pack Samples" });
     const QModelIndex nested = model->index(0, 0, packInHideMode);
     EXPECT_TRUE(marksOf(nested).autoSkipped);
@@ -641,6 +651,7 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
     // Alt-click on the automatically skipped folder exempts it; in hide mode nothing moves yet.
     emit w->hideToggleRequested(nested.data(kPathRole).toString(),
         organise::hideToggleAction(marksOf(nested), true, organise::HideToggleClick::option));
+    ASSERT_TRUE(treeSettled(model));
     EXPECT_EQ(b.hidden.nestedSkipExemptPaths().size(), 1u);
     EXPECT_FALSE(marksOf(model->index(0, 0, childNamed(model, model->index(0, 0), "Pack"))).autoSkipped);
 
@@ -668,8 +679,10 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
     EXPECT_FALSE(b.hidden.isHideModeActive());
     EXPECT_FALSE(b.hidden.isShowOnlyHiddenActive());
     EXPECT_EQ(w->page(), MainWindow::Page::tree);
+    ASSERT_TRUE(treeSettled(model));
     const QModelIndex after = childNamed(model, model->index(0, 0), "Pack");
     w->treeView()->expand(after);
+    ASSERT_TRUE(treeSettled(model));
     EXPECT_EQ(childNames(model, after), QStringList { "Pack Samples" });
 }
 

@@ -1,4 +1,5 @@
 #include "app/MainWindow.h"
+#include "TreeSettled.h"
 #include "app/CustomDragManager.h"
 #include "app/KeyCapture.h"
 #include "app/PreviewStrip.h"
@@ -86,11 +87,13 @@ TEST(MainWindow, InvitesToAddAFolderUntilTheSelectedCollectionHasOne)
     EXPECT_EQ(w.page(), MainWindow::Page::emptyState);
 
     w.setCollections(collections({}), 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     EXPECT_EQ(w.page(), MainWindow::Page::emptyState);
     EXPECT_TRUE(w.emptyStateText().startsWith("No folders yet"));
     EXPECT_FALSE(w.keyCapture()->isEnabled()); // Space and Return press the "Add folder…" button
 
     w.setCollections(collections({ "/lib/Drums", "/lib/Keys" }), 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     EXPECT_EQ(w.page(), MainWindow::Page::tree);
     EXPECT_TRUE(w.keyCapture()->isEnabled());
     ASSERT_EQ(w.treeModel()->rowCount(), 2);
@@ -99,10 +102,12 @@ TEST(MainWindow, InvitesToAddAFolderUntilTheSelectedCollectionHasOne)
 
     // Another collection may have folders; this one still asks for its own.
     w.setCollections(collections({ "/lib/Drums" }), 1);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     EXPECT_EQ(w.page(), MainWindow::Page::emptyState);
     EXPECT_TRUE(w.emptyStateText().startsWith("No folders in this collection"));
     EXPECT_TRUE(w.emptyStateText().contains("“Keys”"));
     w.setCollections(collections({ "/lib/Drums" }), 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     EXPECT_EQ(w.page(), MainWindow::Page::tree);
 }
 
@@ -113,6 +118,7 @@ TEST(MainWindow, DialogsShowNamesAsTypedUnderTitlesWithRoomToShow)
     kivo::platform::TaskRunner tasks;
     MainWindow w(tasks, fakeLibrary());
     w.setCollections({ { "A", "Drums & Loops", "EF5356", {} }, { "B", "Keys", "76A5F0", {} } }, 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     QString title;
     QString field;
     int width = 0;
@@ -144,17 +150,25 @@ TEST(MainWindow, TreeLoadsFoldersWhenOpenedAndReportsASingleSelectedFile)
     kivo::platform::TaskRunner tasks;
     MainWindow w(tasks, fakeLibrary());
     w.setCollections(collections({ "/lib/Drums", "/lib/Keys" }), 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     auto* model = w.treeModel();
     const QModelIndex drums = model->index(0, 0);
     const QModelIndex keys = model->index(1, 0);
     EXPECT_TRUE(model->hasChildren(drums));
     EXPECT_EQ(model->rowCount(drums), 0); // nothing read before the folder opens
     model->fetchMore(drums);
+    // Read in the background: until the rows arrive, a "Loading…" row nobody can select or act on.
+    ASSERT_EQ(model->rowCount(drums), 1);
+    EXPECT_EQ(model->index(0, 0, drums).data().toString(), "Loading…");
+    EXPECT_FALSE(model->index(0, 0, drums).flags() & Qt::ItemIsSelectable);
+    EXPECT_EQ(model->row(model->index(0, 0, drums)), nullptr);
+    ASSERT_TRUE(treeSettled(model));
     ASSERT_EQ(model->rowCount(drums), 3);
     EXPECT_EQ(model->index(0, 0, drums).data().toString(), "Kicks");
     EXPECT_TRUE(model->index(0, 0, drums).data(kIsDirectoryRole).toBool());
     EXPECT_EQ(model->index(2, 0, drums).data(kPathRole).toString(), "/lib/Drums/Snare 2.wav");
     model->fetchMore(keys);
+    ASSERT_TRUE(treeSettled(model));
     EXPECT_FALSE(model->hasChildren(keys)); // empty once read: no expander
 
     // Missing files are greyed out and say why, the rest keep the view's own colour.
@@ -181,6 +195,7 @@ TEST(MainWindow, TypingSearchesTheSelectedCollectionAndClearingReturnsToTheTree)
     kivo::platform::TaskRunner tasks;
     MainWindow w(tasks, fakeLibrary(&searched));
     w.setCollections(collections({ "/lib/Drums" }), 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     QSignalSpy published(w.searchRunner(), &SearchRunner::resultsReady);
 
     w.searchField()->setText("  snare ");
@@ -217,12 +232,14 @@ TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
     kivo::platform::TaskRunner tasks;
     MainWindow w(tasks, fakeLibrary());
     w.setCollections(collections({ "/lib/Drums" }), 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     auto* model = w.treeModel();
     const QModelIndex drums = model->index(0, 0);
     w.treeView()->expand(drums);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     ASSERT_EQ(model->rowCount(drums), 3);
 
     QSignalSpy plays(&w, &MainWindow::playRequested);
@@ -313,6 +330,7 @@ TEST(MainWindow, TheKeyboardLeadsFromTheQueryToItsResultsAndBack)
     kivo::platform::TaskRunner tasks;
     MainWindow w(tasks, fakeLibrary());
     w.setCollections(collections({ "/lib/Drums" }), 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
@@ -382,19 +400,24 @@ TEST(MainWindow, EachCollectionComesBackAsItWasLeftAndNamesFollowTheExtensionSet
     kivo::platform::TaskRunner tasks;
     MainWindow w(tasks, fakeLibrary());
     w.setCollections(collections({ "/lib/Drums" }, { "/lib/Keys" }), 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     auto* model = w.treeModel();
     w.treeView()->expand(model->index(0, 0));
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     const QModelIndex kicks = model->index(0, 0, model->index(0, 0));
     w.treeView()->expand(kicks);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     ASSERT_EQ(model->rowCount(kicks), 1);
     w.treeView()->setCurrentIndex(model->index(1, 0, model->index(0, 0)));
 
     w.setCollections(collections({ "/lib/Drums" }, { "/lib/Keys" }), 1);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     ASSERT_EQ(model->rowCount(), 1);
     EXPECT_EQ(model->index(0, 0).data().toString(), "Keys");
     EXPECT_FALSE(w.treeView()->isExpanded(model->index(0, 0)));
 
     w.setCollections(collections({ "/lib/Drums" }, { "/lib/Keys" }), 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     const QModelIndex drums = model->index(0, 0);
     EXPECT_TRUE(w.treeView()->isExpanded(drums));
     EXPECT_TRUE(w.treeView()->isExpanded(model->index(0, 0, drums)));
@@ -402,9 +425,12 @@ TEST(MainWindow, EachCollectionComesBackAsItWasLeftAndNamesFollowTheExtensionSet
 
     // A closed folder stays closed after the index changes; the open ones reopen.
     w.treeView()->collapse(model->index(0, 0, drums));
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     w.libraryChanged();
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     EXPECT_TRUE(w.treeView()->isExpanded(model->index(0, 0)));
     EXPECT_FALSE(w.treeView()->isExpanded(model->index(0, 0, model->index(0, 0))));
+    EXPECT_EQ(w.treeView()->currentIndex().data(kPathRole).toString(), "/lib/Drums/Snare 1.wav");
 
     QSignalSpy published(w.searchRunner(), &SearchRunner::resultsReady);
     w.searchField()->setText("snare");
@@ -428,12 +454,15 @@ TEST(MainWindow, TheTreeComesBackAfterARestartAsItWasLeft)
         kivo::platform::TaskRunner tasks;
         MainWindow w(tasks, fakeLibrary());
         w.setCollections(collections({ "/lib/Drums" }), 0);
+        ASSERT_TRUE(treeSettled(w.treeModel()));
         QSignalSpy changed(&w, &MainWindow::treeMemoryChanged);
         auto* model = w.treeModel();
         const QModelIndex drums = model->index(0, 0);
         w.treeView()->expand(drums);
+        ASSERT_TRUE(treeSettled(w.treeModel()));
         const QModelIndex kicks = model->index(0, 0, drums);
         w.treeView()->expand(kicks);
+        ASSERT_TRUE(treeSettled(w.treeModel()));
         w.treeView()->setCurrentIndex(model->index(0, 0, kicks));
         w.treeView()->expand(model->index(0, 0)); // again: nothing new
         EXPECT_EQ(changed.count(), 3);
@@ -446,7 +475,9 @@ TEST(MainWindow, TheTreeComesBackAfterARestartAsItWasLeft)
     MainWindow again(moreTasks, fakeLibrary());
     QSignalSpy selected(&again, &MainWindow::fileSelected);
     again.restoreTreeMemory(left);
+    ASSERT_TRUE(treeSettled(again.treeModel()));
     again.setCollections(collections({ "/lib/Drums" }), 0);
+    ASSERT_TRUE(treeSettled(again.treeModel()));
     auto* model = again.treeModel();
     EXPECT_TRUE(again.treeView()->isExpanded(model->index(0, 0)));
     EXPECT_TRUE(again.treeView()->isExpanded(model->index(0, 0, model->index(0, 0))));
@@ -497,6 +528,7 @@ TEST(MainWindow, SyncSheetsAndStripOfferWhatTheSyncAllows)
 
     // The strip coming and going moves nothing in the window.
     w.setCollections(collections({ "/lib/Drums" }), 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     w.show();
     QCoreApplication::processEvents();
     auto place = [&] { return QRect(w.treeView()->mapTo(&w, QPoint(0, 0)), w.treeView()->size()); };
@@ -517,9 +549,11 @@ TEST(CustomDragManager, DragsTheSelectedFilesInScreenOrderAndEndsIdle)
     kivo::platform::TaskRunner tasks;
     MainWindow w(tasks, fakeLibrary());
     w.setCollections(collections({ "/lib/Drums" }), 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     auto* model = w.treeModel();
     const QModelIndex drums = model->index(0, 0);
     w.treeView()->expand(drums);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     auto* selection = w.treeView()->selectionModel();
     // Picked bottom first, folder included: the drag still lists top to bottom, files only.
     selection->select(model->index(2, 0, drums), QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -549,6 +583,7 @@ TEST(BrowserView, RootRowCentresCoverWhatEachRootShowsOpen)
     kivo::platform::TaskRunner tasks;
     MainWindow w(tasks, fakeLibrary());
     w.setCollections(collections({ "/lib/Drums", "/lib/Keys", "/lib/Other" }), 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     w.show();
     auto* view = static_cast<BrowserView*>(w.treeView());
     const auto closed = view->rootRowCentres();
@@ -559,6 +594,7 @@ TEST(BrowserView, RootRowCentresCoverWhatEachRootShowsOpen)
 
     // Drums opens onto three rows: its block is four rows high, its centre 1.5 rows lower.
     view->expand(w.treeModel()->index(0, 0));
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     const auto open = view->rootRowCentres();
     ASSERT_EQ(open.size(), 3u);
     EXPECT_NEAR(open[0] - closed[0], 1.5 * row, 1.0);

@@ -1,3 +1,4 @@
+#include "TreeSettled.h"
 #include "app/MainWindow.h"
 #include "app/MetadataEditor.h"
 #include "app/TagEditor.h"
@@ -207,8 +208,10 @@ TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
     MainWindow w(tasks, services);
     w.setOrganiseStores(&s.overrides, &s.tags);
     w.setCollections({ { "A", "Loops", "EF5356", { "/lib/Loops" } } }, 0);
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     auto* model = w.treeModel();
     w.treeView()->expand(model->index(0, 0));
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     auto rowNames = [&] {
         QStringList names;
         const QModelIndex loops = model->index(0, 0);
@@ -227,6 +230,7 @@ TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
     EXPECT_EQ(a.data(Qt::ToolTipRole).toString(), "Set by you");
     EXPECT_FALSE(model->index(2, kBpmColumn, model->index(0, 0)).data(Qt::FontRole).isValid());
     w.treeView()->expand(model->index(0, 0, model->index(0, 0)));
+    ASSERT_TRUE(treeSettled(w.treeModel()));
     EXPECT_EQ(model->index(0, kBpmColumn, model->index(0, 0, model->index(0, 0))).data().toString(), "90");
 
     // Tags given to the folder show on every row below it, except where taken away.

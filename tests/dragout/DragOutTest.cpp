@@ -6,6 +6,7 @@
 // openbox and xdotool, and a drag-out nobody checked is not a drag-out that works.
 
 #include "app/CustomDragManager.h"
+#include "app/LibraryTreeModel.h"
 #include "app/MainWindow.h"
 #include "app/SearchResultsModel.h"
 #include "platform/TaskRunner.h"
@@ -206,6 +207,11 @@ protected:
         m_window->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(m_window.get()));
         m_window->treeView()->expandAll();
+        // The folder's rows are read in the background.
+        ASSERT_TRUE(waitFor([this] {
+            const LibraryTreeModel* tree = m_window->treeModel();
+            return tree->pendingReads() == 0 && tree->rowCount(tree->index(0, 0)) == int(m_files.size());
+        }));
         QTest::qWait(300); // the window manager settles the frame
     }
 
