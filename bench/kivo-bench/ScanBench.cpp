@@ -37,9 +37,12 @@ std::size_t baselineWalk(const std::string& folder)
         struct stat st;
         if (::stat(path.c_str(), &st) != 0)
             continue;
+        // The files the library holds as samples: AppleDouble companions are metadata, as in a scan.
         if (S_ISDIR(st.st_mode)) {
-            subfolders.push_back(path);
-        } else if (S_ISREG(st.st_mode) && hasCompatibleExtension(e->d_name)) {
+            if (!isMacMetadata(e->d_name, EntryKind::folder))
+                subfolders.push_back(path);
+        } else if (S_ISREG(st.st_mode) && hasCompatibleExtension(e->d_name)
+            && !isMacMetadata(e->d_name, EntryKind::file)) {
             const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
             if (fd >= 0) {
                 if (::read(fd, buffer, sizeof buffer) > 0)
