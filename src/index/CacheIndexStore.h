@@ -48,6 +48,7 @@ using FileOrder = std::function<void(std::vector<FileInfo>&)>;
 
 class SearchCache;
 struct GroupSearchData;
+struct OrderRanks;
 struct IndexSnapshot;
 
 // What a file order looks at in a file, read from the index without a record made for it.
@@ -71,26 +72,30 @@ struct NamedFileOrder {
     std::function<LeadingKey(const FileSortKey&)> leadingKey;
 };
 
-// The outcome of one search over one published state: every hit, in order, as numbers; records are
-// made only for the part the caller shows.
+// The outcome of one search over one published state: how many hits there are, and records for the
+// part the caller shows, put in order only as far as it is shown.
 class SearchHits {
 public:
-    std::size_t size() const { return m_hits.size(); }
-    bool empty() const { return m_hits.empty(); }
+    std::size_t size() const { return m_exact.size() + m_restCount; }
+    bool empty() const { return size() == 0; }
     std::vector<FileInfo> records(std::size_t first, std::size_t count) const;
 
 private:
     friend class CacheIndexStore;
-    // Puts m_hits[0, end) in their final order.
-    void orderUpTo(std::size_t end) const;
-    // Puts the `wanted` first of m_hits[begin, end) in order at its front.
-    void orderRange(std::size_t begin, std::size_t end, std::size_t wanted) const;
+    // Puts the first `count` of the hits not named exactly as the query in m_shown, in order.
+    void showUpTo(std::size_t count) const;
+    // The leading key of a file as a number that compares as the keys do.
+    std::uint64_t leadOf(std::uint32_t id) const;
+    // Sorts ids by the order, comparing names where the leading keys agree.
+    void sortByOrder(std::vector<std::pair<std::uint64_t, std::uint32_t>>& items, std::size_t take) const;
 
     std::shared_ptr<const IndexSnapshot> m_state;
     std::function<LeadingKey(const FileSortKey&)> m_leadingKey;
-    mutable std::vector<std::uint32_t> m_hits; // the exact-name hits first, then the others
-    std::size_t m_exact = 0;
-    mutable std::size_t m_ordered = 0; // m_hits[0, m_ordered) are in their final order
+    OrderRanks* m_ranks = nullptr; // none: m_shown already holds every other hit in order
+    std::vector<std::uint32_t> m_exact; // the hits named exactly as the query, in order
+    FileBitmap m_rest; // the other hits, by path id
+    std::size_t m_restCount = 0;
+    mutable std::vector<std::uint32_t> m_shown; // the first of the other hits, in order
 };
 
 // One published state of the index. Never changed once published; readers keep it alive as long as

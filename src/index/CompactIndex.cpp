@@ -131,6 +131,22 @@ TokenPostings TokenPostings::build(std::vector<std::pair<std::string, std::vecto
         }
     }
     out.m_postingStart.push_back(checkedSize(out.m_postings.size()));
+    const std::size_t ids = out.m_postings.empty()
+        ? 0
+        : std::size_t(*std::max_element(out.m_postings.begin(), out.m_postings.end())) + 1;
+    out.m_tokenCounts.assign(ids, 0);
+    for (std::size_t t = 0; t < out.tokenCount(); ++t) {
+        const auto list = out.postings(t);
+        for (const auto id : list)
+            out.m_tokenCounts[id] += out.m_tokenCounts[id] < 255;
+        if (list.size() * 32 >= ids && list.size() >= 1024) {
+            FileBitmap bits((ids + 63) / 64);
+            for (const auto id : list)
+                bits[id >> 6] |= std::uint64_t(1) << (id & 63);
+            out.m_denseTokens.push_back(std::uint32_t(t));
+            out.m_denseBits.push_back(std::move(bits));
+        }
+    }
     return out;
 }
 
@@ -155,8 +171,15 @@ void TokenPostings::collect(std::string_view query, FileBitmap& bits) const
         // A query holds no "\n", so a hit lies inside one token: the last that starts at or before it.
         const auto found
             = std::size_t(std::upper_bound(m_starts.begin(), m_starts.end(), offset) - m_starts.begin()) - 1;
-        for (const auto id : postings(found))
-            bits[id >> 6] |= std::uint64_t(1) << (id & 63);
+        const auto dense = std::lower_bound(m_denseTokens.begin(), m_denseTokens.end(), found);
+        if (dense != m_denseTokens.end() && *dense == found) {
+            const FileBitmap& words = m_denseBits[std::size_t(dense - m_denseTokens.begin())];
+            for (std::size_t w = 0; w < words.size(); ++w)
+                bits[w] |= words[w];
+        } else {
+            for (const auto id : postings(found))
+                bits[id >> 6] |= std::uint64_t(1) << (id & 63);
+        }
         at = found + 1 < m_starts.size() ? begin + m_starts[found + 1] : end;
     }
 }
@@ -178,7 +201,11 @@ std::span<const std::uint32_t> TokenPostings::exactly(std::string_view wanted) c
 
 std::size_t TokenPostings::memoryBytes() const
 {
-    return m_blob.capacity() + 4 * (m_starts.capacity() + m_postingStart.capacity() + m_postings.capacity());
+    std::size_t dense = 4 * m_denseTokens.capacity();
+    for (const auto& bits : m_denseBits)
+        dense += 8 * bits.capacity();
+    return m_blob.capacity() + 4 * (m_starts.capacity() + m_postingStart.capacity() + m_postings.capacity())
+        + dense + m_tokenCounts.capacity();
 }
 
 std::string_view CompactIndex::nameOf(const IndexedFile& file) const

@@ -65,10 +65,20 @@ public:
     void collect(std::string_view query, FileBitmap& bits) const;
     // The ids whose token is exactly `token`, empty when none.
     std::span<const std::uint32_t> exactly(std::string_view token) const;
+    // How many distinct tokens the id has here (at most 255).
+    std::uint32_t tokensOf(std::uint32_t id) const
+    {
+        return id < m_tokenCounts.size() ? m_tokenCounts[id] : 0;
+    }
     std::size_t memoryBytes() const;
 
 private:
     std::string m_blob;
+    // The tokens held by a large share of the ids ("wav", a library's name) also as bitmaps, no larger
+    // than their id arrays: a short query contains many of them, and or-ing words beats setting bits.
+    std::vector<std::uint32_t> m_denseTokens; // ascending
+    std::vector<FileBitmap> m_denseBits;
+    std::vector<std::uint8_t> m_tokenCounts; // by id
     std::vector<std::uint32_t> m_starts; // offset of each token's first character
     std::vector<std::uint32_t> m_postingStart; // one more than there are tokens
     std::vector<std::uint32_t> m_postings;

@@ -179,106 +179,261 @@ std::vector<FileInfo> CacheIndexStore::search(
 
 namespace {
 
-// What the browser order looks at in one hit, and the hit.
-struct RankedHit {
-    LeadingKey lead {};
-    std::uint32_t id = 0;
-    std::uint32_t nameRank = 0;
+bool isSet(const FileBitmap& bits, std::uint32_t id)
+{
+    return (bits[id >> 6] >> (id & 63)) & 1;
+}
+
+template <class F> void forEachID(const FileBitmap& bits, F&& f)
+{
+    for (std::size_t w = 0; w < bits.size(); ++w)
+        for (std::uint64_t word = bits[w]; word; word &= word - 1)
+            f(std::uint32_t(w * 64 + std::size_t(__builtin_ctzll(word))));
+}
+
+using LeadFunction = std::function<LeadingKey(const FileSortKey&)>;
+
+// The name a file sorts by: its record's, or what its path alone tells (kept in `scratch`).
+std::string_view sortName(const CompactIndex& index, std::uint32_t id, std::string& scratch)
+{
+    if (const IndexedFile* file = index.fileByID(id))
+        return index.nameOf(*file);
+    scratch = fileInfoFromName(std::string(index.path(id))).name;
+    return scratch;
+}
+
+LeadingKey leadingKeyOf(const CompactIndex& index, const LeadFunction& lead, std::uint32_t id)
+{
+    if (!lead)
+        return {};
+    FileSortKey key;
+    key.path = index.path(id);
+    if (const IndexedFile* file = index.fileByID(id)) {
+        key.name = index.nameOf(*file);
+        if (file->hasBpm)
+            key.bpm = file->bpm;
+        return lead(key);
+    }
+    const FileInfo info = fileInfoFromName(std::string(key.path));
+    key.name = info.name;
+    key.bpm = info.bpm;
+    return lead(key);
+}
+
+// Whether the file's name, lower-cased, is `exact` (the query lower-cased).
+bool namedExactly(const CompactIndex& index, std::uint32_t id, std::string_view exact)
+{
+    std::string scratch;
+    const std::string_view name = sortName(index, id, scratch);
+    const bool ascii = std::all_of(name.begin(), name.end(), [](char c) { return (unsigned char)c < 0x80; });
+    if (!ascii)
+        return lowerCase(toNFC(name)) == exact;
+    return name.size() == exact.size()
+        && std::equal(name.begin(), name.end(), exact.begin(),
+            [](char a, char b) { return (a >= 'A' && a <= 'Z' ? char(a + 32) : a) == b; });
+}
+
+struct LeadingKeyHash {
+    std::size_t operator()(const LeadingKey& key) const
+    {
+        std::size_t h = 0;
+        for (const auto value : key)
+            h = h * 1000003 ^ std::hash<std::int64_t>()(value);
+        return h;
+    }
 };
+
+// Every file record's leading key as its place among the distinct keys: one call of the order's key
+// per file, and the distinct keys (a few hundred: tempos, MIDI or not) sorted.
+void buildLeads(const CompactIndex& index, const LeadFunction& lead, OrderRanks& ranks)
+{
+    const std::size_t ids = index.strings.size();
+    ranks.lead.assign(ids, kNoID);
+    ranks.recorded.assign((ids + 63) / 64, 0);
+    std::unordered_map<LeadingKey, std::uint32_t, LeadingKeyHash> seen;
+    std::vector<LeadingKey> keys;
+    for (std::uint32_t id = 0; id < ids && id < index.fileOf.size(); ++id) {
+        if (index.fileOf[id] == kNoID)
+            continue;
+        ranks.recorded[id >> 6] |= std::uint64_t(1) << (id & 63);
+        const auto [at, added] = seen.try_emplace(leadingKeyOf(index, lead, id), std::uint32_t(keys.size()));
+        if (added)
+            keys.push_back(at->first);
+        ranks.lead[id] = at->second;
+    }
+    std::vector<std::uint32_t> order(keys.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::sort(
+        order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
+    std::vector<std::uint32_t> place(keys.size());
+    ranks.keys.reserve(keys.size());
+    for (std::uint32_t i = 0; i < order.size(); ++i) {
+        place[order[i]] = i;
+        ranks.keys.push_back(keys[order[i]]);
+    }
+    for (auto& value : ranks.lead)
+        if (value != kNoID)
+            value = place[value];
+}
+
+// Every file record's place in the whole order: leading key, natural name order (each distinct name
+// given its sort key once), id.
+void buildWhole(const CompactIndex& index, OrderRanks& ranks)
+{
+    std::unordered_map<std::string_view, std::uint32_t> distinct;
+    std::vector<std::string_view> names;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> items;
+    items.reserve(index.fileCount);
+    for (std::uint32_t id = 0; id < ranks.lead.size(); ++id) {
+        if (ranks.lead[id] == kNoID)
+            continue;
+        const auto [at, added]
+            = distinct.try_emplace(index.nameOf(*index.fileByID(id)), std::uint32_t(names.size()));
+        if (added)
+            names.push_back(at->first);
+        items.emplace_back(at->second, id);
+    }
+    distinct = {};
+    const auto nameRanks = naturalRanks(names);
+    names = {};
+    for (auto& [key, id] : items)
+        key = std::uint64_t(ranks.lead[id]) << 32 | nameRanks[key];
+    std::sort(items.begin(), items.end());
+    ranks.rank.assign(ranks.lead.size(), kNoID);
+    ranks.byRank.reserve(items.size());
+    for (std::uint32_t at = 0; at < items.size(); ++at) {
+        ranks.rank[items[at].second] = at;
+        ranks.byRank.push_back(items[at].second);
+    }
+}
 
 } // namespace
 
-void SearchHits::orderRange(std::size_t begin, std::size_t end, std::size_t wanted) const
+std::uint64_t SearchHits::leadOf(std::uint32_t id) const
 {
-    const CompactIndex& index = m_state->index;
-    const std::size_t count = end - begin;
-    wanted = std::min(wanted, count);
-    if (wanted == 0)
-        return;
-    std::vector<RankedHit> items(count);
-    std::vector<std::string_view> names(count);
-    std::deque<std::string> owned; // names of files the index holds no record of
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::uint32_t id = m_hits[begin + i];
-        FileSortKey key;
-        key.path = index.path(id);
-        if (const IndexedFile* file = index.fileByID(id)) {
-            key.name = index.nameOf(*file);
-            if (file->hasBpm)
-                key.bpm = file->bpm;
-        } else {
-            const FileInfo info = fileInfoFromName(std::string(key.path));
-            key.name = owned.emplace_back(info.name);
-            key.bpm = info.bpm;
-        }
-        items[i].id = id;
-        if (m_leadingKey)
-            items[i].lead = m_leadingKey(key);
-        names[i] = key.name;
-    }
-    // Only the hits that can be among the first `wanted` need their names compared: those whose
-    // leading key is not larger than that of the wanted-th hit.
-    std::vector<std::uint32_t> candidates(count);
-    for (std::uint32_t i = 0; i < count; ++i)
-        candidates[i] = i;
-    if (wanted < count) {
-        std::vector<std::uint32_t> byLead = candidates;
-        std::nth_element(byLead.begin(), byLead.begin() + std::ptrdiff_t(wanted - 1), byLead.end(),
-            [&](std::uint32_t a, std::uint32_t b) { return items[a].lead < items[b].lead; });
-        const LeadingKey threshold = items[byLead[wanted - 1]].lead;
-        std::erase_if(candidates, [&](std::uint32_t i) { return threshold < items[i].lead; });
-    }
-    std::vector<std::string_view> candidateNames;
-    candidateNames.reserve(candidates.size());
-    for (const auto i : candidates)
-        candidateNames.push_back(names[i]);
-    const auto ranks = naturalRanks(candidateNames);
-    for (std::size_t c = 0; c < candidates.size(); ++c)
-        items[candidates[c]].nameRank = ranks[c];
-    std::sort(candidates.begin(), candidates.end(), [&](std::uint32_t a, std::uint32_t b) {
-        const RankedHit& x = items[a];
-        const RankedHit& y = items[b];
-        if (x.lead != y.lead)
-            return x.lead < y.lead;
-        if (x.nameRank != y.nameRank)
-            return x.nameRank < y.nameRank;
-        return x.id < y.id;
-    });
-    // The chosen hits in order, then the others as they were.
-    std::vector<bool> chosen(count, false);
-    std::size_t at = begin;
-    for (std::size_t c = 0; c < wanted; ++c) {
-        chosen[candidates[c]] = true;
-        m_hits[at++] = items[candidates[c]].id;
-    }
-    for (std::size_t i = 0; i < count; ++i)
-        if (!chosen[i])
-            m_hits[at++] = items[i].id;
+    // Known keys at odd numbers; a key of a file without a record falls on the even number just
+    // below the first known key that is larger.
+    if (const std::uint32_t place = m_ranks->lead[id]; place != kNoID)
+        return 2 * std::uint64_t(place) + 1;
+    const LeadingKey key = leadingKeyOf(m_state->index, m_leadingKey, id);
+    const auto at = std::lower_bound(m_ranks->keys.begin(), m_ranks->keys.end(), key);
+    const auto place = std::uint64_t(at - m_ranks->keys.begin());
+    return at != m_ranks->keys.end() && *at == key ? 2 * place + 1 : 2 * place;
 }
 
-void SearchHits::orderUpTo(std::size_t end) const
+void SearchHits::sortByOrder(
+    std::vector<std::pair<std::uint64_t, std::uint32_t>>& items, std::size_t take) const
 {
-    end = std::min(end, m_hits.size());
-    if (end <= m_ordered)
+    const CompactIndex& index = m_state->index;
+    std::deque<std::string> owned; // names of files the index holds no record of
+    std::vector<std::string_view> names(items.size());
+    std::vector<std::uint32_t> at(items.size());
+    for (std::uint32_t i = 0; i < items.size(); ++i) {
+        std::string scratch;
+        names[i] = sortName(index, items[i].second, scratch);
+        if (!scratch.empty())
+            names[i] = owned.emplace_back(std::move(scratch));
+        at[i] = i;
+    }
+    take = std::min(take, items.size());
+    // Names are compared only between files whose leading keys agree.
+    std::partial_sort(
+        at.begin(), at.begin() + std::ptrdiff_t(take), at.end(), [&](std::uint32_t a, std::uint32_t b) {
+            if (items[a].first != items[b].first)
+                return items[a].first < items[b].first;
+            if (const int c = naturalCompare(names[a], names[b]))
+                return c < 0;
+            return items[a].second < items[b].second;
+        });
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> sorted;
+    sorted.reserve(take);
+    for (std::size_t i = 0; i < take; ++i)
+        sorted.push_back(items[at[i]]);
+    items.swap(sorted);
+}
+
+void SearchHits::showUpTo(std::size_t count) const
+{
+    count = std::min(count, m_restCount);
+    if (count <= m_shown.size() || !m_ranks)
         return;
-    if (m_ordered < m_exact) {
-        orderRange(0, m_exact, m_exact);
-        m_ordered = m_exact;
+    const OrderRanks& ranks = *m_ranks;
+    const std::size_t need = count - m_shown.size();
+    bool whole = ranks.wholeDone.load();
+    for (std::size_t w = 0; whole && w < m_rest.size(); ++w)
+        whole = (m_rest[w] & ~ranks.recorded[w]) == 0;
+    if (whole) {
+        const std::uint32_t after = m_shown.empty() ? 0 : ranks.rank[m_shown.back()] + 1;
+        const std::size_t remaining = m_restCount - m_shown.size();
+        // Walking the whole order from there takes about need * files / remaining steps; looking at
+        // every remaining hit, remaining steps.
+        if (double(need) * double(ranks.byRank.size()) < double(remaining) * double(remaining)) {
+            for (std::size_t at = after; at < ranks.byRank.size() && m_shown.size() < count; ++at)
+                if (isSet(m_rest, ranks.byRank[at]))
+                    m_shown.push_back(ranks.byRank[at]);
+        } else {
+            std::vector<std::uint64_t> found;
+            forEachID(m_rest, [&](std::uint32_t id) {
+                if (ranks.rank[id] >= after)
+                    found.push_back(std::uint64_t(ranks.rank[id]) << 32 | id);
+            });
+            const auto end = found.begin() + std::ptrdiff_t(std::min(need, found.size()));
+            std::partial_sort(found.begin(), end, found.end());
+            for (auto it = found.begin(); it != end; ++it)
+                m_shown.push_back(std::uint32_t(*it));
+        }
+        return;
     }
-    if (end > m_ordered) {
-        orderRange(m_exact, m_hits.size(), end - m_exact);
-        m_ordered = end;
+
+    // Before the whole order is worked out: only the hits whose leading key can be among the next
+    // `need` have their names compared. A max-heap keeps the `need` smallest keys seen so far.
+    const bool continuing = !m_shown.empty();
+    const std::uint64_t lastLead = continuing ? leadOf(m_shown.back()) : 0;
+    std::vector<std::uint32_t> shownAtLast;
+    for (const auto id : m_shown)
+        if (leadOf(id) == lastLead)
+            shownAtLast.push_back(id);
+    std::sort(shownAtLast.begin(), shownAtLast.end());
+    std::vector<std::uint64_t> smallest;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> candidates;
+    forEachID(m_rest, [&](std::uint32_t id) {
+        const std::uint64_t lead = leadOf(id);
+        if (lead < lastLead || (smallest.size() == need && lead > smallest.front()))
+            return;
+        if (continuing && lead == lastLead && std::binary_search(shownAtLast.begin(), shownAtLast.end(), id))
+            return;
+        candidates.emplace_back(lead, id);
+        if (smallest.size() < need) {
+            smallest.push_back(lead);
+            std::push_heap(smallest.begin(), smallest.end());
+        } else if (lead < smallest.front()) {
+            std::pop_heap(smallest.begin(), smallest.end());
+            smallest.back() = lead;
+            std::push_heap(smallest.begin(), smallest.end());
+        }
+    });
+    if (smallest.size() == need) {
+        const std::uint64_t threshold = smallest.front();
+        std::erase_if(candidates, [&](const auto& item) { return item.first > threshold; });
     }
+    sortByOrder(candidates, need);
+    for (const auto& item : candidates)
+        m_shown.push_back(item.second);
 }
 
 std::vector<FileInfo> SearchHits::records(std::size_t first, std::size_t count) const
 {
     std::vector<FileInfo> out;
-    if (first >= m_hits.size())
+    if (first >= size())
         return out;
-    orderUpTo(first + std::min(count, m_hits.size() - first));
-    for (std::size_t i = first; i < m_hits.size() && i - first < count; ++i)
-        out.push_back(recordOf(m_state->index, m_hits[i]));
+    const std::size_t end = first + std::min(count, size() - first);
+    if (end > m_exact.size())
+        showUpTo(end - m_exact.size());
+    out.reserve(end - first);
+    for (std::size_t i = first; i < end; ++i)
+        out.push_back(
+            recordOf(m_state->index, i < m_exact.size() ? m_exact[i] : m_shown[i - m_exact.size()]));
     return out;
 }
 
@@ -289,13 +444,12 @@ SearchHits CacheIndexStore::searchHits(const std::string& query, const GroupID& 
     const auto tokens = tokenize(query, 1);
     if (tokens.empty())
         return hits;
-    hits.m_state = current();
-    const IndexSnapshot& state = *hits.m_state;
-    const CompactIndex& index = state.index;
+    const SnapshotPtr state = current();
+    const CompactIndex& index = state->index;
     const TokenPostings* names = index.namesOf(g);
     if (!names || cancel.isCancelled())
         return hits;
-    const FileBitmap matched = matchBits(index, g, tokens, includeFolderNames);
+    FileBitmap matched = matchBits(index, g, tokens, includeFolderNames);
     if (matched.empty() || cancel.isCancelled())
         return hits;
 
@@ -311,46 +465,69 @@ SearchHits CacheIndexStore::searchHits(const std::string& query, const GroupID& 
             candidates.begin(), candidates.end(), next.begin(), next.end(), std::back_inserter(both));
         candidates.swap(both);
     }
-    FileBitmap first(matched.size());
+    // Such a name has the query's tokens and no other, so the name itself is read only for files with
+    // as many tokens as the query.
+    std::vector<std::string_view> distinctTokens(tokens.begin(), tokens.end());
+    std::sort(distinctTokens.begin(), distinctTokens.end());
+    const auto tokenCount
+        = std::size_t(std::unique(distinctTokens.begin(), distinctTokens.end()) - distinctTokens.begin());
+    std::vector<std::uint32_t> first;
     for (const auto id : candidates)
-        if ((matched[id >> 6] >> (id & 63) & 1) && lowerCase(toNFC(recordOf(index, id).name)) == exact)
-            first[id >> 6] |= std::uint64_t(1) << (id & 63);
-    const auto isSet
-        = [](const FileBitmap& bits, std::uint32_t id) { return (bits[id >> 6] >> (id & 63)) & 1; };
+        if (names->tokensOf(id) == std::min<std::size_t>(tokenCount, 255) && isSet(matched, id)
+            && namedExactly(index, id, exact))
+            first.push_back(id);
+    for (const auto id : first)
+        matched[id >> 6] &= ~(std::uint64_t(1) << (id & 63));
+    std::size_t others = 0;
+    for (const auto word : matched)
+        others += std::size_t(__builtin_popcountll(word));
 
-    // Every file of the collection in the browser's order, once worked out for this state.
-    const GroupSearchData& data = searchOf(state, g);
-    const std::vector<std::uint32_t>* inOrder = data.ready(order.name);
-    const bool inPart = !order.order || order.leadingKey;
-    if (!inOrder && !inPart)
-        inOrder = &data.inOrder(order.name, [&] { return orderedIDs(index, g, order.order); });
-    if (cancel.isCancelled())
-        return hits;
-    if (inOrder) {
-        for (const auto id : *inOrder)
-            if (isSet(first, id))
-                hits.m_hits.push_back(id);
-        hits.m_exact = hits.m_hits.size();
-        for (const auto id : *inOrder)
-            if (isSet(matched, id) && !isSet(first, id))
-                hits.m_hits.push_back(id);
-        hits.m_ordered = hits.m_hits.size();
+    hits.m_state = state;
+    if (order.order && !order.leadingKey) {
+        // An order given as a sort alone: every file of the collection in it, worked out once per state.
+        const GroupSearchData& data = searchOf(*state, g);
+        const auto& inOrder = data.inOrder(order.name, [&] { return orderedIDs(index, g, order.order); });
+        if (cancel.isCancelled())
+            return {};
+        const FileBitmap firstBits = [&] {
+            FileBitmap bits(matched.size());
+            for (const auto id : first)
+                bits[id >> 6] |= std::uint64_t(1) << (id & 63);
+            return bits;
+        }();
+        for (const auto id : inOrder) {
+            if (isSet(firstBits, id))
+                hits.m_exact.push_back(id);
+            else if (isSet(matched, id))
+                hits.m_shown.push_back(id);
+        }
+        hits.m_restCount = hits.m_shown.size();
         return hits;
     }
 
-    // Not worked out yet: the hits go in order only as far as they are shown, and the whole order is
-    // worked out once in the background for the searches that follow.
+    OrderRanks& ranks = state->search->ranks(order.name);
+    std::call_once(ranks.leadBuilt, [&] { buildLeads(index, order.leadingKey, ranks); });
+    if (cancel.isCancelled())
+        return {};
+    hits.m_ranks = &ranks;
     hits.m_leadingKey = order.leadingKey;
-    hits.m_hits = idsOf(first);
-    hits.m_exact = hits.m_hits.size();
-    for (const auto id : idsOf(matched))
-        if (!isSet(first, id))
-            hits.m_hits.push_back(id);
-    m_executor.post([this, state = hits.m_state, g, order] {
-        if (!m_closing)
-            state->search->forGroup(g).inOrder(
-                order.name, [&] { return orderedIDs(state->index, g, order.order); });
-    });
+    hits.m_rest = std::move(matched);
+    hits.m_restCount = others;
+    std::vector<std::pair<std::uint64_t, std::uint32_t>> exactItems;
+    for (const auto id : first)
+        exactItems.emplace_back(hits.leadOf(id), id);
+    hits.sortByOrder(exactItems, exactItems.size());
+    for (const auto& item : exactItems)
+        hits.m_exact.push_back(item.second);
+    // The whole order, worked out once in the background for the searches that follow.
+    if (!ranks.wholeQueued.exchange(true)) {
+        m_executor.post([this, state, &ranks] {
+            if (m_closing)
+                return;
+            buildWhole(state->index, ranks);
+            ranks.wholeDone = true;
+        });
+    }
     return hits;
 }
 

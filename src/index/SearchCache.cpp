@@ -38,6 +38,15 @@ const GroupSearchData& SearchCache::forGroup(const GroupID& group) const
     return *slot;
 }
 
+OrderRanks& SearchCache::ranks(const std::string& orderName) const
+{
+    std::lock_guard lock(m_mutex);
+    auto& slot = m_ranks[orderName];
+    if (!slot)
+        slot = std::make_unique<OrderRanks>();
+    return *slot;
+}
+
 FileBitmap matchBits(const CompactIndex& index, const GroupID& group,
     const std::vector<std::string>& queryTokens, bool includeKeywords)
 {

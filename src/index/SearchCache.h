@@ -1,11 +1,14 @@
 #pragma once
 
-// What a search keeps with one published state of the index beyond its token postings: per collection
-// and browser order, every file of the collection as ids in that order, worked out on first use. A
-// state that changes only folder times keeps the ids of the one before it, and so keeps this too.
+// What a search keeps with one published state of the index beyond its token postings, worked out on
+// first use: per browser order given with its leading key, the ranks that let a search compare files
+// as integers; per collection and order given as a sort alone, every file of the collection as ids in
+// that order. A state that changes only folder times keeps the ids of the one before it, and so keeps
+// this too.
 
 #include "index/CompactIndex.h"
 
+#include <array>
 #include <atomic>
 #include <functional>
 #include <map>
@@ -33,14 +36,34 @@ private:
     mutable std::map<std::string, std::unique_ptr<Ordering>> m_orders;
 };
 
+// One browser order over every file record of a state (the order of a file does not depend on the
+// collection asking). Filled once each, under the flags; read only after them.
+struct OrderRanks {
+    // Per path id: the place of the file's leading key among the distinct leading keys of the state,
+    // kNoID for an id without a record. Cheap enough to work out on the first search.
+    std::once_flag leadBuilt;
+    std::vector<std::uint32_t> lead;
+    std::vector<std::array<std::int64_t, 5>> keys; // the distinct leading keys, ascending
+    FileBitmap recorded; // the ids with a record
+    // Per path id: its place in the whole order (leading key, natural name order, id), kNoID without
+    // a record; and the ids in that order. Takes seconds at a million files, so it is worked out in
+    // the background and used once done.
+    std::atomic<bool> wholeQueued { false };
+    std::atomic<bool> wholeDone { false };
+    std::vector<std::uint32_t> rank;
+    std::vector<std::uint32_t> byRank;
+};
+
 // Safe to use from several threads at once.
 class SearchCache {
 public:
     const GroupSearchData& forGroup(const GroupID& group) const;
+    OrderRanks& ranks(const std::string& orderName) const;
 
 private:
     mutable std::mutex m_mutex;
     mutable std::map<GroupID, std::unique_ptr<GroupSearchData>> m_groups;
+    mutable std::map<std::string, std::unique_ptr<OrderRanks>> m_ranks;
 };
 
 // The files of collection `group` whose names (and, with `includeKeywords`, folder keywords) match

@@ -16,10 +16,14 @@ bool isMIDIPath(std::string_view path)
     const auto dot = name.rfind('.');
     if (dot == std::string_view::npos || dot == 0)
         return false;
-    std::string extension(name.substr(dot + 1));
-    for (char& c : extension)
-        c = (c >= 'A' && c <= 'Z') ? char(c + 32) : c;
-    return extension == "mid" || extension == "midi";
+    // Compared in place: a search works this out for every file of a large library.
+    const std::string_view extension = name.substr(dot + 1);
+    const auto is = [&](std::string_view lower) {
+        return extension.size() == lower.size()
+            && std::equal(extension.begin(), extension.end(), lower.begin(),
+                [](char c, char l) { return (c >= 'A' && c <= 'Z' ? char(c + 32) : c) == l; });
+    };
+    return is("mid") || is("midi");
 }
 
 // -1, 0 or 1 for an optional value where present comes first and smaller values lead.
