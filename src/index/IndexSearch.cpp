@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <deque>
 #include <iterator>
+#include <thread>
 #include <unordered_map>
 
 namespace kivo::index {
@@ -244,37 +245,53 @@ struct LeadingKeyHash {
 };
 
 // Every file record's leading key as its place among the distinct keys: one call of the order's key
-// per file, and the distinct keys (a few hundred: tempos, MIDI or not) sorted.
+// per file, and the distinct keys (a few hundred: tempos, MIDI or not) sorted. A large library is done
+// in two halves at once, as the first search after a load waits for it.
 void buildLeads(const CompactIndex& index, const LeadFunction& lead, OrderRanks& ranks)
 {
-    const std::size_t ids = index.strings.size();
-    ranks.lead.assign(ids, kNoID);
-    ranks.recorded.assign((ids + 63) / 64, 0);
-    std::unordered_map<LeadingKey, std::uint32_t, LeadingKeyHash> seen;
-    std::vector<LeadingKey> keys;
-    for (std::uint32_t id = 0; id < ids && id < index.fileOf.size(); ++id) {
-        if (index.fileOf[id] == kNoID)
-            continue;
-        ranks.recorded[id >> 6] |= std::uint64_t(1) << (id & 63);
-        const auto [at, added] = seen.try_emplace(leadingKeyOf(index, lead, id), std::uint32_t(keys.size()));
-        if (added)
-            keys.push_back(at->first);
-        ranks.lead[id] = at->second;
+    const std::size_t ids = std::min(index.strings.size(), index.fileOf.size());
+    ranks.lead.assign(index.strings.size(), kNoID);
+    ranks.recorded.assign((index.strings.size() + 63) / 64, 0);
+    struct Part {
+        std::unordered_map<LeadingKey, std::uint32_t, LeadingKeyHash> seen;
+        std::vector<LeadingKey> keys;
+    };
+    // Each half sets whole words of the bitmap, so the halves never write the same word.
+    const auto fill = [&](std::size_t begin, std::size_t end, Part& part) {
+        for (std::size_t id = begin; id < end; ++id) {
+            if (index.fileOf[id] == kNoID)
+                continue;
+            ranks.recorded[id >> 6] |= std::uint64_t(1) << (id & 63);
+            const auto [at, added] = part.seen.try_emplace(
+                leadingKeyOf(index, lead, std::uint32_t(id)), std::uint32_t(part.keys.size()));
+            if (added)
+                part.keys.push_back(at->first);
+            ranks.lead[id] = at->second;
+        }
+    };
+    const std::size_t middle = ids < 65536 ? ids : ids / 2 / 64 * 64;
+    Part low, high;
+    {
+        std::jthread other;
+        if (middle < ids)
+            other = std::jthread([&] { fill(middle, ids, high); });
+        fill(0, middle, low);
     }
-    std::vector<std::uint32_t> order(keys.size());
-    for (std::uint32_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::sort(
-        order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) { return keys[a] < keys[b]; });
-    std::vector<std::uint32_t> place(keys.size());
-    ranks.keys.reserve(keys.size());
-    for (std::uint32_t i = 0; i < order.size(); ++i) {
-        place[order[i]] = i;
-        ranks.keys.push_back(keys[order[i]]);
-    }
-    for (auto& value : ranks.lead)
-        if (value != kNoID)
-            value = place[value];
+    ranks.keys = low.keys;
+    ranks.keys.insert(ranks.keys.end(), high.keys.begin(), high.keys.end());
+    std::sort(ranks.keys.begin(), ranks.keys.end());
+    ranks.keys.erase(std::unique(ranks.keys.begin(), ranks.keys.end()), ranks.keys.end());
+    const auto placesOf = [&](const Part& part) {
+        std::vector<std::uint32_t> places;
+        for (const auto& key : part.keys)
+            places.push_back(std::uint32_t(
+                std::lower_bound(ranks.keys.begin(), ranks.keys.end(), key) - ranks.keys.begin()));
+        return places;
+    };
+    const auto lowPlaces = placesOf(low), highPlaces = placesOf(high);
+    for (std::size_t id = 0; id < ids; ++id)
+        if (ranks.lead[id] != kNoID)
+            ranks.lead[id] = (id < middle ? lowPlaces : highPlaces)[ranks.lead[id]];
 }
 
 // Every file record's place in the whole order: leading key, natural name order (each distinct name
@@ -338,11 +355,12 @@ void SearchHits::sortByOrder(
     }
     take = std::min(take, items.size());
     // Names are compared only between files whose leading keys agree.
+    const NaturalNames natural(names);
     std::partial_sort(
         at.begin(), at.begin() + std::ptrdiff_t(take), at.end(), [&](std::uint32_t a, std::uint32_t b) {
             if (items[a].first != items[b].first)
                 return items[a].first < items[b].first;
-            if (const int c = naturalCompare(names[a], names[b]))
+            if (const int c = natural.compare(a, b))
                 return c < 0;
             return items[a].second < items[b].second;
         });

@@ -63,4 +63,23 @@ std::vector<std::uint32_t> naturalRanks(const std::vector<std::string_view>& nam
     return ranks;
 }
 
+struct NaturalNames::Prepared {
+    std::vector<QString> names;
+};
+
+NaturalNames::NaturalNames(const std::vector<std::string_view>& names)
+    : m_prepared(std::make_unique<Prepared>())
+{
+    m_prepared->names.reserve(names.size());
+    for (const auto name : names)
+        m_prepared->names.push_back(qtText(name));
+}
+
+NaturalNames::~NaturalNames() = default;
+
+int NaturalNames::compare(std::size_t a, std::size_t b) const
+{
+    return collator().compare(m_prepared->names[a], m_prepared->names[b]);
+}
+
 } // namespace kivo::index
