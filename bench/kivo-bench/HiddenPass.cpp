@@ -79,9 +79,9 @@ void reportHiddenPass(std::size_t fileCount, std::size_t folderCount)
     std::size_t rowsWithout = 0, rowsWith = 0;
     for (int round = 0; round < 15; ++round) {
         tree.setHiddenView(plain);
-        without.push_back(secondsOf([&] { rowsWithout = organise::expandedRows(tree).size(); }));
+        without.push_back(cpuSecondsOf([&] { rowsWithout = organise::expandedRows(tree).size(); }));
         tree.setHiddenView(marked);
-        with.push_back(secondsOf([&] { rowsWith = organise::expandedRows(tree).size(); }));
+        with.push_back(cpuSecondsOf([&] { rowsWith = organise::expandedRows(tree).size(); }));
     }
     const double a = fastestOf(without), b = fastestOf(with);
     std::printf("tree: %zu files in %zu folders; %zu hidden (%zu folders), %zu skipped folders\n", fileCount,
