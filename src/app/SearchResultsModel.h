@@ -5,8 +5,8 @@
 #include "app/BrowserColumns.h"
 #include "app/RowMetadata.h"
 #include "index/IndexRecords.h"
-#include "organise/HiddenRows.h"
 #include "organise/FilterResults.h"
+#include "organise/HiddenRows.h"
 
 #include <QAbstractTableModel>
 

@@ -321,7 +321,8 @@ void encodeFile(JsonWriter& out, const CompactIndex& index, const IndexedFile& f
     out.endObject();
 }
 
-void encodeDirectory(JsonWriter& out, const CompactIndex& index, const IndexedFolder& folder, std::string& url)
+void encodeDirectory(
+    JsonWriter& out, const CompactIndex& index, const IndexedFolder& folder, std::string& url)
 {
     out.beginObject();
     out.key("path");

@@ -1,8 +1,8 @@
 #include "library/MissingFileTracker.h"
 
 #include "index/QuickRefresh.h"
-#include "platform/MainThread.h"
 #include "library/SyncIssuePrompt.h"
+#include "platform/MainThread.h"
 
 #include <QFileInfo>
 #include <QStorageInfo>

@@ -8,9 +8,15 @@
 
 namespace kivo::library {
 
-index::GroupID indexGroupID(const QUuid& id) { return canonicalIdText(id).toStdString(); }
+index::GroupID indexGroupID(const QUuid& id)
+{
+    return canonicalIdText(id).toStdString();
+}
 
-bool isTrashedRoot(const QString& path) { return index::isInTrash(path.toStdString()); }
+bool isTrashedRoot(const QString& path)
+{
+    return index::isInTrash(path.toStdString());
+}
 
 std::vector<index::ScanGroup> buildSyncPlan(const BookmarkGroupList& groups)
 {
@@ -21,7 +27,8 @@ std::vector<index::ScanGroup> buildSyncPlan(const BookmarkGroupList& groups)
         entry.groupID = indexGroupID(group.id);
         for (const QByteArray& bookmark : group.paths) {
             QString error;
-            std::optional<platform::ResolvedBookmark> resolved = platform::FolderBookmark::resolve(bookmark, &error);
+            std::optional<platform::ResolvedBookmark> resolved
+                = platform::FolderBookmark::resolve(bookmark, &error);
             if (resolved && !isTrashedRoot(resolved->path)) {
                 entry.urls.push_back(resolved->path.toStdString());
                 continue;
@@ -47,7 +54,7 @@ QLocale groupingLocale()
 
 QString syncProgressText(const std::optional<index::IndexProgress>& progress)
 {
-    const index::IndexProgress p = progress.value_or(index::IndexProgress{});
+    const index::IndexProgress p = progress.value_or(index::IndexProgress {});
     if (!p.scanning && p.fraction >= 1.0)
         return QStringLiteral("Sync completed");
     if (p.scanning) {
@@ -71,14 +78,16 @@ SyncCancellationAlert syncCancellationAlert(const QStringList& removedFolderName
         alert.offersResync = true;
     } else if (removedFolderNames.size() == 1) {
         alert.title = QStringLiteral("Import cancelled");
-        alert.text = QStringLiteral("The indexing of \u201c%1\u201d was cancelled and the folder has been removed "
-                                    "from the browser.")
-                         .arg(removedFolderNames.first());
+        alert.text
+            = QStringLiteral("The indexing of \u201c%1\u201d was cancelled and the folder has been removed "
+                             "from the browser.")
+                  .arg(removedFolderNames.first());
     } else {
         alert.title = QStringLiteral("Import cancelled");
-        alert.text = QStringLiteral("The indexing of %1 folders was cancelled and they have been removed from the "
-                                    "browser.")
-                         .arg(removedFolderNames.size());
+        alert.text
+            = QStringLiteral("The indexing of %1 folders was cancelled and they have been removed from the "
+                             "browser.")
+                  .arg(removedFolderNames.size());
     }
     return alert;
 }

@@ -62,11 +62,20 @@ struct ManualClock::Pending : Clock::Timer {
     void cancel() override { cancelled = true; }
 };
 
-ManualClock::ManualClock(double start) : m_wall(start) {}
+ManualClock::ManualClock(double start)
+    : m_wall(start)
+{
+}
 
-double ManualClock::now() const { return m_wall; }
+double ManualClock::now() const
+{
+    return m_wall;
+}
 
-double ManualClock::monotonic() const { return m_mono; }
+double ManualClock::monotonic() const
+{
+    return m_mono;
+}
 
 std::shared_ptr<Clock::Timer> ManualClock::after(double seconds, std::function<void()> fn)
 {
@@ -102,6 +111,9 @@ void ManualClock::advance(double seconds)
     m_mono = target;
 }
 
-void ManualClock::setNow(double wallSeconds) { m_wall = wallSeconds; }
+void ManualClock::setNow(double wallSeconds)
+{
+    m_wall = wallSeconds;
+}
 
 } // namespace kivo::platform

@@ -1,6 +1,6 @@
 #include "platform/PreferenceStore.h"
-#include "platform/PropertyList.h"
 #include "platform/BinaryPlistCheck.h"
+#include "platform/PropertyList.h"
 #include "platform/StaleTemporaries.h"
 #include "support/BinaryPlistBuilder.h"
 #include "support/TestEnvironment.h"
