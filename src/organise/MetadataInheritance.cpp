@@ -1,7 +1,9 @@
 #include "organise/MetadataInheritance.h"
 
+#include <algorithm>
 #include <cstring>
 #include <mutex>
+#include <new>
 #include <vector>
 
 namespace kivo::organise {
@@ -23,6 +25,22 @@ std::string_view nameOf(std::string_view path)
 {
     const void* slash = path.empty() ? nullptr : ::memrchr(path.data(), '/', path.size());
     return slash ? path.substr(std::size_t(static_cast<const char*>(slash) - path.data()) + 1) : path;
+}
+
+// Names in one folder mostly share their length and beginning ("Kick 01.wav", "Kick 02.wav") and
+// differ near the end: the last eight bytes settle almost every comparison without a memcmp call.
+bool sameName(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    if (a.size() >= 8) {
+        std::uint64_t x, y;
+        std::memcpy(&x, a.data() + a.size() - 8, 8);
+        std::memcpy(&y, b.data() + b.size() - 8, 8);
+        if (x != y)
+            return false;
+    }
+    return a == b;
 }
 
 } // namespace
@@ -63,16 +81,23 @@ std::shared_ptr<const MetadataInheritance::EntryIndex> MetadataInheritance::buil
         built->topChildren
             = &built->childEntries.try_emplace(std::string(), std::move(topEntries)).first->second;
     std::size_t size = 16;
-    while (size < 4 * entries.size())
+    while (size < 2 * (entries.size() + built->childEntries.size()))
         size *= 2;
-    built->hashes.assign(size, 0);
-    for (const auto& [path, e] : entries) {
+    built->pathSlots.assign(size, {});
+    auto slotOf = [&](std::string_view path) -> PathSlot& {
         const std::size_t h = index::PathHash {}(path) | 1;
         std::size_t i = h & (size - 1);
-        while (built->hashes[i] != 0 && built->hashes[i] != h)
+        while (built->pathSlots[i].hash != 0
+            && !(built->pathSlots[i].hash == h && built->pathSlots[i].text == path))
             i = (i + 1) & (size - 1);
-        built->hashes[i] = h;
-    }
+        built->pathSlots[i].hash = h;
+        built->pathSlots[i].text = path;
+        return built->pathSlots[i];
+    };
+    for (const auto& [path, e] : entries)
+        slotOf(path).entry = &e;
+    for (const auto& [path, children] : built->childEntries)
+        slotOf(path).children = &children;
     return built;
 }
 
@@ -109,21 +134,70 @@ MetadataInheritance::MetadataInheritance()
 {
 }
 
+const MetadataInheritance::PathSlot* MetadataInheritance::EntryIndex::find(
+    const index::HashedPath& path) const
+{
+    const std::size_t h = path.hash | 1;
+    const std::size_t mask = pathSlots.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+        const PathSlot& slot = pathSlots[i];
+        if (slot.hash == 0)
+            return nullptr;
+        if (slot.hash == h && slot.text == path.text)
+            return &slot;
+    }
+}
+
 const MetadataInheritance::PathEntry* MetadataInheritance::entry(const index::HashedPath& path) const
 {
     if (m_noEntries)
         return nullptr;
-    const auto& hashes = m_index->hashes;
+    const PathSlot* slot = m_index->find(path);
+    return slot ? slot->entry : nullptr;
+}
+
+const MetadataInheritance::FolderValues* MetadataInheritance::knownFolder(const index::HashedPath& path) const
+{
+    if (m_folders.empty())
+        return nullptr;
     const std::size_t h = path.hash | 1;
-    const std::size_t mask = hashes.size() - 1;
+    const std::size_t mask = m_folders.size() - 1;
     for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-        if (hashes[i] == 0)
+        const FolderSlot& slot = m_folders[i];
+        if (slot.hash == 0)
             return nullptr;
-        if (hashes[i] == h)
-            break;
+        if (slot.hash == h && slot.text == path.text)
+            return slot.values;
     }
-    const auto it = m_index->entries.find(path);
-    return it == m_index->entries.end() ? nullptr : &it->second;
+}
+
+const MetadataInheritance::FolderValues* MetadataInheritance::rememberFolder(
+    const index::HashedPath& path, const FolderValues& values)
+{
+    if (2 * (m_folderCount + 1) > m_folders.size()) {
+        std::vector<FolderSlot> grown(std::max<std::size_t>(1024, 2 * m_folders.size()));
+        const std::size_t mask = grown.size() - 1;
+        for (const FolderSlot& slot : m_folders) {
+            if (slot.hash == 0)
+                continue;
+            std::size_t i = slot.hash & mask;
+            while (grown[i].hash != 0)
+                i = (i + 1) & mask;
+            grown[i] = slot;
+        }
+        m_folders = std::move(grown);
+    }
+    char* name = static_cast<char*>(m_arena->allocate(path.text.size(), 1));
+    std::memcpy(name, path.text.data(), path.text.size());
+    auto* stored = new (m_arena->allocate(sizeof(FolderValues), alignof(FolderValues))) FolderValues(values);
+    const std::size_t h = path.hash | 1;
+    const std::size_t mask = m_folders.size() - 1;
+    std::size_t i = h & mask;
+    while (m_folders[i].hash != 0)
+        i = (i + 1) & mask;
+    m_folders[i] = { h, std::string_view(name, path.text.size()), stored };
+    ++m_folderCount;
+    return stored;
 }
 
 const MetadataInheritance::FolderValues& MetadataInheritance::folder(std::string_view path)
@@ -135,14 +209,16 @@ const MetadataInheritance::FolderValues& MetadataInheritance::folder(std::string
     // Each folder is hashed once for its three lookups.
     for (std::string_view f = path; f.size() >= 2; f = parentOf(f)) {
         const index::HashedPath hashed(f);
-        if (const auto known = m_folders.find(hashed); known != m_folders.end()) {
-            base = &known->second;
+        if (const FolderValues* known = knownFolder(hashed)) {
+            base = known;
             break;
         }
         m_pending.push_back(hashed);
     }
     for (auto it = m_pending.rbegin(); it != m_pending.rend(); ++it) {
-        const PathEntry* e = entry(*it);
+        // One probe answers both the folder's own entry and whether anything inside has one.
+        const PathSlot* slot = m_noEntries ? nullptr : m_index->find(*it);
+        const PathEntry* e = slot ? slot->entry : nullptr;
         FolderValues values = *base;
         if (e && e->bpm)
             values.bpm = *e->bpm;
@@ -157,13 +233,8 @@ const MetadataInheritance::FolderValues& MetadataInheritance::folder(std::string
                     tags.erase(id);
             values.tags = &m_folderTags.emplace_back(std::move(tags));
         }
-        values.children = nullptr; // the parent's own, not this folder's
-        if (const auto& all = m_index->childEntries; !all.empty())
-            if (const auto children = all.find(*it); children != all.end())
-                values.children = &children->second;
-        char* name = static_cast<char*>(m_arena->allocate(it->text.size(), 1));
-        std::memcpy(name, it->text.data(), it->text.size());
-        base = &m_folders.try_emplace(std::string_view(name, it->text.size()), values).first->second;
+        values.children = slot ? slot->children : nullptr; // this folder's own, not its parent's
+        base = rememberFolder(*it, values);
     }
     return *base;
 }
@@ -171,7 +242,7 @@ const MetadataInheritance::FolderValues& MetadataInheritance::folder(std::string
 const MetadataInheritance::FolderValues& MetadataInheritance::parentValues(std::string_view path)
 {
     const std::string_view parent = parentOf(path);
-    if (!m_lastParentValues || parent != m_lastParent) {
+    if (!m_lastParentValues || !sameName(parent, m_lastParent)) {
         m_lastParentValues = &folder(parent);
         m_lastParent.assign(parent);
     }
@@ -189,7 +260,7 @@ const MetadataInheritance::PathEntry* MetadataInheritance::entryIn(
         return entry(index::HashedPath(path));
     const std::string_view name = nameOf(path);
     for (const auto& [childName, e] : *parent.children)
-        if (childName == name)
+        if (sameName(childName, name))
             return e;
     return nullptr;
 }
@@ -281,6 +352,19 @@ EffectiveValues MetadataInheritance::resolve(
     if (m_noEntries)
         return { { ownBPM, false }, { ownKey, false }, &kNoTags };
     const FolderValues& parent = parentValues(path);
+    if (!parent.children) {
+        // Nothing directly inside the folder has an entry, as in most folders: the file's own values,
+        // else the folder's.
+        EffectiveValues values;
+        values.bpm = ownBPM ? Effective<std::int64_t> { ownBPM, false }
+                            : Effective<std::int64_t> { parent.bpm, parent.bpm.has_value() };
+        if (ownKey)
+            values.key = { ownKey, false };
+        else if (parent.key)
+            values.key = { *parent.key, true };
+        values.tags = parent.tags;
+        return values;
+    }
     const PathEntry* e = entryIn(parent, path);
     return { bpmOf(e, parent, ownBPM), keyOf(e, parent, ownKey), &tagsOf(e, parent, path) };
 }

@@ -76,6 +76,14 @@ private:
         const ChildEntries* children = nullptr;
     };
 
+    // What the stores say about one path: its own entry and the entries of the items directly
+    // inside it (for a folder). Either may be null.
+    struct PathSlot {
+        std::size_t hash = 0; // 0 marks an empty slot
+        std::string_view text;
+        const PathEntry* entry = nullptr;
+        const ChildEntries* children = nullptr;
+    };
     // The stores' entries of one pair of snapshots, indexed for lookups. Immutable once built and
     // shared by every pass over the same snapshots (a tree pass, a search and a filter often run
     // over the same ones, and building it costs as much as resolving a fifth of 100,000 rows).
@@ -83,11 +91,12 @@ private:
         std::shared_ptr<const index::MetadataOverrides> overrides;
         std::shared_ptr<const TagMaps> tags;
         index::PathKeyedMap<PathEntry> entries;
-        // The entries' hashes in an open-addressed table: most paths have no entry, and this answers
-        // them from one small array instead of a walk through scattered map nodes.
-        std::vector<std::size_t> hashes;
         index::PathKeyedMap<ChildEntries> childEntries;
+        // Every path with an entry or with entries inside, open-addressed by hash: most paths have
+        // none, and one probe of a small array answers both questions a folder asks.
+        std::vector<PathSlot> pathSlots;
         const ChildEntries* topChildren = nullptr;
+        const PathSlot* find(const index::HashedPath& path) const;
     };
     static std::shared_ptr<const EntryIndex> entryIndexFor(
         std::shared_ptr<const index::MetadataOverrides> overrides, std::shared_ptr<const TagMaps> tags);
@@ -110,13 +119,19 @@ private:
     std::shared_ptr<const EntryIndex> m_index;
     bool m_noEntries = true;
     bool m_noTags = true;
-    // The memo of every folder met in the pass, its nodes and names carved from one growing block:
-    // a tree pass meets thousands of folders and would otherwise allocate twice for each.
+    // The memo of every folder met in the pass: open-addressed by the hash worked out on the way up,
+    // values and names carved from one growing block (a tree pass meets thousands of folders).
+    struct FolderSlot {
+        std::size_t hash = 0; // 0 marks an empty slot
+        std::string_view text;
+        const FolderValues* values = nullptr;
+    };
+    const FolderValues* knownFolder(const index::HashedPath& path) const;
+    const FolderValues* rememberFolder(const index::HashedPath& path, const FolderValues& values);
     std::unique_ptr<std::pmr::monotonic_buffer_resource> m_arena
         = std::make_unique<std::pmr::monotonic_buffer_resource>();
-    std::pmr::unordered_map<std::string_view, FolderValues, index::PathHash, index::PathEqual> m_folders {
-        m_arena.get()
-    };
+    std::vector<FolderSlot> m_folders;
+    std::size_t m_folderCount = 0;
     FolderValues m_top;
     // Tag sets of folders whose own tags differ from their parent's (stable addresses).
     std::deque<TagIdSet> m_folderTags;
