@@ -1,0 +1,38 @@
+#pragma once
+
+// What a file's own audio says about it: tempo, key, integrated loudness, true peak, and
+// whether it is a loop or a one-shot. Every value is absent when the audio cannot tell it.
+// Plain C++ without Qt; pure apart from reading the file, safe on any thread.
+
+#include "music/MusicalKey.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kivo::analysis {
+
+struct AnalysisResult {
+    std::optional<double> bpm;
+    std::optional<music::MusicalKey> key; // spelled with the key's usual root name
+    std::optional<double> loudness; // integrated, LUFS
+    std::optional<double> truePeak; // dBTP
+    std::optional<bool> isLoop;
+    double duration = 0; // seconds of decoded audio
+    std::string error; // why the file could not be analysed; empty on success
+
+    bool ok() const { return error.empty(); }
+};
+
+// The rate every analyser works at after the decoder; loudness is measured before the mono
+// mixdown and decimation, at kDecodeRate.
+inline constexpr int kDecodeRate = 44100;
+inline constexpr int kAnalysisRate = kDecodeRate / 2;
+
+// Decodes and analyses one file.
+AnalysisResult analyseFile(const std::string& path);
+
+// Analyses interleaved stereo samples at kDecodeRate.
+AnalysisResult analyseStereo(const std::vector<float>& stereo);
+
+} // namespace kivo::analysis

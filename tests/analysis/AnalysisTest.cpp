@@ -1,0 +1,181 @@
+#include "analysis/Analysers.h"
+#include "analysis/AudioAnalysis.h"
+#include "playback/WavWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <random>
+#include <string>
+#include <vector>
+
+using namespace kivo::analysis;
+
+namespace {
+
+constexpr double kRate = kDecodeRate;
+
+std::vector<float> silence(double seconds)
+{
+    return std::vector<float>(std::size_t(seconds * kRate) * 2, 0.0f);
+}
+
+// A kick on every beat and a noise snare on beats 2 and 4, exactly `bars` bars long.
+std::vector<float> drumLoop(double bpm, int bars)
+{
+    std::vector<float> out = silence(bars * 4 * 60.0 / bpm);
+    std::mt19937 random(7);
+    std::uniform_real_distribution<float> noise(-1, 1);
+    for (int beat = 0; beat < bars * 4; ++beat) {
+        const std::size_t start = std::size_t(beat * 60.0 / bpm * kRate);
+        for (std::size_t i = 0; i < std::size_t(0.2 * kRate) && 2 * (start + i) + 1 < out.size(); ++i) {
+            const double t = double(i) / kRate;
+            float v = float(0.8 * std::sin(2 * M_PI * 60 * t) * std::exp(-t * 15));
+            if (beat % 2 == 1)
+                v += 0.5f * noise(random) * float(std::exp(-t * 30));
+            out[2 * (start + i)] += v;
+            out[2 * (start + i) + 1] += v;
+        }
+    }
+    return out;
+}
+
+// Three pitches struck together and left to die away.
+std::vector<float> chordStab(std::initializer_list<int> midiKeys, double seconds)
+{
+    std::vector<float> out = silence(seconds);
+    for (std::size_t i = 0; i < out.size() / 2; ++i) {
+        const double t = double(i) / kRate;
+        double v = 0;
+        for (int key : midiKeys) {
+            const double f = 440 * std::pow(2.0, (key - 69) / 12.0);
+            v += 0.2 * (std::sin(2 * M_PI * f * t) + 0.4 * std::sin(4 * M_PI * f * t)) * std::exp(-t * 3);
+        }
+        out[2 * i] = out[2 * i + 1] = float(v);
+    }
+    return out;
+}
+
+} // namespace
+
+TEST(AudioAnalysis, HearsLoopsTempoOneShotsAndTheirKeys)
+{
+    for (double bpm : { 92.0, 124.0, 150.0 }) {
+        const AnalysisResult loop = analyseStereo(drumLoop(bpm, 2));
+        ASSERT_TRUE(loop.ok());
+        EXPECT_EQ(loop.isLoop, true) << bpm;
+        ASSERT_TRUE(loop.bpm) << bpm;
+        EXPECT_NEAR(*loop.bpm, bpm, 1.0);
+    }
+
+    const AnalysisResult major = analyseStereo(chordStab({ 48, 60, 64, 67 }, 2.0));
+    EXPECT_EQ(major.isLoop, false);
+    EXPECT_FALSE(major.bpm) << "a one-shot has no tempo";
+    ASSERT_TRUE(major.key);
+    EXPECT_EQ(major.key->keyText(), "C");
+    const AnalysisResult minor = analyseStereo(chordStab({ 45, 57, 60, 64 }, 1.5));
+    ASSERT_TRUE(minor.key);
+    EXPECT_EQ(minor.key->keyText(), "Am");
+    // Black-key roots take the key's usual name.
+    const AnalysisResult sharpMinor = analyseStereo(chordStab({ 42, 54, 57, 61 }, 1.5));
+    ASSERT_TRUE(sharpMinor.key);
+    EXPECT_EQ(sharpMinor.key->keyText(), "F#m");
+
+    // Silence and noise have no key or tempo; a click too short for a bar is a one-shot.
+    const AnalysisResult quiet = analyseStereo(silence(3));
+    EXPECT_FALSE(quiet.key);
+    EXPECT_FALSE(quiet.bpm);
+    EXPECT_FALSE(quiet.loudness);
+    EXPECT_FALSE(quiet.truePeak);
+    std::vector<float> noise = silence(3);
+    std::mt19937 random(3);
+    std::normal_distribution<float> gauss(0, 0.1f);
+    for (float& s : noise)
+        s = gauss(random);
+    EXPECT_FALSE(analyseStereo(noise).key);
+    EXPECT_EQ(analyseStereo(drumLoop(120, 1)).isLoop, true);
+    std::vector<float> click = drumLoop(120, 1);
+    click.resize(std::size_t(0.4 * kRate) * 2);
+    EXPECT_EQ(analyseStereo(click).isLoop, false);
+}
+
+TEST(AudioAnalysis, MeasuresLoudnessAndThePeakBetweenSamples)
+{
+    // A 997 Hz sine at -20 dBFS in both channels reads -20 LUFS.
+    std::vector<float> sine = silence(5);
+    for (std::size_t i = 0; i < sine.size() / 2; ++i)
+        sine[2 * i] = sine[2 * i + 1] = float(0.1 * std::sin(2 * M_PI * 997 * double(i) / kRate));
+    Loudness level = measureLoudness(sine, 2, kDecodeRate);
+    ASSERT_TRUE(level.integrated);
+    EXPECT_NEAR(*level.integrated, -20.0, 0.3);
+    ASSERT_TRUE(level.truePeak);
+    EXPECT_NEAR(*level.truePeak, -20.0, 0.3);
+    // The same sine on one channel, as a mono file is measured, is 3 dB quieter.
+    std::vector<float> mono(sine.size() / 2);
+    for (std::size_t i = 0; i < mono.size(); ++i)
+        mono[i] = sine[2 * i];
+    EXPECT_NEAR(*measureLoudness(mono, 1, kDecodeRate).integrated, -23.0, 0.3);
+
+    // A quarter-rate sine sampled 45 degrees off its crests: every sample is 3 dB under the
+    // peak the waveform reaches between them, which only a short stretch of the file shows.
+    std::vector<float> between = silence(2);
+    for (std::size_t i = 0; i < between.size() / 2; ++i) {
+        const double quiet = i >= 44100 && i < 44200 ? 1.0 : 0.1;
+        between[2 * i] = between[2 * i + 1] = float(quiet * 0.5 * std::sin(M_PI / 2 * double(i) + M_PI / 4));
+    }
+    level = measureLoudness(between, 2, kDecodeRate);
+    ASSERT_TRUE(level.truePeak);
+    EXPECT_NEAR(*level.truePeak, 20 * std::log10(0.5), 0.5);
+    EXPECT_GT(*level.truePeak, 20 * std::log10(0.5 * std::sqrt(0.5)) + 2);
+}
+
+TEST(AudioAnalysis, FilesAndTheCommandLine)
+{
+    QTemporaryDir dir;
+    const std::string root = dir.path().toStdString();
+    const std::string loopPath = root + "/loop.wav";
+    kivo::playback::WavWriter wav;
+    const std::vector<float> loop = drumLoop(100, 2);
+    ASSERT_EQ(wav.open(loopPath, 2, kDecodeRate), "");
+    ASSERT_EQ(wav.append(loop.data(), int64_t(loop.size() / 2)), "");
+    ASSERT_EQ(wav.finish(), "");
+    const AnalysisResult fromFile = analyseFile(loopPath);
+    ASSERT_TRUE(fromFile.ok()) << fromFile.error;
+    ASSERT_TRUE(fromFile.bpm);
+    EXPECT_NEAR(*fromFile.bpm, 100, 1.0);
+    EXPECT_NEAR(fromFile.duration, 4.8, 0.01);
+
+    // Text, an empty file, a missing one and a cut-off header: an error, never a value.
+    const std::string text = root + "/notes.wav", empty = root + "/empty.wav", cut = root + "/cut.wav";
+    std::ofstream(text) << "not audio at all";
+    std::ofstream(empty).close();
+    {
+        std::ifstream in(loopPath, std::ios::binary);
+        std::string head(30, '\0');
+        in.read(head.data(), 30);
+        std::ofstream(cut, std::ios::binary) << head;
+    }
+    for (const std::string& bad : { text, empty, cut, root + "/missing.wav" }) {
+        const AnalysisResult result = analyseFile(bad);
+        EXPECT_FALSE(result.ok()) << bad;
+        EXPECT_FALSE(result.bpm || result.key || result.loudness || result.truePeak) << bad;
+    }
+
+    const std::string command = std::string(KIVO_BINARY_DIR) + "/tools/kivo-index/kivo-index analyse '"
+        + loopPath + "' '" + text + "' 2>/dev/null";
+    std::FILE* pipe = popen(command.c_str(), "r");
+    ASSERT_NE(pipe, nullptr);
+    std::string output;
+    char buffer[512];
+    while (std::fgets(buffer, sizeof buffer, pipe))
+        output += buffer;
+    EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 1) << "a file that cannot be analysed fails the run";
+    const std::string firstLine = output.substr(0, output.find('\n'));
+    EXPECT_EQ(firstLine.rfind(loopPath + "\t100.0\t", 0), 0u) << firstLine;
+    EXPECT_NE(firstLine.find("\tloop"), std::string::npos) << firstLine;
+    EXPECT_NE(output.find(text + "\t-\t-\t-\t-\t-\n"), std::string::npos) << output;
+}
