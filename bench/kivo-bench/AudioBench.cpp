@@ -134,6 +134,7 @@ int audioBench(const std::vector<std::string>&)
         "start-up: time from play to the first audible frame (median of %d) vs FFmpeg open + first packet\n",
         kRuns);
     bool ok = true;
+    double worst = 0;
     for (const auto& path : files) {
         std::vector<double> base, ours;
         for (int i = 0; i < kRuns; ++i) {
@@ -144,11 +145,13 @@ int audioBench(const std::vector<std::string>&)
             || *std::min_element(ours.begin(), ours.end()) < 0)
             return std::fprintf(stderr, "kivo-bench audio: %s did not play\n", path.c_str()), 1;
         double ratio = median(ours) / median(base);
-        ok = ok && ratio <= 1.5;
+        worst = std::max(worst, ratio);
         std::printf("  %-5s preview %7.3f ms  baseline %7.3f ms  ratio %.2f (target <= 1.5)\n",
             std::filesystem::path(path).extension().c_str() + 1, median(ours) * 1e3, median(base) * 1e3,
             ratio);
     }
+    ok = worst <= 1.5;
+    std::printf("start ratio: %.2f (target <= 1.5)\n", worst);
 
     // Cost: 10 s of a playing flac plus 16 held piano notes, rendered in 256-frame blocks.
     std::string error;
@@ -171,7 +174,8 @@ int audioBench(const std::vector<std::string>&)
     double share = (cpuSeconds() - cpu0) / seconds;
     ok = ok && share < 0.05;
     std::printf(
-        "cost: playing file + 16 sampler voices uses %.2f %% of one core (target < 5 %%)\n", share * 100);
+        "engine cpu percent: %.2f (a playing file + 16 sampler voices, share of one core; target < 5)\n",
+        share * 100);
     return ok ? 0 : 1;
 }
 

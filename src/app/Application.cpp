@@ -38,7 +38,7 @@ Application::Application()
     , m_overrides(m_preferences)
     , m_tags(m_preferences)
     , m_hidden(m_preferences)
-    , m_audition(m_engine, platform::Clock::system())
+    , m_audition(m_engine, platform::Clock::system(), &m_tasks)
     , m_midi(m_audition)
 {
     hotkeys::HotkeyManager::Options keys;

@@ -97,6 +97,7 @@ BrowserController::BrowserController(
     player.storeVolume = [s = &settings](float v) { s->setVolume(v); };
     library::MissingFileTracker& tracker = context.tracker;
     player.tracker = &tracker;
+    player.tasks = &m_tasks;
     m_player = std::make_unique<playback::AudioPlayerManager>(std::move(player));
 
     WindowServices services;
@@ -345,6 +346,8 @@ void BrowserController::connectPlayer()
     });
     connect(
         &progress, &playback::PlaybackProgress::progressChanged, this, &BrowserController::showPlaybackTime);
+    connect(m_player.get(), &playback::AudioPlayerManager::fileOpened, this,
+        &BrowserController::showPlaybackTime);
     auto showLevels = [strip, &levels] { strip->setLevels(levels.left(), levels.right()); };
     connect(&levels, &playback::StereoLevels::leftChanged, this, showLevels);
     connect(&levels, &playback::StereoLevels::rightChanged, this, showLevels);

@@ -88,6 +88,12 @@ void AudioEngine::detachFilePlayer(AudioFilePlayer* player)
         std::this_thread::yield();
 }
 
+bool AudioEngine::isFilePlaying() const
+{
+    const AudioFilePlayer* player = m_filePlayer.load(std::memory_order_acquire);
+    return player && player->isPlaying();
+}
+
 std::vector<float> AudioEngine::render(int frames)
 {
     std::vector<float> out(std::size_t(std::max(frames, 0)) * 2);

@@ -58,6 +58,8 @@ public:
     void attachFilePlayer(AudioFilePlayer* player);
     void detachFilePlayer(AudioFilePlayer* player);
     bool hasFilePlayer() const { return m_filePlayer.load(std::memory_order_acquire) != nullptr; }
+    // Main thread (which attaches and detaches players): the attached file player is playing.
+    bool isFilePlaying() const;
 
     // Renders interleaved stereo. Silence (and no clock movement) while stopped.
     void render(float* stereo, int frames);

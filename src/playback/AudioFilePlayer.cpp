@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <thread>
 #include <vector>
 
 namespace kivo::playback {
@@ -15,42 +16,83 @@ constexpr int kRingChunks = 96; // about one second ahead at 48 kHz
 constexpr int kMeterFrames = 1024;
 } // namespace
 
-std::unique_ptr<AudioFilePlayer> AudioFilePlayer::create(
-    AudioEngine& engine, const std::string& path, std::string& error)
+struct AudioFilePlayer::Stream : DecodeSource {
+    explicit Stream(std::unique_ptr<AudioDecoder> d)
+        : decoder(std::move(d))
+        , durationFrames(decoder->durationFrames())
+        , ring(kRingChunks)
+    {
+    }
+    bool decodeStep() override;
+
+    std::unique_ptr<AudioDecoder> decoder;
+    const int64_t durationFrames;
+    SpscQueue<Chunk> ring;
+    std::atomic<uint64_t> generation { 1 }; // bumped by every reposition
+    std::atomic<int64_t> targetFrame { 0 }; // where the latest reposition goes
+
+    // Decoder state, touched only by whoever runs decodeStep() (the opening thread for the first
+    // chunk, then the decode worker).
+    std::vector<float> pending;
+    std::size_t pendingPos = 0; // in frames
+    int64_t pendingFrame = 0; // output frame of pending[pendingPos]
+    uint64_t decodeGeneration = 1;
+    bool exhausted = false;
+    bool endSent = false;
+};
+
+std::unique_ptr<AudioFilePlayer> AudioFilePlayer::open(
+    AudioEngine& engine, int sampleRate, const std::string& path, std::string& error)
 {
-    engine.start();
     auto decoder = std::make_unique<AudioDecoder>();
-    error = decoder->open(path, engine.sampleRate());
+    error = decoder->open(path, sampleRate);
     if (!error.empty())
         return nullptr;
     if (decoder->durationFrames() <= 0) {
         error = "The file has no length";
         return nullptr;
     }
-    std::unique_ptr<AudioFilePlayer> player(new AudioFilePlayer(engine, std::move(decoder)));
-    engine.attachFilePlayer(player.get());
+    auto stream = std::make_shared<Stream>(std::move(decoder));
+    // The first chunk is decoded right here, so it is ready by the time play() comes.
+    stream->decodeStep();
+    return std::unique_ptr<AudioFilePlayer>(new AudioFilePlayer(engine, std::move(stream)));
+}
+
+std::unique_ptr<AudioFilePlayer> AudioFilePlayer::create(
+    AudioEngine& engine, const std::string& path, std::string& error)
+{
+    engine.start();
+    auto player = open(engine, engine.sampleRate(), path, error);
+    if (player)
+        player->attach();
     return player;
 }
 
-AudioFilePlayer::AudioFilePlayer(AudioEngine& engine, std::unique_ptr<AudioDecoder> decoder)
+AudioFilePlayer::AudioFilePlayer(AudioEngine& engine, std::shared_ptr<Stream> stream)
     : m_engine(engine)
-    , m_decoder(std::move(decoder))
-    , m_rate(m_decoder->outputRate())
-    , m_channels(m_decoder->channelCount())
-    , m_durationFrames(m_decoder->durationFrames())
-    , m_duration(m_decoder->duration())
-    , m_ring(kRingChunks)
+    , m_stream(std::move(stream))
+    , m_rate(m_stream->decoder->outputRate())
+    , m_channels(m_stream->decoder->channelCount())
+    , m_durationFrames(m_stream->durationFrames)
+    , m_duration(m_stream->decoder->duration())
 {
-    // The first chunk is decoded right here, so it is ready by the time play() comes;
-    // the shared worker keeps the ring filled from then on.
-    decodeStep();
-    m_engine.decodeWorker().add(this);
+}
+
+void AudioFilePlayer::attach()
+{
+    if (m_attached)
+        return;
+    m_attached = true;
+    m_engine.decodeWorker().add(m_stream);
+    m_engine.attachFilePlayer(this);
 }
 
 AudioFilePlayer::~AudioFilePlayer()
 {
+    if (!m_attached)
+        return;
     m_engine.detachFilePlayer(this);
-    m_engine.decodeWorker().remove(this);
+    m_engine.decodeWorker().remove(m_stream.get());
 }
 
 double AudioFilePlayer::duration() const
@@ -62,22 +104,20 @@ double AudioFilePlayer::currentTime() const
 {
     if (m_atEnd.load(std::memory_order_acquire))
         return 0;
-    uint64_t g = m_generation.load(std::memory_order_acquire);
+    uint64_t g = m_stream->generation.load(std::memory_order_acquire);
     int64_t frame = m_renderGeneration.load(std::memory_order_acquire) == g
         ? m_renderFrame.load(std::memory_order_acquire)
-        : m_targetFrame.load(std::memory_order_acquire);
+        : m_stream->targetFrame.load(std::memory_order_acquire);
     return std::min(double(frame) / m_rate, m_duration);
 }
 
 void AudioFilePlayer::requestPosition(int64_t frame)
 {
-    {
-        std::lock_guard lock(m_mutex);
-        m_targetFrame.store(std::clamp<int64_t>(frame, 0, m_durationFrames), std::memory_order_release);
-        m_atEnd.store(false, std::memory_order_release);
-        m_generation.fetch_add(1, std::memory_order_acq_rel);
-    }
-    m_engine.decodeWorker().wake();
+    m_stream->targetFrame.store(std::clamp<int64_t>(frame, 0, m_durationFrames), std::memory_order_release);
+    m_atEnd.store(false, std::memory_order_release);
+    m_stream->generation.fetch_add(1, std::memory_order_acq_rel);
+    if (m_attached)
+        m_engine.decodeWorker().wake();
 }
 
 void AudioFilePlayer::setCurrentTime(double seconds)
@@ -126,71 +166,72 @@ float AudioFilePlayer::averagePower(int channel) const
     return m_shownPower[std::min(channel, 1)];
 }
 
-bool AudioFilePlayer::decodeStep()
+bool AudioFilePlayer::Stream::decodeStep()
 {
-    uint64_t g = m_generation.load(std::memory_order_acquire);
-    if (g != m_decodeGeneration) {
-        m_decodeGeneration = g;
-        int64_t target = m_targetFrame.load(std::memory_order_acquire);
-        m_decoder->seek(target);
-        m_pending.clear();
-        m_pendingPos = 0;
-        m_pendingFrame = target;
-        m_exhausted = m_endSent = false;
+    uint64_t g = generation.load(std::memory_order_acquire);
+    if (g != decodeGeneration) {
+        decodeGeneration = g;
+        int64_t target = targetFrame.load(std::memory_order_acquire);
+        decoder->seek(target);
+        pending.clear();
+        pendingPos = 0;
+        pendingFrame = target;
+        exhausted = endSent = false;
         return true;
     }
-    Chunk* slot = m_endSent ? nullptr : m_ring.beginWrite();
+    Chunk* slot = endSent ? nullptr : ring.beginWrite();
     if (!slot)
         return false;
     auto sink = [this](const float* stereo, int frames) {
-        if (m_pending.empty())
-            m_pendingFrame = m_decoder->position();
-        m_pending.insert(m_pending.end(), stereo, stereo + frames * 2);
+        if (pending.empty())
+            pendingFrame = decoder->position();
+        pending.insert(pending.end(), stereo, stereo + frames * 2);
     };
     slot->generation = g;
     slot->frames = 0;
     slot->end = false;
     while (slot->frames < Chunk::kFrames) {
-        std::size_t available = m_pending.size() / 2 - m_pendingPos;
+        std::size_t available = pending.size() / 2 - pendingPos;
         if (available == 0) {
-            if (m_exhausted)
+            if (exhausted)
                 break;
-            m_pending.clear();
-            m_pendingPos = 0;
-            if (!m_decoder->decodeNext(sink))
-                m_exhausted = true;
+            pending.clear();
+            pendingPos = 0;
+            if (!decoder->decodeNext(sink))
+                exhausted = true;
             continue;
         }
         if (slot->frames == 0)
-            slot->startFrame = m_pendingFrame;
+            slot->startFrame = pendingFrame;
         int take = int(std::min<std::size_t>(available, std::size_t(Chunk::kFrames - slot->frames)));
-        std::copy_n(m_pending.data() + m_pendingPos * 2, take * 2, slot->samples.data() + slot->frames * 2);
+        std::copy_n(pending.data() + pendingPos * 2, take * 2, slot->samples.data() + slot->frames * 2);
         slot->frames += take;
-        m_pendingPos += take;
-        m_pendingFrame += take;
+        pendingPos += take;
+        pendingFrame += take;
     }
     if (slot->frames == 0) {
         slot->end = true;
-        m_endSent = true;
+        endSent = true;
     }
-    m_ring.commitWrite();
+    ring.commitWrite();
     return true;
 }
 
 void AudioFilePlayer::renderInto(float* stereo, int frames, bool waitForDecoder)
 {
-    uint64_t g = m_generation.load(std::memory_order_acquire);
+    SpscQueue<Chunk>& ring = m_stream->ring;
+    uint64_t g = m_stream->generation.load(std::memory_order_acquire);
     if (g != m_renderGeneration.load(std::memory_order_relaxed)) {
-        m_renderFrame.store(m_targetFrame.load(std::memory_order_acquire), std::memory_order_release);
+        m_renderFrame.store(m_stream->targetFrame.load(std::memory_order_acquire), std::memory_order_release);
         m_renderGeneration.store(g, std::memory_order_release);
         m_chunkOffset = 0;
     }
     // Chunks decoded before a reposition are dropped even while paused, so the
     // worker can refill from the new position at once.
-    while (Chunk* c = m_ring.front()) {
+    while (Chunk* c = ring.front()) {
         if (c->generation == g)
             break;
-        m_ring.commitRead();
+        ring.commitRead();
         m_chunkOffset = 0;
     }
     if (!m_playing.load(std::memory_order_acquire))
@@ -199,22 +240,22 @@ void AudioFilePlayer::renderInto(float* stereo, int frames, bool waitForDecoder)
     const bool metering = m_metering.load(std::memory_order_relaxed);
     int done = 0;
     while (done < frames) {
-        Chunk* c = m_ring.front();
+        Chunk* c = ring.front();
         if (!c) {
             if (!waitForDecoder)
                 break; // an underrun is heard as a short gap, never waited for
             std::this_thread::yield();
-            if (m_generation.load(std::memory_order_acquire) != g)
+            if (m_stream->generation.load(std::memory_order_acquire) != g)
                 break;
             continue;
         }
         if (c->generation != g) {
-            m_ring.commitRead();
+            ring.commitRead();
             m_chunkOffset = 0;
             continue;
         }
         if (c->end) {
-            m_ring.commitRead();
+            ring.commitRead();
             m_playing.store(false, std::memory_order_release);
             m_atEnd.store(true, std::memory_order_release);
             break;
@@ -243,7 +284,7 @@ void AudioFilePlayer::renderInto(float* stereo, int frames, bool waitForDecoder)
         done += take;
         m_renderFrame.store(c->startFrame + m_chunkOffset, std::memory_order_release);
         if (m_chunkOffset == c->frames) {
-            m_ring.commitRead();
+            ring.commitRead();
             m_chunkOffset = 0;
         }
     }

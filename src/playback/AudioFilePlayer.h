@@ -1,19 +1,17 @@
 #pragma once
 
-// The audio file player of the preview: opens any browsable audio file, decodes it
-// ahead of time on its own worker into a lock-free ring of chunks, and is played by
-// the engine's file player node. All public operations belong to the main thread.
+// The audio file player of the preview: opens any browsable audio file, decodes it ahead of time
+// on the engine's decode worker into a lock-free ring of chunks, and is played by the engine's file
+// player node. Opening (which reads the disk) may happen on any thread; attaching and every other
+// public operation belong to the main thread.
 
 #include "SpscQueue.h"
 
 #include <array>
 #include <atomic>
-#include <condition_variable>
 #include <cstdint>
 #include <memory>
-#include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace kivo::playback {
@@ -23,10 +21,19 @@ class AudioEngine;
 
 class AudioFilePlayer {
 public:
-    // Null with `error` set when the file cannot be played.
+    // Any thread: opens and probes the file and decodes its first chunk for an engine running at
+    // `sampleRate`, without touching the engine. Null with `error` set when it cannot be played.
+    static std::unique_ptr<AudioFilePlayer> open(
+        AudioEngine& engine, int sampleRate, const std::string& path, std::string& error);
+    // Main thread: starts the engine, opens the file and attaches the player in one go.
     static std::unique_ptr<AudioFilePlayer> create(
         AudioEngine& engine, const std::string& path, std::string& error);
-    ~AudioFilePlayer();
+    ~AudioFilePlayer(); // never waits for the decoder: a stalled read finishes on its own
+
+    // Main thread: the engine plays this player from now on and the decode worker keeps it fed.
+    void attach();
+    // The rate the file was opened for; an engine that has moved to another rate needs a new open.
+    int sampleRate() const { return m_rate; }
 
     double duration() const;
     double currentTime() const;
@@ -49,7 +56,6 @@ public:
     // Render thread: adds this player's output (at its volume) into `stereo`.
     void renderInto(float* stereo, int frames, bool waitForDecoder);
 
-private:
     struct Chunk {
         static constexpr int kFrames = 512;
         uint64_t generation = 0;
@@ -58,24 +64,22 @@ private:
         bool end = false;
         std::array<float, kFrames * 2> samples {};
     };
+    // The decoding side, shared with the decode worker so that a closed player's last step (on a
+    // slow disk, perhaps) finishes on the worker and never on the thread that closed it.
+    struct Stream;
 
-    friend class DecodeWorker;
-    AudioFilePlayer(AudioEngine& engine, std::unique_ptr<AudioDecoder> decoder);
-    // Decoding side (the shared decode worker, or the creating thread for the first chunk):
-    // one step of work; false when there is nothing to do until the ring drains or a seek.
-    bool decodeStep();
+private:
+    AudioFilePlayer(AudioEngine& engine, std::shared_ptr<Stream> stream);
     void requestPosition(int64_t frame);
 
     AudioEngine& m_engine;
-    std::unique_ptr<AudioDecoder> m_decoder;
+    std::shared_ptr<Stream> m_stream;
     int m_rate;
     int m_channels;
     int64_t m_durationFrames;
     double m_duration;
+    bool m_attached = false;
 
-    SpscQueue<Chunk> m_ring;
-    std::atomic<uint64_t> m_generation { 1 }; // bumped by every reposition
-    std::atomic<int64_t> m_targetFrame { 0 }; // where the latest reposition goes
     std::atomic<uint64_t> m_renderGeneration { 1 }; // generation the render side has reached
     std::atomic<int64_t> m_renderFrame { 0 }; // frames played so far in that generation
     std::atomic<bool> m_playing { false };
@@ -87,16 +91,6 @@ private:
     double m_meterSum[2] = { 0, 0 };
     int m_meterFrames = 0;
     int m_chunkOffset = 0;
-
-    std::mutex m_mutex; // between the main thread and the decoder, never the render thread
-
-    // Decoder state, touched only by whoever runs decodeStep().
-    std::vector<float> m_pending;
-    std::size_t m_pendingPos = 0; // in frames
-    int64_t m_pendingFrame = 0; // output frame of m_pending[m_pendingPos]
-    uint64_t m_decodeGeneration = 1;
-    bool m_exhausted = false;
-    bool m_endSent = false;
 };
 
 } // namespace kivo::playback

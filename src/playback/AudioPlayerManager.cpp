@@ -2,10 +2,12 @@
 
 #include "AudioEngine.h"
 #include "AudioFilePlayer.h"
+#include "MIDISamplePlayer.h"
 #include "RepeatingTimer.h"
 #include "library/MissingFileTracker.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "platform/TaskRunner.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 
 namespace kivo::playback {
 
@@ -34,12 +37,45 @@ bool isMIDIFile(const QUrl& url)
 
 } // namespace
 
+// What opening a selected file found, off the main thread.
+struct AudioPlayerManager::Opened {
+    bool exists = false;
+    bool midi = false;
+    std::optional<std::vector<uint8_t>> midiBytes;
+    std::unique_ptr<AudioFilePlayer> audio; // opened, not attached yet
+    std::string error;
+};
+
+namespace {
+
+AudioPlayerManager::Opened openFile(const std::string& path, bool midi, AudioEngine& engine, int rate,
+    const std::function<void(const std::string&)>& willOpen)
+{
+    AudioPlayerManager::Opened out;
+    if (willOpen)
+        willOpen(path);
+    std::error_code ec;
+    out.exists = std::filesystem::exists(path, ec);
+    out.midi = midi;
+    if (!out.exists)
+        return out;
+    if (midi)
+        out.midiBytes = MIDISamplePlayer::readFile(path);
+    else
+        out.audio = AudioFilePlayer::open(engine, rate, path, out.error);
+    return out;
+}
+
+} // namespace
+
 AudioPlayerManager::AudioPlayerManager(Options options, QObject* parent)
     : QObject(parent)
     , m_engine(*options.engine)
     , m_clock(options.clock ? *options.clock : platform::Clock::system())
     , m_tracker(*options.tracker)
     , m_midiEngine(options.midiEngine)
+    , m_tasks(options.tasks)
+    , m_willOpen(std::move(options.willOpen))
     , m_autoPauseWhenUnfocused(options.autoPauseWhenUnfocused)
     , m_midiCatchNotes(options.midiCatchNotes)
     , m_midiOctaveShift(options.midiOctaveShift)
@@ -75,6 +111,8 @@ AudioPlayerManager::AudioPlayerManager(Options options, QObject* parent)
 
 AudioPlayerManager::~AudioPlayerManager()
 {
+    if (m_opening)
+        m_opening->cancel();
     if (m_volumeWrite)
         m_volumeWrite->cancel();
     if (m_instrumentLoad)
@@ -160,10 +198,48 @@ void AudioPlayerManager::play(const QUrl& url)
 void AudioPlayerManager::open(const QUrl& url, Start start)
 {
     stop();
+    // A newer selection always wins over one still opening.
+    if (m_opening) {
+        m_opening->cancel();
+        m_opening.reset();
+    }
     if (url.isEmpty() || !url.isLocalFile())
         return;
+    const std::string path = url.toLocalFile().toStdString();
+    const bool midi = isMIDIFile(url);
+    if (!midi)
+        m_engine.start(); // fixes the rate the file is decoded at
+    const int rate = m_engine.sampleRate();
+    if (!m_tasks) {
+        opened(url, start, openFile(path, midi, m_engine, rate, m_willOpen));
+        return;
+    }
+    // The previous file goes at once, so nothing of it plays while the next one opens; the new
+    // one is shown as selected meanwhile.
+    if (m_audioPlayer)
+        engineIdle();
+    m_audioPlayer.reset();
+    m_midiPlayer.reset();
+    m_currentFile.setUrl(url);
+    m_playback.setProgress(0);
+    m_openingStart = start;
+    AudioEngine* engine = &m_engine;
+    m_opening = m_tasks->run(
+        this,
+        [path, midi, engine, rate, willOpen = m_willOpen] {
+            return std::make_shared<Opened>(openFile(path, midi, *engine, rate, willOpen));
+        },
+        [this, url](std::shared_ptr<Opened> file) {
+            m_opening.reset();
+            opened(url, m_openingStart, std::move(*file));
+            emit fileOpened();
+        });
+}
+
+void AudioPlayerManager::opened(const QUrl& url, Start start, Opened file)
+{
     const QString path = url.toLocalFile();
-    if (!QFileInfo::exists(path)) {
+    if (!file.exists) {
         m_currentFile.setUrl(QUrl());
         m_playback.setProgress(0);
         m_tracker.reportMissing(path, library::MissingFileTracker::ItemKind::file);
@@ -172,17 +248,19 @@ void AudioPlayerManager::open(const QUrl& url, Start start)
     m_tracker.markFound(path);
     m_currentFile.setUrl(url);
     m_playback.setProgress(0);
-    if (isMIDIFile(url))
-        openMIDI(url, start);
+    if (file.midi)
+        openMIDI(url, start, file.midiBytes ? &*file.midiBytes : nullptr);
     else
-        openAudio(url, start);
+        openAudio(start, std::move(file.audio), file.error);
 }
 
-void AudioPlayerManager::openMIDI(const QUrl& url, Start start)
+void AudioPlayerManager::openMIDI(const QUrl& url, Start start, const std::vector<uint8_t>* bytes)
 {
+    if (m_audioPlayer)
+        engineIdle();
     m_audioPlayer.reset();
     m_midiPlayer.reset(); // the old file's notes end before the new file is read
-    m_midiPlayer = makeMIDIPlayer(url);
+    m_midiPlayer = makeMIDIPlayer(url, bytes ? *bytes : std::vector<uint8_t>());
     if (start == Start::Load) {
         if (m_midiEngine)
             m_midiEngine->ensureRunning(); // warms the engine; a failure shows when playing
@@ -196,31 +274,43 @@ void AudioPlayerManager::openMIDI(const QUrl& url, Start start)
     restartTimers();
 }
 
-void AudioPlayerManager::openAudio(const QUrl& url, Start start)
+void AudioPlayerManager::openAudio(
+    Start start, std::unique_ptr<AudioFilePlayer> player, const std::string& error)
 {
     m_midiPlayer.reset();
     m_audioPlayer.reset(); // the engine plays one file at a time
-    std::string error;
-    m_audioPlayer = AudioFilePlayer::create(m_engine, url.toLocalFile().toStdString(), error);
-    if (!m_audioPlayer) {
+    if (!player) {
         logLine((start == Start::Load ? QStringLiteral("Error loading audio: ")
                                       : QStringLiteral("Error playing audio: "))
             + QString::fromStdString(error));
+        engineIdle();
         return;
     }
+    m_audioPlayer = std::move(player);
+    m_engine.start();
+    m_audioPlayer->attach();
     m_audioPlayer->setVolume(gain());
     m_audioPlayer->setMeteringEnabled(true);
     if (start == Start::Load) {
         m_audioPlayer->prepareToPlay();
+        engineIdle();
         return;
     }
     m_audioPlayer->play();
     restartTimers();
 }
 
+void AudioPlayerManager::engineIdle()
+{
+    // The engine is shared with the MIDI side, which decides when it may sleep.
+    if (m_midiEngine)
+        m_midiEngine->scheduleIdleStop();
+}
+
 void AudioPlayerManager::stop()
 {
     KIVO_MAIN_THREAD();
+    m_openingStart = Start::Load;
     if (m_midiPlayer) {
         if (m_midiPlayer->isPlaying()) {
             m_midiPlayer->pause();
@@ -231,15 +321,18 @@ void AudioPlayerManager::stop()
     if (m_audioPlayer && m_audioPlayer->isPlaying()) {
         m_audioPlayer->stop();
         invalidateTimer();
+        engineIdle();
     }
 }
 
 void AudioPlayerManager::pausePlayer()
 {
-    if (m_midiPlayer)
+    if (m_midiPlayer) {
         m_midiPlayer->pause();
-    else if (m_audioPlayer)
+    } else if (m_audioPlayer) {
         m_audioPlayer->pause();
+        engineIdle();
+    }
     invalidateTimer();
 }
 
@@ -260,6 +353,11 @@ void AudioPlayerManager::startPlayback()
 void AudioPlayerManager::togglePlayPause()
 {
     KIVO_MAIN_THREAD();
+    if (m_opening) {
+        // Space while the file opens decides whether it starts once it is open.
+        m_openingStart = m_openingStart == Start::Play ? Start::Load : Start::Play;
+        return;
+    }
     if (!hasPlayer())
         return;
     if (isPlaying())
@@ -290,10 +388,12 @@ void AudioPlayerManager::skipForward(double seconds)
     if (t >= d) {
         setCurrentTime(d);
         m_playback.setProgress(1.0);
-        if (m_midiPlayer)
+        if (m_midiPlayer) {
             m_midiPlayer->pause();
-        else
+        } else {
             m_audioPlayer->stop();
+            engineIdle();
+        }
         invalidateTimer();
         return;
     }
@@ -329,6 +429,12 @@ void AudioPlayerManager::resetPlayer()
 {
     KIVO_MAIN_THREAD();
     stop();
+    if (m_opening) {
+        m_opening->cancel();
+        m_opening.reset();
+    }
+    if (m_audioPlayer)
+        engineIdle();
     m_audioPlayer.reset();
     m_midiPlayer.reset();
     m_currentFile.setUrl(QUrl());
@@ -356,8 +462,10 @@ void AudioPlayerManager::progressTick()
     if (!hasPlayer() || !isPlaying()) {
         // An audio file that played to its end stops by itself between two ticks: it is shown
         // finished, not a tick short of it.
-        if (m_audioPlayer && m_audioPlayer->isAtEnd())
+        if (m_audioPlayer && m_audioPlayer->isAtEnd()) {
             m_playback.setProgress(1.0);
+            engineIdle();
+        }
         invalidateTimer();
         return;
     }

@@ -9,6 +9,7 @@
 #include "MIDIPreview.h"
 #include "PreviewLevels.h"
 #include "PreviewValues.h"
+#include "platform/CancelHandle.h"
 #include "platform/Clock.h"
 
 #include <QObject>
@@ -18,9 +19,15 @@
 #include <deque>
 #include <functional>
 #include <memory>
+#include <optional>
+#include <string>
+#include <vector>
 
 namespace kivo::library {
 class MissingFileTracker;
+}
+namespace kivo::platform {
+class TaskRunner;
 }
 
 namespace kivo::playback {
@@ -38,6 +45,11 @@ public:
         library::MissingFileTracker* tracker = nullptr; // required
         // The application's MIDI engine; without one MIDI files load nothing.
         MIDIPreviewEngine* midiEngine = nullptr;
+        // Opens and probes selected files in the background; without one (offline tools and
+        // transport tests) they open on the calling thread.
+        platform::TaskRunner* tasks = nullptr;
+        // Called on the opening thread before a file is touched (tests make a folder slow with it).
+        std::function<void(const std::string& path)> willOpen;
 
         // Stored settings at construction time.
         float volume = 0.5f;
@@ -76,6 +88,8 @@ public:
 
     bool isPlaying() const;
     bool hasPlayer() const { return m_audioPlayer || m_midiPlayer; }
+    // A selected file is still being opened in the background.
+    bool isOpening() const { return m_opening.has_value(); }
     bool isMIDI() const { return m_midiPlayer != nullptr; }
     double duration() const;
     double currentTime() const;
@@ -104,12 +118,20 @@ public:
     void enqueueMIDIMeterBatch(const MeterBatch& batch);
     const std::deque<MeterPair>& midiMeterQueue() const { return m_midiMeterQueue; }
 
+    struct Opened; // what opening a file found
+
+signals:
+    // The newest selection has been opened (or found unplayable or missing): its length is known.
+    void fileOpened();
+
 private:
     enum class Start { Load, Play };
     void open(const QUrl& url, Start start);
-    void openMIDI(const QUrl& url, Start start);
-    void openAudio(const QUrl& url, Start start);
-    std::shared_ptr<MIDIPreviewPlayer> makeMIDIPlayer(const QUrl& url);
+    void opened(const QUrl& url, Start start, Opened file);
+    void openMIDI(const QUrl& url, Start start, const std::vector<uint8_t>* bytes);
+    void openAudio(Start start, std::unique_ptr<AudioFilePlayer> player, const std::string& error);
+    std::shared_ptr<MIDIPreviewPlayer> makeMIDIPlayer(const QUrl& url, const std::vector<uint8_t>& bytes);
+    void engineIdle();
     void pausePlayer();
     void startPlayback(); // resumes whichever player is present, then restarts the timers
     void restartTimers();
@@ -123,6 +145,9 @@ private:
     void applyOctaveShift();
 
     std::unique_ptr<AudioFilePlayer> m_audioPlayer;
+    // The newest selection still opening: its handle and what to do once it is open.
+    std::optional<platform::CancelHandle> m_opening;
+    Start m_openingStart = Start::Load;
     std::shared_ptr<MIDIPreviewPlayer> m_midiPlayer;
     CurrentFile m_currentFile;
     PlaybackProgress m_playback;
@@ -137,6 +162,8 @@ private:
     platform::Clock& m_clock;
     library::MissingFileTracker& m_tracker;
     MIDIPreviewEngine* m_midiEngine;
+    platform::TaskRunner* m_tasks;
+    std::function<void(const std::string&)> m_willOpen;
     bool m_autoPauseWhenUnfocused;
     bool m_midiCatchNotes;
     int m_midiOctaveShift;

@@ -95,11 +95,12 @@ void AudioPlayerManager::setMidiInstrument(int index)
         m_midiEngine->loadInstrument(index);
 }
 
-std::shared_ptr<MIDIPreviewPlayer> AudioPlayerManager::makeMIDIPlayer(const QUrl& url)
+std::shared_ptr<MIDIPreviewPlayer> AudioPlayerManager::makeMIDIPlayer(
+    const QUrl& url, const std::vector<uint8_t>& bytes)
 {
     if (!m_midiEngine)
         return nullptr;
-    auto player = m_midiEngine->makePlayer(url.toLocalFile().toStdString(), m_midiInstrument);
+    auto player = m_midiEngine->makePlayer(bytes, url.fileName().toStdString(), m_midiInstrument);
     if (!player)
         return nullptr;
     m_midiEngine->setOutputVolume(gain());

@@ -2,8 +2,10 @@
 
 #include "AudioEngine.h"
 #include "MIDISamplePlayer.h"
+#include "SamplerNode.h"
 #include "platform/MainThread.h"
 #include "platform/ResourceFolder.h"
+#include "platform/TaskRunner.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -15,15 +17,43 @@ constexpr int kMIDIChannels = 16;
 constexpr int kAllNotesOff = 123;
 } // namespace
 
-Audition::Audition(AudioEngine& engine, platform::Clock& clock)
+// A soundfont read into a synth, or why it could not be.
+struct Audition::Loaded {
+    SamplerNode::PreparedSound sound { nullptr, [](SamplerNode::Voice*) {} };
+    bool noFolder = false;
+    std::string error;
+};
+
+namespace {
+
+Audition::Loaded prepareSound(const Audition::ResourceFolder& folder, const MIDIInstrument& sound, int rate)
+{
+    Audition::Loaded out;
+    std::optional<std::filesystem::path> resources = folder ? folder() : std::nullopt;
+    if (!resources) {
+        out.noFolder = true;
+        return out;
+    }
+    const std::filesystem::path file = *resources / "SoundFonts" / sound.fileName;
+    out.sound = SamplerNode::prepare(file.string(), sound.program, SamplerNode::kDefaultMelodicBankMSB,
+        Audition::kBankLSB, rate, out.error);
+    return out;
+}
+
+} // namespace
+
+Audition::Audition(AudioEngine& engine, platform::Clock& clock, platform::TaskRunner* tasks)
     : m_engine(engine)
     , m_clock(clock)
+    , m_tasks(tasks)
     , m_resourceFolder(platform::applicationResourceFolder)
 {
 }
 
 Audition::~Audition()
 {
+    if (m_loading)
+        m_loading->cancel();
     if (m_idleStop)
         m_idleStop->cancel();
 }
@@ -51,25 +81,53 @@ void Audition::log(const std::string& line) const
 void Audition::loadInstrument(MIDIInstrument sound)
 {
     KIVO_MAIN_THREAD();
-    if (m_loadedInstrument == sound && m_loadedRate == m_engine.sampleRate())
+    const int rate = m_engine.sampleRate();
+    if (m_loadingSound && m_loadingSound->first == sound && m_loadingSound->second == rate)
         return;
-    std::optional<std::filesystem::path> resources = m_resourceFolder ? m_resourceFolder() : std::nullopt;
-    if (!resources) {
+    // A newer request replaces one still loading, even when it asks for the sound in place.
+    if (m_loading) {
+        m_loading->cancel();
+        m_loading.reset();
+        m_loadingSound.reset();
+    }
+    if (m_loadedInstrument == sound && m_loadedRate == rate)
+        return;
+    if (!m_tasks) {
+        installLoaded(sound, rate, prepareSound(m_resourceFolder, sound, rate));
+        return;
+    }
+    m_loadingSound = std::make_pair(sound, rate);
+    m_loading = m_tasks->run(
+        nullptr,
+        [folder = m_resourceFolder, sound, rate] {
+            return std::make_shared<Loaded>(prepareSound(folder, sound, rate));
+        },
+        [this, sound, rate](std::shared_ptr<Loaded> loaded) {
+            m_loading.reset();
+            m_loadingSound.reset();
+            installLoaded(sound, rate, std::move(*loaded));
+        });
+}
+
+void Audition::installLoaded(const MIDIInstrument& sound, int rate, Loaded loaded)
+{
+    if (loaded.noFolder) {
         m_loadedInstrument.reset();
         log("MIDI: soundfont " + sound.fileName + " not found, using default sampler tone");
         return;
     }
-    const std::filesystem::path file = *resources / "SoundFonts" / sound.fileName;
     ++m_presetLoads;
-    std::optional<std::string> error
-        = sampler().loadPreset(file.string(), sound.program, SamplerNode::kDefaultMelodicBankMSB, kBankLSB);
-    if (error) {
+    if (!loaded.sound) {
+        sampler().useBuiltInTone();
         m_loadedInstrument.reset();
-        log("MIDI: could not load soundfont " + sound.fileName + ", using default sampler tone: " + *error);
+        log("MIDI: could not load soundfont " + sound.fileName
+            + ", using default sampler tone: " + loaded.error);
         return;
     }
+    // The render thread switches at its next block; what sounded keeps sounding until then.
+    sampler().install(std::move(loaded.sound));
     m_loadedInstrument = sound;
-    m_loadedRate = m_engine.sampleRate();
+    m_loadedRate = rate;
 }
 
 std::optional<std::string> Audition::ensureRunning()
@@ -108,8 +166,9 @@ void Audition::scheduleIdleStop()
         m_idleStop.reset();
         if (m_owner && m_owner->isPlaying())
             return;
-        // The engine is shared with the audio file preview, which must not be cut off.
-        if (m_engine.hasFilePlayer())
+        // The engine is shared with the audio file preview, which must not be cut off; a loaded
+        // file that does not play lets it sleep (it starts again with the file).
+        if (m_engine.isFilePlaying())
             return;
         m_engine.stop();
     });

@@ -6,6 +6,7 @@
 // queues and schedules.
 
 #include "MIDIInstrument.h"
+#include "platform/CancelHandle.h"
 #include "platform/Clock.h"
 
 #include <filesystem>
@@ -13,6 +14,10 @@
 #include <memory>
 #include <optional>
 #include <string>
+
+namespace kivo::platform {
+class TaskRunner;
+}
 
 namespace kivo::playback {
 
@@ -25,15 +30,18 @@ public:
     static constexpr double kIdleStopDelay = 30.0;
     static constexpr uint8_t kBankLSB = 0;
 
-    Audition(AudioEngine& engine, platform::Clock& clock);
+    // With a task runner soundfonts load in the background and the sound playing until then stays;
+    // without one (tests, offline tools) they load on the calling thread.
+    Audition(AudioEngine& engine, platform::Clock& clock, platform::TaskRunner* tasks = nullptr);
     ~Audition();
     Audition(const Audition&) = delete;
     Audition& operator=(const Audition&) = delete;
 
-    // Loads the sound's preset unless it is the one loaded; a sound that cannot be loaded
-    // leaves the sampler on its built-in tone.
+    // Loads the sound's preset unless it is the one loaded (or loading); a sound that cannot be
+    // loaded leaves the sampler on its built-in tone. The newest request wins.
     void loadInstrument(MIDIInstrument sound);
     const std::optional<MIDIInstrument>& loadedInstrument() const { return m_loadedInstrument; }
+    bool isLoadingInstrument() const { return m_loading.has_value(); }
 
     // Cancels a pending idle stop and starts the engine if needed; the start error otherwise.
     std::optional<std::string> ensureRunning();
@@ -65,11 +73,19 @@ public:
     // Soundfont presets loaded so far (successful or not): a reload is observable.
     int presetLoads() const { return m_presetLoads; }
 
+    struct Loaded;
+
 private:
+    void installLoaded(const MIDIInstrument& sound, int rate, Loaded loaded);
+
     AudioEngine& m_engine;
     platform::Clock& m_clock;
     MIDISamplePlayer* m_owner = nullptr;
+    platform::TaskRunner* m_tasks;
     std::optional<MIDIInstrument> m_loadedInstrument;
+    // The sound being loaded in the background, for the engine rate it was asked at.
+    std::optional<platform::CancelHandle> m_loading;
+    std::optional<std::pair<MIDIInstrument, int>> m_loadingSound;
     int m_loadedRate = 0; // the engine's rate when the sound was loaded
     std::shared_ptr<platform::Clock::Timer> m_idleStop;
     bool m_keepWarm = false;

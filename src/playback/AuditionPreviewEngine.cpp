@@ -42,9 +42,10 @@ AuditionPreviewEngine::AuditionPreviewEngine(Audition& audition)
 }
 
 std::shared_ptr<MIDIPreviewPlayer> AuditionPreviewEngine::makePlayer(
-    const std::string& path, int instrumentIndex)
+    std::span<const uint8_t> bytes, const std::string& fileName, int instrumentIndex)
 {
-    auto player = MIDISamplePlayer::create(m_audition, path, MIDIInstrument::forIndex(instrumentIndex));
+    auto player
+        = MIDISamplePlayer::fromBytes(m_audition, bytes, fileName, MIDIInstrument::forIndex(instrumentIndex));
     if (!player)
         return nullptr;
     return std::make_shared<SamplePlayerPreview>(std::move(player));
@@ -68,6 +69,11 @@ void AuditionPreviewEngine::setOutputVolume(float gain)
 void AuditionPreviewEngine::setGlobalTuning(float cents)
 {
     m_audition.sampler().setGlobalTuning(cents);
+}
+
+void AuditionPreviewEngine::scheduleIdleStop()
+{
+    m_audition.scheduleIdleStop();
 }
 
 void AuditionPreviewEngine::setKeepWarm(bool on)

@@ -14,11 +14,13 @@ class AuditionPreviewEngine : public MIDIPreviewEngine {
 public:
     explicit AuditionPreviewEngine(Audition& audition);
 
-    std::shared_ptr<MIDIPreviewPlayer> makePlayer(const std::string& path, int instrumentIndex) override;
+    std::shared_ptr<MIDIPreviewPlayer> makePlayer(
+        std::span<const uint8_t> bytes, const std::string& fileName, int instrumentIndex) override;
     std::optional<std::string> ensureRunning() override;
     void loadInstrument(int instrumentIndex) override;
     void setOutputVolume(float gain) override;
     void setGlobalTuning(float cents) override;
+    void scheduleIdleStop() override;
     void setKeepWarm(bool on) override;
     double now() const override;
 

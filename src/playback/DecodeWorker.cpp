@@ -1,7 +1,5 @@
 #include "DecodeWorker.h"
 
-#include "AudioFilePlayer.h"
-
 #include <algorithm>
 #include <chrono>
 
@@ -23,47 +21,57 @@ DecodeWorker::~DecodeWorker()
     m_thread.join();
 }
 
-void DecodeWorker::add(AudioFilePlayer* player)
+void DecodeWorker::add(std::shared_ptr<DecodeSource> source)
 {
     {
         std::lock_guard lock(m_mutex);
-        m_players.push_back(player);
+        m_sources.push_back(std::move(source));
+        ++m_version;
         m_woken = true;
     }
     m_wake.notify_one();
 }
 
-void DecodeWorker::remove(AudioFilePlayer* player)
+void DecodeWorker::remove(const DecodeSource* source)
 {
-    // The worker decodes while holding the lock, so once we hold it the player is idle.
     std::lock_guard lock(m_mutex);
-    m_players.erase(std::remove(m_players.begin(), m_players.end(), player), m_players.end());
+    std::erase_if(m_sources, [source](const auto& s) { return s.get() == source; });
+    ++m_version;
 }
 
 void DecodeWorker::wake()
 {
-    // No lock: a wake-up lost to a race only costs the 2 ms idle timeout.
-    m_woken.store(true);
+    {
+        std::lock_guard lock(m_mutex);
+        m_woken = true;
+    }
     m_wake.notify_one();
 }
 
 void DecodeWorker::loop()
 {
+    std::vector<std::shared_ptr<DecodeSource>> sources;
     std::unique_lock lock(m_mutex);
     while (!m_stopping) {
+        sources = m_sources;
+        const uint64_t version = m_version;
+        m_woken = false;
+        lock.unlock();
         bool busy = false;
-        for (AudioFilePlayer* p : m_players)
-            busy = p->decodeStep() || busy;
-        if (busy) {
-            // Let the main thread in between chunks (seeks, closing a player).
-            lock.unlock();
-            std::this_thread::yield();
-            lock.lock();
-            continue;
+        for (const auto& source : sources) {
+            busy = source->decodeStep() || busy;
+            // A source removed meanwhile gets no further step.
+            std::lock_guard check(m_mutex);
+            if (m_version != version)
+                break;
         }
+        // A removed source is released here, outside the lock.
+        sources.clear();
+        lock.lock();
+        if (busy || m_woken)
+            continue;
         // Idle: the render side frees ring space every few milliseconds.
-        m_wake.wait_for(lock, std::chrono::milliseconds(2), [this] { return m_woken.load(); });
-        m_woken.store(false);
+        m_wake.wait_for(lock, std::chrono::milliseconds(2), [this] { return m_woken; });
     }
 }
 

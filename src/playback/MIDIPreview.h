@@ -5,8 +5,10 @@
 // the transport rules (position from the media clock, seeking, the end of the file);
 // the MIDI side keeps the notes, the timers and the sampler.
 
+#include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 
 namespace kivo::playback {
@@ -39,14 +41,19 @@ class MIDIPreviewEngine {
 public:
     virtual ~MIDIPreviewEngine() = default;
 
-    // Null when the file has no playable notes (the reason is logged by the MIDI side).
-    virtual std::shared_ptr<MIDIPreviewPlayer> makePlayer(const std::string& path, int instrumentIndex) = 0;
+    // From a file's bytes, read in the background; `fileName` names it in the log. Null when the
+    // file has no playable notes (the reason is logged by the MIDI side).
+    virtual std::shared_ptr<MIDIPreviewPlayer> makePlayer(
+        std::span<const uint8_t> bytes, const std::string& fileName, int instrumentIndex)
+        = 0;
     // The error text when the engine cannot start.
     virtual std::optional<std::string> ensureRunning() = 0;
     // The stored sound index (any value; out-of-range ones select the first sound).
     virtual void loadInstrument(int instrumentIndex) = 0;
     virtual void setOutputVolume(float gain) = 0;
     virtual void setGlobalTuning(float cents) = 0;
+    // Nothing plays any more: the engine may sleep after a while unless something plays again.
+    virtual void scheduleIdleStop() = 0;
     // Keeps the engine running while something that plays at once (the chord bank) is shown.
     virtual void setKeepWarm(bool on) = 0;
     // Seconds on the media clock the anchors refer to.

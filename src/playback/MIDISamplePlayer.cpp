@@ -16,7 +16,9 @@ namespace {
 // Nothing that size is a MIDI file; reading it would only exhaust memory.
 constexpr std::uintmax_t kMaxFileBytes = 256ull << 20;
 
-std::optional<std::vector<uint8_t>> readFile(const std::string& path)
+} // namespace
+
+std::optional<std::vector<uint8_t>> MIDISamplePlayer::readFile(const std::string& path)
 {
     std::error_code ec;
     const std::uintmax_t size = std::filesystem::file_size(path, ec);
@@ -30,6 +32,8 @@ std::optional<std::vector<uint8_t>> readFile(const std::string& path)
         return std::nullopt;
     return bytes;
 }
+
+namespace {
 
 uint64_t nextPlayerID()
 {

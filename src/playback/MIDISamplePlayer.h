@@ -28,6 +28,8 @@ public:
     // From a file's bytes; `fileName` names it in the log.
     static std::unique_ptr<MIDISamplePlayer> fromBytes(Audition& audition, std::span<const uint8_t> bytes,
         const std::string& fileName, const MIDIInstrument& sound);
+    // Any thread: the bytes of a file small enough to be a MIDI file; none when it cannot be read.
+    static std::optional<std::vector<uint8_t>> readFile(const std::string& path);
     ~MIDISamplePlayer();
     MIDISamplePlayer(const MIDISamplePlayer&) = delete;
     MIDISamplePlayer& operator=(const MIDISamplePlayer&) = delete;

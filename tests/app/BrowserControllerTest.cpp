@@ -25,6 +25,7 @@
 #include "music/MIDIFileWriter.h"
 #include "organise/HiddenFileManager.h"
 #include "organise/TagStore.h"
+#include "platform/NotificationCenter.h"
 #include "platform/PreferenceStore.h"
 #include "platform/TaskRunner.h"
 #include "platform/VolumeMonitor.h"
@@ -236,6 +237,7 @@ TEST(BrowserController, SelectingShowsTheWaveformAndAClickOnAPausedPreviewPlaysF
 
     emit w->fileSelected(QString::fromStdString(path));
     EXPECT_EQ(strip->nameText(), "tone.wav");
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.controller->player().isOpening(); }, 10000));
     EXPECT_FALSE(b.controller->player().isPlaying());
     EXPECT_TRUE(strip->timeText().endsWith("/ 0:02.0")) << strip->timeText().toStdString();
     EXPECT_TRUE(bar->showsWaveform());
@@ -265,7 +267,7 @@ TEST(BrowserController, AFileThatPlayedToItsEndShowsItsWholeLength)
     ASSERT_EQ(std::system(("sox -n -r 48000 -c 2 '" + path + "' synth 0.5 sine 440 2>/dev/null").c_str()), 0);
     PreviewStrip* strip = b.window()->previewStrip();
     emit b.window()->playRequested(QString::fromStdString(path));
-    ASSERT_TRUE(b.controller->player().isPlaying());
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.controller->player().isPlaying(); }, 10000));
     b.engine.render(48000);
     ASSERT_TRUE(QTest::qWaitFor([&] { return !b.controller->player().isPlaying(); }, 5000));
     EXPECT_TRUE(QTest::qWaitFor([&] { return b.controller->player().playback().progress() == 1.0; }, 2000));
@@ -440,7 +442,13 @@ TEST(BrowserController, HotkeyBarTakesDropsFiresSlotsAndTurnsIntoTheChordBank)
         files << QString::fromStdString(path);
     }
     MainWindow* w = b.window();
+    // The sync the window starts ends by resetting the preview: it is let through first.
+    bool synced = false;
+    QObject context;
+    platform::NotificationCenter::shared().observe(QStringLiteral("UserSettingsPathsSynced"), &context,
+        [&synced](const QVariantMap&) { synced = true; });
     w->show();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return synced; }, 10000));
     auto* bar = qobject_cast<HotkeyBar*>(w->hotkeyBar());
     ASSERT_TRUE(bar);
     ASSERT_EQ(bar->shownButtons(), 9);
@@ -466,7 +474,7 @@ TEST(BrowserController, HotkeyBarTakesDropsFiresSlotsAndTurnsIntoTheChordBank)
 
     // A click and a number key fire the slot through the window's player; an empty slot is quiet.
     QTest::mouseClick(bar->slotButton(7), Qt::LeftButton);
-    EXPECT_TRUE(b.controller->player().isPlaying());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return b.controller->player().isPlaying(); }, 10000));
     EXPECT_EQ(b.controller->player().currentFile().path(), files[1]);
     QKeyEvent nine(QEvent::KeyPress, Qt::Key_9, Qt::NoModifier, QStringLiteral("9"));
     EXPECT_TRUE(b.controller->handleHotkeyKey(nine));

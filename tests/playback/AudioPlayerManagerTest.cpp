@@ -2,12 +2,18 @@
 #include "PreviewHarness.h"
 
 #include "platform/NotificationCenter.h"
+#include "platform/TaskRunner.h"
 #include "playback/PreviewLevels.h"
+#include "support/FifoWatchdog.h"
 
+#include <QCoreApplication>
 #include <QFile>
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 using kivo::playback::volumeGain;
 using kivo::test::PreviewHarness;
@@ -387,4 +393,65 @@ TEST(AudioPlayerManager, StopAndResetNotifications)
     }
     center.post(QStringLiteral("UserSettingsPathsSynced"));
     EXPECT_FALSE(m.hasPlayer());
+}
+
+TEST(AudioPlayerManager, SelectionOpensInTheBackgroundAndTheNewestWins)
+{
+    // Files under "slow/" stand for a share that does not answer until the test lets it.
+    auto released = std::make_shared<std::atomic<bool>>(false);
+    kivo::platform::TaskRunner tasks;
+    PreviewHarness h(tasks, [released](const std::string& path) {
+        if (path.find("/slow/") == std::string::npos)
+            return;
+        for (int i = 0; i < 1000 && !released->load(); ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    });
+    auto& m = h.manager();
+    h.dir().mkdir("slow");
+    const QUrl stalled = h.makeTone("slow/stalled.wav", "synth 2 sine 330 vol 0.5");
+    const QUrl tone = h.makeTone("tone.wav", "synth 2 sine 440 vol 0.5");
+
+    // The stalled file is asked for and played at once: nothing waits, nothing sounds yet.
+    m.play(stalled);
+    EXPECT_TRUE(m.isOpening());
+    EXPECT_FALSE(m.hasPlayer());
+    // The next selection does not wait for it, opens, and plays.
+    m.play(tone);
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(m.currentFile().url(), tone);
+    EXPECT_TRUE(m.isPlaying());
+    EXPECT_NEAR(kivo::test::estimatePitch(h.run(0.3), kRate, 0, 8000), 440.0, 1.0);
+    // When the stalled file finally opens, the newer selection still wins.
+    released->store(true);
+    ASSERT_TRUE(tasks.waitForIdle(std::chrono::seconds(10)));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(m.currentFile().url(), tone);
+    EXPECT_NEAR(kivo::test::estimatePitch(h.run(0.3), kRate, 0, 8000), 440.0, 1.0);
+
+    // Space while a file opens decides whether it starts once open; a stop makes it load only.
+    m.load(stalled);
+    m.togglePlayPause();
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(m.currentFile().url(), stalled);
+    EXPECT_TRUE(m.isPlaying());
+    m.play(tone);
+    m.stop();
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(m.currentFile().url(), tone);
+    EXPECT_FALSE(m.isPlaying());
+
+    // A FIFO named like a sample is refused without blocking anything; a vanished file is
+    // reported missing once its answer arrives.
+    kivo::test::FifoWatchdog fifo(h.dir().str() + "/pipe.wav", std::chrono::seconds(5));
+    testing::internal::CaptureStdout();
+    m.play(QUrl::fromLocalFile(QString::fromStdString(h.dir().str() + "/pipe.wav")));
+    ASSERT_TRUE(h.settle());
+    EXPECT_EQ(testing::internal::GetCapturedStdout().rfind("Error playing audio: ", 0), 0u);
+    EXPECT_FALSE(m.hasPlayer());
+    EXPECT_FALSE(fifo.stop());
+    const QUrl gone = QUrl::fromLocalFile(QString::fromStdString(h.dir().str() + "/gone.wav"));
+    m.play(gone);
+    ASSERT_TRUE(h.settle());
+    EXPECT_TRUE(h.tracker().isMissing(gone.toLocalFile()));
+    EXPECT_FALSE(m.currentFile().hasFile());
 }

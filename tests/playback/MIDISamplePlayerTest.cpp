@@ -4,15 +4,19 @@
 #include "music/MIDIFileWriter.h"
 #include "platform/Clock.h"
 #include "platform/ResourceFolder.h"
+#include "platform/TaskRunner.h"
 #include "playback/AudioEngine.h"
 #include "playback/AudioFilePlayer.h"
 #include "playback/Audition.h"
 #include "playback/MIDISamplePlayer.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
 #include <filesystem>
+#include <thread>
 
 using namespace kivo::playback;
 using kivo::music::MIDIFileWriter;
@@ -125,6 +129,53 @@ TEST(MIDISamplePlayer, NotesStartAtTheirFramesAndTheSoundsAreTheTablesFonts)
     EXPECT_EQ(rig.audition.presetLoads(), loads + 1);
     EXPECT_EQ(rig.audition.loadedInstrument()->fileName, "Piano.sf2");
     EXPECT_TRUE(rig.lines.empty());
+}
+
+TEST(MIDISamplePlayer, SoundsLoadInTheBackgroundAndTheNewestRequestWins)
+{
+    kivo::platform::TaskRunner tasks;
+    AudioEngine engine;
+    engine.useOfflineRendering(kRate);
+    kivo::platform::ManualClock clock;
+    auto audition = std::make_unique<Audition>(engine, clock, &tasks);
+    audition->ensureRunning();
+    auto settle = [&] {
+        for (int i = 0; i < 2000 && audition->isLoadingInstrument(); ++i) {
+            QCoreApplication::processEvents();
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        }
+        return !audition->isLoadingInstrument();
+    };
+
+    // Asked for, the piano is not there yet: the note already held keeps its sound meanwhile.
+    audition->sampler().startNote(69, 100, 0);
+    audition->loadInstrument(MIDIInstrument::forIndex(0));
+    EXPECT_TRUE(audition->isLoadingInstrument());
+    EXPECT_FALSE(audition->loadedInstrument());
+    EXPECT_GT(rms(engine.render(frames(0.1)), 0, frames(0.1)), kSounding);
+    EXPECT_TRUE(audition->sampler().usesBuiltInTone());
+    ASSERT_TRUE(settle());
+    EXPECT_EQ(audition->loadedInstrument(), MIDIInstrument::forIndex(0));
+    EXPECT_FALSE(audition->sampler().usesBuiltInTone());
+
+    // Three changes in a row: only the last one is installed.
+    const int loads = audition->presetLoads();
+    for (int sound : { 1, 2, 3 })
+        audition->loadInstrument(MIDIInstrument::forIndex(sound));
+    ASSERT_TRUE(settle());
+    ASSERT_TRUE(tasks.waitForIdle(std::chrono::seconds(10)));
+    QCoreApplication::processEvents();
+    EXPECT_EQ(audition->presetLoads(), loads + 1);
+    EXPECT_EQ(audition->loadedInstrument(), MIDIInstrument::forIndex(3));
+    // Going back to the sound in place while another loads keeps the one in place.
+    audition->loadInstrument(MIDIInstrument::forIndex(1));
+    audition->loadInstrument(MIDIInstrument::forIndex(3));
+    EXPECT_FALSE(audition->isLoadingInstrument());
+    // Gone while a sound loads: the answer is dropped.
+    audition->loadInstrument(MIDIInstrument::forIndex(2));
+    audition.reset();
+    ASSERT_TRUE(tasks.waitForIdle(std::chrono::seconds(10)));
+    QCoreApplication::processEvents();
 }
 
 TEST(MIDISamplePlayer, PauseSilencesAndResumesWithOrWithoutTheCaughtNote)
@@ -286,17 +337,19 @@ TEST(MIDISamplePlayer, EngineSleepsThirtySecondsAfterTheLastPreviewUnlessKeptWar
     rig.clock.advance(30);
     EXPECT_FALSE(rig.engine.isRunning());
 
-    // The audio preview shares the engine: while an audio file is loaded it stays awake.
+    // The audio preview shares the engine: while an audio file plays it stays awake; a file that
+    // is only loaded (or paused) lets it sleep.
     kivo::test::ScratchDir dir;
     const std::string wav = dir.str() + "/tone.wav";
     ASSERT_TRUE(kivo::test::shell("sox -n -r 44100 -c 1 '" + wav + "' synth 1 sine 440"));
     std::string error;
     auto audio = AudioFilePlayer::create(rig.engine, wav, error);
     ASSERT_TRUE(audio) << error;
+    audio->play();
     rig.audition.scheduleIdleStop();
     rig.clock.advance(30);
     EXPECT_TRUE(rig.engine.isRunning());
-    audio.reset();
+    audio->pause();
     rig.audition.scheduleIdleStop();
     rig.clock.advance(30);
     EXPECT_FALSE(rig.engine.isRunning());

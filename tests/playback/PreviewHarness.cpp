@@ -2,9 +2,12 @@
 
 #include "PlaybackTestSupport.h"
 
+#include <QCoreApplication>
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <thread>
 
 namespace kivo::test {
 
@@ -22,7 +25,25 @@ PreviewHarness::PreviewHarness(float storedVolume, WithAudition)
     makeManager(storedVolume, m_auditionPreview.get());
 }
 
-void PreviewHarness::makeManager(float storedVolume, playback::MIDIPreviewEngine* midi)
+PreviewHarness::PreviewHarness(platform::TaskRunner& tasks, std::function<void(const std::string&)> willOpen)
+{
+    makeManager(1.0f, nullptr, &tasks, std::move(willOpen));
+}
+
+bool PreviewHarness::settle()
+{
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (m_manager->isOpening()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
+void PreviewHarness::makeManager(float storedVolume, playback::MIDIPreviewEngine* midi,
+    platform::TaskRunner* tasks, std::function<void(const std::string&)> willOpen)
 {
     m_engine.useOfflineRendering(kRate);
     m_engine.start();
@@ -31,6 +52,8 @@ void PreviewHarness::makeManager(float storedVolume, playback::MIDIPreviewEngine
     options.clock = &m_clock;
     options.tracker = &m_tracker;
     options.midiEngine = midi;
+    options.tasks = tasks;
+    options.willOpen = std::move(willOpen);
     options.volume = storedVolume;
     options.storeVolume = [this](float v) { m_stored.push_back(v); };
     m_manager = std::make_unique<playback::AudioPlayerManager>(std::move(options));

@@ -14,9 +14,14 @@
 
 #include <QUrl>
 
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
+
+namespace kivo::platform {
+class TaskRunner;
+}
 
 namespace kivo::test {
 
@@ -28,6 +33,10 @@ public:
     // MIDI previews on a real Audition over this harness's engine and clock, built-in tone.
     struct WithAudition { };
     PreviewHarness(float storedVolume, WithAudition);
+    // Selected files open on `tasks`, each after `willOpen` (on the opening thread) returns.
+    PreviewHarness(platform::TaskRunner& tasks, std::function<void(const std::string&)> willOpen);
+    // Waits (running the event loop) until the newest selection is open; false after 10 s.
+    bool settle();
 
     playback::Audition& audition() { return *m_audition; }
 
@@ -44,7 +53,8 @@ public:
     QUrl makeTone(const std::string& name, const std::string& soxEffect, int channels = 2);
 
 private:
-    void makeManager(float storedVolume, playback::MIDIPreviewEngine* midi);
+    void makeManager(float storedVolume, playback::MIDIPreviewEngine* midi,
+        platform::TaskRunner* tasks = nullptr, std::function<void(const std::string&)> willOpen = {});
 
     ScratchDir m_dir;
     playback::AudioEngine m_engine;

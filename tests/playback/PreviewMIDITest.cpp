@@ -52,13 +52,15 @@ struct FakeEngine : MIDIPreviewEngine {
     float tuning = 0;
     std::vector<int> loads;
     int ensureCalls = 0;
+    int idleStops = 0;
     std::vector<std::pair<std::string, int>> made;
     std::shared_ptr<FakePlayer> last;
 
-    std::shared_ptr<MIDIPreviewPlayer> makePlayer(const std::string& path, int instrument) override
+    std::shared_ptr<MIDIPreviewPlayer> makePlayer(
+        std::span<const uint8_t>, const std::string& fileName, int instrument) override
     {
-        made.emplace_back(path, instrument);
-        if (path.find("broken") != std::string::npos)
+        made.emplace_back(fileName, instrument);
+        if (fileName.find("broken") != std::string::npos)
             return nullptr;
         last = std::make_shared<FakePlayer>();
         last->engine = this;
@@ -72,6 +74,7 @@ struct FakeEngine : MIDIPreviewEngine {
     void loadInstrument(int index) override { loads.push_back(index); }
     void setOutputVolume(float gain) override { outputVolume = gain; }
     void setGlobalTuning(float cents) override { tuning = cents; }
+    void scheduleIdleStop() override { ++idleStops; }
     void setKeepWarm(bool) override { }
     double now() const override { return clock; }
 };
@@ -274,5 +277,22 @@ TEST(AudioPlayerManagerMIDI, AMIDIFilePlaysOnTheSharedSamplerAndMeters)
     // Back to an audio file: the MIDI player is dropped and the file player sounds.
     m.play(h.makeTone("tone.wav", "synth 1 sine 440 vol 0.5"));
     EXPECT_FALSE(m.isMIDI());
+    EXPECT_GT(rms(h.run(0.2), 0, kRate / 5), 0.005);
+
+    // The shared engine sleeps 30 s after an audio-only preview stops too, never while it plays.
+    EXPECT_TRUE(h.audition().idleStopPending()); // left from the MIDI file
+    h.run(0.4);
+    EXPECT_TRUE(h.engine().isRunning());
+    m.play(h.makeTone("long.wav", "synth 40 sine 440 vol 0.5"));
+    h.clock().advance(31);
+    EXPECT_TRUE(h.engine().isRunning());
+    m.stop();
+    h.clock().advance(29);
+    EXPECT_TRUE(h.engine().isRunning());
+    h.clock().advance(2);
+    EXPECT_FALSE(h.engine().isRunning());
+    // Playing again wakes it.
+    m.togglePlayPause();
+    EXPECT_TRUE(h.engine().isRunning());
     EXPECT_GT(rms(h.run(0.2), 0, kRate / 5), 0.005);
 }
