@@ -63,10 +63,10 @@ std::vector<CollectionEntry> collectionEntries(const library::UserSettings& sett
     for (const auto& group : settings.bookmarks()) {
         CollectionEntry c { library::canonicalIdText(group.id), group.name, group.colorHex, {} };
         for (const QByteArray& bookmark : group.paths) {
-            // Shown as recorded when the folder is gone; the missing-root check speaks about it.
-            if (const auto resolved = platform::FolderBookmark::resolve(bookmark))
-                c.rootPaths << resolved->path;
-            else if (const auto stored = platform::FolderBookmark::storedPath(bookmark))
+            // The recorded path, without asking the disk (a stalled share would hold the window up
+            // at every change of the collections); a folder that is gone is shown as recorded and the
+            // missing-root check speaks about it.
+            if (const auto stored = platform::FolderBookmark::storedPath(bookmark))
                 c.rootPaths << *stored;
         }
         out.push_back(std::move(c));
