@@ -352,21 +352,26 @@ EffectiveValues MetadataInheritance::resolve(
     if (m_noEntries)
         return { { ownBPM, false }, { ownKey, false }, &kNoTags };
     const FolderValues& parent = parentValues(path);
-    if (!parent.children) {
-        // Nothing directly inside the folder has an entry, as in most folders: the file's own values,
-        // else the folder's.
-        EffectiveValues values;
-        values.bpm = ownBPM ? Effective<std::int64_t> { ownBPM, false }
-                            : Effective<std::int64_t> { parent.bpm, parent.bpm.has_value() };
-        if (ownKey)
-            values.key = { ownKey, false };
-        else if (parent.key)
-            values.key = { *parent.key, true };
-        values.tags = parent.tags;
-        return values;
+    const PathEntry* e = parent.children ? entryIn(parent, path) : nullptr;
+    if (e)
+        return { bpmOf(e, parent, ownBPM), keyOf(e, parent, ownKey), &tagsOf(e, parent, path) };
+    // No entry of its own, as for nearly every file: its own values, else its folder's, built in
+    // place (a row is made for every file, and temporaries here cost as much as the lookups).
+    EffectiveValues values;
+    if (ownBPM)
+        values.bpm.value = ownBPM;
+    else if (parent.bpm) {
+        values.bpm.value = parent.bpm;
+        values.bpm.byUser = true;
     }
-    const PathEntry* e = entryIn(parent, path);
-    return { bpmOf(e, parent, ownBPM), keyOf(e, parent, ownKey), &tagsOf(e, parent, path) };
+    if (ownKey)
+        values.key.value.emplace(*ownKey);
+    else if (parent.key) {
+        values.key.value.emplace(*parent.key);
+        values.key.byUser = true;
+    }
+    values.tags = parent.tags;
+    return values;
 }
 
 } // namespace kivo::organise
