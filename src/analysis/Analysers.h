@@ -20,6 +20,9 @@ struct OnsetEnvelope {
 };
 OnsetEnvelope onsetEnvelope(const std::vector<float>& mono);
 
+// The least rise, in mean nepers a bin, that counts as an onset: background noise near the floor
+// stays well below it.
+inline constexpr float kMinOnset = 0.25f;
 // Frames of the envelope where a clear onset begins.
 std::vector<std::size_t> onsetFrames(const OnsetEnvelope& envelope);
 
@@ -29,7 +32,7 @@ bool looksLikeLoop(const std::vector<float>& mono, const OnsetEnvelope& envelope
 
 // Beats a minute within kMinBpm to kMaxBpm. A loop's length is taken to be a whole number of
 // 4/4 bars at one of those tempos; the choice between them, and between half and double of a
-// free estimate, goes by how well the onsets repeat at the beat and by the usual producer range.
+// free estimate, goes by how well the onsets repeat at the beat within the usual producer range.
 inline constexpr double kMinBpm = 60;
 inline constexpr double kMaxBpm = 200;
 std::optional<double> estimateTempo(const OnsetEnvelope& envelope, double duration, bool isLoop);

@@ -11,6 +11,16 @@ namespace kivo::analysis {
 
 namespace {
 
+// Something starts after the file does: a held tone alone has no beat.
+bool hasOnsetAfterStart(const OnsetEnvelope& envelope)
+{
+    const std::size_t settle = std::size_t(0.1 * envelope.frameRate);
+    for (std::size_t f = settle; f < envelope.values.size(); ++f)
+        if (envelope.values[f] >= kMinOnset)
+            return true;
+    return false;
+}
+
 // An hour of stereo at the decoding rate; past it a file is analysed from its first hour.
 constexpr std::size_t kMaxFrames = std::size_t(3600) * kDecodeRate;
 
@@ -44,7 +54,7 @@ AnalysisResult analyse(const std::vector<float>& stereo, int sourceChannels)
     const bool loop = looksLikeLoop(mono, envelope);
     result.isLoop = loop;
     // A one-shot sounds once, and a drone has no beat: neither has a tempo of its own.
-    if (loop && onsetFrames(envelope).size() >= 2)
+    if (loop && hasOnsetAfterStart(envelope))
         result.bpm = estimateTempo(envelope, result.duration, true);
     result.key = estimateKey(mono, loop);
     return result;

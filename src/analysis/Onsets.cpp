@@ -13,7 +13,6 @@ constexpr std::size_t kFrame = 1024;
 constexpr std::size_t kHop = 256;
 constexpr double kMaxFluxHz = 8000;
 constexpr double kFloorDb = 55;
-constexpr float kMinOnset = 0.25f;
 // A slow swell is not an onset: keep what rises above the local mean (about 0.3 s).
 std::vector<float> aboveLocalMean(const std::vector<float>& flux)
 {
@@ -79,7 +78,6 @@ std::vector<std::size_t> onsetFrames(const OnsetEnvelope& envelope)
     const auto& v = envelope.values;
     if (v.empty())
         return onsets;
-    // Averaged over a band's bins, flickers of noise near the floor stay well below kMinOnset.
     const float threshold = std::max(kMinOnset, 0.2f * *std::max_element(v.begin(), v.end()));
     const std::size_t gap = std::max<std::size_t>(1, std::size_t(0.05 * envelope.frameRate));
     for (std::size_t f = 0; f < v.size(); ++f) {

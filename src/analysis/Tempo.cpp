@@ -47,26 +47,19 @@ double at(const std::vector<double>& ac, double lag)
     return ac[i] * (1 - t) + ac[i + 1] * t;
 }
 
-// How well the onsets repeat at the beat of `bpm` and at two beats.
+// How well the onsets repeat at the beat of `bpm`.
 double beatStrength(const std::vector<double>& ac, double frameRate, double bpm)
 {
-    const double lag = 60.0 * frameRate / bpm;
-    double sum = 0;
-    int counted = 0;
-    for (int k = 1; k <= 2; ++k) {
-        if (k * lag >= double(ac.size() - 1))
-            break;
-        sum += at(ac, k * lag);
-        ++counted;
-    }
-    return counted ? sum / counted : 0;
+    return at(ac, 60.0 * frameRate / bpm);
 }
 
-// Producers' tempos cluster around 105; the weight falls off by the octave.
+// Producers work between about 70 and 180 BPM; a tempo outside falls off steeply by the octave,
+// so that a loop is read at the tempo in that range rather than at its half or double.
 double tempoPrior(double bpm)
 {
-    const double octaves = std::log2(bpm / 105.0);
-    return std::exp(-0.5 * octaves * octaves / (0.8 * 0.8));
+    constexpr double low = 70, high = 180;
+    const double outside = bpm < low ? std::log2(low / bpm) : bpm > high ? std::log2(bpm / high) : 0;
+    return std::exp(-0.5 * outside * outside / (0.15 * 0.15));
 }
 
 double score(const std::vector<double>& ac, double frameRate, double bpm)

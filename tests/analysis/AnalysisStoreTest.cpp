@@ -1,0 +1,179 @@
+#include "analysis/AnalysisStore.h"
+#include "analysis/BackgroundAnalyser.h"
+#include "platform/TaskRunner.h"
+#include "playback/WavWriter.h"
+
+#include <gtest/gtest.h>
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QTemporaryDir>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <map>
+
+using namespace kivo::analysis;
+
+namespace {
+
+AnalysisResult heard(double bpm)
+{
+    AnalysisResult result;
+    result.bpm = bpm;
+    result.key = kivo::music::MusicalKey::parse("C#m");
+    result.loudness = -14.25;
+    result.truePeak = -0.5;
+    result.isLoop = true;
+    result.duration = 4;
+    return result;
+}
+
+void write(const std::string& path, const std::string& bytes)
+{
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// The analyser runs at idle priority: on a busy machine it takes its time.
+template <class Pred> bool waitFor(Pred pred)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!pred() && timer.elapsed() < 120000)
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    return pred();
+}
+
+} // namespace
+
+TEST(AnalysisStore, KeepsResultsWhileFilesStayTheSameAndFollowMoves)
+{
+    QTemporaryDir dir;
+    const std::string root = dir.path().toStdString();
+    const std::string dbPath = AnalysisStore::pathBeside(root + "/SearchIndex.json");
+    EXPECT_EQ(dbPath, root + "/Analysis.sqlite");
+    std::filesystem::create_directories(root + "/Packs/Drums");
+    // A name that is not UTF-8 is kept byte for byte.
+    const std::string loop = root + "/Packs/Drums/loop \xff.wav";
+    write(loop, "RIFF....");
+    {
+        std::string error;
+        auto store = AnalysisStore::open(dbPath, error);
+        ASSERT_TRUE(store) << error;
+        const auto identity = AnalysisStore::identify(loop);
+        ASSERT_TRUE(identity);
+        EXPECT_FALSE(store->find(*identity));
+        ASSERT_TRUE(store->save(*identity, heard(92.5)));
+    }
+    std::string error;
+    auto store = AnalysisStore::open(dbPath, error);
+    ASSERT_TRUE(store) << error;
+    auto found = store->find(*AnalysisStore::identify(loop));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->bpm, 92.5);
+    EXPECT_EQ(found->key->keyText(), "C#m");
+    EXPECT_EQ(found->loudness, -14.25);
+    EXPECT_EQ(found->isLoop, true);
+
+    // A changed file is heard again.
+    auto changed = *AnalysisStore::identify(loop);
+    changed.size += 1;
+    EXPECT_FALSE(store->find(changed));
+
+    // A folder moved on disk: the file under its new path finds its old result, once.
+    std::filesystem::rename(root + "/Packs", root + "/Library");
+    const std::string moved = root + "/Library/Drums/loop \xff.wav";
+    found = store->find(*AnalysisStore::identify(moved));
+    ASSERT_TRUE(found);
+    EXPECT_EQ(found->bpm, 92.5);
+    EXPECT_EQ(store->count(), 1);
+    EXPECT_TRUE(store->find(*AnalysisStore::identify(moved)));
+
+    // A move told by the index; a sibling folder whose name starts the same stays put.
+    write(root + "/Library/Drums2.wav", "x");
+    ASSERT_TRUE(store->save(*AnalysisStore::identify(root + "/Library/Drums2.wav"), heard(140)));
+    ASSERT_TRUE(store->moveFolder(root + "/Library/Drums", root + "/Library/Beats"));
+    std::filesystem::rename(root + "/Library/Drums", root + "/Library/Beats");
+    const auto beats = AnalysisStore::identify(root + "/Library/Beats/loop \xff.wav");
+    ASSERT_TRUE(store->find(*beats));
+    EXPECT_EQ(store->find(*AnalysisStore::identify(root + "/Library/Drums2.wav"))->bpm, 140);
+    EXPECT_TRUE(store->remove(beats->path));
+    EXPECT_EQ(store->count(), 1);
+}
+
+TEST(AnalysisStore, SetsADamagedDatabaseAsideAndStartsAgain)
+{
+    QTemporaryDir dir;
+    const std::string dbPath = dir.path().toStdString() + "/Analysis.sqlite";
+    write(dbPath, std::string(8192, 'x'));
+    std::string error;
+    auto store = AnalysisStore::open(dbPath, error);
+    ASSERT_TRUE(store) << error;
+    EXPECT_EQ(store->count(), 0);
+    std::ifstream aside(dbPath + ".damaged", std::ios::binary);
+    EXPECT_TRUE(aside.good()) << "the damaged file is kept, not deleted";
+
+    // A folder that cannot hold the database is an error, not a crash.
+    const std::string blocker = dir.path().toStdString() + "/file";
+    write(blocker, "x");
+    EXPECT_FALSE(AnalysisStore::open(blocker + "/Analysis.sqlite", error));
+    EXPECT_FALSE(error.empty());
+}
+
+TEST(BackgroundAnalyser, HearsQueuedFilesInTurnPausesAndKeepsResults)
+{
+    kivo::platform::TaskRunner tasks; // first: it outlives what runs on it
+    QTemporaryDir dir;
+    const std::string root = dir.path().toStdString();
+    std::vector<std::string> files;
+    for (int i = 0; i < 4; ++i) {
+        files.push_back(root + "/tone" + std::to_string(i) + ".wav");
+        std::vector<float> tone(44100 * 2);
+        for (std::size_t f = 0; f < tone.size() / 2; ++f)
+            tone[2 * f] = tone[2 * f + 1]
+                = float(0.3 * std::sin(2 * M_PI * 220 * (i + 1) * double(f) / 44100));
+        kivo::playback::WavWriter wav;
+        ASSERT_EQ(wav.open(files.back(), 2, 44100), "");
+        ASSERT_EQ(wav.append(tone.data(), 44100), "");
+        ASSERT_EQ(wav.finish(), "");
+    }
+    files.push_back(root + "/missing.wav");
+    std::string error;
+    std::shared_ptr<AnalysisStore> store = AnalysisStore::open(root + "/Analysis.sqlite", error);
+    ASSERT_TRUE(store) << error;
+
+    std::vector<std::string> order;
+    std::map<std::string, AnalysisResult> results;
+    {
+        BackgroundAnalyser analyser(tasks, store, [&](const std::string& path, const AnalysisResult& result) {
+            order.push_back(path);
+            results[path] = result;
+        });
+        analyser.setPaused(true);
+        analyser.enqueue(files);
+        analyser.enqueue({ files[0] }); // already waiting: keeps its place
+        analyser.prioritise({ files[3], files[2] }); // the rows in view go first
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 300);
+        EXPECT_TRUE(order.empty()) << "nothing is heard while paused";
+        EXPECT_EQ(analyser.progress().total, 5);
+        analyser.setPaused(false);
+        ASSERT_TRUE(waitFor([&] { return order.size() == 5; }));
+        EXPECT_EQ(order, (std::vector<std::string> { files[3], files[2], files[0], files[1], files[4] }));
+        EXPECT_EQ(analyser.progress().done, 5);
+        EXPECT_EQ(analyser.progress().total, 5);
+    }
+    EXPECT_TRUE(results[files[0]].loudness);
+    EXPECT_FALSE(results[files[4]].ok());
+    EXPECT_EQ(store->count(), 4) << "a file that cannot be read is not kept";
+
+    // Heard once: a second run finds every result in the store, unchanged.
+    const int64_t before = store->count();
+    std::map<std::string, AnalysisResult> again;
+    BackgroundAnalyser second(
+        tasks, store, [&](const std::string& path, const AnalysisResult& result) { again[path] = result; });
+    second.enqueue({ files[0], files[1] });
+    ASSERT_TRUE(waitFor([&] { return again.size() == 2; }));
+    EXPECT_EQ(again[files[0]].loudness, results[files[0]].loudness);
+    EXPECT_EQ(store->count(), before);
+}
