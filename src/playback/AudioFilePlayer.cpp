@@ -14,6 +14,7 @@ namespace kivo::playback {
 namespace {
 constexpr int kRingChunks = 96; // about one second ahead at 48 kHz
 constexpr int kMeterFrames = 1024;
+constexpr int kPrimedChunks = 8;
 } // namespace
 
 struct AudioFilePlayer::Stream : DecodeSource {
@@ -39,6 +40,7 @@ struct AudioFilePlayer::Stream : DecodeSource {
     uint64_t decodeGeneration = 1;
     bool exhausted = false;
     bool endSent = false;
+    bool heardSound = false; // a chunk written so far holds a sample that is not zero
 };
 
 std::unique_ptr<AudioFilePlayer> AudioFilePlayer::open(
@@ -53,8 +55,9 @@ std::unique_ptr<AudioFilePlayer> AudioFilePlayer::open(
         return nullptr;
     }
     auto stream = std::make_shared<Stream>(std::move(decoder));
-    // The first chunk is decoded right here, so it is ready by the time play() comes.
-    stream->decodeStep();
+    // Decoded right here (off the main thread) up to the first chunk that sounds, so play() never
+    // waits for the worker to wake: an AAC stream starts with encoder delay, silent.
+    for (int i = 0; i < kPrimedChunks && stream->decodeStep() && !stream->heardSound; ++i) { }
     return std::unique_ptr<AudioFilePlayer>(new AudioFilePlayer(engine, std::move(stream)));
 }
 
@@ -213,6 +216,9 @@ bool AudioFilePlayer::Stream::decodeStep()
         slot->end = true;
         endSent = true;
     }
+    if (!heardSound)
+        heardSound = std::any_of(slot->samples.begin(), slot->samples.begin() + slot->frames * 2,
+            [](float v) { return v != 0.0f; });
     ring.commitWrite();
     return true;
 }
