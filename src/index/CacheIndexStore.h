@@ -54,9 +54,12 @@ struct IndexSnapshot;
 // What a file order looks at in a file, read from the index without a record made for it.
 struct FileSortKey {
     std::string_view name;
-    std::string_view path;
+    // What follows the last dot of the path's last component (none for a name whose only dot leads).
+    std::string_view extension;
     std::optional<std::int64_t> bpm;
 };
+// The extension a FileSortKey carries for `path`.
+std::string_view sortExtension(std::string_view path);
 // The part of an order that comes before the natural order of names, compared element by element.
 using LeadingKey = std::array<std::int64_t, 5>;
 
@@ -70,6 +73,9 @@ struct NamedFileOrder {
     // whole order is worked out (in the background, once per state). An empty `order`, natural name
     // order, needs none.
     std::function<LeadingKey(const FileSortKey&)> leadingKey;
+    // Whether the leading key looks at the name. When it does not, it is worked out once per distinct
+    // extension and tempo rather than once per file, and is handed an empty name.
+    bool leadingKeyReadsName = true;
 };
 
 // The outcome of one search over one published state: how many hits there are, and records for the

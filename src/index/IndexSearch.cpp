@@ -10,6 +10,7 @@
 #include "music/MusicalKey.h"
 
 #include <algorithm>
+#include <cstring>
 #include <deque>
 #include <iterator>
 #include <thread>
@@ -142,6 +143,19 @@ std::vector<std::uint32_t> idsOf(const FileBitmap& bits)
 
 } // namespace
 
+std::string_view sortExtension(std::string_view path)
+{
+    // Read from the end: only the last few bytes of a path are looked at.
+    for (std::size_t at = path.size(); at > 0; --at) {
+        const char c = path[at - 1];
+        if (c == '/')
+            return {};
+        if (c == '.')
+            return at - 1 == 0 || path[at - 2] == '/' ? std::string_view() : path.substr(at);
+    }
+    return {};
+}
+
 std::vector<std::string> CacheIndexStore::searchPaths(
     const std::string& query, const GroupID& g, bool includeFolderNames)
 {
@@ -208,14 +222,14 @@ LeadingKey leadingKeyOf(const CompactIndex& index, const LeadFunction& lead, std
     if (!lead)
         return {};
     FileSortKey key;
-    key.path = index.path(id);
+    key.extension = sortExtension(index.path(id));
     if (const IndexedFile* file = index.fileByID(id)) {
         key.name = index.nameOf(*file);
         if (file->hasBpm)
             key.bpm = file->bpm;
         return lead(key);
     }
-    const FileInfo info = fileInfoFromName(std::string(key.path));
+    const FileInfo info = fileInfoFromName(std::string(index.path(id)));
     key.name = info.name;
     key.bpm = info.bpm;
     return lead(key);
@@ -244,10 +258,70 @@ struct LeadingKeyHash {
     }
 };
 
-// Every file record's leading key as its place among the distinct keys: one call of the order's key
-// per file, and the distinct keys (a few hundred: tempos, MIDI or not) sorted. A large library is done
-// in two halves at once, as the first search after a load waits for it.
-void buildLeads(const CompactIndex& index, const LeadFunction& lead, OrderRanks& ranks)
+// What a leading key that ignores names is made of: the extension (up to eight bytes, packed) and the
+// tempo, found again through a small open-addressing table, so that a file costs a probe and the
+// order's key is asked once per distinct pair.
+class ExtensionTempoMemo {
+public:
+    // The place of the pair among those seen, kNoID when the extension is too long to pack.
+    template <class Add> std::uint32_t placeOf(std::string_view extension, const IndexedFile& file, Add&& add)
+    {
+        if (extension.size() > 8)
+            return kNoID;
+        Entry probe;
+        std::memcpy(&probe.extension, extension.data(), extension.size());
+        probe.tempo = file.hasBpm ? std::uint64_t(file.bpm) : 0;
+        probe.shape = std::uint32_t(extension.size()) << 1 | std::uint32_t(file.hasBpm);
+        std::size_t slot = hash(probe) & (m_slots.size() - 1);
+        for (;; slot = (slot + 1) & (m_slots.size() - 1)) {
+            Entry& entry = m_slots[slot];
+            if (entry.place == kNoID)
+                break;
+            if (entry.extension == probe.extension && entry.tempo == probe.tempo
+                && entry.shape == probe.shape)
+                return entry.place;
+        }
+        probe.place = add(extension, file);
+        m_slots[slot] = probe;
+        if (++m_used * 2 > m_slots.size())
+            grow();
+        return probe.place;
+    }
+
+private:
+    struct Entry {
+        std::uint64_t extension = 0;
+        std::uint64_t tempo = 0;
+        std::uint32_t shape = 0;
+        std::uint32_t place = kNoID;
+    };
+    static std::size_t hash(const Entry& e)
+    {
+        return std::size_t(
+            (e.extension * 0x9E3779B97F4A7C15ULL ^ e.tempo * 0xC2B2AE3D27D4EB4FULL ^ e.shape) >> 17);
+    }
+    void grow()
+    {
+        std::vector<Entry> old(m_slots.size() * 2);
+        old.swap(m_slots);
+        for (const Entry& e : old) {
+            if (e.place == kNoID)
+                continue;
+            std::size_t slot = hash(e) & (m_slots.size() - 1);
+            while (m_slots[slot].place != kNoID)
+                slot = (slot + 1) & (m_slots.size() - 1);
+            m_slots[slot] = e;
+        }
+    }
+
+    std::vector<Entry> m_slots = std::vector<Entry>(1024);
+    std::size_t m_used = 0;
+};
+
+// Every file record's leading key as its place among the distinct keys (a few hundred: tempos, MIDI
+// or not), the distinct keys sorted. A key that ignores names is asked once per extension and tempo;
+// one that reads them, once per file, a large library then done in two halves at once.
+void buildLeads(const CompactIndex& index, const LeadFunction& lead, bool readsName, OrderRanks& ranks)
 {
     const std::size_t ids = std::min(index.strings.size(), index.fileOf.size());
     ranks.lead.assign(index.strings.size(), kNoID);
@@ -255,18 +329,40 @@ void buildLeads(const CompactIndex& index, const LeadFunction& lead, OrderRanks&
     struct Part {
         std::unordered_map<LeadingKey, std::uint32_t, LeadingKeyHash> seen;
         std::vector<LeadingKey> keys;
+        std::uint32_t placeOf(const LeadingKey& key)
+        {
+            const auto [at, added] = seen.try_emplace(key, std::uint32_t(keys.size()));
+            if (added)
+                keys.push_back(key);
+            return at->second;
+        }
     };
     // Each half sets whole words of the bitmap, so the halves never write the same word.
     const auto fill = [&](std::size_t begin, std::size_t end, Part& part) {
+        ExtensionTempoMemo memo;
         for (std::size_t id = begin; id < end; ++id) {
             if (index.fileOf[id] == kNoID)
                 continue;
             ranks.recorded[id >> 6] |= std::uint64_t(1) << (id & 63);
-            const auto [at, added] = part.seen.try_emplace(
-                leadingKeyOf(index, lead, std::uint32_t(id)), std::uint32_t(part.keys.size()));
-            if (added)
-                part.keys.push_back(at->first);
-            ranks.lead[id] = at->second;
+            if (!lead) {
+                ranks.lead[id] = part.placeOf({});
+                continue;
+            }
+            const IndexedFile& file = index.files[index.fileOf[id]];
+            const std::string_view extension = sortExtension(index.path(std::uint32_t(id)));
+            std::uint32_t place = kNoID;
+            if (!readsName)
+                place = memo.placeOf(extension, file, [&](std::string_view ext, const IndexedFile& f) {
+                    FileSortKey key;
+                    key.extension = ext;
+                    if (f.hasBpm)
+                        key.bpm = f.bpm;
+                    return part.placeOf(lead(key));
+                });
+            if (place == kNoID)
+                place = part.placeOf(lead({ index.nameOf(file), extension,
+                    file.hasBpm ? std::optional<std::int64_t>(file.bpm) : std::nullopt }));
+            ranks.lead[id] = place;
         }
     };
     const std::size_t middle = ids < 65536 ? ids : ids / 2 / 64 * 64;
@@ -524,7 +620,8 @@ SearchHits CacheIndexStore::searchHits(const std::string& query, const GroupID& 
     }
 
     OrderRanks& ranks = state->search->ranks(order.name);
-    std::call_once(ranks.leadBuilt, [&] { buildLeads(index, order.leadingKey, ranks); });
+    std::call_once(
+        ranks.leadBuilt, [&] { buildLeads(index, order.leadingKey, order.leadingKeyReadsName, ranks); });
     if (cancel.isCancelled())
         return {};
     hits.m_ranks = &ranks;

@@ -9,21 +9,19 @@ namespace kivo::organise {
 
 namespace {
 
-bool isMIDIPath(std::string_view path)
+bool isMIDIExtension(std::string_view extension)
 {
-    const auto slash = path.rfind('/');
-    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
-    const auto dot = name.rfind('.');
-    if (dot == std::string_view::npos || dot == 0)
-        return false;
-    // Compared in place: a search works this out for every file of a large library.
-    const std::string_view extension = name.substr(dot + 1);
     const auto is = [&](std::string_view lower) {
         return extension.size() == lower.size()
             && std::equal(extension.begin(), extension.end(), lower.begin(),
                 [](char c, char l) { return (c >= 'A' && c <= 'Z' ? char(c + 32) : c) == l; });
     };
     return is("mid") || is("midi");
+}
+
+bool isMIDIPath(std::string_view path)
+{
+    return isMIDIExtension(index::sortExtension(path));
 }
 
 // -1, 0 or 1 for an optional value where present comes first and smaller values lead.
@@ -174,7 +172,7 @@ index::NamedFileOrder namedBrowserOrder(const SortingOptions& options)
     // The steps of browserOrderBefore ahead of the name, each as "smaller goes first".
     order.leadingKey = [options](const index::FileSortKey& file) {
         index::LeadingKey key {};
-        key[0] = options.separateMIDIFiles && isMIDIPath(file.path);
+        key[0] = options.separateMIDIFiles && isMIDIExtension(file.extension);
         if (options.sortRomanNumerals) {
             const auto rank = romanRank(file.name);
             key[1] = rank ? 0 : 1;
@@ -186,6 +184,7 @@ index::NamedFileOrder namedBrowserOrder(const SortingOptions& options)
         }
         return key;
     };
+    order.leadingKeyReadsName = options.sortRomanNumerals;
     return order;
 }
 

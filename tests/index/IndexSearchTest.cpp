@@ -130,8 +130,8 @@ TEST_F(SearchFixture, ExactNameFirstThenTheGivenOrder)
         std::vector<std::size_t> at(files.size());
         std::iota(at.begin(), at.end(), 0);
         std::stable_sort(at.begin(), at.end(), [&](std::size_t a, std::size_t b) {
-            const auto x = tempoKey({ files[a].name, files[a].path, files[a].bpm });
-            const auto y = tempoKey({ files[b].name, files[b].path, files[b].bpm });
+            const auto x = tempoKey({ files[a].name, {}, files[a].bpm });
+            const auto y = tempoKey({ files[b].name, {}, files[b].bpm });
             return x != y ? x < y : ranks[a] < ranks[b];
         });
         std::vector<FileInfo> sorted;
@@ -148,7 +148,7 @@ TEST_F(SearchFixture, ExactNameFirstThenTheGivenOrder)
         for (const char* query : { "snare", "snare.WAV", "kick", "drums", "s", "zzz" }) {
             for (const NamedFileOrder& order :
                 { NamedFileOrder { "natural", {} }, NamedFileOrder { "reversed", reversed },
-                    NamedFileOrder { "tempo", tempoFirst, tempoKey } }) {
+                    NamedFileOrder { "tempo", tempoFirst, tempoKey, false } }) {
                 const auto expected = pathsOf(store.search(query, kGroup, true, order.order));
                 const SearchHits hits = store.searchHits(query, kGroup, true, order);
                 if (expected.size() > 2) {

@@ -1,5 +1,7 @@
 #include "organise/BrowserFileOrder.h"
 
+#include "index/NaturalOrder.h"
+
 #include <gtest/gtest.h>
 
 using namespace kivo::organise;
@@ -20,13 +22,28 @@ std::vector<std::string> ordered(std::vector<FileInfo> files, const SortingOptio
         return browserOrderBefore(
             { a.name, a.path, false, a.bpm }, { b.name, b.path, false, b.bpm }, options);
     });
+    // So must the leading key a search takes, handed a name only when it says it reads one.
+    const auto named = namedBrowserOrder(options);
+    std::vector<FileInfo> keyed = files;
+    std::stable_sort(keyed.begin(), keyed.end(), [&](const FileInfo& a, const FileInfo& b) {
+        const auto keyOf = [&](const FileInfo& f) {
+            return named.leadingKey(
+                { named.leadingKeyReadsName ? std::string_view(f.name) : std::string_view(),
+                    kivo::index::sortExtension(f.path), f.bpm });
+        };
+        const auto x = keyOf(a), y = keyOf(b);
+        return x != y ? x < y : kivo::index::naturalCompare(a.name, b.name) < 0;
+    });
     sortInBrowserOrder(files, options);
-    std::vector<std::string> out, check;
+    std::vector<std::string> out, check, byKey;
     for (const auto& f : files)
         out.push_back(f.name);
     for (const auto& f : pairwise)
         check.push_back(f.name);
+    for (const auto& f : keyed)
+        byKey.push_back(f.name);
     EXPECT_EQ(out, check);
+    EXPECT_EQ(out, byKey);
     return out;
 }
 
@@ -59,6 +76,10 @@ TEST(BrowserFileOrder, OptionsApplyInTheirOrder)
         (std::vector<std::string> { "ii Pad", "IV Pad 90bpm", "Pad 80bpm" }));
     EXPECT_EQ(
         ordered({ file("B.mid"), file("Z.wav") }, defaults), (std::vector<std::string> { "Z.wav", "B.mid" }));
+    // Only the last extension counts, and a leading dot is no extension.
+    EXPECT_EQ(
+        ordered({ file("A.MIDI", 90), file(".mid", 90), file("c.mid.wav"), file("b.wav.mid") }, defaults),
+        (std::vector<std::string> { ".mid", "c.mid.wav", "A.MIDI", "b.wav.mid" }));
     SortingOptions none { false, false, false };
     EXPECT_EQ(ordered({ file("Z.wav"), file("B.MIDI"), file("file10", 1), file("file9", 2) }, none),
         (std::vector<std::string> { "B.MIDI", "file9", "file10", "Z.wav" }));
