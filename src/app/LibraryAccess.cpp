@@ -14,6 +14,10 @@ SearchJob indexSearchJob(index::CacheIndexStore& store, organise::SearchRequest 
     if (!tags)
         tags = std::make_shared<organise::TagMaps>();
     request.order = organise::effectiveFileOrder(sorting, overrides);
+    // With no tempo overrides every file sorts by its own tempo, and a query's hits are ordered by the
+    // index itself, records made only for the rows shown.
+    if (overrides->bpmOverrides.empty() && overrides->clearedBPMPaths.empty())
+        request.namedOrder = organise::namedBrowserOrder(sorting);
     return [&store, request = std::move(request), overrides, tags](const index::CancelHandle& cancel) {
         // The memo of inherited values lives for this one pass.
         organise::MetadataInheritance pass(overrides, tags);

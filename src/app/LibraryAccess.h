@@ -18,7 +18,8 @@ namespace kivo::app {
 
 // The result list of `request`: the query's hits (a file named exactly as the query first, then the
 // tree's file order with the user's sorting options, files sorting by their effective BPM), or with
-// no query everything in scope, narrowed by the filter set with the user's overrides and tags.
+// no query everything in scope, narrowed by the filter set with the user's overrides and tags. A
+// query's hits in one collection with no filter come counted, with records for the first rows only.
 SearchJob indexSearchJob(index::CacheIndexStore& store, organise::SearchRequest request,
     const organise::SortingOptions& sorting,
     std::shared_ptr<const index::MetadataOverrides> overrides = nullptr,

@@ -140,6 +140,10 @@ void MainWindow::showResults(const QString& query, const organise::FilterResults
     if (!searchActive() || m_hiddenView.showOnlyHidden)
         return;
     m_resultsModel->setResults(results);
+    // A new query's list starts at its top; the same query answered again keeps its place.
+    if (m_resultsModel->query() != query)
+        m_results->scrollToTop();
+    m_resultsModel->setQuery(query);
     if (results.needsQueryForFolders) {
         m_filterPanel->setResultCount(std::nullopt);
         m_noResults->setText(tr(organise::kFolderSearchPrompt));

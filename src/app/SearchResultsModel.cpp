@@ -15,6 +15,7 @@ SearchResultsModel::SearchResultsModel(QObject* parent)
 void SearchResultsModel::setResults(const std::vector<index::FileInfo>& files)
 {
     m_files = files;
+    m_hits.reset();
     m_folders.clear();
     beginResetModel();
     resolveRows();
@@ -24,6 +25,7 @@ void SearchResultsModel::setResults(const std::vector<index::FileInfo>& files)
 void SearchResultsModel::setResults(const organise::FilterResults& results)
 {
     m_files = results.files;
+    m_hits = results.hits;
     m_folders = results.folders;
     beginResetModel();
     resolveRows();
@@ -54,7 +56,13 @@ void SearchResultsModel::resolveRows()
         resolveRow(row, pass, m_metadata);
         m_rows.push_back(std::move(row));
     }
-    for (const auto& f : m_files) {
+    resolveFileRows(0, pass);
+}
+
+void SearchResultsModel::resolveFileRows(std::size_t first, organise::MetadataInheritance& pass)
+{
+    for (std::size_t i = first; i < m_files.size(); ++i) {
+        const index::FileInfo& f = m_files[i];
         BrowserRow row;
         row.path = f.path;
         row.name = m_hideExtensions ? std::string(organise::nameWithoutExtension(f.name)) : f.name;
@@ -68,11 +76,13 @@ void SearchResultsModel::resolveRows()
 
 void SearchResultsModel::clear()
 {
+    m_query.clear();
     if (m_rows.empty())
         return;
     beginResetModel();
     m_rows.clear();
     m_files.clear();
+    m_hits.reset();
     m_folders.clear();
     endResetModel();
 }
@@ -87,6 +97,26 @@ const BrowserRow* SearchResultsModel::row(const QModelIndex& index) const
 int SearchResultsModel::rowCount(const QModelIndex& parent) const
 {
     return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+bool SearchResultsModel::canFetchMore(const QModelIndex& parent) const
+{
+    return !parent.isValid() && m_hits && m_files.size() < m_hits->size();
+}
+
+void SearchResultsModel::fetchMore(const QModelIndex& parent)
+{
+    if (!canFetchMore(parent))
+        return;
+    auto more = m_hits->records(m_files.size(), organise::kFirstResultRecords);
+    if (more.empty())
+        return;
+    const std::size_t first = m_files.size();
+    beginInsertRows({}, int(m_rows.size()), int(m_rows.size() + more.size()) - 1);
+    m_files.insert(m_files.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+    auto pass = m_metadata.pass();
+    resolveFileRows(first, pass);
+    endInsertRows();
 }
 
 int SearchResultsModel::columnCount(const QModelIndex& parent) const
@@ -122,7 +152,9 @@ void SearchResultsModel::setHiddenItems(std::vector<BrowserRow> rows)
 {
     beginResetModel();
     m_files.clear();
+    m_hits.reset();
     m_folders.clear();
+    m_query.clear();
     m_rows = std::move(rows);
     endResetModel();
 }

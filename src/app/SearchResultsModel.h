@@ -21,8 +21,12 @@ public:
 
     // Rows show the files' effective values, resolved in one pass.
     void setResults(const std::vector<index::FileInfo>& files);
-    // Files, or in folder mode folders, in result order.
+    // Files, or in folder mode folders, in result order. Hits given as SearchHits show the records
+    // that came with them, and more as the list is scrolled to its end.
     void setResults(const organise::FilterResults& results);
+    // The query the rows answer (the caller's; empty for the hidden-items list).
+    const QString& query() const { return m_query; }
+    void setQuery(const QString& query) { m_query = query; }
     // The user's tempo, key or tags changed: the rows show the new values.
     void setMetadata(RowMetadata metadata);
     // Names without their extensions (for the next results).
@@ -39,6 +43,8 @@ public:
     void setHiddenItems(std::vector<BrowserRow> rows);
 
     int rowCount(const QModelIndex& parent = {}) const override;
+    bool canFetchMore(const QModelIndex& parent) const override;
+    void fetchMore(const QModelIndex& parent) override;
     int columnCount(const QModelIndex& parent = {}) const override;
     QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
     QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
@@ -46,15 +52,19 @@ public:
 
 private:
     void resolveRows();
+    // Rows for m_files from `first` on.
+    void resolveFileRows(std::size_t first, organise::MetadataInheritance& pass);
 
     MissingCheck m_isMissing;
     music::KeySpelling m_spelling = music::KeySpelling::automatic;
     RowMetadata m_metadata;
     organise::HiddenView m_hidden;
     std::vector<index::FileInfo> m_files;
+    std::shared_ptr<index::SearchHits> m_hits; // the records after m_files come from it
     std::vector<index::FolderHit> m_folders;
     std::vector<BrowserRow> m_rows;
     bool m_hideExtensions = false;
+    QString m_query;
 };
 
 } // namespace kivo::app

@@ -81,6 +81,15 @@ std::optional<FilterResults> buildResults(index::CacheIndexStore& store, const S
                 // Only what passed is ordered: the order of a filtered listing costs its own size.
                 if (request.order)
                     request.order(part);
+            } else if (!several && !filters.hasFilter() && !filters.shuffleSeed
+                && !request.namedOrder.name.empty()) {
+                auto hits = store.searchHits(
+                    index::lowerCase(query), g, request.includeFolderNames, request.namedOrder, cancel);
+                if (cancel.isCancelled())
+                    return std::nullopt;
+                results.files = hits.records(0, kFirstResultRecords);
+                results.hits = std::make_shared<index::SearchHits>(std::move(hits));
+                return results;
             } else {
                 part = store.search(index::lowerCase(query), g, request.includeFolderNames, request.order);
                 if (cancel.isCancelled())

@@ -29,17 +29,31 @@ struct SearchRequest {
     // The browser's file order, for the files of a listing with no query (a query's hits come in the
     // search's own order).
     index::FileOrder order;
+    // The same order, named, when it sorts files by their own tempos (no tempo overrides): a query's
+    // hits in one collection with no filter then come as SearchHits, records made only for what is
+    // shown. An empty name: no such order.
+    index::NamedFileOrder namedOrder;
 };
+
+// How many records a query's hits come with; the rest are made as the list is scrolled to them.
+inline constexpr std::size_t kFirstResultRecords = 200;
 
 struct FilterResults {
     FilterMode mode = FilterMode::files;
-    // The records of the files that passed, or the folders, in result order.
+    // The records of the files that passed, or the folders, in result order. With `hits`, only the
+    // first of them.
     std::vector<index::FileInfo> files;
     std::vector<index::FolderHit> folders;
+    // A query's hits when no filter narrows them: every hit counted, the records after `files` made
+    // on demand (by one thread at a time).
+    std::shared_ptr<index::SearchHits> hits;
     // Folder mode with neither a query nor a filter: no folder search ran.
     bool needsQueryForFolders = false;
 
-    std::size_t size() const { return mode == FilterMode::files ? files.size() : folders.size(); }
+    std::size_t size() const
+    {
+        return mode == FilterMode::files ? (hits ? hits->size() : files.size()) : folders.size();
+    }
 };
 
 // "Type or add a filter to search folders"

@@ -3,6 +3,7 @@
 #include "app/PianoKeyGrid.h"
 #include "app/SearchResultsModel.h"
 #include "organise/FilterControls.h"
+#include "organise/MetadataInheritance.h"
 #include "platform/TaskRunner.h"
 
 #include <QAbstractButton>
@@ -189,4 +190,44 @@ TEST(FilterPanel, FiltersAloneListResultsInTheWindowAndFolderModeAsksForAQuery)
     w.filterPanel()->modeButton(FilterMode::files)->click();
     EXPECT_EQ(w.page(), MainWindow::Page::tree);
     EXPECT_EQ(state.filters().mode, FilterMode::files);
+}
+
+TEST(SearchResultsModel, CountedHitsShowTheirFirstRecordsAndMoreAsTheListScrollsToItsEnd)
+{
+    using namespace kivo::index;
+    CacheIndexStore store({ "/nonexistent/cache.json", [](const std::string&) {}, {} });
+    const GroupID group = "00000000-0000-4000-8000-000000000001";
+    store.modify([&](IndexMaps& maps) {
+        maps.groupRoots[group] = { "/S" };
+        maps.directoryIndex["/S"].path = "/S";
+        for (int i = 0; i < 450; ++i) {
+            const std::string name = "Kick " + std::to_string(i) + ".wav";
+            const FileInfo f { stableFileID("/S/" + name), "/S/" + name, name, std::nullopt, {}, {} };
+            maps.directoryIndex["/S"].files.push_back(f);
+            maps.fileIndex[f.path] = f;
+            for (const auto& token : tokenize(name, 1))
+                maps.searchIndex[group][token].insert(f.path);
+        }
+    });
+    SearchRequest request;
+    request.groups = { group };
+    request.query = "kick";
+    request.order = effectiveFileOrder({}, nullptr);
+    MetadataInheritance pass;
+    const auto records = buildResults(store, request, pass);
+    request.namedOrder = namedBrowserOrder({});
+    const auto hits = buildResults(store, request, pass);
+    ASSERT_TRUE(records && hits && hits->hits);
+    EXPECT_EQ(hits->size(), 450u);
+    EXPECT_EQ(hits->files.size(), kFirstResultRecords);
+
+    SearchResultsModel model;
+    model.setResults(*hits);
+    EXPECT_EQ(model.rowCount(), int(kFirstResultRecords));
+    while (model.canFetchMore({}))
+        model.fetchMore({});
+    ASSERT_EQ(model.rowCount(), 450);
+    for (int i = 0; i < 450; ++i)
+        ASSERT_EQ(model.row(model.index(i, 0))->path, records->files[std::size_t(i)].path) << i;
+    EXPECT_EQ(model.row(model.index(2, 0))->name, "Kick 2.wav");
 }

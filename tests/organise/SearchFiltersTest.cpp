@@ -281,6 +281,22 @@ TEST_F(ResultsFixture, FiltersAloneOrOverAQueryAcrossCollectionsShuffledOnReques
     CancelHandle cancelled;
     cancelled.cancel();
     EXPECT_EQ(paths(r, cancelled), (std::vector<std::string> { "cancelled" }));
+
+    // Given the order by name, a query in one collection with no filter comes as counted hits, in the
+    // same order as the records the sort makes; a filter, or a second collection, takes the records.
+    r = {};
+    r.groups = { kGroup };
+    r.query = "a";
+    r.order = effectiveFileOrder({}, nullptr);
+    const auto sorted = paths(r);
+    EXPECT_EQ(sorted.size(), 3u);
+    r.namedOrder = namedBrowserOrder({});
+    EXPECT_EQ(paths(r), sorted);
+    auto m = pass();
+    EXPECT_TRUE(buildResults(store, r, m)->hits);
+    EXPECT_EQ(paths(r, cancelled), (std::vector<std::string> { "cancelled" }));
+    r.filters.minBPM = 100;
+    EXPECT_FALSE(buildResults(store, r, m)->hits);
 }
 
 TEST_F(ResultsFixture, FolderModeAsksForAQueryOrAFilterBeforeListingFolders)
