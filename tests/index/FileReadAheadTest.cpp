@@ -110,7 +110,8 @@ TEST(FileReadAhead, ScansExactlyAsTheSequentialWalk)
     options.directory = dir.str() + "/Library";
     options.files = 1500;
     options.seed = 11;
-    kivo::bench::makeLibrary(options);
+    const auto stats = kivo::bench::makeLibrary(options);
+    ASSERT_GT(stats.ignoredFiles, 0u);
     // Files on both sides of sub-folders in one listing, and a second root with tagged files.
     for (int i = 0; i < 12; ++i)
         dir.write("Library/Mixed 120 BPM/Loop " + std::to_string(i) + " Am.wav", "RIFF");
@@ -126,7 +127,16 @@ TEST(FileReadAhead, ScansExactlyAsTheSequentialWalk)
 
     const std::size_t threadsBefore = threadCount();
     const Scan sequential = scanWith(0, first, second);
+    // Every sample and nothing else; loops, MIDI and folders named after their tempo give many a tempo.
     ASSERT_EQ(sequential.maps.fileIndex.size(), 1500u + 12 + 1 + 1);
+    EXPECT_EQ(sequential.maps.directoryIndex.size(), stats.folders + 1 + 9 + 1 + 1);
+    std::size_t listed = 0, withTempo = 0;
+    for (const auto& [path, info] : sequential.maps.directoryIndex)
+        listed += info.files.size();
+    for (const auto& [path, file] : sequential.maps.fileIndex)
+        withTempo += file.bpm.has_value();
+    EXPECT_EQ(listed, sequential.maps.fileIndex.size());
+    EXPECT_GT(withTempo, 400u);
     for (unsigned threads : { 1u, 2u }) {
         SCOPED_TRACE(threads);
         const Scan ahead = scanWith(threads, first, second);
@@ -154,9 +164,11 @@ TEST(FileReadAhead, CancelledScanCommitsNothingAndLeavesNoReaderRunning)
     const IndexMaps before = maps;
     const std::size_t threadsBefore = threadCount();
 
-    // Stopped early, half-way and at the very end of the walk.
-    for (const std::int64_t stopAt : { 2, 100, 250, 399 }) {
+    // Stopped early, half-way and at the very end of the walk, with and without readers ahead.
+    for (const auto& [threads, stopAt] :
+        { std::pair { 0u, 7 }, { 2u, 2 }, { 2u, 100 }, { 2u, 250 }, { 2u, 399 } }) {
         SCOPED_TRACE(stopAt);
+        SCOPED_TRACE(threads);
         std::atomic<int> reads { 0 };
         std::atomic<bool> returned { false };
         std::atomic<bool> readAfterReturn { false };
@@ -176,7 +188,7 @@ TEST(FileReadAhead, CancelledScanCommitsNothingAndLeavesNoReaderRunning)
                     stop.cancel();
             },
             reader);
-        scanner.setReadAheadThreads(2);
+        scanner.setReadAheadThreads(threads);
         const auto roots = buildIndex(maps, { { "New", { options.directory }, {} } }, scanner, kOpen);
         returned = true;
 

@@ -1,5 +1,4 @@
 #include "index/IndexScan.h"
-#include "LibraryGenerator.h"
 
 #include "support/TestEnvironment.h"
 
@@ -85,31 +84,6 @@ TEST(IndexScan, ReportsProgressAboutTwoHundredTimes)
         && maps.keywordIndex.empty() && maps.groupRoots.empty());
 }
 
-TEST(IndexScan, CancelledBuildLeavesTheIndexAsItWas)
-{
-    ScratchDir dir;
-    writeFiles(dir, "A", 20);
-    writeFiles(dir, "B", 20);
-    IndexMaps maps;
-    build(maps, { { "G", { dir.str() + "/A" }, {} } });
-    ASSERT_EQ(maps.fileIndex.size(), 20u);
-
-    CancelHandle stop;
-    FolderScanner scanner(stop,
-        [&](const IndexProgress& p) {
-            if (!p.scanning && p.processed == 7)
-                stop.cancel();
-        },
-        {});
-    const auto roots = buildIndex(maps, { { "H", { dir.str() + "/B" }, {} } }, scanner, kOpen);
-    EXPECT_EQ(roots.count("H"), 0u);
-    EXPECT_EQ(maps.fileIndex.size(), 20u);
-    EXPECT_EQ(maps.directoryIndex.size(), 1u);
-    EXPECT_TRUE(maps.directoryIndex.count(dir.str() + "/A"));
-    EXPECT_EQ(maps.groupRoots.count("H"), 0u);
-    EXPECT_EQ(maps.searchIndex.count("H"), 0u);
-}
-
 TEST(IndexScan, OverlappingCollectionsAndRootsWithoutAccess)
 {
     ScratchDir dir;
@@ -169,31 +143,4 @@ TEST(IndexScan, SyncScansOnlyNewRootsAndDropsWhatIsGone)
     sync(maps, { { "G", { a, d }, { "/Away" } } });
     EXPECT_EQ(maps.groupRoots["G"], (std::vector<std::string> { a, "/Away", d }));
     EXPECT_EQ(maps.fileIndex.size(), 5u);
-}
-
-TEST(IndexScan, FindsEverySampleOfASyntheticLibraryAndNothingElse)
-{
-    ScratchDir dir;
-    kivo::bench::LibraryOptions options;
-    options.directory = dir.str() + "/Library";
-    options.files = 600;
-    options.seed = 7;
-    const auto stats = kivo::bench::makeLibrary(options);
-    ASSERT_EQ(stats.compatibleFiles, 600u);
-    ASSERT_GT(stats.ignoredFiles, 0u);
-
-    IndexMaps maps;
-    Recorder r;
-    build(maps, { { "G", { options.directory }, {} } }, r.observer());
-    EXPECT_EQ(maps.fileIndex.size(), 600u);
-    EXPECT_EQ(maps.directoryIndex.size(), stats.folders + 1); // the root has a record too
-    EXPECT_EQ(r.reports.back().total, 600);
-    std::size_t listed = 0, withTempo = 0;
-    for (const auto& [path, info] : maps.directoryIndex)
-        listed += info.files.size();
-    for (const auto& [path, file] : maps.fileIndex)
-        withTempo += file.bpm.has_value();
-    EXPECT_EQ(listed, 600u);
-    // Loops, MIDI and folders named after their tempo: many files get one from names alone.
-    EXPECT_GT(withTempo, 150u);
 }
