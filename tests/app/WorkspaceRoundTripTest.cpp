@@ -13,22 +13,15 @@
 #include "platform/PreferenceStore.h"
 #include "platform/VolumeMonitor.h"
 
+#include "library/SettingsStore.h"
 #include "support/TestEnvironment.h"
-
-#include <QCoreApplication>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 using namespace kivo;
+using test::settle;
 
 namespace {
-
-void settle()
-{
-    for (int i = 0; i < 10; ++i)
-        QCoreApplication::processEvents();
-}
 
 // One machine: a preference file with every store on it and a workspace manager.
 struct Machine {
@@ -60,12 +53,7 @@ struct Machine {
         library::WorkspaceManagerOptions options;
         options.folder = folder + "/Workspaces";
         options.clock = &clock;
-        options.background = [](library::WorkspaceJob job) {
-            QTimer::singleShot(0, qApp, [then = job()] {
-                if (then)
-                    then();
-            });
-        };
+        options.background = test::laterTurn;
         options.reloadStores = [this] {
             app::WorkspaceStores { settings, syncSettings, hidden, overrides, tags, *hotkeys }.reload();
         };

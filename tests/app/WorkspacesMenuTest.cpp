@@ -1,4 +1,5 @@
 #include "app/WorkspacesMenu.h"
+#include "library/SettingsStore.h"
 #include "library/WorkspaceManager.h"
 #include "platform/Clock.h"
 #include "platform/NotificationCenter.h"
@@ -13,22 +14,16 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
 #include "MessageBoxes.h"
 
 using namespace kivo;
+using test::settle;
 using namespace kivo::app;
 
 namespace {
-
-void settle()
-{
-    for (int i = 0; i < 10; ++i)
-        QApplication::processEvents();
-}
 
 struct MenuFixture : ::testing::Test {
     test::ScratchDir dir;
@@ -43,12 +38,7 @@ struct MenuFixture : ::testing::Test {
         library::WorkspaceManagerOptions options;
         options.folder = dir.path() + "/Workspaces";
         options.clock = &clock;
-        options.background = [](library::WorkspaceJob job) {
-            QTimer::singleShot(0, qApp, [then = job()] {
-                if (then)
-                    then();
-            });
-        };
+        options.background = test::laterTurn;
         manager = std::make_unique<library::WorkspaceManager>(store, std::move(options));
         window.setCentralWidget(new QWidget);
         window.menuBar()->addMenu("File");

@@ -14,7 +14,6 @@
 
 #include <QCoreApplication>
 #include <QDateTime>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QSignalSpy>
 #include <QThread>
@@ -30,20 +29,9 @@
 using namespace kivo;
 using library::LibraryIndexManager;
 using library::LibraryIndexManagerOptions;
+using test::waitFor;
 
 namespace {
-
-template <class Pred> bool waitFor(Pred pred, int ms = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // Holds every scan at its first root until released, so a sync is reliably still running.
 class Gate {

@@ -10,13 +10,12 @@
 #include "platform/TaskRunner.h"
 #include "support/TestEnvironment.h"
 
-#include <QCoreApplication>
 #include <QDir>
-#include <QElapsedTimer>
 
 #include <gtest/gtest.h>
 
 using namespace kivo;
+using test::waitFor;
 using namespace kivo::library;
 using Kind = SyncIssue::Kind;
 
@@ -25,18 +24,6 @@ void PrintTo(const SyncIssue& issue, std::ostream* os); // in MissingFileTracker
 } // namespace kivo::library
 
 namespace {
-
-template <class Pred> bool waitFor(Pred pred, int ms = 10000)
-{
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred()) {
-        if (timer.elapsed() > ms)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    }
-    return true;
-}
 
 // A driver with the real check on private preferences and cache, and a fake mount table.
 struct Library : ::testing::Test {

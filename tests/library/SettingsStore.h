@@ -4,13 +4,16 @@
 // put hand-made collection lists into it.
 
 #include "library/BookmarkGroup.h"
+#include "library/WorkspaceManager.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceStore.h"
 #include "platform/PropertyList.h"
 
 #include "support/TestEnvironment.h"
 
+#include <QCoreApplication>
 #include <QObject>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -37,6 +40,15 @@ struct SettingsStoreFixture : ::testing::Test {
     }
     QString folder(const std::string& relative) const { return QString::fromStdString(dir.mkdir(relative)); }
 };
+
+// Workspace disk work runs at once; its result comes back at a later turn, as from a worker.
+inline void laterTurn(library::WorkspaceJob job)
+{
+    QTimer::singleShot(0, qApp, [then = job()] {
+        if (then)
+            then();
+    });
+}
 
 // Counts posts of one notification while alive.
 class NotificationCount {

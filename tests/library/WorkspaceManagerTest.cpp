@@ -12,7 +12,6 @@
 #include <QProcess>
 #include <QRandomGenerator>
 #include <QThread>
-#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -20,6 +19,7 @@
 #include <cstdio>
 
 using namespace kivo;
+using test::settle;
 using namespace kivo::library;
 
 namespace {
@@ -30,12 +30,6 @@ std::optional<QVariantMap> fileValues(const QString& path)
     if (!file.open(QIODevice::ReadOnly))
         return std::nullopt;
     return parseBackup(file.readAll());
-}
-
-void settle()
-{
-    for (int i = 0; i < 10; ++i)
-        QCoreApplication::processEvents();
 }
 
 struct WorkspaceFixture : test::SettingsStoreFixture {
@@ -52,12 +46,7 @@ struct WorkspaceFixture : test::SettingsStoreFixture {
         options.folder = folder();
         options.clock = &clock;
         // Disk work runs at once; its result comes back at a later turn, as from a worker.
-        options.background = [](WorkspaceJob job) {
-            QTimer::singleShot(0, qApp, [then = job()] {
-                if (then)
-                    then();
-            });
-        };
+        options.background = test::laterTurn;
         options.reloadStores = [this] { calls << "reload"; };
         options.resetMissingTracker = [this] { calls << "tracker"; };
         options.rebuildIndex = [this] { calls << "rebuild"; };
@@ -333,12 +322,7 @@ TEST(WorkspaceKill, DISABLED_Child)
     WorkspaceManagerOptions options;
     options.folder = QString::fromUtf8(folder) + "/Workspaces";
     options.clock = &clock;
-    options.background = [](WorkspaceJob job) {
-        QTimer::singleShot(0, qApp, [then = job()] {
-            if (then)
-                then();
-        });
-    };
+    options.background = test::laterTurn;
     options.exists = [](const QString&) { return true; };
     WorkspaceManager manager(store, options);
     QVariantList paths;

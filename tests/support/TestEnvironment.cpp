@@ -1,6 +1,8 @@
 #include "support/TestEnvironment.h"
 
+#include <QCoreApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
 
@@ -17,6 +19,24 @@ void isolateUserFolders()
     QDir().mkpath(root + "/data");
     setenv("XDG_CONFIG_HOME", (root + "/config").toUtf8().constData(), 1);
     setenv("XDG_DATA_HOME", (root + "/data").toUtf8().constData(), 1);
+}
+
+void settle(int turns)
+{
+    for (int i = 0; i < turns; ++i)
+        QCoreApplication::processEvents();
+}
+
+bool waitFor(const std::function<bool()>& done, int ms)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (!done()) {
+        if (timer.elapsed() > ms)
+            return false;
+        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
+    }
+    return true;
 }
 
 ScratchDir::ScratchDir()

@@ -3,12 +3,20 @@
 #include <QString>
 #include <QTemporaryDir>
 
+#include <functional>
+
 namespace kivo::test {
 
 // Points XDG_CONFIG_HOME and XDG_DATA_HOME at a private temporary folder so a test
 // run never reads or writes the user's real preferences or cache. Called by both
 // test mains before any application object exists.
 void isolateUserFolders();
+
+// Runs the event loop a few turns, so that queued calls and the replies they queue land.
+void settle(int turns = 10);
+
+// Runs the event loop until `done` holds or `ms` have passed; answers whether it holds.
+bool waitFor(const std::function<bool()>& done, int ms = 10000);
 
 // A fresh empty folder for one test, removed when it goes out of scope.
 class ScratchDir {
