@@ -1,5 +1,6 @@
 #include "index/CacheIndexStore.h"
 #include "index/SearchCache.h"
+#include "platform/StaleTemporaries.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -118,6 +119,8 @@ DiskSnapshot CacheIndexStore::loadCache()
     // Read and decoded before the worker is asked for anything: a search meanwhile goes on with the
     // current state.
     const auto turn = writerTurn();
+    // Saves killed half-way leave their temporaries beside the cache; nothing else removes them.
+    platform::removeStaleTemporaries(cacheFilePath());
     auto next = std::make_shared<IndexSnapshot>();
     double lastUpdate = 0;
     try {

@@ -126,6 +126,7 @@ public:
 
     std::string cacheFilePath() const;
 
+    // Also removes the temporaries that saves killed half-way left beside the file.
     DiskSnapshot loadCache();
     void saveCache(double lastUpdate);
     void clearCache();

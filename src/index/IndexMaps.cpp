@@ -33,8 +33,8 @@ void rebuildKeywordIndex(IndexMaps& maps)
         if (!isNew)
             continue;
         for (const auto& [group, roots] : maps.groupRoots) {
-            const auto root = std::find_if(
-                roots.begin(), roots.end(), [&](const std::string& r) { return isUnderRoot(path, r); });
+            const auto root = std::find_if(roots.begin(), roots.end(),
+                [&, &path = path](const std::string& r) { return isUnderRoot(path, r); });
             if (root != roots.end())
                 entry->second.lists.emplace_back(&maps.keywordIndex[group], keywordsForPath(path, *root));
         }

@@ -169,9 +169,10 @@ void removeFiles(IndexMaps& maps, const std::vector<std::string>& paths)
                 dropFrom(kw->second, keywordsForPath(path, root), path);
         }
     }
-    for (const auto& [parent, removed] : byParent)
-        if (const auto folder = maps.directoryIndex.find(parent); folder != maps.directoryIndex.end())
-            std::erase_if(folder->second.files, [&](const FileInfo& f) { return removed.contains(f.path); });
+    for (const auto& entry : byParent)
+        if (const auto folder = maps.directoryIndex.find(entry.first); folder != maps.directoryIndex.end())
+            std::erase_if(
+                folder->second.files, [&](const FileInfo& f) { return entry.second.contains(f.path); });
 }
 
 std::vector<std::string> removeFolder(IndexMaps& maps, const std::string& path)

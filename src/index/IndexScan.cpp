@@ -153,9 +153,10 @@ GroupRoots buildWithNoGroups(IndexMaps& maps, FolderScanner& scanner)
 GroupRoots prepareSync(IndexMaps& maps, const std::vector<ScanGroup>& groups)
 {
     std::set<GroupID> gone;
-    for (const auto& [id, roots] : maps.groupRoots)
-        if (std::none_of(groups.begin(), groups.end(), [&](const ScanGroup& g) { return g.groupID == id; }))
-            gone.insert(id);
+    for (const auto& entry : maps.groupRoots)
+        if (std::none_of(
+                groups.begin(), groups.end(), [&](const ScanGroup& g) { return g.groupID == entry.first; }))
+            gone.insert(entry.first);
     if (!gone.empty())
         removeGroups(maps, gone);
 

@@ -12,7 +12,6 @@
 #include "platform/MountTable.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceStore.h"
-#include "platform/StaleTemporaries.h"
 #include "platform/TaskRunner.h"
 
 #include <QFileInfo>
@@ -89,8 +88,6 @@ LibraryIndexManager::LibraryIndexManager(
     m_tasks.run(
         this,
         [store] {
-            // Saves killed half-way leave their temporaries beside the cache; nothing else removes them.
-            platform::removeStaleTemporaries(store->cacheFilePath());
             return store->loadCache();
         },
         [this](index::DiskSnapshot snapshot) {

@@ -4,6 +4,7 @@
 #include "platform/Clock.h"
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceStore.h"
+#include "platform/StaleTemporaries.h"
 
 #include <QDir>
 #include <QFile>
@@ -140,6 +141,15 @@ WorkspaceManager::WorkspaceManager(
             m_workspaces.cbegin(), m_workspaces.cend(), [&](const Workspace& w) { return w.id == id; });
     m_activeID = known ? id : m_workspaces.first().id;
     saveRegistry();
+    // Saves killed half-way leave their temporaries beside the workspace files.
+    QStringList paths;
+    for (const Workspace& w : std::as_const(m_workspaces))
+        paths.append(filePath(w.id));
+    runDisk([paths]() -> std::function<void()> {
+        for (const QString& path : paths)
+            platform::removeStaleTemporaries(QFile::encodeName(path).toStdString());
+        return {};
+    });
 }
 
 WorkspaceManager::~WorkspaceManager()

@@ -49,8 +49,8 @@ bool binaryPlistWithinLimits(const char* data, std::size_t size)
             return false;
         const unsigned marker = bytes[at];
         const unsigned type = marker >> 4;
-        // Arrays, ordered sets, sets and dictionaries hold references; nothing else does.
-        if (type != 0xA && type != 0xB && type != 0xC && type != 0xD)
+        // Strings, arrays, ordered sets, sets and dictionaries give their length after the marker.
+        if (type != 0x5 && type != 0x6 && type != 0xA && type != 0xB && type != 0xC && type != 0xD)
             continue;
         std::uint64_t count = marker & 0xF;
         std::uint64_t refsAt = at + 1;
@@ -62,6 +62,17 @@ bool binaryPlistWithinLimits(const char* data, std::size_t size)
                 return false;
             count = bigEndian(bytes + refsAt + 1, width);
             refsAt += 1 + width;
+        }
+        if (type == 0x5 || type == 0x6) {
+            // libplist stops the whole program on a string with a NUL character inside (an
+            // assertion on its length); we never write one.
+            const std::uint64_t unit = type == 0x5 ? 1 : 2;
+            if (count > (tableAt - refsAt) / unit)
+                return false;
+            for (std::uint64_t i = 0; i < count; ++i)
+                if (bigEndian(bytes + refsAt + i * unit, unsigned(unit)) == 0)
+                    return false;
+            continue;
         }
         const std::uint64_t refs = type == 0xD ? 2 : 1;
         if (count > (tableAt - refsAt) / refSize / refs)

@@ -18,8 +18,8 @@ constexpr int kMaxPlistDepth = 64;
 constexpr std::uint64_t kMaxPlistObjects = 16'000'000;
 constexpr std::size_t kMaxPlistBytes = std::size_t(256) << 20;
 
-// True when `data` is a binary property list whose objects all lie inside it and which stays
-// within the limits above. False for anything else.
+// True when `data` is a binary property list whose objects all lie inside it, whose strings hold no
+// NUL character and which stays within the limits above. False for anything else.
 bool binaryPlistWithinLimits(const char* data, std::size_t size);
 
 } // namespace kivo::platform

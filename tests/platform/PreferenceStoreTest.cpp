@@ -52,13 +52,21 @@ QVariantMap nestedSample()
     return outer;
 }
 
-enum class Hostile { doubling, cycle };
+// A NUL character inside a string or a key stops the whole program in libplist's decoder.
+enum class Hostile { doubling, cycle, nulInString, nulInKey, nulInUtf16 };
 
 QByteArray hostile(Hostile shape)
 {
     kivo::test::BinaryPlistBuilder b;
     kivo::test::BinaryPlistBuilder::Ref inner = 0;
-    if (shape == Hostile::doubling) {
+    if (shape == Hostile::nulInString || shape == Hostile::nulInUtf16) {
+        inner = shape == Hostile::nulInString ? b.ascii(std::string("Kick\0Snare", 10))
+                                              : b.utf16(std::u16string(u"Kick\0Snare", 10));
+    } else if (shape == Hostile::nulInKey) {
+        inner = b.array({});
+        const auto key = b.ascii(std::string("hidden\0Paths", 12));
+        return QByteArray::fromStdString(b.bytes(b.dict({ key }, { inner })));
+    } else if (shape == Hostile::doubling) {
         inner = b.array({});
         for (int level = 0; level < 60; ++level)
             inner = b.array({ inner, inner });
@@ -195,6 +203,9 @@ TEST(PreferenceStore, DamagedFileIsSetAsideNeverOverwritten)
         QByteArray::fromStdString(kivo::test::nestedArraysPlist("bookmarks", 200000)),
         hostile(Hostile::doubling), // each level refers to the next twice: 2^60 objects once expanded
         hostile(Hostile::cycle),
+        hostile(Hostile::nulInString),
+        hostile(Hostile::nulInKey),
+        hostile(Hostile::nulInUtf16),
     };
     int n = 0;
     for (const QByteArray& bytes : damaged) {

@@ -27,6 +27,14 @@ public:
         std::string object = countMarker(0x50, text.size());
         return add(object + text);
     }
+    // UTF-16 code units, big-endian as the format stores them.
+    Ref utf16(const std::u16string& text)
+    {
+        std::string object = countMarker(0x60, text.size());
+        for (char16_t unit : text)
+            putBig(object, unit, 2);
+        return add(object);
+    }
     // The reference the next object will get (to make one that refers to itself).
     Ref next() const { return Ref(m_objects.size()); }
 

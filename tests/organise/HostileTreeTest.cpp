@@ -1,0 +1,171 @@
+// A root full of things a sample folder should never hold: a FIFO and a socket under sample names,
+// a dangling link, a link loop, a folder link back to an ancestor, a name of 255 bytes and a path of
+// more than 4,000 bytes. The scan, the quick refresh, the tree and the search all finish.
+
+#include "index/IndexStoreScan.h"
+#include "organise/BrowserTree.h"
+#include "organise/FolderContents.h"
+#include "support/FifoWatchdog.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <future>
+#include <string>
+
+using namespace kivo::organise;
+using namespace kivo::index;
+
+namespace {
+
+// Runs `work` on a thread of its own; a run that has not ended after `bound` is a hang, and since
+// the stuck thread cannot be joined the whole test program stops.
+void finishesWithin(std::chrono::seconds bound, const char* what, const std::function<void()>& work)
+{
+    auto done = std::async(std::launch::async, work);
+    if (done.wait_for(bound) != std::future_status::ready) {
+        std::fprintf(stderr, "%s did not finish within %lld s\n", what, (long long)bound.count());
+        std::_Exit(1);
+    }
+    done.get();
+}
+
+// Folders of 200-byte names below `root` until the path passes 4,000 bytes, made relative to one
+// another (an absolute path that long is refused by the system); a sample at the bottom.
+std::string makeDeepPath(const std::string& root)
+{
+    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
+    std::string path = root;
+    const std::string name(200, 'd');
+    while (fd >= 0 && path.size() < 4200) {
+        ::mkdirat(fd, name.c_str(), 0755);
+        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
+        ::close(fd);
+        fd = next;
+        path += "/" + name;
+    }
+    if (fd >= 0) {
+        ::close(::openat(fd, "Deep Kick.wav", O_WRONLY | O_CREAT, 0644));
+        ::close(fd);
+    }
+    return path;
+}
+
+// The system's own recursive removal stops at the path length limit: down by handles, then up.
+void removeDeepPath(const std::string& root)
+{
+    const std::string name(200, 'd');
+    std::vector<int> fds { ::open(root.c_str(), O_RDONLY | O_DIRECTORY) };
+    while (fds.back() >= 0) {
+        const int next = ::openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY);
+        if (next < 0)
+            break;
+        fds.push_back(next);
+    }
+    ::unlinkat(fds.back(), "Deep Kick.wav", 0);
+    for (std::size_t i = fds.size() - 1; i > 0; --i) {
+        ::close(fds[i]);
+        ::unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
+    }
+    ::close(fds[0]);
+}
+
+// Opens every folder row below `nodes`, through links too, as deep as 40 levels (the link back to
+// the root makes the tree endless).
+int expandAll(BrowserTree& tree, const std::vector<LightweightNode>& nodes, int depth)
+{
+    int opened = 0;
+    for (const auto& node : nodes) {
+        if (!node.isDirectory || depth > 40 || !tree.expand(node.id))
+            continue;
+        ++opened;
+        if (const auto* children = tree.children(node.id)) {
+            const std::vector<LightweightNode> copy = *children;
+            opened += expandAll(tree, copy, depth + 1);
+        }
+    }
+    return opened;
+}
+
+} // namespace
+
+TEST(HostileTree, ScanRefreshTreeAndSearchFinish)
+{
+    kivo::test::ScratchDir dir;
+    const std::string root = dir.mkdir("Lib");
+    dir.write("Lib/Kick 120.wav", "x");
+    kivo::test::FifoWatchdog fifo(root + "/Pipe Loop.wav", std::chrono::seconds(20));
+    ASSERT_TRUE(fifo.made());
+
+    const int sock = ::socket(AF_UNIX, SOCK_STREAM, 0);
+    sockaddr_un address {};
+    address.sun_family = AF_UNIX;
+    const std::string socketPath = root + "/Socket Hat.wav";
+    ASSERT_LT(socketPath.size(), sizeof address.sun_path);
+    std::snprintf(address.sun_path, sizeof address.sun_path, "%s", socketPath.c_str());
+    ASSERT_EQ(::bind(sock, reinterpret_cast<sockaddr*>(&address), sizeof address), 0);
+
+    ASSERT_EQ(::symlink((root + "/gone.wav").c_str(), (root + "/Dangling Snare.wav").c_str()), 0);
+    ASSERT_EQ(::symlink((root + "/Loop B.wav").c_str(), (root + "/Loop A.wav").c_str()), 0);
+    ASSERT_EQ(::symlink((root + "/Loop A.wav").c_str(), (root + "/Loop B.wav").c_str()), 0);
+    ASSERT_EQ(::symlink((root + "/Self").c_str(), (root + "/Self").c_str()), 0);
+    dir.mkdir("Lib/Drums/Inner");
+    ASSERT_EQ(::symlink(root.c_str(), (root + "/Drums/Inner/Up to Lib").c_str()), 0);
+    const std::string longName = std::string(251, 'n') + ".wav";
+    ASSERT_EQ(longName.size(), 255u);
+    dir.write("Lib/" + longName, "x");
+    dir.mkdir("Lib/" + std::string(255, 'f'));
+    const std::string deep = makeDeepPath(root);
+    ASSERT_GT(deep.size(), 4000u);
+
+    CacheIndexStore store(
+        CacheIndexStoreOptions { dir.str() + "/SearchIndex.json", [](const std::string&) {}, {} });
+    const std::vector<ScanGroup> groups { { "G", { root }, {} } };
+    finishesWithin(std::chrono::seconds(120), "the scan", [&] { buildIndex(store, groups, {}); });
+    std::vector<std::string> names;
+    for (const auto& file : store.allFiles("G"))
+        names.push_back(file.name);
+    EXPECT_NE(std::find(names.begin(), names.end(), "Kick 120.wav"), names.end());
+    EXPECT_NE(std::find(names.begin(), names.end(), longName), names.end());
+    for (const char* never :
+        { "Pipe Loop.wav", "Socket Hat.wav", "Dangling Snare.wav", "Loop A.wav", "Self" })
+        EXPECT_EQ(std::find(names.begin(), names.end(), never), names.end()) << never;
+
+    finishesWithin(std::chrono::seconds(120), "the quick refresh", [&] {
+        // Something changed: the refresh walks the folders again.
+        dir.write("Lib/Drums/Snare 90.wav", "x");
+        const auto delta
+            = computeQuickRefreshDelta(store, { root }, {}, [] { return std::set<std::string> {}; });
+        applyQuickRefreshDelta(store, delta);
+    });
+    EXPECT_EQ(store.searchPaths("snare 90", "G", false).size(), 1u);
+
+    finishesWithin(std::chrono::seconds(120), "search", [&] {
+        EXPECT_EQ(store.searchPaths("kick", "G", true).size(), store.searchPaths("kick", "G", false).size());
+        EXPECT_EQ(store.searchPaths(std::string(251, 'n'), "G", false).size(), 1u);
+        (void)store.searchPaths("loop", "G", true);
+    });
+
+    // The tree from the index, and from the disk for a root the index has not seen.
+    finishesWithin(std::chrono::seconds(120), "the tree", [&] {
+        BrowserTree tree([&](const std::string& path) { return indexFolderContents(store, path); });
+        EXPECT_GE(expandAll(tree, tree.showCollection("G", { root }).rootNodes, 0), 3);
+        CacheIndexStore empty(
+            CacheIndexStoreOptions { dir.str() + "/Other.json", [](const std::string&) {}, {} });
+        BrowserTree fromDisk([&](const std::string& path) { return indexFolderContents(empty, path); });
+        EXPECT_GE(expandAll(fromDisk, fromDisk.showCollection("H", { root }).rootNodes, 0), 3);
+    });
+    EXPECT_FALSE(fifo.stop()) << "the FIFO was opened";
+    ::close(sock);
+    removeDeepPath(root);
+}
