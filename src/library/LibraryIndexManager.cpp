@@ -86,10 +86,7 @@ LibraryIndexManager::LibraryIndexManager(
         m_options.removeLegacyPreferences();
     auto store = m_store;
     m_tasks.run(
-        this,
-        [store] {
-            return store->loadCache();
-        },
+        this, [store] { return store->loadCache(); },
         [this](index::DiskSnapshot snapshot) {
             setCachedRoots(snapshot.roots);
             m_hasData = snapshot.hasData;
