@@ -100,17 +100,19 @@ void addDrum(std::vector<float>& stereo, double time, Drum drum, float gain, std
 }
 
 struct Style {
+    const char* folder; // a pack of one style, as libraries are bought and kept
     double minBpm, maxBpm;
     const char* kick; // 16 steps a bar, 'x' where the hit sounds
     const char* snare;
     const char* hats;
 };
 const Style kStyles[] = {
-    { 118, 130, "x...x...x...x...", "....x.......x...", "..x...x...x...x." }, // four on the floor
-    { 80, 98, "x......x..x.....", "....x.......x...", "x.x.x.x.x.x.x.x." }, // hip-hop
-    { 98, 125, "x.......x.x.....", "....x.......x...", "x.x.x.x.x.x.x.x." }, // pop and rock
-    { 165, 178, "x.........x.....", "....x.......x...", "x.x.x.x.x.x.x.x." }, // drum and bass
-    { 66, 80, "x.....x...x.....", "....x.......x...", "xxxxxxxxxxxxxxxx" }, // downtempo
+    { "House", 118, 130, "x...x...x...x...", "....x.......x...", "..x...x...x...x." }, // four on the floor
+    { "Hip-hop", 80, 98, "x......x..x.....", "....x.......x...", "x.x.x.x.x.x.x.x." }, // hip-hop
+    { "Pop and rock", 98, 125, "x.......x.x.....", "....x.......x...", "x.x.x.x.x.x.x.x." }, // pop and rock
+    { "Drum and bass", 165, 178, "x.........x.....", "....x.......x...",
+        "x.x.x.x.x.x.x.x." }, // drum and bass
+    { "Downtempo", 66, 80, "x.....x...x.....", "....x.......x...", "xxxxxxxxxxxxxxxx" }, // downtempo
 };
 
 const int kMajorProgressions[][4] = { { 1, 5, 6, 4 }, { 1, 4, 5, 1 }, { 1, 6, 4, 5 }, { 1, 4, 1, 5 } };
@@ -157,7 +159,9 @@ std::vector<LabelledSample> makeAnalysisSet(
 {
     std::error_code ec;
     std::filesystem::remove_all(folder, ec);
-    std::filesystem::create_directories(folder, ec);
+    for (const Style& style : kStyles)
+        std::filesystem::create_directories(folder + "/" + style.folder, ec);
+    std::filesystem::create_directories(folder + "/One-shots", ec);
     if (ec) {
         error = "cannot make " + folder + ": " + ec.message();
         return {};
@@ -242,7 +246,7 @@ std::vector<LabelledSample> makeAnalysisSet(
         addNoise(stereo, float(uniform(0.001, 0.01)), random);
         fadeEdges(stereo, 0.003, 0.005);
         LabelledSample sample;
-        sample.path = folder + "/loop" + std::to_string(i) + ".wav";
+        sample.path = folder + "/" + style.folder + "/loop" + std::to_string(i) + ".wav";
         sample.isLoop = true;
         sample.bpm = bpm;
         if (kind != 0) {
@@ -259,7 +263,7 @@ std::vector<LabelledSample> makeAnalysisSet(
         const double seconds = uniform(0.5, 3.0);
         std::vector<float> stereo(std::size_t(std::llround(seconds * kRate)) * 2, 0.0f);
         LabelledSample sample;
-        sample.path = folder + "/shot" + std::to_string(i) + ".wav";
+        sample.path = folder + "/One-shots/shot" + std::to_string(i) + ".wav";
         if (tonal) {
             const int tonic = pick(12);
             const bool minor = pick(2) == 1;

@@ -2,7 +2,8 @@
 
 // A labelled set for the analysers, made by the program's own means: chord progressions from the
 // chord bank's triad tables played on the sampler's sounds, drum parts of synthesised hits, at
-// known tempos and keys, with swing, background noise and fades. Deterministic for a seed.
+// known tempos and keys, with swing, background noise and fades, in a folder for each style (as
+// packs are kept) and one for the one-shots. Deterministic for a seed.
 
 #include <optional>
 #include <string>

@@ -35,4 +35,10 @@ AnalysisResult analyseFile(const std::string& path);
 // Analyses interleaved stereo samples at kDecodeRate.
 AnalysisResult analyseStereo(const std::vector<float>& stereo);
 
+// Half or double is the commonest mistake in a tempo heard from audio, and the files of one folder
+// (a pack, a session) mostly share a tempo range. The octave of `bpm` within 60 to 200 BPM
+// nearest the median of the other files' tempos in its folder; `bpm` itself when fewer than two
+// of them have a tempo.
+double preferFolderOctave(double bpm, const std::vector<double>& siblingTempos);
+
 } // namespace kivo::analysis

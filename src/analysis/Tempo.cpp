@@ -1,4 +1,5 @@
 #include "Analysers.h"
+#include "AudioAnalysis.h"
 
 #include <qm-dsp/dsp/tempotracking/TempoTrackV2.h>
 
@@ -147,6 +148,31 @@ std::optional<double> estimateTempo(const OnsetEnvelope& envelope, double durati
         const double s = score(ac, rate, candidate);
         if (s > best) {
             best = s;
+            chosen = candidate;
+        }
+    }
+    return chosen;
+}
+
+double preferFolderOctave(double bpm, const std::vector<double>& siblingTempos)
+{
+    std::vector<double> octaves;
+    for (double t : siblingTempos)
+        if (t > 0 && std::isfinite(t))
+            octaves.push_back(std::log2(t));
+    if (octaves.size() < 2 || !(bpm > 0))
+        return bpm;
+    // The median in octaves: a sibling heard at half or double itself moves it least.
+    const auto middle = octaves.begin() + std::ptrdiff_t(octaves.size() / 2);
+    std::nth_element(octaves.begin(), middle, octaves.end());
+    double median = *middle;
+    if (octaves.size() % 2 == 0)
+        median = (median + *std::max_element(octaves.begin(), middle)) / 2;
+    double chosen = bpm, nearest = std::fabs(std::log2(bpm) - median);
+    for (double candidate : { bpm / 2, bpm * 2 }) {
+        const double distance = std::fabs(std::log2(candidate) - median);
+        if (candidate >= kMinBpm - 0.5 && candidate <= kMaxBpm + 0.5 && distance < nearest) {
+            nearest = distance;
             chosen = candidate;
         }
     }

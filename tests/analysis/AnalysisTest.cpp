@@ -101,6 +101,14 @@ TEST(AudioAnalysis, HearsLoopsTempoOneShotsAndTheirKeys)
     std::vector<float> click = drumLoop(120, 1);
     click.resize(std::size_t(0.4 * kRate) * 2);
     EXPECT_EQ(analyseStereo(click).isLoop, false);
+
+    // A tempo heard at half or double takes its folder's octave; a sibling heard wrong itself, or
+    // one folder file alone, does not move it, and the octave stays within 60 to 200 BPM.
+    EXPECT_DOUBLE_EQ(preferFolderOctave(162, { 81, 84, 166, 90 }), 81);
+    EXPECT_DOUBLE_EQ(preferFolderOctave(84.75, { 170, 166, 172 }), 169.5);
+    EXPECT_DOUBLE_EQ(preferFolderOctave(124, { 120, 62, 126 }), 124);
+    EXPECT_DOUBLE_EQ(preferFolderOctave(90, { 180 }), 90);
+    EXPECT_DOUBLE_EQ(preferFolderOctave(110, { 240, 250 }), 110);
 }
 
 TEST(AudioAnalysis, MeasuresLoudnessAndThePeakBetweenSamples)
