@@ -1,9 +1,11 @@
 #include "app/BrowserController.h"
 #include "TreeSettled.h"
+#include "app/CustomDragManager.h"
 #include "app/FilterPanel.h"
 #include "app/HideModeBar.h"
 #include "app/HideToggleButton.h"
 #include "app/HotkeyBar.h"
+#include "app/LibraryTreeModel.h"
 #include "app/MainWindow.h"
 #include "app/PreviewStrip.h"
 #include "app/SearchResultsModel.h"
@@ -48,6 +50,16 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <array>
+#include <cstdio>
+#include <filesystem>
+#include <map>
 
 #include "MessageBoxes.h"
 
@@ -755,4 +767,175 @@ TEST(BrowserController, AMissingRootIsReportedAndRelocatedWithEverythingTheUserS
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(b.window()->findChild<SyncIssuePopup*>("syncIssuePopup"), nullptr);
     EXPECT_TRUE(b.tracker.whyMissing(QString::fromStdString(moved)).isEmpty());
+}
+
+namespace {
+
+// Sees every change made under a folder: inotify reports a file opened for writing (when it is
+// closed), written, or given new times or modes, and any entry made, removed or renamed, whoever
+// does it and whatever the permissions (as root a read-only mode stops nothing). Reads, which
+// change only the access time, are not changes. Each file's times are compared as well.
+class ChangeWatch {
+public:
+    explicit ChangeWatch(const std::filesystem::path& root)
+        : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
+    {
+        watch(root);
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+            if (entry.is_directory())
+                watch(entry.path());
+            else
+                m_times[entry.path()] = times(entry.path());
+        }
+    }
+    ~ChangeWatch() { ::close(m_fd); }
+
+    // Every change seen so far, one line each.
+    std::vector<std::string> changes()
+    {
+        std::vector<std::string> out;
+        alignas(inotify_event) char buffer[65536];
+        ssize_t n;
+        while ((n = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+            for (char* p = buffer; p < buffer + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(p);
+                out.push_back(m_watched[event->wd] + "/" + (event->len ? event->name : "") + " event "
+                    + hex(event->mask));
+                p += sizeof(inotify_event) + event->len;
+            }
+        }
+        for (const auto& [file, before] : m_times)
+            if (times(file) != before)
+                out.push_back(file.string() + " has new modification or change times");
+        return out;
+    }
+
+private:
+    static constexpr std::uint32_t kChanges = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE
+        | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
+
+    void watch(const std::filesystem::path& folder)
+    {
+        const int wd = inotify_add_watch(m_fd, folder.c_str(), kChanges);
+        EXPECT_GE(wd, 0) << folder;
+        m_watched[wd] = folder.string();
+    }
+    static std::array<std::int64_t, 5> times(const std::filesystem::path& file)
+    {
+        struct stat st { };
+        EXPECT_EQ(::stat(file.c_str(), &st), 0) << file;
+        return { st.st_mtim.tv_sec, st.st_mtim.tv_nsec, st.st_ctim.tv_sec, st.st_ctim.tv_nsec, st.st_size };
+    }
+    static std::string hex(std::uint32_t mask)
+    {
+        char text[16];
+        std::snprintf(text, sizeof text, "0x%x", mask);
+        return text;
+    }
+
+    int m_fd;
+    std::map<int, std::string> m_watched;
+    std::map<std::filesystem::path, std::array<std::int64_t, 5>> m_times;
+};
+
+// Makes a tree read-only for the test's length and writable again after, so it can be removed.
+struct ReadOnlyTree {
+    std::filesystem::path root;
+    explicit ReadOnlyTree(std::filesystem::path r)
+        : root(std::move(r))
+    {
+        setModes(std::filesystem::perms::owner_read | std::filesystem::perms::group_read
+            | std::filesystem::perms::others_read);
+    }
+    ~ReadOnlyTree() { setModes(std::filesystem::perms::owner_all); }
+    void setModes(std::filesystem::perms file)
+    {
+        using std::filesystem::perms;
+        std::vector<std::filesystem::path> folders { root };
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
+            (entry.is_directory() ? folders.push_back(entry.path()) : permissions(entry.path(), file));
+        const perms folder = file == perms::owner_all ? file : file | perms::owner_exec | perms::group_exec;
+        // Deepest first on the way to read-only, so each folder can still be walked into.
+        for (auto it = folders.rbegin(); it != folders.rend(); ++it)
+            permissions(*it, folder);
+    }
+};
+
+} // namespace
+
+TEST(BrowserController, AReadOnlyLibraryIsScannedPreviewedDrawnAndDraggedWithoutAnyWriteToIt)
+{
+    Browser b;
+    const std::string root = b.dir.mkdir("Library");
+    b.dir.mkdir("Library/Drums/Loops");
+    b.dir.mkdir("Library/Keys");
+    const QStringList files { QString::fromStdString(root + "/Drums/Kick.wav"),
+        QString::fromStdString(root + "/Drums/Loops/loop.flac"),
+        QString::fromStdString(root + "/Keys/pad.aiff") };
+    for (const QString& file : files)
+        ASSERT_EQ(
+            std::system(
+                ("sox -n -r 44100 -c 2 '" + file.toStdString() + "' synth 1 sine 220 2>/dev/null").c_str()),
+            0);
+    ReadOnlyTree readOnly(root);
+    ChangeWatch watch(root);
+
+    // Scanned into the index, then synced again.
+    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
+    b.controller->addFolders({ QString::fromStdString(root) });
+    ASSERT_TRUE(finished.wait(20000));
+    QSignalSpy upToDate(b.library.get(), &library::LibraryIndexManager::syncFoundNothingToDo);
+    b.library->syncNow(b.settings);
+    ASSERT_TRUE(upToDate.wait(10000));
+
+    // Every folder of the tree opened, every file row selected and put on a drag.
+    MainWindow* w = b.window();
+    LibraryTreeModel* model = w->treeModel();
+    std::vector<QModelIndex> folders { model->index(0, 0) };
+    QModelIndexList fileRows;
+    while (!folders.empty()) {
+        const QModelIndex folder = folders.back();
+        folders.pop_back();
+        w->treeView()->expand(folder);
+        ASSERT_TRUE(treeSettled(model));
+        for (int i = 0; i < model->rowCount(folder); ++i)
+            (model->hasChildren(model->index(i, 0, folder)) ? folders.push_back(model->index(i, 0, folder))
+                                                            : fileRows.push_back(model->index(i, 0, folder)));
+    }
+    ASSERT_EQ(fileRows.size(), files.size());
+    for (const QModelIndex& row : fileRows)
+        w->treeView()->selectionModel()->select(row, QItemSelectionModel::Select | QItemSelectionModel::Rows);
+    QMimeData drag;
+    drag.setUrls(selectedFileURLs(*w->treeView()));
+    QStringList dragged;
+    for (const QUrl& url : drag.urls())
+        dragged << url.toLocalFile();
+    dragged.sort();
+    EXPECT_EQ(dragged, files);
+
+    // Each file previewed, played and its waveform drawn.
+    SeekBar* bar = w->previewStrip()->seekBar();
+    for (const QString& file : files) {
+        emit w->playRequested(file);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return b.controller->player().isPlaying(); }, 10000))
+            << file.toStdString();
+        b.engine.render(4800);
+        ASSERT_TRUE(QTest::qWaitFor(
+            [&] { return bar->hasWaveformImage() && b.controller->waveform().imageFile() == file; }, 20000))
+            << file.toStdString();
+    }
+    b.controller.reset();
+    ASSERT_TRUE(b.tasks.waitForIdle(std::chrono::seconds(20)));
+    EXPECT_EQ(watch.changes(), std::vector<std::string>());
+
+    // And the watch does see a file opened for writing and closed.
+    std::filesystem::permissions(files[0].toStdString(), std::filesystem::perms::owner_all);
+    watch.changes();
+    std::FILE* opened = std::fopen(files[0].toStdString().c_str(), "ab");
+    ASSERT_NE(opened, nullptr);
+    std::fclose(opened);
+    const std::vector<std::string> seen = watch.changes();
+    EXPECT_TRUE(std::any_of(seen.begin(), seen.end(), [](const std::string& s) {
+        return s.ends_with(" 0x8");
+    })) << ::testing::PrintToString(seen);
 }
