@@ -1,5 +1,7 @@
 #include "app/Application.h"
 
+#include "analysis/AnalysisStore.h"
+#include "app/AnalysisService.h"
 #include "app/BrowserController.h"
 #include "app/MainWindow.h"
 #include "app/WorkspaceStores.h"
@@ -77,6 +79,9 @@ Application::Application()
             m_overrides, m_tags, m_hidden },
         std::move(player));
     m_workspacesMenu = new WorkspacesMenu(*m_workspaces, *m_browser->window());
+    m_analysis = std::make_unique<AnalysisService>(
+        m_tasks, analysis::AnalysisStore::pathBeside(m_library->store().cacheFilePath()));
+    m_browser->setAnalysis(m_analysis.get());
 
     // Drives come and go: their roots are marked at once, and refreshed when they are back.
     library::LibraryIndexManager* driver = m_library.get();
@@ -98,6 +103,7 @@ Application::~Application()
     prepareToQuit();
     // The browser goes before the managers it points to; the engine's output stops with it.
     m_browser.reset();
+    m_analysis.reset();
     m_workspaces.reset();
     m_hotkeys.reset();
     m_library.reset();

@@ -26,6 +26,7 @@
 
 namespace kivo::app {
 
+class AnalysisService;
 class BrowserController;
 class WorkspacesMenu;
 
@@ -68,6 +69,7 @@ private:
     playback::Audition m_audition;
     playback::AuditionPreviewEngine m_midi;
     std::unique_ptr<BrowserController> m_browser;
+    std::unique_ptr<AnalysisService> m_analysis;
     WorkspacesMenu* m_workspacesMenu = nullptr; // owned by the window
 };
 

@@ -1,5 +1,6 @@
 #include "app/BrowserColumns.h"
 
+#include "music/BpmFromName.h"
 #include "music/MusicalKey.h"
 
 #include <QApplication>
@@ -29,6 +30,22 @@ bool hasValue(const BrowserRow& row, int column)
     return column == kBpmColumn ? row.bpm.has_value() : row.key.has_value();
 }
 
+bool analysed(const BrowserRow& row, int column)
+{
+    return (column == kBpmColumn && row.bpmAnalysed) || (column == kKeyColumn && row.keyAnalysed);
+}
+
+// Whether a file or folder name gives the row's value, as the scanner reads names.
+bool nameGives(const BrowserRow& row, int column, std::string_view name, music::LoneAccidental accidental)
+{
+    if (column == kBpmColumn)
+        return (accidental == music::LoneAccidental::accept ? music::bpmFromName(name)
+                                                            : music::bpmFromNamePattern(name))
+            == row.bpm;
+    const auto key = music::MusicalKey::fromName(name, accidental);
+    return key && row.key && key->keyText() == *row.key;
+}
+
 } // namespace
 
 QVariant browserHeader(int column, int role)
@@ -49,6 +66,39 @@ QVariant browserHeader(int column, int role)
     default:
         return {};
     }
+}
+
+QString valueSource(const BrowserRow& row, int column)
+{
+    if ((column != kBpmColumn && column != kKeyColumn) || !hasValue(row, column))
+        return {};
+    if (byUser(row, column))
+        return QStringLiteral("user");
+    if (analysed(row, column))
+        return QStringLiteral("analysis");
+    const std::string_view path = row.path;
+    const auto slash = path.rfind('/');
+    const std::string_view name = slash == std::string_view::npos ? path : path.substr(slash + 1);
+    if (row.isDirectory)
+        return QStringLiteral("folder");
+    // The scanner takes the header or tags first, then the name, then the folders above; a value
+    // the name or a folder gives is named after it, since the header mostly gives none.
+    if (nameGives(row, column, name, music::LoneAccidental::accept))
+        return QStringLiteral("name");
+    for (std::string_view folder
+         = slash == std::string_view::npos ? std::string_view() : path.substr(0, slash);
+         folder.size() > 1;) {
+        const auto up = folder.rfind('/');
+        if (nameGives(row, column, folder.substr(up + 1), music::LoneAccidental::reject))
+            return QStringLiteral("folder");
+        if (up == std::string_view::npos || up == 0)
+            break;
+        folder = folder.substr(0, up);
+    }
+    const QString extension = QString::fromStdString(std::string(name.substr(name.rfind('.') + 1))).toLower();
+    return extension == QLatin1String("wav") || extension.startsWith(QLatin1String("aif"))
+        ? QStringLiteral("header")
+        : QStringLiteral("tag");
 }
 
 QString formatLength(double seconds)
@@ -95,6 +145,9 @@ QVariant browserData(
         if (byUser(row, column))
             return hasValue(row, column) ? kUserValueColor
                                          : QApplication::palette().color(QPalette::PlaceholderText);
+        // Heard rather than read: dimmed, so that it reads as a guess.
+        if (analysed(row, column))
+            return QApplication::palette().color(QPalette::PlaceholderText);
         return {};
     case kPathRole:
         return QString::fromStdString(row.path);
@@ -115,6 +168,10 @@ QVariant browserData(
             return hasValue(row, column)
                 ? QApplication::translate("BrowserColumns", "Set by you")
                 : QApplication::translate("BrowserColumns", "Marked by you as having none");
+        if (const QString source = valueSource(row, column); !source.isEmpty())
+            return source == QLatin1String("analysis")
+                ? QApplication::translate("BrowserColumns", "Heard from the audio (analysis)")
+                : QApplication::translate("BrowserColumns", "Source: %1").arg(source);
         return {};
     case Qt::FontRole:
         if (byUser(row, column) && hasValue(row, column)) {

@@ -40,6 +40,9 @@ struct BrowserRow {
     // The value shown (or its absence) is the user's rather than the file's.
     bool bpmByUser = false;
     bool keyByUser = false;
+    // Heard from the file's audio, since nothing else gave one.
+    bool bpmAnalysed = false;
+    bool keyAnalysed = false;
     std::vector<std::string> tags;
 };
 
@@ -59,6 +62,9 @@ inline bool showsMissing(int role)
 {
     return role == Qt::ForegroundRole || role == Qt::ToolTipRole;
 }
+// Where the row's tempo or key comes from, as its tooltip names it: "user", "analysis", "header",
+// "tag", "name" or "folder"; empty when it has none.
+QString valueSource(const BrowserRow& row, int column);
 // "0.25 s" below a second, "4.2 s" below ten seconds, else "m:ss".
 QString formatLength(double seconds);
 

@@ -1,5 +1,6 @@
 #include "app/BrowserController.h"
 
+#include "app/AnalysisService.h"
 #include "app/HotkeyBar.h"
 #include "app/LibraryAccess.h"
 #include "app/MIDIRegion.h"
@@ -110,18 +111,19 @@ BrowserController::BrowserController(
         hidden.isMissing = [missing = tracker.missingPaths()](const std::string& path) {
             return missing.contains(QString::fromStdString(path));
         };
-        return SearchJob([job = indexSearchJob(store, std::move(request), sortingOptions(m_settings),
-                              m_overrides.snapshot(), m_tags.maps()),
-                             hidden = std::move(hidden)](const index::CancelHandle& cancel) {
-            auto results = job(cancel);
-            if (results) {
-                std::erase_if(results->files,
-                    [&hidden](const index::FileInfo& f) { return !hidden.keepsResult(f.path); });
-                std::erase_if(results->folders,
-                    [&hidden](const index::FolderHit& f) { return !hidden.keepsResult(f.path); });
-            }
-            return results;
-        });
+        return SearchJob(
+            [job = indexSearchJob(store, std::move(request), sortingOptions(m_settings),
+                 m_overrides.snapshot(), m_tags.maps(), m_analysis ? m_analysis->values() : nullptr),
+                hidden = std::move(hidden)](const index::CancelHandle& cancel) {
+                auto results = job(cancel);
+                if (results) {
+                    std::erase_if(results->files,
+                        [&hidden](const index::FileInfo& f) { return !hidden.keepsResult(f.path); });
+                    std::erase_if(results->folders,
+                        [&hidden](const index::FolderHit& f) { return !hidden.keepsResult(f.path); });
+                }
+                return results;
+            });
     };
     services.searchState = &m_searchState;
     services.hotkeyLabels = [this] {
@@ -187,6 +189,24 @@ void BrowserController::saveTreeMemory()
 void BrowserController::saveWindowState()
 {
     m_settings.store().setValue(QString::fromLatin1(kWindowGeometryKey), m_window->saveGeometry());
+}
+
+void BrowserController::setAnalysis(AnalysisService* analysis)
+{
+    if (m_analysis)
+        disconnect(&m_library, nullptr, m_analysis, nullptr);
+    m_analysis = analysis;
+    m_window->setAnalysis(analysis);
+    if (!analysis)
+        return;
+    auto listFiles = [this] { m_analysis->libraryChanged(m_library.store().current()); };
+    connect(&m_library, &library::LibraryIndexManager::cacheLoaded, analysis, listFiles);
+    connect(&m_library, &library::LibraryIndexManager::syncFinished, analysis, listFiles);
+    connect(&m_library, &library::LibraryIndexManager::quickRefreshFinished, analysis, [listFiles](bool changed) {
+        if (changed)
+            listFiles();
+    });
+    listFiles();
 }
 
 BrowserController::~BrowserController()

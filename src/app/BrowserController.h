@@ -45,6 +45,7 @@ class TaskRunner;
 
 namespace kivo::app {
 
+class AnalysisService;
 class MainWindow;
 class WaveformLoader;
 
@@ -75,6 +76,10 @@ public:
     BrowserController(
         BrowserContext context, playback::AudioPlayerManager::Options player, QObject* parent = nullptr);
     ~BrowserController() override;
+
+    // Files' own audio is heard after every sync and quick refresh that changed the library, and the
+    // window shows and filters by what it says. Null: none.
+    void setAnalysis(AnalysisService* analysis);
 
     MainWindow* window() const { return m_window.get(); }
     playback::AudioPlayerManager& player() { return *m_player; }
@@ -136,6 +141,7 @@ private:
     playback::MIDIPreviewEngine* m_midiEngine = nullptr;
     std::unique_ptr<playback::AudioPlayerManager> m_player;
     std::unique_ptr<MainWindow> m_window;
+    AnalysisService* m_analysis = nullptr;
     library::MissingFileTracker* m_tracker = nullptr;
     QPointer<QDialog> m_issuePopup;
     QTimer* m_refreshTimer = nullptr;

@@ -7,7 +7,7 @@ namespace kivo::app {
 
 SearchJob indexSearchJob(index::CacheIndexStore& store, organise::SearchRequest request,
     const organise::SortingOptions& sorting, std::shared_ptr<const index::MetadataOverrides> overrides,
-    std::shared_ptr<const organise::TagMaps> tags)
+    std::shared_ptr<const organise::TagMaps> tags, std::shared_ptr<const organise::AnalysedValues> analysed)
 {
     if (!overrides)
         overrides = std::make_shared<index::MetadataOverrides>();
@@ -18,11 +18,13 @@ SearchJob indexSearchJob(index::CacheIndexStore& store, organise::SearchRequest 
     // index itself, records made only for the rows shown.
     if (overrides->bpmOverrides.empty() && overrides->clearedBPMPaths.empty())
         request.namedOrder = organise::namedBrowserOrder(sorting);
-    return [&store, request = std::move(request), overrides, tags](const index::CancelHandle& cancel) {
-        // The memo of inherited values lives for this one pass.
-        organise::MetadataInheritance pass(overrides, tags);
-        return organise::buildResults(store, request, pass, cancel);
-    };
+    return
+        [&store, request = std::move(request), overrides, tags, analysed](const index::CancelHandle& cancel) {
+            // The memo of inherited values lives for this one pass.
+            organise::MetadataInheritance pass(overrides, tags);
+            pass.useAnalysed(analysed);
+            return organise::buildResults(store, request, pass, cancel);
+        };
 }
 
 } // namespace kivo::app

@@ -4,6 +4,7 @@
 
 #include "app/SearchRunner.h"
 #include "index/MetadataOverrides.h"
+#include "organise/AnalysedValues.h"
 #include "organise/BrowserFileOrder.h"
 #include "organise/FilterResults.h"
 #include "organise/TagSets.h"
@@ -23,6 +24,7 @@ namespace kivo::app {
 SearchJob indexSearchJob(index::CacheIndexStore& store, organise::SearchRequest request,
     const organise::SortingOptions& sorting,
     std::shared_ptr<const index::MetadataOverrides> overrides = nullptr,
-    std::shared_ptr<const organise::TagMaps> tags = nullptr);
+    std::shared_ptr<const organise::TagMaps> tags = nullptr,
+    std::shared_ptr<const organise::AnalysedValues> analysed = nullptr);
 
 } // namespace kivo::app

@@ -260,6 +260,27 @@ void LibraryTreeModel::setMetadata(RowMetadata metadata)
         rebuild();
 }
 
+void LibraryTreeModel::setAnalysed(std::shared_ptr<const organise::AnalysedValues> analysed)
+{
+    m_metadata.analysed = std::move(analysed);
+    m_pass.reset();
+    std::vector<Node*> stack { &m_root };
+    while (!stack.empty()) {
+        Node* n = stack.back();
+        stack.pop_back();
+        for (const auto& child : n->children) {
+            if (child->placeholder)
+                continue;
+            if (child->row.isDirectory)
+                stack.push_back(child.get());
+            else if (refreshAnalysed(child->row, m_metadata.analysed.get())) {
+                const QModelIndex at = indexOf(child.get());
+                emit dataChanged(at.siblingAtColumn(kBpmColumn), at.siblingAtColumn(kKeyColumn));
+            }
+        }
+    }
+}
+
 QModelIndexList LibraryTreeModel::expandedIndexes() const
 {
     QModelIndexList out;

@@ -43,6 +43,9 @@ public:
     // The user's tempo, key or tags changed: rows show the new effective values and folders
     // re-sort by them.
     void setMetadata(RowMetadata metadata);
+    // Newer values heard from the audio: rows showing none of their own take them in place,
+    // without making the tree again.
+    void setAnalysed(std::shared_ptr<const organise::AnalysedValues> analysed);
     // The hidden and skipped marks or a mode changed: rows dropped, flattened or marked anew.
     void setHiddenView(organise::HiddenView view);
     bool isHideMode() const { return m_hideMode; }

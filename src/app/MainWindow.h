@@ -27,6 +27,7 @@ class QTreeView;
 class QAbstractItemView;
 class QAbstractButton;
 class QMenu;
+class QTimer;
 
 namespace kivo::index {
 class MetadataOverrideStore;
@@ -41,6 +42,7 @@ class TaskRunner;
 
 namespace kivo::app {
 
+class AnalysisService;
 class HideModeBar;
 class FilterPanel;
 class KeyCapture;
@@ -95,6 +97,10 @@ public:
     // The user's tempo, key and tag stores: rows show their effective values, and the row menu and
     // the keys E and Alt+T edit them. Without them neither is offered.
     void setOrganiseStores(index::MetadataOverrideStore* overrides, organise::TagStore* tags);
+    // Values heard from files' audio fill the rows that show none of their own; the rows in view
+    // are heard first, and the status bar shows the analysis's progress with a pause button.
+    void setAnalysis(AnalysisService* analysis);
+    AnalysisService* analysis() const { return m_analysis; }
     // The tempo and key pop-up, or the tag pop-up, for the selected rows (or the focused one); null
     // when nothing is selected or the stores are missing.
     MetadataEditor* editTempoAndKey(MetadataEditor::Field focus = MetadataEditor::Field::bpm);
@@ -251,6 +257,10 @@ private:
     TagEditor* editTags(const std::vector<BrowserRow>& items);
     // The stores changed: rows, order and results show the new values.
     void metadataChanged();
+    void analysisProgressChanged();
+    // Soon after the list scrolls or changes, its rows in view go to the front of the analysis.
+    void watchVisibleRows(QTreeView* view);
+    void prioritiseVisibleRows();
 
     WindowServices m_services;
     std::vector<CollectionEntry> m_collections;
@@ -261,6 +271,10 @@ private:
     std::vector<KeyHandler> m_keyHandlers;
     index::MetadataOverrideStore* m_overrides = nullptr;
     organise::TagStore* m_tags = nullptr;
+    AnalysisService* m_analysis = nullptr;
+    QLabel* m_analysisText = nullptr;
+    QAbstractButton* m_analysisPause = nullptr;
+    QTimer* m_visibleRowsTimer = nullptr;
     music::KeySpelling m_spelling = music::KeySpelling::automatic;
     // While the tree is made again around the selection, which ends where it began.
     bool m_holdSelection = false;

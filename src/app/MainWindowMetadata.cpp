@@ -1,5 +1,6 @@
 #include "app/MainWindow.h"
 
+#include "app/AnalysisService.h"
 #include "app/FilterPanel.h"
 
 #include "app/RowMetadata.h"
@@ -53,6 +54,8 @@ void MainWindow::metadataChanged()
         metadata.tagMaps = m_tags->maps();
         metadata.tags = m_tags->tags();
     }
+    if (m_analysis)
+        metadata.analysed = m_analysis->values();
     // The tree is made again (rows may move); the rows the user had selected stay selected, and the
     // file in the preview is not loaded again on the way.
     m_holdSelection = true;

@@ -33,7 +33,30 @@ void resolveRow(BrowserRow& row, organise::MetadataInheritance& pass, const RowM
     row.bpmByUser = values.bpm.byUser;
     row.key = std::move(values.key.value);
     row.keyByUser = values.key.byUser;
+    row.bpmAnalysed = values.bpm.analysed;
+    row.keyAnalysed = values.key.analysed;
     row.tags = metadata.tagNames(*values.tags);
+}
+
+bool refreshAnalysed(BrowserRow& row, const organise::AnalysedValues* analysed)
+{
+    if (row.isDirectory)
+        return false;
+    const organise::AnalysedEntry* heard = analysed ? analysed->find(row.path) : nullptr;
+    bool changed = false;
+    if (!row.bpmByUser && (!row.bpm || row.bpmAnalysed)) {
+        const auto bpm = heard ? heard->bpm : std::nullopt;
+        changed |= bpm != row.bpm;
+        row.bpm = bpm;
+        row.bpmAnalysed = bpm.has_value();
+    }
+    if (!row.keyByUser && (!row.key || row.keyAnalysed)) {
+        auto key = heard ? heard->key : std::nullopt;
+        changed |= key != row.key;
+        row.key = std::move(key);
+        row.keyAnalysed = row.key.has_value();
+    }
+    return changed;
 }
 
 } // namespace kivo::app

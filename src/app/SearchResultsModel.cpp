@@ -41,6 +41,19 @@ void SearchResultsModel::setMetadata(RowMetadata metadata)
     emit dataChanged(index(0, 0), index(int(m_rows.size()) - 1, kColumnCount - 1));
 }
 
+void SearchResultsModel::setAnalysed(std::shared_ptr<const organise::AnalysedValues> analysed)
+{
+    m_metadata.analysed = std::move(analysed);
+    int first = -1, last = -1;
+    for (std::size_t i = 0; i < m_rows.size(); ++i)
+        if (refreshAnalysed(m_rows[i], m_metadata.analysed.get())) {
+            first = first < 0 ? int(i) : first;
+            last = int(i);
+        }
+    if (first >= 0)
+        emit dataChanged(index(first, kBpmColumn), index(last, kKeyColumn));
+}
+
 void SearchResultsModel::resolveRows()
 {
     m_rows.clear();

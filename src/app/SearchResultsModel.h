@@ -29,6 +29,8 @@ public:
     void setQuery(const QString& query) { m_query = query; }
     // The user's tempo, key or tags changed: the rows show the new values.
     void setMetadata(RowMetadata metadata);
+    // Newer values heard from the audio, taken in place by rows showing none of their own.
+    void setAnalysed(std::shared_ptr<const organise::AnalysedValues> analysed);
     // Names without their extensions (for the next results).
     void setHideExtensions(bool hide) { m_hideExtensions = hide; }
     void clear();

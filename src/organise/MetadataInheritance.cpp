@@ -319,8 +319,51 @@ std::optional<std::string> MetadataInheritance::effectiveKey(
     return resolveKey(path, own).value;
 }
 
+void MetadataInheritance::fillAnalysed(
+    std::string_view path, Effective<std::int64_t>* bpm, Effective<std::string>* key) const
+{
+    const bool wantBPM = bpm && !bpm->value && !bpm->byUser;
+    const bool wantKey = key && !key->value && !key->byUser;
+    if (!m_analysed || (!wantBPM && !wantKey))
+        return;
+    const AnalysedEntry* heard = m_analysed->find(path);
+    if (!heard)
+        return;
+    if (wantBPM && heard->bpm) {
+        bpm->value = heard->bpm;
+        bpm->analysed = true;
+    }
+    if (wantKey && heard->key) {
+        key->value = heard->key;
+        key->analysed = true;
+    }
+}
+
 Effective<std::int64_t> MetadataInheritance::resolveBPM(
     std::string_view path, std::optional<std::int64_t> own)
+{
+    Effective<std::int64_t> bpm = statedBPM(path, own);
+    fillAnalysed(path, &bpm, nullptr);
+    return bpm;
+}
+
+Effective<std::string> MetadataInheritance::resolveKey(
+    std::string_view path, const std::optional<std::string>& own)
+{
+    Effective<std::string> key = statedKey(path, own);
+    fillAnalysed(path, nullptr, &key);
+    return key;
+}
+
+EffectiveValues MetadataInheritance::resolve(
+    std::string_view path, std::optional<std::int64_t> ownBPM, const std::optional<std::string>& ownKey)
+{
+    EffectiveValues values = stated(path, ownBPM, ownKey);
+    fillAnalysed(path, &values.bpm, &values.key);
+    return values;
+}
+
+Effective<std::int64_t> MetadataInheritance::statedBPM(std::string_view path, std::optional<std::int64_t> own)
 {
     // Nothing overridden anywhere: the file's own value, without a walk.
     if (m_noEntries)
@@ -329,7 +372,7 @@ Effective<std::int64_t> MetadataInheritance::resolveBPM(
     return bpmOf(entryIn(parent, path), parent, own);
 }
 
-Effective<std::string> MetadataInheritance::resolveKey(
+Effective<std::string> MetadataInheritance::statedKey(
     std::string_view path, const std::optional<std::string>& own)
 {
     if (m_noEntries)
@@ -346,7 +389,7 @@ const TagIdSet& MetadataInheritance::effectiveTags(std::string_view path)
     return tagsOf(entryIn(parent, path), parent, path);
 }
 
-EffectiveValues MetadataInheritance::resolve(
+EffectiveValues MetadataInheritance::stated(
     std::string_view path, std::optional<std::int64_t> ownBPM, const std::optional<std::string>& ownKey)
 {
     if (m_noEntries)

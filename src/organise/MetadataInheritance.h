@@ -8,6 +8,7 @@
 // its own from the same snapshots) and is moved only before its first question.
 
 #include "index/MetadataOverrides.h"
+#include "organise/AnalysedValues.h"
 #include "organise/TagSets.h"
 
 #include <deque>
@@ -21,10 +22,11 @@
 namespace kivo::organise {
 
 // A value and whether it is the user's (an override on the path or on a folder above it) rather
-// than the one read from the file.
+// than the one read from the file, or was heard from the file's audio because nothing else gave one.
 template <class T> struct Effective {
     std::optional<T> value;
     bool byUser = false;
+    bool analysed = false;
     bool operator==(const Effective&) const = default;
 };
 
@@ -41,6 +43,9 @@ public:
         std::shared_ptr<const index::MetadataOverrides> overrides, std::shared_ptr<const TagMaps> tags);
     // No overrides and no tags.
     MetadataInheritance();
+    // Values heard from the audio fill in where nothing else gives one (never where the user marked
+    // none). Before the first question.
+    void useAnalysed(std::shared_ptr<const AnalysedValues> analysed) { m_analysed = std::move(analysed); }
 
     // The path's override; else none when cleared; else `own`; else the nearest folder override above.
     std::optional<std::int64_t> effectiveBPM(std::string_view path, std::optional<std::int64_t> own);
@@ -116,7 +121,14 @@ private:
         const PathEntry* e, const FolderValues& parent, const std::optional<std::string>& own) const;
     const TagIdSet& tagsOf(const PathEntry* e, const FolderValues& parent, std::string_view path);
 
+    Effective<std::int64_t> statedBPM(std::string_view path, std::optional<std::int64_t> own);
+    Effective<std::string> statedKey(std::string_view path, const std::optional<std::string>& own);
+    EffectiveValues stated(
+        std::string_view path, std::optional<std::int64_t> ownBPM, const std::optional<std::string>& ownKey);
+    void fillAnalysed(std::string_view path, Effective<std::int64_t>* bpm, Effective<std::string>* key) const;
+
     std::shared_ptr<const EntryIndex> m_index;
+    std::shared_ptr<const AnalysedValues> m_analysed;
     bool m_noEntries = true;
     bool m_noTags = true;
     // The memo of every folder met in the pass: open-addressed by the hash worked out on the way up,

@@ -222,6 +222,31 @@ TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
     };
     ASSERT_EQ(rowNames(), "Sub=, b 120bpm.wav=120, a.wav=");
 
+    // A value heard from the audio fills a row that has none of its own, dimmed, its tooltip naming
+    // the source; the file's own value (here from its name) stays.
+    auto heard = std::make_shared<organise::AnalysedValues>();
+    auto heardFolder = std::make_shared<organise::AnalysedValues::Folder>();
+    (*heardFolder)["a.wav"] = { 85, "Dm" };
+    (*heardFolder)["b 120bpm.wav"] = { 60, std::nullopt };
+    heard->folders["/lib/Loops"] = heardFolder;
+    model->setAnalysed(heard);
+    EXPECT_EQ(rowNames(), "Sub=, b 120bpm.wav=120, a.wav=85");
+    const QModelIndex heardBpm = model->index(2, kBpmColumn, model->index(0, 0));
+    EXPECT_EQ(heardBpm.data(Qt::ToolTipRole).toString(), "Heard from the audio (analysis)");
+    EXPECT_TRUE(heardBpm.data(Qt::ForegroundRole).isValid());
+    EXPECT_EQ(
+        model->index(1, kBpmColumn, model->index(0, 0)).data(Qt::ToolTipRole).toString(), "Source: name");
+    model->setAnalysed(std::make_shared<organise::AnalysedValues>());
+    EXPECT_EQ(rowNames(), "Sub=, b 120bpm.wav=120, a.wav=");
+    BrowserRow row;
+    row.key = "Am";
+    for (const auto& [path, source] :
+        { std::pair { "/lib/Am Keys/pad.wav", "folder" }, { "/lib/Keys/pad.wav", "header" },
+            { "/lib/Keys/pad.m4a", "tag" }, { "/lib/Keys/pad Am.m4a", "name" } }) {
+        row.path = path;
+        EXPECT_EQ(valueSource(row, kKeyColumn), source) << path;
+    }
+
     // A folder's BPM reaches the files below it without one, which now sort among the tempos.
     s.overrides.setBPM(90, { "/lib/Loops" });
     EXPECT_EQ(rowNames(), "Sub=90, a.wav=90, b 120bpm.wav=120");

@@ -1,4 +1,5 @@
 #include "organise/MetadataInheritance.h"
+#include "organise/SearchFilters.h"
 
 #include <gtest/gtest.h>
 
@@ -64,6 +65,36 @@ TEST(MetadataInheritance, FolderOverridesReachDownUnlessSomethingNearerSpeaks)
     EXPECT_EQ(m.effectiveBPM("/Loops/Sub/c.wav", std::nullopt), 90);
     EXPECT_EQ(m.effectiveBPM("/Loops/Sub", std::nullopt), std::nullopt);
     EXPECT_EQ(m.effectiveKey("/Loops/Sub/c.wav", std::nullopt), "Am");
+
+    // Values heard from the audio fill in only where nothing else speaks: never over the file's own
+    // value, a folder's override or the user's "none"; the filters see them too.
+    auto heard = std::make_shared<AnalysedValues>();
+    auto sub = std::make_shared<AnalysedValues::Folder>();
+    (*sub)["a.wav"] = { 97, "Dm" };
+    (*sub)["c.wav"] = { 97, "Dm" };
+    heard->folders["/Loops/Sub"] = sub;
+    heard->folders["/Other"] = sub;
+    for (MetadataOverrides* overrides : { &o, static_cast<MetadataOverrides*>(nullptr) }) {
+        auto h = overrides ? inheritance(*overrides) : inheritance({});
+        h.useAnalysed(heard);
+        const EffectiveValues other = h.resolve("/Other/a.wav", std::nullopt, std::nullopt);
+        EXPECT_EQ(other.bpm, (Effective<std::int64_t> { 97, false, true }));
+        EXPECT_EQ(other.key, (Effective<std::string> { "Dm", false, true }));
+        EXPECT_EQ(h.resolve("/Other/a.wav", 120, "E").bpm, (Effective<std::int64_t> { 120, false }));
+        EXPECT_EQ(h.effectiveBPM("/Other/b.wav", std::nullopt), std::nullopt);
+        SearchFilters tempo;
+        tempo.minBPM = 95;
+        tempo.maxBPM = 99;
+        EXPECT_TRUE(passesFile("/Other/a.wav", std::nullopt, std::nullopt, tempo, h));
+        EXPECT_FALSE(passesFile("/Other/a.wav", 120, std::nullopt, tempo, h));
+    }
+    m.useAnalysed(heard);
+    EXPECT_EQ(
+        m.resolveBPM("/Loops/Sub/a.wav", std::nullopt), (Effective<std::int64_t> { std::nullopt, true }));
+    EXPECT_EQ(
+        m.resolveKey("/Loops/Sub/a.wav", std::nullopt), (Effective<std::string> { std::nullopt, true }));
+    EXPECT_EQ(m.resolve("/Loops/Sub/c.wav", std::nullopt, std::nullopt).bpm,
+        (Effective<std::int64_t> { 90, true }));
 }
 
 TEST(MetadataInheritance, MemoisedPassAgreesWithTheRulesInAnyOrder)

@@ -1,0 +1,197 @@
+#include "app/AnalysisService.h"
+
+#include "analysis/AnalysisStore.h"
+#include "analysis/BackgroundAnalyser.h"
+#include "platform/TaskRunner.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace kivo::app {
+
+namespace {
+
+bool isAudio(std::string_view path)
+{
+    const auto dot = path.rfind('.');
+    if (dot == std::string_view::npos)
+        return false;
+    std::string extension(path.substr(dot + 1));
+    for (char& c : extension)
+        c = char(std::tolower(static_cast<unsigned char>(c)));
+    return extension != "mid" && extension != "midi";
+}
+
+std::pair<std::string, std::string> split(const std::string& path)
+{
+    const auto slash = path.rfind('/');
+    if (slash == std::string::npos)
+        return { std::string(), path };
+    return { path.substr(0, slash), path.substr(slash + 1) };
+}
+
+// A folder of many files chooses its octave from all of them; the file's own vote is lost in them.
+constexpr std::size_t kOwnVoteMatters = 64;
+
+} // namespace
+
+AnalysisService::AnalysisService(platform::TaskRunner& tasks, std::string databasePath, QObject* parent)
+    : QObject(parent)
+    , m_tasks(tasks)
+{
+    m_publish.setSingleShot(true);
+    m_publish.setInterval(400);
+    connect(&m_publish, &QTimer::timeout, this, &AnalysisService::publish);
+    m_tasks.run(
+        this,
+        [databasePath]() -> std::shared_ptr<analysis::AnalysisStore> {
+            std::string error;
+            std::shared_ptr<analysis::AnalysisStore> store
+                = analysis::AnalysisStore::open(databasePath, error);
+            if (!store)
+                std::printf("Error opening the analysis database: %s\n", error.c_str());
+            return store;
+        },
+        [this](std::shared_ptr<analysis::AnalysisStore> store) { started(std::move(store)); });
+}
+
+AnalysisService::~AnalysisService() = default;
+
+void AnalysisService::started(std::shared_ptr<analysis::AnalysisStore> store)
+{
+    m_analyser = std::make_unique<analysis::BackgroundAnalyser>(m_tasks, std::move(store),
+        [this](const std::string& path, const analysis::AnalysisResult& result) { heard(path, result); });
+    m_analyser->setPaused(m_paused);
+    m_analyser->enqueue(m_waiting);
+    m_analyser->prioritise(m_urgent);
+    m_waiting.clear();
+    m_urgent.clear();
+    emit progressChanged();
+}
+
+void AnalysisService::libraryChanged(index::SnapshotPtr snapshot)
+{
+    if (!snapshot)
+        return;
+    const std::uint64_t listing = ++m_listing;
+    m_tasks.run(
+        this,
+        [snapshot] {
+            // Folder after folder, as the index holds them: a folder's files are heard together.
+            std::vector<std::string> paths;
+            const index::CompactIndex& index = snapshot->index;
+            for (std::size_t f = 0; f < index.folders.size(); ++f) {
+                if (!index.isCurrent(f))
+                    continue;
+                for (const index::IndexedFile& file : index.filesOf(index.folders[f]))
+                    if (const std::string_view path = index.path(file.path); isAudio(path))
+                        paths.emplace_back(path);
+            }
+            return paths;
+        },
+        [this, listing](std::vector<std::string> paths) {
+            if (listing != m_listing)
+                return;
+            std::erase_if(paths, [this](const std::string& path) {
+                const auto [folder, name] = split(path);
+                const auto found = m_results.find(folder);
+                return found != m_results.end() && found->second.contains(name);
+            });
+            if (m_analyser)
+                m_analyser->enqueue(paths);
+            else
+                m_waiting.insert(m_waiting.end(), paths.begin(), paths.end());
+            emit progressChanged();
+        });
+}
+
+void AnalysisService::prioritise(const std::vector<std::string>& paths)
+{
+    std::vector<std::string> wanted;
+    for (const auto& path : paths)
+        if (isAudio(path) && !result(path))
+            wanted.push_back(path);
+    if (wanted.empty())
+        return;
+    if (m_analyser)
+        m_analyser->prioritise(wanted);
+    else
+        m_urgent = std::move(wanted);
+    emit progressChanged();
+}
+
+void AnalysisService::setPaused(bool paused)
+{
+    m_paused = paused;
+    if (m_analyser)
+        m_analyser->setPaused(paused);
+    emit progressChanged();
+}
+
+AnalysisService::Progress AnalysisService::progress() const
+{
+    if (!m_analyser)
+        return { 0, std::int64_t(m_waiting.size()) };
+    const auto p = m_analyser->progress();
+    return { p.done, p.total };
+}
+
+bool AnalysisService::isWorking() const
+{
+    const Progress p = progress();
+    return p.done < p.total;
+}
+
+const analysis::AnalysisResult* AnalysisService::result(const std::string& path) const
+{
+    const auto [folder, name] = split(path);
+    const auto found = m_results.find(folder);
+    if (found == m_results.end())
+        return nullptr;
+    const auto file = found->second.find(name);
+    return file == found->second.end() ? nullptr : &file->second;
+}
+
+void AnalysisService::heard(const std::string& path, const analysis::AnalysisResult& result)
+{
+    auto [folder, name] = split(path);
+    m_results[folder][name] = result;
+    m_changedFolders.insert(std::move(folder));
+    if (!m_publish.isActive())
+        m_publish.start();
+}
+
+void AnalysisService::publish()
+{
+    auto next = std::make_shared<organise::AnalysedValues>(*m_values);
+    for (const std::string& folderPath : m_changedFolders) {
+        const auto& files = m_results[folderPath];
+        std::vector<double> tempos;
+        for (const auto& [name, result] : files)
+            if (result.bpm)
+                tempos.push_back(*result.bpm);
+        auto folder = std::make_shared<organise::AnalysedValues::Folder>();
+        for (const auto& [name, result] : files) {
+            organise::AnalysedEntry entry;
+            if (result.bpm) {
+                std::vector<double> others = tempos;
+                if (tempos.size() <= kOwnVoteMatters)
+                    if (const auto own = std::find(others.begin(), others.end(), *result.bpm);
+                        own != others.end())
+                        others.erase(own);
+                entry.bpm = std::llround(analysis::preferFolderOctave(*result.bpm, others));
+            }
+            if (result.key)
+                entry.key = result.key->keyText();
+            if (entry.bpm || entry.key)
+                folder->emplace(name, std::move(entry));
+        }
+        next->folders[folderPath] = std::move(folder);
+    }
+    m_changedFolders.clear();
+    m_values = std::move(next);
+    emit valuesChanged();
+    emit progressChanged();
+}
+
+} // namespace kivo::app

@@ -1,0 +1,83 @@
+#pragma once
+
+// What the window knows of files' own audio: after every sync and quick refresh the library's audio
+// files not heard yet are queued for the background analyser (idle priority, the rows in view
+// first), whose database keeps results across runs and moves. Results are gathered on the main
+// thread into snapshots the rows and filters read, a tempo's octave chosen by its folder's other
+// files.
+
+#include "analysis/AudioAnalysis.h"
+#include "index/CacheIndexStore.h"
+#include "organise/AnalysedValues.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace kivo::platform {
+class TaskRunner;
+}
+
+namespace kivo::analysis {
+class AnalysisStore;
+class BackgroundAnalyser;
+} // namespace kivo::analysis
+
+namespace kivo::app {
+
+class AnalysisService : public QObject {
+    Q_OBJECT
+public:
+    // The database is opened in the background at `databasePath`; without one every file is heard
+    // again each run.
+    AnalysisService(platform::TaskRunner& tasks, std::string databasePath, QObject* parent = nullptr);
+    ~AnalysisService() override;
+
+    // The index changed: its audio files not heard yet are queued (listed in the background).
+    void libraryChanged(index::SnapshotPtr snapshot);
+    // These rows are in view: heard before the rest.
+    void prioritise(const std::vector<std::string>& paths);
+    void setPaused(bool paused);
+    bool isPaused() const { return m_paused; }
+
+    struct Progress {
+        std::int64_t done = 0;
+        std::int64_t total = 0;
+    };
+    // Files heard or found in the database since the start, of those queued.
+    Progress progress() const;
+    bool isWorking() const;
+
+    std::shared_ptr<const organise::AnalysedValues> values() const { return m_values; }
+    // The file's whole result, none before it is heard.
+    const analysis::AnalysisResult* result(const std::string& path) const;
+
+signals:
+    // values() has new results (at most a few times a second).
+    void valuesChanged();
+    void progressChanged();
+
+private:
+    void started(std::shared_ptr<analysis::AnalysisStore> store);
+    void heard(const std::string& path, const analysis::AnalysisResult& result);
+    void publish();
+
+    platform::TaskRunner& m_tasks;
+    std::unique_ptr<analysis::BackgroundAnalyser> m_analyser;
+    bool m_paused = false;
+    std::vector<std::string> m_waiting; // queued before the database was open
+    std::vector<std::string> m_urgent;
+    // Results by folder, then by file name.
+    std::unordered_map<std::string, std::unordered_map<std::string, analysis::AnalysisResult>> m_results;
+    std::set<std::string> m_changedFolders;
+    std::shared_ptr<const organise::AnalysedValues> m_values = std::make_shared<organise::AnalysedValues>();
+    QTimer m_publish;
+    std::uint64_t m_listing = 0; // the latest listing; an older one arriving late is dropped
+};
+
+} // namespace kivo::app

@@ -1,0 +1,110 @@
+#include "app/MainWindow.h"
+
+#include "app/AnalysisService.h"
+#include "app/SearchResultsModel.h"
+
+#include <QLabel>
+#include <QLocale>
+#include <QScrollBar>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+
+// Values heard from files' own audio in the window: the rows that show them, the status bar's
+// progress and pause, and the rows in view heard first.
+
+namespace kivo::app {
+
+void MainWindow::setAnalysis(AnalysisService* analysis)
+{
+    if (m_analysis)
+        disconnect(m_analysis, nullptr, this, nullptr);
+    m_analysis = analysis;
+    if (!m_analysisText) {
+        m_analysisText = new QLabel(this);
+        m_analysisText->setObjectName(QStringLiteral("analysisProgress"));
+        auto* pause = new QToolButton(this);
+        pause->setObjectName(QStringLiteral("analysisPause"));
+        pause->setCheckable(true);
+        pause->setAutoRaise(true);
+        m_analysisPause = pause;
+        statusBar()->addPermanentWidget(m_analysisText);
+        statusBar()->addPermanentWidget(pause);
+        statusBar()->setSizeGripEnabled(false);
+        connect(pause, &QToolButton::toggled, this, [this](bool paused) {
+            if (m_analysis)
+                m_analysis->setPaused(paused);
+        });
+        m_visibleRowsTimer = new QTimer(this);
+        m_visibleRowsTimer->setSingleShot(true);
+        m_visibleRowsTimer->setInterval(250);
+        connect(m_visibleRowsTimer, &QTimer::timeout, this, &MainWindow::prioritiseVisibleRows);
+        watchVisibleRows(m_tree);
+        watchVisibleRows(m_results);
+    }
+    if (m_analysis) {
+        connect(m_analysis, &AnalysisService::valuesChanged, this, [this] {
+            m_treeModel->setAnalysed(m_analysis->values());
+            m_resultsModel->setAnalysed(m_analysis->values());
+        });
+        connect(m_analysis, &AnalysisService::progressChanged, this, &MainWindow::analysisProgressChanged);
+        m_visibleRowsTimer->start();
+    }
+    metadataChanged();
+    analysisProgressChanged();
+}
+
+void MainWindow::analysisProgressChanged()
+{
+    if (!m_analysisText)
+        return;
+    const bool working = m_analysis && m_analysis->isWorking();
+    statusBar()->setVisible(working);
+    if (!working)
+        return;
+    const auto progress = m_analysis->progress();
+    const QLocale locale;
+    m_analysisText->setText(
+        (m_analysis->isPaused() ? tr("Analysis paused: %1 of %2 files")
+                                : tr("Analysing audio: %1 of %2 files"))
+            .arg(locale.toString(qlonglong(progress.done)), locale.toString(qlonglong(progress.total))));
+    m_analysisPause->setText(m_analysis->isPaused() ? tr("Resume") : tr("Pause"));
+    m_analysisPause->setToolTip(m_analysis->isPaused() ? tr("Resume the analysis of tempo and key")
+                                                       : tr("Pause the analysis of tempo and key"));
+}
+
+void MainWindow::watchVisibleRows(QTreeView* view)
+{
+    auto later = [this] {
+        if (m_analysis)
+            m_visibleRowsTimer->start();
+    };
+    connect(view->verticalScrollBar(), &QScrollBar::valueChanged, this, later);
+    connect(view, &QTreeView::expanded, this, later);
+    connect(view->model(), &QAbstractItemModel::modelReset, this, later);
+    connect(view->model(), &QAbstractItemModel::rowsInserted, this, later);
+    connect(view->model(), &QAbstractItemModel::layoutChanged, this, later);
+}
+
+void MainWindow::prioritiseVisibleRows()
+{
+    auto* view = qobject_cast<QTreeView*>(currentView());
+    if (!m_analysis || !view)
+        return;
+    std::vector<std::string> paths;
+    const int bottom = view->viewport()->height();
+    for (QModelIndex index = view->indexAt(QPoint(0, 0));
+         index.isValid() && view->visualRect(index).top() < bottom; index = view->indexBelow(index)) {
+        if (index.data(kIsDirectoryRole).toBool())
+            continue;
+        const QString path = index.data(kPathRole).toString();
+        if (!path.isEmpty())
+            paths.push_back(path.toStdString());
+        if (paths.size() > 200)
+            break;
+    }
+    m_analysis->prioritise(paths);
+}
+
+} // namespace kivo::app
