@@ -110,6 +110,11 @@ FilterPanel::FilterPanel(organise::SharedSearchState& state, QWidget* parent)
     m_summary->setObjectName(QStringLiteral("keySummary"));
     keyRow->addWidget(m_summary);
     keyRow->addStretch(1);
+    m_analysedNote = new QLabel(tr("Files without a tempo or key of their own pass by the heard ones"), this);
+    m_analysedNote->setObjectName(QStringLiteral("analysedNote"));
+    m_analysedNote->setEnabled(false); // dimmed: a remark, not a control
+    m_analysedNote->hide();
+    keyRow->addWidget(m_analysedNote);
 
     row->addStretch(1);
     m_shuffle = toggle(tr("Shuffle"), this);
@@ -225,6 +230,11 @@ void FilterPanel::rebuildTagButtons()
     }
     m_noTags->setVisible(m_tags.empty());
     m_clearTags->setVisible(!m_tags.empty());
+}
+
+void FilterPanel::setUsesAnalysedValues(bool uses)
+{
+    m_analysedNote->setVisible(uses);
 }
 
 void FilterPanel::setKeySpelling(music::KeySpelling spelling)

@@ -33,6 +33,9 @@ public:
     // The user's tags in their order; selected ones that no longer exist leave the filter set.
     void setTags(const std::vector<organise::SampleTag>& tags);
     void setKeySpelling(music::KeySpelling spelling);
+    // Says that files without a tempo or key of their own are filtered by the ones heard from
+    // their audio.
+    void setUsesAnalysedValues(bool uses);
     // The search text, which decides whether the shuffle can be used.
     void setQuery(const QString& query);
     // How many results pass; none while nothing is listed.
@@ -87,6 +90,7 @@ private:
     QToolButton* m_minor = nullptr;
     QToolButton* m_relative = nullptr;
     QLabel* m_summary = nullptr;
+    QLabel* m_analysedNote = nullptr;
     QToolButton* m_shuffle = nullptr;
     QCheckBox* m_all = nullptr;
     QLabel* m_count = nullptr;

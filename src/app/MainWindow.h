@@ -251,6 +251,10 @@ private:
     void requestAddFolders();
     void showRowMenu(QTreeView* view, const QPoint& pos);
     void addMetadataSection(QMenu& menu, const std::vector<BrowserRow>& items);
+    // The files with a tempo among `items`, folders standing for the files listed below them.
+    std::vector<BrowserRow> tempoTargets(const std::vector<BrowserRow>& items) const;
+    // Each file's tempo times `factor`, stored as the user's own.
+    void scaleTempo(const std::vector<BrowserRow>& rows, double factor);
     // The rows the metadata commands act on: the selection, or the focused row alone.
     std::vector<BrowserRow> selectedRows() const;
     MetadataEditor* editTempoAndKey(const std::vector<BrowserRow>& items, MetadataEditor::Field focus);

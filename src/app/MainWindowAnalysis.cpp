@@ -1,6 +1,7 @@
 #include "app/MainWindow.h"
 
 #include "app/AnalysisService.h"
+#include "app/FilterPanel.h"
 #include "app/SearchResultsModel.h"
 
 #include <QLabel>
@@ -51,6 +52,7 @@ void MainWindow::setAnalysis(AnalysisService* analysis)
         connect(m_analysis, &AnalysisService::progressChanged, this, &MainWindow::analysisProgressChanged);
         m_visibleRowsTimer->start();
     }
+    m_filterPanel->setUsesAnalysedValues(m_analysis != nullptr);
     metadataChanged();
     analysisProgressChanged();
 }

@@ -15,6 +15,8 @@
 #include <QMenu>
 #include <QStackedWidget>
 #include <QTreeView>
+#include <cmath>
+#include <set>
 
 // The user's tempo, key and tags in the window: what rows show, the row menu's metadata section and
 // the two pop-ups that edit them.
@@ -117,6 +119,62 @@ void MainWindow::addMetadataSection(QMenu& menu, const std::vector<BrowserRow>& 
     QAction* tags
         = menu.addAction(entry(info.tagsTitle, info.tagsValue), this, [this, items] { editTags(items); });
     tags->setObjectName(QStringLiteral("editTags"));
+    // A tempo heard or read at half or double, put right for the files or every listed file of
+    // the folders; kept as the user's own tempo.
+    const std::vector<BrowserRow> withTempo = tempoTargets(items);
+    if (!withTempo.empty()) {
+        QAction* twice
+            = menu.addAction(tr("Tempo ×2"), this, [this, withTempo] { scaleTempo(withTempo, 2.0); });
+        twice->setObjectName(QStringLiteral("doubleTempo"));
+        QAction* half
+            = menu.addAction(tr("Tempo ÷2"), this, [this, withTempo] { scaleTempo(withTempo, 0.5); });
+        half->setObjectName(QStringLiteral("halveTempo"));
+    }
+}
+
+std::vector<BrowserRow> MainWindow::tempoTargets(const std::vector<BrowserRow>& items) const
+{
+    std::vector<BrowserRow> out;
+    std::set<std::string> seen;
+    auto add = [&](const BrowserRow& row) {
+        if (!row.isDirectory && row.bpm && seen.insert(row.path).second)
+            out.push_back(row);
+    };
+    for (const BrowserRow& item : items) {
+        if (!item.isDirectory) {
+            add(item);
+            continue;
+        }
+        // A folder's files as the tree lists them, at any depth already opened.
+        std::vector<QModelIndex> stack { m_treeModel->indexForPath(item.path) };
+        while (!stack.empty()) {
+            const QModelIndex at = stack.back();
+            stack.pop_back();
+            if (!at.isValid())
+                continue;
+            for (int r = 0; r < m_treeModel->rowCount(at); ++r) {
+                const QModelIndex child = m_treeModel->index(r, 0, at);
+                if (const BrowserRow* row = m_treeModel->row(child))
+                    row->isDirectory ? stack.push_back(child) : add(*row);
+            }
+        }
+    }
+    return out;
+}
+
+void MainWindow::scaleTempo(const std::vector<BrowserRow>& rows, double factor)
+{
+    if (!m_overrides)
+        return;
+    // One change for each new tempo, so the rows are made again as few times as the values differ.
+    std::map<std::int64_t, std::vector<std::string>> byTempo;
+    for (const BrowserRow& row : rows) {
+        const auto bpm = std::llround(double(*row.bpm) * factor);
+        if (bpm >= 1 && bpm <= 999)
+            byTempo[bpm].push_back(row.path);
+    }
+    for (const auto& [bpm, paths] : byTempo)
+        m_overrides->setBPM(bpm, paths);
 }
 
 MetadataEditor* MainWindow::editTempoAndKey(MetadataEditor::Field focus)
@@ -148,6 +206,15 @@ MetadataEditor* MainWindow::editTempoAndKey(const std::vector<BrowserRow>& items
         start.bpm.reset();
     if (start.keyDiffers)
         start.key.reset();
+    auto sharedSource = [&](int column) {
+        const QString first = valueSource(items.front(), column);
+        for (const auto& row : items)
+            if (valueSource(row, column) != first)
+                return std::string();
+        return first.toStdString();
+    };
+    start.bpmSource = sharedSource(kBpmColumn);
+    start.keySource = sharedSource(kKeyColumn);
     auto* editor = new MetadataEditor(*m_overrides, std::move(start), m_spelling, focus, this);
     editor->setAttribute(Qt::WA_DeleteOnClose);
     editor->open();

@@ -67,6 +67,18 @@ MetadataEditor::MetadataEditor(index::MetadataOverrideStore& store, MetadataEdit
     column->addWidget(buildBPMRow());
     column->addSpacing(6);
     column->addWidget(buildKeyRows());
+    // Where the values shown come from, so that a heard value is not taken for one the file states.
+    QStringList sources;
+    if (!m_items.bpmSource.empty())
+        sources << tr("tempo from %1").arg(QString::fromStdString(m_items.bpmSource));
+    if (!m_items.keySource.empty())
+        sources << tr("key from %1").arg(QString::fromStdString(m_items.keySource));
+    if (!sources.isEmpty()) {
+        auto* source = new QLabel(tr("Source: %1").arg(sources.join(QStringLiteral(", "))), this);
+        source->setObjectName(QStringLiteral("valueSource"));
+        source->setEnabled(false);
+        column->addWidget(source);
+    }
 
     auto* buttons = new QDialogButtonBox(this);
     buttons->addButton(QDialogButtonBox::Cancel);

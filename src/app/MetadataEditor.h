@@ -35,6 +35,10 @@ struct MetadataEditorItems {
     // The items do not share one value (rather than sharing none).
     bool bpmDiffers = false;
     bool keyDiffers = false;
+    // Where the shared values come from ("header", "tag", "name", "folder", "analysis", "user");
+    // empty when there is none or the items differ.
+    std::string bpmSource;
+    std::string keySource;
 };
 
 class MetadataEditor : public QDialog {
