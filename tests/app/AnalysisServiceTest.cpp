@@ -1,0 +1,75 @@
+#include "app/AnalysisService.h"
+#include "platform/TaskRunner.h"
+#include "playback/WavWriter.h"
+#include "support/TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <QSignalSpy>
+
+#include <cmath>
+
+using namespace kivo;
+
+namespace {
+
+// Two bars of a kick on every beat, a noise burst on beats 2 and 4.
+void writeDrumLoop(const std::string& path, double bpm)
+{
+    constexpr int rate = 44100;
+    const double beat = 60.0 / bpm;
+    std::vector<float> stereo(std::size_t(8 * beat * rate) * 2, 0.0f);
+    unsigned noise = 1;
+    for (int b = 0; b < 8; ++b)
+        for (std::size_t i = 0; i < std::size_t(0.2 * rate); ++i) {
+            const std::size_t at = std::size_t(b * beat * rate) + i;
+            if (2 * at + 1 >= stereo.size())
+                break;
+            const double t = double(i) / rate;
+            noise = noise * 1103515245u + 12345u;
+            double v = 0.8 * std::sin(2 * M_PI * 60 * t) * std::exp(-t * 15);
+            if (b % 2 == 1)
+                v += 0.5 * (double(noise >> 16 & 0x7fff) / 16384.0 - 1) * std::exp(-t * 30);
+            stereo[2 * at] = stereo[2 * at + 1] = float(v);
+        }
+    playback::WavWriter wav;
+    ASSERT_EQ(wav.open(path, 2, rate), "");
+    ASSERT_EQ(wav.append(stereo.data(), int64_t(stereo.size() / 2)), "");
+    ASSERT_EQ(wav.finish(), "");
+}
+
+} // namespace
+
+TEST(AnalysisService, HeardValuesReachTheSnapshotOnlyWhileRunningAndAreKeptForTheNextRun)
+{
+    platform::TaskRunner tasks;
+    test::ScratchDir dir;
+    const std::string loop = dir.mkdir("Loops") + "/groove.wav";
+    writeDrumLoop(loop, 124);
+    const std::string broken = dir.write("Loops/broken.wav", "RIFF");
+    const std::string database = dir.str() + "/Analysis.sqlite";
+    {
+        app::AnalysisService service(tasks, database);
+        QSignalSpy published(&service, &app::AnalysisService::valuesChanged);
+        service.setPaused(true);
+        service.prioritise({ loop, broken, dir.str() + "/Loops/tune.mid" });
+        test::settle();
+        ASSERT_TRUE(test::waitFor([&] { return service.progress().total == 2; }));
+        EXPECT_TRUE(service.isWorking());
+        test::waitFor([] { return false; }, 300);
+        EXPECT_EQ(published.count(), 0) << "nothing is heard while paused";
+        service.setPaused(false);
+        ASSERT_TRUE(test::waitFor([&] { return !service.isWorking() && published.count() > 0; }, 60000));
+        const organise::AnalysedEntry* heard = service.values()->find(loop);
+        ASSERT_TRUE(heard);
+        EXPECT_EQ(heard->bpm, 124);
+        EXPECT_FALSE(service.values()->find(broken)) << "a file that cannot be decoded gives no values";
+        ASSERT_TRUE(service.result(broken));
+        EXPECT_FALSE(service.result(broken)->ok());
+    }
+    // The next run finds the result in the database.
+    app::AnalysisService again(tasks, database);
+    again.prioritise({ loop });
+    ASSERT_TRUE(test::waitFor([&] { return again.values()->find(loop) != nullptr; }));
+    EXPECT_EQ(again.values()->find(loop)->bpm, 124);
+}
