@@ -11,6 +11,7 @@
 #include "platform/MainThread.h"
 #include "platform/MountTable.h"
 #include "platform/NotificationCenter.h"
+#include "platform/PathProbe.h"
 #include "platform/PreferenceStore.h"
 #include "platform/TaskRunner.h"
 
@@ -226,7 +227,8 @@ void LibraryIndexManager::startSyncTask(
         settings.setStartSyncAnimation(false);
         settings.setSyncAnimationProgress(0.0);
     }
-    std::vector<index::ScanGroup> plan = buildSyncPlan(settings.bookmarks());
+    // Resolved by the work itself: a root on a stalled mount holds nothing on the main thread.
+    const BookmarkGroupList bookmarks = settings.bookmarks();
     setCanCancelSync(true);
     // Writes to the index run one at a time: a silent rebuild still walking would only delay this one
     // and would not hold what the user just added.
@@ -250,7 +252,8 @@ void LibraryIndexManager::startSyncTask(
     };
     m_tasks.run(
         this,
-        [=, plan = std::move(plan)] {
+        [=] {
+            const std::vector<index::ScanGroup> plan = buildSyncPlan(bookmarks);
             if (clearFirst)
                 store->clearCache();
             Outcome out;
@@ -346,13 +349,14 @@ void LibraryIndexManager::syncDidCancel(UserSettings& settings, bool resetAnimat
 void LibraryIndexManager::silentRebuild(UserSettings& settings)
 {
     // Background priority and none of the published sync state: the user sees nothing.
-    std::vector<index::ScanGroup> plan = buildSyncPlan(settings.bookmarks());
+    const BookmarkGroupList bookmarks = settings.bookmarks();
     auto store = m_store;
     const index::ScanOptions scan = m_options.scan;
     // A sync the user starts meanwhile cancels this rebuild (its plan may lack the user's new folder).
     m_silentRebuild = m_tasks.run(
         this,
-        [=, plan = std::move(plan)](const index::CancelHandle& cancel) {
+        [=](const index::CancelHandle& cancel) {
+            const std::vector<index::ScanGroup> plan = buildSyncPlan(bookmarks);
             QThread::currentThread()->setPriority(QThread::LowPriority);
             index::GroupRoots roots = index::buildIndex(*store, plan, {}, cancel, scan);
             QThread::currentThread()->setPriority(QThread::NormalPriority);
@@ -408,7 +412,12 @@ void LibraryIndexManager::detectMovedRoots(UserSettings& settings)
                                               [this](const QString& from, const QString& to) {
                                                   return holdsIndexedContent(*m_store, from, to);
                                               }),
-            m_cachedRootsByGroup, [](const QString& path) { return QFileInfo::exists(path); });
+            m_cachedRootsByGroup, [](const QString& path) {
+                // A root that does not answer counts as still there: nothing is followed on a guess.
+                auto there = std::make_shared<bool>(true);
+                return !platform::PathProbe::run(path, [path, there] { *there = QFileInfo::exists(path); })
+                    || *there;
+            });
     for (const MovedRoot& pair : moved) {
         if (!m_pendingMovedNotices.contains(pair))
             m_pendingMovedNotices.append(pair);
@@ -437,14 +446,18 @@ void LibraryIndexManager::syncNow(UserSettings& settings)
         startSync(settings, true, true);
         return;
     }
-    const std::vector<std::string> roots = planRoots(buildSyncPlan(settings.bookmarks()));
+    const BookmarkGroupList bookmarks = settings.bookmarks();
     const std::set<std::string> skipped
         = m_options.skippedRoots ? m_options.skippedRoots() : std::set<std::string> {};
     auto store = m_store;
     auto mounted = m_options.mountedVolumes;
     QPointer<UserSettings> target(&settings);
     m_tasks.run(
-        this, [=] { return index::computeQuickRefreshDelta(*store, roots, skipped, mounted).hasChanges(); },
+        this,
+        [=] {
+            const std::vector<std::string> roots = planRoots(buildSyncPlan(bookmarks));
+            return index::computeQuickRefreshDelta(*store, roots, skipped, mounted).hasChanges();
+        },
         [this, target](bool changed) {
             if (!target)
                 return;
@@ -626,7 +639,7 @@ bool LibraryIndexManager::rootsChanged(const UserSettings& settings) const
     return false;
 }
 
-std::vector<std::string> LibraryIndexManager::planRoots(const std::vector<index::ScanGroup>& plan) const
+std::vector<std::string> LibraryIndexManager::planRoots(const std::vector<index::ScanGroup>& plan)
 {
     std::vector<std::string> roots;
     std::set<std::string> seen;

@@ -167,7 +167,7 @@ private:
     double referenceNow() const;
     MissingFileTracker& tracker() const;
     SyncSettings& syncSettings() const;
-    std::vector<std::string> planRoots(const std::vector<index::ScanGroup>& plan) const;
+    static std::vector<std::string> planRoots(const std::vector<index::ScanGroup>& plan);
 
     platform::TaskRunner& m_tasks;
     LibraryIndexManagerOptions m_options;

@@ -20,17 +20,22 @@ bool isTrashedRoot(const QString& path)
 
 std::vector<index::ScanGroup> buildSyncPlan(const BookmarkGroupList& groups)
 {
+    // Every root is asked about at once, so stalled roots wait one bound in all. One that does not
+    // answer in time is planned unresolved, like a missing one: the others are synced meanwhile.
+    QList<QByteArray> bookmarks;
+    for (const BookmarkGroup& group : groups)
+        bookmarks.append(group.paths);
+    const std::vector<std::optional<platform::ResolvedBookmark>> resolved
+        = platform::FolderBookmark::resolveAll(bookmarks);
     std::vector<index::ScanGroup> plan;
     plan.reserve(std::size_t(groups.size()));
+    std::size_t next = 0;
     for (const BookmarkGroup& group : groups) {
         index::ScanGroup entry;
         entry.groupID = indexGroupID(group.id);
         for (const QByteArray& bookmark : group.paths) {
-            QString error;
-            std::optional<platform::ResolvedBookmark> resolved
-                = platform::FolderBookmark::resolve(bookmark, &error);
-            if (resolved && !isTrashedRoot(resolved->path)) {
-                entry.urls.push_back(resolved->path.toStdString());
+            if (const auto& root = resolved[next++]; root && !isTrashedRoot(root->path)) {
+                entry.urls.push_back(root->path.toStdString());
                 continue;
             }
             if (std::optional<QString> stored = platform::FolderBookmark::storedPath(bookmark))

@@ -20,21 +20,6 @@ namespace {
 
 constexpr char kLegacyGroupNames[] = "groupNames";
 
-// The folder a bookmark leads to, logging why when it leads nowhere. A stale bookmark still
-// leads somewhere; it is rewritten only when the user relocates the root.
-std::optional<QString> resolveRoot(const QByteArray& bookmark)
-{
-    QString error;
-    const auto resolved = platform::FolderBookmark::resolve(bookmark, &error);
-    if (!resolved) {
-        logLine(QStringLiteral("Error resolving bookmark: ") + error);
-        return std::nullopt;
-    }
-    if (resolved->stale)
-        logLine(QStringLiteral("Bookmark is stale, attempting to regenerate"));
-    return resolved->path;
-}
-
 // Every element a string, as the old name list always was; anything else is not that list.
 std::optional<QStringList> legacyGroupNames(const platform::PreferenceStore& store)
 {
@@ -218,9 +203,10 @@ bool UserSettings::addPath(const QString& folderPath, int index)
         return false;
     const QString path = QDir::cleanPath(folderPath);
 
-    // Per collection: the same folder may well be a root of two collections.
+    // Per collection: the same folder may well be a root of two collections. A bookmark resolves
+    // to the path it stored, so the disk is not asked (a stalled root would hold the window).
     for (const QByteArray& bookmark : std::as_const(m_bookmarks[index].paths)) {
-        const auto existing = resolveRoot(bookmark);
+        const auto existing = platform::FolderBookmark::storedPath(bookmark);
         if (existing && QDir::cleanPath(*existing) == path)
             return false;
     }
@@ -342,12 +328,14 @@ QList<QByteArray> UserSettings::selectedGroupPaths() const
 void UserSettings::startAccessingAllRoots()
 {
     KIVO_MAIN_THREAD();
+    QStringList paths;
     for (const BookmarkGroup& group : std::as_const(m_bookmarks)) {
         for (const QByteArray& bookmark : group.paths) {
-            if (const auto path = resolveRoot(bookmark))
-                platform::FolderBookmark::startAccessing(*path);
+            if (const auto path = platform::FolderBookmark::storedPath(bookmark))
+                paths.append(*path);
         }
     }
+    platform::FolderBookmark::startAccessingAll(paths);
 }
 
 void UserSettings::stopAccessingAllRoots()
@@ -355,7 +343,7 @@ void UserSettings::stopAccessingAllRoots()
     KIVO_MAIN_THREAD();
     for (const BookmarkGroup& group : std::as_const(m_bookmarks)) {
         for (const QByteArray& bookmark : group.paths) {
-            if (const auto path = resolveRoot(bookmark))
+            if (const auto path = platform::FolderBookmark::storedPath(bookmark))
                 platform::FolderBookmark::stopAccessing(*path);
         }
     }

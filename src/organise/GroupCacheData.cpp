@@ -6,20 +6,46 @@ namespace kivo::organise {
 
 namespace {
 
-template <class Nodes> auto findIn(Nodes& nodes, const NodeId& id) -> decltype(&nodes.front())
+template <class State> auto placed(State& state, const NodeId& id) -> decltype(&state.rootNodes.front())
 {
-    const auto found = std::find_if(nodes.begin(), nodes.end(), [&](const auto& n) { return n.id == id; });
-    return found == nodes.end() ? nullptr : &*found;
+    using List = GroupCacheData::Place::List;
+    const auto place = state.places.find(id);
+    if (place == state.places.end())
+        return nullptr;
+    decltype(&state.rootNodes) list = &state.rootNodes;
+    if (place->second.list == List::results) {
+        list = &state.searchResults;
+    } else if (place->second.list == List::children) {
+        const auto found = state.nodeChildren.find(place->second.parent);
+        if (found == state.nodeChildren.end())
+            return nullptr;
+        list = &found->second;
+    }
+    const std::size_t at = place->second.position;
+    return at < list->size() && (*list)[at].id == id ? &(*list)[at] : nullptr;
+}
+
+void reindex(const GroupCacheData& state)
+{
+    using Place = GroupCacheData::Place;
+    auto& places = state.places;
+    places.clear();
+    // Later lists overwrite earlier ones: roots are preferred to children, children to results.
+    for (std::size_t i = 0; i < state.searchResults.size(); ++i)
+        places.insert_or_assign(state.searchResults[i].id, Place { Place::List::results, {}, i });
+    for (const auto& [parent, children] : state.nodeChildren)
+        for (std::size_t i = 0; i < children.size(); ++i)
+            places.insert_or_assign(children[i].id, Place { Place::List::children, parent, i });
+    for (std::size_t i = 0; i < state.rootNodes.size(); ++i)
+        places.insert_or_assign(state.rootNodes[i].id, Place { Place::List::roots, {}, i });
 }
 
 template <class State> auto findNodeIn(State& state, const NodeId& id) -> decltype(&state.rootNodes.front())
 {
-    if (auto* node = findIn(state.rootNodes, id))
+    if (auto* node = placed(state, id))
         return node;
-    for (auto& [parent, children] : state.nodeChildren)
-        if (auto* node = findIn(children, id))
-            return node;
-    return findIn(state.searchResults, id);
+    reindex(state);
+    return placed(state, id);
 }
 
 } // namespace

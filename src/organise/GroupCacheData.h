@@ -6,6 +6,7 @@
 
 #include "organise/LightweightNode.h"
 
+#include <cstdint>
 #include <unordered_map>
 #include <unordered_set>
 
@@ -22,7 +23,9 @@ struct GroupCacheData {
     NodeIdSet selectedNodeIds;
     std::vector<LightweightNode> searchResults;
 
-    // A root, a loaded child or a result row with this id; nullptr when there is none.
+    // A root, a loaded child or a result row with this id (in that order of preference); nullptr
+    // when there is none. Found through an index of where each node sits, so a lookup stays cheap
+    // in a tree of many loaded folders.
     const LightweightNode* findNode(const NodeId& id) const;
     LightweightNode* findNode(const NodeId& id);
     bool isLoaded(const NodeId& id) const { return nodeChildren.contains(id); }
@@ -30,6 +33,15 @@ struct GroupCacheData {
     // Drops everything below a node that is going away: loaded children (all the way down), open
     // state and selection, its own included.
     void forgetSubtree(const NodeId& id);
+
+    // Where each node sat when last looked for. The lists above are changed in place by their
+    // users, so a place is checked before it is trusted and the index rebuilt when one is wrong.
+    struct Place {
+        enum class List : std::uint8_t { roots, children, results } list;
+        NodeId parent; // for children
+        std::size_t position;
+    };
+    mutable std::unordered_map<NodeId, Place, NodeIdHash> places;
 };
 
 } // namespace kivo::organise

@@ -1,10 +1,15 @@
 #include "platform/FolderBookmark.h"
 
-#include <QFile>
+#include "platform/PathProbe.h"
 
+#include <QFile>
+#include <QStringList>
+
+#include <atomic>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -57,15 +62,45 @@ std::optional<Record> decode(const QByteArray& blob)
     return r;
 }
 
-bool statFolder(const QString& path, struct stat& st)
+int systemStat(const char* path, struct stat* out)
 {
-    const QByteArray native = QFile::encodeName(path);
-    return ::stat(native.constData(), &st) == 0 && S_ISDIR(st.st_mode);
+    return ::stat(path, out);
+}
+
+std::atomic<FolderBookmark::StatFunction> g_stat { &systemStat };
+
+enum class Answer { folder, absent, notAnswering };
+
+// The question for one folder, as a probe job writing into `out` (which the job shares).
+struct FolderQuestion {
+    struct stat st { };
+    bool isFolder = false;
+};
+
+std::function<void()> askFolder(const QString& path, const std::shared_ptr<FolderQuestion>& out)
+{
+    return [native = QFile::encodeName(path), out, fn = g_stat.load()] {
+        out->isFolder = fn(native.constData(), &out->st) == 0 && S_ISDIR(out->st.st_mode);
+    };
+}
+
+Answer statFolder(const QString& path, struct stat& st)
+{
+    auto question = std::make_shared<FolderQuestion>();
+    if (!PathProbe::run(path, askFolder(path, question)))
+        return Answer::notAnswering;
+    st = question->st;
+    return question->isFolder ? Answer::folder : Answer::absent;
+}
+
+QString notAnsweringText(const QString& path)
+{
+    return QStringLiteral("The folder \u201c%1\u201d isn\u2019t answering.").arg(path);
 }
 
 // A folder given a new name where it was keeps its device and file numbers: find it beside the
 // recorded path, as a bookmark on the original platform follows a rename.
-std::optional<QString> renamedInPlace(const Record& record)
+std::optional<QString> renamedInPlaceNow(const Record& record)
 {
     const qsizetype slash = record.path.lastIndexOf(QLatin1Char('/'));
     if (slash <= 0 || record.inode == 0)
@@ -94,10 +129,38 @@ std::optional<QString> renamedInPlace(const Record& record)
     return found;
 }
 
+std::optional<QString> renamedInPlace(const Record& record)
+{
+    auto found = std::make_shared<std::optional<QString>>();
+    const QString parent = record.path.section(QLatin1Char('/'), 0, -2);
+    if (!PathProbe::run(parent.isEmpty() ? QStringLiteral("/") : parent,
+            [record, found] { *found = renamedInPlaceNow(record); }))
+        return std::nullopt;
+    return *found;
+}
+
 void setError(QString* error, const QString& text)
 {
     if (error)
         *error = text;
+}
+
+std::optional<ResolvedBookmark> resolved(
+    const Record& record, Answer answer, const struct stat& st, QString* error)
+{
+    if (answer != Answer::folder) {
+        setError(error,
+            answer == Answer::notAnswering
+                ? notAnsweringText(record.path)
+                : QStringLiteral("The folder \u201c%1\u201d couldn\u2019t be found.").arg(record.path));
+        return std::nullopt;
+    }
+    ResolvedBookmark out;
+    out.path = record.path;
+    // Device numbers can change across reboots for some file systems; the file number is what
+    // tells a different folder now sitting at the same path.
+    out.stale = quint64(st.st_ino) != record.inode;
+    return out;
 }
 
 } // namespace
@@ -105,8 +168,12 @@ void setError(QString* error, const QString& text)
 std::optional<QByteArray> FolderBookmark::create(const QString& path, QString* error)
 {
     struct stat st { };
-    if (!path.startsWith(QLatin1Char('/')) || !statFolder(path, st)) {
-        setError(error, QStringLiteral("The folder \u201c%1\u201d doesn\u2019t exist.").arg(path));
+    const Answer answer = path.startsWith(QLatin1Char('/')) ? statFolder(path, st) : Answer::absent;
+    if (answer != Answer::folder) {
+        setError(error,
+            answer == Answer::notAnswering
+                ? notAnsweringText(path)
+                : QStringLiteral("The folder \u201c%1\u201d doesn\u2019t exist.").arg(path));
         return std::nullopt;
     }
     QString clean = path;
@@ -134,16 +201,34 @@ std::optional<ResolvedBookmark> FolderBookmark::resolve(const QByteArray& bookma
         return std::nullopt;
     }
     struct stat st { };
-    if (!statFolder(record->path, st)) {
-        setError(
-            error, QStringLiteral("The folder \u201c%1\u201d couldn\u2019t be found.").arg(record->path));
-        return std::nullopt;
+    return resolved(*record, statFolder(record->path, st), st, error);
+}
+
+std::vector<std::optional<ResolvedBookmark>> FolderBookmark::resolveAll(const QList<QByteArray>& bookmarks)
+{
+    std::vector<std::optional<Record>> records;
+    std::vector<std::shared_ptr<FolderQuestion>> questions;
+    std::vector<PathProbe::Job> jobs;
+    for (const QByteArray& bookmark : bookmarks) {
+        records.push_back(decode(bookmark));
+        questions.push_back(std::make_shared<FolderQuestion>());
+        if (records.back())
+            jobs.emplace_back(records.back()->path, askFolder(records.back()->path, questions.back()));
     }
-    ResolvedBookmark out;
-    out.path = record->path;
-    // Device numbers can change across reboots for some file systems; the file number is what
-    // tells a different folder now sitting at the same path.
-    out.stale = quint64(st.st_ino) != record->inode;
+    const std::vector<bool> answered = PathProbe::runAll(std::move(jobs));
+    std::vector<std::optional<ResolvedBookmark>> out;
+    std::size_t job = 0;
+    for (std::size_t i = 0; i < records.size(); ++i) {
+        if (!records[i]) {
+            out.emplace_back();
+            continue;
+        }
+        const FolderQuestion& q = *questions[i];
+        const Answer answer = !answered[job++] ? Answer::notAnswering
+            : q.isFolder                       ? Answer::folder
+                                               : Answer::absent;
+        out.push_back(resolved(*records[i], answer, q.st, nullptr));
+    }
     return out;
 }
 
@@ -151,7 +236,8 @@ std::optional<QString> FolderBookmark::findRenamed(const QByteArray& bookmark)
 {
     std::optional<Record> record = decode(bookmark);
     struct stat st { };
-    if (!record || statFolder(record->path, st))
+    // A folder that does not answer may well be there: only one known to be gone is looked for.
+    if (!record || statFolder(record->path, st) != Answer::absent)
         return std::nullopt;
     return renamedInPlace(*record);
 }
@@ -164,10 +250,37 @@ std::optional<QString> FolderBookmark::storedPath(const QByteArray& bookmark)
     return record->path;
 }
 
+namespace {
+
+std::function<void()> askAccess(const QString& path, const std::shared_ptr<bool>& readable)
+{
+    return [native = QFile::encodeName(path), readable, fn = g_stat.load()] {
+        struct stat st { };
+        *readable = fn(native.constData(), &st) == 0 && ::access(native.constData(), R_OK | X_OK) == 0;
+    };
+}
+
+} // namespace
+
 bool FolderBookmark::startAccessing(const QString& path)
 {
-    const QByteArray native = QFile::encodeName(path);
-    return ::access(native.constData(), R_OK | X_OK) == 0;
+    auto readable = std::make_shared<bool>(false);
+    return PathProbe::run(path, askAccess(path, readable)) && *readable;
+}
+
+void FolderBookmark::startAccessingAll(const QStringList& paths)
+{
+    // Nothing is kept open on Linux and nobody waits for the answers: asking early is what finds a
+    // root that stalls before a sync plans it.
+    std::vector<PathProbe::Job> jobs;
+    for (const QString& path : paths)
+        jobs.emplace_back(path, askAccess(path, std::make_shared<bool>(false)));
+    PathProbe::inBackground(std::move(jobs));
+}
+
+void FolderBookmark::setStatFunction(StatFunction fn)
+{
+    g_stat.store(fn ? fn : &systemStat);
 }
 
 void FolderBookmark::stopAccessing(const QString&)

@@ -11,6 +11,10 @@
 #include <thread>
 #include <vector>
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace kivo::platform {
 
 namespace {
@@ -107,6 +111,16 @@ void TaskRunner::deliver(const std::shared_ptr<Shared>& shared, std::function<vo
     std::lock_guard lock(shared->mutex);
     if (shared->shutDown || !shared->receiver)
         return;
+#if defined(__SANITIZE_THREAD__)
+    // Qt's event queue is not built with the thread sanitizer, so it cannot see that what the
+    // sender wrote happens before the call on the main thread: the hand-over is told explicitly.
+    auto handoff = std::make_shared<char>(0);
+    __tsan_release(handoff.get());
+    fn = [handoff, fn = std::move(fn)] {
+        __tsan_acquire(handoff.get());
+        fn();
+    };
+#endif
     QMetaObject::invokeMethod(shared->receiver, std::move(fn), Qt::QueuedConnection);
 }
 

@@ -8,8 +8,10 @@
 #include "platform/Clock.h"
 #include "platform/FolderBookmark.h"
 #include "platform/NotificationCenter.h"
+#include "platform/PathProbe.h"
 #include "platform/PreferenceStore.h"
 #include "platform/StaleTemporaries.h"
+#include "support/EventLoopWatchdog.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -20,7 +22,9 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdio>
 #include <ctime>
 #include <fcntl.h>
 #include <mutex>
@@ -342,6 +346,84 @@ TEST_F(DriverFixture, QuickRefreshRunsAtMostEveryEightSecondsAndAnnouncesChanges
     ASSERT_TRUE(waitFor([&] { return finished.count() == 2; }));
     EXPECT_FALSE(finished.at(1).at(0).toBool()); // nothing changed since
     EXPECT_EQ(notices.libraryChanges.size(), 1u);
+}
+
+namespace {
+
+// A mount that never answers, stood in for at the one call every question about a root goes through
+// (no FUSE in the test environment): a stat of the stalled path blocks until the test ends, as on a
+// FUSE folder that stalls or a network share gone away.
+struct StalledMount {
+    static inline std::mutex mutex;
+    static inline std::condition_variable released;
+    static inline bool open = false;
+    static inline std::string path;
+    static inline std::atomic<int> asks { 0 };
+
+    static int stat(const char* p, struct stat* out)
+    {
+        if (path == p) {
+            ++asks;
+            std::unique_lock lock(mutex);
+            released.wait(lock, [] { return open; });
+        }
+        return ::stat(p, out);
+    }
+    explicit StalledMount(const QString& folder)
+    {
+        path = folder.toStdString();
+        open = false;
+        asks = 0;
+        platform::FolderBookmark::setStatFunction(&StalledMount::stat);
+    }
+    ~StalledMount()
+    {
+        {
+            std::lock_guard lock(mutex);
+            open = true;
+        }
+        released.notify_all();
+        platform::FolderBookmark::setStatFunction(nullptr);
+        waitFor([] { return !platform::PathProbe::isStalled(QString::fromStdString(path)); });
+    }
+};
+
+} // namespace
+
+TEST_F(DriverFixture, ARootThatNeverAnswersHoldsNeitherTheLaunchNorTheRestOfTheLibrary)
+{
+    addLibraryFolder("Drums", 3);
+    const QString share = addLibraryFolder("Share", 2);
+    StalledMount mount(share);
+    {
+        test::EventLoopWatchdog watchdog;
+        // As at launch: the collections are read back, the index driven, the library checked.
+        settings = std::make_unique<library::UserSettings>(*prefs);
+        auto driver = makeDriver();
+        driver->windowDidAppear(*settings);
+        waitIdle(*driver);
+        // The other root is synced while the stat is still stuck; the stalled one is planned as
+        // unresolved (kept, not read), left to the missing-root check.
+        ASSERT_EQ(driver->cachedRootsByGroup().size(), 1u);
+        EXPECT_EQ(driver->store().allFiles(driver->cachedRootsByGroup().begin()->first).size(), 3u);
+        EXPECT_TRUE(platform::PathProbe::isStalled(share));
+        const int asked = mount.asks;
+        EXPECT_GE(asked, 1);
+
+        // Known as stalled, it is not asked again (nor waited on) until its question returns; a new
+        // root is added, synced and refreshed meanwhile.
+        EXPECT_FALSE(settings->addPath(share, 0));
+        addLibraryFolder("Loops", 2);
+        EXPECT_TRUE(driver->rootsChanged(*settings));
+        driver->startSync(*settings, false, false);
+        waitIdle(*driver);
+        EXPECT_FALSE(driver->rootsChanged(*settings));
+        driver->syncNow(*settings);
+        waitIdle(*driver);
+        EXPECT_EQ(mount.asks, asked);
+        std::printf("launch and syncs with a root that never answers: longest event-loop stall %.1f ms\n",
+            watchdog.longestStallMs());
+    }
 }
 
 TEST(SyncPlan, TrashedAndUnresolvableRootsArePlannedUnresolved)

@@ -375,3 +375,30 @@ TEST_F(BrowserTreeFixture, ReadsOffTheMainThreadLandWhereTheyBelong)
     EXPECT_FALSE(third.isExpanded(single));
     EXPECT_TRUE(third.isLoaded(single));
 }
+
+TEST(GroupCacheData, NodesAreFoundByIdAfterTheirListsChangeInPlace)
+{
+    GroupCacheData state;
+    state.rootNodes = { folderNode("/A"), folderNode("/B") };
+    const NodeId a = state.rootNodes[0].id;
+    state.nodeChildren[a] = { folderNode("/A/x"), folderNode("/A/y") };
+    state.searchResults = { folderNode("/R") };
+    const NodeId y = state.nodeChildren[a][1].id;
+    ASSERT_NE(state.findNode(y), nullptr);
+    EXPECT_EQ(state.findNode(y)->path, "/A/y");
+    EXPECT_EQ(state.findNode(state.searchResults[0].id)->path, "/R");
+
+    // Reordered, replaced and removed behind the index's back, as the tree's users do.
+    std::reverse(state.rootNodes.begin(), state.rootNodes.end());
+    std::reverse(state.nodeChildren[a].begin(), state.nodeChildren[a].end());
+    EXPECT_EQ(state.findNode(a), &state.rootNodes[1]);
+    EXPECT_EQ(state.findNode(y), &state.nodeChildren[a][0]);
+    const NodeId result = state.searchResults[0].id;
+    state.searchResults.clear();
+    EXPECT_EQ(state.findNode(result), nullptr);
+    state.forgetSubtree(a);
+    EXPECT_EQ(state.findNode(y), nullptr);
+    // A root shown among the results too is the root's row.
+    state.searchResults = { state.rootNodes[0] };
+    EXPECT_EQ(state.findNode(state.rootNodes[0].id), &state.rootNodes[0]);
+}
