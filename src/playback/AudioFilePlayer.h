@@ -62,7 +62,9 @@ public:
         int64_t startFrame = 0;
         int frames = 0;
         bool end = false;
-        std::array<float, kFrames * 2> samples {};
+        // Only the first `frames` are ever written or read: left uninitialised, a ring of them costs
+        // no page touched before the decoder fills it.
+        std::array<float, kFrames * 2> samples;
     };
     // The decoding side, shared with the decode worker so that a closed player's last step (on a
     // slow disk, perhaps) finishes on the worker and never on the thread that closed it.

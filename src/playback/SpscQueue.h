@@ -13,7 +13,8 @@ template <typename T> class SpscQueue {
 public:
     explicit SpscQueue(std::size_t capacity)
         : m_capacity(capacity + 1)
-        , m_items(std::make_unique<T[]>(capacity + 1))
+        , m_items(
+              std::make_unique_for_overwrite<T[]>(capacity + 1)) // every slot is written before it is read
     {
     }
 
