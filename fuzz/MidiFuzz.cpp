@@ -27,12 +27,29 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     const auto parsed = MIDIFileParser::parse(data, size);
     if (parsed) {
+        // Everything a client relies on, whatever the input was.
+        const double length = parsed->duration;
+        if (!std::isfinite(length) || !(length > 0))
+            std::abort();
+        if (parsed->initialBPM
+            && !(std::isfinite(*parsed->initialBPM) && *parsed->initialBPM > 3.5
+                && *parsed->initialBPM <= 6e7))
+            std::abort();
+        // Every note needs at least a delta and two data bytes of its own.
+        if (parsed->notes.size() > size / 3)
+            std::abort();
         double last = 0;
         for (const auto& note : parsed->notes) {
-            if (!(note.duration > 0) || note.start < last)
+            if (!std::isfinite(note.start) || note.start < last || !std::isfinite(note.duration)
+                || !(note.duration > 0) || note.start + note.duration > length)
+                std::abort();
+            if (note.pitch < 0 || note.pitch > 255 || note.velocity < 1 || note.velocity > 255
+                || note.channel < 0 || note.channel > 15)
                 std::abort();
             last = note.start;
         }
+        if (MIDIFileParser::parse(data, size) != parsed)
+            std::abort(); // the same bytes always read the same
     }
 
     const auto whole = MIDITempoScan::scan(bytes, size);

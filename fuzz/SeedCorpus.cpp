@@ -65,6 +65,31 @@ void midiSeeds()
     smpte.addRaw(1, 500, { 0xe0, 0x00, 0x50 });
     smpte.setTrackEnd(1, 2000);
     seed("midi", "smpte.mid", str(smpte.bytes()));
+
+    // A longer header and a chunk of an unknown type before the tracks, as some tools write.
+    music::MIDIFileWriter extra(1, 240);
+    extra.addTempoBPM(0, 0, 140);
+    for (int i = 0; i < 24; ++i)
+        extra.addNote(1, i * 120, 100, 48 + (i * 7) % 24, 100);
+    std::string song = str(extra.bytes());
+    std::string longer = song.substr(0, 7) + char(10) + song.substr(8, 6) + std::string(4, '\0')
+        + std::string("XFIH\0\0\0\3\1\2\3", 11) + song.substr(14);
+    longer[11] = char(longer[11] + 1); // the unknown chunk counts as a track
+    seed("midi", "extra-chunks.mid", longer);
+
+    // Tempo changes in several tracks, the earliest neither in the first track nor first in its own.
+    music::MIDIFileWriter across(1, 96);
+    across.addTrackName(across.addTrack(), "Empty");
+    const int late = across.addTrack();
+    across.addTempoBPM(late, 400, 90);
+    across.addTempoBPM(late, 500, 91);
+    const int early = across.addTrack();
+    across.addNote(early, 0, 96, 60, 100);
+    across.addTempoBPM(early, 200, 133);
+    const int tie = across.addTrack();
+    across.addTempoBPM(tie, 200, 77);
+    across.addNote(tie, 300, 96, 64, 100);
+    seed("midi", "tempos-across-tracks.mid", str(across.bytes()));
 }
 
 void wavSeeds()

@@ -17,14 +17,12 @@ using UserSettingsFields = kivo::test::SettingsStoreFixture;
 
 } // namespace
 
-TEST_F(UserSettingsFields, DefaultsOnAnEmptyStore)
+namespace {
+
+// The preferences a fresh store gives and a restore of the defaults brings back.
+void expectDefaultPreferences(const UserSettings& settings)
 {
-    UserSettings settings(*store);
-    EXPECT_FALSE(settings.isNamingGroup());
     EXPECT_EQ(settings.selectedTheme(), 0);
-    EXPECT_EQ(settings.selectedGroup(), 0);
-    EXPECT_EQ(settings.selectedPathIndex(), std::nullopt);
-    EXPECT_FLOAT_EQ(settings.volume(), 0.5f);
     EXPECT_TRUE(settings.midiCatchNotes());
     EXPECT_EQ(settings.midiOctaveShift(), 0);
     EXPECT_EQ(settings.midiInstrument(), 0);
@@ -35,6 +33,18 @@ TEST_F(UserSettingsFields, DefaultsOnAnEmptyStore)
     EXPECT_FALSE(settings.hideFileExtensions());
     EXPECT_TRUE(settings.autoPauseWhenUnfocused());
     EXPECT_EQ(settings.keySpelling(), KeySpelling::automatic);
+}
+
+} // namespace
+
+TEST_F(UserSettingsFields, DefaultsOnAnEmptyStore)
+{
+    UserSettings settings(*store);
+    expectDefaultPreferences(settings);
+    EXPECT_FALSE(settings.isNamingGroup());
+    EXPECT_EQ(settings.selectedGroup(), 0);
+    EXPECT_EQ(settings.selectedPathIndex(), std::nullopt);
+    EXPECT_FLOAT_EQ(settings.volume(), 0.5f);
     EXPECT_TRUE(settings.isSynced());
     EXPECT_FALSE(settings.isSyncing());
     EXPECT_FALSE(settings.startSyncAnimation());
@@ -198,17 +208,7 @@ TEST_F(UserSettingsFields, DefaultSettingsKeepCollectionsSelectionAndVolume)
     settings.setAutoPauseWhenUnfocused(false);
 
     settings.restoreDefaultPreferences();
-    EXPECT_EQ(settings.selectedTheme(), 0);
-    EXPECT_FALSE(settings.hideFileExtensions());
-    EXPECT_FALSE(settings.skipNestedSubfolders());
-    EXPECT_TRUE(settings.separateMIDIFiles());
-    EXPECT_TRUE(settings.sortByBPM());
-    EXPECT_FALSE(settings.sortRomanNumerals());
-    EXPECT_EQ(settings.keySpelling(), KeySpelling::automatic);
-    EXPECT_EQ(settings.midiInstrument(), 0);
-    EXPECT_EQ(settings.midiOctaveShift(), 0);
-    EXPECT_TRUE(settings.midiCatchNotes());
-    EXPECT_TRUE(settings.autoPauseWhenUnfocused());
+    expectDefaultPreferences(settings);
     EXPECT_EQ(store->intValue("keySpelling"), 0);
     EXPECT_EQ(store->boolValue("autoPauseWhenUnfocused"), true);
 

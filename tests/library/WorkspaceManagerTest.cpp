@@ -6,17 +6,9 @@
 
 #include "library/SettingsStore.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QFile>
-#include <QProcess>
-#include <QRandomGenerator>
-#include <QThread>
 
 #include <gtest/gtest.h>
-
-#include <csignal>
-#include <cstdio>
 
 using namespace kivo;
 using test::settle;
@@ -309,74 +301,4 @@ TEST_F(WorkspaceFixture, ExportAndImport)
         EXPECT_EQ(fileValues(manager->filePath(idOf(expected))), fileValues(exported));
     }
     EXPECT_EQ(fileValues(manager->filePath(idOf("Workspace 1")))->value("selectedTheme"), qint64(5));
-}
-
-// Run as its own process by the test below: switches back and forth for ever, with enough state
-// that every write takes a while.
-TEST(WorkspaceKill, DISABLED_Child)
-{
-    const QByteArray folder = qgetenv("KIVO_WORKSPACE_KILL_CHILD");
-    ASSERT_FALSE(folder.isEmpty());
-    platform::PreferenceStore store(QString::fromUtf8(folder) + "/Preferences.plist");
-    platform::ManualClock clock;
-    WorkspaceManagerOptions options;
-    options.folder = QString::fromUtf8(folder) + "/Workspaces";
-    options.clock = &clock;
-    options.background = test::laterTurn;
-    options.exists = [](const QString&) { return true; };
-    WorkspaceManager manager(store, options);
-    QVariantList paths;
-    for (int i = 0; i < 20000; ++i)
-        paths << QString("/Samples/Pack %1/Loop %2.wav").arg(i / 100).arg(i);
-    if (manager.workspaces().size() < 2) {
-        manager.newWorkspace("Second");
-        clock.advance(1);
-    }
-    for (int round = 0;; ++round) {
-        settle();
-        platform::NotificationCenter::shared().post(kPathsSyncedNotification);
-        if (round == 2) {
-            std::printf("ready\n");
-            std::fflush(stdout);
-        }
-        store.setValue("HiddenFilePaths", paths);
-        store.setValue("selectedTheme", qint64(round));
-        const QUuid other = manager.workspaces().at(manager.workspaces().first().id == manager.activeID()).id;
-        manager.switchTo(other);
-        clock.advance(1);
-    }
-}
-
-TEST(WorkspaceKill, AnyMomentLeavesEveryFileWhole)
-{
-    test::ScratchDir dir;
-    QRandomGenerator random(7);
-    for (int kill = 0; kill < 12; ++kill) {
-        QProcess child;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("KIVO_WORKSPACE_KILL_CHILD", dir.path());
-        child.setProcessEnvironment(env);
-        child.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        child.start(QCoreApplication::applicationFilePath(),
-            { "--gtest_filter=WorkspaceKill.DISABLED_Child", "--gtest_also_run_disabled_tests" });
-        ASSERT_TRUE(child.waitForStarted());
-        // Killed at a random moment once it switches; on a busy machine starting takes a while.
-        QByteArray output;
-        while (!output.contains("ready") && child.waitForReadyRead(60000))
-            output += child.readAllStandardOutput();
-        ASSERT_TRUE(output.contains("ready"));
-        QThread::msleep(random.bounded(300));
-        ::kill(pid_t(child.processId()), SIGKILL);
-        child.waitForFinished();
-
-        const QStringList files = QDir(dir.path() + "/Workspaces").entryList({ "*.kivo" }, QDir::Files);
-        EXPECT_GE(files.size(), kill == 0 ? 0 : 1);
-        for (const QString& name : files)
-            EXPECT_TRUE(fileValues(dir.path() + "/Workspaces/" + name)) << name.toStdString();
-        platform::PreferenceStore reopened(dir.path() + "/Preferences.plist");
-        EXPECT_TRUE(reopened.setAsidePath().isEmpty());
-        EXPECT_TRUE(reopened.contains("WorkspaceRegistry"));
-    }
-    // The child ran long enough to switch.
-    EXPECT_EQ(QDir(dir.path() + "/Workspaces").entryList({ "*.kivo" }, QDir::Files).size(), 2);
 }
