@@ -63,6 +63,7 @@ function(kivo_test name)
   set_target_properties(test_${name} PROPERTIES AUTOMOC ON)
   target_compile_definitions(test_${name} PRIVATE
     KIVO_SOURCE_DIR="${PROJECT_SOURCE_DIR}" KIVO_BINARY_DIR="${PROJECT_BINARY_DIR}")
+  add_dependencies(kivo_tests test_${name})
   gtest_discover_tests(test_${name} DISCOVERY_TIMEOUT 60
     PROPERTIES ENVIRONMENT "QT_QPA_PLATFORM=offscreen")
 endfunction()
