@@ -45,6 +45,10 @@ std::string join(const std::string& folder, const std::string& name)
 // folder does not hold all its paths twice.
 constexpr std::size_t kMaxAhead = 64;
 
+// Entries the counting pass keeps for the walk at most (a few tens of megabytes): a larger library has
+// its folders beyond that listed again by the walk.
+constexpr std::size_t kMaxKeptEntries = 1 << 20;
+
 double systemReferenceNow()
 {
     using namespace std::chrono;
@@ -156,12 +160,15 @@ void FolderScanner::countFiles(const std::string& folder)
 {
     if (cancelled())
         return;
-    std::vector<FolderEntry> entries;
-    if (!listFolder(folder, entries))
+    Listing listing;
+    listing.stamp = folderStamp(folder);
+    if (!listFolder(folder, listing.entries))
         return;
     m_countPath.push_back(folder);
-    m_countIds.push_back(std::nullopt);
-    for (const auto& entry : entries) {
+    m_countIds.push_back(listing.stamp && listing.stamp->inode
+            ? std::optional(FolderIdentity { listing.stamp->device, *listing.stamp->inode })
+            : std::optional(FolderIdentity { ~0ull, ~0ull }));
+    for (const auto& entry : listing.entries) {
         if (cancelled())
             break;
         if (entry.kind == EntryKind::folder) {
@@ -173,7 +180,7 @@ void FolderScanner::countFiles(const std::string& folder)
                 report({ fraction, m_counters.indexed, m_counters.total, m_counters.folders, true });
             }
             const std::string path = join(folder, entry.name);
-            // Only a link can lead back to a folder being counted; the identities are read lazily.
+            // Only a link can lead back to a folder being counted.
             if (!entry.viaLink || !revisits(path, std::nullopt))
                 countFiles(path);
         } else if (hasCompatibleExtension(entry.name)) {
@@ -182,6 +189,21 @@ void FolderScanner::countFiles(const std::string& folder)
     }
     m_countPath.pop_back();
     m_countIds.pop_back();
+    if (!cancelled() && m_listedEntries + listing.entries.size() <= kMaxKeptEntries) {
+        m_listedEntries += listing.entries.size();
+        m_listed.insert_or_assign(folder, std::move(listing));
+    }
+}
+
+std::optional<FolderScanner::Listing> FolderScanner::takeListing(const std::string& folder)
+{
+    const auto kept = m_listed.find(folder);
+    if (kept == m_listed.end())
+        return std::nullopt;
+    Listing listing = std::move(kept->second);
+    m_listedEntries -= listing.entries.size();
+    m_listed.erase(kept);
+    return listing;
 }
 
 FolderValues FolderScanner::folderMetadata(std::string_view filePath, std::string_view root)
@@ -299,8 +321,14 @@ void FolderScanner::prefetch(const std::string& folder, const std::string& root)
 {
     auto next = std::make_unique<Prefetch>();
     next->path = folder;
-    next->stamp = folderStamp(folder);
-    next->listed = listFolder(folder, next->entries);
+    if (auto kept = takeListing(folder)) {
+        next->stamp = kept->stamp;
+        next->entries = std::move(kept->entries);
+        next->listed = true;
+    } else {
+        next->stamp = folderStamp(folder);
+        next->listed = listFolder(folder, next->entries);
+    }
     next->work = std::make_unique<FolderFiles>(*this, root);
     if (next->listed)
         next->queuedEnd = queueFiles(folder, next->entries, 0, *next->work);
@@ -322,7 +350,8 @@ void FolderScanner::walkFolder(const std::string& folder, const GroupID& groupID
     }
     if (cancelled())
         return drop();
-    const auto stamp = early ? early->stamp : folderStamp(folder);
+    std::optional<Listing> kept = early ? std::nullopt : takeListing(folder);
+    const auto stamp = early ? early->stamp : kept ? kept->stamp : folderStamp(folder);
     if (stamp && stamp->inode) {
         // A folder link back to a folder being indexed would never end: it stays listed in its
         // parent's sub-folders but is not walked again.
@@ -331,13 +360,15 @@ void FolderScanner::walkFolder(const std::string& folder, const GroupID& groupID
                 return drop();
     }
     std::vector<FolderEntry> entries;
-    if (early ? !early->listed : !listFolder(folder, entries)) {
+    if (early ? !early->listed : !kept && !listFolder(folder, entries)) {
         std::printf("Error indexing directory %s\n", folder.c_str());
         std::fflush(stdout);
         return;
     }
     if (early)
         entries = std::move(early->entries);
+    else if (kept)
+        entries = std::move(kept->entries);
     m_indexIds.push_back(stamp && stamp->inode ? FolderIdentity { stamp->device, *stamp->inode }
                                                : FolderIdentity { ~0ull, ~0ull });
 

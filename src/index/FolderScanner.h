@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace kivo::index {
@@ -73,11 +74,17 @@ public:
     ScanCounters& counters() { return m_counters; }
     void report(const IndexProgress& progress) const;
 
-    void resetCounters() { m_counters = ScanCounters(); }
+    void resetCounters()
+    {
+        m_counters = ScanCounters();
+        m_listed.clear();
+        m_listedEntries = 0;
+    }
     void setReadAheadThreads(unsigned threads) { m_readAheadThreads = threads; }
     // About 200 reports per scan: one every total/200 files.
     void startIndexingPhase();
 
+    // Also keeps what it lists (up to a bound), so that the walk that follows lists no folder again.
     void countFiles(const std::string& folder);
     void indexDirectory(
         const std::string& folder, const GroupID& groupID, const std::string& root, IndexBuilder& builder);
@@ -107,6 +114,14 @@ private:
         std::uint64_t inode;
     };
     bool revisits(const std::string& folder, std::optional<FolderIdentity> identity);
+    // What the counting pass read of a folder: its stamp, read before its entries, so that a change
+    // made in between shows as a newer time to the next quick refresh.
+    struct Listing {
+        std::optional<FolderStamp> stamp;
+        std::vector<FolderEntry> entries;
+    };
+    // The folder's kept listing, handed over once; none when the counting pass kept none.
+    std::optional<Listing> takeListing(const std::string& folder);
 
     CancelHandle m_cancel;
     ProgressObserver m_progress;
@@ -119,6 +134,8 @@ private:
     unsigned m_readAheadThreads = defaultReadAheadThreads();
     std::unique_ptr<FileReadAhead> m_readAhead; // while a walk with header reads is under way
     std::unique_ptr<Prefetch> m_prefetch; // the next folder, listed early, its first files queued
+    std::unordered_map<std::string, Listing> m_listed; // by the counting pass, for the walk
+    std::size_t m_listedEntries = 0;
 };
 
 } // namespace kivo::index

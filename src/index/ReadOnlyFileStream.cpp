@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <limits>
 #include <sys/stat.h>
@@ -13,9 +14,17 @@ ReadOnlyFileStream::ReadOnlyFileStream(const std::string& path)
     : m_path(path)
     , m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
 {
+    if (m_fd < 0)
+        return;
+    load(m_head, 0);
+    // A first window that the file does not fill is the whole file: no stat needed for its length.
+    if (long(m_head.bytes.size()) < kWindow) {
+        m_length = long(m_head.bytes.size());
+        return;
+    }
     struct stat info { };
-    if (m_fd >= 0 && ::fstat(m_fd, &info) == 0)
-        m_length = long(info.st_size);
+    if (::fstat(m_fd, &info) == 0)
+        m_length = std::max(long(info.st_size), long(m_head.bytes.size()));
 }
 
 ReadOnlyFileStream::~ReadOnlyFileStream()
@@ -24,25 +33,59 @@ ReadOnlyFileStream::~ReadOnlyFileStream()
         ::close(m_fd);
 }
 
+std::size_t ReadOnlyFileStream::readAt(char* out, std::size_t size, long at) const
+{
+    std::size_t done = 0;
+    while (done < size) {
+        const ssize_t n = ::pread(m_fd, out + done, size - done, off_t(at) + off_t(done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += std::size_t(n);
+        // A regular file reads short only at its end: asking again would cost a call to learn that.
+        if (done < size)
+            break;
+    }
+    return done;
+}
+
+void ReadOnlyFileStream::load(Window& window, long start)
+{
+    window.start = start;
+    window.bytes.resize(std::size_t(kWindow));
+    window.bytes.resize(readAt(window.bytes.data(), window.bytes.size(), start));
+}
+
 TagLib::ByteVector ReadOnlyFileStream::readBlock(unsigned long length)
 {
     if (m_fd < 0 || length == 0)
         return {};
     // Damaged headers ask for gigabytes: never make room for more than the file still holds.
     const unsigned long left = m_position < m_length ? (unsigned long)(m_length - m_position) : 0;
-    TagLib::ByteVector block((unsigned int)std::min(length, left));
-    std::size_t done = 0;
-    while (done < block.size()) {
-        const ssize_t n
-            = ::pread(m_fd, block.data() + done, block.size() - done, off_t(m_position) + off_t(done));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            break;
-        done += std::size_t(n);
+    const long size = long(std::min(length, left));
+    if (size == 0)
+        return {};
+    TagLib::ByteVector block;
+    const Window* from = m_head.holds(m_position, size) ? &m_head
+        : m_last.holds(m_position, size)                ? &m_last
+                                                        : nullptr;
+    if (!from && size <= kWindow) {
+        // Near the end the window ends with the file, so that the footers read backwards from there
+        // (ID3v1, APE) come out of the same window.
+        load(m_last, std::max(0L, std::min(m_position, m_length - kWindow)));
+        from = &m_last;
     }
-    block.resize((unsigned int)done);
-    m_position += long(done);
+    if (from) {
+        // A file that shrank since it was opened gives what the window holds.
+        const long offset = m_position - from->start;
+        const long got = std::clamp(long(from->bytes.size()) - offset, 0L, size);
+        block = TagLib::ByteVector(from->bytes.data() + offset, (unsigned int)got);
+    } else {
+        block.resize((unsigned int)size);
+        block.resize((unsigned int)readAt(block.data(), std::size_t(size), m_position));
+    }
+    m_position += long(block.size());
     return block;
 }
 

@@ -1,4 +1,4 @@
-// The WAV reader: a walk over the RIFF chunk headers that reads only the first kilobyte (where the headers
+// The WAV reader: a walk over the RIFF chunk headers that reads only the first 4 KiB (where the headers
 // and the "fmt " and "acid" bodies usually are) and the headers beyond it, and jumps over everything else
 // by offset, so a multi-gigabyte recording costs a few small reads.
 
@@ -41,13 +41,17 @@ ssize_t readAt(int fd, unsigned char* buffer, std::size_t size, std::uint64_t of
         if (n == 0)
             break;
         done += std::size_t(n);
+        // A regular file reads short only at its end: asking again would cost a call to learn that.
+        if (done < size)
+            break;
     }
     return ssize_t(done);
 }
 
-// The file opened read-only, with its first kilobyte fetched in one read: that holds the chunk headers
-// and the "fmt " and "acid" bodies of the usual file, which then costs a single read. Anything beyond it
-// is read where it lies, so sample data is still only ever skipped.
+// The file opened read-only, with its first 4 KiB fetched in one read: that holds the chunk headers and
+// the "fmt " and "acid" bodies of the usual file, and the whole of a short one-shot (whose "acid" chunk
+// often follows the audio), which then costs a single read. Anything beyond it is read where it lies, so
+// sample data is still only ever skipped.
 class ChunkReader {
 public:
     explicit ChunkReader(const std::string& path)
@@ -86,7 +90,7 @@ public:
     }
 
 private:
-    static constexpr std::size_t kHead = 1024;
+    static constexpr std::size_t kHead = 4096;
     int m_fd;
     std::size_t m_headSize = 0;
     bool m_wholeFile = false;

@@ -52,6 +52,23 @@ TEST(ReadOnlyFileStream, ReadsAndSeeksAsAFileDoesAndNeverWrites)
     stream.truncate(1);
     EXPECT_EQ(text(stream.readBlock(10)), "0123456789");
 
+    // A file larger than one window: reads at the start, across a window's end, backwards from the
+    // end (tag footers) and larger than a window all give the file's bytes.
+    std::string big(std::size_t(3 * ReadOnlyFileStream::kWindow + 123), '\0');
+    for (std::size_t i = 0; i < big.size(); ++i)
+        big[i] = char('a' + (i * 7 + i / 251) % 26);
+    ReadOnlyFileStream large(dir.write("big.m4a", big));
+    EXPECT_EQ(large.length(), long(big.size()));
+    const long window = ReadOnlyFileStream::kWindow;
+    for (const auto [at, size] : std::vector<std::pair<long, long>> { { 0, 8 }, { window - 4, 8 },
+             { window + 100, 8 }, { long(big.size()) - 128, 128 }, { long(big.size()) - 160, 32 },
+             { 5, 2 * window }, { long(big.size()) - 3, 10 } }) {
+        large.seek(at);
+        const auto expected = big.substr(std::size_t(at), std::size_t(size));
+        EXPECT_EQ(text(large.readBlock((unsigned long)size)), expected) << at << " " << size;
+        EXPECT_EQ(large.tell(), at + long(expected.size()));
+    }
+
     ReadOnlyFileStream missing(dir.str() + "/none.mp3");
     EXPECT_FALSE(missing.isOpen());
     EXPECT_EQ(missing.length(), 0);
