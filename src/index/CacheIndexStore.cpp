@@ -53,6 +53,13 @@ void CacheIndexStore::publishMaps(const IndexMaps& maps)
     publish(std::move(next), Touches::everything);
 }
 
+void CacheIndexStore::replaceIndex(CompactIndex&& index)
+{
+    auto next = std::make_shared<IndexSnapshot>();
+    next->index = std::move(index);
+    m_executor.run([&] { publish(std::move(next), Touches::everything); });
+}
+
 void CacheIndexStore::publish(std::shared_ptr<IndexSnapshot> next, Touches touches)
 {
     SnapshotPtr previous = current();

@@ -192,6 +192,9 @@ public:
         });
     }
 
+    // Publishes `index` as the next state on the worker: a full build made outside it.
+    void replaceIndex(CompactIndex&& index);
+
     // Gives indexed folders new content times and inodes: nothing a search uses changes, so the next
     // state keeps what searches worked out on this one.
     void updateFolderTimes(const std::map<std::string, double>& contentModified,

@@ -467,13 +467,14 @@ GroupTokenIndex tokenMapsOf(const CompactIndex& index, const std::map<GroupID, T
 
 } // namespace
 
-CompactIndex compactIndexOf(const IndexMaps& maps)
+CompactIndex compactRecordsOf(
+    const DirectoryIndex& directoryIndex, const FileIndex& fileIndex, const GroupRoots& roots)
 {
     CompactIndex index;
-    index.strings.reserve(maps.fileIndex.size() + 2 * maps.directoryIndex.size(), 0);
-    index.files.reserve(maps.fileIndex.size());
-    index.folders.reserve(maps.directoryIndex.size());
-    for (const auto& [path, info] : maps.directoryIndex) {
+    index.strings.reserve(fileIndex.size() + 2 * directoryIndex.size(), 0);
+    index.files.reserve(fileIndex.size());
+    index.folders.reserve(directoryIndex.size());
+    for (const auto& [path, info] : directoryIndex) {
         index.beginFolder(path);
         IndexedFolder& folder = index.folders.back();
         folder.ownPath = index.internPath(info.path);
@@ -492,7 +493,7 @@ CompactIndex compactIndexOf(const IndexMaps& maps)
     // The file index is taken as the maps hold it: a record that differs from its folder's, or that no
     // folder lists, is kept beside the folders' records.
     std::vector<bool> held(index.fileOf.size(), false);
-    for (const auto& [path, info] : maps.fileIndex) {
+    for (const auto& [path, info] : fileIndex) {
         const std::uint32_t id = index.internPath(path);
         if (id >= held.size())
             held.resize(id + 1, false);
@@ -509,7 +510,13 @@ CompactIndex compactIndexOf(const IndexMaps& maps)
             index.fileOf[id] = kNoID;
         index.fileCount += index.fileOf[id] != kNoID;
     }
-    index.roots = maps.groupRoots;
+    index.roots = roots;
+    return index;
+}
+
+CompactIndex compactIndexOf(const IndexMaps& maps)
+{
+    CompactIndex index = compactRecordsOf(maps.directoryIndex, maps.fileIndex, maps.groupRoots);
     index.names = postingsOf(index, maps.searchIndex);
     index.keywords = postingsOf(index, maps.keywordIndex);
     return index;

@@ -170,6 +170,9 @@ struct CompactIndex {
 };
 
 CompactIndex compactIndexOf(const IndexMaps& maps);
+// The same without the token indexes, for builders that hold those in a form of their own.
+CompactIndex compactRecordsOf(
+    const DirectoryIndex& directoryIndex, const FileIndex& fileIndex, const GroupRoots& roots);
 IndexMaps mapsOf(const CompactIndex& index);
 
 } // namespace kivo::index

@@ -152,4 +152,74 @@ void IndexBuilder::replace(IndexMaps& maps)
         std::thread([old = std::move(old)]() mutable { old.reset(); }).detach();
 }
 
+namespace {
+
+using Entries = std::vector<std::pair<std::string, std::vector<std::uint32_t>>>;
+
+// The ids of pending tokens' paths: each pending path points at a key of the file index, whose id is
+// looked up once per file rather than once per token.
+std::map<GroupID, Entries> entriesOf(std::map<GroupID, IndexBuilder::PendingTokens>& pending,
+    const std::unordered_map<const std::string*, std::uint32_t>& ids)
+{
+    std::map<GroupID, Entries> out;
+    for (auto& [group, tokens] : pending) {
+        Entries& entries = out[group];
+        entries.reserve(tokens.size());
+        for (auto& [token, paths] : tokens) {
+            std::vector<std::uint32_t> list;
+            list.reserve(paths.size());
+            for (const std::string* path : paths)
+                list.push_back(ids.at(path));
+            entries.emplace_back(token, std::move(list));
+        }
+    }
+    return out;
+}
+
+// Sets finished earlier (a builder finish()ed before) join the pending ones.
+void addFinished(std::map<GroupID, Entries>& out, const GroupTokenIndex& finished, CompactIndex& index)
+{
+    for (const auto& [group, tokens] : finished) {
+        Entries& entries = out[group];
+        for (const auto& [token, paths] : tokens) {
+            std::vector<std::uint32_t> list;
+            list.reserve(paths.size());
+            for (const auto& path : paths)
+                list.push_back(index.internPath(path));
+            entries.emplace_back(token, std::move(list));
+        }
+    }
+}
+
+std::map<GroupID, TokenPostings> postingsOf(std::map<GroupID, Entries>&& entries)
+{
+    std::map<GroupID, TokenPostings> out;
+    for (auto& [group, list] : entries)
+        out.emplace(group, TokenPostings::build(std::move(list)));
+    return out;
+}
+
+} // namespace
+
+CompactIndex IndexBuilder::compact(const GroupRoots& roots)
+{
+    CompactIndex index = compactRecordsOf(directoryIndex, fileIndex, roots);
+    std::unordered_map<const std::string*, std::uint32_t> ids;
+    ids.reserve(fileIndex.size());
+    for (const auto& [path, file] : fileIndex)
+        ids.emplace(&path, index.strings.find(path));
+    auto names = entriesOf(m_pendingNames, ids);
+    auto keywords = entriesOf(m_pendingKeywords, ids);
+    addFinished(names, searchIndex, index);
+    addFinished(keywords, keywordIndex, index);
+    index.names = postingsOf(std::move(names));
+    index.keywords = postingsOf(std::move(keywords));
+    // Freeing the walk's records takes a good part of a second at a large library: a thread of its own
+    // does it, so that the caller goes on to publish the new state at once.
+    auto old = std::make_unique<IndexBuilder>(std::move(*this));
+    *this = IndexBuilder();
+    std::thread([old = std::move(old)]() mutable { old.reset(); }).detach();
+    return index;
+}
+
 } // namespace kivo::index

@@ -3,6 +3,7 @@
 // The private maps one scan fills. Nothing reads them while the scan runs; at the end they are moved
 // into the store (full build) or merged into it (sync, new folders of a quick refresh).
 
+#include "index/CompactIndex.h"
 #include "index/IndexMaps.h"
 #include "index/IndexRecords.h"
 
@@ -45,6 +46,11 @@ public:
     void replace(IndexMaps& maps);
 
     void finish();
+
+    // Everything in the compact form, with `roots`: the same as compactIndexOf of the maps replace()
+    // fills, made without them, since a full build's path sets would be thrown away at once. Leaves the
+    // builder empty.
+    CompactIndex compact(const GroupRoots& roots);
 
     bool empty() const { return directoryIndex.empty() && fileIndex.empty(); }
 

@@ -109,6 +109,16 @@ GroupRoots commitBuild(IndexMaps& maps, ScanOutcome&& outcome, FolderScanner& sc
     return maps.groupRoots;
 }
 
+CompactIndex compactBuild(ScanOutcome&& outcome)
+{
+    return outcome.builder.compact(outcome.roots);
+}
+
+void finishBuild(FolderScanner& scanner)
+{
+    finalReport(scanner);
+}
+
 GroupRoots commitBuildKeepingUnresolved(
     IndexMaps& maps, ScanOutcome&& outcome, const std::vector<ScanGroup>& groups, FolderScanner& scanner)
 {

@@ -30,6 +30,10 @@ struct ScanOutcome {
 ScanOutcome walkForBuild(
     const std::vector<ScanGroup>& groups, FolderScanner& scanner, const FolderAccess& access);
 GroupRoots commitBuild(IndexMaps& maps, ScanOutcome&& outcome, FolderScanner& scanner);
+// The same outcome made straight into the compact form, for a store that swaps it in whole; the
+// scanner's final report follows once the caller has done so (finishBuild).
+CompactIndex compactBuild(ScanOutcome&& outcome);
+void finishBuild(FolderScanner& scanner);
 // A build whose plan holds roots that cannot be reached keeps their records: `maps` is the whole
 // current index, of which only what lies under those roots stays beside the walk's results.
 bool hasUnresolvedRoots(const std::vector<ScanGroup>& groups);

@@ -20,7 +20,10 @@ GroupRoots buildIndex(CacheIndexStore& store, const std::vector<ScanGroup>& grou
         return store.modify([&](IndexMaps& maps) {
             return commitBuildKeepingUnresolved(maps, std::move(outcome), groups, scanner);
         });
-    return store.replace([&](IndexMaps& maps) { return commitBuild(maps, std::move(outcome), scanner); });
+    // Made into the compact form here, on the scan's thread; the worker only swaps it in.
+    store.replaceIndex(compactBuild(std::move(outcome)));
+    finishBuild(scanner);
+    return store.roots();
 }
 
 void syncIndex(CacheIndexStore& store, const std::vector<ScanGroup>& groups, ProgressObserver progress,

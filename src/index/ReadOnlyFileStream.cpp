@@ -18,13 +18,13 @@ ReadOnlyFileStream::ReadOnlyFileStream(const std::string& path)
         return;
     load(m_head, 0);
     // A first window that the file does not fill is the whole file: no stat needed for its length.
-    if (long(m_head.bytes.size()) < kWindow) {
-        m_length = long(m_head.bytes.size());
+    if (m_head.size < kWindow) {
+        m_length = m_head.size;
         return;
     }
     struct stat info { };
     if (::fstat(m_fd, &info) == 0)
-        m_length = std::max(long(info.st_size), long(m_head.bytes.size()));
+        m_length = std::max(long(info.st_size), m_head.size);
 }
 
 ReadOnlyFileStream::~ReadOnlyFileStream()
@@ -52,9 +52,10 @@ std::size_t ReadOnlyFileStream::readAt(char* out, std::size_t size, long at) con
 
 void ReadOnlyFileStream::load(Window& window, long start)
 {
+    if (!window.bytes)
+        window.bytes.reset(new char[std::size_t(kWindow)]);
     window.start = start;
-    window.bytes.resize(std::size_t(kWindow));
-    window.bytes.resize(readAt(window.bytes.data(), window.bytes.size(), start));
+    window.size = long(readAt(window.bytes.get(), std::size_t(kWindow), start));
 }
 
 TagLib::ByteVector ReadOnlyFileStream::readBlock(unsigned long length)
@@ -79,8 +80,8 @@ TagLib::ByteVector ReadOnlyFileStream::readBlock(unsigned long length)
     if (from) {
         // A file that shrank since it was opened gives what the window holds.
         const long offset = m_position - from->start;
-        const long got = std::clamp(long(from->bytes.size()) - offset, 0L, size);
-        block = TagLib::ByteVector(from->bytes.data() + offset, (unsigned int)got);
+        const long got = std::clamp(from->size - offset, 0L, size);
+        block = TagLib::ByteVector(from->bytes.get() + offset, (unsigned int)got);
     } else {
         block.resize((unsigned int)size);
         block.resize((unsigned int)readAt(block.data(), std::size_t(size), m_position));

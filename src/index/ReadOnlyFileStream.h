@@ -8,8 +8,8 @@
 
 #include <taglib/tiostream.h>
 
+#include <memory>
 #include <string>
-#include <vector>
 
 namespace kivo::index {
 
@@ -37,11 +37,9 @@ public:
 private:
     struct Window {
         long start = 0;
-        std::vector<char> bytes; // what the file held there (fewer at its end)
-        bool holds(long at, long size) const
-        {
-            return at >= start && at + size <= start + long(bytes.size());
-        }
+        long size = 0; // what the file held there (fewer at its end)
+        std::unique_ptr<char[]> bytes; // made on first use, never cleared: only `size` bytes are read
+        bool holds(long at, long count) const { return at >= start && at + count <= start + size; }
     };
     // Reads `size` bytes at `at` into `out`; returns how many there were.
     std::size_t readAt(char* out, std::size_t size, long at) const;

@@ -78,6 +78,20 @@ TEST(IndexStoreScan, QueriesDuringAScanSeeThePreviousIndexAndProgressArrivesOnTh
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back().fraction, 1.0);
     EXPECT_EQ(reports.back().processed, 5);
+
+    // The store makes its state straight from the walk: the same index as the maps a scan fills, for
+    // overlapping collections and a file in two of them.
+    dir.write("New/Kicks 120/Kick Am.wav", "x");
+    ScanOptions fixed = openOptions();
+    fixed.clock = [] { return 42.0; };
+    const std::vector<ScanGroup> groups { { "G", { dir.str() + "/New", dir.str() + "/Old" }, {} },
+        { "H", { dir.str() + "/New/Kicks 120" }, {} } };
+    buildIndex(store, groups, {}, {}, fixed);
+    IndexMaps maps;
+    FolderScanner scanner({}, {}, {}, fixed.clock);
+    buildIndex(maps, groups, scanner, fixed.access);
+    EXPECT_EQ(maps.fileIndex.size(), 7u);
+    EXPECT_TRUE(store.snapshot() == maps);
 }
 
 TEST(IndexStoreScan, CancelledScanCommitsNothingAndRefreshPatchesTheStore)
