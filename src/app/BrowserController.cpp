@@ -202,10 +202,11 @@ void BrowserController::setAnalysis(AnalysisService* analysis)
     auto listFiles = [this] { m_analysis->libraryChanged(m_library.store().current()); };
     connect(&m_library, &library::LibraryIndexManager::cacheLoaded, analysis, listFiles);
     connect(&m_library, &library::LibraryIndexManager::syncFinished, analysis, listFiles);
-    connect(&m_library, &library::LibraryIndexManager::quickRefreshFinished, analysis, [listFiles](bool changed) {
-        if (changed)
-            listFiles();
-    });
+    connect(
+        &m_library, &library::LibraryIndexManager::quickRefreshFinished, analysis, [listFiles](bool changed) {
+            if (changed)
+                listFiles();
+        });
     listFiles();
 }
 
