@@ -5,6 +5,7 @@
 
 #include "music/MusicalKey.h"
 
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -47,5 +48,10 @@ struct Loudness {
 };
 // Interleaved frames of `channels` (1 or 2) at `rate`.
 Loudness measureLoudness(const std::vector<float>& interleaved, int channels, int rate);
+
+// Raw chromaprint fingerprint of a mono signal at kAnalysisRate; empty when the library refuses it.
+std::vector<uint32_t> fingerprint(const std::vector<float>& mono);
+// FNV-1a over the samples' bits.
+uint64_t hashSamples(const std::vector<float>& samples);
 
 } // namespace kivo::analysis

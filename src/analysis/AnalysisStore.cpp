@@ -4,6 +4,7 @@
 
 #include <sys/stat.h>
 
+#include <cstring>
 #include <filesystem>
 #include <functional>
 
@@ -32,6 +33,15 @@ CREATE TABLE IF NOT EXISTS analysis (
     error TEXT NOT NULL
 );
 CREATE INDEX IF NOT EXISTS analysis_identity ON analysis (name, size, modified);
+)";
+
+// Version 2 adds the fingerprint and the audio's hash. Rows from version 1 keep their values and
+// read as not fingerprinted, so their files are heard again for the fingerprint alone.
+constexpr int kSchemaVersion = 2;
+constexpr const char* kAddFingerprints = R"(
+ALTER TABLE analysis ADD COLUMN fingerprint BLOB;
+ALTER TABLE analysis ADD COLUMN audio_hash INTEGER;
+CREATE INDEX IF NOT EXISTS analysis_duration ON analysis (duration);
 )";
 
 std::string fileName(const std::string& path)
@@ -82,6 +92,8 @@ private:
     sqlite3_stmt* m_statement = nullptr;
 };
 
+std::vector<uint32_t> words(const std::string& bytes);
+
 AnalysisResult readResult(const Statement& row)
 {
     AnalysisResult result;
@@ -98,7 +110,50 @@ AnalysisResult readResult(const Statement& row)
     result.duration = sqlite3_column_double(row.get(), 5);
     const auto* error = reinterpret_cast<const char*>(sqlite3_column_text(row.get(), 6));
     result.error = error ? error : "";
+    if (sqlite3_column_type(row.get(), 9) != SQLITE_NULL) {
+        result.fingerprinted = true;
+        result.audioHash = uint64_t(sqlite3_column_int64(row.get(), 9));
+        result.fingerprint = words(row.blob(8));
+    }
     return result;
+}
+
+std::string bytesOf(const std::vector<uint32_t>& fingerprint)
+{
+    return std::string(
+        reinterpret_cast<const char*>(fingerprint.data()), fingerprint.size() * sizeof(uint32_t));
+}
+
+std::vector<uint32_t> words(const std::string& bytes)
+{
+    std::vector<uint32_t> out(bytes.size() / sizeof(uint32_t));
+    if (!out.empty())
+        std::memcpy(out.data(), bytes.data(), out.size() * sizeof(uint32_t));
+    return out;
+}
+
+int schemaVersion(sqlite3* db)
+{
+    Statement version(db, "PRAGMA user_version");
+    return version.ok() && sqlite3_step(version.get()) == SQLITE_ROW ? sqlite3_column_int(version.get(), 0)
+                                                                     : 0;
+}
+
+int migrate(sqlite3* db)
+{
+    if (schemaVersion(db) >= kSchemaVersion)
+        return SQLITE_OK;
+    bool hasFingerprint = false;
+    {
+        Statement columns(db, "PRAGMA table_info(analysis)");
+        while (columns.ok() && sqlite3_step(columns.get()) == SQLITE_ROW)
+            hasFingerprint |= columns.blob(1) == "fingerprint";
+    }
+    int rc = hasFingerprint ? SQLITE_OK : sqlite3_exec(db, kAddFingerprints, nullptr, nullptr, nullptr);
+    if (rc == SQLITE_OK)
+        rc = sqlite3_exec(db, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str(), nullptr,
+            nullptr, nullptr);
+    return rc;
 }
 
 sqlite3* openDatabase(const std::string& path, std::string& error)
@@ -109,6 +164,8 @@ sqlite3* openDatabase(const std::string& path, std::string& error)
         sqlite3_busy_timeout(db, 2000);
         rc = sqlite3_exec(db, kSchema, nullptr, nullptr, nullptr);
     }
+    if (rc == SQLITE_OK)
+        rc = migrate(db);
     if (rc == SQLITE_OK) {
         Statement check(db, "PRAGMA quick_check");
         if (!check.ok() || sqlite3_step(check.get()) != SQLITE_ROW
@@ -174,7 +231,8 @@ std::optional<FileIdentity> AnalysisStore::identify(const std::string& path)
 std::optional<AnalysisResult> AnalysisStore::find(const FileIdentity& file)
 {
     std::lock_guard guard(m_lock);
-    constexpr const char* columns = "bpm, key, loudness, true_peak, is_loop, duration, error, path";
+    constexpr const char* columns
+        = "bpm, key, loudness, true_peak, is_loop, duration, error, path, fingerprint, audio_hash";
     {
         Statement byPath(m_db,
             (std::string("SELECT ") + columns
@@ -223,7 +281,8 @@ bool AnalysisStore::save(const FileIdentity& file, const AnalysisResult& result)
     Statement insert(m_db,
         "INSERT OR REPLACE INTO analysis (path, name, size, modified, version, bpm, key, loudness, "
         "true_peak, "
-        "is_loop, duration, error) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+        "is_loop, duration, error, fingerprint, audio_hash) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14)");
     if (!insert.ok())
         return false;
     insert.bind(1, file.path);
@@ -240,6 +299,10 @@ bool AnalysisStore::save(const FileIdentity& file, const AnalysisResult& result)
         insert.bind(10, int64_t(*result.isLoop));
     sqlite3_bind_double(insert.get(), 11, result.duration);
     insert.bindText(12, result.error);
+    if (result.fingerprinted) {
+        insert.bind(13, bytesOf(result.fingerprint));
+        insert.bind(14, int64_t(result.audioHash));
+    }
     return sqlite3_step(insert.get()) == SQLITE_DONE;
 }
 
@@ -268,6 +331,24 @@ bool AnalysisStore::remove(const std::string& path)
         return false;
     erase.bind(1, path);
     return sqlite3_step(erase.get()) == SQLITE_DONE;
+}
+
+std::vector<FingerprintedFile> AnalysisStore::fingerprints(double shortest, double longest)
+{
+    std::lock_guard guard(m_lock);
+    std::vector<FingerprintedFile> out;
+    Statement rows(m_db,
+        "SELECT path, duration, audio_hash, fingerprint FROM analysis "
+        "WHERE duration >= ?1 AND duration <= ?2 AND audio_hash IS NOT NULL AND error = '' AND version = ?3");
+    if (!rows.ok())
+        return out;
+    sqlite3_bind_double(rows.get(), 1, shortest);
+    sqlite3_bind_double(rows.get(), 2, longest);
+    rows.bind(3, int64_t(kAnalyserVersion));
+    while (sqlite3_step(rows.get()) == SQLITE_ROW)
+        out.push_back({ rows.blob(0), sqlite3_column_double(rows.get(), 1),
+            uint64_t(sqlite3_column_int64(rows.get(), 2)), words(rows.blob(3)) });
+    return out;
 }
 
 int64_t AnalysisStore::count()

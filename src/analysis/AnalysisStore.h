@@ -7,12 +7,14 @@
 // it can be heard again. Any thread; calls are serialised.
 
 #include "AudioAnalysis.h"
+#include "Duplicates.h"
 
 #include <cstdint>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 
 struct sqlite3;
 
@@ -43,6 +45,8 @@ public:
     bool moveFolder(const std::string& from, const std::string& to);
     bool remove(const std::string& path);
     int64_t count();
+    // The fingerprinted, analysable files whose duration lies within [shortest, longest] seconds.
+    std::vector<FingerprintedFile> fingerprints(double shortest, double longest);
 
     // The identity of the file on disk now; none when it cannot be read.
     static std::optional<FileIdentity> identify(const std::string& path);

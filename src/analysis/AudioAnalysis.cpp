@@ -57,6 +57,9 @@ AnalysisResult analyse(const std::vector<float>& stereo, int sourceChannels)
     if (loop && hasOnsetAfterStart(envelope))
         result.bpm = estimateTempo(envelope, result.duration, true);
     result.key = estimateKey(mono, loop);
+    result.fingerprint = fingerprint(mono);
+    result.audioHash = hashSamples(stereo);
+    result.fingerprinted = true;
     return result;
 }
 

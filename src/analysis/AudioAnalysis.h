@@ -1,11 +1,12 @@
 #pragma once
 
-// What a file's own audio says about it: tempo, key, integrated loudness, true peak, and
-// whether it is a loop or a one-shot. Every value is absent when the audio cannot tell it.
-// Plain C++ without Qt; pure apart from reading the file, safe on any thread.
+// What a file's own audio says about it: tempo, key, integrated loudness, true peak, whether it
+// is a loop or a one-shot, and the fingerprint and hash that find its duplicates. Every value is absent when
+// the audio cannot tell it. Plain C++ without Qt; pure apart from reading the file, safe on any thread.
 
 #include "music/MusicalKey.h"
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <vector>
@@ -19,6 +20,12 @@ struct AnalysisResult {
     std::optional<double> truePeak; // dBTP
     std::optional<bool> isLoop;
     double duration = 0; // seconds of decoded audio
+    // Raw chromaprint fingerprint of the mono mixdown; the same tune at another gain or encoding
+    // gives nearly the same bits.
+    std::vector<uint32_t> fingerprint;
+    uint64_t audioHash = 0; // of the decoded samples: equal for copies of the same audio
+    // False for a result kept from before fingerprints were taken: its file is heard again.
+    bool fingerprinted = false;
     std::string error; // why the file could not be analysed; empty on success
 
     bool ok() const { return error.empty(); }

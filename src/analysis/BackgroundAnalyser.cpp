@@ -92,6 +92,9 @@ BackgroundAnalyser::BackgroundAnalyser(
             AnalysisResult result;
             const auto identity = AnalysisStore::identify(path);
             std::optional<AnalysisResult> kept = identity && store ? store->find(*identity) : std::nullopt;
+            // Kept from before fingerprints were taken: heard again for one.
+            if (kept && kept->ok() && !kept->fingerprinted)
+                kept.reset();
             if (kept) {
                 result = std::move(*kept);
             } else if (!identity) {

@@ -11,7 +11,9 @@ namespace kivo::app {
 
 namespace {
 
-bool isAudio(std::string_view path)
+} // namespace
+
+bool AnalysisService::hears(std::string_view path)
 {
     const auto dot = path.rfind('.');
     if (dot == std::string_view::npos)
@@ -21,6 +23,8 @@ bool isAudio(std::string_view path)
         c = char(std::tolower(static_cast<unsigned char>(c)));
     return extension != "mid" && extension != "midi";
 }
+
+namespace {
 
 std::pair<std::string, std::string> split(const std::string& path)
 {
@@ -59,6 +63,7 @@ AnalysisService::~AnalysisService() = default;
 
 void AnalysisService::started(std::shared_ptr<analysis::AnalysisStore> store)
 {
+    m_store = store;
     m_analyser = std::make_unique<analysis::BackgroundAnalyser>(m_tasks, std::move(store),
         [this](const std::string& path, const analysis::AnalysisResult& result) { heard(path, result); });
     m_analyser->setPaused(m_paused);
@@ -67,6 +72,36 @@ void AnalysisService::started(std::shared_ptr<analysis::AnalysisStore> store)
     m_waiting.clear();
     m_urgent.clear();
     emit progressChanged();
+}
+
+void AnalysisService::findDuplicates(
+    const std::string& path, QObject* context, std::function<void(DuplicatesAnswer)> done)
+{
+    m_tasks.run(
+        context,
+        [store = m_store, path] {
+            DuplicatesAnswer answer;
+            const auto identity = analysis::AnalysisStore::identify(path);
+            const auto kept = store && identity ? store->find(*identity) : std::nullopt;
+            if (!kept || (kept->ok() && !kept->fingerprinted))
+                return answer;
+            if (!kept->ok()) {
+                answer.state = DuplicatesAnswer::State::failed;
+                answer.error = kept->error;
+                return answer;
+            }
+            answer.state = DuplicatesAnswer::State::found;
+            const double margin = analysis::kDurationTolerance * kept->duration;
+            auto library = store->fingerprints(
+                kept->duration - margin, kept->duration / (1 - analysis::kDurationTolerance) + 1e-6);
+            answer.duplicates = analysis::findDuplicates(
+                { path, kept->duration, kept->audioHash, kept->fingerprint }, library);
+            // The database outlives files deleted since they were heard.
+            std::erase_if(answer.duplicates,
+                [](const analysis::Duplicate& d) { return !analysis::AnalysisStore::identify(d.path); });
+            return answer;
+        },
+        std::move(done));
 }
 
 void AnalysisService::libraryChanged(index::SnapshotPtr snapshot)
@@ -84,7 +119,7 @@ void AnalysisService::libraryChanged(index::SnapshotPtr snapshot)
                 if (!index.isCurrent(f))
                     continue;
                 for (const index::IndexedFile& file : index.filesOf(index.folders[f]))
-                    if (const std::string_view path = index.path(file.path); isAudio(path))
+                    if (const std::string_view path = index.path(file.path); hears(path))
                         paths.emplace_back(path);
             }
             return paths;
@@ -109,7 +144,7 @@ void AnalysisService::prioritise(const std::vector<std::string>& paths)
 {
     std::vector<std::string> wanted;
     for (const auto& path : paths)
-        if (isAudio(path) && !result(path))
+        if (hears(path) && !result(path))
             wanted.push_back(path);
     if (wanted.empty())
         return;

@@ -7,12 +7,14 @@
 // files.
 
 #include "analysis/AudioAnalysis.h"
+#include "analysis/Duplicates.h"
 #include "index/CacheIndexStore.h"
 #include "organise/AnalysedValues.h"
 
 #include <QObject>
 #include <QTimer>
 
+#include <functional>
 #include <memory>
 #include <set>
 #include <string>
@@ -53,6 +55,19 @@ public:
     Progress progress() const;
     bool isWorking() const;
 
+    // Files the analyser hears: every indexed file but MIDI.
+    static bool hears(std::string_view path);
+
+    struct DuplicatesAnswer {
+        enum class State { notAnalysed, failed, found } state = State::notAnalysed;
+        std::string error; // why the file could not be analysed
+        std::vector<analysis::Duplicate> duplicates; // files that exist now
+    };
+    // The file's exact and near-identical duplicates among every file analysed, looked up in the
+    // background; `done` is called on the main thread unless `context` is gone.
+    void findDuplicates(
+        const std::string& path, QObject* context, std::function<void(DuplicatesAnswer)> done);
+
     std::shared_ptr<const organise::AnalysedValues> values() const { return m_values; }
     // The file's whole result, none before it is heard.
     const analysis::AnalysisResult* result(const std::string& path) const;
@@ -68,6 +83,7 @@ private:
     void publish();
 
     platform::TaskRunner& m_tasks;
+    std::shared_ptr<analysis::AnalysisStore> m_store; // none until open, or when it cannot be
     std::unique_ptr<analysis::BackgroundAnalyser> m_analyser;
     bool m_paused = false;
     std::vector<std::string> m_waiting; // queued before the database was open

@@ -250,6 +250,8 @@ private:
     void askNewCollection();
     void requestAddFolders();
     void showRowMenu(QTreeView* view, const QPoint& pos);
+    // A window listing the file's exact and near-identical duplicates, filled in the background.
+    void showDuplicates(const QString& path);
     void addMetadataSection(QMenu& menu, const std::vector<BrowserRow>& items);
     // The files with a tempo among `items`, folders standing for the files listed below them.
     std::vector<BrowserRow> tempoTargets(const std::vector<BrowserRow>& items) const;

@@ -4,6 +4,10 @@
 #include "app/FilterPanel.h"
 #include "app/SearchResultsModel.h"
 
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFileInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLocale>
 #include <QScrollBar>
@@ -11,9 +15,11 @@
 #include <QTimer>
 #include <QToolButton>
 #include <QTreeView>
+#include <QTreeWidget>
+#include <QVBoxLayout>
 
 // Values heard from files' own audio in the window: the rows that show them, the status bar's
-// progress and pause, and the rows in view heard first.
+// progress and pause, the rows in view heard first, and a file's duplicates.
 
 namespace kivo::app {
 
@@ -55,6 +61,74 @@ void MainWindow::setAnalysis(AnalysisService* analysis)
     m_filterPanel->setUsesAnalysedValues(m_analysis != nullptr);
     metadataChanged();
     analysisProgressChanged();
+}
+
+void MainWindow::showDuplicates(const QString& path)
+{
+    if (!m_analysis)
+        return;
+    auto* dialog = new QDialog(this);
+    dialog->setObjectName(QStringLiteral("duplicatesDialog"));
+    dialog->setAttribute(Qt::WA_DeleteOnClose);
+    dialog->setWindowTitle(tr("Duplicates of %1").arg(QFileInfo(path).fileName()));
+    auto* status = new QLabel(tr("Looking for duplicates…"), dialog);
+    status->setObjectName(QStringLiteral("duplicatesStatus"));
+    status->setWordWrap(true);
+    auto* list = new QTreeWidget(dialog);
+    list->setObjectName(QStringLiteral("duplicatesList"));
+    list->setHeaderLabels({ tr("File"), tr("Match") });
+    list->setRootIsDecorated(false);
+    list->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    list->header()->setSectionResizeMode(1, QHeaderView::ResizeToContents);
+    list->header()->setStretchLastSection(false);
+    list->hide();
+    auto* buttons = new QDialogButtonBox(QDialogButtonBox::Close, dialog);
+    connect(buttons, &QDialogButtonBox::rejected, dialog, &QDialog::close);
+    auto* layout = new QVBoxLayout(dialog);
+    layout->addWidget(status);
+    layout->addWidget(list, 1);
+    layout->addWidget(buttons);
+    dialog->resize(640, 320);
+    // As in the browser's lists: choosing a file plays it, a double-click shows it in the tree.
+    connect(list, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+        if (item)
+            emit playRequested(item->data(0, Qt::UserRole).toString());
+    });
+    connect(list, &QTreeWidget::itemDoubleClicked, this,
+        [this](QTreeWidgetItem* item) { revealFile(item->data(0, Qt::UserRole).toString()); });
+    m_analysis->findDuplicates(
+        path.toStdString(), dialog, [status, list](AnalysisService::DuplicatesAnswer answer) {
+            using State = AnalysisService::DuplicatesAnswer::State;
+            if (answer.state == State::notAnalysed) {
+                status->setText(
+                    tr("Not analysed yet: duplicates are found once the file's audio has been heard in "
+                       "the background. Try again when the analysis has reached it."));
+                return;
+            }
+            if (answer.state == State::failed) {
+                status->setText(
+                    tr("This file could not be analysed: %1").arg(QString::fromStdString(answer.error)));
+                return;
+            }
+            if (answer.duplicates.empty()) {
+                status->setText(tr("No duplicates of this file among the files analysed so far."));
+                return;
+            }
+            status->setText(tr("%n duplicate(s) of this file among the files analysed so far:", nullptr,
+                int(answer.duplicates.size())));
+            for (const analysis::Duplicate& duplicate : answer.duplicates) {
+                const QString file = QString::fromStdString(duplicate.path);
+                auto* item = new QTreeWidgetItem(list,
+                    { file,
+                        duplicate.exact
+                            ? tr("Exact copy")
+                            : tr("Near-identical (%1 %)").arg(std::lround(duplicate.similarity * 100)) });
+                item->setData(0, Qt::UserRole, file);
+                item->setToolTip(0, file);
+            }
+            list->show();
+        });
+    dialog->show();
 }
 
 void MainWindow::analysisProgressChanged()

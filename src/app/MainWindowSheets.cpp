@@ -2,6 +2,7 @@
 
 #include "app/HideToggleButton.h"
 
+#include "app/AnalysisService.h"
 #include "app/CustomDragManager.h"
 #include "app/DialogTitle.h"
 #include "app/SearchResultsModel.h"
@@ -183,6 +184,9 @@ void MainWindow::showRowMenu(QTreeView* view, const QPoint& pos)
     menu.addAction(tr("Show in file manager"), this, [path, isFolder] {
         QDesktopServices::openUrl(QUrl::fromLocalFile(isFolder ? path : QFileInfo(path).absolutePath()));
     });
+    if (!isFolder && m_analysis && AnalysisService::hears(path.toStdString()))
+        menu.addAction(tr("Show duplicates"), this, [this, path] { showDuplicates(path); })
+            ->setObjectName(QStringLiteral("showDuplicates"));
     if (!isFolder && m_services.hotkeyLabels) {
         // The selected files when the row is one of them, else the row alone.
         QStringList files;

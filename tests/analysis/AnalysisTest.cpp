@@ -1,5 +1,7 @@
 #include "analysis/Analysers.h"
+#include "analysis/AnalysisStore.h"
 #include "analysis/AudioAnalysis.h"
+#include "analysis/Duplicates.h"
 #include "playback/WavWriter.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +10,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
@@ -58,6 +61,31 @@ std::vector<float> chordStab(std::initializer_list<int> midiKeys, double seconds
         out[2 * i] = out[2 * i + 1] = float(v);
     }
     return out;
+}
+
+// Notes of `seconds` each, a plucked tone with its octave.
+std::vector<float> tune(std::initializer_list<int> midiKeys, double seconds, float gain)
+{
+    std::vector<float> out;
+    for (int key : midiKeys) {
+        const double f = 440 * std::pow(2.0, (key - 69) / 12.0);
+        for (std::size_t i = 0; i < std::size_t(seconds * kRate); ++i) {
+            const double t = double(i) / kRate;
+            const float v = gain
+                * float(
+                    0.4 * (std::sin(2 * M_PI * f * t) + 0.5 * std::sin(4 * M_PI * f * t)) * std::exp(-t * 2));
+            out.insert(out.end(), { v, v });
+        }
+    }
+    return out;
+}
+
+void writeWav(const std::string& path, const std::vector<float>& stereo)
+{
+    kivo::playback::WavWriter wav;
+    ASSERT_EQ(wav.open(path, 2, kDecodeRate), "");
+    ASSERT_EQ(wav.append(stereo.data(), int64_t(stereo.size() / 2)), "");
+    ASSERT_EQ(wav.finish(), "");
 }
 
 } // namespace
@@ -186,4 +214,67 @@ TEST(AudioAnalysis, FilesAndTheCommandLine)
     EXPECT_EQ(firstLine.rfind(loopPath + "\t100.0\t", 0), 0u) << firstLine;
     EXPECT_NE(firstLine.find("\tloop"), std::string::npos) << firstLine;
     EXPECT_NE(output.find(text + "\t-\t-\t-\t-\t-\n"), std::string::npos) << output;
+}
+
+TEST(Duplicates, FindsCopiesAndReEncodedOrQuieterVersionsButNotOtherAudio)
+{
+    QTemporaryDir dir;
+    const std::string root = dir.path().toStdString();
+    const std::string melody = root + "/melody.wav", copy = root + "/copy of melody.wav",
+                      quieter = root + "/melody quieter.mp3", other = root + "/other.wav",
+                      stab = root + "/stab.wav", softStab = root + "/stab soft.wav";
+    writeWav(melody, tune({ 60, 64, 67, 72, 71, 67, 64, 62, 60, 55, 57, 59 }, 0.5, 1));
+    std::filesystem::copy_file(melody, copy);
+    ASSERT_EQ(std::system(("ffmpeg -v quiet -y -i '" + melody
+                  + "' -af volume=-6dB -c:a libmp3lame -b:a 128k '" + quieter + "'")
+                              .c_str()),
+        0);
+    writeWav(other, tune({ 57, 53, 50, 62, 65, 69, 68, 64, 59, 56, 52, 47 }, 0.5, 1));
+    // One-shots shorter than the fingerprinter's window still compare.
+    writeWav(stab, chordStab({ 60, 64, 67 }, 1));
+    {
+        std::vector<float> quiet = chordStab({ 60, 64, 67 }, 1);
+        for (float& s : quiet)
+            s *= 0.5f;
+        writeWav(softStab, quiet);
+    }
+
+    // Through the database, as the window asks.
+    std::string error;
+    auto store = AnalysisStore::open(root + "/Analysis.sqlite", error);
+    ASSERT_TRUE(store) << error;
+    for (const std::string& path : { melody, copy, quieter, other, stab, softStab }) {
+        const AnalysisResult result = analyseFile(path);
+        ASSERT_TRUE(result.ok() && result.fingerprinted) << path << result.error;
+        EXPECT_FALSE(result.fingerprint.empty()) << path;
+        ASSERT_TRUE(store->save(*AnalysisStore::identify(path), result));
+    }
+    const auto kept = store->find(*AnalysisStore::identify(melody));
+    ASSERT_TRUE(kept && kept->fingerprinted);
+    const FingerprintedFile self { melody, kept->duration, kept->audioHash, kept->fingerprint };
+    const auto library = store->fingerprints(0, 1e9);
+    ASSERT_EQ(library.size(), 6u);
+
+    const std::vector<Duplicate> found = findDuplicates(self, library);
+    ASSERT_EQ(found.size(), 2u);
+    EXPECT_EQ(found[0].path, copy);
+    EXPECT_TRUE(found[0].exact);
+    EXPECT_EQ(found[1].path, quieter);
+    EXPECT_FALSE(found[1].exact);
+    EXPECT_GT(found[1].similarity, 0.8);
+
+    const auto stabKept = store->find(*AnalysisStore::identify(stab));
+    const std::vector<Duplicate> stabs
+        = findDuplicates({ stab, stabKept->duration, stabKept->audioHash, stabKept->fingerprint }, library);
+    ASSERT_EQ(stabs.size(), 1u);
+    EXPECT_EQ(stabs[0].path, softStab);
+    EXPECT_FALSE(stabs[0].exact);
+
+    // Unrelated audio differs in about half its bits; too little overlap tells nothing.
+    const auto otherKept = store->find(*AnalysisStore::identify(other));
+    EXPECT_GT(fingerprintDistance(kept->fingerprint, otherKept->fingerprint), 0.3);
+    EXPECT_EQ(
+        fingerprintDistance(kept->fingerprint, { kept->fingerprint.begin(), kept->fingerprint.begin() + 3 }),
+        1);
+    EXPECT_TRUE(findDuplicates(self, { { other, kept->duration, 1, otherKept->fingerprint } }).empty());
 }

@@ -8,6 +8,7 @@
 #include <QSignalSpy>
 
 #include <cmath>
+#include <filesystem>
 
 using namespace kivo;
 
@@ -38,6 +39,15 @@ void writeDrumLoop(const std::string& path, double bpm)
     ASSERT_EQ(wav.finish(), "");
 }
 
+app::AnalysisService::DuplicatesAnswer duplicatesOf(app::AnalysisService& service, const std::string& path)
+{
+    std::optional<app::AnalysisService::DuplicatesAnswer> answer;
+    service.findDuplicates(
+        path, &service, [&](app::AnalysisService::DuplicatesAnswer a) { answer = std::move(a); });
+    EXPECT_TRUE(test::waitFor([&] { return answer.has_value(); }));
+    return answer.value_or(app::AnalysisService::DuplicatesAnswer {});
+}
+
 } // namespace
 
 TEST(AnalysisService, HeardValuesReachTheSnapshotOnlyWhileRunningAndAreKeptForTheNextRun)
@@ -46,15 +56,19 @@ TEST(AnalysisService, HeardValuesReachTheSnapshotOnlyWhileRunningAndAreKeptForTh
     test::ScratchDir dir;
     const std::string loop = dir.mkdir("Loops") + "/groove.wav";
     writeDrumLoop(loop, 124);
+    const std::string copy = dir.str() + "/Loops/groove copy.wav";
+    std::filesystem::copy_file(loop, copy);
     const std::string broken = dir.write("Loops/broken.wav", "RIFF");
     const std::string database = dir.str() + "/Analysis.sqlite";
     {
         app::AnalysisService service(tasks, database);
         QSignalSpy published(&service, &app::AnalysisService::valuesChanged);
         service.setPaused(true);
-        service.prioritise({ loop, broken, dir.str() + "/Loops/tune.mid" });
+        service.prioritise({ loop, copy, broken, dir.str() + "/Loops/tune.mid" });
         test::settle();
-        ASSERT_TRUE(test::waitFor([&] { return service.progress().total == 2; }));
+        ASSERT_TRUE(test::waitFor([&] { return service.progress().total == 3; }));
+        EXPECT_EQ(
+            duplicatesOf(service, loop).state, app::AnalysisService::DuplicatesAnswer::State::notAnalysed);
         EXPECT_TRUE(service.isWorking());
         test::waitFor([] { return false; }, 300);
         EXPECT_EQ(published.count(), 0) << "nothing is heard while paused";
@@ -66,6 +80,16 @@ TEST(AnalysisService, HeardValuesReachTheSnapshotOnlyWhileRunningAndAreKeptForTh
         EXPECT_FALSE(service.values()->find(broken)) << "a file that cannot be decoded gives no values";
         ASSERT_TRUE(service.result(broken));
         EXPECT_FALSE(service.result(broken)->ok());
+
+        const auto duplicates = duplicatesOf(service, loop);
+        ASSERT_EQ(duplicates.state, app::AnalysisService::DuplicatesAnswer::State::found);
+        ASSERT_EQ(duplicates.duplicates.size(), 1u);
+        EXPECT_EQ(duplicates.duplicates[0].path, copy);
+        EXPECT_TRUE(duplicates.duplicates[0].exact);
+        EXPECT_EQ(duplicatesOf(service, broken).state, app::AnalysisService::DuplicatesAnswer::State::failed);
+        // A copy deleted since it was heard is no longer listed.
+        std::filesystem::remove(copy);
+        EXPECT_TRUE(duplicatesOf(service, loop).duplicates.empty());
     }
     // The next run finds the result in the database.
     app::AnalysisService again(tasks, database);
