@@ -89,15 +89,8 @@ void MainWindow::showDuplicates(const QString& path)
     layout->addWidget(list, 1);
     layout->addWidget(buttons);
     dialog->resize(640, 320);
-    // As in the browser's lists: choosing a file plays it, a double-click shows it in the tree.
-    connect(list, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
-        if (item)
-            emit playRequested(item->data(0, Qt::UserRole).toString());
-    });
-    connect(list, &QTreeWidget::itemDoubleClicked, this,
-        [this](QTreeWidgetItem* item) { revealFile(item->data(0, Qt::UserRole).toString()); });
     m_analysis->findDuplicates(
-        path.toStdString(), dialog, [status, list](AnalysisService::DuplicatesAnswer answer) {
+        path.toStdString(), dialog, [this, status, list](AnalysisService::DuplicatesAnswer answer) {
             using State = AnalysisService::DuplicatesAnswer::State;
             if (answer.state == State::notAnalysed) {
                 status->setText(
@@ -114,18 +107,30 @@ void MainWindow::showDuplicates(const QString& path)
                 status->setText(tr("No duplicates of this file among the files analysed so far."));
                 return;
             }
-            status->setText(tr("%n duplicate(s) of this file among the files analysed so far:", nullptr,
-                int(answer.duplicates.size())));
+            status->setText(answer.duplicates.size() == 1
+                    ? tr("1 duplicate of this file among the files analysed so far:")
+                    : tr("%1 duplicates of this file among the files analysed so far:")
+                          .arg(answer.duplicates.size()));
             for (const analysis::Duplicate& duplicate : answer.duplicates) {
                 const QString file = QString::fromStdString(duplicate.path);
                 auto* item = new QTreeWidgetItem(list,
                     { file,
-                        duplicate.exact
-                            ? tr("Exact copy")
-                            : tr("Near-identical (%1 %)").arg(std::lround(duplicate.similarity * 100)) });
+                        duplicate.exact ? tr("Exact copy")
+                                        : tr("Near-identical (%1 %)")
+                                              .arg(std::min(99L, std::lround(duplicate.similarity * 100))) });
                 item->setData(0, Qt::UserRole, file);
                 item->setToolTip(0, file);
             }
+            list->setCurrentItem(nullptr);
+            list->clearSelection();
+            // As in the browser's lists: choosing a file plays it, a double-click shows it in the
+            // tree. Connected once filled, so that nothing plays before the user chooses.
+            connect(list, &QTreeWidget::currentItemChanged, this, [this](QTreeWidgetItem* item) {
+                if (item)
+                    emit playRequested(item->data(0, Qt::UserRole).toString());
+            });
+            connect(list, &QTreeWidget::itemDoubleClicked, this,
+                [this](QTreeWidgetItem* item) { revealFile(item->data(0, Qt::UserRole).toString()); });
             list->show();
         });
     dialog->show();
