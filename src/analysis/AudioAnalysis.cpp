@@ -73,6 +73,9 @@ AnalysisResult analyseStereo(const std::vector<float>& stereo)
 AnalysisResult analyseFile(const std::string& path)
 {
     playback::AudioDecoder decoder;
+    // The analyser runs at idle priority and may wait seconds for the processor between reads:
+    // only a share that has stopped answering should cut a file short.
+    decoder.setBounds(std::chrono::seconds(30), std::chrono::seconds(30));
     if (std::string error = decoder.open(path, kDecodeRate); !error.empty()) {
         AnalysisResult result;
         result.error = error;
@@ -84,6 +87,12 @@ AnalysisResult analyseFile(const std::string& path)
     while (stereo.size() / 2 < kMaxFrames && decoder.decodeNext([&](const float* samples, int count) {
         stereo.insert(stereo.end(), samples, samples + 2 * std::size_t(count));
     })) { }
+    if (decoder.wasCut()) {
+        AnalysisResult result;
+        result.error = "Reading the file took too long";
+        result.retry = true;
+        return result;
+    }
     // Non-finite samples from a damaged stream would poison every sum after them.
     for (float& s : stereo)
         if (!std::isfinite(s))

@@ -27,6 +27,7 @@ struct AnalysisResult {
     // False for a result kept from before fingerprints were taken: its file is heard again.
     bool fingerprinted = false;
     std::string error; // why the file could not be analysed; empty on success
+    bool retry = false; // the failure was the moment's (a read that took too long): not kept
 
     bool ok() const { return error.empty(); }
 };

@@ -101,7 +101,7 @@ BackgroundAnalyser::BackgroundAnalyser(
                 result.error = "The file could not be read";
             } else {
                 result = analyseFile(path);
-                if (store)
+                if (store && !result.retry)
                     store->save(*identity, result);
             }
             {

@@ -60,14 +60,17 @@ struct MediaInput::Source {
     int fd = -1;
     AVIOContext* io = nullptr;
     std::atomic<int64_t> deadline { 0 };
+    bool cut = false; // a read or wait was refused for want of time since the last allow()
 
     bool expired() const { return nowNanoseconds() > deadline.load(std::memory_order_relaxed); }
 
     static int read(void* opaque, uint8_t* buffer, int size)
     {
         auto* self = static_cast<Source*>(opaque);
-        if (self->expired())
+        if (self->expired()) {
+            self->cut = true;
             return AVERROR_EXIT;
+        }
         while (true) {
             const ssize_t got = ::read(self->fd, buffer, std::size_t(size));
             if (got > 0)
@@ -90,7 +93,14 @@ struct MediaInput::Source {
         return at < 0 ? AVERROR(errno) : int64_t(at);
     }
 
-    static int interrupted(void* opaque) { return static_cast<Source*>(opaque)->expired() ? 1 : 0; }
+    static int interrupted(void* opaque)
+    {
+        auto* self = static_cast<Source*>(opaque);
+        if (!self->expired())
+            return 0;
+        self->cut = true;
+        return 1;
+    }
 
     ~Source()
     {
@@ -194,6 +204,7 @@ MediaInput::~MediaInput()
 
 void MediaInput::allow(std::chrono::milliseconds budget)
 {
+    m_source->cut = false;
     m_source->deadline.store(
         nowNanoseconds() + std::chrono::duration_cast<std::chrono::nanoseconds>(budget).count(),
         std::memory_order_relaxed);
@@ -202,6 +213,11 @@ void MediaInput::allow(std::chrono::milliseconds budget)
 bool MediaInput::expired() const
 {
     return m_source->expired();
+}
+
+bool MediaInput::wasCut() const
+{
+    return m_source->cut;
 }
 
 } // namespace kivo::platform

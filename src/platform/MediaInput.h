@@ -36,6 +36,9 @@ public:
     // Starts a new bound for the reads that follow (each piece of work gets its own).
     void allow(std::chrono::milliseconds budget);
     bool expired() const;
+    // Whether the work since the last allow() ended because its bound ran out, not at the end
+    // of the file or on an error of its own.
+    bool wasCut() const;
 
 private:
     MediaInput() = default;

@@ -16,13 +16,6 @@ extern "C" {
 
 namespace kivo::playback {
 
-namespace {
-// Opening (with the stream probe) and each later piece of decoding or a seek must finish within
-// these; a file that takes longer ends as if it ended there.
-constexpr std::chrono::milliseconds kOpenBound { 5000 };
-constexpr std::chrono::milliseconds kReadBound { 5000 };
-} // namespace
-
 struct AudioDecoder::State {
     std::unique_ptr<platform::MediaInput> input;
     AVFormatContext* format = nullptr; // owned by `input`
@@ -69,7 +62,7 @@ std::string AudioDecoder::open(const std::string& path, int outputRate)
     m_outputRate = outputRate;
     State& s = *m_state;
     std::string error;
-    s.input = platform::MediaInput::open(path, kOpenBound, &error);
+    s.input = platform::MediaInput::open(path, m_openBound, &error);
     if (!s.input)
         return error;
     s.format = s.input->format();
@@ -133,7 +126,7 @@ void AudioDecoder::seek(int64_t frame)
     if (!drained && frame == m_position && !m_needPosition)
         return;
     int64_t ts = s.startPts + av_rescale_q(frame, AVRational { 1, m_outputRate }, s.timeBase);
-    s.input->allow(kReadBound);
+    s.input->allow(m_readBound);
     av_seek_frame(s.format, s.stream, ts, AVSEEK_FLAG_BACKWARD);
     avcodec_flush_buffers(s.codec);
     if (s.frameHeld)
@@ -200,6 +193,17 @@ bool AudioDecoder::convertSlice(const Sink& sink)
     return true;
 }
 
+void AudioDecoder::setBounds(std::chrono::milliseconds open, std::chrono::milliseconds read)
+{
+    m_openBound = open;
+    m_readBound = read;
+}
+
+bool AudioDecoder::wasCut() const
+{
+    return m_state->input && m_state->input->wasCut();
+}
+
 bool AudioDecoder::decodeNext(const Sink& sink)
 {
     State& s = *m_state;
@@ -207,7 +211,7 @@ bool AudioDecoder::decodeNext(const Sink& sink)
         return false;
     if (m_durationFrames > 0 && m_position >= m_durationFrames && m_seekTarget <= m_position)
         return false;
-    s.input->allow(kReadBound);
+    s.input->allow(m_readBound);
     while (true) {
         if (s.frameHeld)
             return convertSlice(sink);

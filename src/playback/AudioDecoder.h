@@ -3,6 +3,7 @@
 // FFmpeg decoding of one audio file into interleaved stereo float at a chosen rate.
 // Used from one thread at a time (the player's decoding worker after opening).
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -33,6 +34,12 @@ public:
     bool decodeNext(const Sink& sink);
     int64_t position() const { return m_position; }
 
+    // Opening (with the stream probe) and each later decodeNext() or seek must finish within
+    // these, or the file ends as if it ended there; set before open(). wasCut() tells such an
+    // end from the file's own after decodeNext() returned false.
+    void setBounds(std::chrono::milliseconds open, std::chrono::milliseconds read);
+    bool wasCut() const;
+
 private:
     struct State;
     void emit(const float* samples, int frames, const Sink& sink);
@@ -47,6 +54,8 @@ private:
     int64_t m_seekTarget = -1; // drop output before this frame after a seek
     bool m_needPosition = false; // take the position from the next frame's timestamp
     bool m_flushed = false;
+    std::chrono::milliseconds m_openBound { 5000 };
+    std::chrono::milliseconds m_readBound { 5000 };
 };
 
 } // namespace kivo::playback

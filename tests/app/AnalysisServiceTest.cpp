@@ -94,6 +94,6 @@ TEST(AnalysisService, HeardValuesReachTheSnapshotOnlyWhileRunningAndAreKeptForTh
     // The next run finds the result in the database.
     app::AnalysisService again(tasks, database);
     again.prioritise({ loop });
-    ASSERT_TRUE(test::waitFor([&] { return again.values()->find(loop) != nullptr; }));
+    ASSERT_TRUE(test::waitFor([&] { return again.values()->find(loop) != nullptr; }, 60000));
     EXPECT_EQ(again.values()->find(loop)->bpm, 124);
 }

@@ -119,4 +119,7 @@ TEST(MediaInput, OpensOnlyTheContainerOfTheExtensionAndNothingItNames)
     cut->allow(0ms);
     EXPECT_LT(packetCount(*cut), all / 2);
     EXPECT_TRUE(cut->expired());
+    // A read cut short is told from the end of the file: what was heard of it is not the file.
+    EXPECT_TRUE(cut->wasCut());
+    EXPECT_FALSE(whole->wasCut());
 }
