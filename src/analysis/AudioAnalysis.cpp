@@ -24,13 +24,28 @@ bool hasOnsetAfterStart(const OnsetEnvelope& envelope)
 // An hour of stereo at the decoding rate; past it a file is analysed from its first hour.
 constexpr std::size_t kMaxFrames = std::size_t(3600) * kDecodeRate;
 
-AnalysisResult analyse(const std::vector<float>& stereo, int sourceChannels)
+std::vector<float> monoAtAnalysisRate(const std::vector<float>& stereo)
+{
+    const std::size_t frames = stereo.size() / 2;
+    std::vector<float> mixed(frames);
+    for (std::size_t i = 0; i < frames; ++i)
+        mixed[i] = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
+    return decimateByTwo(mixed);
+}
+
+AnalysisResult analyse(const std::vector<float>& stereo, int sourceChannels, Hearing hearing)
 {
     AnalysisResult result;
     const std::size_t frames = stereo.size() / 2;
     result.duration = double(frames) / kDecodeRate;
     if (frames == 0) {
         result.error = "The file holds no audio";
+        return result;
+    }
+    if (hearing == Hearing::fingerprintOnly) {
+        result.fingerprint = fingerprint(monoAtAnalysisRate(stereo));
+        result.audioHash = hashSamples(stereo);
+        result.fingerprinted = true;
         return result;
     }
     // A mono source is measured as one channel, as it is meant to be heard.
@@ -46,10 +61,7 @@ AnalysisResult analyse(const std::vector<float>& stereo, int sourceChannels)
     result.loudness = loudness.integrated;
     result.truePeak = loudness.truePeak;
 
-    std::vector<float> mixed(frames);
-    for (std::size_t i = 0; i < frames; ++i)
-        mixed[i] = 0.5f * (stereo[2 * i] + stereo[2 * i + 1]);
-    const std::vector<float> mono = decimateByTwo(mixed);
+    const std::vector<float> mono = monoAtAnalysisRate(stereo);
     const OnsetEnvelope envelope = onsetEnvelope(mono);
     const bool loop = looksLikeLoop(mono, envelope);
     result.isLoop = loop;
@@ -67,10 +79,10 @@ AnalysisResult analyse(const std::vector<float>& stereo, int sourceChannels)
 
 AnalysisResult analyseStereo(const std::vector<float>& stereo)
 {
-    return analyse(stereo, 2);
+    return analyse(stereo, 2, Hearing::everything);
 }
 
-AnalysisResult analyseFile(const std::string& path)
+AnalysisResult analyseFile(const std::string& path, Hearing hearing)
 {
     playback::AudioDecoder decoder;
     // The analyser runs at idle priority and may wait seconds for the processor between reads:
@@ -97,7 +109,7 @@ AnalysisResult analyseFile(const std::string& path)
     for (float& s : stereo)
         if (!std::isfinite(s))
             s = 0;
-    return analyse(stereo, decoder.channelCount());
+    return analyse(stereo, decoder.channelCount(), hearing);
 }
 
 } // namespace kivo::analysis

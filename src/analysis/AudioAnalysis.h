@@ -37,8 +37,12 @@ struct AnalysisResult {
 inline constexpr int kDecodeRate = 44100;
 inline constexpr int kAnalysisRate = kDecodeRate / 2;
 
+// What a file is heard for: everything, or only the fingerprint and hash that a result kept from
+// before they were taken lacks (its other values stay as they were heard).
+enum class Hearing { everything, fingerprintOnly };
+
 // Decodes and analyses one file.
-AnalysisResult analyseFile(const std::string& path);
+AnalysisResult analyseFile(const std::string& path, Hearing hearing = Hearing::everything);
 
 // Analyses interleaved stereo samples at kDecodeRate.
 AnalysisResult analyseStereo(const std::vector<float>& stereo);

@@ -92,10 +92,17 @@ BackgroundAnalyser::BackgroundAnalyser(
             AnalysisResult result;
             const auto identity = AnalysisStore::identify(path);
             std::optional<AnalysisResult> kept = identity && store ? store->find(*identity) : std::nullopt;
-            // Kept from before fingerprints were taken: heard again for one.
-            if (kept && kept->ok() && !kept->fingerprinted)
-                kept.reset();
-            if (kept) {
+            if (kept && kept->ok() && !kept->fingerprinted) {
+                // Kept from before fingerprints were taken: heard again for the fingerprint alone.
+                result = analyseFile(path, Hearing::fingerprintOnly);
+                if (result.ok()) {
+                    kept->fingerprint = std::move(result.fingerprint);
+                    kept->audioHash = result.audioHash;
+                    kept->fingerprinted = true;
+                    result = std::move(*kept);
+                }
+                store->save(*identity, result);
+            } else if (kept) {
                 result = std::move(*kept);
             } else if (!identity) {
                 result.error = "The file could not be read";

@@ -9,6 +9,8 @@
 #include <QElapsedTimer>
 #include <QTemporaryDir>
 
+#include <sqlite3.h>
+
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -139,9 +141,31 @@ TEST(BackgroundAnalyser, HearsQueuedFilesInTurnPausesAndKeepsResults)
         ASSERT_EQ(wav.finish(), "");
     }
     files.push_back(root + "/missing.wav");
+    // A database from before fingerprints were kept, holding values for tone1 that its audio would
+    // not give: they stay, and the file is heard again for its fingerprint alone.
+    {
+        sqlite3* old = nullptr;
+        ASSERT_EQ(sqlite3_open((root + "/Analysis.sqlite").c_str(), &old), SQLITE_OK);
+        const auto tone1 = *AnalysisStore::identify(files[1]);
+        const std::string sql
+            = "CREATE TABLE analysis (path BLOB PRIMARY KEY, name BLOB NOT NULL, size INTEGER "
+              "NOT NULL, modified INTEGER NOT NULL, version INTEGER NOT NULL, bpm REAL, key "
+              "TEXT, loudness REAL, true_peak REAL, is_loop INTEGER, duration REAL NOT NULL, "
+              "error TEXT NOT NULL);"
+              "INSERT INTO analysis VALUES (CAST('"
+            + files[1] + "' AS BLOB), CAST('tone1.wav' AS BLOB), " + std::to_string(tone1.size) + ", "
+            + std::to_string(tone1.modified) + ", 1, 92.5, 'C#m', -3.5, -1.0, 1, 1.0, '');";
+        EXPECT_EQ(sqlite3_exec(old, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
+            << sqlite3_errmsg(old);
+        sqlite3_close(old);
+    }
     std::string error;
     std::shared_ptr<AnalysisStore> store = AnalysisStore::open(root + "/Analysis.sqlite", error);
     ASSERT_TRUE(store) << error;
+    const auto upgraded = store->find(*AnalysisStore::identify(files[1]));
+    ASSERT_TRUE(upgraded);
+    EXPECT_EQ(upgraded->bpm, 92.5);
+    EXPECT_FALSE(upgraded->fingerprinted);
 
     std::vector<std::string> order;
     std::map<std::string, AnalysisResult> results;
@@ -166,6 +190,16 @@ TEST(BackgroundAnalyser, HearsQueuedFilesInTurnPausesAndKeepsResults)
     EXPECT_TRUE(results[files[0]].loudness);
     EXPECT_FALSE(results[files[4]].ok());
     EXPECT_EQ(store->count(), 4) << "a file that cannot be read is not kept";
+    const AnalysisResult fresh = analyseFile(files[1]);
+    ASSERT_FALSE(fresh.fingerprint.empty());
+    for (const auto& kept : { results[files[1]], *store->find(*AnalysisStore::identify(files[1])) }) {
+        EXPECT_EQ(kept.bpm, 92.5);
+        EXPECT_EQ(kept.key->keyText(), "C#m");
+        EXPECT_EQ(kept.loudness, -3.5);
+        EXPECT_TRUE(kept.fingerprinted);
+        EXPECT_EQ(kept.audioHash, fresh.audioHash);
+        EXPECT_EQ(kept.fingerprint, fresh.fingerprint);
+    }
 
     // Heard once: a second run finds every result in the store, unchanged.
     const int64_t before = store->count();
