@@ -13,10 +13,11 @@ SearchJob indexSearchJob(index::CacheIndexStore& store, organise::SearchRequest 
         overrides = std::make_shared<index::MetadataOverrides>();
     if (!tags)
         tags = std::make_shared<organise::TagMaps>();
-    request.order = organise::effectiveFileOrder(sorting, overrides);
-    // With no tempo overrides every file sorts by its own tempo, and a query's hits are ordered by the
-    // index itself, records made only for the rows shown.
-    if (overrides->bpmOverrides.empty() && overrides->clearedBPMPaths.empty())
+    request.order = organise::effectiveFileOrder(sorting, overrides, analysed);
+    // With no tempo overrides or heard tempos every file sorts by its own tempo, and a query's hits
+    // are ordered by the index itself, records made only for the rows shown.
+    if (overrides->bpmOverrides.empty() && overrides->clearedBPMPaths.empty()
+        && (!analysed || analysed->folders.empty()))
         request.namedOrder = organise::namedBrowserOrder(sorting);
     return
         [&store, request = std::move(request), overrides, tags, analysed](const index::CancelHandle& cancel) {

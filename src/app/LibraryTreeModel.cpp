@@ -260,10 +260,13 @@ void LibraryTreeModel::setMetadata(RowMetadata metadata)
         rebuild();
 }
 
-void LibraryTreeModel::setAnalysed(std::shared_ptr<const organise::AnalysedValues> analysed)
+bool LibraryTreeModel::setAnalysed(std::shared_ptr<const organise::AnalysedValues> analysed)
 {
     m_metadata.analysed = std::move(analysed);
     m_pass.reset();
+    // Folders opened from now on sort by the new tempos.
+    m_tree.setBPMOverrides(m_metadata.sortOverrides());
+    bool tempoMoved = false;
     std::vector<Node*> stack { &m_root };
     while (!stack.empty()) {
         Node* n = stack.back();
@@ -273,12 +276,15 @@ void LibraryTreeModel::setAnalysed(std::shared_ptr<const organise::AnalysedValue
                 continue;
             if (child->row.isDirectory)
                 stack.push_back(child.get());
-            else if (refreshAnalysed(child->row, m_metadata.analysed.get())) {
+            else if (const auto bpm = child->row.bpm;
+                     refreshAnalysed(child->row, m_metadata.analysed.get())) {
+                tempoMoved = tempoMoved || child->row.bpm != bpm;
                 const QModelIndex at = indexOf(child.get());
                 emit dataChanged(at.siblingAtColumn(kBpmColumn), at.siblingAtColumn(kKeyColumn));
             }
         }
     }
+    return tempoMoved && m_tree.options().sorting.sortByBPM;
 }
 
 QModelIndexList LibraryTreeModel::expandedIndexes() const

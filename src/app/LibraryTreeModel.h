@@ -44,8 +44,9 @@ public:
     // re-sort by them.
     void setMetadata(RowMetadata metadata);
     // Newer values heard from the audio: rows showing none of their own take them in place,
-    // without making the tree again.
-    void setAnalysed(std::shared_ptr<const organise::AnalysedValues> analysed);
+    // without making the tree again. True when a file's tempo changed while the tree sorts by
+    // tempo: its order is then out of date until the tree is made again.
+    bool setAnalysed(std::shared_ptr<const organise::AnalysedValues> analysed);
     // The hidden and skipped marks or a mode changed: rows dropped, flattened or marked anew.
     void setHiddenView(organise::HiddenView view);
     bool isHideMode() const { return m_hideMode; }

@@ -237,6 +237,8 @@ private:
     bool searchActive() const;
     void searchTextChanged(const QString& text);
     void runSearch();
+    // The same search again for newer values, the results keeping their selection and place.
+    void rerunSearch();
     // The hidden items under the selected collection's roots, in place of the lists.
     void showHiddenItems();
     // The tag list or a tag's items changed: the panel's tags and a tag filter's results follow.
@@ -267,6 +269,9 @@ private:
     // Soon after the list scrolls or changes, its rows in view go to the front of the analysis.
     void watchVisibleRows(QTreeView* view);
     void prioritiseVisibleRows();
+    // Newer heard values, a moment after they stop arriving: the tree's tempo order and an open
+    // search's filters and order take them in, around the user's selection and place.
+    void applyHeardValues();
 
     WindowServices m_services;
     std::vector<CollectionEntry> m_collections;
@@ -281,6 +286,9 @@ private:
     QLabel* m_analysisText = nullptr;
     QAbstractButton* m_analysisPause = nullptr;
     QTimer* m_visibleRowsTimer = nullptr;
+    QTimer* m_heardValuesTimer = nullptr;
+    bool m_treeOrderStale = false; // a heard tempo moved a row the tree sorts by tempo
+    bool m_resultsKeepPlace = false; // the search running answers the results shown again
     music::KeySpelling m_spelling = music::KeySpelling::automatic;
     // While the tree is made again around the selection, which ends where it began.
     bool m_holdSelection = false;

@@ -18,6 +18,8 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <utility>
+
 // Values heard from files' own audio in the window: the rows that show them, the status bar's
 // progress and pause, the rows in view heard first, and a file's duplicates.
 
@@ -47,13 +49,20 @@ void MainWindow::setAnalysis(AnalysisService* analysis)
         m_visibleRowsTimer->setSingleShot(true);
         m_visibleRowsTimer->setInterval(250);
         connect(m_visibleRowsTimer, &QTimer::timeout, this, &MainWindow::prioritiseVisibleRows);
+        m_heardValuesTimer = new QTimer(this);
+        m_heardValuesTimer->setSingleShot(true);
+        m_heardValuesTimer->setInterval(1500);
+        connect(m_heardValuesTimer, &QTimer::timeout, this, &MainWindow::applyHeardValues);
         watchVisibleRows(m_tree);
         watchVisibleRows(m_results);
     }
     if (m_analysis) {
         connect(m_analysis, &AnalysisService::valuesChanged, this, [this] {
-            m_treeModel->setAnalysed(m_analysis->values());
+            m_treeOrderStale = m_treeModel->setAnalysed(m_analysis->values()) || m_treeOrderStale;
             m_resultsModel->setAnalysed(m_analysis->values());
+            // Not restarted on every batch: while analysis runs, the lists catch up every so often.
+            if ((m_treeOrderStale || searchActive()) && !m_heardValuesTimer->isActive())
+                m_heardValuesTimer->start();
         });
         connect(m_analysis, &AnalysisService::progressChanged, this, &MainWindow::analysisProgressChanged);
         m_visibleRowsTimer->start();
@@ -153,6 +162,17 @@ void MainWindow::analysisProgressChanged()
     m_analysisPause->setText(m_analysis->isPaused() ? tr("Resume") : tr("Pause"));
     m_analysisPause->setToolTip(m_analysis->isPaused() ? tr("Resume the analysis of tempo and key")
                                                        : tr("Pause the analysis of tempo and key"));
+}
+
+void MainWindow::applyHeardValues()
+{
+    if (std::exchange(m_treeOrderStale, false)) {
+        const int scroll = m_tree->verticalScrollBar()->value();
+        metadataChanged();
+        m_tree->doItemsLayout();
+        m_tree->verticalScrollBar()->setValue(scroll);
+    }
+    rerunSearch();
 }
 
 void MainWindow::watchVisibleRows(QTreeView* view)

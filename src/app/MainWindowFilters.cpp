@@ -8,10 +8,14 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QLineEdit>
+#include <QScrollBar>
 #include <QStackedWidget>
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+
+#include <set>
+#include <utility>
 
 // The search strip: the search field, the filter panel under it, and the result list they make.
 
@@ -123,6 +127,7 @@ void MainWindow::runSearch()
     if (!searchActive() || m_hiddenView.showOnlyHidden || !m_services.makeSearch || m_selected < 0
         || m_selected >= int(m_collections.size()))
         return;
+    m_resultsKeepPlace = false;
     organise::SearchRequest request;
     request.query = m_search->text().trimmed().toStdString();
     request.filters = m_searchState->filters();
@@ -135,11 +140,51 @@ void MainWindow::runSearch()
     m_runner->submit(QString::fromStdString(request.query), m_services.makeSearch(std::move(request)));
 }
 
+void MainWindow::rerunSearch()
+{
+    if (!searchActive())
+        return;
+    runSearch();
+    m_resultsKeepPlace = true;
+}
+
 void MainWindow::showResults(const QString& query, const organise::FilterResults& results)
 {
     if (!searchActive() || m_hiddenView.showOnlyHidden)
         return;
+    // Answered again for newer values: the rows the user selected stay selected where they still
+    // pass, the list where it was, and the previewed file is not loaded again.
+    const bool keepPlace = std::exchange(m_resultsKeepPlace, false) && m_resultsModel->query() == query;
+    std::set<std::string> selected;
+    QString current;
+    const int scroll = m_results->verticalScrollBar()->value();
+    if (keepPlace) {
+        for (const QModelIndex& index : m_results->selectionModel()->selectedRows())
+            if (const BrowserRow* row = m_resultsModel->row(index))
+                selected.insert(row->path);
+        if (const BrowserRow* row = m_resultsModel->row(m_results->currentIndex()))
+            current = QString::fromStdString(row->path);
+        m_holdSelection = true;
+    }
     m_resultsModel->setResults(results);
+    if (keepPlace) {
+        QItemSelection keep;
+        for (int r = 0; r < m_resultsModel->rowCount(); ++r) {
+            const QModelIndex at = m_resultsModel->index(r, 0);
+            const BrowserRow* row = m_resultsModel->row(at);
+            if (!row)
+                continue;
+            if (QString::fromStdString(row->path) == current)
+                m_results->selectionModel()->setCurrentIndex(at, QItemSelectionModel::NoUpdate);
+            if (selected.contains(row->path))
+                keep.select(at, at.siblingAtColumn(kColumnCount - 1));
+        }
+        m_results->selectionModel()->select(keep, QItemSelectionModel::ClearAndSelect);
+        m_results->doItemsLayout();
+        m_results->verticalScrollBar()->setValue(scroll);
+        m_holdSelection = false;
+        selectionChanged();
+    }
     // A new query's list starts at its top; the same query answered again keeps its place.
     if (m_resultsModel->query() != query)
         m_results->scrollToTop();

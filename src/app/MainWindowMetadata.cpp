@@ -35,8 +35,7 @@ void MainWindow::setOrganiseStores(index::MetadataOverrideStore* overrides, orga
         connect(m_overrides, &index::MetadataOverrideStore::changed, this, [this] {
             metadataChanged();
             // Results are ordered by effective BPM when the search makes them.
-            if (searchActive())
-                runSearch();
+            rerunSearch();
         });
     if (m_tags)
         connect(m_tags, &organise::TagStore::changed, this, [this] {

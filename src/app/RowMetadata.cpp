@@ -4,9 +4,14 @@ namespace kivo::app {
 
 organise::BPMOverrides RowMetadata::sortOverrides() const
 {
-    if (overrides->bpmOverrides.empty() && overrides->clearedBPMPaths.empty())
-        return {};
     organise::BPMOverrides out;
+    if (analysed && !analysed->folders.empty())
+        out.heard = [a = analysed](const std::string& path) -> std::optional<std::int64_t> {
+            const organise::AnalysedEntry* heard = a->find(path);
+            return heard ? heard->bpm : std::nullopt;
+        };
+    if (overrides->bpmOverrides.empty() && overrides->clearedBPMPaths.empty())
+        return out;
     out.overrideFor = [o = overrides](const std::string& path) -> std::optional<std::int64_t> {
         const auto it = o->bpmOverrides.find(path);
         return it == o->bpmOverrides.end() ? std::nullopt : std::optional<std::int64_t>(it->second);

@@ -28,7 +28,7 @@ struct RowMetadata {
         out.useAnalysed(analysed);
         return out;
     }
-    // The BPM overrides the tree sorts by.
+    // The BPM overrides and heard tempos the tree sorts by.
     organise::BPMOverrides sortOverrides() const;
     std::vector<std::string> tagNames(const organise::TagIdSet& ids) const;
 };

@@ -156,19 +156,23 @@ std::vector<LightweightNode> resultNodes(const FilterResults& results, MetadataI
     return nodes;
 }
 
-index::FileOrder effectiveFileOrder(
-    const SortingOptions& sorting, std::shared_ptr<const index::MetadataOverrides> overrides)
+index::FileOrder effectiveFileOrder(const SortingOptions& sorting,
+    std::shared_ptr<const index::MetadataOverrides> overrides, std::shared_ptr<const AnalysedValues> analysed)
 {
-    return [sorting, overrides](std::vector<index::FileInfo>& files) {
-        if (!overrides || (overrides->bpmOverrides.empty() && overrides->clearedBPMPaths.empty())) {
+    if (analysed && analysed->folders.empty())
+        analysed.reset();
+    return [sorting, overrides, analysed](std::vector<index::FileInfo>& files) {
+        if (!analysed
+            && (!overrides || (overrides->bpmOverrides.empty() && overrides->clearedBPMPaths.empty()))) {
             sortInBrowserOrder(files, sorting);
             return;
         }
         MetadataInheritance pass(overrides, nullptr);
+        pass.useAnalysed(analysed);
         std::vector<std::optional<std::int64_t>> bpms;
         bpms.reserve(files.size());
         for (const auto& f : files)
-            bpms.push_back(pass.effectiveBPM(f.path, f.bpm));
+            bpms.push_back(pass.resolveBPM(f.path, f.bpm).value);
         sortInBrowserOrder(files, bpms, sorting);
     };
 }

@@ -7,6 +7,7 @@
 
 #include "index/CacheIndexStore.h"
 #include "index/MetadataOverrides.h"
+#include "organise/AnalysedValues.h"
 #include "organise/BrowserFileOrder.h"
 #include "organise/LightweightNode.h"
 #include "organise/SearchFilters.h"
@@ -67,8 +68,10 @@ std::optional<FilterResults> buildResults(index::CacheIndexStore& store, const S
 // The results as rows with their effective tempo and key text, each with a new identifier.
 std::vector<LightweightNode> resultNodes(const FilterResults& results, MetadataInheritance& overrides);
 
-// The browser's file order with each file sorting by its effective BPM (the user's overrides applied).
-index::FileOrder effectiveFileOrder(
-    const SortingOptions& sorting, std::shared_ptr<const index::MetadataOverrides> overrides);
+// The browser's file order with each file sorting by its effective BPM (the user's overrides applied,
+// then the tempos heard where nothing else gives one).
+index::FileOrder effectiveFileOrder(const SortingOptions& sorting,
+    std::shared_ptr<const index::MetadataOverrides> overrides,
+    std::shared_ptr<const AnalysedValues> analysed = nullptr);
 
 } // namespace kivo::organise

@@ -41,7 +41,9 @@ std::optional<std::int64_t> resolve(const std::string& path, std::optional<std::
         return std::nullopt;
     if (own)
         return own;
-    return inheritedBPM(path, overrides, memo);
+    if (const auto inherited = inheritedBPM(path, overrides, memo))
+        return inherited;
+    return overrides.heard ? overrides.heard(path) : std::nullopt;
 }
 
 } // namespace

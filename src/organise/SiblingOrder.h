@@ -17,12 +17,14 @@ namespace kivo::organise {
 struct BPMOverrides {
     std::function<std::optional<std::int64_t>(const std::string& path)> overrideFor;
     std::function<bool(const std::string& path)> isCleared;
+    // The tempo heard from a file's audio, used where nothing else gives one.
+    std::function<std::optional<std::int64_t>(const std::string& path)> heard;
 };
 
 using EffectiveBPMs = std::unordered_map<NodeId, std::int64_t, NodeIdHash>;
 
 // The BPM a file sorts by: its override, none when cleared, its own BPM, else the override of the
-// nearest folder above it.
+// nearest folder above it, else the tempo heard from it.
 std::optional<std::int64_t> effectiveSortBPM(
     const std::string& path, std::optional<std::int64_t> own, const BPMOverrides& overrides);
 

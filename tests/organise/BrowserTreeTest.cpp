@@ -255,7 +255,7 @@ TEST_F(BrowserTreeFixture, SortingChangesReorderEveryLoadedList)
     tree.setBPMOverrides({ [](const std::string& path) -> std::optional<std::int64_t> {
                               return path == "/A/Hat.wav" ? std::optional<std::int64_t>(60) : std::nullopt;
                           },
-        [](const std::string& path) { return path == "/A/Loop 90.wav"; } });
+        [](const std::string& path) { return path == "/A/Loop 90.wav"; }, {} });
     tree.resort();
     EXPECT_EQ(namesOf(first.nodeChildren.at(a)),
         (std::vector<std::string> {

@@ -112,6 +112,7 @@ TEST(SiblingOrder, EffectiveBPMFollowsOverridesThenOwnThenFolders)
             return found == values.end() ? std::nullopt : std::optional<std::int64_t>(found->second);
         },
         [&](const std::string& path) { return cleared.contains(path); },
+        {},
     };
     // An override wins over the cleared mark and over the file's own value.
     EXPECT_EQ(effectiveSortBPM("/S/Kick.wav", 120, overrides), 70);
@@ -125,6 +126,13 @@ TEST(SiblingOrder, EffectiveBPMFollowsOverridesThenOwnThenFolders)
     EXPECT_EQ(effectiveSortBPM("/Elsewhere/x.wav", std::nullopt, overrides), std::nullopt);
     EXPECT_EQ(effectiveSortBPM("x.wav", std::nullopt, overrides), std::nullopt);
     EXPECT_EQ(effectiveSortBPM("/S/x.wav", 5, {}), 5);
+    // A tempo heard from the audio counts only where nothing else gives one.
+    BPMOverrides withHeard = overrides;
+    withHeard.heard = [](const std::string&) { return std::optional<std::int64_t>(85); };
+    EXPECT_EQ(effectiveSortBPM("/Elsewhere/x.wav", std::nullopt, withHeard), 85);
+    EXPECT_EQ(effectiveSortBPM("/S/V Lead.wav", std::nullopt, withHeard), 100);
+    EXPECT_EQ(effectiveSortBPM("/S/Bass 120.wav", 120, withHeard), 120);
+    EXPECT_EQ(effectiveSortBPM("/S/Pad 80.wav", 80, withHeard), std::nullopt);
 
     const auto nodes = listing();
     const auto bpms = effectiveBPMs(nodes, overrides);
