@@ -2,16 +2,13 @@
 
 #include "analysis/AnalysisStore.h"
 #include "analysis/BackgroundAnalyser.h"
+#include "organise/MetadataInheritance.h"
 #include "platform/TaskRunner.h"
 
 #include <cmath>
 #include <cstdio>
 
 namespace kivo::app {
-
-namespace {
-
-} // namespace
 
 bool AnalysisService::hears(std::string_view path)
 {
@@ -104,10 +101,38 @@ void AnalysisService::findDuplicates(
         std::move(done));
 }
 
+void AnalysisService::setOverrides(std::shared_ptr<const index::MetadataOverrides> overrides)
+{
+    if (!overrides)
+        overrides = std::make_shared<index::MetadataOverrides>();
+    // The folders whose heard tempos may vote again: those holding a tempo that changed, or below a
+    // folder whose tempo changed.
+    std::set<std::string> touched;
+    auto differ = [&](const auto& from, const auto& to) {
+        for (const auto& [path, bpm] : from)
+            if (const auto found = to.find(path); found == to.end() || found->second != bpm)
+                touched.insert(path);
+    };
+    differ(m_overrides->bpmOverrides, overrides->bpmOverrides);
+    differ(overrides->bpmOverrides, m_overrides->bpmOverrides);
+    m_overrides = std::move(overrides);
+    if (touched.empty())
+        return;
+    for (const auto& [folder, files] : m_results)
+        for (const std::string& path : touched)
+            if (folder == split(path).first || folder == path || folder.starts_with(path + '/')) {
+                m_changedFolders.insert(folder);
+                break;
+            }
+    if (!m_changedFolders.empty() && !m_publish.isActive())
+        m_publish.start();
+}
+
 void AnalysisService::libraryChanged(index::SnapshotPtr snapshot)
 {
     if (!snapshot)
         return;
+    m_snapshot = snapshot;
     const std::uint64_t listing = ++m_listing;
     m_tasks.run(
         this,
@@ -199,21 +224,35 @@ void AnalysisService::heard(const std::string& path, const analysis::AnalysisRes
 void AnalysisService::publish()
 {
     auto next = std::make_shared<organise::AnalysedValues>(*m_values);
+    organise::MetadataInheritance stated(m_overrides, nullptr);
     for (const std::string& folderPath : m_changedFolders) {
         const auto& files = m_results[folderPath];
-        std::vector<double> tempos;
-        for (const auto& [name, result] : files)
-            if (result.bpm)
-                tempos.push_back(*result.bpm);
+        // Each file votes with the tempo it shows: its own, its folder's or the user's where it has
+        // one, else the one heard from it.
+        std::unordered_map<std::string, double> votes;
+        if (const index::IndexedFolder* listed = m_snapshot ? m_snapshot->index.folder(folderPath) : nullptr)
+            for (const index::IndexedFile& file : m_snapshot->index.filesOf(*listed)) {
+                const std::string_view path = m_snapshot->index.path(file.path);
+                if (const auto bpm = stated.effectiveBPM(
+                        path, file.hasBpm ? std::optional<std::int64_t>(file.bpm) : std::nullopt))
+                    votes.emplace(split(std::string(path)).second, double(*bpm));
+            }
+        for (const auto& [name, result] : files) {
+            if (votes.contains(name))
+                continue;
+            if (const auto bpm = stated.effectiveBPM(folderPath + '/' + name, std::nullopt))
+                votes.emplace(name, double(*bpm));
+            else if (result.bpm)
+                votes.emplace(name, *result.bpm);
+        }
         auto folder = std::make_shared<organise::AnalysedValues::Folder>();
         for (const auto& [name, result] : files) {
             organise::AnalysedEntry entry;
             if (result.bpm) {
-                std::vector<double> others = tempos;
-                if (tempos.size() <= kOwnVoteMatters)
-                    if (const auto own = std::find(others.begin(), others.end(), *result.bpm);
-                        own != others.end())
-                        others.erase(own);
+                std::vector<double> others;
+                for (const auto& [voter, bpm] : votes)
+                    if (voter != name || votes.size() > kOwnVoteMatters)
+                        others.push_back(bpm);
                 entry.bpm = std::llround(analysis::preferFolderOctave(*result.bpm, others));
             }
             if (result.key)

@@ -4,11 +4,12 @@
 // files not heard yet are queued for the background analyser (idle priority, the rows in view
 // first), whose database keeps results across runs and moves. Results are gathered on the main
 // thread into snapshots the rows and filters read, a tempo's octave chosen by its folder's other
-// files.
+// files: their tempos from headers, names, folders and the user where they have one, else heard.
 
 #include "analysis/AudioAnalysis.h"
 #include "analysis/Duplicates.h"
 #include "index/CacheIndexStore.h"
+#include "index/MetadataOverrides.h"
 #include "organise/AnalysedValues.h"
 
 #include <QObject>
@@ -42,6 +43,8 @@ public:
 
     // The index changed: its audio files not heard yet are queued (listed in the background).
     void libraryChanged(index::SnapshotPtr snapshot);
+    // The user's tempos, which vote on the octave of the tempos heard beside them.
+    void setOverrides(std::shared_ptr<const index::MetadataOverrides> overrides);
     // These rows are in view: heard before the rest.
     void prioritise(const std::vector<std::string>& paths);
     void setPaused(bool paused);
@@ -94,6 +97,9 @@ private:
     std::shared_ptr<const organise::AnalysedValues> m_values = std::make_shared<organise::AnalysedValues>();
     QTimer m_publish;
     std::uint64_t m_listing = 0; // the latest listing; an older one arriving late is dropped
+    index::SnapshotPtr m_snapshot; // the files' own tempos, for the octave votes
+    std::shared_ptr<const index::MetadataOverrides> m_overrides
+        = std::make_shared<index::MetadataOverrides>();
 };
 
 } // namespace kivo::app

@@ -193,12 +193,17 @@ void BrowserController::saveWindowState()
 
 void BrowserController::setAnalysis(AnalysisService* analysis)
 {
-    if (m_analysis)
+    if (m_analysis) {
         disconnect(&m_library, nullptr, m_analysis, nullptr);
+        disconnect(&m_overrides, nullptr, m_analysis, nullptr);
+    }
     m_analysis = analysis;
     m_window->setAnalysis(analysis);
     if (!analysis)
         return;
+    auto giveOverrides = [this] { m_analysis->setOverrides(m_overrides.snapshot()); };
+    connect(&m_overrides, &index::MetadataOverrideStore::changed, analysis, giveOverrides);
+    giveOverrides();
     auto listFiles = [this] { m_analysis->libraryChanged(m_library.store().current()); };
     connect(&m_library, &library::LibraryIndexManager::cacheLoaded, analysis, listFiles);
     connect(&m_library, &library::LibraryIndexManager::syncFinished, analysis, listFiles);
