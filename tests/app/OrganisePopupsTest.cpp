@@ -12,9 +12,11 @@
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
+#include <QMenu>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QTreeView>
 
 #include "MessageBoxes.h"
@@ -229,7 +231,7 @@ TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
     (*heardFolder)["a.wav"] = { 85, "Dm" };
     (*heardFolder)["b 120bpm.wav"] = { 60, std::nullopt };
     heard->folders["/lib/Loops"] = heardFolder;
-    model->setAnalysed(heard);
+    EXPECT_TRUE(model->setAnalysed(heard)) << "a.wav now sorts by its heard tempo";
     EXPECT_EQ(rowNames(), "Sub=, b 120bpm.wav=120, a.wav=85");
     const QModelIndex heardBpm = model->index(2, kBpmColumn, model->index(0, 0));
     EXPECT_EQ(heardBpm.data(Qt::ToolTipRole).toString(), "Heard from the audio (analysis)");
@@ -301,4 +303,31 @@ TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
     QKeyEvent t(QEvent::KeyPress, Qt::Key_T, Qt::AltModifier, "t");
     EXPECT_TRUE(w.handleBrowserKey(t));
     EXPECT_TRUE(w.findChild<TagEditor*>("tagEditor"));
+    for (auto* popup : w.findChildren<QDialog*>())
+        popup->close();
+
+    // Tempo ×2 and ÷2 from a row's menu are kept as the user's tempo; a folder's act on every file
+    // listed below it.
+    w.show();
+    w.treeView()->clearSelection();
+    auto fromRowMenu = [&](int row, const QModelIndex& parent, const char* command) {
+        const QModelIndex at = model->index(row, 0, parent);
+        QTimer::singleShot(0, &w, [command] {
+            auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+            ASSERT_TRUE(menu);
+            if (auto* action = menu->findChild<QAction*>(command))
+                action->trigger();
+            else
+                ADD_FAILURE() << "no " << command;
+            menu->close();
+        });
+        emit w.treeView()->customContextMenuRequested(w.treeView()->visualRect(at).center());
+    };
+    fromRowMenu(2, model->index(0, 0), "halveTempo");
+    EXPECT_EQ(s.overrides.bpmOverrides().at("/lib/Loops/a.wav"), 65);
+    EXPECT_EQ(rowNames(), "Sub=90, a.wav=65, b 120bpm.wav=120");
+    fromRowMenu(0, model->index(0, 0), "doubleTempo");
+    EXPECT_EQ(s.overrides.bpmOverrides().at("/lib/Loops/Sub/c.wav"), 180);
+    EXPECT_EQ(s.overrides.bpmOverrides().at("/lib/Loops"), 90) << "the folder's own tempo stays";
+    EXPECT_EQ(model->index(0, kBpmColumn, model->index(0, 0, model->index(0, 0))).data().toString(), "180");
 }
