@@ -94,14 +94,16 @@ BackgroundAnalyser::BackgroundAnalyser(
             std::optional<AnalysisResult> kept = identity && store ? store->find(*identity) : std::nullopt;
             if (kept && kept->ok() && !kept->fingerprinted) {
                 // Kept from before fingerprints were taken: heard again for the fingerprint alone.
-                result = analyseFile(path, Hearing::fingerprintOnly);
-                if (result.ok()) {
-                    kept->fingerprint = std::move(result.fingerprint);
-                    kept->audioHash = result.audioHash;
+                AnalysisResult heard = analyseFile(path, Hearing::fingerprintOnly);
+                if (heard.ok()) {
+                    kept->fingerprint = std::move(heard.fingerprint);
+                    kept->audioHash = heard.audioHash;
                     kept->fingerprinted = true;
-                    result = std::move(*kept);
                 }
-                store->save(*identity, result);
+                // Cut short: its values stand, and a later run tries again.
+                result = heard.ok() || heard.retry ? std::move(*kept) : std::move(heard);
+                if (!heard.retry)
+                    store->save(*identity, result);
             } else if (kept) {
                 result = std::move(*kept);
             } else if (!identity) {
