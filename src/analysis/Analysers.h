@@ -51,7 +51,7 @@ Loudness measureLoudness(const std::vector<float>& interleaved, int channels, in
 
 // Raw chromaprint fingerprint of a mono signal at kAnalysisRate; empty when the library refuses it.
 std::vector<uint32_t> fingerprint(const std::vector<float>& mono);
-// FNV-1a over the samples' bits.
+// A hash of the samples' bits, taken two samples (a 64-bit word) at a time.
 uint64_t hashSamples(const std::vector<float>& samples);
 
 } // namespace kivo::analysis

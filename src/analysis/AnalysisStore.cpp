@@ -36,8 +36,9 @@ CREATE INDEX IF NOT EXISTS analysis_identity ON analysis (name, size, modified);
 )";
 
 // Version 2 adds the fingerprint and the audio's hash. Rows from version 1 keep their values and
-// read as not fingerprinted, so their files are heard again for the fingerprint alone.
-constexpr int kSchemaVersion = 2;
+// read as not fingerprinted, so their files are heard again for the fingerprint alone. Version 3
+// hashes the audio a word at a time: version 2's hashes are dropped the same way.
+constexpr int kSchemaVersion = 3;
 constexpr const char* kAddFingerprints = R"(
 ALTER TABLE analysis ADD COLUMN fingerprint BLOB;
 ALTER TABLE analysis ADD COLUMN audio_hash INTEGER;
@@ -149,7 +150,9 @@ int migrate(sqlite3* db)
         while (columns.ok() && sqlite3_step(columns.get()) == SQLITE_ROW)
             hasFingerprint |= columns.blob(1) == "fingerprint";
     }
-    int rc = hasFingerprint ? SQLITE_OK : sqlite3_exec(db, kAddFingerprints, nullptr, nullptr, nullptr);
+    int rc = sqlite3_exec(db,
+        hasFingerprint ? "UPDATE analysis SET fingerprint = NULL, audio_hash = NULL" : kAddFingerprints,
+        nullptr, nullptr, nullptr);
     if (rc == SQLITE_OK)
         rc = sqlite3_exec(db, ("PRAGMA user_version = " + std::to_string(kSchemaVersion)).c_str(), nullptr,
             nullptr, nullptr);

@@ -41,14 +41,22 @@ std::vector<uint32_t> fingerprint(const std::vector<float>& mono)
 
 uint64_t hashSamples(const std::vector<float>& samples)
 {
-    uint64_t hash = 14695981039346656037ull;
-    for (float sample : samples) {
+    // A word at a time: a byte at a time cost a tenth of the whole analysis.
+    uint64_t hash = 14695981039346656037ull ^ uint64_t(samples.size());
+    auto mix = [&hash](uint64_t word) {
+        hash = (hash ^ word) * 0x9E3779B97F4A7C15ull;
+        hash ^= hash >> 29;
+    };
+    const std::size_t pairs = samples.size() / 2;
+    for (std::size_t i = 0; i < pairs; ++i) {
+        uint64_t word;
+        std::memcpy(&word, samples.data() + 2 * i, sizeof word);
+        mix(word);
+    }
+    if (samples.size() % 2 != 0) {
         uint32_t bits;
-        std::memcpy(&bits, &sample, sizeof bits);
-        for (int shift = 0; shift < 32; shift += 8) {
-            hash ^= (bits >> shift) & 0xff;
-            hash *= 1099511628211ull;
-        }
+        std::memcpy(&bits, &samples.back(), sizeof bits);
+        mix(bits);
     }
     return hash;
 }
