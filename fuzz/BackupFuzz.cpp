@@ -1,6 +1,6 @@
 // Importing a workspace backup (binary or XML property list): a file that passes the check is
-// applied to a store and read by every manager, as an import or a workspace switch does; what was
-// accepted must survive being written out and checked again.
+// applied to a store exactly as parsed and read by every manager, as an import or a workspace switch
+// does; what was accepted must survive being written out and checked again.
 
 #include "FuzzSupport.h"
 
@@ -21,7 +21,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     {
         const std::string path = fuzz::scratchFolder() + "/Preferences.plist";
         platform::PreferenceStore store(QFile::decodeName(path.c_str()));
+        store.setValue("WorkspaceRegistry", QByteArray("[]"));
         library::applyBackupValues(store, *values);
+        // Applied exactly as parsed, and only the managed keys: the workspace list stays.
+        if (library::backupValues(store) != *values || store.dataValue("WorkspaceRegistry") != "[]")
+            std::abort();
         fuzz::readManagedValues(store);
         const auto written = library::snapshot(store, [](const QString&) { return true; });
         if (!written || !library::isValidBackup(*written))

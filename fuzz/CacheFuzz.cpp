@@ -1,9 +1,10 @@
 // The cache file decoder: any text either decodes or throws the readable error the loader reports,
-// and whatever decodes must encode to a file that decodes again.
+// whatever decodes lists no file it does not know, and it must encode to a file that decodes again.
 
 #include "FuzzSupport.h"
 
 #include "index/CacheFile.h"
+#include "index/CompactIndex.h"
 
 #include <cstdlib>
 #include <stdexcept>
@@ -18,6 +19,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     } catch (const std::runtime_error&) {
         return 0;
     }
+    // Every file a folder lists is a file the index knows: the tree and the search agree.
+    const IndexMaps maps = mapsOf(decoded.index);
+    for (const auto& [path, folder] : maps.directoryIndex)
+        for (const auto& file : folder.files)
+            if (!maps.fileIndex.contains(file.path))
+                std::abort();
     const std::string again = encodeCacheData(decoded.index, decoded.lastUpdate);
     try {
         (void)decodeCacheData(again);

@@ -17,6 +17,7 @@
 #include "organise/HiddenFileManager.h"
 #include "organise/TagStore.h"
 #include "platform/PreferenceStore.h"
+#include "support/MIDIFixtures.h"
 
 #include <QFile>
 
@@ -77,19 +78,7 @@ void midiSeeds()
     longer[11] = char(longer[11] + 1); // the unknown chunk counts as a track
     seed("midi", "extra-chunks.mid", longer);
 
-    // Tempo changes in several tracks, the earliest neither in the first track nor first in its own.
-    music::MIDIFileWriter across(1, 96);
-    across.addTrackName(across.addTrack(), "Empty");
-    const int late = across.addTrack();
-    across.addTempoBPM(late, 400, 90);
-    across.addTempoBPM(late, 500, 91);
-    const int early = across.addTrack();
-    across.addNote(early, 0, 96, 60, 100);
-    across.addTempoBPM(early, 200, 133);
-    const int tie = across.addTrack();
-    across.addTempoBPM(tie, 200, 77);
-    across.addNote(tie, 300, 96, 64, 100);
-    seed("midi", "tempos-across-tracks.mid", str(across.bytes()));
+    seed("midi", "tempos-across-tracks.mid", str(test::temposAcrossTracksMIDI()));
 }
 
 void wavSeeds()

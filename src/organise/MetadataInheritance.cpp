@@ -43,6 +43,21 @@ bool sameName(std::string_view a, std::string_view b)
     return a == b;
 }
 
+// The slot holding a path in an open-addressed table of a power-of-two size, whose slots keep the
+// path's hash made odd, so that 0 marks an empty slot; null if the path is not there.
+template <typename Slot> const Slot* probe(const std::vector<Slot>& slots, const index::HashedPath& path)
+{
+    const std::size_t h = path.hash | 1;
+    const std::size_t mask = slots.size() - 1;
+    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
+        const Slot& slot = slots[i];
+        if (slot.hash == 0)
+            return nullptr;
+        if (slot.hash == h && slot.text == path.text)
+            return &slot;
+    }
+}
+
 } // namespace
 
 std::shared_ptr<const MetadataInheritance::EntryIndex> MetadataInheritance::buildEntryIndex(
@@ -137,15 +152,7 @@ MetadataInheritance::MetadataInheritance()
 const MetadataInheritance::PathSlot* MetadataInheritance::EntryIndex::find(
     const index::HashedPath& path) const
 {
-    const std::size_t h = path.hash | 1;
-    const std::size_t mask = pathSlots.size() - 1;
-    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-        const PathSlot& slot = pathSlots[i];
-        if (slot.hash == 0)
-            return nullptr;
-        if (slot.hash == h && slot.text == path.text)
-            return &slot;
-    }
+    return probe(pathSlots, path);
 }
 
 const MetadataInheritance::PathEntry* MetadataInheritance::entry(const index::HashedPath& path) const
@@ -158,17 +165,8 @@ const MetadataInheritance::PathEntry* MetadataInheritance::entry(const index::Ha
 
 const MetadataInheritance::FolderValues* MetadataInheritance::knownFolder(const index::HashedPath& path) const
 {
-    if (m_folders.empty())
-        return nullptr;
-    const std::size_t h = path.hash | 1;
-    const std::size_t mask = m_folders.size() - 1;
-    for (std::size_t i = h & mask;; i = (i + 1) & mask) {
-        const FolderSlot& slot = m_folders[i];
-        if (slot.hash == 0)
-            return nullptr;
-        if (slot.hash == h && slot.text == path.text)
-            return slot.values;
-    }
+    const FolderSlot* slot = m_folders.empty() ? nullptr : probe(m_folders, path);
+    return slot ? slot->values : nullptr;
 }
 
 const MetadataInheritance::FolderValues* MetadataInheritance::rememberFolder(

@@ -68,15 +68,8 @@ using namespace kivo::app;
 
 namespace {
 
-QMessageBox* sheet(QWidget* window, const char* name)
-{
-    return test::findSheet(window, name);
-}
-
-void click(QMessageBox* box, const QString& text)
-{
-    test::clickButton(box, text);
-}
+using test::clickButton;
+using test::findSheet;
 
 // A browser on private preferences, cache and sound output.
 struct Browser {
@@ -108,8 +101,6 @@ struct Browser {
         library = std::make_unique<library::LibraryIndexManager>(tasks, std::move(options));
         engine.useOfflineRendering(48000);
         engine.start();
-        playback::AudioPlayerManager::Options player;
-        player.engine = &engine;
         hotkeys::HotkeyManager::Options keys;
         keys.clock = &clock;
         keys.volumes = &volumes;
@@ -117,12 +108,26 @@ struct Browser {
             = [] { return std::optional(std::filesystem::path(KIVO_BINARY_DIR) / "resources"); };
         keys.background = [](hotkeys::HotkeyManager::Job job) { job()(); };
         hotkeyManager = std::make_unique<hotkeys::HotkeyManager>(prefs, &settings, keys);
-        controller = std::make_unique<BrowserController>(
+        controller = makeController();
+    }
+    std::unique_ptr<BrowserController> makeController()
+    {
+        playback::AudioPlayerManager::Options player;
+        player.engine = &engine;
+        player.tracker = &tracker;
+        return std::make_unique<BrowserController>(
             BrowserContext { tasks, settings, syncSettings, *library, tracker, *hotkeyManager, tapTempo,
                 overrides, tags, hidden },
             std::move(player));
     }
     MainWindow* window() const { return controller->window(); }
+    // Adds the folders as the window's button does and waits for their first sync.
+    void addAndSync(const QStringList& folders)
+    {
+        QSignalSpy finished(library.get(), &library::LibraryIndexManager::syncFinished);
+        controller->addFolders(folders);
+        ASSERT_TRUE(finished.wait(20000));
+    }
 };
 
 } // namespace
@@ -144,7 +149,7 @@ TEST(BrowserController, AddsEligibleFoldersImportsThemAndReportsTheRefusedOnes)
     EXPECT_EQ(w->page(), MainWindow::Page::tree);
     EXPECT_EQ(w->treeModel()->index(0, 0).data().toString(), "Drums");
 
-    QMessageBox* alert = sheet(w, "alert");
+    QMessageBox* alert = findSheet(w, "alert");
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->windowTitle(), "Ineligible folder");
     EXPECT_TRUE(alert->text().contains("is a home folder and can’t be synced for protective reasons."));
@@ -195,21 +200,21 @@ TEST(BrowserController, DeletingACollectionAsksFirstAndTheLastOneStays)
     EXPECT_EQ(w->collectionBar()->collections().size(), 2u);
 
     w->askDelete(1);
-    QMessageBox* ask = sheet(w, "deleteConfirmation");
+    QMessageBox* ask = findSheet(w, "deleteConfirmation");
     ASSERT_NE(ask, nullptr);
     EXPECT_EQ(ask->windowTitle(), "Delete collection");
     EXPECT_EQ(ask->text(), "Delete \"Collection 2\"?");
     EXPECT_EQ(ask->informativeText(),
         "This will remove the entire collection including 0 folder paths and user made adjustments.");
-    click(ask, "Cancel");
+    clickButton(ask, "Cancel");
     EXPECT_EQ(b.settings.bookmarks().size(), 2);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_EQ(sheet(w, "deleteConfirmation"), nullptr);
+    EXPECT_EQ(findSheet(w, "deleteConfirmation"), nullptr);
 
     w->askDelete(1);
-    ask = sheet(w, "deleteConfirmation");
+    ask = findSheet(w, "deleteConfirmation");
     ASSERT_NE(ask, nullptr);
-    click(ask, "Delete");
+    clickButton(ask, "Delete");
     EXPECT_EQ(b.settings.bookmarks().size(), 1);
     EXPECT_EQ(w->collectionBar()->collections().size(), 1u);
 
@@ -241,8 +246,7 @@ TEST(BrowserController, DraggingACollectionReordersThemAndKeepsTheSelection)
 TEST(BrowserController, SelectingShowsTheWaveformAndAClickOnAPausedPreviewPlaysFromThere)
 {
     Browser b;
-    const std::string path = b.dir.str() + "/tone.wav";
-    ASSERT_EQ(std::system(("sox -n -r 48000 -c 2 '" + path + "' synth 2 sine 440 2>/dev/null").c_str()), 0);
+    const std::string path = b.dir.tone("tone.wav", "synth 2 sine 440");
     MainWindow* w = b.window();
     PreviewStrip* strip = w->previewStrip();
     SeekBar* bar = strip->seekBar();
@@ -275,8 +279,7 @@ TEST(BrowserController, SelectingShowsTheWaveformAndAClickOnAPausedPreviewPlaysF
 TEST(BrowserController, AFileThatPlayedToItsEndShowsItsWholeLength)
 {
     Browser b;
-    const std::string path = b.dir.str() + "/short.wav";
-    ASSERT_EQ(std::system(("sox -n -r 48000 -c 2 '" + path + "' synth 0.5 sine 440 2>/dev/null").c_str()), 0);
+    const std::string path = b.dir.tone("short.wav", "synth 0.5 sine 440");
     PreviewStrip* strip = b.window()->previewStrip();
     emit b.window()->playRequested(QString::fromStdString(path));
     ASSERT_TRUE(QTest::qWaitFor([&] { return b.controller->player().isPlaying(); }, 10000));
@@ -315,14 +318,9 @@ TEST(BrowserController, TheWindowComesBackWhereAndAsLargeAsItWasLeft)
     EXPECT_EQ(reread.dictValue("browserOpenFolders").value_or(QVariantMap()).value("X").toStringList(),
         left.openFolders["X"]);
     b.controller.reset();
-    playback::AudioPlayerManager::Options player;
-    player.engine = &b.engine;
-    player.tracker = &b.tracker;
-    BrowserController again(BrowserContext { b.tasks, b.settings, b.syncSettings, *b.library, b.tracker,
-                                *b.hotkeyManager, b.tapTempo, b.overrides, b.tags, b.hidden },
-        std::move(player));
-    EXPECT_EQ(again.window()->geometry(), QRect(60, 70, 820, 640));
-    EXPECT_EQ(again.window()->treeMemory(), left);
+    b.controller = b.makeController();
+    EXPECT_EQ(b.window()->geometry(), QRect(60, 70, 820, 640));
+    EXPECT_EQ(b.window()->treeMemory(), left);
 }
 
 TEST(BrowserController, SyncNowWithNothingToDoSaysItRanAndTheBarShowsTheSyncState)
@@ -332,20 +330,19 @@ TEST(BrowserController, SyncNowWithNothingToDoSaysItRanAndTheBarShowsTheSyncStat
     b.dir.write("Samples/Drums/Kick.wav", "RIFF");
     MainWindow* w = b.window();
     CollectionBar* bar = w->collectionBar();
-    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
-    b.controller->addFolders({ QString::fromStdString(drums) });
-    ASSERT_TRUE(finished.wait(20000));
+    b.addAndSync({ QString::fromStdString(drums) });
     EXPECT_TRUE(bar->isPulsing()); // the completion pulse
     EXPECT_FALSE(bar->unsyncedMarkShown());
     ASSERT_TRUE(QTest::qWaitFor([&] { return w->syncStatus()->isHidden(); }, 5000));
 
     QSignalSpy upToDate(b.library.get(), &library::LibraryIndexManager::syncFoundNothingToDo);
+    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
     b.library->syncNow(b.settings);
     ASSERT_TRUE(upToDate.wait(10000));
     EXPECT_FALSE(w->syncStatus()->isHidden());
     EXPECT_EQ(w->syncStatus()->text(), "Sync completed");
     EXPECT_TRUE(QTest::qWaitFor([&] { return w->syncStatus()->isHidden(); }, 5000));
-    EXPECT_EQ(finished.count(), 1);
+    EXPECT_EQ(finished.count(), 0);
 
     // A colour chosen in the collection's menu is the collection's.
     emit bar->colorChangeRequested(0, "B876F0");
@@ -359,13 +356,9 @@ TEST(BrowserController, SwitchingFilesQuicklyNeverShowsTheWaveformOfAnotherFile)
 {
     Browser b;
     std::vector<QString> files;
-    for (int i = 0; i < 3; ++i) {
-        const std::string path = b.dir.str() + "/tone" + std::to_string(i) + ".wav";
-        const std::string command = "sox -n -r 44100 -c 2 '" + path + "' synth " + std::to_string(1 + 2 * i)
-            + " sine 440 vol 0." + std::to_string(1 + 4 * i) + " 2>/dev/null";
-        ASSERT_EQ(std::system(command.c_str()), 0);
-        files.push_back(QString::fromStdString(path));
-    }
+    for (int i = 0; i < 3; ++i)
+        files.push_back(QString::fromStdString(b.dir.tone("tone" + std::to_string(i) + ".wav",
+            "synth " + std::to_string(1 + 2 * i) + " sine 440 vol 0." + std::to_string(1 + 4 * i), 44100)));
     const std::string broken = b.dir.write("broken.wav", "RIFF....WAVEfmt nonsense");
     MainWindow* w = b.window();
     SeekBar* bar = w->previewStrip()->seekBar();
@@ -432,8 +425,7 @@ TEST(BrowserController, AMIDIFileShowsItsNotesInThePreviewOnceReadAndAnAudioFile
 
     emit b.window()->fileSelected(QString());
     // Selecting nothing keeps the last file; a WAV clears the region.
-    const std::string wav = b.dir.str() + "/tone.wav";
-    ASSERT_EQ(std::system(("sox -n -r 48000 -c 1 '" + wav + "' synth 0.5 sine 440 2>/dev/null").c_str()), 0);
+    const std::string wav = b.dir.tone("tone.wav", "synth 0.5 sine 440", 48000, 1);
     emit b.window()->fileSelected(QString::fromStdString(wav));
     EXPECT_FALSE(bar->showsMIDIRegion());
     EXPECT_TRUE(bar->showsWaveform());
@@ -447,12 +439,9 @@ TEST(BrowserController, HotkeyBarTakesDropsFiresSlotsAndTurnsIntoTheChordBank)
 {
     Browser b;
     QStringList files;
-    for (int i = 1; i <= 5; ++i) {
-        const std::string path = b.dir.str() + "/hit " + std::to_string(i) + ".wav";
-        ASSERT_EQ(
-            std::system(("sox -n -r 48000 -c 2 '" + path + "' synth 0.5 sine 440 2>/dev/null").c_str()), 0);
-        files << QString::fromStdString(path);
-    }
+    for (int i = 1; i <= 5; ++i)
+        files << QString::fromStdString(
+            b.dir.tone("hit " + std::to_string(i) + ".wav", "synth 0.5 sine 440"));
     MainWindow* w = b.window();
     // The sync the window starts ends by resetting the preview: it is let through first.
     bool synced = false;
@@ -535,9 +524,7 @@ TEST(BrowserController, EveryKeyTheShortcutPanelListsDoesSomething)
     const std::string drums = b.dir.mkdir("Samples/Drums");
     b.dir.write("Samples/Drums/Kick.wav", "RIFF");
     MainWindow* w = b.window();
-    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
-    b.controller->addFolders({ QString::fromStdString(drums) });
-    ASSERT_TRUE(finished.wait(20000));
+    b.addAndSync({ QString::fromStdString(drums) });
     // Where each key means something: a folder row current in the tree, or a query left for its list.
     auto onFolderRow = [&] {
         w->searchField()->clear();
@@ -607,9 +594,7 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
     b.dir.write("Samples/loop.wav", "RIFF");
     MainWindow* w = b.window();
     LibraryTreeModel* model = w->treeModel();
-    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
-    b.controller->addFolders({ QString::fromStdString(root) });
-    ASSERT_TRUE(finished.wait(20000));
+    b.addAndSync({ QString::fromStdString(root) });
     ASSERT_TRUE(treeSettled(model));
     const QModelIndex top = model->index(0, 0);
     w->treeView()->expand(top);
@@ -732,9 +717,7 @@ TEST(BrowserController, AMissingRootIsReportedAndRelocatedWithEverythingTheUserS
     b.dir.write("Old/Drums/Kick.wav", "RIFF");
     b.dir.write("Old/Drums/Fills/Fill.wav", "RIFF");
     const QString drums = b.dir.path() + "/Old/Drums";
-    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
-    b.controller->addFolders({ drums });
-    ASSERT_TRUE(finished.wait(20000));
+    b.addAndSync({ drums });
     const std::string kick = drums.toStdString() + "/Kick.wav";
     const std::string fills = drums.toStdString() + "/Fills";
     const auto tag = b.tags.createTag("Punchy");
@@ -867,23 +850,15 @@ TEST(BrowserController, AReadOnlyLibraryIsScannedPreviewedDrawnAndDraggedWithout
 {
     Browser b;
     const std::string root = b.dir.mkdir("Library");
-    b.dir.mkdir("Library/Drums/Loops");
-    b.dir.mkdir("Library/Keys");
-    const QStringList files { QString::fromStdString(root + "/Drums/Kick.wav"),
-        QString::fromStdString(root + "/Drums/Loops/loop.flac"),
-        QString::fromStdString(root + "/Keys/pad.aiff") };
-    for (const QString& file : files)
-        ASSERT_EQ(
-            std::system(
-                ("sox -n -r 44100 -c 2 '" + file.toStdString() + "' synth 1 sine 220 2>/dev/null").c_str()),
-            0);
+    QStringList files; // sorted, as the dragged list is below
+    for (const char* name : { "Drums/Kick.wav", "Drums/Loops/loop.flac", "Keys/pad.aiff" })
+        files << QString::fromStdString(
+            b.dir.tone(std::string("Library/") + name, "synth 1 sine 220", 44100));
     ReadOnlyTree readOnly(root);
     ChangeWatch watch(root);
 
     // Scanned into the index, then synced again.
-    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
-    b.controller->addFolders({ QString::fromStdString(root) });
-    ASSERT_TRUE(finished.wait(20000));
+    b.addAndSync({ QString::fromStdString(root) });
     QSignalSpy upToDate(b.library.get(), &library::LibraryIndexManager::syncFoundNothingToDo);
     b.library->syncNow(b.settings);
     ASSERT_TRUE(upToDate.wait(10000));

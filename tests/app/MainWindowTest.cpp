@@ -77,23 +77,37 @@ std::vector<CollectionEntry> collections(QStringList firstRoots, QStringList sec
     return { { "A", "Drums", "EF5356", firstRoots }, { "B", "Keys", "76A5F0", secondRoots } };
 }
 
+// A window on the fake library; `shows` hands it collections and `opens` a folder, each waiting for
+// the tree to settle.
+struct Window : ::testing::Test {
+    kivo::platform::TaskRunner tasks;
+    std::vector<std::string> searched;
+    MainWindow w { tasks, fakeLibrary(&searched) };
+    bool shows(const std::vector<CollectionEntry>& entries, int selected = 0)
+    {
+        w.setCollections(entries, selected);
+        return treeSettled(w.treeModel());
+    }
+    bool opens(const QModelIndex& folder)
+    {
+        w.treeView()->expand(folder);
+        return treeSettled(w.treeModel());
+    }
+};
+
 } // namespace
 
-TEST(MainWindow, InvitesToAddAFolderUntilTheSelectedCollectionHasOne)
+TEST_F(Window, InvitesToAddAFolderUntilTheSelectedCollectionHasOne)
 {
-    kivo::platform::TaskRunner tasks;
-    MainWindow w(tasks, fakeLibrary());
     EXPECT_EQ(w.windowTitle(), "KIVO Browser");
     EXPECT_EQ(w.page(), MainWindow::Page::emptyState);
 
-    w.setCollections(collections({}), 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({})));
     EXPECT_EQ(w.page(), MainWindow::Page::emptyState);
     EXPECT_TRUE(w.emptyStateText().startsWith("No folders yet"));
     EXPECT_FALSE(w.keyCapture()->isEnabled()); // Space and Return press the "Add folder…" button
 
-    w.setCollections(collections({ "/lib/Drums", "/lib/Keys" }), 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums", "/lib/Keys" })));
     EXPECT_EQ(w.page(), MainWindow::Page::tree);
     EXPECT_TRUE(w.keyCapture()->isEnabled());
     ASSERT_EQ(w.treeModel()->rowCount(), 2);
@@ -101,24 +115,19 @@ TEST(MainWindow, InvitesToAddAFolderUntilTheSelectedCollectionHasOne)
     EXPECT_EQ(w.collectionBar()->collections().size(), 2u);
 
     // Another collection may have folders; this one still asks for its own.
-    w.setCollections(collections({ "/lib/Drums" }), 1);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums" }), 1));
     EXPECT_EQ(w.page(), MainWindow::Page::emptyState);
     EXPECT_TRUE(w.emptyStateText().startsWith("No folders in this collection"));
     EXPECT_TRUE(w.emptyStateText().contains("“Keys”"));
-    w.setCollections(collections({ "/lib/Drums" }), 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums" })));
     EXPECT_EQ(w.page(), MainWindow::Page::tree);
 }
 
 // Dialogs: their own short titles, names as typed, and wide enough that the window manager shows
 // the title whole beside the frame's buttons.
-TEST(MainWindow, DialogsShowNamesAsTypedUnderTitlesWithRoomToShow)
+TEST_F(Window, DialogsShowNamesAsTypedUnderTitlesWithRoomToShow)
 {
-    kivo::platform::TaskRunner tasks;
-    MainWindow w(tasks, fakeLibrary());
-    w.setCollections({ { "A", "Drums & Loops", "EF5356", {} }, { "B", "Keys", "76A5F0", {} } }, 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows({ { "A", "Drums & Loops", "EF5356", {} }, { "B", "Keys", "76A5F0", {} } }));
     QString title;
     QString field;
     int width = 0;
@@ -145,12 +154,9 @@ TEST(MainWindow, DialogsShowNamesAsTypedUnderTitlesWithRoomToShow)
     ask->reject();
 }
 
-TEST(MainWindow, TreeLoadsFoldersWhenOpenedAndReportsASingleSelectedFile)
+TEST_F(Window, TreeLoadsFoldersWhenOpenedAndReportsASingleSelectedFile)
 {
-    kivo::platform::TaskRunner tasks;
-    MainWindow w(tasks, fakeLibrary());
-    w.setCollections(collections({ "/lib/Drums", "/lib/Keys" }), 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums", "/lib/Keys" })));
     auto* model = w.treeModel();
     const QModelIndex drums = model->index(0, 0);
     const QModelIndex keys = model->index(1, 0);
@@ -189,13 +195,9 @@ TEST(MainWindow, TreeLoadsFoldersWhenOpenedAndReportsASingleSelectedFile)
     EXPECT_EQ(selected.at(1).at(0).toString(), "");
 }
 
-TEST(MainWindow, TypingSearchesTheSelectedCollectionAndClearingReturnsToTheTree)
+TEST_F(Window, TypingSearchesTheSelectedCollectionAndClearingReturnsToTheTree)
 {
-    std::vector<std::string> searched;
-    kivo::platform::TaskRunner tasks;
-    MainWindow w(tasks, fakeLibrary(&searched));
-    w.setCollections(collections({ "/lib/Drums" }), 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums" })));
     QSignalSpy published(w.searchRunner(), &SearchRunner::resultsReady);
 
     w.searchField()->setText("  snare ");
@@ -227,19 +229,15 @@ TEST(MainWindow, TypingSearchesTheSelectedCollectionAndClearingReturnsToTheTree)
     EXPECT_EQ(w.resultsModel()->size(), 0);
 }
 
-TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
+TEST_F(Window, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
 {
-    kivo::platform::TaskRunner tasks;
-    MainWindow w(tasks, fakeLibrary());
-    w.setCollections(collections({ "/lib/Drums" }), 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums" })));
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
     auto* model = w.treeModel();
     const QModelIndex drums = model->index(0, 0);
-    w.treeView()->expand(drums);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(opens(drums));
     ASSERT_EQ(model->rowCount(drums), 3);
 
     QSignalSpy plays(&w, &MainWindow::playRequested);
@@ -325,12 +323,9 @@ TEST(MainWindow, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
     EXPECT_EQ(plays.count(), 3);
 }
 
-TEST(MainWindow, TheKeyboardLeadsFromTheQueryToItsResultsAndBack)
+TEST_F(Window, TheKeyboardLeadsFromTheQueryToItsResultsAndBack)
 {
-    kivo::platform::TaskRunner tasks;
-    MainWindow w(tasks, fakeLibrary());
-    w.setCollections(collections({ "/lib/Drums" }), 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums" })));
     w.show();
     w.activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
@@ -395,29 +390,22 @@ TEST(MainWindow, TheKeyboardLeadsFromTheQueryToItsResultsAndBack)
     EXPECT_EQ(QApplication::focusWidget(), w.treeView());
 }
 
-TEST(MainWindow, EachCollectionComesBackAsItWasLeftAndNamesFollowTheExtensionSetting)
+TEST_F(Window, EachCollectionComesBackAsItWasLeftAndNamesFollowTheExtensionSetting)
 {
-    kivo::platform::TaskRunner tasks;
-    MainWindow w(tasks, fakeLibrary());
-    w.setCollections(collections({ "/lib/Drums" }, { "/lib/Keys" }), 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums" }, { "/lib/Keys" })));
     auto* model = w.treeModel();
-    w.treeView()->expand(model->index(0, 0));
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(opens(model->index(0, 0)));
     const QModelIndex kicks = model->index(0, 0, model->index(0, 0));
-    w.treeView()->expand(kicks);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(opens(kicks));
     ASSERT_EQ(model->rowCount(kicks), 1);
     w.treeView()->setCurrentIndex(model->index(1, 0, model->index(0, 0)));
 
-    w.setCollections(collections({ "/lib/Drums" }, { "/lib/Keys" }), 1);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums" }, { "/lib/Keys" }), 1));
     ASSERT_EQ(model->rowCount(), 1);
     EXPECT_EQ(model->index(0, 0).data().toString(), "Keys");
     EXPECT_FALSE(w.treeView()->isExpanded(model->index(0, 0)));
 
-    w.setCollections(collections({ "/lib/Drums" }, { "/lib/Keys" }), 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums" }, { "/lib/Keys" })));
     const QModelIndex drums = model->index(0, 0);
     EXPECT_TRUE(w.treeView()->isExpanded(drums));
     EXPECT_TRUE(w.treeView()->isExpanded(model->index(0, 0, drums)));
@@ -486,10 +474,8 @@ TEST(MainWindow, TheTreeComesBackAfterARestartAsItWasLeft)
     EXPECT_EQ(again.treeMemory(), left);
 }
 
-TEST(MainWindow, SyncSheetsAndStripOfferWhatTheSyncAllows)
+TEST_F(Window, SyncSheetsAndStripOfferWhatTheSyncAllows)
 {
-    kivo::platform::TaskRunner tasks;
-    MainWindow w(tasks, fakeLibrary());
     QSignalSpy resync(&w, &MainWindow::resyncRequested);
     QSignalSpy cancel(&w, &MainWindow::cancelSyncRequested);
 
@@ -527,8 +513,7 @@ TEST(MainWindow, SyncSheetsAndStripOfferWhatTheSyncAllows)
     EXPECT_TRUE(w.syncStatus()->isHidden());
 
     // The strip coming and going moves nothing in the window.
-    w.setCollections(collections({ "/lib/Drums" }), 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums" })));
     w.show();
     QCoreApplication::processEvents();
     auto place = [&] { return QRect(w.treeView()->mapTo(&w, QPoint(0, 0)), w.treeView()->size()); };
@@ -544,16 +529,12 @@ TEST(MainWindow, SyncSheetsAndStripOfferWhatTheSyncAllows)
     EXPECT_EQ(place(), before);
 }
 
-TEST(CustomDragManager, DragsTheSelectedFilesInScreenOrderAndEndsIdle)
+TEST_F(Window, CustomDragManagerDragsTheSelectedFilesInScreenOrderAndEndsIdle)
 {
-    kivo::platform::TaskRunner tasks;
-    MainWindow w(tasks, fakeLibrary());
-    w.setCollections(collections({ "/lib/Drums" }), 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums" })));
     auto* model = w.treeModel();
     const QModelIndex drums = model->index(0, 0);
-    w.treeView()->expand(drums);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(opens(drums));
     auto* selection = w.treeView()->selectionModel();
     // Picked bottom first, folder included: the drag still lists top to bottom, files only.
     selection->select(model->index(2, 0, drums), QItemSelectionModel::Select | QItemSelectionModel::Rows);
@@ -578,12 +559,9 @@ TEST(CustomDragManager, DragsTheSelectedFilesInScreenOrderAndEndsIdle)
     EXPECT_FALSE(dragImage(12, &w).isNull());
 }
 
-TEST(BrowserView, RootRowCentresCoverWhatEachRootShowsOpen)
+TEST_F(Window, BrowserViewRootRowCentresCoverWhatEachRootShowsOpen)
 {
-    kivo::platform::TaskRunner tasks;
-    MainWindow w(tasks, fakeLibrary());
-    w.setCollections(collections({ "/lib/Drums", "/lib/Keys", "/lib/Other" }), 0);
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(shows(collections({ "/lib/Drums", "/lib/Keys", "/lib/Other" })));
     w.show();
     auto* view = static_cast<BrowserView*>(w.treeView());
     const auto closed = view->rootRowCentres();
@@ -664,7 +642,7 @@ TEST(CollectionBar, NamesShowAsTypedColoursChangeAndTheSyncStateShows)
     EXPECT_TRUE(QTest::qWaitFor([&] { return !bar.isPulsing(); }, 3000));
 }
 
-TEST(BrowserColumns, KeysShowParsedInTheUsersSpellingInAColumnWideEnoughForAnyKey)
+TEST_F(Window, BrowserColumnsShowKeysParsedInTheUsersSpellingInAColumnWideEnoughForAnyKey)
 {
     using kivo::music::KeySpelling;
     EXPECT_EQ(keyDisplayText("Ebminor", KeySpelling::automatic), "E♭ Minor");
@@ -677,8 +655,6 @@ TEST(BrowserColumns, KeysShowParsedInTheUsersSpellingInAColumnWideEnoughForAnyKe
     tagged.key = "Ebminor";
     FileInfo junk = file("/lib/Junk.wav");
     junk.key = "minor-ish";
-    kivo::platform::TaskRunner tasks;
-    MainWindow w(tasks, fakeLibrary());
     w.resultsModel()->setResults({ tagged, junk });
     const auto key = [&](int row) { return w.resultsModel()->index(row, kKeyColumn).data(); };
     EXPECT_EQ(key(0).toString(), "E♭ Minor");

@@ -28,7 +28,9 @@
 
 #include "MessageBoxes.h"
 
+#include <functional>
 #include <memory>
+#include <tuple>
 
 using namespace kivo;
 using namespace kivo::app;
@@ -101,41 +103,20 @@ TEST(SettingsWindow, ShowsEverySectionAndLabel)
         sections << g->title();
     EXPECT_EQ(sections, (QStringList { "Browser", "Theme Color", "Playback", "Syncing" }));
 
-    const std::pair<const char*, const char*> toggles[] = {
-        { "hideFileExtensions", "Hide file extensions" },
-        { "skipNestedSubfolders", "Auto-skip nested subfolders" },
-        { "separateMIDIFiles", "Force MIDI files to the bottom" },
-        { "sortByBPM", "Sort BPM and force to the top" },
-        { "sortRomanNumerals", "Sort roman numeral notation" },
-        { "midiCatchNotes", "MIDI catch mode" },
-        { "autoPauseWhenUnfocused", "Auto-pause when unfocused" },
-        { "checkDriveState", "Detect disconnected drives" },
-        { "detectMissingItems", "Detect missing root folders" },
-        { "notifyPathUpdates", "Detect path updates" },
-    };
-    for (const auto& [field, label] : toggles) {
-        if (QCheckBox* box = s.check(field)) {
-            EXPECT_EQ(box->text(), label);
-        }
-    }
-
     QStringList labels;
     for (QLabel* l : s.window->findChildren<QLabel*>())
         labels << l->text();
     for (const char* label : { "Accidentals preference", "MIDI playback sound", "MIDI octave shift" })
         EXPECT_TRUE(labels.contains(label)) << label;
 
-    QComboBox* spelling = s.control<QComboBox>("keySpelling");
-    ASSERT_EQ(spelling->count(), 3);
-    EXPECT_EQ(spelling->itemText(0), "Sharp");
-    EXPECT_EQ(spelling->itemText(1), "Flat");
-    EXPECT_EQ(spelling->itemText(2), "Auto");
-    QComboBox* sound = s.control<QComboBox>("midiInstrument");
-    ASSERT_EQ(sound->count(), library::kMidiPlaybackSoundCount);
-    EXPECT_EQ(sound->itemText(0), "Piano");
-    EXPECT_EQ(sound->itemText(1), "Felt");
-    EXPECT_EQ(sound->itemText(2), "Rhode");
-    EXPECT_EQ(sound->itemText(3), "Pad");
+    const auto items = [&](const char* name) {
+        QStringList texts;
+        for (QComboBox* box = s.control<QComboBox>(name); texts.size() < box->count();)
+            texts << box->itemText(int(texts.size()));
+        return texts;
+    };
+    EXPECT_EQ(items("keySpelling"), (QStringList { "Sharp", "Flat", "Auto" }));
+    EXPECT_EQ(items("midiInstrument"), (QStringList { "Piano", "Felt", "Rhode", "Pad" }));
     QSpinBox* shift = s.control<QSpinBox>("midiOctaveShift");
     EXPECT_EQ(shift->minimum(), -2);
     EXPECT_EQ(shift->maximum(), 2);
@@ -148,30 +129,35 @@ TEST(SettingsWindow, ShowsEverySectionAndLabel)
 TEST(SettingsWindow, EachControlChangesItsSettingAndTheStore)
 {
     Settings s;
-    // Defaults first: what the window shows when nothing is stored.
-    EXPECT_FALSE(s.check("hideFileExtensions")->isChecked());
-    EXPECT_TRUE(s.check("separateMIDIFiles")->isChecked());
-    EXPECT_TRUE(s.check("sortByBPM")->isChecked());
-    EXPECT_TRUE(s.check("midiCatchNotes")->isChecked());
-    EXPECT_TRUE(s.check("checkDriveState")->isChecked());
-    EXPECT_FALSE(s.check("notifyPathUpdates")->isChecked());
+    // Each toggle: its label, the setting's value shown, and a click that turns the setting over.
+    const std::tuple<const char*, const char*, std::function<bool()>> toggles[] = {
+        { "hideFileExtensions", "Hide file extensions", [&] { return s.settings.hideFileExtensions(); } },
+        { "skipNestedSubfolders", "Auto-skip nested subfolders",
+            [&] { return s.settings.skipNestedSubfolders(); } },
+        { "separateMIDIFiles", "Force MIDI files to the bottom",
+            [&] { return s.settings.separateMIDIFiles(); } },
+        { "sortByBPM", "Sort BPM and force to the top", [&] { return s.settings.sortByBPM(); } },
+        { "sortRomanNumerals", "Sort roman numeral notation",
+            [&] { return s.settings.sortRomanNumerals(); } },
+        { "midiCatchNotes", "MIDI catch mode", [&] { return s.settings.midiCatchNotes(); } },
+        { "autoPauseWhenUnfocused", "Auto-pause when unfocused",
+            [&] { return s.settings.autoPauseWhenUnfocused(); } },
+        { "checkDriveState", "Detect disconnected drives", [&] { return s.syncSettings.checkDriveState(); } },
+        { "detectMissingItems", "Detect missing root folders",
+            [&] { return s.syncSettings.detectMissingItems(); } },
+        { "notifyPathUpdates", "Detect path updates", [&] { return s.syncSettings.notifyPathUpdates(); } },
+    };
+    for (const auto& [field, label, value] : toggles) {
+        QCheckBox* box = s.check(field);
+        ASSERT_NE(box, nullptr);
+        EXPECT_EQ(box->text(), label);
+        const bool before = value();
+        EXPECT_EQ(box->isChecked(), before) << field;
+        box->click();
+        EXPECT_EQ(value(), !before) << field;
+    }
     EXPECT_EQ(s.control<QComboBox>("keySpelling")->currentText(), "Auto");
     EXPECT_TRUE(s.window->themeButtons()->button(0)->isChecked());
-
-    for (const char* field : { "hideFileExtensions", "skipNestedSubfolders", "separateMIDIFiles", "sortByBPM",
-             "sortRomanNumerals", "midiCatchNotes", "autoPauseWhenUnfocused", "checkDriveState",
-             "detectMissingItems", "notifyPathUpdates" })
-        s.check(field)->click();
-    EXPECT_TRUE(s.settings.hideFileExtensions());
-    EXPECT_TRUE(s.settings.skipNestedSubfolders());
-    EXPECT_FALSE(s.settings.separateMIDIFiles());
-    EXPECT_FALSE(s.settings.sortByBPM());
-    EXPECT_TRUE(s.settings.sortRomanNumerals());
-    EXPECT_FALSE(s.settings.midiCatchNotes());
-    EXPECT_FALSE(s.settings.autoPauseWhenUnfocused());
-    EXPECT_FALSE(s.syncSettings.checkDriveState());
-    EXPECT_FALSE(s.syncSettings.detectMissingItems());
-    EXPECT_TRUE(s.syncSettings.notifyPathUpdates());
 
     QComboBox* spelling = s.control<QComboBox>("keySpelling");
     emit spelling->activated(0);
@@ -185,19 +171,10 @@ TEST(SettingsWindow, EachControlChangesItsSettingAndTheStore)
     s.window->themeButtons()->button(5)->click();
     EXPECT_EQ(s.settings.selectedTheme(), 5);
 
+    // On disk at once; a sync toggle saves every sync key, the untouched ones with their values.
     const auto disk = s.reopened();
     EXPECT_EQ(disk->boolValue("hideFileExtensions"), true);
-    EXPECT_EQ(disk->boolValue("skipNestedSubfolders"), true);
-    EXPECT_EQ(disk->boolValue("separateMIDIFiles"), false);
-    EXPECT_EQ(disk->boolValue("sortByBPM"), false);
-    EXPECT_EQ(disk->boolValue("sortRomanNumerals"), true);
-    EXPECT_EQ(disk->boolValue("midiCatchNotes"), false);
-    EXPECT_EQ(disk->boolValue("autoPauseWhenUnfocused"), false);
-    EXPECT_EQ(disk->intValue("keySpelling"), 1);
-    EXPECT_EQ(disk->intValue("midiInstrument"), 2);
-    EXPECT_EQ(disk->intValue("midiOctaveShift"), -1);
     EXPECT_EQ(disk->intValue("selectedTheme"), 5);
-    // A sync toggle saves every sync key, the untouched ones with their values.
     EXPECT_EQ(disk->boolValue("CheckDriveState"), false);
     EXPECT_EQ(disk->boolValue("DetectMissingItems"), false);
     EXPECT_EQ(disk->boolValue("NotifyPathUpdates"), true);

@@ -40,8 +40,7 @@ int firstSound(const std::vector<float>& stereo, float threshold = 1e-3f)
 TEST(HotkeyFire, FiredSlotSoundsWithinOneEngineBuffer)
 {
     test::ScratchDir dir;
-    const std::string tone = dir.str() + "/tone.wav";
-    ASSERT_EQ(std::system(("sox -n -r 48000 -c 2 '" + tone + "' synth 1 sine 440 vol 0.5").c_str()), 0);
+    const std::string tone = dir.tone("tone.wav", "synth 1 sine 440 vol 0.5");
 
     playback::AudioEngine engine;
     engine.useOfflineRendering(kRate);

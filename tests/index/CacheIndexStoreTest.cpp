@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <filesystem>
 #include <future>
-#include <random>
 #include <sys/stat.h>
 #include <tuple>
 
@@ -194,45 +193,6 @@ TEST_F(StoreFixture, AFailedSaveIsLoggedAndLeavesNoTemporaryFile)
     for (const auto& entry : std::filesystem::directory_iterator(dir.str() + "/KIVO Browser"))
         entries += entry.is_regular_file();
     EXPECT_EQ(entries, 1u);
-}
-
-TEST_F(StoreFixture, CorruptedCachesNeverCrashTheLoad)
-{
-    writeCache(fixPath(kHandWritten));
-    store.loadCache();
-    store.saveCache(5);
-    const std::string valid = readWholeFile(cachePath);
-    std::mt19937 random(7);
-    int loaded = 0;
-    for (int round = 0; round < 3000; ++round) {
-        std::string mutant = valid;
-        const int edits = 1 + int(random() % 4);
-        for (int e = 0; e < edits && !mutant.empty(); ++e) {
-            const std::size_t at = random() % mutant.size();
-            switch (random() % 4) {
-            case 0:
-                mutant[at] = char(random() % 256);
-                break;
-            case 1:
-                mutant.erase(at, 1 + random() % 20);
-                break;
-            case 2:
-                mutant.insert(at, 1, "{}[]\",:0-e\\"[random() % 11]);
-                break;
-            default:
-                mutant.resize(at);
-                break;
-            }
-        }
-        writeCache(mutant);
-        if (store.loadCache().hasData)
-            ++loaded;
-        const IndexMaps maps = store.snapshot();
-        for (const auto& [path, folder] : maps.directoryIndex)
-            for (const auto& file : folder.files)
-                ASSERT_TRUE(maps.fileIndex.contains(file.path));
-    }
-    EXPECT_LT(loaded, 3000);
 }
 
 TEST(CacheIndexStoreThreads, ReadersTakeThePublishedStateWhileTheWriterIsBusy)

@@ -5,7 +5,6 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <unistd.h>
 
 using namespace kivo::index;
@@ -13,26 +12,19 @@ using kivo::test::ScratchDir;
 
 namespace {
 
-// Header values by file name; every other file has none.
-HeaderReader fakeHeaders(std::map<std::string, HeaderValues> byName)
-{
-    return [byName = std::move(byName)](const std::string& path) {
-        const auto it = byName.find(path.substr(path.rfind('/') + 1));
-        return it == byName.end() ? HeaderValues() : it->second;
-    };
-}
-
-FileInfo infoFor(const std::string& path, const std::string& root, const HeaderReader& reader = {})
+// What a name-only scan records for a file. (Header values winning over names is checked through
+// real headers in HeaderMetadataTest.)
+FileInfo infoFor(const std::string& path, const std::string& root)
 {
     CancelHandle stop;
-    FolderScanner scanner(stop, {}, reader);
+    FolderScanner scanner(stop, {}, {});
     std::optional<FolderValues> cache;
     return scanner.fileInfoFor(path, root, cache);
 }
 
 } // namespace
 
-TEST(FolderScanner, ChoosesHeaderThenNameThenFolderValues)
+TEST(FolderScanner, ChoosesNameThenFolderValues)
 {
     // Own name gives the tempo, the folder the key.
     auto f = infoFor("/S/Dm 90 BPM/Kick 120bpm.wav", "/S");
@@ -57,16 +49,6 @@ TEST(FolderScanner, ChoosesHeaderThenNameThenFolderValues)
     EXPECT_EQ(folder.bpm, 140);
     EXPECT_EQ(folder.key, "Cm");
     EXPECT_EQ(FolderScanner::folderMetadata("x.wav", "/S").bpm, std::nullopt);
-
-    // Header values win; the duration comes only from the header.
-    HeaderValues header;
-    header.bpm = 100;
-    header.key = "F#m";
-    header.duration = 2.5;
-    f = infoFor("/S/Dm 90 BPM/Kick 120bpm Am.wav", "/S", fakeHeaders({ { "Kick 120bpm Am.wav", header } }));
-    EXPECT_EQ(f.bpm, 100);
-    EXPECT_EQ(f.key, "F#m");
-    EXPECT_EQ(f.duration, 2.5);
 }
 
 TEST(FolderScanner, IndexesTheTreeAndSkipsWhatItMust)

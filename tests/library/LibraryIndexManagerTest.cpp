@@ -23,11 +23,9 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <condition_variable>
 #include <cstdio>
 #include <ctime>
 #include <fcntl.h>
-#include <mutex>
 #include <sys/stat.h>
 
 using namespace kivo;
@@ -37,39 +35,21 @@ using test::waitFor;
 
 namespace {
 
-// Holds every scan at its first root until released, so a sync is reliably still running.
-class Gate {
-public:
-    void close()
-    {
-        std::lock_guard lock(m_mutex);
-        m_open = false;
-    }
+// Holds every scan at its first root while closed, so a sync is reliably still running.
+struct Gate {
+    std::atomic<bool> isOpen { true };
+    std::atomic<int> arrived { 0 };
+    void close() { isOpen = false; }
     void open()
     {
-        {
-            std::lock_guard lock(m_mutex);
-            m_open = true;
-        }
-        m_cv.notify_all();
+        isOpen = true;
+        isOpen.notify_all();
     }
     void pass()
     {
-        std::unique_lock lock(m_mutex);
-        ++m_arrived;
-        m_cv.wait(lock, [this] { return m_open; });
+        ++arrived;
+        isOpen.wait(false);
     }
-    int arrived()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_arrived;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_cv;
-    bool m_open = true;
-    int m_arrived = 0;
 };
 
 struct Notices {
@@ -268,7 +248,7 @@ TEST_F(DriverFixture, OneSyncAtATimeAndCancelledImportsLeaveTheCollection)
     driver->setPendingImport({ a + "/", b }, 0);
     gate.close();
     driver->rootsAdded(*settings);
-    ASSERT_TRUE(waitFor([&] { return gate.arrived() > 0; }));
+    ASSERT_TRUE(waitFor([&] { return gate.arrived > 0; }));
     EXPECT_TRUE(driver->isInitializing());
     EXPECT_TRUE(driver->canCancelSync());
     EXPECT_TRUE(settings->isSyncing());
@@ -302,7 +282,7 @@ TEST_F(DriverFixture, OneSyncAtATimeAndCancelledImportsLeaveTheCollection)
     gate.close();
     addLibraryFolder("More", 1);
     driver->startSync(*settings, true, true);
-    ASSERT_TRUE(waitFor([&] { return gate.arrived() > 1; }));
+    ASSERT_TRUE(waitFor([&] { return gate.arrived > 1; }));
     driver->cancelSync();
     gate.open();
     waitIdle(*driver);
@@ -354,9 +334,7 @@ namespace {
 // (no FUSE in the test environment): a stat of the stalled path blocks until the test ends, as on a
 // FUSE folder that stalls or a network share gone away.
 struct StalledMount {
-    static inline std::mutex mutex;
-    static inline std::condition_variable released;
-    static inline bool open = false;
+    static inline std::atomic<bool> released { false };
     static inline std::string path;
     static inline std::atomic<int> asks { 0 };
 
@@ -364,24 +342,20 @@ struct StalledMount {
     {
         if (path == p) {
             ++asks;
-            std::unique_lock lock(mutex);
-            released.wait(lock, [] { return open; });
+            released.wait(false);
         }
         return ::stat(p, out);
     }
     explicit StalledMount(const QString& folder)
     {
         path = folder.toStdString();
-        open = false;
+        released = false;
         asks = 0;
         platform::FolderBookmark::setStatFunction(&StalledMount::stat);
     }
     ~StalledMount()
     {
-        {
-            std::lock_guard lock(mutex);
-            open = true;
-        }
+        released = true;
         released.notify_all();
         platform::FolderBookmark::setStatFunction(nullptr);
         waitFor([] { return !platform::PathProbe::isStalled(QString::fromStdString(path)); });

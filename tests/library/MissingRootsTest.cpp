@@ -88,7 +88,7 @@ struct Library : ::testing::Test {
 
 } // namespace
 
-TEST_F(Library, MissingRootsAreQueuedOnceGreyedAndAskedAgainOnlyAfterAReset)
+TEST_F(Library, MissingRootsAreQueuedOnceGreyedKeptInTheIndexAndFoundAgain)
 {
     const QString drums = folder("Samples/Drums", 2);
     const QString keys = folder("Samples/Keys", 1);
@@ -113,16 +113,8 @@ TEST_F(Library, MissingRootsAreQueuedOnceGreyedAndAskedAgainOnlyAfterAReset)
     EXPECT_TRUE(indexedFiles().count((keys + "/Hit 0.wav").toStdString()));
     EXPECT_EQ(tracker.promptQueue().size(), 2);
 
-    // Skipped prompts stay away through later checks, until a workspace change resets the tracker.
-    tracker.skipAll();
-    check();
-    EXPECT_TRUE(tracker.promptQueue().isEmpty());
-    EXPECT_TRUE(tracker.isMissing(keys));
-    tracker.reset();
-    check();
-    EXPECT_EQ(tracker.promptQueue().first(), (SyncIssue { Kind::missingFolder, keys, {} }));
-
-    // A check started before the reset is dropped.
+    // A check started before a workspace change resets the tracker is dropped. (Skipping and
+    // resetting themselves are the tracker's own tests.)
     const int before = checks;
     driver->checkLibrary(settings);
     tracker.reset();

@@ -35,25 +35,27 @@ void expectDefaultPreferences(const UserSettings& settings)
     EXPECT_EQ(settings.keySpelling(), KeySpelling::automatic);
 }
 
+// The one collection a fresh store and a factory reset leave: selected, empty, at the middle volume.
+void expectOneDefaultCollection(const UserSettings& settings)
+{
+    ASSERT_EQ(settings.bookmarks().size(), 1);
+    EXPECT_EQ(settings.bookmarks()[0].name, "Collection");
+    EXPECT_EQ(settings.bookmarks()[0].colorHex, "EF5356");
+    EXPECT_TRUE(settings.bookmarks()[0].paths.isEmpty());
+    EXPECT_EQ(settings.selectedGroup(), 0);
+    EXPECT_EQ(settings.selectedPathIndex(), std::nullopt);
+    EXPECT_FLOAT_EQ(settings.volume(), 0.5f);
+}
+
 } // namespace
 
 TEST_F(UserSettingsFields, DefaultsOnAnEmptyStore)
 {
     UserSettings settings(*store);
     expectDefaultPreferences(settings);
-    EXPECT_FALSE(settings.isNamingGroup());
-    EXPECT_EQ(settings.selectedGroup(), 0);
-    EXPECT_EQ(settings.selectedPathIndex(), std::nullopt);
-    EXPECT_FLOAT_EQ(settings.volume(), 0.5f);
+    expectOneDefaultCollection(settings);
     EXPECT_TRUE(settings.isSynced());
     EXPECT_FALSE(settings.isSyncing());
-    EXPECT_FALSE(settings.startSyncAnimation());
-    EXPECT_EQ(settings.syncAnimationProgress(), 0.0);
-
-    ASSERT_EQ(settings.bookmarks().size(), 1);
-    EXPECT_EQ(settings.bookmarks()[0].name, "Collection");
-    EXPECT_EQ(settings.bookmarks()[0].colorHex, "EF5356");
-    EXPECT_TRUE(settings.bookmarks()[0].paths.isEmpty());
     EXPECT_EQ(settings.syncedBookmarks(), settings.bookmarks());
     // The list is written back at once; the scalar fields are not.
     EXPECT_EQ(storedGroups(), settings.bookmarks());
@@ -234,17 +236,12 @@ TEST_F(UserSettingsFields, FactoryResetLeavesOneDefaultCollection)
     settings.setSortByBPM(false);
 
     settings.factoryReset();
-    ASSERT_EQ(settings.bookmarks().size(), 1);
+    expectOneDefaultCollection(settings);
+    expectDefaultPreferences(settings);
     EXPECT_NE(settings.bookmarks()[0].id, oldFirst);
-    EXPECT_EQ(settings.bookmarks()[0].name, "Collection");
-    EXPECT_EQ(settings.bookmarks()[0].colorHex, "EF5356");
     EXPECT_EQ(storedGroups(), settings.bookmarks());
-    EXPECT_EQ(settings.selectedGroup(), 0);
     EXPECT_EQ(store->intValue("selectedGroup"), 0);
-    EXPECT_EQ(settings.selectedPathIndex(), std::nullopt);
     EXPECT_FALSE(store->contains("selectedPathIndex"));
-    EXPECT_FLOAT_EQ(settings.volume(), 0.5f);
-    EXPECT_TRUE(settings.sortByBPM());
     EXPECT_FALSE(settings.isSynced());
     EXPECT_EQ(store->boolValue("UseCacheFirstLaunch"), false);
     EXPECT_EQ(store->intValue("MaxCacheSize"), 5);

@@ -5,8 +5,6 @@
 
 #include "library/SettingsStore.h"
 
-#include <QRandomGenerator>
-
 #include <gtest/gtest.h>
 
 using namespace kivo;
@@ -41,11 +39,6 @@ void fillEveryKey(platform::PreferenceStore& store)
     store.setValue("WorkspaceRegistry", QByteArray("[]"));
 }
 
-QVariantMap managed(const platform::PreferenceStore& store)
-{
-    return backupValues(store);
-}
-
 const PathExists kNothingMissing = [](const QString&) { return true; };
 
 } // namespace
@@ -55,7 +48,7 @@ TEST(WorkspaceBackup, RoundTripsEveryManagedKeyWithItsTypeOntoAFreshStore)
     test::ScratchDir dir;
     platform::PreferenceStore source(dir.path() + "/A.plist");
     fillEveryKey(source);
-    ASSERT_EQ(managed(source).size(), 37);
+    ASSERT_EQ(backupValues(source).size(), 37);
     const auto bytes = snapshot(source, kNothingMissing);
     ASSERT_TRUE(bytes);
     ASSERT_TRUE(bytes->startsWith("bplist"));
@@ -71,13 +64,13 @@ TEST(WorkspaceBackup, RoundTripsEveryManagedKeyWithItsTypeOntoAFreshStore)
         fresh.setValue("WorkspaceRegistry", QByteArray("keep"));
         fresh.setValue("KIVOCacheLastUpdate", 3.0);
         ASSERT_TRUE(applyBackup(fresh, *bytes));
-        EXPECT_EQ(managed(fresh), managed(source));
+        EXPECT_EQ(backupValues(fresh), backupValues(source));
         EXPECT_FALSE(fresh.contains("KIVOCacheLastUpdate"));
         EXPECT_EQ(fresh.dataValue("WorkspaceRegistry"), QByteArray("keep"));
     }
     // Flushed: the file itself holds the applied values, types included.
     platform::PreferenceStore reopened(dir.path() + "/B.plist");
-    EXPECT_EQ(managed(reopened), managed(source));
+    EXPECT_EQ(backupValues(reopened), backupValues(source));
     EXPECT_EQ(reopened.intValue("selectedPathIndex"), -3);
     EXPECT_EQ(reopened.realValue("volume"), 0.37);
 
@@ -86,7 +79,7 @@ TEST(WorkspaceBackup, RoundTripsEveryManagedKeyWithItsTypeOntoAFreshStore)
     partial.setValue("sortByBPM", true);
     const auto small = snapshot(partial, kNothingMissing);
     ASSERT_TRUE(applyBackup(reopened, *small));
-    EXPECT_EQ(managed(reopened), QVariantMap({ { "sortByBPM", true } }));
+    EXPECT_EQ(backupValues(reopened), QVariantMap({ { "sortByBPM", true } }));
     fillEveryKey(reopened);
     clearManagedKeys(reopened);
     EXPECT_EQ(reopened.keys(), QStringList { "WorkspaceRegistry" });
@@ -188,64 +181,4 @@ TEST(WorkspaceBackup, RefusesWhatIsNotABackupAndChangesNothing)
     for (int i = 0; i < 200000; ++i)
         deep += "<array>";
     EXPECT_FALSE(isValidBackup(deep));
-}
-
-// Thousands of damaged copies of a real backup, binary and XML: each one is either refused with the
-// store untouched, or accepted and applied exactly as parsed. Nothing crashes.
-TEST(WorkspaceBackup, DamagedBackupsNeverCrashAndARefusalChangesNothing)
-{
-    test::ScratchDir dir;
-    platform::PreferenceStore source(dir.path() + "/S.plist");
-    fillEveryKey(source);
-    const QByteArray binary = *snapshot(source, kNothingMissing);
-    QByteArray xml = "<?xml version=\"1.0\"?><plist version=\"1.0\"><dict>"
-                     "<key>__kivoBackupFormat</key><string>KIVO.AppBackup.v1</string>"
-                     "<key>volume</key><real>0.5</real><key>bookmarks</key><data>AAEC</data>"
-                     "<key>HiddenFilePaths</key><array><string>/a</string><string>/b</string></array>"
-                     "<key>FileKeyOverrides</key><dict><key>/a</key><string>Am</string></dict>"
-                     "<key>sortByBPM</key><true/><key>MaxCacheSize</key><integer>9</integer></dict></plist>";
-    ASSERT_TRUE(isValidBackup(xml));
-
-    platform::PreferenceStore target(dir.path() + "/T.plist");
-    target.setValue("sortByBPM", true);
-    target.setValue("WorkspaceRegistry", QByteArray("[]"));
-    QRandomGenerator random(24);
-    int refused = 0, accepted = 0;
-    for (int round = 0; round < 6000; ++round) {
-        QByteArray bytes = round % 2 ? binary : xml;
-        const int edits = 1 + random.bounded(4);
-        for (int e = 0; e < edits && !bytes.isEmpty(); ++e) {
-            const int at = random.bounded(int(bytes.size()));
-            switch (random.bounded(5)) {
-            case 0:
-                bytes[at] = char(random.bounded(256));
-                break;
-            case 1:
-                bytes[at] = char(bytes[at] ^ (1 << random.bounded(8)));
-                break;
-            case 2:
-                bytes.truncate(at);
-                break;
-            case 3:
-                bytes.insert(at, char(random.bounded(256)));
-                break;
-            default:
-                bytes.remove(at, 1 + random.bounded(8));
-            }
-        }
-        const QVariantMap before = target.snapshot();
-        const auto parsed = parseBackup(bytes);
-        if (applyBackup(target, bytes)) {
-            ++accepted;
-            ASSERT_TRUE(parsed);
-            EXPECT_EQ(managed(target), *parsed);
-            EXPECT_EQ(target.dataValue("WorkspaceRegistry"), QByteArray("[]"));
-        } else {
-            ++refused;
-            ASSERT_FALSE(parsed);
-            ASSERT_EQ(target.snapshot(), before) << "round " << round;
-        }
-    }
-    EXPECT_GT(refused, 1000);
-    EXPECT_GT(accepted, 10);
 }

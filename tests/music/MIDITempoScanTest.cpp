@@ -4,6 +4,7 @@
 #include "music/MIDITempoScan.h"
 #include "music/MIDIFileParser.h"
 #include "music/MIDIFileWriter.h"
+#include "support/MIDIFixtures.h"
 
 #include <gtest/gtest.h>
 
@@ -15,24 +16,6 @@ using kivo::music::MIDITempoScan;
 using Bytes = std::vector<std::uint8_t>;
 
 namespace {
-
-// Tempo changes in several tracks, the earliest neither in the first track nor first in its own:
-// the tempo a file starts with is the earliest across all tracks, the first track winning ties.
-Bytes temposAcrossTracks()
-{
-    MIDIFileWriter writer(1, 96);
-    writer.addTrackName(writer.addTrack(), "Empty");
-    const int late = writer.addTrack();
-    writer.addTempoBPM(late, 400, 90);
-    writer.addTempoBPM(late, 500, 91);
-    const int early = writer.addTrack();
-    writer.addNote(early, 0, 96, 60, 100);
-    writer.addTempoBPM(early, 200, 133);
-    const int tie = writer.addTrack();
-    writer.addTempoBPM(tie, 200, 77);
-    writer.addNote(tie, 300, 96, 64, 100);
-    return writer.bytes();
-}
 
 // The tempo as the index reads it: from the start of the file, reading more only while the
 // answer needs it. Also gives how much of the file that took.
@@ -60,7 +43,7 @@ std::optional<double> parsedTempo(const Bytes& bytes)
 
 TEST(MIDITempoScan, ReadsOnlyAsFarAsTheTempoNeeds)
 {
-    const Bytes across = temposAcrossTracks();
+    const Bytes across = kivo::test::temposAcrossTracksMIDI();
     ASSERT_TRUE(parsedTempo(across));
     EXPECT_NEAR(*parsedTempo(across), 133.0, 0.01);
     EXPECT_EQ(tempoReadAsNeeded(across).first, parsedTempo(across));

@@ -340,8 +340,7 @@ TEST(MIDISamplePlayer, EngineSleepsThirtySecondsAfterTheLastPreviewUnlessKeptWar
     // The audio preview shares the engine: while an audio file plays it stays awake; a file that
     // is only loaded (or paused) lets it sleep.
     kivo::test::ScratchDir dir;
-    const std::string wav = dir.str() + "/tone.wav";
-    ASSERT_TRUE(kivo::test::shell("sox -n -r 44100 -c 1 '" + wav + "' synth 1 sine 440"));
+    const std::string wav = dir.tone("tone.wav", "synth 1 sine 440", 44100, 1);
     std::string error;
     auto audio = AudioFilePlayer::create(rig.engine, wav, error);
     ASSERT_TRUE(audio) << error;

@@ -73,10 +73,7 @@ std::vector<float> PreviewHarness::run(double seconds)
 
 QUrl PreviewHarness::makeTone(const std::string& name, const std::string& soxEffect, int channels)
 {
-    const std::string path = m_dir.str() + "/" + name;
-    EXPECT_TRUE(shell("sox -n -r 48000 -c " + std::to_string(channels) + " '" + path + "' " + soxEffect))
-        << name;
-    return QUrl::fromLocalFile(QString::fromStdString(path));
+    return QUrl::fromLocalFile(QString::fromStdString(m_dir.tone(name, soxEffect, kRate, channels)));
 }
 
 } // namespace kivo::test

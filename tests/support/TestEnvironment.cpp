@@ -63,4 +63,15 @@ std::string ScratchDir::mkdir(const std::string& relative) const
     return full.toStdString();
 }
 
+std::string ScratchDir::tone(
+    const std::string& relative, const std::string& effect, int rate, int channels) const
+{
+    const std::string full = write(relative);
+    const std::string command = "sox -n -r " + std::to_string(rate) + " -c " + std::to_string(channels) + " '"
+        + full + "' " + effect + " 2>/dev/null";
+    if (std::system(command.c_str()) != 0)
+        throw std::runtime_error("sox could not make " + full);
+    return full;
+}
+
 } // namespace kivo::test

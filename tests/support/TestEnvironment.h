@@ -27,6 +27,10 @@ public:
     // Creates parent folders as needed and writes the bytes; returns the full path.
     std::string write(const std::string& relative, const std::string& bytes = {}) const;
     std::string mkdir(const std::string& relative) const;
+    // An audio file made by sox from nothing: `effect` follows "sox -n -r RATE -c CHANNELS FILE",
+    // e.g. "synth 1 sine 440". Returns the full path.
+    std::string tone(
+        const std::string& relative, const std::string& effect, int rate = 48000, int channels = 2) const;
 
 private:
     QTemporaryDir m_dir;
