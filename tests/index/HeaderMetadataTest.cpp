@@ -83,11 +83,6 @@ bool haveTool(const char* tool)
     return std::system((std::string("command -v ") + tool + " >/dev/null 2>&1").c_str()) == 0;
 }
 
-bool run(const std::string& command)
-{
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 QByteArray fingerprint(const std::string& path)
 {
     QFile f(QString::fromStdString(path));
@@ -274,11 +269,13 @@ TEST(HeaderMetadata, TaggedFormatsGiveDurationTempoAndKey)
     ScratchDir dir;
     const std::string d = dir.str();
     const std::string tone = "ffmpeg -v error -y -f lavfi -i sine=frequency=440:duration=1 -ar 44100 ";
-    ASSERT_TRUE(run(tone + "-c:a libmp3lame -metadata TBPM=120.4 -metadata TKEY=' F#m ' '" + d + "/a.mp3'"));
-    ASSERT_TRUE(run(tone + "-c:a aac '" + d + "/a.m4a'"));
-    ASSERT_TRUE(run(tone + "-c:a aac -write_id3v2 1 -metadata TBPM=96 -metadata TKEY=Gm '" + d + "/a.aac'"));
-    ASSERT_TRUE(run("sox -n -r 44100 -c 1 -b 16 '" + d + "/a.aiff' synth 1.5 sine 440"));
-    ASSERT_TRUE(run("sox -n -r 48000 -c 2 '" + d + "/a.flac' synth 2 sine 440"));
+    ASSERT_TRUE(kivo::test::shell(
+        tone + "-c:a libmp3lame -metadata TBPM=120.4 -metadata TKEY=' F#m ' '" + d + "/a.mp3'"));
+    ASSERT_TRUE(kivo::test::shell(tone + "-c:a aac '" + d + "/a.m4a'"));
+    ASSERT_TRUE(kivo::test::shell(
+        tone + "-c:a aac -write_id3v2 1 -metadata TBPM=96 -metadata TKEY=Gm '" + d + "/a.aac'"));
+    ASSERT_TRUE(kivo::test::shell("sox -n -r 44100 -c 1 -b 16 '" + d + "/a.aiff' synth 1.5 sine 440"));
+    ASSERT_TRUE(kivo::test::shell("sox -n -r 48000 -c 2 '" + d + "/a.flac' synth 2 sine 440"));
 
     auto mp3 = readHeaderMetadata(d + "/a.mp3");
     EXPECT_EQ(mp3.bpm, 120);
@@ -320,7 +317,8 @@ TEST(HeaderMetadata, TagWalkSkipsUnusableItemsAndTakesTheFirstUsableOne)
         GTEST_SKIP() << "ffmpeg makes the test media";
     ScratchDir dir;
     const std::string path = dir.str() + "/walk.mp3";
-    ASSERT_TRUE(run("ffmpeg -v error -y -f lavfi -i sine=duration=0.5 -c:a libmp3lame '" + path + "'"));
+    ASSERT_TRUE(
+        kivo::test::shell("ffmpeg -v error -y -f lavfi -i sine=duration=0.5 -c:a libmp3lame '" + path + "'"));
     const std::string before = fingerprint(path).toStdString();
     {
         TagLib::MPEG::File file(path.c_str());
@@ -377,9 +375,9 @@ TEST(HeaderMetadata, DamagedTaggedFilesGiveNothingAndNeverFail)
     if (!haveTool("ffmpeg"))
         GTEST_SKIP() << "ffmpeg makes the truncated media";
     const std::string d = dir.str();
-    ASSERT_TRUE(
-        run("ffmpeg -v error -y -f lavfi -i sine=duration=2 -c:a aac -write_id3v2 1 -metadata TBPM=100 '" + d
-            + "/whole.aac'"));
+    ASSERT_TRUE(kivo::test::shell(
+        "ffmpeg -v error -y -f lavfi -i sine=duration=2 -c:a aac -write_id3v2 1 -metadata TBPM=100 '" + d
+        + "/whole.aac'"));
     QFile whole(QString::fromStdString(d + "/whole.aac"));
     ASSERT_TRUE(whole.open(QIODevice::ReadOnly));
     const QByteArray bytes = whole.readAll();

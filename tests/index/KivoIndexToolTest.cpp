@@ -14,16 +14,7 @@ namespace {
 
 std::string runIndexTool(const std::string& args)
 {
-    const std::string command
-        = std::string(KIVO_BINARY_DIR) + "/tools/kivo-index/kivo-index " + args + " 2>&1";
-    std::string out;
-    if (FILE* pipe = popen(command.c_str(), "r")) {
-        char buffer[512];
-        while (std::fgets(buffer, sizeof buffer, pipe))
-            out += buffer;
-        pclose(pipe);
-    }
-    return out;
+    return kivo::test::runTool("tools/kivo-index/kivo-index", args + " 2>&1").out;
 }
 
 } // namespace

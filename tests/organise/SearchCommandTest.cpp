@@ -13,6 +13,7 @@
 
 namespace {
 
+// The tool's exit status and what it printed, one line each.
 struct ToolRun {
     int status = -1;
     std::vector<std::string> lines;
@@ -20,22 +21,12 @@ struct ToolRun {
 
 ToolRun run(const std::string& args)
 {
-    ToolRun r;
-    const std::string command
-        = KIVO_BINARY_DIR "/tools/kivo-index/kivo-index " + args + " 2>/dev/null </dev/null";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return r;
-    std::string out;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-        out.append(buffer, n);
-    const int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    std::istringstream lines(out);
+    const auto r = kivo::test::runTool("tools/kivo-index/kivo-index", args + " 2>/dev/null </dev/null");
+    ToolRun out { r.status, {} };
+    std::istringstream lines(r.out);
     for (std::string line; std::getline(lines, line);)
-        r.lines.push_back(line);
-    return r;
+        out.lines.push_back(line);
+    return out;
 }
 
 std::vector<std::string> sorted(std::vector<std::string> v)

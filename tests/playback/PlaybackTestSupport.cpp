@@ -9,11 +9,6 @@
 
 namespace kivo::test {
 
-bool shell(const std::string& command)
-{
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
-
 SoxStat soxStat(const std::string& wavPath)
 {
     SoxStat stat;
@@ -84,21 +79,6 @@ int firstFrameAbove(const std::vector<float>& stereo, int fromFrame, float thres
         if (std::fabs(stereo[2 * i]) > threshold)
             return int(i);
     return -1;
-}
-
-ToolRun runRender(const std::string& args)
-{
-    static const std::string tool = std::string(KIVO_BINARY_DIR) + "/tools/kivo-render/kivo-render";
-    ToolRun r;
-    std::FILE* p = popen(("'" + tool + "' " + args + " 2>&1").c_str(), "r");
-    if (!p)
-        return r;
-    std::array<char, 512> buf {};
-    while (std::fgets(buf.data(), int(buf.size()), p))
-        r.out += buf.data();
-    const int status = pclose(p);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
 }
 
 } // namespace kivo::test

@@ -1,20 +1,17 @@
 #pragma once
 
+#include "support/TestEnvironment.h"
+
 #include <string>
 #include <vector>
 
 namespace kivo::test {
 
-// Runs a shell command; true when it exits 0.
-bool shell(const std::string& command);
-
-// What kivo-render printed (stdout and stderr together) and its exit status.
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
-// Runs the built kivo-render with `args` (already quoted for the shell).
-ToolRun runRender(const std::string& args);
+// Runs the built kivo-render with `args` (already quoted for the shell); stdout and stderr together.
+inline ToolRun runRender(const std::string& args)
+{
+    return runTool("tools/kivo-render/kivo-render", args + " 2>&1");
+}
 
 // sox `stat` figures of a WAV file.
 struct SoxStat {

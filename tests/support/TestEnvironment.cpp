@@ -6,8 +6,10 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <cstdio>
 #include <cstdlib>
 #include <stdexcept>
+#include <sys/wait.h>
 
 namespace kivo::test {
 
@@ -37,6 +39,26 @@ bool waitFor(const std::function<bool()>& done, int ms)
         QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
     }
     return true;
+}
+
+bool shell(const std::string& command)
+{
+    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
+}
+
+ToolRun runTool(const std::string& tool, const std::string& args)
+{
+    ToolRun run;
+    const std::string command = "'" KIVO_BINARY_DIR "/" + tool + "' " + args;
+    std::FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return run;
+    char buffer[4096];
+    while (const std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        run.out.append(buffer, n);
+    const int status = pclose(pipe);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
 }
 
 ScratchDir::ScratchDir()

@@ -4,6 +4,7 @@
 #include <QTemporaryDir>
 
 #include <functional>
+#include <string>
 
 namespace kivo::test {
 
@@ -17,6 +18,18 @@ void settle(int turns = 10);
 
 // Runs the event loop until `done` holds or `ms` have passed; answers whether it holds.
 bool waitFor(const std::function<bool()>& done, int ms = 10000);
+
+// Runs a shell command, its output thrown away; true when it exits 0.
+bool shell(const std::string& command);
+
+// What a program printed on its standard output, and its exit status.
+struct ToolRun {
+    int status = -1;
+    std::string out;
+};
+// Runs a program of the build tree (`tool`, below the build folder, e.g. "tools/kivo-index/kivo-index")
+// as a user would, with `args` already quoted for the shell (redirections included).
+ToolRun runTool(const std::string& tool, const std::string& args);
 
 // A fresh empty folder for one test, removed when it goes out of scope.
 class ScratchDir {

@@ -11,6 +11,7 @@
 #include <random>
 
 using namespace kivo::waveform;
+using kivo::test::shell;
 
 namespace {
 
@@ -51,11 +52,6 @@ double expected(const std::vector<int16_t>& s, std::size_t from, std::size_t n, 
     for (std::size_t i = from; i < from + n; ++i)
         sum += decibels(s[i], floor);
     return sum / double(n) / floor;
-}
-
-bool shell(const std::string& command)
-{
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
 }
 
 } // namespace

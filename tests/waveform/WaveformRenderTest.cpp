@@ -37,23 +37,9 @@ std::vector<int> paintedRows(const QImage& image, int x)
     return rows;
 }
 
-struct ToolRun {
-    int status = -1;
-    std::string out;
-};
-
-ToolRun render(const std::string& args)
+kivo::test::ToolRun render(const std::string& args)
 {
-    ToolRun r;
-    const std::string command
-        = std::string(KIVO_BINARY_DIR) + "/tools/kivo-render/kivo-render " + args + " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-        r.out.append(buffer, n);
-    const int status = pclose(pipe);
-    r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    return r;
+    return kivo::test::runTool("tools/kivo-render/kivo-render", args + " 2>&1");
 }
 
 } // namespace
@@ -171,7 +157,7 @@ TEST(KivoRenderWaveform, PrintsTheValuesOrTheErrorAndWritesThePreviewImage)
         std::system(("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 1 sine 440 vol 0.5 : trim 0 1").c_str()),
         0);
 
-    ToolRun r = render("'" + wav + "' --waveform 7");
+    kivo::test::ToolRun r = render("'" + wav + "' --waveform 7");
     ASSERT_EQ(r.status, 0) << r.out;
     const auto values = WaveformAnalyzer().samples(wav, 7).values;
     std::istringstream lines(r.out);
