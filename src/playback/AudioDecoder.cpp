@@ -12,6 +12,7 @@ extern "C" {
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <vector>
 
 namespace kivo::playback {
@@ -24,6 +25,9 @@ struct AudioDecoder::State {
     AVPacket* packet = nullptr;
     AVFrame* frame = nullptr;
     int stream = -1;
+    int inRate = 0; // what the resampler is set up for
+    int inFormat = -1;
+    AVChannelLayout inLayout {};
     AVRational timeBase { 1, 1 };
     int64_t startPts = 0;
     std::vector<float> out;
@@ -38,6 +42,7 @@ struct AudioDecoder::State {
         av_packet_free(&packet);
         swr_free(&resampler);
         avcodec_free_context(&codec);
+        av_channel_layout_uninit(&inLayout);
     }
 };
 
@@ -47,6 +52,38 @@ std::string averror(int code)
     char text[AV_ERROR_MAX_STRING_SIZE] = {};
     av_strerror(code, text, sizeof text);
     return text;
+}
+
+// FFmpeg's choice of audio stream, which needs the rate and channels in the header; before any
+// probe, raw formats (mp3, flac) have them only in their frames: then their first audio stream.
+int audioStream(AVFormatContext* format, const AVCodec** codec)
+{
+    const int best = av_find_best_stream(format, AVMEDIA_TYPE_AUDIO, -1, -1, codec, 0);
+    if (best >= 0)
+        return best;
+    for (unsigned i = 0; i < format->nb_streams; ++i) {
+        const AVCodecParameters* par = format->streams[i]->codecpar;
+        if (par->codec_type != AVMEDIA_TYPE_AUDIO)
+            continue;
+        if (const AVCodec* decoder = avcodec_find_decoder(par->codec_id)) {
+            *codec = decoder;
+            return int(i);
+        }
+    }
+    return -1;
+}
+
+bool needsStreamProbe(AVFormatContext* format)
+{
+    if (std::strcmp(format->iformat->name, "wav") == 0)
+        return true;
+    const AVCodec* codec = nullptr;
+    const int index = audioStream(format, &codec);
+    if (index < 0)
+        return true;
+    const AVStream* stream = format->streams[index];
+    return !((format->duration != AV_NOPTS_VALUE && format->duration > 0)
+        || (stream->duration != AV_NOPTS_VALUE && stream->duration > 0));
 }
 } // namespace
 
@@ -66,40 +103,43 @@ std::string AudioDecoder::open(const std::string& path, int outputRate)
     if (!s.input)
         return error;
     s.format = s.input->format();
-    int rc = avformat_find_stream_info(s.format, nullptr);
-    if (rc < 0)
-        return "The file's format could not be read (" + averror(rc) + ")";
+    // The stream probe decodes a first frame with a decoder of its own and buffers packets: work
+    // done twice when the container's header already names the codec and the length, since the
+    // first frame decoded below tells the rest. It stays for WAV (PCM data is checked for other
+    // codecs hidden in it, which may change the codec) and for streams of unknown length.
+    if (needsStreamProbe(s.format)) {
+        int rc = avformat_find_stream_info(s.format, nullptr);
+        if (rc < 0)
+            return "The file's format could not be read (" + averror(rc) + ")";
+    }
     const AVCodec* codec = nullptr;
-    s.stream = av_find_best_stream(s.format, AVMEDIA_TYPE_AUDIO, -1, -1, &codec, 0);
+    s.stream = audioStream(s.format, &codec);
     if (s.stream < 0 || !codec)
         return "The file contains no playable audio";
     AVStream* stream = s.format->streams[s.stream];
     s.codec = avcodec_alloc_context3(codec);
     if (!s.codec || avcodec_parameters_to_context(s.codec, stream->codecpar) < 0)
         return "The audio decoder could not be set up";
-    rc = avcodec_open2(s.codec, codec, nullptr);
+    int rc = avcodec_open2(s.codec, codec, nullptr);
     if (rc < 0)
         return "The audio decoder could not be opened (" + averror(rc) + ")";
-    m_channels = s.codec->ch_layout.nb_channels;
-    if (m_channels <= 0 || s.codec->sample_rate <= 0)
-        return "The audio stream has no channels or sample rate";
-    // WAV and AIFF leave the channel order unspecified; read it as the usual layout.
-    if (s.codec->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
-        av_channel_layout_uninit(&s.codec->ch_layout);
-        av_channel_layout_default(&s.codec->ch_layout, m_channels);
-    }
-    // A mono file stays mono through the resampler and is copied to both sides at full
-    // level (a centre-channel mix would take 3 dB off).
-    AVChannelLayout target = m_channels == 1 ? AVChannelLayout(AV_CHANNEL_LAYOUT_MONO)
-                                             : AVChannelLayout(AV_CHANNEL_LAYOUT_STEREO);
-    rc = swr_alloc_set_opts2(&s.resampler, &target, AV_SAMPLE_FMT_FLT, outputRate, &s.codec->ch_layout,
-        s.codec->sample_fmt, s.codec->sample_rate, 0, nullptr);
-    if (rc < 0 || swr_init(s.resampler) < 0)
-        return "The audio could not be converted to the output format";
     s.packet = av_packet_alloc();
     s.frame = av_frame_alloc();
+    if (!s.packet || !s.frame)
+        return "The audio decoder could not be set up";
     s.timeBase = stream->time_base;
     s.startPts = stream->start_time == AV_NOPTS_VALUE ? 0 : stream->start_time;
+
+    // The first frame says what the audio really is (an AAC stream with implied SBR doubles the
+    // header's rate); it is kept for the first decodeNext().
+    if (receive() != Next::frame)
+        return s.input->expired() ? "The file could not be opened (it took too long to read)"
+                                  : "The file contains no playable audio";
+    m_channels = s.frame->ch_layout.nb_channels;
+    if (m_channels <= 0 || s.frame->sample_rate <= 0)
+        return "The audio stream has no channels or sample rate";
+    if (!configureResampler())
+        return "The audio could not be converted to the output format";
 
     // The container's duration is the one that counts: AAC streams carry encoder
     // padding past it, which must not be heard.
@@ -112,6 +152,39 @@ std::string AudioDecoder::open(const std::string& path, int outputRate)
             m_duration > 0 ? m_duration : 1e12, double(stream->duration) * av_q2d(stream->time_base));
     m_durationFrames = m_duration > 0 ? int64_t(std::llround(m_duration * outputRate)) : 0;
     return {};
+}
+
+// Sets the resampler up for the held frame's rate, sample format and channels, unless it already
+// is: a stream may change them midway.
+bool AudioDecoder::configureResampler()
+{
+    State& s = *m_state;
+    AVFrame* f = s.frame;
+    // WAV and AIFF leave the channel order unspecified; read it as the usual layout.
+    if (f->ch_layout.order == AV_CHANNEL_ORDER_UNSPEC) {
+        const int channels = f->ch_layout.nb_channels;
+        av_channel_layout_uninit(&f->ch_layout);
+        av_channel_layout_default(&f->ch_layout, channels);
+    }
+    if (s.resampler && f->sample_rate == s.inRate && f->format == s.inFormat
+        && av_channel_layout_compare(&f->ch_layout, &s.inLayout) == 0)
+        return true;
+    swr_free(&s.resampler);
+    // A mono file stays mono through the resampler and is copied to both sides at full
+    // level (a centre-channel mix would take 3 dB off).
+    AVChannelLayout target = m_channels == 1 ? AVChannelLayout(AV_CHANNEL_LAYOUT_MONO)
+                                             : AVChannelLayout(AV_CHANNEL_LAYOUT_STEREO);
+    int rc = swr_alloc_set_opts2(&s.resampler, &target, AV_SAMPLE_FMT_FLT, m_outputRate, &f->ch_layout,
+        AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
+    if (rc < 0 || swr_init(s.resampler) < 0) {
+        swr_free(&s.resampler);
+        return false;
+    }
+    s.inRate = f->sample_rate;
+    s.inFormat = f->format;
+    av_channel_layout_uninit(&s.inLayout);
+    av_channel_layout_copy(&s.inLayout, &f->ch_layout);
+    return true;
 }
 
 void AudioDecoder::seek(int64_t frame)
@@ -204,17 +277,10 @@ bool AudioDecoder::wasCut() const
     return m_state->input && m_state->input->wasCut();
 }
 
-bool AudioDecoder::decodeNext(const Sink& sink)
+AudioDecoder::Next AudioDecoder::receive()
 {
     State& s = *m_state;
-    if (m_flushed || !s.input)
-        return false;
-    if (m_durationFrames > 0 && m_position >= m_durationFrames && m_seekTarget <= m_position)
-        return false;
-    s.input->allow(m_readBound);
     while (true) {
-        if (s.frameHeld)
-            return convertSlice(sink);
         int rc = avcodec_receive_frame(s.codec, s.frame);
         if (rc >= 0) {
             if (m_needPosition) {
@@ -224,15 +290,46 @@ bool AudioDecoder::decodeNext(const Sink& sink)
                         0, av_rescale_q(pts - s.startPts, s.timeBase, AVRational { 1, m_outputRate }));
                 m_needPosition = false;
             }
-            s.frameHeld = s.frame->nb_samples > 0;
-            s.frameOffset = 0;
-            if (!s.frameHeld)
+            if (s.frame->nb_samples <= 0) {
                 av_frame_unref(s.frame);
+                continue;
+            }
+            s.frameHeld = true;
+            s.frameOffset = 0;
+            return Next::frame;
+        }
+        if (rc != AVERROR(EAGAIN) || s.draining)
+            return s.draining ? Next::end : Next::error; // a decoding error ends the stream
+        rc = av_read_frame(s.format, s.packet);
+        if (rc < 0) {
+            avcodec_send_packet(s.codec, nullptr);
+            s.draining = true;
             continue;
         }
-        if (rc != AVERROR(EAGAIN) || s.draining) {
-            if (!s.draining)
-                return false; // a decoding error ends the stream
+        if (s.packet->stream_index == s.stream) {
+            rc = avcodec_send_packet(s.codec, s.packet);
+            if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_INVALIDDATA) {
+                av_packet_unref(s.packet);
+                return Next::error;
+            }
+        }
+        av_packet_unref(s.packet);
+    }
+}
+
+bool AudioDecoder::decodeNext(const Sink& sink)
+{
+    State& s = *m_state;
+    if (m_flushed || !s.input)
+        return false;
+    if (m_durationFrames > 0 && m_position >= m_durationFrames && m_seekTarget <= m_position)
+        return false;
+    s.input->allow(m_readBound);
+    if (!s.frameHeld) {
+        const Next next = receive();
+        if (next == Next::error)
+            return false;
+        if (next == Next::end) {
             // End of input: the resampler's tail, then done.
             int capacity = swr_get_out_samples(s.resampler, 0);
             if (capacity > 0) {
@@ -245,21 +342,10 @@ bool AudioDecoder::decodeNext(const Sink& sink)
             m_flushed = true;
             return false;
         }
-        rc = av_read_frame(s.format, s.packet);
-        if (rc < 0) {
-            avcodec_send_packet(s.codec, nullptr);
-            s.draining = true;
-            continue;
-        }
-        if (s.packet->stream_index == s.stream) {
-            rc = avcodec_send_packet(s.codec, s.packet);
-            if (rc < 0 && rc != AVERROR(EAGAIN) && rc != AVERROR_INVALIDDATA) {
-                av_packet_unref(s.packet);
-                return false;
-            }
-        }
-        av_packet_unref(s.packet);
+        if (!configureResampler())
+            return false;
     }
+    return convertSlice(sink);
 }
 
 } // namespace kivo::playback

@@ -42,6 +42,9 @@ public:
 
 private:
     struct State;
+    enum class Next { frame, end, error };
+    Next receive(); // reads until the decoder gives a frame (then held in the state)
+    bool configureResampler();
     void emit(const float* samples, int frames, const Sink& sink);
     bool convertSlice(const Sink& sink);
 
