@@ -3,9 +3,9 @@
 #include "index/FolderListing.h"
 #include "music/BpmFromName.h"
 #include "music/MusicalKey.h"
+#include "platform/MainThread.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 
 #include <algorithm>
 #include <chrono>
@@ -109,8 +109,7 @@ ProgressObserver onMainThread(ProgressObserver observer)
             observer(progress);
             return;
         }
-        QMetaObject::invokeMethod(
-            app, [observer, progress] { observer(progress); }, Qt::QueuedConnection);
+        platform::queueCall(app, [observer, progress] { observer(progress); });
     };
 }
 

@@ -6,12 +6,19 @@
 
 #include <QtGlobal>
 
+#include <functional>
+
+class QObject;
+
 namespace kivo::platform {
 
 // True on the thread that runs the application's event loop (and anywhere before one exists).
 bool isMainThread();
 // Stops the program when not on the main thread.
 void requireMainThread(const char* where);
+// Queues `fn` to the event loop of `receiver`'s thread. Everything the caller wrote before is seen
+// by `fn`, and the thread sanitizer is told so (it cannot see through Qt's event queue).
+void queueCall(QObject* receiver, std::function<void()> fn);
 
 } // namespace kivo::platform
 

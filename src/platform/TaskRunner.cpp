@@ -3,17 +3,12 @@
 #include "platform/MainThread.h"
 
 #include <QCoreApplication>
-#include <QMetaObject>
 
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
 #include <vector>
-
-#if defined(__SANITIZE_THREAD__)
-#include <sanitizer/tsan_interface.h>
-#endif
 
 namespace kivo::platform {
 
@@ -111,17 +106,7 @@ void TaskRunner::deliver(const std::shared_ptr<Shared>& shared, std::function<vo
     std::lock_guard lock(shared->mutex);
     if (shared->shutDown || !shared->receiver)
         return;
-#if defined(__SANITIZE_THREAD__)
-    // Qt's event queue is not built with the thread sanitizer, so it cannot see that what the
-    // sender wrote happens before the call on the main thread: the hand-over is told explicitly.
-    auto handoff = std::make_shared<char>(0);
-    __tsan_release(handoff.get());
-    fn = [handoff, fn = std::move(fn)] {
-        __tsan_acquire(handoff.get());
-        fn();
-    };
-#endif
-    QMetaObject::invokeMethod(shared->receiver, std::move(fn), Qt::QueuedConnection);
+    queueCall(shared->receiver, std::move(fn));
 }
 
 void TaskRunner::start(CancelHandle cancel, std::function<void()> job)
