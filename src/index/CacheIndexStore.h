@@ -90,6 +90,8 @@ private:
     friend class CacheIndexStore;
     // Puts the first `count` of the hits not named exactly as the query in m_shown, in order.
     void showUpTo(std::size_t count) const;
+    // The same before the whole order is worked out, comparing the names of the hits that can be next.
+    void showMoreUpTo(std::size_t count) const;
     // The leading key of a file as a number that compares as the keys do.
     std::uint64_t leadOf(std::uint32_t id) const;
     // Sorts ids by the order, comparing names where the leading keys agree.

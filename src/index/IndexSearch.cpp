@@ -500,8 +500,35 @@ void SearchHits::showUpTo(std::size_t count) const
         return;
     }
 
-    // Before the whole order is worked out: only the hits whose leading key can be among the next
-    // `need` have their names compared. A max-heap keeps the `need` smallest keys seen so far.
+    // Before the whole order is worked out. The first hits of the search before, when this one's hits
+    // are among its, are the first of this one's that they hold: every hit in order before the last
+    // of them was one of them.
+    if (m_shown.empty()) {
+        std::shared_ptr<const OrderRanks::Ordered> last;
+        {
+            std::lock_guard lock(m_ranks->lastMutex);
+            last = m_ranks->last;
+        }
+        bool narrower = last && last->hits.size() == m_rest.size();
+        for (std::size_t w = 0; narrower && w < m_rest.size(); ++w)
+            narrower = (m_rest[w] & ~last->hits[w]) == 0;
+        if (narrower)
+            for (const auto id : last->first)
+                if (isSet(m_rest, id))
+                    m_shown.push_back(id);
+    }
+    if (m_shown.size() < count)
+        showMoreUpTo(count);
+    auto remembered = std::make_shared<OrderRanks::Ordered>(OrderRanks::Ordered { m_rest, m_shown });
+    std::lock_guard lock(m_ranks->lastMutex);
+    m_ranks->last = std::move(remembered);
+}
+
+void SearchHits::showMoreUpTo(std::size_t count) const
+{
+    // Only the hits whose leading key can be among the next `need` have their names compared. A
+    // max-heap keeps the `need` smallest keys seen so far.
+    const std::size_t need = count - m_shown.size();
     const bool continuing = !m_shown.empty();
     const std::uint64_t lastLead = continuing ? leadOf(m_shown.back()) : 0;
     std::vector<std::uint32_t> shownAtLast;

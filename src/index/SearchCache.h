@@ -52,6 +52,14 @@ struct OrderRanks {
     std::atomic<bool> wholeDone { false };
     std::vector<std::uint32_t> rank;
     std::vector<std::uint32_t> byRank;
+    // Until then, the hits the latest search put in order and the first of them in order: typing one
+    // more letter narrows the hits, and those of the first that remain are the new first.
+    struct Ordered {
+        FileBitmap hits;
+        std::vector<std::uint32_t> first;
+    };
+    std::mutex lastMutex;
+    std::shared_ptr<const Ordered> last;
 };
 
 // Safe to use from several threads at once.

@@ -141,11 +141,12 @@ TEST_F(SearchFixture, ExactNameFirstThenTheGivenOrder)
     };
 
     // Hits as the window takes them: the same files in the same order, records only for the part shown,
-    // whether the part shown is taken first or the whole list at once; both while the whole order is
-    // still being worked out (the worker held) and once it is. One hit has no record of its own.
+    // whether the part shown is taken first or the whole list at once, and whether a query narrows the
+    // hits of the one before or not; both while the whole order is still being worked out (the worker
+    // held) and once it is. One hit has no record of its own.
     store.modify([](IndexMaps& maps) { maps.searchIndex[kGroup]["snare"].insert("/S/Snare 100 BPM.wav"); });
     const auto checkHits = [&] {
-        for (const char* query : { "snare", "snare.WAV", "kick", "drums", "s", "zzz" }) {
+        for (const char* query : { "s", "snare", "snare.WAV", "snare 1", "kick", "drums", "zzz" }) {
             for (const NamedFileOrder& order :
                 { NamedFileOrder { "natural", {} }, NamedFileOrder { "reversed", reversed },
                     NamedFileOrder { "tempo", tempoFirst, tempoKey, false } }) {
@@ -240,4 +241,21 @@ TEST(NaturalOrder, NumericCaseInsensitiveRanks)
     EXPECT_LT(naturalCompare("Kit 2", "kit 10"), 0);
     EXPECT_EQ(naturalCompare("ABC", "abc"), 0);
     EXPECT_EQ(naturalRanks({ "b10", "B2", "a", "b2" }), (std::vector<std::uint32_t> { 3, 1, 0, 1 }));
+
+    // Names prepared for many comparisons (read as UTF-8 bytes where they are valid) compare as the
+    // collator does, and as the ranks order them.
+    const std::vector<std::string_view> names { "Kick 10", "kick 9", "KICK 09", "Kick_9", "kick-9", "",
+        "Été 2", "E\xCC\x81te\xCC\x81 10", "ete 1", "caf\xE9 120", "cafe 120", "caf\xC3\xA9 120", "808 Sub",
+        "\xEF\xBB\xBF"
+        "Bom",
+        "#1 Hit", "  lead", "Ω Pad", "\xED\xA0\x80x" };
+    const NaturalNames prepared(names);
+    const auto ranks = naturalRanks(names);
+    for (std::size_t a = 0; a < names.size(); ++a)
+        for (std::size_t b = 0; b < names.size(); ++b) {
+            const int expected = naturalCompare(names[a], names[b]);
+            EXPECT_EQ(std::clamp(prepared.compare(a, b), -1, 1), std::clamp(expected, -1, 1))
+                << names[a] << " / " << names[b];
+            EXPECT_EQ(ranks[a] < ranks[b], expected < 0) << names[a] << " / " << names[b];
+        }
 }
