@@ -36,7 +36,8 @@ TEST(IndexStoreScan, QueriesDuringAScanSeeThePreviousIndexAndProgressArrivesOnTh
 {
     ScratchDir dir;
     dir.write("Old/a.wav", "x");
-    for (int i = 0; i < 5; ++i)
+    constexpr int kNew = 1000;
+    for (int i = 0; i < kNew; ++i)
         dir.write("New/n" + std::to_string(i) + ".wav", "x");
     CacheIndexStore store(storeIn(dir));
     buildIndex(store, { { "G", { dir.str() + "/Old" }, {} } }, {}, {}, openOptions());
@@ -56,6 +57,7 @@ TEST(IndexStoreScan, QueriesDuringAScanSeeThePreviousIndexAndProgressArrivesOnTh
     const auto mainThread = std::this_thread::get_id();
     std::vector<IndexProgress> reports;
     bool allOnMain = true;
+    std::atomic<bool> scanned { false };
     std::thread scan([&] {
         buildIndex(
             store, { { "G", { dir.str() + "/New" }, {} } },
@@ -64,20 +66,24 @@ TEST(IndexStoreScan, QueriesDuringAScanSeeThePreviousIndexAndProgressArrivesOnTh
                 reports.push_back(p);
             },
             {}, openOptions(reader));
+        scanned = true;
     });
     reading.get_future().wait();
     // The walk is stuck inside a header read, yet the store answers from the index it had.
     const auto during = store.read([](const IndexMaps& m) { return m.fileIndex.size(); });
     answered.set_value();
+    // Reports are run here while the scan goes on posting and letting go of them, as in the tools.
+    while (!scanned)
+        QCoreApplication::processEvents();
     scan.join();
     QCoreApplication::processEvents();
 
     EXPECT_EQ(during, 1u);
-    EXPECT_EQ(store.read([](const IndexMaps& m) { return m.fileIndex.size(); }), 5u);
+    EXPECT_EQ(store.read([](const IndexMaps& m) { return m.fileIndex.size(); }), std::size_t(kNew));
     EXPECT_TRUE(allOnMain);
     ASSERT_FALSE(reports.empty());
     EXPECT_EQ(reports.back().fraction, 1.0);
-    EXPECT_EQ(reports.back().processed, 5);
+    EXPECT_EQ(reports.back().processed, kNew);
 
     // The store makes its state straight from the walk: the same index as the maps a scan fills, for
     // overlapping collections and a file in two of them.
@@ -90,7 +96,7 @@ TEST(IndexStoreScan, QueriesDuringAScanSeeThePreviousIndexAndProgressArrivesOnTh
     IndexMaps maps;
     FolderScanner scanner({}, {}, {}, fixed.clock);
     buildIndex(maps, groups, scanner, fixed.access);
-    EXPECT_EQ(maps.fileIndex.size(), 7u);
+    EXPECT_EQ(maps.fileIndex.size(), std::size_t(kNew + 2));
     EXPECT_TRUE(store.snapshot() == maps);
 }
 
