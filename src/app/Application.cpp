@@ -4,6 +4,7 @@
 #include "app/AnalysisService.h"
 #include "app/BrowserController.h"
 #include "app/MainWindow.h"
+#include "app/OutputDevices.h"
 #include "app/WorkspaceStores.h"
 #include "app/WorkspacesMenu.h"
 #include "platform/Clock.h"
@@ -71,6 +72,11 @@ Application::Application()
     QObject::connect(m_library.get(), &library::LibraryIndexManager::isInitializingChanged,
         m_workspaces.get(), [this] { m_workspaces->setIndexBusy(m_library->isInitializing()); });
 
+    // The engine opens the remembered output device when it first starts.
+    m_output = std::make_unique<OutputDevices>(m_tasks, m_preferences, m_engine);
+    QObject::connect(m_output.get(), &OutputDevices::rateChanged, m_output.get(),
+        [this] { m_audition.engineRateChanged(); });
+
     playback::AudioPlayerManager::Options player;
     player.engine = &m_engine;
     player.midiEngine = &m_midi;
@@ -82,6 +88,7 @@ Application::Application()
     m_analysis = std::make_unique<AnalysisService>(
         m_tasks, analysis::AnalysisStore::pathBeside(m_library->store().cacheFilePath()));
     m_browser->setAnalysis(m_analysis.get());
+    m_browser->setOutputDevices(m_output.get());
 
     // Drives come and go: their roots are marked at once, and refreshed when they are back.
     library::LibraryIndexManager* driver = m_library.get();
@@ -103,6 +110,7 @@ Application::~Application()
     prepareToQuit();
     // The browser goes before the managers it points to; the engine's output stops with it.
     m_browser.reset();
+    m_output.reset();
     m_analysis.reset();
     m_workspaces.reset();
     m_hotkeys.reset();

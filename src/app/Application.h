@@ -28,6 +28,7 @@ namespace kivo::app {
 
 class AnalysisService;
 class BrowserController;
+class OutputDevices;
 class WorkspacesMenu;
 
 class Application {
@@ -68,6 +69,7 @@ private:
     playback::AudioEngine m_engine;
     playback::Audition m_audition;
     playback::AuditionPreviewEngine m_midi;
+    std::unique_ptr<OutputDevices> m_output;
     std::unique_ptr<BrowserController> m_browser;
     std::unique_ptr<AnalysisService> m_analysis;
     WorkspacesMenu* m_workspacesMenu = nullptr; // owned by the window

@@ -5,6 +5,7 @@
 #include "app/LibraryAccess.h"
 #include "app/MIDIRegion.h"
 #include "app/MainWindow.h"
+#include "app/OutputDevices.h"
 #include "app/PreviewStrip.h"
 #include "app/SeekBar.h"
 #include "app/SettingsWindow.h"
@@ -189,6 +190,20 @@ void BrowserController::saveTreeMemory()
 void BrowserController::saveWindowState()
 {
     m_settings.store().setValue(QString::fromLatin1(kWindowGeometryKey), m_window->saveGeometry());
+}
+
+void BrowserController::setOutputDevices(OutputDevices* output)
+{
+    if (m_output)
+        disconnect(m_output, nullptr, this, nullptr);
+    m_output = output;
+    if (!output)
+        return;
+    auto notice
+        = [this] { m_window->previewStrip()->setNotice(QString::fromStdString(m_output->status().message)); };
+    notice();
+    connect(output, &OutputDevices::statusChanged, this, notice);
+    connect(output, &OutputDevices::rateChanged, this, [this] { m_player->outputRateChanged(); });
 }
 
 void BrowserController::setAnalysis(AnalysisService* analysis)
@@ -595,7 +610,7 @@ void BrowserController::deleteCollection(int index)
 
 void BrowserController::openSettings()
 {
-    SettingsWindow::open(m_settings, m_syncSettings, m_library, m_window.get());
+    SettingsWindow::open(m_settings, m_syncSettings, m_library, m_window.get(), m_output);
 }
 
 void BrowserController::addFolders(const QStringList& paths)

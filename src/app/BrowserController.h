@@ -47,6 +47,7 @@ namespace kivo::app {
 
 class AnalysisService;
 class MainWindow;
+class OutputDevices;
 class WaveformLoader;
 
 // The tree's and the result list's order options, as the settings hold them now.
@@ -80,6 +81,9 @@ public:
     // Files' own audio is heard after every sync and quick refresh that changed the library, and the
     // window shows and filters by what it says. Null: none.
     void setAnalysis(AnalysisService* analysis);
+    // The output device choice the settings window offers; its notices show in the preview strip
+    // and a move to another rate reopens the previewed file. Null: the settings offer none.
+    void setOutputDevices(OutputDevices* output);
 
     MainWindow* window() const { return m_window.get(); }
     playback::AudioPlayerManager& player() { return *m_player; }
@@ -142,6 +146,7 @@ private:
     std::unique_ptr<playback::AudioPlayerManager> m_player;
     std::unique_ptr<MainWindow> m_window;
     AnalysisService* m_analysis = nullptr;
+    OutputDevices* m_output = nullptr;
     library::MissingFileTracker* m_tracker = nullptr;
     QPointer<QDialog> m_issuePopup;
     QTimer* m_refreshTimer = nullptr;

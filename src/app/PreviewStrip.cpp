@@ -48,9 +48,16 @@ PreviewStrip::PreviewStrip(QWidget* parent)
     m_meter = new StereoLevelMeter(this);
     m_meter->setFixedWidth(100);
 
+    m_notice = new QLabel(this);
+    m_notice->setObjectName(QStringLiteral("outputNotice"));
+    m_notice->setWordWrap(true);
+    m_notice->setStyleSheet(QStringLiteral("color: #c0392b;"));
+    m_notice->hide();
+
     grid->addWidget(m_name, 0, 0);
     grid->addWidget(m_time, 0, 1);
     grid->addWidget(m_seek, 1, 0, 1, 2);
+    grid->addWidget(m_notice, 2, 0, 1, 2);
     grid->addWidget(m_meter, 0, 2, 2, 1, Qt::AlignVCenter);
     grid->addWidget(m_knob, 0, 3, 2, 1, Qt::AlignVCenter);
     grid->setColumnStretch(0, 1);
@@ -97,6 +104,18 @@ void PreviewStrip::setThemeColor(const QColor& color)
     m_seek->setThemeColor(color);
     m_knob->setThemeColor(color);
     m_meter->setThemeColor(color);
+}
+
+void PreviewStrip::setNotice(const QString& text)
+{
+    m_notice->setText(text);
+    m_notice->setToolTip(text);
+    m_notice->setVisible(!text.isEmpty());
+}
+
+QString PreviewStrip::noticeText() const
+{
+    return m_notice->text();
 }
 
 QString PreviewStrip::nameText() const

@@ -1,7 +1,8 @@
 #pragma once
 
 // The strip under the browser: the previewed file's name, where playback is and how long the file
-// is, a bar to jump within it, the volume knob and the output level meter.
+// is, a bar to jump within it, the volume knob and the output level meter, and a line under them
+// when the sound does not go where the user chose.
 
 #include <QColor>
 #include <QString>
@@ -30,6 +31,9 @@ public:
     void setLevels(double left, double right);
     void setVolume(double position);
     void setThemeColor(const QColor& color);
+    // A short sentence about the output (a device that is gone); empty hides the line.
+    void setNotice(const QString& text);
+    QString noticeText() const;
 
     SeekBar* seekBar() const { return m_seek; }
     VolumeKnob* knob() const { return m_knob; }
@@ -45,6 +49,7 @@ private:
     bool m_hasFile = false;
     QLabel* m_name = nullptr;
     QLabel* m_time = nullptr;
+    QLabel* m_notice = nullptr;
     SeekBar* m_seek = nullptr;
     VolumeKnob* m_knob = nullptr;
     StereoLevelMeter* m_meter = nullptr;

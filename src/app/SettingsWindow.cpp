@@ -1,6 +1,7 @@
 #include "app/SettingsWindow.h"
 
 #include "app/DialogTitle.h"
+#include "app/OutputDeviceBox.h"
 #include "app/ThemePalette.h"
 #include "library/LibraryIndexManager.h"
 #include "library/SettingsTexts.h"
@@ -69,11 +70,12 @@ QString swatchStyle(const char* hex)
 } // namespace
 
 SettingsWindow::SettingsWindow(library::UserSettings& settings, library::SyncSettings& syncSettings,
-    library::LibraryIndexManager& library, QWidget* parent)
+    library::LibraryIndexManager& library, QWidget* parent, OutputDevices* output)
     : QDialog(parent)
     , m_settings(settings)
     , m_syncSettings(syncSettings)
     , m_library(library)
+    , m_output(output)
 {
     setObjectName(QStringLiteral("settingsWindow"));
     setWindowTitle(tr("Settings"));
@@ -89,6 +91,8 @@ SettingsWindow::SettingsWindow(library::UserSettings& settings, library::SyncSet
     auto* right = new QVBoxLayout;
     right->setSpacing(12);
     right->addWidget(buildPlayback());
+    if (m_output)
+        right->addWidget(new OutputDeviceBox(*m_output, this));
     right->addWidget(buildSyncing());
     right->addStretch(1);
     auto* sections = new QHBoxLayout;
@@ -111,14 +115,14 @@ SettingsWindow::SettingsWindow(library::UserSettings& settings, library::SyncSet
 SettingsWindow::~SettingsWindow() = default;
 
 SettingsWindow* SettingsWindow::open(library::UserSettings& settings, library::SyncSettings& syncSettings,
-    library::LibraryIndexManager& library, QWidget* parent)
+    library::LibraryIndexManager& library, QWidget* parent, OutputDevices* output)
 {
     if (s_window
         && (&s_window->m_settings != &settings || &s_window->m_syncSettings != &syncSettings
-            || &s_window->m_library != &library))
+            || &s_window->m_library != &library || s_window->m_output != output))
         delete s_window.data();
     if (!s_window) {
-        s_window = new SettingsWindow(settings, syncSettings, library, parent);
+        s_window = new SettingsWindow(settings, syncSettings, library, parent, output);
         s_window->setAttribute(Qt::WA_DeleteOnClose);
     }
     s_window->show();

@@ -27,17 +27,20 @@ class UserSettings;
 
 namespace kivo::app {
 
+class OutputDevices;
+
 class SettingsWindow : public QDialog {
     Q_OBJECT
 public:
+    // With `output`, the window also offers the output device.
     SettingsWindow(library::UserSettings& settings, library::SyncSettings& syncSettings,
-        library::LibraryIndexManager& library, QWidget* parent = nullptr);
+        library::LibraryIndexManager& library, QWidget* parent = nullptr, OutputDevices* output = nullptr);
     ~SettingsWindow() override;
 
     // Shows the settings window on these objects, building it on first use and bringing it forward
     // after; a window open on other objects is closed first.
     static SettingsWindow* open(library::UserSettings& settings, library::SyncSettings& syncSettings,
-        library::LibraryIndexManager& library, QWidget* parent = nullptr);
+        library::LibraryIndexManager& library, QWidget* parent = nullptr, OutputDevices* output = nullptr);
     // The open window, if any.
     static SettingsWindow* current();
     // Adds "Settings…" (Ctrl+,) to `menu`; choosing it calls `open`.
@@ -77,6 +80,7 @@ private:
     library::UserSettings& m_settings;
     library::SyncSettings& m_syncSettings;
     library::LibraryIndexManager& m_library;
+    OutputDevices* m_output;
 
     QComboBox* m_keySpelling = nullptr;
     QComboBox* m_instrument = nullptr;

@@ -14,6 +14,8 @@ constexpr int kMaxBlock = 4096;
 
 AudioEngine::AudioEngine()
     : m_samplerBus(kMaxBlock * 2)
+    , m_output(std::make_unique<AudioOutput>([this](float* out, int frames) { render(out, frames); },
+          [this](int rate) { outputRateChanged(rate); }))
 {
     m_sampler.setSampleRate(sampleRate());
 }
@@ -48,21 +50,39 @@ std::optional<std::string> AudioEngine::start()
 {
     if (isRunning())
         return std::nullopt;
-    if (!m_offline) {
-        if (!m_output)
-            m_output = std::make_unique<AudioOutput>([this](float* out, int frames) { render(out, frames); });
-        // The rate is chosen once, by the first device: players resample to it.
-        m_running.store(true, std::memory_order_release);
-        int rate = m_output->start(m_rateFixed ? sampleRate() : 0);
-        if (!m_rateFixed) {
-            m_rateFixed = true;
-            m_sampleRate.store(rate, std::memory_order_relaxed);
-            m_sampler.setSampleRate(rate);
-        }
-        return std::nullopt;
-    }
     m_running.store(true, std::memory_order_release);
+    if (m_output)
+        m_output->start(sampleRate());
     return std::nullopt;
+}
+
+void AudioEngine::setOutputChoice(const OutputChoice& choice)
+{
+    if (m_output)
+        m_output->setChoice(choice);
+}
+
+OutputStatus AudioEngine::outputStatus() const
+{
+    return m_output ? m_output->status() : OutputStatus {};
+}
+
+void AudioEngine::setOutputObserver(std::function<void()> observer)
+{
+    if (m_output)
+        m_output->setObserver(std::move(observer));
+}
+
+std::vector<OutputDevice> AudioEngine::listOutputDevices()
+{
+    return m_output ? m_output->listDevices() : std::vector<OutputDevice> {};
+}
+
+// The output's thread, while nothing renders.
+void AudioEngine::outputRateChanged(int rate)
+{
+    m_sampleRate.store(rate, std::memory_order_release);
+    m_sampler.setSampleRate(rate);
 }
 
 void AudioEngine::stop()
@@ -123,6 +143,9 @@ void AudioEngine::renderBlock(float* stereo, int frames)
     m_filePlayerInUse.store(player, std::memory_order_seq_cst);
     if (player && m_filePlayer.load(std::memory_order_seq_cst) != player)
         player = nullptr;
+    // Decoded for another rate it would play off pitch: silent until it is opened for this one.
+    if (player && player->sampleRate() != sampleRate())
+        player = nullptr;
     if (player) {
         player->renderInto(stereo, frames, m_offline);
         if (m_firstAudible.load(std::memory_order_relaxed) < 0) {
@@ -144,6 +167,8 @@ void AudioEngine::renderBlock(float* stereo, int frames)
     m_tap.feed(stereo, frames, sampleRate());
     m_limiter.setSampleRate(sampleRate());
     m_limiter.process(stereo, frames);
+    m_seconds.store(
+        m_seconds.load(std::memory_order_relaxed) + double(frames) / sampleRate(), std::memory_order_release);
     m_frames.store(start + frames, std::memory_order_release);
 }
 

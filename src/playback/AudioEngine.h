@@ -8,11 +8,13 @@
 
 #include "DecodeWorker.h"
 #include "MeterTap.h"
+#include "OutputDevice.h"
 #include "SafetyLimiter.h"
 #include "SamplerNode.h"
 
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -36,15 +38,27 @@ public:
     // tools. Takes effect when the engine is stopped.
     void useOfflineRendering(int sampleRate);
 
-    // Starting never fails for want of a device: the null output keeps time instead.
+    // Starting never fails for want of a device: the null output keeps time instead. Neither
+    // starting nor stopping waits for the device: the output's own thread opens and closes it.
     std::optional<std::string> start();
     void stop();
     bool isRunning() const { return m_running.load(std::memory_order_acquire); }
     OutputKind outputKind() const;
 
+    // The output device to use from now on (reopened at once while running). Any thread.
+    void setOutputChoice(const OutputChoice& choice);
+    OutputStatus outputStatus() const;
+    // Called on the output's thread whenever outputStatus() changed (a device opened, fell back,
+    // or moved the engine to another rate).
+    void setOutputObserver(std::function<void()> observer);
+    // Lists the output devices afresh; it waits for the output's thread, so never on the main one.
+    std::vector<OutputDevice> listOutputDevices();
+
+    // The rate the engine renders at: the open device's. Players opened for another rate are
+    // silent until opened again for this one.
     int sampleRate() const { return m_sampleRate.load(std::memory_order_relaxed); }
-    // Media clock: seconds of audio rendered since the engine was created.
-    double now() const { return double(renderedFrames()) / sampleRate(); }
+    // Media clock: seconds of audio rendered since the engine was created, across rate changes.
+    double now() const { return m_seconds.load(std::memory_order_acquire); }
     int64_t renderedFrames() const { return m_frames.load(std::memory_order_acquire); }
 
     // Main mixer's output volume; it scales the sampler bus (the file player carries its own).
@@ -71,12 +85,13 @@ public:
 
 private:
     void renderBlock(float* stereo, int frames);
+    void outputRateChanged(int rate);
 
     std::atomic<bool> m_running { false };
     std::atomic<int> m_sampleRate { 48000 };
     bool m_offline = false;
-    bool m_rateFixed = false;
     std::atomic<int64_t> m_frames { 0 };
+    std::atomic<double> m_seconds { 0 };
     std::atomic<float> m_outputVolume { 1.0f };
     std::atomic<AudioFilePlayer*> m_filePlayer { nullptr };
     std::atomic<AudioFilePlayer*> m_filePlayerInUse { nullptr };

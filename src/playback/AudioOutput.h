@@ -1,61 +1,105 @@
 #pragma once
 
-// Where the engine's audio goes: a PortAudio output device through its callback API,
-// or, with no usable device, a null output that pulls audio on a clock of its own.
-// A watchdog falls back to the null output when the device is lost and returns to a
-// device when one appears again.
+// Where the engine's audio goes: the chosen PortAudio output device through its callback API,
+// or, with no usable device, a null output that pulls audio on a clock of its own. Every PortAudio
+// call (initialising, listing, opening, closing) happens on the output's own device thread, since
+// any of them can block (an ALSA plugin, a JACK server that does not answer): start, stop and a
+// new choice only leave a request for it and return at once. The device thread also watches the
+// stream: a device that is lost falls back to the default one, and with no device at all it looks
+// for one again every few seconds while the null output keeps time.
+
+#include "OutputDevice.h"
 
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <future>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 namespace kivo::playback {
 
 class AudioOutput {
 public:
-    static constexpr int kBufferFrames = 256;
+    static constexpr int kBufferFrames = OutputChoice::kDefaultBufferFrames;
     enum class Kind { None, Device, Null };
 
-    // `render` runs on the audio thread; it must be real-time safe.
-    explicit AudioOutput(std::function<void(float* stereo, int frames)> render);
-    ~AudioOutput();
+    // `render` runs on the audio thread; it must be real-time safe. `rateChanged` runs on the
+    // device thread while nothing renders, before audio is pulled at a new rate.
+    AudioOutput(
+        std::function<void(float* stereo, int frames)> render, std::function<void(int rate)> rateChanged);
+    ~AudioOutput(); // waits for the device thread to close the device
 
-    // Starts the output. `rate` 0 takes the device's preferred rate (48000 without a
-    // device); a non-zero rate is kept. Returns the rate in use.
-    int start(int rate);
+    // Any thread, never waits. The output runs from `rate` (the null output's rate until a device
+    // opens at its own).
+    void start(int rate);
     void stop();
+    void setChoice(const OutputChoice& choice);
+    OutputChoice choice() const;
     Kind kind() const { return m_kind.load(std::memory_order_acquire); }
+    OutputStatus status() const;
+    // Called on the device thread whenever status() changed.
+    void setObserver(std::function<void()> observer);
+
+    // Waits for the device thread to list the devices afresh: never call it on the main thread.
+    std::vector<OutputDevice> listDevices();
 
     // PortAudio's callback (public for the C trampoline).
     int deviceCallback(float* out, unsigned long frames);
     void deviceFinished() { m_deviceLost.store(true, std::memory_order_release); }
 
 private:
-    bool openDevice(int& rate);
+    struct Opened;
+    void run();
+    void refreshPortAudio();
+    Opened openChosen(const std::string& lostName);
+    bool openDevice(int paIndex, int rate, int bufferFrames);
     void closeDevice();
     void startNull();
     void stopNull();
     void nullLoop();
-    void watchLoop();
+    void setRate(int rate);
+    void publish(OutputStatus status);
+    bool deviceStalled();
 
     std::function<void(float*, int)> m_render;
+    std::function<void(int)> m_rateChanged;
     std::atomic<Kind> m_kind { Kind::None };
-    int m_rate = 0;
+
+    // Requests, taken by the device thread; never held across a PortAudio call.
+    mutable std::mutex m_requestMutex;
+    std::condition_variable m_wake;
+    bool m_quit = false;
+    bool m_dirty = false;
+    bool m_wantRunning = false;
+    int m_startRate = 48000;
+    OutputChoice m_wantChoice;
+    uint64_t m_choiceSerial = 0;
+    std::vector<std::promise<std::vector<OutputDevice>>> m_listRequests;
+
+    mutable std::mutex m_statusMutex;
+    OutputStatus m_status;
+    std::function<void()> m_observer;
+
+    // The device thread's own state.
+    bool m_running = false;
+    int m_rate = 48000;
+    OutputChoice m_choice;
+    uint64_t m_appliedSerial = 0;
     void* m_stream = nullptr;
+    std::string m_streamName;
     bool m_paInitialised = false;
     std::atomic<bool> m_deviceLost { false };
     std::atomic<uint64_t> m_callbacks { 0 };
+    uint64_t m_seenCallbacks = 0;
+    std::chrono::steady_clock::time_point m_lastProgress;
+    std::chrono::steady_clock::time_point m_lastProbe;
 
     std::thread m_nullThread;
     std::atomic<bool> m_nullRunning { false };
-
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_watching = false;
-    std::thread m_watchdog;
+    std::thread m_thread;
 };
 
 } // namespace kivo::playback

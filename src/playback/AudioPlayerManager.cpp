@@ -16,6 +16,7 @@
 #include <cmath>
 #include <cstdio>
 #include <filesystem>
+#include <utility>
 
 namespace kivo::playback {
 
@@ -195,9 +196,10 @@ void AudioPlayerManager::play(const QUrl& url)
     open(url, Start::Play);
 }
 
-void AudioPlayerManager::open(const QUrl& url, Start start)
+void AudioPlayerManager::open(const QUrl& url, Start start, std::optional<double> resumeAt)
 {
     stop();
+    m_resumeAt = resumeAt;
     // A newer selection always wins over one still opening.
     if (m_opening) {
         m_opening->cancel();
@@ -286,11 +288,18 @@ void AudioPlayerManager::openAudio(
         engineIdle();
         return;
     }
+    if (player->sampleRate() != m_engine.sampleRate()) {
+        // The output moved to another rate while the file opened.
+        open(m_currentFile.url(), start, m_resumeAt);
+        return;
+    }
     m_audioPlayer = std::move(player);
     m_engine.start();
     m_audioPlayer->attach();
     m_audioPlayer->setVolume(gain());
     m_audioPlayer->setMeteringEnabled(true);
+    if (const std::optional<double> at = std::exchange(m_resumeAt, std::nullopt))
+        m_audioPlayer->setCurrentTime(*at);
     if (start == Start::Load) {
         m_audioPlayer->prepareToPlay();
         engineIdle();
@@ -298,6 +307,20 @@ void AudioPlayerManager::openAudio(
     }
     m_audioPlayer->play();
     restartTimers();
+}
+
+void AudioPlayerManager::outputRateChanged()
+{
+    KIVO_MAIN_THREAD();
+    if (m_midiPlayer) {
+        if (m_midiPlayer->isPlaying())
+            setCurrentTime(currentTime()); // notes are planned in engine frames
+        return;
+    }
+    if (!m_audioPlayer || m_audioPlayer->sampleRate() == m_engine.sampleRate())
+        return;
+    const bool playing = m_audioPlayer->isPlaying();
+    open(m_currentFile.url(), playing ? Start::Play : Start::Load, m_audioPlayer->currentTime());
 }
 
 void AudioPlayerManager::engineIdle()

@@ -104,6 +104,10 @@ public:
     void setMidiInstrument(int index);
     void setStoreVolume(std::function<void(float)> store) { m_storeVolume = std::move(store); }
 
+    // The engine moved to another rate (another output device): an audio file is opened again
+    // for it where it was, playing on if it played; a playing MIDI file is planned again.
+    void outputRateChanged();
+
     // The application became active or resigned being active (another program has focus).
     void applicationActiveChanged(bool active);
     // Writes the volume at once; also runs when the application is about to quit.
@@ -126,7 +130,7 @@ signals:
 
 private:
     enum class Start { Load, Play };
-    void open(const QUrl& url, Start start);
+    void open(const QUrl& url, Start start, std::optional<double> resumeAt = std::nullopt);
     void opened(const QUrl& url, Start start, Opened file);
     void openMIDI(const QUrl& url, Start start, const std::vector<uint8_t>* bytes);
     void openAudio(Start start, std::unique_ptr<AudioFilePlayer> player, const std::string& error);
@@ -148,6 +152,7 @@ private:
     // The newest selection still opening: its handle and what to do once it is open.
     std::optional<platform::CancelHandle> m_opening;
     Start m_openingStart = Start::Load;
+    std::optional<double> m_resumeAt; // where the file opening goes on from, when not its start
     std::shared_ptr<MIDIPreviewPlayer> m_midiPlayer;
     CurrentFile m_currentFile;
     PlaybackProgress m_playback;

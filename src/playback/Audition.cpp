@@ -153,6 +153,15 @@ std::optional<std::string> Audition::ensureRunning()
     return std::nullopt;
 }
 
+void Audition::engineRateChanged()
+{
+    KIVO_MAIN_THREAD();
+    if (m_loadedInstrument && m_loadedRate != m_engine.sampleRate())
+        loadInstrument(*m_loadedInstrument);
+    else if (m_loadingSound && m_loadingSound->second != m_engine.sampleRate())
+        loadInstrument(m_loadingSound->first);
+}
+
 void Audition::scheduleIdleStop()
 {
     KIVO_MAIN_THREAD();

@@ -46,6 +46,9 @@ public:
     // Cancels a pending idle stop and starts the engine if needed; the start error otherwise.
     std::optional<std::string> ensureRunning();
     void scheduleIdleStop();
+    // The engine moved to another rate: the loaded sound is made again for it (until then the
+    // sampler's synth stays silent rather than off pitch).
+    void engineRateChanged();
     bool idleStopPending() const { return m_idleStop != nullptr; }
     void setKeepWarm(bool on);
     bool keepWarm() const { return m_keepWarm; }

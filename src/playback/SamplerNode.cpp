@@ -35,6 +35,7 @@ void installFluidLog()
 } // namespace
 
 struct SamplerNode::Voice {
+    double rate = 0;
     fluid_settings_t* settings = nullptr;
     fluid_synth_t* synth = nullptr;
     ~Voice()
@@ -100,6 +101,7 @@ SamplerNode::PreparedSound SamplerNode::prepare(const std::string& path, uint8_t
         return fail("file not found");
 
     PreparedSound voice(new Voice, [](Voice* v) { delete v; });
+    voice->rate = sampleRate;
     voice->settings = new_fluid_settings();
     fluid_settings_setnum(voice->settings, "synth.sample-rate", sampleRate);
     fluid_settings_setint(voice->settings, "synth.threadsafe-api", 0); // only the render thread plays it
@@ -265,6 +267,10 @@ void SamplerNode::renderSegment(float* stereo, int frames)
     if (frames <= 0)
         return;
     if (m_voice) {
+        // A synth made for another rate would sound off pitch: silent until the one for this rate
+        // is installed.
+        if (m_voice->rate != m_renderRate)
+            return;
         fluid_synth_write_float(m_voice->synth, frames, m_scratch.data(), 0, 2, m_scratch.data(), 1, 2);
         for (int i = 0; i < frames * 2; ++i)
             stereo[i] += m_scratch[i];
@@ -276,6 +282,7 @@ void SamplerNode::renderSegment(float* stereo, int frames)
 void SamplerNode::render(float* stereo, int frames, int64_t startFrame, double sampleRate)
 {
     m_tone.setSampleRate(sampleRate);
+    m_renderRate = sampleRate;
     adopt();
     m_blockSynthStart = m_synthFrames;
     NoteEvent e;

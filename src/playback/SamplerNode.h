@@ -81,6 +81,7 @@ private:
     int64_t effectiveFrame(int64_t frame, int64_t startFrame) const;
 
     double m_rate = 48000;
+    double m_renderRate = 48000;
     std::atomic<Voice*> m_pendingVoice { nullptr };
     Voice* m_voice = nullptr; // render thread's current generation; null = built-in tone
     SpscQueue<Voice*> m_retiredVoices;

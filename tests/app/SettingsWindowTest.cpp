@@ -1,4 +1,6 @@
 #include "app/SettingsWindow.h"
+#include "app/OutputDeviceBox.h"
+#include "app/OutputDevices.h"
 #include "library/LibraryIndexManager.h"
 #include "library/MissingFileTracker.h"
 #include "library/SyncSettings.h"
@@ -6,6 +8,8 @@
 #include "platform/NotificationCenter.h"
 #include "platform/PreferenceStore.h"
 #include "platform/TaskRunner.h"
+#include "playback/AudioEngine.h"
+#include "playback/OutputPreferences.h"
 #include "support/TestEnvironment.h"
 
 #include "Printers.h"
@@ -350,4 +354,40 @@ TEST(SettingsWindow, TheMenuItemOpensItWithCtrlComma)
     EXPECT_EQ(menu.actions(), QList<QAction*> { action });
     action->trigger();
     EXPECT_EQ(opened, 1);
+}
+
+// The device list arrives from the background; a choice made in the window reaches the store and
+// reads back after a restart, and the strip-bound notice names a remembered device that is missing.
+TEST(SettingsWindow, OutputDeviceIsListedInTheBackgroundAndRemembered)
+{
+    Settings s;
+    playback::AudioEngine engine;
+    playback::storeOutputChoice(*s.prefs, playback::OutputChoice { "ALSA", "Gone Interface", 256, 0 });
+    OutputDevices output(s.tasks, *s.prefs, engine);
+    SettingsWindow window(s.settings, s.syncSettings, *s.library, nullptr, &output);
+    auto* box = window.findChild<OutputDeviceBox*>();
+    ASSERT_NE(box, nullptr);
+    QComboBox* devices = box->deviceBox();
+    EXPECT_EQ(devices->itemText(0), QStringLiteral("System default"));
+    ASSERT_TRUE(test::waitFor([&] { return output.devices().has_value(); }, 60000));
+    EXPECT_EQ(devices->currentText(), QStringLiteral("Gone Interface (not available)"));
+    // Headings are not choices; every device row sits under one.
+    for (int row = 1; row < devices->count(); ++row) {
+        const bool heading = !(devices->model()->flags(devices->model()->index(row, 0)) & Qt::ItemIsEnabled);
+        EXPECT_EQ(heading, !devices->itemData(row, Qt::UserRole + 1).isValid()) << row;
+    }
+
+    engine.start();
+    ASSERT_TRUE(test::waitFor([&] { return !output.status().message.empty(); }, 60000));
+    EXPECT_TRUE(box->statusText().contains(QStringLiteral("Gone Interface")));
+
+    devices->setCurrentIndex(0);
+    emit devices->activated(0);
+    box->bufferBox()->setCurrentIndex(box->bufferBox()->findData(1024));
+    emit box->bufferBox()->activated(box->bufferBox()->currentIndex());
+    box->rateBox()->setCurrentIndex(box->rateBox()->findData(44100));
+    emit box->rateBox()->activated(box->rateBox()->currentIndex());
+    EXPECT_EQ(playback::loadOutputChoice(*s.reopened()), (playback::OutputChoice { "", "", 1024, 44100 }));
+    EXPECT_TRUE(test::waitFor([&] { return output.status().message.empty(); }, 60000));
+    engine.stop();
 }
