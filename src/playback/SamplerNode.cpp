@@ -67,7 +67,7 @@ SamplerNode::~SamplerNode()
 
 void SamplerNode::setSampleRate(double rate)
 {
-    m_rate = rate;
+    m_rate.store(rate, std::memory_order_relaxed);
 }
 
 void SamplerNode::collectRetired()
@@ -140,7 +140,7 @@ std::optional<std::string> SamplerNode::loadPreset(
     const std::string& path, uint8_t program, uint8_t bankMSB, uint8_t bankLSB)
 {
     std::string error;
-    PreparedSound sound = prepare(path, program, bankMSB, bankLSB, m_rate, error);
+    PreparedSound sound = prepare(path, program, bankMSB, bankLSB, sampleRate(), error);
     if (!sound) {
         useBuiltInTone();
         return error;

@@ -54,7 +54,7 @@ public:
     // the sampler switches to the built-in tone.
     std::optional<std::string> loadPreset(
         const std::string& soundFontPath, uint8_t program, uint8_t bankMSB, uint8_t bankLSB);
-    double sampleRate() const { return m_rate; }
+    double sampleRate() const { return m_rate.load(std::memory_order_relaxed); }
     void useBuiltInTone();
     bool usesBuiltInTone() const { return m_builtInSelected; }
 
@@ -68,8 +68,9 @@ public:
     void setSchedule(std::unique_ptr<NoteSchedule> schedule);
     void clearSchedule(uint64_t owner);
 
-    // Render thread.
+    // Any thread, while nothing renders.
     void setSampleRate(double rate);
+    // Render thread.
     void render(float* stereo, int frames, int64_t startFrame, double sampleRate);
 
 private:
@@ -80,7 +81,7 @@ private:
     void adopt();
     int64_t effectiveFrame(int64_t frame, int64_t startFrame) const;
 
-    double m_rate = 48000;
+    std::atomic<double> m_rate { 48000 }; // set by whichever thread moves the engine to a rate
     double m_renderRate = 48000;
     std::atomic<Voice*> m_pendingVoice { nullptr };
     Voice* m_voice = nullptr; // render thread's current generation; null = built-in tone
