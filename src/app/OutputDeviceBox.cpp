@@ -128,8 +128,7 @@ void OutputDeviceBox::showDevices()
                 heading->setFont(bold);
                 m_devices->appendRow(heading);
             }
-            m_devices->appendRow(
-                deviceItem(QStringLiteral("    ") + deviceLabel(device), device.hostApi, device.name));
+            m_devices->appendRow(deviceItem(deviceLabel(device), device.hostApi, device.name));
         }
     } else {
         auto* waiting = new QStandardItem(tr("Looking for devices…"));
