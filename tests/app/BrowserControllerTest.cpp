@@ -32,6 +32,7 @@
 #include "platform/TaskRunner.h"
 #include "platform/VolumeMonitor.h"
 #include "playback/AudioEngine.h"
+#include "support/EventLoopWatchdog.h"
 #include "support/TestEnvironment.h"
 #include "waveform/PreviewWaveform.h"
 #include "waveform/WaveformImageDrawer.h"
@@ -59,6 +60,7 @@
 #include <array>
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <map>
 
 #include "MessageBoxes.h"
@@ -689,6 +691,48 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
     w->treeView()->expand(after);
     ASSERT_TRUE(treeSettled(model));
     EXPECT_EQ(childNames(model, after), QStringList { "Pack Samples" });
+}
+
+// The longest event-loop stall is printed for the record, never compared with a time. By hand with
+// KIVO_SCAN_STALL_FILES=100000 for the library size the window is expected to stay answering at.
+TEST(BrowserController, AFullScanWithTheTreeOpenKeepsItsFolderAndSelection)
+{
+    Browser b;
+    const QByteArray wanted = qgetenv("KIVO_SCAN_STALL_FILES");
+    const int files = wanted.isEmpty() ? 2000 : wanted.toInt();
+    const std::string root = b.dir.mkdir("Samples");
+    for (int i = 0; i < files; ++i) {
+        const std::string folder = root + "/Folder " + std::to_string(i / 100);
+        if (i % 100 == 0)
+            std::filesystem::create_directory(folder);
+        std::ofstream(folder + "/Hit " + std::to_string(i) + ".wav") << "RIFF";
+    }
+    MainWindow* w = b.window();
+    w->show();
+    LibraryTreeModel* model = w->treeModel();
+    b.addAndSync({ QString::fromStdString(root) });
+    ASSERT_TRUE(treeSettled(model));
+    w->treeView()->expand(model->index(0, 0));
+    ASSERT_TRUE(treeSettled(model));
+    const QModelIndex folder = childNamed(model, model->index(0, 0), "Folder 0");
+    w->treeView()->expand(folder);
+    ASSERT_TRUE(treeSettled(model));
+    ASSERT_EQ(model->rowCount(folder), std::min(files, 100));
+    w->treeView()->setCurrentIndex(model->index(3, 0, folder));
+    const QString selected = w->treeView()->currentIndex().data(kPathRole).toString();
+
+    test::EventLoopWatchdog watchdog;
+    QSignalSpy finished(b.library.get(), &library::LibraryIndexManager::syncFinished);
+    b.library->rebuild(b.settings, true);
+    ASSERT_TRUE(finished.wait(600000));
+    ASSERT_TRUE(treeSettled(model));
+    EXPECT_EQ(std::size_t(b.library->store().current()->index.fileCount), std::size_t(files));
+    const QModelIndex reopened = childNamed(model, model->index(0, 0), "Folder 0");
+    EXPECT_TRUE(w->treeView()->isExpanded(reopened));
+    EXPECT_EQ(model->rowCount(reopened), std::min(files, 100));
+    EXPECT_EQ(w->treeView()->currentIndex().data(kPathRole).toString(), selected);
+    std::printf("full scan of %d files with a folder open: longest event-loop stall %.1f ms\n", files,
+        watchdog.longestStallMs());
 }
 
 TEST(BrowserController, HiddenCollectionsLeaveTheBarOutsideHideMode)
