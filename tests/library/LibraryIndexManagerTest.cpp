@@ -412,7 +412,7 @@ TEST(SyncPlan, TrashedAndUnresolvableRootsArePlannedUnresolved)
     qputenv("XDG_DATA_HOME", QByteArray::fromStdString(dir.str() + "/data"));
     library::BookmarkGroup group = library::defaultBookmarkGroup();
     for (const QString& p : { live, trashed, gone, desktopTrash })
-        group.paths.append(*platform::FolderBookmark::create(p));
+        group.paths.append(platform::FolderBookmark::create(p).value());
     group.paths.append(QByteArray("junk"));
     QDir(gone).removeRecursively();
 

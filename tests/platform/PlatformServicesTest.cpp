@@ -112,7 +112,7 @@ TEST(FolderBookmark, ResolvesMovedAndReplacedFoldersAsTheDiskSays)
     EXPECT_FALSE(FolderBookmark::create(QString::fromStdString(dir.write("f.wav", "x"))));
     EXPECT_FALSE(FolderBookmark::create("relative/path"));
     EXPECT_FALSE(FolderBookmark::create(dir.path() + "/missing"));
-    auto other = *FolderBookmark::create(folder + " old");
+    auto other = FolderBookmark::create(folder + " old").value();
     for (int cut = 0; cut < other.size(); ++cut) {
         EXPECT_FALSE(FolderBookmark::resolve(other.left(cut)));
         EXPECT_FALSE(FolderBookmark::storedPath(other.left(cut)));
