@@ -14,5 +14,6 @@ pkg_check_modules(FFTW3F REQUIRED IMPORTED_TARGET fftw3f)
 pkg_check_modules(EBUR128 REQUIRED IMPORTED_TARGET libebur128)
 pkg_check_modules(SQLITE3 REQUIRED IMPORTED_TARGET sqlite3)
 pkg_check_modules(CHROMAPRINT REQUIRED IMPORTED_TARGET libchromaprint)
+pkg_check_modules(RUBBERBAND REQUIRED IMPORTED_TARGET rubberband)
 # libqm-dsp ships no pkg-config file.
 find_library(QMDSP_LIBRARY qm-dsp REQUIRED)

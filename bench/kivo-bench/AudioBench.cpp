@@ -5,6 +5,8 @@
 // against a baseline that only opens the file with FFmpeg and decodes its first
 // packet. Cost: CPU time of a playing file plus 16 held sampler notes, as a fraction
 // of the audio's duration (the share of one core the real-time callback needs).
+// Project sync: the same start-up and cost of a file stretched to another tempo and key,
+// against the same file played plain.
 
 #include "common/Subcommand.h"
 
@@ -19,6 +21,7 @@ extern "C" {
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -90,13 +93,13 @@ double baselineFirstPacket(const std::string& path)
 
 // Create the player, start it, and pull blocks as the device callback would until one
 // carries sound.
-double previewFirstAudible(AudioEngine& engine, const std::string& path)
+double previewFirstAudible(AudioEngine& engine, const std::string& path, StretchAmount stretch = {})
 {
     std::vector<float> block(256 * 2);
     engine.resetFirstAudible();
     auto t0 = Clock::now();
     std::string error;
-    auto player = AudioFilePlayer::create(engine, path, error);
+    auto player = AudioFilePlayer::create(engine, path, error, stretch);
     if (!player)
         return -1;
     player->play();
@@ -110,6 +113,55 @@ std::string soundFontFolder()
 {
     // The bench data folder sits in the build tree, next to the generated resources.
     return (std::filesystem::path(KIVO_BENCH_DATA_DIR).parent_path() / "resources" / "SoundFonts").string();
+}
+
+// CPU time of playing `seconds` of `path` through the engine (its decode worker included).
+double playingCoreShare(AudioEngine& engine, const std::string& path, StretchAmount stretch, int seconds)
+{
+    std::string error;
+    auto player = AudioFilePlayer::create(engine, path, error, stretch);
+    if (!player)
+        return -1;
+    player->play();
+    std::vector<float> block(256 * 2);
+    const double cpu0 = cpuSeconds();
+    for (int frame = 0; frame < seconds * kRate; frame += 256)
+        engine.render(block.data(), 256);
+    return (cpuSeconds() - cpu0) / seconds;
+}
+
+bool stretchBench(AudioEngine& engine, const std::vector<std::string>& files)
+{
+    // A loop 20 % faster and a whole tone up: both at once, the costlier case.
+    const StretchAmount stretch { 1 / 1.2, std::pow(2.0, 2 / 12.0) };
+    std::printf("project sync: stretched %.3f x, pitch x %.3f, stretcher %s (measured %.1f %% of a core)\n",
+        stretch.timeRatio, stretch.pitchScale, TimeStretcher::engineName(engine.stretchers()->engine()),
+        TimeStretcher::measureCoreShare(engine.stretchers()->engine()) * 100);
+    double worst = 0;
+    for (const auto& path : files) {
+        std::vector<double> plain, stretched;
+        for (int i = 0; i < kRuns; ++i) {
+            plain.push_back(previewFirstAudible(engine, path));
+            stretched.push_back(previewFirstAudible(engine, path, stretch));
+        }
+        if (*std::min_element(stretched.begin(), stretched.end()) < 0)
+            return std::fprintf(stderr, "kivo-bench audio: %s did not play stretched\n", path.c_str()), false;
+        const double ratio = median(stretched) / median(plain);
+        worst = std::max(worst, ratio);
+        std::printf("  %-5s stretched %7.3f ms  plain %7.3f ms  ratio %.2f (target <= 2.0)\n",
+            std::filesystem::path(path).extension().c_str() + 1, median(stretched) * 1e3, median(plain) * 1e3,
+            ratio);
+    }
+    std::printf("stretch start ratio: %.2f (target <= 2.0)\n", worst);
+
+    // The stereo flac, 44.1 kHz resampled to the engine's rate as any such file is.
+    const int seconds = 10;
+    const double plainShare = playingCoreShare(engine, files[2], {}, seconds);
+    const double stretchedShare = playingCoreShare(engine, files[2], stretch, seconds);
+    const double cpuRatio = stretchedShare / plainShare;
+    std::printf("  plain %.2f %% of a core, stretched %.2f %%\n", plainShare * 100, stretchedShare * 100);
+    std::printf("stretch cpu ratio: %.2f (target <= 8.0)\n", cpuRatio);
+    return worst <= 2.0 && cpuRatio <= 8.0;
 }
 
 int audioBench(const std::vector<std::string>&)
@@ -176,7 +228,8 @@ int audioBench(const std::vector<std::string>&)
     std::printf(
         "engine cpu percent: %.2f (a playing file + 16 sampler voices, share of one core; target < 5)\n",
         share * 100);
-    return ok ? 0 : 1;
+    player.reset();
+    return stretchBench(engine, files) && ok ? 0 : 1;
 }
 
 kivo::tools::SubcommandRegistrar registrar(

@@ -11,6 +11,7 @@
 #include "OutputDevice.h"
 #include "SafetyLimiter.h"
 #include "SamplerNode.h"
+#include "TimeStretcher.h"
 
 #include <atomic>
 #include <cstdint>
@@ -68,6 +69,7 @@ public:
     SamplerNode& sampler() { return m_sampler; }
     MeterTap& tap() { return m_tap; }
     DecodeWorker& decodeWorker() { return m_decodeWorker; }
+    const std::shared_ptr<StretcherPool>& stretchers() const { return m_stretchers; }
 
     void attachFilePlayer(AudioFilePlayer* player);
     void detachFilePlayer(AudioFilePlayer* player);
@@ -101,6 +103,7 @@ private:
     SafetyLimiter m_limiter;
     std::vector<float> m_samplerBus;
     std::unique_ptr<AudioOutput> m_output;
+    std::shared_ptr<StretcherPool> m_stretchers = std::make_shared<StretcherPool>();
     DecodeWorker m_decodeWorker;
 };
 

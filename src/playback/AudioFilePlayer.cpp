@@ -18,19 +18,35 @@ constexpr int kPrimedChunks = 8;
 } // namespace
 
 struct AudioFilePlayer::Stream : DecodeSource {
-    explicit Stream(std::unique_ptr<AudioDecoder> d)
+    Stream(std::unique_ptr<AudioDecoder> d, std::shared_ptr<StretcherPool> p)
         : decoder(std::move(d))
         , durationFrames(decoder->durationFrames())
         , ring(kRingChunks)
+        , pool(std::move(p))
     {
     }
+    ~Stream() override
+    {
+        if (pool)
+            pool->give(std::move(stretcher));
+    }
     bool decodeStep() override;
+    // Starts stretching (when `amount` asks for it) from `frame`, where the decoder stands.
+    void restartAt(int64_t frame, StretchAmount amount);
+    // Copies up to `frames` decoded frames into `stereo`; fewer only at the end of the file.
+    // `firstFrame` receives the file frame of the first one.
+    int pull(float* stereo, int frames, int64_t* firstFrame = nullptr);
+    void fillPlain(Chunk& slot);
+    void fillStretched(Chunk& slot);
 
     std::unique_ptr<AudioDecoder> decoder;
     const int64_t durationFrames;
     SpscQueue<Chunk> ring;
+    std::shared_ptr<StretcherPool> pool;
     std::atomic<uint64_t> generation { 1 }; // bumped by every reposition
     std::atomic<int64_t> targetFrame { 0 }; // where the latest reposition goes
+    std::atomic<double> targetRatio { 1.0 }; // and at which stretch
+    std::atomic<double> targetPitch { 1.0 };
 
     // Decoder state, touched only by whoever runs decodeStep() (the opening thread for the first
     // chunk, then the decode worker).
@@ -41,10 +57,20 @@ struct AudioFilePlayer::Stream : DecodeSource {
     bool exhausted = false;
     bool endSent = false;
     bool heardSound = false; // a chunk written so far holds a sample that is not zero
+
+    // Stretching state: output frame n since the restart plays file frame anchor + n / ratio.
+    std::unique_ptr<TimeStretcher> stretcher;
+    StretchAmount amount;
+    int64_t anchor = 0;
+    int64_t played = 0;
+    int64_t playLimit = 0;
+    bool finalSent = false;
+    bool stretchDone = false;
+    std::array<float, TimeStretcher::kMaxInput * 2> feed;
 };
 
 std::unique_ptr<AudioFilePlayer> AudioFilePlayer::open(
-    AudioEngine& engine, int sampleRate, const std::string& path, std::string& error)
+    AudioEngine& engine, int sampleRate, const std::string& path, std::string& error, StretchAmount stretch)
 {
     auto decoder = std::make_unique<AudioDecoder>();
     error = decoder->open(path, sampleRate);
@@ -54,18 +80,23 @@ std::unique_ptr<AudioFilePlayer> AudioFilePlayer::open(
         error = "The file has no length";
         return nullptr;
     }
-    auto stream = std::make_shared<Stream>(std::move(decoder));
+    auto stream = std::make_shared<Stream>(std::move(decoder), engine.stretchers());
+    stream->targetRatio.store(stretch.timeRatio, std::memory_order_relaxed);
+    stream->targetPitch.store(stretch.pitchScale, std::memory_order_relaxed);
+    stream->restartAt(0, stretch);
     // Decoded right here (off the main thread) up to the first chunk that sounds, so play() never
     // waits for the worker to wake: an AAC stream starts with encoder delay, silent.
     for (int i = 0; i < kPrimedChunks && stream->decodeStep() && !stream->heardSound; ++i) { }
-    return std::unique_ptr<AudioFilePlayer>(new AudioFilePlayer(engine, std::move(stream)));
+    auto player = std::unique_ptr<AudioFilePlayer>(new AudioFilePlayer(engine, std::move(stream)));
+    player->m_stretch = stretch;
+    return player;
 }
 
 std::unique_ptr<AudioFilePlayer> AudioFilePlayer::create(
-    AudioEngine& engine, const std::string& path, std::string& error)
+    AudioEngine& engine, const std::string& path, std::string& error, StretchAmount stretch)
 {
     engine.start();
-    auto player = open(engine, engine.sampleRate(), path, error);
+    auto player = open(engine, engine.sampleRate(), path, error, stretch);
     if (player)
         player->attach();
     return player;
@@ -123,6 +154,20 @@ void AudioFilePlayer::requestPosition(int64_t frame)
         m_engine.decodeWorker().wake();
 }
 
+void AudioFilePlayer::setStretch(StretchAmount stretch)
+{
+    if (stretch == m_stretch)
+        return;
+    m_stretch = stretch;
+    m_stream->targetRatio.store(stretch.timeRatio, std::memory_order_relaxed);
+    m_stream->targetPitch.store(stretch.pitchScale, std::memory_order_relaxed);
+    // Heard at once: what was stretched ahead goes, and the stream goes on from where it is.
+    const bool atEnd = m_atEnd.load(std::memory_order_acquire);
+    requestPosition(atEnd ? 0 : int64_t(std::llround(currentTime() * m_rate)));
+    if (atEnd)
+        m_atEnd.store(true, std::memory_order_release);
+}
+
 void AudioFilePlayer::setCurrentTime(double seconds)
 {
     if (!std::isfinite(seconds))
@@ -169,31 +214,33 @@ float AudioFilePlayer::averagePower(int channel) const
     return m_shownPower[std::min(channel, 1)];
 }
 
-bool AudioFilePlayer::Stream::decodeStep()
+void AudioFilePlayer::Stream::restartAt(int64_t frame, StretchAmount stretch)
 {
-    uint64_t g = generation.load(std::memory_order_acquire);
-    if (g != decodeGeneration) {
-        decodeGeneration = g;
-        int64_t target = targetFrame.load(std::memory_order_acquire);
-        decoder->seek(target);
-        pending.clear();
-        pendingPos = 0;
-        pendingFrame = target;
-        exhausted = endSent = false;
-        return true;
-    }
-    Chunk* slot = endSent ? nullptr : ring.beginWrite();
-    if (!slot)
-        return false;
-    auto sink = [this](const float* stereo, int frames) {
+    pending.clear();
+    pendingPos = 0;
+    pendingFrame = frame;
+    exhausted = endSent = false;
+    amount = stretch;
+    if (!amount.active())
+        return;
+    if (!stretcher)
+        stretcher = pool->take(decoder->outputRate());
+    stretcher->restart(amount);
+    anchor = frame;
+    played = 0;
+    playLimit = int64_t(std::ceil(double(durationFrames - frame) * amount.timeRatio));
+    finalSent = stretchDone = false;
+}
+
+int AudioFilePlayer::Stream::pull(float* stereo, int frames, int64_t* firstFrame)
+{
+    auto sink = [this](const float* decoded, int n) {
         if (pending.empty())
             pendingFrame = decoder->position();
-        pending.insert(pending.end(), stereo, stereo + frames * 2);
+        pending.insert(pending.end(), decoded, decoded + n * 2);
     };
-    slot->generation = g;
-    slot->frames = 0;
-    slot->end = false;
-    while (slot->frames < Chunk::kFrames) {
+    int done = 0;
+    while (done < frames) {
         std::size_t available = pending.size() / 2 - pendingPos;
         if (available == 0) {
             if (exhausted)
@@ -204,14 +251,65 @@ bool AudioFilePlayer::Stream::decodeStep()
                 exhausted = true;
             continue;
         }
-        if (slot->frames == 0)
-            slot->startFrame = pendingFrame;
-        int take = int(std::min<std::size_t>(available, std::size_t(Chunk::kFrames - slot->frames)));
-        std::copy_n(pending.data() + pendingPos * 2, take * 2, slot->samples.data() + slot->frames * 2);
-        slot->frames += take;
+        if (done == 0 && firstFrame)
+            *firstFrame = pendingFrame;
+        int take = int(std::min<std::size_t>(available, std::size_t(frames - done)));
+        std::copy_n(pending.data() + pendingPos * 2, take * 2, stereo + done * 2);
+        done += take;
         pendingPos += take;
         pendingFrame += take;
     }
+    return done;
+}
+
+void AudioFilePlayer::Stream::fillPlain(Chunk& slot)
+{
+    slot.fileStep = 1.0;
+    slot.frames = pull(slot.samples.data(), Chunk::kFrames, &slot.startFrame);
+}
+
+void AudioFilePlayer::Stream::fillStretched(Chunk& slot)
+{
+    slot.fileStep = 1.0 / amount.timeRatio;
+    slot.startFrame = anchor + int64_t(std::llround(double(played) * slot.fileStep));
+    while (slot.frames < Chunk::kFrames && !stretchDone) {
+        const int wanted = int(std::min<int64_t>(Chunk::kFrames - slot.frames, playLimit - played));
+        const int got = wanted > 0 ? stretcher->retrieve(slot.samples.data() + slot.frames * 2, wanted) : -1;
+        if (got < 0 || (got == 0 && finalSent)) {
+            stretchDone = true;
+            break;
+        }
+        slot.frames += got;
+        played += got;
+        if (got > 0)
+            continue;
+        const int n = pull(feed.data(), stretcher->inputWanted());
+        finalSent = exhausted && pending.size() / 2 == pendingPos;
+        stretcher->process(feed.data(), n, finalSent);
+    }
+}
+
+bool AudioFilePlayer::Stream::decodeStep()
+{
+    uint64_t g = generation.load(std::memory_order_acquire);
+    if (g != decodeGeneration) {
+        decodeGeneration = g;
+        const int64_t target = targetFrame.load(std::memory_order_acquire);
+        decoder->seek(target);
+        restartAt(target,
+            { targetRatio.load(std::memory_order_relaxed), targetPitch.load(std::memory_order_relaxed) });
+        return true;
+    }
+    Chunk* slot = endSent ? nullptr : ring.beginWrite();
+    if (!slot)
+        return false;
+    slot->generation = g;
+    slot->frames = 0;
+    slot->end = false;
+    if (amount.active())
+        fillStretched(*slot);
+    else
+        fillPlain(*slot);
     if (slot->frames == 0) {
         slot->end = true;
         endSent = true;
@@ -288,7 +386,9 @@ void AudioFilePlayer::renderInto(float* stereo, int frames, bool waitForDecoder)
         }
         m_chunkOffset += take;
         done += take;
-        m_renderFrame.store(c->startFrame + m_chunkOffset, std::memory_order_release);
+        m_renderFrame.store(c->startFrame
+                + (c->fileStep == 1.0 ? m_chunkOffset : int64_t(std::llround(m_chunkOffset * c->fileStep))),
+            std::memory_order_release);
         if (m_chunkOffset == c->frames) {
             ring.commitRead();
             m_chunkOffset = 0;

@@ -6,6 +6,7 @@
 // public operation belong to the main thread.
 
 #include "SpscQueue.h"
+#include "TimeStretcher.h"
 
 #include <array>
 #include <atomic>
@@ -22,12 +23,13 @@ class AudioEngine;
 class AudioFilePlayer {
 public:
     // Any thread: opens and probes the file and decodes its first chunk for an engine running at
-    // `sampleRate`, without touching the engine. Null with `error` set when it cannot be played.
-    static std::unique_ptr<AudioFilePlayer> open(
-        AudioEngine& engine, int sampleRate, const std::string& path, std::string& error);
+    // `sampleRate`, without touching the engine, stretched by `stretch`. Null with `error` set when
+    // it cannot be played.
+    static std::unique_ptr<AudioFilePlayer> open(AudioEngine& engine, int sampleRate, const std::string& path,
+        std::string& error, StretchAmount stretch = {});
     // Main thread: starts the engine, opens the file and attaches the player in one go.
     static std::unique_ptr<AudioFilePlayer> create(
-        AudioEngine& engine, const std::string& path, std::string& error);
+        AudioEngine& engine, const std::string& path, std::string& error, StretchAmount stretch = {});
     ~AudioFilePlayer(); // never waits for the decoder: a stalled read finishes on its own
 
     // Main thread: the engine plays this player from now on and the decode worker keeps it fed.
@@ -35,6 +37,7 @@ public:
     // The rate the file was opened for; an engine that has moved to another rate needs a new open.
     int sampleRate() const { return m_rate; }
 
+    // Duration, position and seeking are in the file's own time, stretched or not.
     double duration() const;
     double currentTime() const;
     void setCurrentTime(double seconds);
@@ -48,6 +51,10 @@ public:
     void updateMeters();
     float averagePower(int channel) const; // dB; -160 is silence
 
+    // Plays on from the current position at this stretch.
+    void setStretch(StretchAmount stretch);
+    StretchAmount stretch() const { return m_stretch; }
+
     bool prepareToPlay();
     bool play();
     void pause();
@@ -59,7 +66,8 @@ public:
     struct Chunk {
         static constexpr int kFrames = 512;
         uint64_t generation = 0;
-        int64_t startFrame = 0;
+        int64_t startFrame = 0; // file frame of the first one
+        double fileStep = 1.0; // file frames per played frame
         int frames = 0;
         bool end = false;
         // Only the first `frames` are ever written or read: left uninitialised, a ring of them costs
@@ -80,6 +88,7 @@ private:
     int m_channels;
     int64_t m_durationFrames;
     double m_duration;
+    StretchAmount m_stretch;
     bool m_attached = false;
 
     std::atomic<uint64_t> m_renderGeneration { 1 }; // generation the render side has reached

@@ -45,12 +45,14 @@ struct AudioPlayerManager::Opened {
     std::optional<std::vector<uint8_t>> midiBytes;
     std::unique_ptr<AudioFilePlayer> audio; // opened, not attached yet
     std::string error;
+    SampleMusic music;
 };
 
 namespace {
 
 AudioPlayerManager::Opened openFile(const std::string& path, bool midi, AudioEngine& engine, int rate,
-    const std::function<void(const std::string&)>& willOpen)
+    const std::function<void(const std::string&)>& willOpen,
+    const AudioPlayerManager::Options::MusicLookup& music, const ProjectSync& project)
 {
     AudioPlayerManager::Opened out;
     if (willOpen)
@@ -60,10 +62,12 @@ AudioPlayerManager::Opened openFile(const std::string& path, bool midi, AudioEng
     out.midi = midi;
     if (!out.exists)
         return out;
+    if (music)
+        out.music = music(path);
     if (midi)
         out.midiBytes = MIDISamplePlayer::readFile(path);
     else
-        out.audio = AudioFilePlayer::open(engine, rate, path, out.error);
+        out.audio = AudioFilePlayer::open(engine, rate, path, out.error, stretchFor(project, out.music));
     return out;
 }
 
@@ -77,6 +81,8 @@ AudioPlayerManager::AudioPlayerManager(Options options, QObject* parent)
     , m_midiEngine(options.midiEngine)
     , m_tasks(options.tasks)
     , m_willOpen(std::move(options.willOpen))
+    , m_musicLookup(std::move(options.musicLookup))
+    , m_project(options.project)
     , m_autoPauseWhenUnfocused(options.autoPauseWhenUnfocused)
     , m_midiCatchNotes(options.midiCatchNotes)
     , m_midiOctaveShift(options.midiOctaveShift)
@@ -154,7 +160,7 @@ double AudioPlayerManager::currentTime() const
     if (m_midiPlayer) {
         const auto anchor = m_midiPlayer->anchor();
         if (m_midiPlayer->isPlaying() && anchor && m_midiEngine) {
-            const double t = m_midiEngine->now() - *anchor;
+            const double t = (m_midiEngine->now() - *anchor) * m_midiPlayer->rate();
             return std::isfinite(t) ? std::clamp(t, 0.0, m_midiPlayer->duration()) : 0.0;
         }
         return m_midiPlayer->pausedPosition();
@@ -179,7 +185,7 @@ void AudioPlayerManager::setCurrentTime(double seconds)
     m_midiPlayer->setPausedPosition(position);
     m_midiPlayer->cancelScheduledEvents();
     if (m_midiPlayer->isPlaying()) {
-        m_midiPlayer->setAnchor((m_midiEngine ? m_midiEngine->now() : 0.0) - position);
+        m_midiPlayer->setAnchor((m_midiEngine ? m_midiEngine->now() : 0.0) - position / m_midiPlayer->rate());
         m_midiPlayer->schedule(position);
     }
 }
@@ -212,8 +218,9 @@ void AudioPlayerManager::open(const QUrl& url, Start start, std::optional<double
     if (!midi)
         m_engine.start(); // fixes the rate the file is decoded at
     const int rate = m_engine.sampleRate();
+    Options::MusicLookup music = m_musicLookup ? m_musicLookup() : Options::MusicLookup();
     if (!m_tasks) {
-        opened(url, start, openFile(path, midi, m_engine, rate, m_willOpen));
+        opened(url, start, openFile(path, midi, m_engine, rate, m_willOpen, music, m_project));
         return;
     }
     // The previous file goes at once, so nothing of it plays while the next one opens; the new
@@ -228,8 +235,8 @@ void AudioPlayerManager::open(const QUrl& url, Start start, std::optional<double
     AudioEngine* engine = &m_engine;
     m_opening = m_tasks->run(
         this,
-        [path, midi, engine, rate, willOpen = m_willOpen] {
-            return std::make_shared<Opened>(openFile(path, midi, *engine, rate, willOpen));
+        [path, midi, engine, rate, willOpen = m_willOpen, music = std::move(music), project = m_project] {
+            return std::make_shared<Opened>(openFile(path, midi, *engine, rate, willOpen, music, project));
         },
         [this, url](std::shared_ptr<Opened> file) {
             m_opening.reset();
@@ -248,6 +255,7 @@ void AudioPlayerManager::opened(const QUrl& url, Start start, Opened file)
         return;
     }
     m_tracker.markFound(path);
+    m_music = file.music;
     m_currentFile.setUrl(url);
     m_playback.setProgress(0);
     if (file.midi)
@@ -295,6 +303,8 @@ void AudioPlayerManager::openAudio(
     }
     m_audioPlayer = std::move(player);
     m_engine.start();
+    // The project may have changed while the file opened.
+    m_audioPlayer->setStretch(stretchFor(m_project, m_music));
     m_audioPlayer->attach();
     m_audioPlayer->setVolume(gain());
     m_audioPlayer->setMeteringEnabled(true);

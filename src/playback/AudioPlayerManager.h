@@ -9,6 +9,7 @@
 #include "MIDIPreview.h"
 #include "PreviewLevels.h"
 #include "PreviewValues.h"
+#include "ProjectSync.h"
 #include "platform/CancelHandle.h"
 #include "platform/Clock.h"
 
@@ -50,6 +51,11 @@ public:
         platform::TaskRunner* tasks = nullptr;
         // Called on the opening thread before a file is touched (tests make a folder slow with it).
         std::function<void(const std::string& path)> willOpen;
+        // Asked on the main thread at each open for a lookup of a file's tempo and key that the
+        // opening thread then runs; without one files play unstretched.
+        using MusicLookup = std::function<SampleMusic(const std::string& path)>;
+        std::function<MusicLookup()> musicLookup;
+        ProjectSync project;
 
         // Stored settings at construction time.
         float volume = 0.5f;
@@ -103,6 +109,11 @@ public:
     void setMidiOctaveShift(int octaves);
     void setMidiInstrument(int index);
     void setStoreVolume(std::function<void(float)> store) { m_storeVolume = std::move(store); }
+    // The project tempo and key: the file in the preview follows at once.
+    void setProjectSync(const ProjectSync& project);
+    const ProjectSync& projectSync() const { return m_project; }
+    // What is known of the previewed file's tempo and key.
+    const SampleMusic& sampleMusic() const { return m_music; }
 
     // The engine moved to another rate (another output device): an audio file is opened again
     // for it where it was, playing on if it played; a playing MIDI file is planned again.
@@ -147,6 +158,7 @@ private:
     void scheduleVolumeWrite();
     void writeVolume();
     void applyOctaveShift();
+    double midiRate() const;
 
     std::unique_ptr<AudioFilePlayer> m_audioPlayer;
     // The newest selection still opening: its handle and what to do once it is open.
@@ -169,6 +181,9 @@ private:
     MIDIPreviewEngine* m_midiEngine;
     platform::TaskRunner* m_tasks;
     std::function<void(const std::string&)> m_willOpen;
+    std::function<Options::MusicLookup()> m_musicLookup;
+    ProjectSync m_project;
+    SampleMusic m_music;
     bool m_autoPauseWhenUnfocused;
     bool m_midiCatchNotes;
     int m_midiOctaveShift;

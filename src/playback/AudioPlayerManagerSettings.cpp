@@ -106,8 +106,33 @@ std::shared_ptr<MIDIPreviewPlayer> AudioPlayerManager::makeMIDIPlayer(
     m_midiEngine->setOutputVolume(gain());
     player->setCatchNotes(m_midiCatchNotes);
     player->setOctaveShift(m_midiOctaveShift);
+    player->setRate(midiRate());
     m_midiEngine->setGlobalTuning(tuningCents(m_midiOctaveShift));
     return player;
+}
+
+} // namespace kivo::playback
+
+namespace kivo::playback {
+
+double AudioPlayerManager::midiRate() const
+{
+    // MIDI follows the project tempo by playing its events faster or slower; nothing is stretched.
+    if (m_project.syncTempo && m_project.tempo && m_music.tempo)
+        return tempoRate(*m_music.tempo, *m_project.tempo);
+    return 1.0;
+}
+
+void AudioPlayerManager::setProjectSync(const ProjectSync& project)
+{
+    KIVO_MAIN_THREAD();
+    if (project == m_project)
+        return;
+    m_project = project;
+    if (m_audioPlayer)
+        m_audioPlayer->setStretch(stretchFor(m_project, m_music));
+    if (m_midiPlayer)
+        m_midiPlayer->setRate(midiRate());
 }
 
 } // namespace kivo::playback

@@ -19,6 +19,8 @@ public:
 
     double duration() const override { return m_player->duration(); }
     bool isPlaying() const override { return m_player->isPlaying(); }
+    double rate() const override { return m_player->rate(); }
+    void setRate(double rate) override { m_player->setRate(rate); }
     std::optional<double> anchor() const override { return m_player->anchor(); }
     void setAnchor(std::optional<double> anchor) override { m_player->setAnchor(anchor); }
     double pausedPosition() const override { return m_player->pausedPosition(); }

@@ -19,7 +19,10 @@ public:
 
     virtual double duration() const = 0; // seconds, above 0
     virtual bool isPlaying() const = 0;
-    // Media-clock time of position 0 while playing; none while paused.
+    // File seconds played per media-clock second (the project tempo over the file's).
+    virtual double rate() const { return 1.0; }
+    virtual void setRate(double) { }
+    // Media-clock time of position 0 while playing, at the rate; none while paused.
     virtual std::optional<double> anchor() const = 0;
     virtual void setAnchor(std::optional<double> anchor) = 0;
     virtual double pausedPosition() const = 0;

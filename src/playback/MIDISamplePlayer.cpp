@@ -96,7 +96,7 @@ void MIDISamplePlayer::play()
         return;
     }
     const double start = m_pausedPosition >= m_duration ? 0.0 : m_pausedPosition;
-    m_anchor = m_audition.now() - start;
+    m_anchor = m_audition.now() - start / m_rate;
     m_isPlaying = true;
     schedule(start);
 }
@@ -104,7 +104,7 @@ void MIDISamplePlayer::play()
 void MIDISamplePlayer::pause()
 {
     if (m_isPlaying && m_anchor) {
-        const double reached = m_audition.now() - *m_anchor;
+        const double reached = (m_audition.now() - *m_anchor) * m_rate;
         m_pausedPosition = std::isnan(reached) ? 0.0 : std::clamp(reached, 0.0, m_duration);
     }
     m_isPlaying = false;
@@ -130,8 +130,10 @@ void MIDISamplePlayer::schedule(double from)
     const double rate = engine.sampleRate();
     // Delays count from the next frame the engine renders.
     const int64_t base = engine.renderedFrames();
-    auto frameAfter
-        = [&](double seconds) { return base + int64_t(std::llround(std::max(seconds, 0.0) * rate)); };
+    // File seconds become played seconds at the preview's rate.
+    auto frameAfter = [&](double seconds) {
+        return base + int64_t(std::llround(std::max(seconds, 0.0) / m_rate * rate));
+    };
 
     auto next = std::make_unique<NoteSchedule>();
     next->owner = m_id;
@@ -181,10 +183,20 @@ void MIDISamplePlayer::stop()
 double MIDISamplePlayer::currentTime() const
 {
     if (m_isPlaying && m_anchor) {
-        const double t = m_audition.now() - *m_anchor;
+        const double t = (m_audition.now() - *m_anchor) * m_rate;
         return std::isnan(t) ? 0.0 : std::clamp(t, 0.0, m_duration);
     }
     return m_pausedPosition;
+}
+
+void MIDISamplePlayer::setRate(double rate)
+{
+    if (!(rate > 0) || !std::isfinite(rate) || rate == m_rate)
+        return;
+    const double position = currentTime();
+    m_rate = rate;
+    if (m_isPlaying)
+        setCurrentTime(position);
 }
 
 void MIDISamplePlayer::setCurrentTime(double seconds)
@@ -192,7 +204,7 @@ void MIDISamplePlayer::setCurrentTime(double seconds)
     m_pausedPosition = std::isnan(seconds) ? 0.0 : std::clamp(seconds, 0.0, m_duration);
     cancelScheduledEvents();
     if (m_isPlaying) {
-        m_anchor = m_audition.now() - m_pausedPosition;
+        m_anchor = m_audition.now() - m_pausedPosition / m_rate;
         schedule(m_pausedPosition);
     }
 }

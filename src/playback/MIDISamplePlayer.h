@@ -57,7 +57,11 @@ public:
     bool isPlaying() const { return m_isPlaying; }
     bool catchNotes() const { return m_catchNotes; }
     void setCatchNotes(bool on) { m_catchNotes = on; }
-    // Media-clock time of position 0 while playing.
+    // File seconds played per second (the project tempo over the file's); a playing preview goes
+    // on from where it is at the new rate.
+    double rate() const { return m_rate; }
+    void setRate(double rate);
+    // Media-clock time of position 0 while playing, at the current rate.
     std::optional<double> anchor() const { return m_anchor; }
     void setAnchor(std::optional<double> anchor) { m_anchor = anchor; }
     double pausedPosition() const { return m_pausedPosition; }
@@ -78,6 +82,7 @@ private:
     bool m_catchNotes = true;
     std::optional<double> m_anchor;
     double m_pausedPosition = 0;
+    double m_rate = 1.0;
     int m_octaveShift = 0;
 };
 

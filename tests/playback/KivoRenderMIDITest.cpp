@@ -80,6 +80,16 @@ TEST(KivoRender, MIDIFilesPlayThroughThePreviewPlayerWithTheChosenSoundAndShift)
     EXPECT_GT(leftStat(dir, out, 0.5, 0.4).rms, 0.005);
     EXPECT_NEAR(kivo::test::estimatePitch(samples(dir, out), 44100, 22050, 22050 + 8192), 220, 2);
 
+    // At a project tempo of 144 the events come 1.2 times as fast (the file's own tempo is read from
+    // it): the note sounds from 0.42 s, in tune, and the render lasts 2 s / 1.2.
+    r = runRender("'" + in + "' '" + out + "' --project-bpm 144");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("80000 frames at 48000 Hz"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("tempo: 120.00 BPM played at 144.00 BPM"), std::string::npos) << r.out;
+    EXPECT_LT(leftStat(dir, out, 0.0, 0.4).maximum, 0.001);
+    EXPECT_GT(leftStat(dir, out, 0.45, 0.5).rms, 0.01);
+    EXPECT_NEAR(kivo::test::estimatePitch(samples(dir, out), 48000, 28800, 28800 + 8192), 440, 4);
+
     // Catch mode off: the note held across the start stays silent.
     r = runRender("'" + in + "' '" + out + "' --start 1 --catch off");
     ASSERT_EQ(r.status, 0) << r.out;

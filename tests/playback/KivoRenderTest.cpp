@@ -42,6 +42,20 @@ TEST(KivoRender, RendersThroughThePreviewPathAtTheKnobsGain)
     EXPECT_NE(r.out.find("22050 frames at 44100 Hz"), std::string::npos) << r.out;
     stat = kivo::test::soxStat(part);
     EXPECT_NEAR(stat.maximum, 0.5 * kivo::playback::volumeGain(0.5f), 0.01);
+    // A loop named for its tempo, at a project tempo 20 % faster and a whole tone up from its key:
+    // it lasts 2 s / 1.2, and the tone is a whole tone higher.
+    const std::string loop = dir.str() + "/Pad Am 120bpm.flac";
+    ASSERT_TRUE(shell("cp '" + in + "' '" + loop + "'"));
+    const std::string synced = dir.str() + "/synced.wav";
+    r = runRender("'" + loop + "' '" + synced + "' --project-bpm 144 --project-key Bm --stretcher finer");
+    ASSERT_EQ(r.status, 0) << r.out;
+    EXPECT_NE(r.out.find("tempo: 120.00 BPM played at 144.00 BPM (time ratio 0.8333)"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("key: Am shifted +2 semitones"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("80000 frames at 48000 Hz"), std::string::npos) << r.out;
+    ASSERT_TRUE(shell("sox '" + synced + "' '" + left + "' remix 1 trim 0.2 1"));
+    EXPECT_NEAR(kivo::test::soxStat(left).roughFrequency, 440 * std::pow(2.0, 2 / 12.0), 12);
+
     // Longer than what is left: the tail is silence.
     const std::string tail = dir.str() + "/tail.wav";
     r = runRender("'" + in + "' '" + tail + "' --start 1.5 --seconds 1");
@@ -65,9 +79,11 @@ TEST(KivoRender, BadInputFailsWithAClearMessage)
 
     const std::string in = dir.str() + "/tone.wav";
     ASSERT_TRUE(shell("sox -n -r 48000 -c 2 '" + in + "' synth 1 sine 440"));
-    for (const std::string& args : std::vector<std::string> { "", "'" + in + "'",
-             "'" + in + "' '" + out + "' --volume 2", "'" + in + "' '" + out + "' --rate abc",
-             "'" + in + "' '" + out + "' --start 3", "'" + in + "' '" + out + "' --bogus 1" }) {
+    for (const std::string& args :
+        std::vector<std::string> { "", "'" + in + "'", "'" + in + "' '" + out + "' --volume 2",
+            "'" + in + "' '" + out + "' --rate abc", "'" + in + "' '" + out + "' --project-bpm 5",
+            "'" + in + "' '" + out + "' --project-key H", "'" + in + "' '" + out + "' --stretcher best",
+            "'" + in + "' '" + out + "' --start 3", "'" + in + "' '" + out + "' --bogus 1" }) {
         r = runRender(args);
         EXPECT_EQ(r.status, 2) << args << ": " << r.out;
         EXPECT_EQ(r.out.rfind("kivo-render: ", 0), 0u) << args << ": " << r.out;

@@ -1,5 +1,7 @@
 // kivo-render INPUT OUTPUT.wav [--sound 0-3] [--octave -2..2] [--volume 0..1] [--catch on|off]
-//                              [--rate HZ] [--seconds N] [--start S]
+//                              [--rate HZ] [--seconds N] [--start S] [--project-bpm N]
+//                              [--project-key KEY] [--file-bpm N] [--file-key KEY]
+//                              [--stretcher finer|finer-short|faster]
 // kivo-render FILE --waveform N | --waveform-png OUT.png --size WxH
 //
 // Plays INPUT through the preview's audio file player, or a MIDI file through the MIDI
@@ -8,12 +10,16 @@
 
 #include "WaveformCommand.h"
 
+#include "analysis/AudioAnalysis.h"
+#include "index/HeaderMetadata.h"
+#include "music/BpmFromName.h"
 #include "platform/Clock.h"
 #include "playback/AudioEngine.h"
 #include "playback/AudioFilePlayer.h"
 #include "playback/Audition.h"
 #include "playback/MIDISamplePlayer.h"
 #include "playback/PreviewLevels.h"
+#include "playback/ProjectSync.h"
 #include "playback/WavWriter.h"
 
 #include <algorithm>
@@ -41,6 +47,11 @@ constexpr const char* kUsage
       "  --rate HZ    engine sample rate in Hz (default 48000)\n"
       "  --seconds N  length to render (default: to the end of the file)\n"
       "  --start S    position to start from, in seconds (default 0)\n"
+      "  --project-bpm N   play a loop at this project tempo (Sync), as the preview does\n"
+      "  --project-key KEY shift a tonal sample to this project key or its relative (Key)\n"
+      "  --file-bpm N, --file-key KEY  the sample's own tempo and key (default: from its\n"
+      "               header, then its name, then heard from its audio)\n"
+      "  --stretcher E finer, finer-short or faster (default: the best this machine keeps up with)\n"
       "       kivo-render FILE --waveform N | --waveform-png OUT.png --size WxH [--scale S]\n"
       "  --waveform N  print the preview's N waveform values of FILE, one per line\n"
       "  --waveform-png OUT.png  write the preview's waveform image of WxH points\n";
@@ -55,6 +66,10 @@ struct Arguments {
     int instrument = 0;
     int octave = 0;
     bool catchNotes = true;
+    ProjectSync project;
+    std::optional<double> fileBpm;
+    std::optional<kivo::music::MusicalKey> fileKey;
+    std::optional<TimeStretcher::Engine> stretcher;
 };
 
 bool isMIDIFile(const std::string& path)
@@ -84,6 +99,29 @@ std::string parse(int argc, char** argv, Arguments& args)
         }
         if (i + 1 >= argc)
             return a + " needs a value";
+        if (a == "--project-key" || a == "--file-key") {
+            const std::string text = argv[++i];
+            auto key = kivo::music::MusicalKey::parse(text);
+            if (!key)
+                return a + ": not a key: " + text;
+            if (a == "--file-key") {
+                args.fileKey = key;
+            } else {
+                args.project.key = key;
+                args.project.syncKey = true;
+            }
+            continue;
+        }
+        if (a == "--stretcher") {
+            const std::string name = argv[++i];
+            for (auto engine : { TimeStretcher::Engine::Finer, TimeStretcher::Engine::FinerShort,
+                     TimeStretcher::Engine::Faster })
+                if (name == TimeStretcher::engineName(engine))
+                    args.stretcher = engine;
+            if (!args.stretcher)
+                return "--stretcher must be finer, finer-short or faster";
+            continue;
+        }
         if (a == "--catch") {
             const std::string mode = argv[++i];
             if (mode != "on" && mode != "off")
@@ -114,6 +152,15 @@ std::string parse(int argc, char** argv, Arguments& args)
             if (v < 0 || v > 3 || v != std::floor(v))
                 return a + " must be 0, 1, 2 or 3";
             args.instrument = int(v);
+        } else if (a == "--project-bpm" || a == "--file-bpm") {
+            if (v < ProjectSync::kMinTempo || v > ProjectSync::kMaxTempo)
+                return a + " must lie between 20 and 999";
+            if (a == "--file-bpm") {
+                args.fileBpm = v;
+            } else {
+                args.project.tempo = v;
+                args.project.syncTempo = true;
+            }
         } else if (a == "--octave") {
             if (v < -2 || v > 2 || v != std::floor(v))
                 return "--octave must be a whole number from -2 to 2";
@@ -127,6 +174,60 @@ std::string parse(int argc, char** argv, Arguments& args)
     args.input = positional[0];
     args.output = positional[1];
     return {};
+}
+
+// The sample's tempo and key as the browser would know them: the header's, the name's, then the
+// ones heard from its audio (which also tells a one-shot, never stretched to a tempo).
+SampleMusic sampleMusic(const Arguments& args)
+{
+    SampleMusic music;
+    music.tempo = args.fileBpm;
+    music.key = args.fileKey;
+    const kivo::index::HeaderMetadata header = kivo::index::readHeaderMetadata(args.input);
+    const std::string name = std::filesystem::path(args.input).filename().string();
+    if (!music.tempo && header.bpm)
+        music.tempo = double(*header.bpm);
+    if (!music.tempo)
+        if (auto bpm = kivo::music::bpmFromName(name))
+            music.tempo = double(*bpm);
+    if (!music.key && header.key)
+        music.key = kivo::music::MusicalKey::parse(*header.key);
+    if (!music.key)
+        music.key = kivo::music::MusicalKey::fromName(name, kivo::music::LoneAccidental::accept);
+    const bool wantsTempo = args.project.syncTempo && !args.fileBpm;
+    const bool wantsKey = args.project.syncKey && !music.key;
+    if ((wantsTempo || wantsKey) && !isMIDIFile(args.input)) {
+        const kivo::analysis::AnalysisResult heard = kivo::analysis::analyseFile(args.input);
+        music.oneShot = heard.isLoop == false;
+        if (!music.tempo)
+            music.tempo = heard.bpm;
+        if (!music.key)
+            music.key = heard.key;
+    }
+    return music;
+}
+
+void describe(
+    const SampleMusic& music, const Arguments& args, StretchAmount amount, const AudioEngine& engine)
+{
+    if (args.project.syncTempo) {
+        if (music.oneShot)
+            std::printf("tempo: a one-shot, not stretched\n");
+        else if (!music.tempo)
+            std::printf("tempo: unknown, not stretched\n");
+        else
+            std::printf("tempo: %.2f BPM played at %.2f BPM (time ratio %.4f)\n", *music.tempo,
+                *music.tempo / amount.timeRatio, amount.timeRatio);
+    }
+    if (args.project.syncKey && !isMIDIFile(args.input)) {
+        if (!music.key)
+            std::printf("key: unknown, not shifted\n");
+        else
+            std::printf("key: %s shifted %+d semitones\n", music.key->keyText().c_str(),
+                kivo::playback::keyShift(*music.key, *args.project.key));
+    }
+    if (amount.active() && !isMIDIFile(args.input))
+        std::printf("stretcher: %s\n", TimeStretcher::engineName(engine.stretchers()->engine()));
 }
 
 } // namespace
@@ -149,6 +250,10 @@ int main(int argc, char** argv)
     AudioEngine engine;
     engine.useOfflineRendering(args.rate);
     engine.start();
+    engine.stretchers()->setEngine(args.stretcher);
+    const bool syncing = args.project.syncTempo || args.project.syncKey;
+    const SampleMusic music = syncing ? sampleMusic(args) : SampleMusic {};
+    const StretchAmount stretch = stretchFor(args.project, music);
     // No idle stop can come during an offline render: its clock never moves.
     kivo::platform::ManualClock clock;
     Audition audition(engine, clock);
@@ -162,7 +267,7 @@ int main(int argc, char** argv)
         if (!midi)
             error = logged.empty() ? "it takes no time" : logged.back();
     } else {
-        player = AudioFilePlayer::create(engine, args.input, error);
+        player = AudioFilePlayer::create(engine, args.input, error, stretch);
     }
     if (!player && !midi) {
         // The diagnostic line the window's player writes for the same file, then our own.
@@ -178,6 +283,8 @@ int main(int argc, char** argv)
     for (const std::string& line : logged)
         std::fprintf(stderr, "kivo-render: %s\n", line.c_str());
     audition.setLog([](const std::string& line) { std::fprintf(stderr, "kivo-render: %s\n", line.c_str()); });
+    if (syncing)
+        describe(music, args, stretch, engine);
     const double duration = midi ? midi->duration() : player->duration();
     if (args.start >= duration) {
         std::fprintf(stderr, "kivo-render: --start %.3f is not before the end of %s (%.3f s)\n", args.start,
@@ -189,6 +296,8 @@ int main(int argc, char** argv)
         audition.setOctaveShift(args.octave);
         midi->setOctaveShift(args.octave);
         midi->setCatchNotes(args.catchNotes);
+        if (args.project.syncTempo && music.tempo)
+            midi->setRate(tempoRate(*music.tempo, *args.project.tempo));
         midi->setPausedPosition(args.start);
         midi->play();
     } else {
@@ -209,8 +318,11 @@ int main(int argc, char** argv)
     // Without --seconds the render runs until the player reaches the end of the file, and what the
     // last block carries past the file's last frame is left out.
     const int64_t limit = args.seconds ? int64_t(std::llround(*args.seconds * args.rate)) : INT64_MAX;
-    const int64_t fileFrames
-        = args.seconds ? INT64_MAX : int64_t(std::llround((duration - args.start) * args.rate));
+    // A stretched file, or a MIDI file played at the project tempo, takes longer or shorter.
+    const double playedPerFileSecond = midi ? 1.0 / midi->rate() : stretch.timeRatio;
+    const int64_t fileFrames = args.seconds
+        ? INT64_MAX
+        : int64_t(std::llround((duration - args.start) * playedPerFileSecond * args.rate));
     const int64_t keep = fileFrames > 0 ? fileFrames : INT64_MAX;
     constexpr int kBlock = 4096;
     int64_t frames = 0;

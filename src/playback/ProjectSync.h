@@ -1,0 +1,42 @@
+#pragma once
+
+// The producer's project tempo and key, and how far a previewed sample moves to meet them. Pure.
+
+#include "TimeStretcher.h"
+#include "music/MusicalKey.h"
+
+#include <optional>
+
+namespace kivo::playback {
+
+struct ProjectSync {
+    static constexpr double kMinTempo = 20.0;
+    static constexpr double kMaxTempo = 999.0;
+
+    std::optional<double> tempo; // BPM, within kMinTempo..kMaxTempo
+    std::optional<music::MusicalKey> key;
+    bool syncTempo = false; // "Sync"
+    bool syncKey = false; // "Key"
+
+    bool operator==(const ProjectSync&) const = default;
+};
+
+// What is known of a sample's music: its effective tempo and key (the user's, the file's own, the
+// folder's or the heard ones) and whether it is heard to be a one-shot.
+struct SampleMusic {
+    std::optional<double> tempo;
+    std::optional<music::MusicalKey> key;
+    bool oneShot = false;
+};
+
+// Played speed over the file's own: a loop meets the project tempo in the nearest of half, the same
+// or double time, so a 170 BPM loop in an 85 BPM project keeps its speed. 1 when either is unknown.
+double tempoRate(double sampleTempo, double projectTempo);
+// Semitones (-6 to 5) from `sample` to the project key, or to its relative when the modes differ.
+int keyShift(const music::MusicalKey& sample, const music::MusicalKey& project);
+
+// The stretch a sample plays with under the project settings: tempo for a loop with a known tempo
+// when Sync is on, key for a sample with a known key when Key is on.
+StretchAmount stretchFor(const ProjectSync& project, const SampleMusic& sample);
+
+} // namespace kivo::playback

@@ -1,0 +1,151 @@
+// Project tempo and key: how far a sample moves, and how well the stretched preview keeps time and
+// pitch, heard through the engine's offline render.
+
+#include "PlaybackTestSupport.h"
+#include "support/TestEnvironment.h"
+
+#include "playback/AudioEngine.h"
+#include "playback/AudioFilePlayer.h"
+#include "playback/ProjectSync.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+using namespace kivo::playback;
+using kivo::music::MusicalKey;
+using kivo::test::ScratchDir;
+
+namespace {
+
+constexpr int kRate = 48000;
+
+MusicalKey key(const char* text)
+{
+    return *MusicalKey::parse(text);
+}
+
+// The whole preview of `path` at `stretch`, rendered until the player stops by itself.
+std::vector<float> renderStretched(
+    const std::string& path, StretchAmount stretch, TimeStretcher::Engine engine)
+{
+    AudioEngine audio;
+    audio.useOfflineRendering(kRate);
+    audio.stretchers()->setEngine(engine);
+    std::string error;
+    auto player = AudioFilePlayer::create(audio, path, error, stretch);
+    EXPECT_TRUE(player) << error;
+    if (!player)
+        return {};
+    player->play();
+    std::vector<float> out;
+    while (player->isPlaying() && out.size() < std::size_t(kRate) * 2 * 60) {
+        std::vector<float> block = audio.render(1024);
+        out.insert(out.end(), block.begin(), block.end());
+    }
+    return out;
+}
+
+// Frequency of a steady sine on the left channel, from the first to the last rising zero crossing
+// (interpolated), far finer than a cent over a second.
+double sineFrequency(const std::vector<float>& stereo, int from, int to)
+{
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (int i = from; i + 1 < to; ++i) {
+        const float a = stereo[std::size_t(2 * i)], b = stereo[std::size_t(2 * i + 2)];
+        if (a < 0 && b >= 0) {
+            const double at = i + double(-a) / double(b - a);
+            if (first < 0)
+                first = at;
+            else
+                ++crossings;
+            last = at;
+        }
+    }
+    return crossings > 0 ? crossings * kRate / (last - first) : 0;
+}
+
+} // namespace
+
+TEST(ProjectSync, LoopsMeetTheProjectTempoAndTonalSamplesItsKeyByTheLeastMove)
+{
+    // Tempo: the least stretch that keeps the beat, so half and double time play at their own speed.
+    EXPECT_DOUBLE_EQ(tempoRate(120, 144), 1.2);
+    EXPECT_DOUBLE_EQ(tempoRate(120, 96), 0.8);
+    EXPECT_DOUBLE_EQ(tempoRate(170, 85), 1.0);
+    EXPECT_DOUBLE_EQ(tempoRate(70, 140), 1.0);
+    EXPECT_DOUBLE_EQ(tempoRate(90, 200), 200.0 / 180.0);
+    EXPECT_DOUBLE_EQ(tempoRate(0, 120), 1.0);
+
+    // Key: the nearest way to the project key in the sample's own mode (its relative otherwise).
+    EXPECT_EQ(keyShift(key("C"), key("G")), -5);
+    EXPECT_EQ(keyShift(key("C"), key("D")), 2);
+    EXPECT_EQ(keyShift(key("Am"), key("C")), 0);
+    EXPECT_EQ(keyShift(key("C"), key("Am")), 0);
+    EXPECT_EQ(keyShift(key("Em"), key("F")), -2); // to D minor
+    EXPECT_EQ(keyShift(key("C"), key("F#")), -6); // a tritone goes down
+
+    ProjectSync project { 144.0, key("D"), true, true };
+    const SampleMusic loop { 120.0, key("C"), false };
+    StretchAmount amount = stretchFor(project, loop);
+    EXPECT_DOUBLE_EQ(amount.timeRatio, 1 / 1.2);
+    EXPECT_DOUBLE_EQ(amount.pitchScale, std::pow(2.0, 2 / 12.0));
+    // A one-shot keeps its length; a sample without a key its pitch; toggles off leave it be.
+    EXPECT_EQ(stretchFor(project, { 120.0, std::nullopt, true }), StretchAmount {});
+    project.syncKey = false;
+    EXPECT_DOUBLE_EQ(stretchFor(project, loop).pitchScale, 1.0);
+    project.syncTempo = false;
+    EXPECT_FALSE(stretchFor(project, loop).active());
+}
+
+TEST(ProjectSync, StretchedDrumLoopKeepsItsOnsetsOnTheTargetGrid)
+{
+    // Eight clicks at 120 BPM, played 20 % faster and slower by every engine: the R3 ones within 5 ms
+    // of the grid, the R2 fallback (which smears a click ahead of itself) within 20 ms.
+    ScratchDir dir;
+    const std::string loop = dir.str() + "/loop.wav";
+    ASSERT_TRUE(kivo::test::shell("sox -R -n -r 48000 -c 2 -b 16 '" + loop
+        + "' synth 0.03 noise fade 0 0.03 0.025 vol 0.8 pad 0 0.47 repeat 7"));
+    for (auto engine :
+        { TimeStretcher::Engine::Finer, TimeStretcher::Engine::FinerShort, TimeStretcher::Engine::Faster })
+        for (double rate : { 1.2, 0.8 }) {
+            const std::vector<float> out = renderStretched(loop, { 1 / rate, 1.0 }, engine);
+            const double spacing = 0.5 / rate;
+            EXPECT_NEAR(double(out.size() / 2) / kRate, 4 / rate, 0.03) << TimeStretcher::engineName(engine);
+            double worst = 0;
+            int found = 0;
+            for (int beat = 0; beat < 8; ++beat) {
+                const int from = int((beat * spacing - spacing / 2) * kRate);
+                const int at = kivo::test::firstFrameAbove(out, std::max(from, 0), 0.1f);
+                if (at < 0 || at > from + spacing * kRate)
+                    continue;
+                ++found;
+                worst = std::max(worst, std::fabs(double(at) / kRate - beat * spacing));
+            }
+            EXPECT_EQ(found, 8) << TimeStretcher::engineName(engine) << " at " << rate;
+            EXPECT_LT(worst, engine == TimeStretcher::Engine::Faster ? 0.02 : 0.005)
+                << TimeStretcher::engineName(engine) << " at " << rate;
+            std::printf("onsets %-11s at %.1f: worst %.2f ms\n", TimeStretcher::engineName(engine), rate,
+                worst * 1000);
+        }
+}
+
+TEST(ProjectSync, ShiftedSineLandsOnTheInterval)
+{
+    // A fifth up: R3 within 5 cents, the R2 fallback within 10.
+    ScratchDir dir;
+    const std::string tone = dir.str() + "/tone.wav";
+    ASSERT_TRUE(kivo::test::shell("sox -n -r 48000 -c 2 -b 24 '" + tone + "' synth 3 sine 440 vol 0.5"));
+    const double fifth = std::pow(2.0, 7 / 12.0);
+    for (auto engine :
+        { TimeStretcher::Engine::Finer, TimeStretcher::Engine::FinerShort, TimeStretcher::Engine::Faster }) {
+        const std::vector<float> out = renderStretched(tone, { 1.0, fifth }, engine);
+        ASSERT_GT(out.size(), std::size_t(kRate) * 2 * 2);
+        const double heard = sineFrequency(out, kRate / 2, kRate * 5 / 2);
+        const double cents = 1200 * std::log2(heard / (440 * fifth));
+        EXPECT_LT(std::fabs(cents), engine == TimeStretcher::Engine::Faster ? 10.0 : 5.0)
+            << TimeStretcher::engineName(engine) << ": " << heard << " Hz";
+        std::printf("fifth %-11s %.3f Hz, %+.3f cents\n", TimeStretcher::engineName(engine), heard, cents);
+    }
+}
