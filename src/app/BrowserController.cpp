@@ -100,6 +100,8 @@ BrowserController::BrowserController(
     library::MissingFileTracker& tracker = context.tracker;
     player.tracker = &tracker;
     player.tasks = &m_tasks;
+    player.project = storedProjectSync(settings.store());
+    player.musicLookup = [this] { return musicLookup(); };
     m_player = std::make_unique<playback::AudioPlayerManager>(std::move(player));
 
     WindowServices services;
@@ -153,6 +155,7 @@ BrowserController::BrowserController(
     connectWindow();
     connectLibrary();
     connectPlayer();
+    connectProject();
     connectHotkeys();
     restoreWindowState();
     publish();

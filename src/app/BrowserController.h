@@ -27,6 +27,9 @@ class SyncSettings;
 class UserSettings;
 struct SyncIssue;
 } // namespace kivo::library
+namespace kivo::platform {
+class PreferenceStore;
+} // namespace kivo::platform
 namespace kivo::hotkeys {
 class HotkeyManager;
 class TapTempoManager;
@@ -112,6 +115,7 @@ private:
     void connectWindow();
     void connectLibrary();
     void connectPlayer();
+    void connectProject();
     void connectHotkeys();
     void connectHidden();
     // Missing roots, drives and files: the issue pop-up, relocation, removal, drive events, and the
@@ -130,6 +134,9 @@ private:
     void applicationStateChanged(Qt::ApplicationState state);
     void restoreWindowState();
     void saveTreeMemory();
+    static playback::ProjectSync storedProjectSync(const platform::PreferenceStore& store);
+    void storeProjectSync(const playback::ProjectSync& project);
+    playback::AudioPlayerManager::Options::MusicLookup musicLookup() const;
 
     platform::TaskRunner& m_tasks;
     library::UserSettings& m_settings;

@@ -1,5 +1,6 @@
 #include "app/PreviewStrip.h"
 
+#include "app/ProjectSyncControl.h"
 #include "app/SeekBar.h"
 #include "app/StereoLevelMeter.h"
 #include "app/VolumeKnob.h"
@@ -47,6 +48,7 @@ PreviewStrip::PreviewStrip(QWidget* parent)
     m_knob = new VolumeKnob(this);
     m_meter = new StereoLevelMeter(this);
     m_meter->setFixedWidth(100);
+    m_project = new ProjectSyncControl(this);
 
     m_notice = new QLabel(this);
     m_notice->setObjectName(QStringLiteral("outputNotice"));
@@ -58,8 +60,9 @@ PreviewStrip::PreviewStrip(QWidget* parent)
     grid->addWidget(m_time, 0, 1);
     grid->addWidget(m_seek, 1, 0, 1, 2);
     grid->addWidget(m_notice, 2, 0, 1, 2);
-    grid->addWidget(m_meter, 0, 2, 2, 1, Qt::AlignVCenter);
-    grid->addWidget(m_knob, 0, 3, 2, 1, Qt::AlignVCenter);
+    grid->addWidget(m_project, 0, 2, 2, 1, Qt::AlignVCenter);
+    grid->addWidget(m_meter, 0, 3, 2, 1, Qt::AlignVCenter);
+    grid->addWidget(m_knob, 0, 4, 2, 1, Qt::AlignVCenter);
     grid->setColumnStretch(0, 1);
 
     connect(m_seek, &SeekBar::seekRequested, this, &PreviewStrip::seekRequested);

@@ -1,8 +1,8 @@
 #pragma once
 
 // The strip under the browser: the previewed file's name, where playback is and how long the file
-// is, a bar to jump within it, the volume knob and the output level meter, and a line under them
-// when the sound does not go where the user chose.
+// is, a bar to jump within it, the project tempo and key, the volume knob and the output level meter,
+// and a line under them when the sound does not go where the user chose.
 
 #include <QColor>
 #include <QString>
@@ -12,6 +12,7 @@ class QLabel;
 
 namespace kivo::app {
 
+class ProjectSyncControl;
 class SeekBar;
 class StereoLevelMeter;
 class VolumeKnob;
@@ -38,6 +39,7 @@ public:
     SeekBar* seekBar() const { return m_seek; }
     VolumeKnob* knob() const { return m_knob; }
     StereoLevelMeter* meter() const { return m_meter; }
+    ProjectSyncControl* projectSync() const { return m_project; }
     QString nameText() const;
     QString timeText() const;
 
@@ -53,6 +55,7 @@ private:
     SeekBar* m_seek = nullptr;
     VolumeKnob* m_knob = nullptr;
     StereoLevelMeter* m_meter = nullptr;
+    ProjectSyncControl* m_project = nullptr;
 };
 
 } // namespace kivo::app
