@@ -14,9 +14,12 @@
 #include "index/MetadataOverrideStore.h"
 #include "library/LibraryIndexManager.h"
 #include "library/UserSettings.h"
+#include "music/BpmFromName.h"
 #include "organise/MetadataInheritance.h"
 #include "organise/TagStore.h"
 #include "platform/PreferenceStore.h"
+
+#include <filesystem>
 
 namespace kivo::app {
 
@@ -78,6 +81,12 @@ playback::AudioPlayerManager::Options::MusicLookup BrowserController::musicLooku
             const index::FileInfo info = state->index.fileInfo(*file);
             ownBPM = info.bpm;
             ownKey = info.key;
+        } else {
+            // A file outside the library (a hotkey's, say) tells what its name does.
+            const std::string name = std::filesystem::path(path).filename().string();
+            ownBPM = music::bpmFromName(name);
+            if (auto key = music::MusicalKey::fromName(name, music::LoneAccidental::accept))
+                ownKey = key->keyText();
         }
         if (auto bpm = pass->effectiveBPM(path, ownBPM))
             music.tempo = double(*bpm);

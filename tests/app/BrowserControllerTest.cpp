@@ -8,6 +8,7 @@
 #include "app/LibraryTreeModel.h"
 #include "app/MainWindow.h"
 #include "app/PreviewStrip.h"
+#include "app/ProjectSyncControl.h"
 #include "app/SearchResultsModel.h"
 #include "app/SeekBar.h"
 #include "app/ShortcutHelp.h"
@@ -276,6 +277,59 @@ TEST(BrowserController, SelectingShowsTheWaveformAndAClickOnAPausedPreviewPlaysF
     emit w->fileSelected(QString());
     EXPECT_TRUE(b.controller->player().isPlaying());
     EXPECT_EQ(strip->nameText(), "tone.wav");
+}
+
+TEST(BrowserController, TheProjectTempoAndKeyAreTypedOrTakenKeptAndFollowedByThePreview)
+{
+    Browser b;
+    ProjectSyncControl* control = b.window()->previewStrip()->projectSync();
+    // A toggle needs its value; a tempo out of range is not taken.
+    EXPECT_FALSE(control->syncButton()->isEnabled());
+    EXPECT_FALSE(control->keyButton()->isEnabled());
+    EXPECT_FALSE(control->tapButton()->isEnabled());
+    control->tempoField()->setText("5");
+    emit control->tempoField()->editingFinished();
+    EXPECT_EQ(control->tempoField()->text(), "");
+    control->tempoField()->setText("144");
+    emit control->tempoField()->editingFinished();
+    control->syncButton()->click();
+    EXPECT_EQ(b.controller->player().projectSync().tempo, 144.0);
+    EXPECT_TRUE(b.controller->player().projectSync().syncTempo);
+
+    // The tapped tempo and the chord bank's key are taken with a click.
+    b.tapTempo.tap();
+    b.clock.advance(0.5);
+    b.tapTempo.tap();
+    ASSERT_TRUE(control->tapButton()->isEnabled());
+    control->tapButton()->click();
+    EXPECT_EQ(control->tempoField()->text(), "120");
+    b.hotkeyManager->setChordKey(9, true);
+    control->chordButton()->click();
+    EXPECT_EQ(control->keyField()->text(), "Am");
+    control->keyButton()->click();
+    control->tempoField()->setText("150");
+    emit control->tempoField()->editingFinished();
+
+    // A loop named for its tempo plays 1.25 times as fast, its progress in its own time.
+    const std::string path = b.dir.tone("Loop 120bpm.wav", "synth 4 sine 440");
+    emit b.window()->playRequested(QString::fromStdString(path));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.controller->player().isPlaying(); }, 10000));
+    EXPECT_EQ(b.controller->player().sampleMusic().tempo, 120.0);
+    b.engine.render(48000);
+    EXPECT_NEAR(b.controller->player().currentTime(), 1.25, 0.03);
+    // Sync off: it goes on at its own speed from there.
+    control->syncButton()->click();
+    b.engine.render(48000);
+    EXPECT_NEAR(b.controller->player().currentTime(), 2.25, 0.03);
+
+    // Kept for the next start, under keys of the browser's own.
+    const playback::ProjectSync expected { 150.0, music::MusicalKey::parse("Am"), false, true };
+    EXPECT_EQ(b.prefs.realValue("projectTempo"), 150.0);
+    EXPECT_EQ(b.prefs.stringValue("projectKey"), "Am");
+    b.controller.reset();
+    b.controller = b.makeController();
+    EXPECT_EQ(b.controller->player().projectSync(), expected);
+    EXPECT_EQ(b.window()->previewStrip()->projectSync()->keyField()->text(), "Am");
 }
 
 TEST(BrowserController, AFileThatPlayedToItsEndShowsItsWholeLength)

@@ -149,3 +149,39 @@ TEST(ProjectSync, ShiftedSineLandsOnTheInterval)
         std::printf("fifth %-11s %.3f Hz, %+.3f cents\n", TimeStretcher::engineName(engine), heard, cents);
     }
 }
+
+TEST(ProjectSync, StretchedPreviewKeepsTheFilesOwnTime)
+{
+    ScratchDir dir;
+    const std::string tone = dir.str() + "/tone.flac";
+    ASSERT_TRUE(kivo::test::shell("sox -n -r 44100 -c 2 '" + tone + "' synth 4 sine 330 vol 0.5"));
+    AudioEngine audio;
+    audio.useOfflineRendering(kRate);
+    std::string error;
+    auto player = AudioFilePlayer::create(audio, tone, error, { 1.25, 1.0 });
+    ASSERT_TRUE(player) << error;
+    EXPECT_DOUBLE_EQ(player->duration(), 4.0);
+    player->play();
+    // One played second is 0.8 s of the file.
+    audio.render(kRate);
+    EXPECT_NEAR(player->currentTime(), 0.8, 0.02);
+    // A jump is to the file's time; a new stretch goes on from where the preview is.
+    player->setCurrentTime(2.0);
+    audio.render(kRate / 2);
+    EXPECT_NEAR(player->currentTime(), 2.4, 0.02);
+    player->setStretch({ 0.5, std::pow(2.0, 12 / 12.0) });
+    EXPECT_NEAR(player->currentTime(), 2.4, 0.02);
+    const std::vector<float> octave = audio.render(kRate / 2);
+    EXPECT_NEAR(player->currentTime(), 3.4, 0.02);
+    EXPECT_NEAR(sineFrequency(octave, kRate / 10, kRate / 2), 660, 1);
+    // The rest of the file, 0.6 s, takes 0.3 s; then the player stops at the end by itself.
+    audio.render(kRate * 3 / 10 + 2048);
+    EXPECT_FALSE(player->isPlaying());
+    EXPECT_TRUE(player->isAtEnd());
+    // Unstretched again, from the start: the file plays plain.
+    player->setStretch({});
+    player->play();
+    const std::vector<float> plain = audio.render(kRate / 2);
+    EXPECT_NEAR(sineFrequency(plain, kRate / 10, kRate / 2), 330, 0.5);
+    EXPECT_NEAR(player->currentTime(), 0.5, 0.02);
+}
