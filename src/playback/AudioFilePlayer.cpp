@@ -66,6 +66,7 @@ struct AudioFilePlayer::Stream : DecodeSource {
     int64_t playLimit = 0;
     bool finalSent = false;
     bool stretchDone = false;
+    bool spareKept = false; // the pool was given a spare for the next preview
     std::array<float, TimeStretcher::kMaxInput * 2> feed;
 };
 
@@ -301,8 +302,13 @@ bool AudioFilePlayer::Stream::decodeStep()
         return true;
     }
     Chunk* slot = endSent ? nullptr : ring.beginWrite();
-    if (!slot)
+    if (!slot) {
+        if (amount.active() && !spareKept) {
+            spareKept = true;
+            pool->keepSpare(decoder->outputRate());
+        }
         return false;
+    }
     slot->generation = g;
     slot->frames = 0;
     slot->end = false;

@@ -209,6 +209,18 @@ void StretcherPool::give(std::unique_ptr<TimeStretcher> stretcher)
         m_spare.push_back(std::move(stretcher));
 }
 
+void StretcherPool::keepSpare(int sampleRate)
+{
+    const TimeStretcher::Engine wanted = engine();
+    {
+        std::lock_guard lock(m_mutex);
+        if (std::any_of(m_spare.begin(), m_spare.end(),
+                [&](const auto& s) { return s->sampleRate() == sampleRate && s->engine() == wanted; }))
+            return;
+    }
+    give(std::make_unique<TimeStretcher>(sampleRate, wanted));
+}
+
 void StretcherPool::setEngine(std::optional<TimeStretcher::Engine> engine)
 {
     std::lock_guard lock(m_mutex);

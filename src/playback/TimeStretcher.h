@@ -76,6 +76,9 @@ public:
     // A stretcher for `sampleRate`, not yet restarted.
     std::unique_ptr<TimeStretcher> take(int sampleRate);
     void give(std::unique_ptr<TimeStretcher> stretcher);
+    // Builds a spare for `sampleRate` unless there is one, so that the next preview to stretch need
+    // not wait for one to be built. For a thread with time to spare (the decode worker, its ring full).
+    void keepSpare(int sampleRate);
     // Tools choose the engine; otherwise the measured preference applies.
     void setEngine(std::optional<TimeStretcher::Engine> engine);
     TimeStretcher::Engine engine() const;
