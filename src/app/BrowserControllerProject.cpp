@@ -18,6 +18,7 @@
 #include "organise/MetadataInheritance.h"
 #include "organise/TagStore.h"
 #include "platform/PreferenceStore.h"
+#include "platform/TaskRunner.h"
 
 #include <filesystem>
 
@@ -100,10 +101,18 @@ void BrowserController::connectProject()
 {
     ProjectSyncControl* control = m_window->previewStrip()->projectSync();
     control->setProject(m_player->projectSync());
-    connect(control, &ProjectSyncControl::projectEdited, this, [this](const playback::ProjectSync& project) {
-        m_player->setProjectSync(project);
-        storeProjectSync(project);
-    });
+    // Which stretcher keeps up is measured once, in the background, before the first preview needs it.
+    auto measureSoon = [this](const playback::ProjectSync& project) {
+        if (project.syncTempo || project.syncKey)
+            m_tasks.run([] { playback::TimeStretcher::preferredEngine(); });
+    };
+    measureSoon(m_player->projectSync());
+    connect(control, &ProjectSyncControl::projectEdited, this,
+        [this, measureSoon](const playback::ProjectSync& project) {
+            m_player->setProjectSync(project);
+            storeProjectSync(project);
+            measureSoon(project);
+        });
     // The tap tempo shows for a few seconds only; the last one tapped stays on offer.
     connect(&m_tapTempo, &hotkeys::TapTempoManager::displayBPMChanged, control, [this, control] {
         if (auto bpm = m_tapTempo.displayBPM())
