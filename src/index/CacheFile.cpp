@@ -123,7 +123,7 @@ void decodeFile(od::object object, CompactIndex& index, Scratch& scratch)
         file.keyAt = index.addText(key);
         file.keySize = std::uint32_t(key.size());
     }
-    index.files.push_back(file);
+    index.addFile(file);
 }
 
 void decodeDirectory(std::string_view key, od::object object, CompactIndex& index, Scratch& scratch)
@@ -280,7 +280,7 @@ CacheData decodePadded(const simdjson::padded_string_view json)
              "\"version\"");
     index.indexFiles();
     for (auto& [group, tokens] : names) {
-        std::vector<std::pair<std::string, std::vector<std::uint32_t>>> entries;
+        TokenEntries entries;
         entries.reserve(tokens.size());
         for (auto& [token, ids] : tokens)
             entries.emplace_back(token, std::move(ids));

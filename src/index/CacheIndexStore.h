@@ -58,8 +58,6 @@ struct FileSortKey {
     std::string_view extension;
     std::optional<std::int64_t> bpm;
 };
-// The extension a FileSortKey carries for `path`.
-std::string_view sortExtension(std::string_view path);
 // The part of an order that comes before the natural order of names, compared element by element.
 using LeadingKey = std::array<std::int64_t, 5>;
 
@@ -232,6 +230,9 @@ public:
     }
 
     SerialExecutor& executor() { return m_executor; }
+    // Where whole browser orders are worked out after a search first asks for them: apart from the
+    // writer, reading the snapshot they belong to.
+    SerialExecutor& orderBuilder() { return m_orderBuilder; }
 
 private:
     void log(const std::string& line) const;
@@ -245,9 +246,10 @@ private:
     mutable std::mutex m_publishMutex; // guards only the exchange of m_current
     SnapshotPtr m_current;
     std::mutex m_writerTurn;
-    // Declared last: destroyed first, so queued operations still find the maps alive.
+    // Declared last: destroyed first, so queued operations still find the state alive.
     std::atomic<bool> m_closing { false }; // queued background work is skipped once the store goes
     SerialExecutor m_executor;
+    SerialExecutor m_orderBuilder;
 };
 
 } // namespace kivo::index

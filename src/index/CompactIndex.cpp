@@ -31,6 +31,83 @@ std::string_view lastComponent(std::string_view path)
 
 } // namespace
 
+std::string_view sortExtension(std::string_view path)
+{
+    // Read from the end: only the last few bytes of a path are looked at.
+    for (std::size_t at = path.size(); at > 0; --at) {
+        const char c = path[at - 1];
+        if (c == '/')
+            return {};
+        if (c == '.')
+            return at - 1 == 0 || path[at - 2] == '/' ? std::string_view() : path.substr(at);
+    }
+    return {};
+}
+
+std::size_t SortClasses::hash(const Slot& slot)
+{
+    return std::size_t(
+        (slot.extension * 0x9E3779B97F4A7C15ULL ^ slot.tempo * 0xC2B2AE3D27D4EB4FULL ^ slot.shape) >> 17);
+}
+
+std::uint16_t SortClasses::classify(std::string_view extension, bool hasBpm, std::int64_t bpm)
+{
+    if (extension.size() > 8) {
+        const auto key = std::make_pair(
+            std::string(extension), hasBpm ? std::optional<std::int64_t>(bpm) : std::nullopt);
+        if (const auto found = m_long.find(key); found != m_long.end())
+            return found->second;
+        const std::uint16_t added = add(extension, hasBpm, bpm);
+        if (added != kNone)
+            m_long.emplace(key, added);
+        return added;
+    }
+    Slot probe;
+    std::memcpy(&probe.extension, extension.data(), extension.size());
+    probe.tempo = hasBpm ? std::uint64_t(bpm) : 0;
+    probe.shape = std::uint32_t(extension.size()) << 1 | std::uint32_t(hasBpm);
+    std::size_t at = hash(probe) & (m_slots.size() - 1);
+    for (;; at = (at + 1) & (m_slots.size() - 1)) {
+        const Slot& slot = m_slots[at];
+        if (slot.place == kNoID)
+            break;
+        if (slot.extension == probe.extension && slot.tempo == probe.tempo && slot.shape == probe.shape)
+            return std::uint16_t(slot.place);
+    }
+    const std::uint16_t added = add(extension, hasBpm, bpm);
+    if (added == kNone)
+        return kNone;
+    probe.place = added;
+    m_slots[at] = probe;
+    if (m_classes.size() * 2 > m_slots.size())
+        grow();
+    return added;
+}
+
+std::uint16_t SortClasses::add(std::string_view extension, bool hasBpm, std::int64_t bpm)
+{
+    if (m_classes.size() >= kNone) {
+        m_overflowed = true;
+        return kNone;
+    }
+    m_classes.push_back({ std::string(extension), hasBpm ? std::optional<std::int64_t>(bpm) : std::nullopt });
+    return std::uint16_t(m_classes.size() - 1);
+}
+
+void SortClasses::grow()
+{
+    std::vector<Slot> old(m_slots.size() * 2);
+    old.swap(m_slots);
+    for (const Slot& slot : old) {
+        if (slot.place == kNoID)
+            continue;
+        std::size_t at = hash(slot) & (m_slots.size() - 1);
+        while (m_slots[at].place != kNoID)
+            at = (at + 1) & (m_slots.size() - 1);
+        m_slots[at] = slot;
+    }
+}
+
 StringTable::StringTable()
     : m_starts { 0 }
     , m_slots(16, 0)
@@ -99,7 +176,7 @@ std::size_t StringTable::memoryBytes() const
     return m_text.capacity() + 4 * (m_starts.capacity() + m_hashes.capacity() + m_slots.capacity());
 }
 
-TokenPostings TokenPostings::build(std::vector<std::pair<std::string, std::vector<std::uint32_t>>> entries)
+TokenPostings TokenPostings::build(TokenEntries entries)
 {
     std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     TokenPostings out;
@@ -280,6 +357,7 @@ std::uint32_t CompactIndex::internPath(std::string_view value)
     if (id >= folderOf.size()) {
         folderOf.resize(id + 1, kNoID);
         fileOf.resize(id + 1, kNoID);
+        sortClassOf.resize(id + 1, SortClasses::kNone);
     }
     return id;
 }
@@ -301,6 +379,12 @@ void CompactIndex::setName(IndexedFile& file, std::string_view name)
     }
     file.nameAt = addText(name);
     file.nameSize = std::uint32_t(name.size());
+}
+
+void CompactIndex::addFile(IndexedFile file)
+{
+    file.sortClass = sortClasses.classify(sortExtension(path(file.path)), file.hasBpm, file.bpm);
+    files.push_back(file);
 }
 
 void CompactIndex::beginFolder(std::string_view folderPath)
@@ -326,6 +410,7 @@ void CompactIndex::endFolder()
 void CompactIndex::indexFiles()
 {
     std::fill(fileOf.begin(), fileOf.end(), kNoID);
+    std::fill(sortClassOf.begin(), sortClassOf.end(), SortClasses::kNone);
     fileCount = 0;
     for (std::size_t f = 0; f < folders.size(); ++f) {
         if (!isCurrent(f))
@@ -335,6 +420,7 @@ void CompactIndex::indexFiles()
             auto& slot = fileOf[files[i].path];
             fileCount += slot == kNoID;
             slot = i;
+            sortClassOf[files[i].path] = files[i].sortClass;
         }
     }
 }
@@ -393,7 +479,8 @@ std::size_t CompactIndex::memoryBytes() const
 {
     std::size_t total = strings.memoryBytes() + text.capacity() + files.capacity() * sizeof(IndexedFile)
         + folders.capacity() * sizeof(IndexedFolder)
-        + 4 * (subdirectories.capacity() + folderOf.capacity() + fileOf.capacity());
+        + 4 * (subdirectories.capacity() + folderOf.capacity() + fileOf.capacity())
+        + 2 * sortClassOf.capacity();
     for (const auto& [group, postings] : names)
         total += postings.memoryBytes();
     for (const auto& [group, postings] : keywords)
@@ -417,7 +504,7 @@ void addRecord(CompactIndex& index, const FileInfo& info)
     file.bpm = info.bpm.value_or(0);
     file.hasDuration = info.duration.has_value();
     file.duration = info.duration.value_or(0);
-    index.files.push_back(file);
+    index.addFile(file);
 }
 
 bool sameRecord(const CompactIndex& index, const IndexedFile& file, const FileInfo& info)
@@ -434,15 +521,8 @@ std::map<GroupID, TokenPostings> postingsOf(CompactIndex& index, const GroupToke
 {
     std::map<GroupID, TokenPostings> out;
     for (const auto& [group, byToken] : tokens) {
-        std::vector<std::pair<std::string, std::vector<std::uint32_t>>> entries;
-        entries.reserve(byToken.size());
-        for (const auto& [token, paths] : byToken) {
-            std::vector<std::uint32_t> ids;
-            ids.reserve(paths.size());
-            for (const auto& path : paths)
-                ids.push_back(index.internPath(path));
-            entries.emplace_back(token, std::move(ids));
-        }
+        TokenEntries entries;
+        appendTokenEntries(index, byToken, entries);
         out.emplace(group, TokenPostings::build(std::move(entries)));
     }
     return out;
@@ -466,6 +546,18 @@ GroupTokenIndex tokenMapsOf(const CompactIndex& index, const std::map<GroupID, T
 }
 
 } // namespace
+
+void appendTokenEntries(CompactIndex& index, const TokenIndex& tokens, TokenEntries& entries)
+{
+    entries.reserve(entries.size() + tokens.size());
+    for (const auto& [token, paths] : tokens) {
+        std::vector<std::uint32_t> ids;
+        ids.reserve(paths.size());
+        for (const auto& path : paths)
+            ids.push_back(index.internPath(path));
+        entries.emplace_back(token, std::move(ids));
+    }
+}
 
 CompactIndex compactRecordsOf(
     const DirectoryIndex& directoryIndex, const FileIndex& fileIndex, const GroupRoots& roots)
@@ -503,11 +595,14 @@ CompactIndex compactRecordsOf(
             continue;
         addRecord(index, info);
         index.fileOf[id] = std::uint32_t(index.files.size() - 1);
+        index.sortClassOf[id] = index.files.back().sortClass;
     }
     index.fileCount = 0;
     for (std::uint32_t id = 0; id < index.fileOf.size(); ++id) {
-        if (id >= held.size() || !held[id])
+        if (id >= held.size() || !held[id]) {
             index.fileOf[id] = kNoID;
+            index.sortClassOf[id] = SortClasses::kNone;
+        }
         index.fileCount += index.fileOf[id] != kNoID;
     }
     index.roots = roots;

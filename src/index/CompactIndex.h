@@ -12,6 +12,7 @@
 
 #include <cstdint>
 #include <map>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -47,13 +48,15 @@ private:
 };
 
 using FileBitmap = std::vector<std::uint64_t>;
+// Tokens, each with the ids of its paths.
+using TokenEntries = std::vector<std::pair<std::string, std::vector<std::uint32_t>>>;
 
 // One token index of one collection: the distinct tokens sorted and laid end to end ("\n" before
 // each, so a substring test over all of them is one memmem walk), each with its path ids sorted.
 class TokenPostings {
 public:
     // Takes token -> ids (in any order, repeats allowed) and keeps them sorted and distinct.
-    static TokenPostings build(std::vector<std::pair<std::string, std::vector<std::uint32_t>>> entries);
+    static TokenPostings build(TokenEntries entries);
 
     std::size_t tokenCount() const { return m_starts.size(); }
     std::string_view token(std::size_t i) const;
@@ -84,6 +87,46 @@ private:
     std::vector<std::uint32_t> m_postings;
 };
 
+// The extension a file order looks at in `path`: what follows the last dot of its last component (none
+// for a name whose only dot leads).
+std::string_view sortExtension(std::string_view path);
+
+// What a file's place in a browser order that ignores names is made of: its extension and tempo. A
+// library has a few hundred of these, so such an order is worked out once per class, not per file.
+struct SortClass {
+    std::string extension;
+    std::optional<std::int64_t> bpm;
+};
+
+// The distinct sort classes of a state, each file given its own as it is added.
+class SortClasses {
+public:
+    static constexpr std::uint16_t kNone = 0xFFFF; // more distinct classes than fit in a file record
+
+    std::uint16_t classify(std::string_view extension, bool hasBpm, std::int64_t bpm);
+    const std::vector<SortClass>& all() const { return m_classes; }
+    // Whether every file added has a class.
+    bool complete() const { return !m_overflowed; }
+
+private:
+    // Extensions of up to eight bytes (nearly all) are packed into a word and found through an
+    // open-addressing table: a file costs one probe. Longer ones go through the map.
+    struct Slot {
+        std::uint64_t extension = 0;
+        std::uint64_t tempo = 0;
+        std::uint32_t shape = 0;
+        std::uint32_t place = kNoID;
+    };
+    static std::size_t hash(const Slot& slot);
+    std::uint16_t add(std::string_view extension, bool hasBpm, std::int64_t bpm);
+    void grow();
+
+    std::vector<SortClass> m_classes;
+    std::vector<Slot> m_slots = std::vector<Slot>(256);
+    std::map<std::pair<std::string, std::optional<std::int64_t>>, std::uint16_t, std::less<>> m_long;
+    bool m_overflowed = false;
+};
+
 struct IndexedFile {
     static constexpr std::uint32_t kLeafName = 0xFFFFFFFE; // the name is the path's last component
 
@@ -95,6 +138,7 @@ struct IndexedFile {
     std::uint32_t keySize = 0;
     bool hasBpm = false;
     bool hasDuration = false;
+    std::uint16_t sortClass = SortClasses::kNone; // in the flags' padding: costs no memory
     std::int64_t bpm = 0;
     double duration = 0;
 };
@@ -115,10 +159,14 @@ struct CompactIndex {
     StringTable strings; // every path: files, folders, sub-folders
     std::string text; // names that are not their path's last component, and keys
     std::vector<IndexedFile> files; // the folders' lists, folder after folder (and loose records last)
+    SortClasses sortClasses; // of every record in `files`
     std::vector<IndexedFolder> folders; // a record is current when folderOf points back at it
     std::vector<std::uint32_t> subdirectories;
     std::vector<std::uint32_t> folderOf; // string id -> folder index, kNoID when none
     std::vector<std::uint32_t> fileOf; // string id -> the record the file index holds, kNoID when none
+    // string id -> that record's sort class, SortClasses::kNone when none: what a search reads of every
+    // hit, kept apart from the records so that reading it streams.
+    std::vector<std::uint16_t> sortClassOf;
     std::size_t fileCount = 0; // ids with a record in fileOf
     std::size_t folderCount = 0; // current folder records
     GroupRoots roots;
@@ -154,6 +202,8 @@ struct CompactIndex {
     // Builders. A record's strings go in through these so that each path is stored once.
     std::uint32_t internPath(std::string_view path);
     std::uint32_t addText(std::string_view value);
+    // Appends a file record (path, name and tempo set), giving it its sort class.
+    void addFile(IndexedFile file);
     // Gives `files.back()` its name (stored only when it differs from the path's last component).
     void setName(IndexedFile& file, std::string_view name);
     // Starts a folder record; files and sub-folders added after it are its own until the next.
@@ -168,6 +218,9 @@ struct CompactIndex {
     void deriveKeywords();
     std::size_t memoryBytes() const;
 };
+
+// Appends each token of `tokens` to `entries` with its paths interned in `index`.
+void appendTokenEntries(CompactIndex& index, const TokenIndex& tokens, TokenEntries& entries);
 
 CompactIndex compactIndexOf(const IndexMaps& maps);
 // The same without the token indexes, for builders that hold those in a form of their own.

@@ -154,16 +154,14 @@ void IndexBuilder::replace(IndexMaps& maps)
 
 namespace {
 
-using Entries = std::vector<std::pair<std::string, std::vector<std::uint32_t>>>;
-
 // The ids of pending tokens' paths: each pending path points at a key of the file index, whose id is
 // looked up once per file rather than once per token.
-std::map<GroupID, Entries> entriesOf(std::map<GroupID, IndexBuilder::PendingTokens>& pending,
+std::map<GroupID, TokenEntries> entriesOf(std::map<GroupID, IndexBuilder::PendingTokens>& pending,
     const std::unordered_map<const std::string*, std::uint32_t>& ids)
 {
-    std::map<GroupID, Entries> out;
+    std::map<GroupID, TokenEntries> out;
     for (auto& [group, tokens] : pending) {
-        Entries& entries = out[group];
+        TokenEntries& entries = out[group];
         entries.reserve(tokens.size());
         for (auto& [token, paths] : tokens) {
             std::vector<std::uint32_t> list;
@@ -177,21 +175,13 @@ std::map<GroupID, Entries> entriesOf(std::map<GroupID, IndexBuilder::PendingToke
 }
 
 // Sets finished earlier (a builder finish()ed before) join the pending ones.
-void addFinished(std::map<GroupID, Entries>& out, const GroupTokenIndex& finished, CompactIndex& index)
+void addFinished(std::map<GroupID, TokenEntries>& out, const GroupTokenIndex& finished, CompactIndex& index)
 {
-    for (const auto& [group, tokens] : finished) {
-        Entries& entries = out[group];
-        for (const auto& [token, paths] : tokens) {
-            std::vector<std::uint32_t> list;
-            list.reserve(paths.size());
-            for (const auto& path : paths)
-                list.push_back(index.internPath(path));
-            entries.emplace_back(token, std::move(list));
-        }
-    }
+    for (const auto& [group, tokens] : finished)
+        appendTokenEntries(index, tokens, out[group]);
 }
 
-std::map<GroupID, TokenPostings> postingsOf(std::map<GroupID, Entries>&& entries)
+std::map<GroupID, TokenPostings> postingsOf(std::map<GroupID, TokenEntries>&& entries)
 {
     std::map<GroupID, TokenPostings> out;
     for (auto& [group, list] : entries)

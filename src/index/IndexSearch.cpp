@@ -143,19 +143,6 @@ std::vector<std::uint32_t> idsOf(const FileBitmap& bits)
 
 } // namespace
 
-std::string_view sortExtension(std::string_view path)
-{
-    // Read from the end: only the last few bytes of a path are looked at.
-    for (std::size_t at = path.size(); at > 0; --at) {
-        const char c = path[at - 1];
-        if (c == '/')
-            return {};
-        if (c == '.')
-            return at - 1 == 0 || path[at - 2] == '/' ? std::string_view() : path.substr(at);
-    }
-    return {};
-}
-
 std::vector<std::string> CacheIndexStore::searchPaths(
     const std::string& query, const GroupID& g, bool includeFolderNames)
 {
@@ -258,114 +245,53 @@ struct LeadingKeyHash {
     }
 };
 
-// What a leading key that ignores names is made of: the extension (up to eight bytes, packed) and the
-// tempo, found again through a small open-addressing table, so that a file costs a probe and the
-// order's key is asked once per distinct pair.
-class ExtensionTempoMemo {
-public:
-    // The place of the pair among those seen, kNoID when the extension is too long to pack.
-    template <class Add> std::uint32_t placeOf(std::string_view extension, const IndexedFile& file, Add&& add)
-    {
-        if (extension.size() > 8)
-            return kNoID;
-        Entry probe;
-        std::memcpy(&probe.extension, extension.data(), extension.size());
-        probe.tempo = file.hasBpm ? std::uint64_t(file.bpm) : 0;
-        probe.shape = std::uint32_t(extension.size()) << 1 | std::uint32_t(file.hasBpm);
-        std::size_t slot = hash(probe) & (m_slots.size() - 1);
-        for (;; slot = (slot + 1) & (m_slots.size() - 1)) {
-            Entry& entry = m_slots[slot];
-            if (entry.place == kNoID)
-                break;
-            if (entry.extension == probe.extension && entry.tempo == probe.tempo
-                && entry.shape == probe.shape)
-                return entry.place;
-        }
-        probe.place = add(extension, file);
-        m_slots[slot] = probe;
-        if (++m_used * 2 > m_slots.size())
-            grow();
-        return probe.place;
-    }
+// The places of `found` among its distinct values, which become `keys`, ascending.
+std::vector<std::uint32_t> placesAmong(const std::vector<LeadingKey>& found, std::vector<LeadingKey>& keys)
+{
+    keys = found;
+    std::sort(keys.begin(), keys.end());
+    keys.erase(std::unique(keys.begin(), keys.end()), keys.end());
+    std::vector<std::uint32_t> places;
+    places.reserve(found.size());
+    for (const auto& key : found)
+        places.push_back(std::uint32_t(std::lower_bound(keys.begin(), keys.end(), key) - keys.begin()));
+    return places;
+}
 
-private:
-    struct Entry {
-        std::uint64_t extension = 0;
-        std::uint64_t tempo = 0;
-        std::uint32_t shape = 0;
-        std::uint32_t place = kNoID;
-    };
-    static std::size_t hash(const Entry& e)
-    {
-        return std::size_t(
-            (e.extension * 0x9E3779B97F4A7C15ULL ^ e.tempo * 0xC2B2AE3D27D4EB4FULL ^ e.shape) >> 17);
-    }
-    void grow()
-    {
-        std::vector<Entry> old(m_slots.size() * 2);
-        old.swap(m_slots);
-        for (const Entry& e : old) {
-            if (e.place == kNoID)
-                continue;
-            std::size_t slot = hash(e) & (m_slots.size() - 1);
-            while (m_slots[slot].place != kNoID)
-                slot = (slot + 1) & (m_slots.size() - 1);
-            m_slots[slot] = e;
-        }
-    }
-
-    std::vector<Entry> m_slots = std::vector<Entry>(1024);
-    std::size_t m_used = 0;
-};
-
-// Every file record's leading key as its place among the distinct keys (a few hundred: tempos, MIDI
-// or not), the distinct keys sorted. A key that ignores names is asked once per extension and tempo;
-// one that reads them, once per file, a large library then done in two halves at once.
+// The leading keys as places among the distinct ones. A key that ignores names is asked once per sort
+// class; one that reads them, once per file, a large library then done in two halves at once.
 void buildLeads(const CompactIndex& index, const LeadFunction& lead, bool readsName, OrderRanks& ranks)
 {
+    const auto keyOf = [&](const FileSortKey& key) { return lead ? lead(key) : LeadingKey {}; };
+    if (!readsName && index.sortClasses.complete()) {
+        std::vector<LeadingKey> classKeys;
+        for (const SortClass& sortClass : index.sortClasses.all())
+            classKeys.push_back(keyOf({ {}, sortClass.extension, sortClass.bpm }));
+        ranks.classLead = placesAmong(classKeys, ranks.keys);
+        ranks.byClass = true;
+        return;
+    }
     const std::size_t ids = std::min(index.strings.size(), index.fileOf.size());
     ranks.lead.assign(index.strings.size(), kNoID);
-    ranks.recorded.assign((index.strings.size() + 63) / 64, 0);
     struct Part {
         std::unordered_map<LeadingKey, std::uint32_t, LeadingKeyHash> seen;
         std::vector<LeadingKey> keys;
-        std::uint32_t placeOf(const LeadingKey& key)
-        {
-            const auto [at, added] = seen.try_emplace(key, std::uint32_t(keys.size()));
-            if (added)
-                keys.push_back(key);
-            return at->second;
-        }
     };
-    // Each half sets whole words of the bitmap, so the halves never write the same word.
     const auto fill = [&](std::size_t begin, std::size_t end, Part& part) {
-        ExtensionTempoMemo memo;
         for (std::size_t id = begin; id < end; ++id) {
-            if (index.fileOf[id] == kNoID)
+            const IndexedFile* file = index.fileByID(std::uint32_t(id));
+            if (!file)
                 continue;
-            ranks.recorded[id >> 6] |= std::uint64_t(1) << (id & 63);
-            if (!lead) {
-                ranks.lead[id] = part.placeOf({});
-                continue;
-            }
-            const IndexedFile& file = index.files[index.fileOf[id]];
-            const std::string_view extension = sortExtension(index.path(std::uint32_t(id)));
-            std::uint32_t place = kNoID;
-            if (!readsName)
-                place = memo.placeOf(extension, file, [&](std::string_view ext, const IndexedFile& f) {
-                    FileSortKey key;
-                    key.extension = ext;
-                    if (f.hasBpm)
-                        key.bpm = f.bpm;
-                    return part.placeOf(lead(key));
-                });
-            if (place == kNoID)
-                place = part.placeOf(lead({ index.nameOf(file), extension,
-                    file.hasBpm ? std::optional<std::int64_t>(file.bpm) : std::nullopt }));
-            ranks.lead[id] = place;
+            const LeadingKey key = keyOf({ readsName ? index.nameOf(*file) : std::string_view(),
+                sortExtension(index.path(std::uint32_t(id))),
+                file->hasBpm ? std::optional<std::int64_t>(file->bpm) : std::nullopt });
+            const auto [at, added] = part.seen.try_emplace(key, std::uint32_t(part.keys.size()));
+            if (added)
+                part.keys.push_back(key);
+            ranks.lead[id] = at->second;
         }
     };
-    const std::size_t middle = ids < 65536 ? ids : ids / 2 / 64 * 64;
+    const std::size_t middle = ids < 65536 ? ids : ids / 2;
     Part low, high;
     {
         std::jthread other;
@@ -373,52 +299,52 @@ void buildLeads(const CompactIndex& index, const LeadFunction& lead, bool readsN
             other = std::jthread([&] { fill(middle, ids, high); });
         fill(0, middle, low);
     }
-    ranks.keys = low.keys;
-    ranks.keys.insert(ranks.keys.end(), high.keys.begin(), high.keys.end());
-    std::sort(ranks.keys.begin(), ranks.keys.end());
-    ranks.keys.erase(std::unique(ranks.keys.begin(), ranks.keys.end()), ranks.keys.end());
-    const auto placesOf = [&](const Part& part) {
-        std::vector<std::uint32_t> places;
-        for (const auto& key : part.keys)
-            places.push_back(std::uint32_t(
-                std::lower_bound(ranks.keys.begin(), ranks.keys.end(), key) - ranks.keys.begin()));
-        return places;
-    };
-    const auto lowPlaces = placesOf(low), highPlaces = placesOf(high);
+    std::vector<LeadingKey> found = low.keys;
+    found.insert(found.end(), high.keys.begin(), high.keys.end());
+    const auto places = placesAmong(found, ranks.keys);
     for (std::size_t id = 0; id < ids; ++id)
         if (ranks.lead[id] != kNoID)
-            ranks.lead[id] = (id < middle ? lowPlaces : highPlaces)[ranks.lead[id]];
+            ranks.lead[id] = places[ranks.lead[id] + (id < middle ? 0 : low.keys.size())];
 }
 
 // Every file record's place in the whole order: leading key, natural name order (each distinct name
-// given its sort key once), id.
-void buildWhole(const CompactIndex& index, OrderRanks& ranks)
+// given its sort key once), id. Gives up, leaving `ranks` as it was, once `stale` says nobody will ask.
+bool buildWhole(const CompactIndex& index, OrderRanks& ranks, const std::function<bool()>& stale)
 {
+    const std::size_t ids = std::min(index.strings.size(), index.fileOf.size());
     std::unordered_map<std::string_view, std::uint32_t> distinct;
     std::vector<std::string_view> names;
     std::vector<std::pair<std::uint64_t, std::uint32_t>> items;
     items.reserve(index.fileCount);
-    for (std::uint32_t id = 0; id < ranks.lead.size(); ++id) {
-        if (ranks.lead[id] == kNoID)
+    FileBitmap recorded((index.strings.size() + 63) / 64);
+    for (std::uint32_t id = 0; id < ids; ++id) {
+        const IndexedFile* file = index.fileByID(id);
+        if (!file)
             continue;
-        const auto [at, added]
-            = distinct.try_emplace(index.nameOf(*index.fileByID(id)), std::uint32_t(names.size()));
+        recorded[id >> 6] |= std::uint64_t(1) << (id & 63);
+        const auto [at, added] = distinct.try_emplace(index.nameOf(*file), std::uint32_t(names.size()));
         if (added)
             names.push_back(at->first);
         items.emplace_back(at->second, id);
     }
     distinct = {};
+    if (stale())
+        return false;
     const auto nameRanks = naturalRanks(names);
     names = {};
+    if (stale())
+        return false;
     for (auto& [key, id] : items)
-        key = std::uint64_t(ranks.lead[id]) << 32 | nameRanks[key];
+        key = std::uint64_t(ranks.leadOf(index, id)) << 32 | nameRanks[key];
     std::sort(items.begin(), items.end());
-    ranks.rank.assign(ranks.lead.size(), kNoID);
+    ranks.rank.assign(index.strings.size(), kNoID);
     ranks.byRank.reserve(items.size());
     for (std::uint32_t at = 0; at < items.size(); ++at) {
         ranks.rank[items[at].second] = at;
         ranks.byRank.push_back(items[at].second);
     }
+    ranks.recorded = std::move(recorded);
+    return true;
 }
 
 } // namespace
@@ -427,7 +353,7 @@ std::uint64_t SearchHits::leadOf(std::uint32_t id) const
 {
     // Known keys at odd numbers; a key of a file without a record falls on the even number just
     // below the first known key that is larger.
-    if (const std::uint32_t place = m_ranks->lead[id]; place != kNoID)
+    if (const std::uint32_t place = m_ranks->leadOf(m_state->index, id); place != kNoID)
         return 2 * std::uint64_t(place) + 1;
     const LeadingKey key = leadingKeyOf(m_state->index, m_leadingKey, id);
     const auto at = std::lower_bound(m_ranks->keys.begin(), m_ranks->keys.end(), key);
@@ -661,13 +587,14 @@ SearchHits CacheIndexStore::searchHits(const std::string& query, const GroupID& 
     hits.sortByOrder(exactItems, exactItems.size());
     for (const auto& item : exactItems)
         hits.m_exact.push_back(item.second);
-    // The whole order, worked out once in the background for the searches that follow.
+    // The whole order, worked out once in the background for the searches that follow. Not on the
+    // writer: it takes seconds at a large library, and a write must not wait for it. A state that a
+    // change has replaced is not worth finishing.
     if (!ranks.wholeQueued.exchange(true)) {
-        m_executor.post([this, state, &ranks] {
-            if (m_closing)
-                return;
-            buildWhole(state->index, ranks);
-            ranks.wholeDone = true;
+        m_orderBuilder.post([this, state, &ranks] {
+            const auto stale = [&] { return m_closing || current()->search != state->search; };
+            if (!stale() && buildWhole(state->index, ranks, stale))
+                ranks.wholeDone = true;
         });
     }
     return hits;

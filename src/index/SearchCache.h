@@ -39,19 +39,32 @@ private:
 // One browser order over every file record of a state (the order of a file does not depend on the
 // collection asking). Filled once each, under the flags; read only after them.
 struct OrderRanks {
-    // Per path id: the place of the file's leading key among the distinct leading keys of the state,
-    // kNoID for an id without a record. Cheap enough to work out on the first search.
+    // Each file's leading key as its place among the distinct leading keys of the state (`keys`,
+    // ascending). An order that ignores names has a place per sort class, worked out on the first
+    // search at the cost of a few hundred keys; one that reads names has a place per path id, worked
+    // out from every file.
     std::once_flag leadBuilt;
-    std::vector<std::uint32_t> lead;
-    std::vector<std::array<std::int64_t, 5>> keys; // the distinct leading keys, ascending
-    FileBitmap recorded; // the ids with a record
+    bool byClass = false;
+    std::vector<std::uint32_t> classLead; // by sort class
+    std::vector<std::uint32_t> lead; // by path id, kNoID for an id without a record
+    std::vector<std::array<std::int64_t, 5>> keys;
+    // kNoID for an id without a record.
+    std::uint32_t leadOf(const CompactIndex& index, std::uint32_t id) const
+    {
+        if (!byClass)
+            return lead[id];
+        const std::uint16_t sortClass = index.sortClassOf[id];
+        return sortClass == SortClasses::kNone ? kNoID : classLead[sortClass];
+    }
+
     // Per path id: its place in the whole order (leading key, natural name order, id), kNoID without
-    // a record; and the ids in that order. Takes seconds at a million files, so it is worked out in
-    // the background and used once done.
+    // a record; the ids in that order; the ids with a record. Takes seconds at a million files, so it
+    // is worked out in the background and used once done.
     std::atomic<bool> wholeQueued { false };
     std::atomic<bool> wholeDone { false };
     std::vector<std::uint32_t> rank;
     std::vector<std::uint32_t> byRank;
+    FileBitmap recorded;
     // Until then, the hits the latest search put in order and the first of them in order: typing one
     // more letter narrows the hits, and those of the first that remain are the new first.
     struct Ordered {

@@ -1,5 +1,6 @@
 #include "index/CacheIndexStore.h"
 #include "index/NaturalOrder.h"
+#include "index/SearchCache.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -142,14 +143,15 @@ TEST_F(SearchFixture, ExactNameFirstThenTheGivenOrder)
 
     // Hits as the window takes them: the same files in the same order, records only for the part shown,
     // whether the part shown is taken first or the whole list at once, and whether a query narrows the
-    // hits of the one before or not; both while the whole order is still being worked out (the worker
+    // hits of the one before or not; both while the whole order is still being worked out (its builder
     // held) and once it is. One hit has no record of its own.
     store.modify([](IndexMaps& maps) { maps.searchIndex[kGroup]["snare"].insert("/S/Snare 100 BPM.wav"); });
     const auto checkHits = [&] {
         for (const char* query : { "s", "snare", "snare.WAV", "snare 1", "kick", "drums", "zzz" }) {
             for (const NamedFileOrder& order :
                 { NamedFileOrder { "natural", {} }, NamedFileOrder { "reversed", reversed },
-                    NamedFileOrder { "tempo", tempoFirst, tempoKey, false } }) {
+                    NamedFileOrder { "tempo", tempoFirst, tempoKey, false },
+                    NamedFileOrder { "tempo, asked per file", tempoFirst, tempoKey, true } }) {
                 const auto expected = pathsOf(store.search(query, kGroup, true, order.order));
                 const SearchHits hits = store.searchHits(query, kGroup, true, order);
                 if (expected.size() > 2) {
@@ -161,13 +163,36 @@ TEST_F(SearchFixture, ExactNameFirstThenTheGivenOrder)
             }
         }
     };
-    std::promise<void> held;
-    store.executor().post([gate = held.get_future().share()] { gate.wait(); });
+    const auto holdBuilder = [&] {
+        auto held = std::make_shared<std::promise<void>>();
+        store.orderBuilder().post([gate = held->get_future().share()] { gate.wait(); });
+        return held;
+    };
+    auto held = holdBuilder();
     checkHits();
-    held.set_value();
-    store.executor().run([] {});
+    // The whole order is built apart from the writer: a write lands while that build still waits, and
+    // a change of folder times alone keeps what it will make.
+    auto write = std::async(std::launch::async, [&] {
+        store.updateFolderTimes({ { "/S/Drums", 5.0 } }, {});
+    });
+    ASSERT_EQ(write.wait_for(std::chrono::seconds(60)), std::future_status::ready);
+    const auto tempoRanks = [&] { return &store.current()->search->ranks("tempo"); };
+    EXPECT_FALSE(tempoRanks()->wholeDone);
+    held->set_value();
+    store.orderBuilder().run([] {});
+    EXPECT_TRUE(tempoRanks()->wholeDone);
     checkHits();
+    // A build for a state that a change replaced before it ran is dropped.
+    held = holdBuilder();
     store.modify([](IndexMaps& maps) { maps.searchIndex[kGroup]["snare"].erase("/S/Snare 100 BPM.wav"); });
+    const OrderRanks* replacedRanks = tempoRanks();
+    const SnapshotPtr replacedState = store.current();
+    (void)store.searchHits("snare", kGroup, false, { "tempo", tempoFirst, tempoKey, false });
+    store.modify([](IndexMaps&) {});
+    held->set_value();
+    store.orderBuilder().run([] {});
+    EXPECT_TRUE(replacedRanks->wholeQueued);
+    EXPECT_FALSE(replacedRanks->wholeDone);
     const SearchHits snares = store.searchHits("snare", kGroup, false, { "natural", {} });
     ASSERT_EQ(snares.size(), 3u);
     EXPECT_EQ(pathsOf(snares.records(1, 5)),
