@@ -63,7 +63,8 @@ std::uint16_t SortClasses::classify(std::string_view extension, bool hasBpm, std
         return added;
     }
     Slot probe;
-    std::memcpy(&probe.extension, extension.data(), extension.size());
+    if (!extension.empty()) // a cache may carry a file with no extension, whose data() may be null
+        std::memcpy(&probe.extension, extension.data(), extension.size());
     probe.tempo = hasBpm ? std::uint64_t(bpm) : 0;
     probe.shape = std::uint32_t(extension.size()) << 1 | std::uint32_t(hasBpm);
     std::size_t at = hash(probe) & (m_slots.size() - 1);
