@@ -12,10 +12,10 @@ namespace {
 constexpr int kMaxBlock = 4096;
 }
 
-AudioEngine::AudioEngine()
+AudioEngine::AudioEngine(std::unique_ptr<OutputBackend> backend)
     : m_samplerBus(kMaxBlock * 2)
     , m_output(std::make_unique<AudioOutput>([this](float* out, int frames) { render(out, frames); },
-          [this](int rate) { outputRateChanged(rate); }))
+          [this](int rate) { outputRateChanged(rate); }, std::move(backend)))
 {
     m_sampler.setSampleRate(sampleRate());
 }

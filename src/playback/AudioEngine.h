@@ -8,6 +8,7 @@
 
 #include "DecodeWorker.h"
 #include "MeterTap.h"
+#include "OutputBackend.h"
 #include "OutputDevice.h"
 #include "SafetyLimiter.h"
 #include "SamplerNode.h"
@@ -30,7 +31,8 @@ class AudioEngine {
 public:
     enum class OutputKind { None, Device, Null, Offline };
 
-    AudioEngine();
+    // Without a backend the output is PortAudio's.
+    explicit AudioEngine(std::unique_ptr<OutputBackend> backend = nullptr);
     ~AudioEngine();
     AudioEngine(const AudioEngine&) = delete;
     AudioEngine& operator=(const AudioEngine&) = delete;

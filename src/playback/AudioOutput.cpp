@@ -1,12 +1,6 @@
 #include "AudioOutput.h"
 
-#include <alsa/asoundlib.h>
-#include <portaudio.h>
-
 #include <chrono>
-#include <cstdio>
-#include <fcntl.h>
-#include <unistd.h>
 
 namespace kivo::playback {
 
@@ -18,84 +12,18 @@ constexpr auto kStallLimit = std::chrono::milliseconds(1500);
 constexpr auto kWatchInterval = std::chrono::milliseconds(250);
 constexpr int kNullFrames = OutputChoice::kDefaultBufferFrames;
 
-// ALSA reports every missing card on stderr; having no card is normal here.
-void silentAlsa(const char*, int, const char*, int, const char*, ...) { }
-
-// Device probing (ALSA plugins, JACK) writes to stderr on machines without sound;
-// those lines are noise, so stderr is muted just while PortAudio looks for devices.
-class MutedStderr {
-public:
-    MutedStderr()
-    {
-        std::fflush(stderr);
-        m_saved = dup(STDERR_FILENO);
-        int devNull = ::open("/dev/null", O_WRONLY);
-        if (devNull >= 0) {
-            dup2(devNull, STDERR_FILENO);
-            ::close(devNull);
-        }
-    }
-    ~MutedStderr()
-    {
-        if (m_saved >= 0) {
-            dup2(m_saved, STDERR_FILENO);
-            ::close(m_saved);
-        }
-    }
-
-private:
-    int m_saved = -1;
-};
-
-int paCallback(const void*, void* output, unsigned long frames, const PaStreamCallbackTimeInfo*,
-    PaStreamCallbackFlags, void* user)
-{
-    return static_cast<AudioOutput*>(user)->deviceCallback(static_cast<float*>(output), frames);
-}
-
-void paFinished(void* user)
-{
-    static_cast<AudioOutput*>(user)->deviceFinished();
-}
-
-// The output devices PortAudio knows now, with their PortAudio indices beside them.
-std::vector<OutputDevice> paDevices(std::vector<PaDeviceIndex>& indices, int& defaultIndex)
-{
-    std::vector<OutputDevice> out;
-    indices.clear();
-    defaultIndex = -1;
-    const PaDeviceIndex systemDefault = Pa_GetDefaultOutputDevice();
-    const PaDeviceIndex count = Pa_GetDeviceCount();
-    for (PaDeviceIndex i = 0; i < count; ++i) {
-        const PaDeviceInfo* info = Pa_GetDeviceInfo(i);
-        if (!info || info->maxOutputChannels < 1)
-            continue;
-        const PaHostApiInfo* host = Pa_GetHostApiInfo(info->hostApi);
-        OutputDevice device;
-        device.hostApi = host && host->name ? host->name : "";
-        device.name = info->name ? info->name : "";
-        device.maxChannels = info->maxOutputChannels;
-        device.defaultRate = info->defaultSampleRate;
-        device.isDefault = i == systemDefault;
-        if (device.isDefault)
-            defaultIndex = int(out.size());
-        out.push_back(std::move(device));
-        indices.push_back(i);
-    }
-    return out;
-}
-
 } // namespace
 
 struct AudioOutput::Opened {
     std::vector<OutputDevice> devices;
 };
 
-AudioOutput::AudioOutput(std::function<void(float*, int)> render, std::function<void(int)> rateChanged)
+AudioOutput::AudioOutput(std::function<void(float*, int)> render, std::function<void(int)> rateChanged,
+    std::unique_ptr<OutputBackend> backend)
     : m_render(std::move(render))
     , m_rateChanged(std::move(rateChanged))
+    , m_backend(backend ? std::move(backend) : makePortAudioBackend())
 {
-    snd_lib_error_set_handler(silentAlsa);
     m_thread = std::thread([this] { run(); });
 }
 
@@ -175,13 +103,6 @@ std::vector<OutputDevice> AudioOutput::listDevices()
     return answer.get();
 }
 
-int AudioOutput::deviceCallback(float* out, unsigned long frames)
-{
-    m_render(out, int(frames));
-    m_callbacks.fetch_add(1, std::memory_order_relaxed);
-    return paContinue;
-}
-
 void AudioOutput::publish(OutputStatus status)
 {
     std::function<void()> observer;
@@ -198,13 +119,10 @@ void AudioOutput::publish(OutputStatus status)
         observer();
 }
 
-void AudioOutput::refreshPortAudio()
+void AudioOutput::refreshDevices()
 {
-    // A fresh initialisation is the only way PortAudio sees devices that came or went.
-    MutedStderr muted;
-    if (m_paInitialised)
-        Pa_Terminate();
-    m_paInitialised = Pa_Initialize() == paNoError;
+    m_streamOpen = false;
+    m_backendUsable = m_backend->refresh();
 }
 
 void AudioOutput::setRate(int rate)
@@ -216,38 +134,29 @@ void AudioOutput::setRate(int rate)
         m_rateChanged(rate);
 }
 
-bool AudioOutput::openDevice(int paIndex, int rate, int bufferFrames)
+bool AudioOutput::openDevice(int index, int rate, int bufferFrames)
 {
-    MutedStderr muted;
-    const PaDeviceInfo* info = Pa_GetDeviceInfo(paIndex);
-    if (!info || info->maxOutputChannels < 2 || rate <= 0)
-        return false;
-    PaStreamParameters params {};
-    params.device = paIndex;
-    params.channelCount = 2;
-    params.sampleFormat = paFloat32;
-    // Asking for the buffer's own length as latency keeps the host's buffering near it.
-    params.suggestedLatency = std::max(info->defaultLowOutputLatency, double(bufferFrames) / rate);
-    if (Pa_IsFormatSupported(nullptr, &params, rate) != paFormatIsSupported)
+    if (rate <= 0)
         return false;
     // Nothing renders while the rate changes: the old stream is closed and the null output stopped.
     const int previousRate = m_rate;
     setRate(rate);
-    PaStream* stream = nullptr;
-    if (Pa_OpenStream(&stream, nullptr, &params, rate, bufferFrames, paNoFlag, paCallback, this)
-        != paNoError) {
-        setRate(previousRate);
-        return false;
-    }
-    Pa_SetStreamFinishedCallback(stream, paFinished);
     m_deviceLost.store(false, std::memory_order_release);
-    if (Pa_StartStream(stream) != paNoError) {
-        Pa_CloseStream(stream);
+    const bool opened = m_backend->open(
+        index, rate, bufferFrames,
+        [this](float* out, int frames) {
+            m_render(out, frames);
+            m_callbacks.fetch_add(1, std::memory_order_relaxed);
+        },
+        [this] { m_deviceLost.store(true, std::memory_order_release); });
+    if (!opened) {
         setRate(previousRate);
         return false;
     }
-    m_stream = stream;
-    m_streamName = info->name ? info->name : "";
+    int defaultIndex = -1;
+    const std::vector<OutputDevice> devices = m_backend->devices(defaultIndex);
+    m_streamOpen = true;
+    m_streamName = index < int(devices.size()) ? devices[std::size_t(index)].name : std::string();
     m_seenCallbacks = m_callbacks.load();
     m_lastProgress = Clock::now();
     m_kind.store(Kind::Device, std::memory_order_release);
@@ -256,11 +165,10 @@ bool AudioOutput::openDevice(int paIndex, int rate, int bufferFrames)
 
 void AudioOutput::closeDevice()
 {
-    if (!m_stream)
+    if (!m_streamOpen)
         return;
-    Pa_AbortStream(static_cast<PaStream*>(m_stream));
-    Pa_CloseStream(static_cast<PaStream*>(m_stream));
-    m_stream = nullptr;
+    m_backend->close();
+    m_streamOpen = false;
     m_kind.store(Kind::None, std::memory_order_release);
 }
 
@@ -270,12 +178,11 @@ AudioOutput::Opened AudioOutput::openChosen(const std::string& lostName)
 {
     stopNull();
     closeDevice();
-    refreshPortAudio();
+    refreshDevices();
     Opened out;
-    std::vector<PaDeviceIndex> indices;
     int defaultIndex = -1;
-    if (m_paInitialised)
-        out.devices = paDevices(indices, defaultIndex);
+    if (m_backendUsable)
+        out.devices = m_backend->devices(defaultIndex);
     const OutputResolution where = resolveOutput(out.devices, defaultIndex, m_choice);
     const int buffer = m_choice.bufferFrames;
     auto rateFor = [&](int index, bool chosenRate) {
@@ -286,9 +193,8 @@ AudioOutput::Opened AudioOutput::openChosen(const std::string& lostName)
         if (index < 0)
             return false;
         // The chosen rate first; a device that will not take it (a JACK server) runs at its own.
-        return openDevice(indices[std::size_t(index)], rateFor(index, true), buffer)
-            || (m_choice.sampleRate > 0
-                && openDevice(indices[std::size_t(index)], rateFor(index, false), buffer));
+        return openDevice(index, rateFor(index, true), buffer)
+            || (m_choice.sampleRate > 0 && openDevice(index, rateFor(index, false), buffer));
     };
     std::string message;
     bool opened = tryOpen(where.index);
@@ -306,6 +212,8 @@ AudioOutput::Opened AudioOutput::openChosen(const std::string& lostName)
     }
     if (!opened)
         startNull();
+    m_fellBack = fellBack && !m_choice.isSystemDefault();
+    m_lostName = m_fellBack ? lostName : std::string();
     m_lastProbe = Clock::now();
     OutputStatus status;
     status.device = opened;
@@ -363,8 +271,8 @@ bool AudioOutput::deviceStalled()
         m_seenCallbacks = count;
         m_lastProgress = now;
     }
-    return m_deviceLost.load(std::memory_order_acquire)
-        || Pa_IsStreamActive(static_cast<PaStream*>(m_stream)) != 1 || now - m_lastProgress > kStallLimit;
+    return m_deviceLost.load(std::memory_order_acquire) || !m_backend->streamActive()
+        || now - m_lastProgress > kStallLimit;
 }
 
 void AudioOutput::run()
@@ -408,21 +316,25 @@ void AudioOutput::run()
             if (m_running) {
                 devices = openChosen({}).devices;
             } else {
-                refreshPortAudio();
-                std::vector<PaDeviceIndex> indices;
+                refreshDevices();
                 int defaultIndex = -1;
-                if (m_paInitialised)
-                    devices = paDevices(indices, defaultIndex);
+                if (m_backendUsable)
+                    devices = m_backend->devices(defaultIndex);
             }
             for (auto& request : lists)
                 request.set_value(devices);
         }
         if (m_running) {
-            if (m_stream && deviceStalled()) {
-                const std::string lost = m_choice.isSystemDefault() ? std::string() : m_streamName;
+            if (m_streamOpen && deviceStalled()) {
+                // The chosen device stopped; the default one standing in for it only stopped too.
+                const std::string lost
+                    = m_choice.isSystemDefault() || m_fellBack ? std::string() : m_streamName;
                 openChosen(lost);
-            } else if (!m_stream && Clock::now() - m_lastProbe > kProbeInterval) {
+            } else if (!m_streamOpen && Clock::now() - m_lastProbe > kProbeInterval) {
                 openChosen({});
+            } else if (m_fellBack && m_backend->devicesMayHaveChanged()) {
+                // A device came: perhaps the chosen one, back again.
+                openChosen(m_lostName);
             }
         }
         lock.lock();
@@ -430,8 +342,7 @@ void AudioOutput::run()
     lock.unlock();
     closeDevice();
     stopNull();
-    if (m_paInitialised)
-        Pa_Terminate();
+    m_backend.reset(); // the sound system is shut down on the thread that used it
     std::lock_guard requests(m_requestMutex);
     for (auto& request : m_listRequests)
         request.set_value({});

@@ -1,13 +1,15 @@
 #pragma once
 
-// Where the engine's audio goes: the chosen PortAudio output device through its callback API,
-// or, with no usable device, a null output that pulls audio on a clock of its own. Every PortAudio
-// call (initialising, listing, opening, closing) happens on the output's own device thread, since
-// any of them can block (an ALSA plugin, a JACK server that does not answer): start, stop and a
-// new choice only leave a request for it and return at once. The device thread also watches the
-// stream: a device that is lost falls back to the default one, and with no device at all it looks
-// for one again every few seconds while the null output keeps time.
+// Where the engine's audio goes: the chosen output device (PortAudio's, through its callback API),
+// or, with no usable device, a null output that pulls audio on a clock of its own. Every call into
+// the sound system (initialising, listing, opening, closing) happens on the output's own device
+// thread, since any of them can block (an ALSA plugin, a JACK server that does not answer): start,
+// stop and a new choice only leave a request for it and return at once. The device thread also
+// watches the stream: a device that is lost falls back to the default one and is taken back when it
+// returns, and with no device at all it looks for one again every few seconds while the null output
+// keeps time.
 
+#include "OutputBackend.h"
 #include "OutputDevice.h"
 
 #include <atomic>
@@ -28,8 +30,9 @@ public:
 
     // `render` runs on the audio thread; it must be real-time safe. `rateChanged` runs on the
     // device thread while nothing renders, before audio is pulled at a new rate.
-    AudioOutput(
-        std::function<void(float* stereo, int frames)> render, std::function<void(int rate)> rateChanged);
+    // Without a backend, PortAudio's.
+    AudioOutput(std::function<void(float* stereo, int frames)> render,
+        std::function<void(int rate)> rateChanged, std::unique_ptr<OutputBackend> backend = nullptr);
     ~AudioOutput(); // waits for the device thread to close the device
 
     // Any thread, never waits. The output runs from `rate` (the null output's rate until a device
@@ -46,16 +49,12 @@ public:
     // Waits for the device thread to list the devices afresh: never call it on the main thread.
     std::vector<OutputDevice> listDevices();
 
-    // PortAudio's callback (public for the C trampoline).
-    int deviceCallback(float* out, unsigned long frames);
-    void deviceFinished() { m_deviceLost.store(true, std::memory_order_release); }
-
 private:
     struct Opened;
     void run();
-    void refreshPortAudio();
+    void refreshDevices();
     Opened openChosen(const std::string& lostName);
-    bool openDevice(int paIndex, int rate, int bufferFrames);
+    bool openDevice(int index, int rate, int bufferFrames);
     void closeDevice();
     void startNull();
     void stopNull();
@@ -84,13 +83,16 @@ private:
     std::function<void()> m_observer;
 
     // The device thread's own state.
+    std::unique_ptr<OutputBackend> m_backend;
     bool m_running = false;
     int m_rate = 48000;
     OutputChoice m_choice;
     uint64_t m_appliedSerial = 0;
-    void* m_stream = nullptr;
+    bool m_streamOpen = false;
     std::string m_streamName;
-    bool m_paInitialised = false;
+    bool m_fellBack = false; // the chosen device is missing, lost or would not open
+    std::string m_lostName; // the chosen device that was disconnected, while it stays away
+    bool m_backendUsable = false;
     std::atomic<bool> m_deviceLost { false };
     std::atomic<uint64_t> m_callbacks { 0 };
     uint64_t m_seenCallbacks = 0;

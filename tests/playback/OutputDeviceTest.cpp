@@ -1,6 +1,8 @@
 #include "PreviewHarness.h"
 
 #include "platform/PreferenceStore.h"
+#include "playback/AudioFilePlayer.h"
+#include "playback/OutputBackend.h"
 #include "playback/OutputDevice.h"
 #include "playback/OutputPreferences.h"
 #include "support/TestEnvironment.h"
@@ -9,6 +11,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 
 using namespace kivo;
@@ -28,7 +31,155 @@ bool waitFor(const std::function<bool()>& done)
     return true;
 }
 
+// A sound system whose devices the test plugs in and pulls out. An open stream pulls audio in
+// real time on a thread of its own and ends, as a real one does, when its device goes.
+class FakeBackend final : public playback::OutputBackend {
+public:
+    struct Devices {
+        std::mutex mutex;
+        std::vector<OutputDevice> present;
+        bool changed = false;
+
+        void plug(const OutputDevice& device)
+        {
+            std::lock_guard lock(mutex);
+            present.push_back(device);
+            changed = true;
+        }
+        void pull(const std::string& name)
+        {
+            std::lock_guard lock(mutex);
+            std::erase_if(present, [&](const OutputDevice& d) { return d.name == name; });
+            changed = true;
+        }
+        bool has(const std::string& name)
+        {
+            std::lock_guard lock(mutex);
+            return std::any_of(
+                present.begin(), present.end(), [&](const OutputDevice& d) { return d.name == name; });
+        }
+    };
+
+    explicit FakeBackend(std::shared_ptr<Devices> devices)
+        : m_shared(std::move(devices))
+    {
+    }
+    ~FakeBackend() override { close(); }
+
+    bool refresh() override
+    {
+        close();
+        std::lock_guard lock(m_shared->mutex);
+        m_devices = m_shared->present;
+        m_shared->changed = false;
+        return true;
+    }
+    std::vector<OutputDevice> devices(int& defaultIndex) override
+    {
+        auto it = std::find_if(
+            m_devices.begin(), m_devices.end(), [](const OutputDevice& d) { return d.isDefault; });
+        defaultIndex = it == m_devices.end() ? -1 : int(it - m_devices.begin());
+        return m_devices;
+    }
+    bool open(int index, int rate, int bufferFrames, Render render, Finished finished) override
+    {
+        close();
+        const std::string name = m_devices.at(std::size_t(index)).name;
+        if (!m_shared->has(name))
+            return false;
+        m_active = true;
+        m_stop = false;
+        m_stream = std::thread([=, this] {
+            std::vector<float> block(std::size_t(bufferFrames) * 2);
+            const auto period = std::chrono::duration<double>(double(bufferFrames) / rate);
+            while (!m_stop && m_shared->has(name)) {
+                render(block.data(), bufferFrames);
+                std::this_thread::sleep_for(period);
+            }
+            m_active = false;
+            finished();
+        });
+        return true;
+    }
+    void close() override
+    {
+        m_stop = true;
+        if (m_stream.joinable())
+            m_stream.join();
+    }
+    bool streamActive() override { return m_active; }
+    bool devicesMayHaveChanged() override
+    {
+        std::lock_guard lock(m_shared->mutex);
+        return std::exchange(m_shared->changed, false);
+    }
+
+private:
+    std::shared_ptr<Devices> m_shared;
+    std::vector<OutputDevice> m_devices;
+    std::thread m_stream;
+    std::atomic<bool> m_stop { false };
+    std::atomic<bool> m_active { false };
+};
+
 } // namespace
+
+// The chosen interface is missing at start, then plugged in, pulled out while a preview plays and
+// plugged in again: the preview goes on through the default output meanwhile, the strip says why,
+// and the interface is taken back each time it comes (under another card number too).
+TEST(OutputDevice, DeviceThatVanishesMidPlaybackFallsBackAndIsTakenBackWhenItReturns)
+{
+    auto devices = std::make_shared<FakeBackend::Devices>();
+    const std::string interface = "Scarlett 2i2 USB: Audio (hw:1,0)";
+    devices->present = { { "ALSA", "default", 32, 48000, true } };
+    playback::AudioEngine engine(std::make_unique<FakeBackend>(devices));
+    std::atomic<int> reports { 0 };
+    engine.setOutputObserver([&] { ++reports; });
+    engine.setOutputChoice(OutputChoice { "ALSA", interface, 64, 0 });
+    test::ScratchDir dir;
+    std::string error;
+    auto player = playback::AudioFilePlayer::create(
+        engine, dir.tone("tone.wav", "synth 20 sine 440 vol 0.5", 48000, 2), error);
+    ASSERT_TRUE(player) << error;
+    player->play();
+    auto playsOn = [&] {
+        const double at = player->currentTime();
+        return waitFor([&] { return player->currentTime() > at + 0.05; }) && player->isPlaying();
+    };
+    ASSERT_TRUE(waitFor([&] { return engine.outputStatus().device; }));
+    EXPECT_EQ(engine.outputStatus().name, "default");
+    EXPECT_EQ(engine.outputStatus().message,
+        "\u201cScarlett 2i2 USB: Audio (hw:1,0)\u201d is not available: playing through the default output");
+    EXPECT_EQ(engine.outputStatus().bufferFrames, 64);
+    EXPECT_EQ(engine.outputStatus().rate, engine.sampleRate());
+    EXPECT_GT(reports.load(), 0);
+    EXPECT_TRUE(playsOn());
+    devices->plug({ "ALSA", interface, 2, 48000, false });
+    ASSERT_TRUE(waitFor([&] { return engine.outputStatus().name == interface; }));
+    EXPECT_EQ(engine.outputStatus().message, "");
+    EXPECT_TRUE(playsOn());
+
+    devices->pull(interface);
+    ASSERT_TRUE(waitFor([&] { return engine.outputStatus().name == "default"; }));
+    EXPECT_NE(
+        engine.outputStatus().message.find("\u201cScarlett 2i2 USB: Audio (hw:1,0)\u201d was disconnected"),
+        std::string::npos)
+        << engine.outputStatus().message;
+    EXPECT_TRUE(playsOn());
+
+    // Another device coming is not the chosen one: the default stays, and so does the notice.
+    devices->plug({ "ALSA", "USB Headset (hw:3,0)", 2, 48000, false });
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    EXPECT_EQ(engine.outputStatus().name, "default");
+    EXPECT_NE(engine.outputStatus().message.find("was disconnected"), std::string::npos);
+
+    const std::string again = "Scarlett 2i2 USB: Audio (hw:2,0)";
+    devices->plug({ "ALSA", again, 2, 48000, false });
+    ASSERT_TRUE(waitFor([&] { return engine.outputStatus().name == again; }));
+    EXPECT_EQ(engine.outputStatus().message, "");
+    EXPECT_TRUE(playsOn());
+    EXPECT_EQ(engine.listOutputDevices().size(), 3u);
+}
 
 TEST(OutputDevice, ChoicesAreBroughtToOfferedValuesAndMatchedAgainstPresentDevices)
 {
@@ -92,31 +243,19 @@ TEST(OutputDevice, ChoiceSurvivesARestartAndDamagedValuesReadAsDefaults)
     }
 }
 
-// With or without a sound card: a remembered device that is not there plays through the default
-// output (or keeps time silently), says so, and choosing the default again clears the notice.
-TEST(OutputDevice, UnknownDeviceFallsBackToTheDefaultAndSaysSo)
+// PortAudio itself, with or without a sound card: the default output (or the null output keeping
+// time) plays, and the devices it lists can play.
+TEST(OutputDevice, PortAudioPlaysThroughTheDefaultOrKeepsTime)
 {
     playback::AudioEngine engine;
-    std::atomic<int> reports { 0 };
-    engine.setOutputObserver([&] { ++reports; });
-    engine.setOutputChoice(OutputChoice { "ALSA", "No Such Interface", 64, 0 });
     engine.start();
-    ASSERT_TRUE(waitFor([&] { return !engine.outputStatus().message.empty(); }));
-    const playback::OutputStatus status = engine.outputStatus();
-    EXPECT_NE(status.message.find("\u201cNo Such Interface\u201d is not available"), std::string::npos);
-    EXPECT_EQ(status.bufferFrames, 64);
-    EXPECT_EQ(status.rate, engine.sampleRate());
-    EXPECT_GT(reports.load(), 0);
-    // Time goes on, through the default device or the null output.
     const int64_t frames = engine.renderedFrames();
     EXPECT_TRUE(waitFor([&] { return engine.renderedFrames() > frames; }));
-
+    EXPECT_EQ(engine.outputStatus().message, "");
     for (const OutputDevice& device : engine.listOutputDevices()) {
         EXPECT_FALSE(device.name.empty());
         EXPECT_GT(device.maxChannels, 0);
     }
-    engine.setOutputChoice(OutputChoice {});
-    EXPECT_TRUE(waitFor([&] { return engine.outputStatus().message.empty(); }));
     engine.stop();
     EXPECT_TRUE(waitFor([&] { return !engine.outputStatus().device && engine.outputStatus().rate == 0; }));
 }
