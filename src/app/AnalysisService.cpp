@@ -257,7 +257,8 @@ void AnalysisService::publish()
             }
             if (result.key)
                 entry.key = result.key->keyText();
-            if (entry.bpm || entry.key)
+            entry.isLoop = result.isLoop;
+            if (entry.bpm || entry.key || entry.isLoop)
                 folder->emplace(name, std::move(entry));
         }
         next->folders[folderPath] = std::move(folder);

@@ -269,6 +269,8 @@ void BrowserController::connectWindow()
         m_player->load(QUrl::fromLocalFile(path));
         showPlaybackTime();
     });
+    connect(w, &MainWindow::fileAhead, this,
+        [this](const QString& path) { m_player->prepareAhead(QUrl::fromLocalFile(path)); });
     connect(w, &MainWindow::playRequested, this, [this](const QString& path) {
         m_player->play(QUrl::fromLocalFile(path));
         showPlaybackTime();

@@ -15,6 +15,7 @@
 #include "library/LibraryIndexManager.h"
 #include "library/UserSettings.h"
 #include "music/BpmFromName.h"
+#include "organise/AnalysedValues.h"
 #include "organise/MetadataInheritance.h"
 #include "organise/TagStore.h"
 #include "platform/PreferenceStore.h"
@@ -72,9 +73,12 @@ playback::AudioPlayerManager::Options::MusicLookup BrowserController::musicLooku
     // run it: the index's own values, the user's corrections, the folders' and the heard ones.
     auto state = m_library.store().current();
     auto pass = std::make_shared<organise::MetadataInheritance>(m_overrides.snapshot(), m_tags.maps());
-    if (m_analysis)
-        pass->useAnalysed(m_analysis->values());
-    return [state, pass](const std::string& path) {
+    std::shared_ptr<const organise::AnalysedValues> heard;
+    if (m_analysis) {
+        heard = m_analysis->values();
+        pass->useAnalysed(heard);
+    }
+    return [state, pass, heard](const std::string& path) {
         playback::SampleMusic music;
         std::optional<std::int64_t> ownBPM;
         std::optional<std::string> ownKey;
@@ -93,6 +97,9 @@ playback::AudioPlayerManager::Options::MusicLookup BrowserController::musicLooku
             music.tempo = double(*bpm);
         if (auto text = pass->effectiveKey(path, ownKey))
             music.key = music::MusicalKey::parse(*text);
+        // Only loops follow the project tempo; a file not heard yet is judged by its length.
+        if (const organise::AnalysedEntry* entry = heard ? heard->find(path) : nullptr)
+            music.isLoop = entry->isLoop;
         return music;
     };
 }

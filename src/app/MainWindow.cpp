@@ -529,6 +529,12 @@ void MainWindow::selectionChanged()
         return;
     m_lastSelectedFile = path;
     emit fileSelected(path);
+    if (path.isEmpty())
+        return;
+    const auto* view = static_cast<const QTreeView*>(currentView());
+    const QModelIndex current = view->currentIndex();
+    if (auto ahead = filePathAt(m_selectionStep > 0 ? view->indexBelow(current) : view->indexAbove(current)))
+        emit fileAhead(*ahead);
 }
 
 void MainWindow::showSyncStatus(const QString& text, double fraction, bool canCancel)

@@ -178,6 +178,9 @@ signals:
     void addFoldersRequested(const QStringList& paths);
     // A single file row became the selection (loads it without sound), or none did (empty path).
     void fileSelected(const QString& path);
+    // The file row after the selection, in the direction the selection last moved: the next one
+    // the arrow keys would play.
+    void fileAhead(const QString& path);
     void playRequested(const QString& path);
     void togglePlayPauseRequested();
     void skipRequested(double seconds);
@@ -277,6 +280,7 @@ private:
     std::vector<CollectionEntry> m_collections;
     int m_selected = -1;
     QString m_lastSelectedFile;
+    int m_selectionStep = 1; // the way the arrow keys last moved the selection
     TreeMemory m_memory;
     TreeMemory m_toReopen;
     std::vector<KeyHandler> m_keyHandlers;

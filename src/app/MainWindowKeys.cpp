@@ -14,6 +14,7 @@ namespace kivo::app {
 
 bool MainWindow::moveSelection(int step)
 {
+    m_selectionStep = step;
     auto* view = static_cast<QTreeView*>(currentView());
     const QModelIndex current = view->currentIndex();
     QModelIndex next;

@@ -73,6 +73,12 @@ struct AudioFilePlayer::Stream : DecodeSource {
 std::unique_ptr<AudioFilePlayer> AudioFilePlayer::open(
     AudioEngine& engine, int sampleRate, const std::string& path, std::string& error, StretchAmount stretch)
 {
+    return open(engine, sampleRate, path, error, [stretch](double) { return stretch; });
+}
+
+std::unique_ptr<AudioFilePlayer> AudioFilePlayer::open(AudioEngine& engine, int sampleRate,
+    const std::string& path, std::string& error, const std::function<StretchAmount(double)>& stretchFor)
+{
     auto decoder = std::make_unique<AudioDecoder>();
     error = decoder->open(path, sampleRate);
     if (!error.empty())
@@ -81,6 +87,7 @@ std::unique_ptr<AudioFilePlayer> AudioFilePlayer::open(
         error = "The file has no length";
         return nullptr;
     }
+    const StretchAmount stretch = stretchFor(decoder->duration());
     auto stream = std::make_shared<Stream>(std::move(decoder), engine.stretchers());
     stream->targetRatio.store(stretch.timeRatio, std::memory_order_relaxed);
     stream->targetPitch.store(stretch.pitchScale, std::memory_order_relaxed);

@@ -11,6 +11,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -27,6 +28,9 @@ public:
     // it cannot be played.
     static std::unique_ptr<AudioFilePlayer> open(AudioEngine& engine, int sampleRate, const std::string& path,
         std::string& error, StretchAmount stretch = {});
+    // The same, the stretch chosen once the file's length (in seconds) is known.
+    static std::unique_ptr<AudioFilePlayer> open(AudioEngine& engine, int sampleRate, const std::string& path,
+        std::string& error, const std::function<StretchAmount(double duration)>& stretchFor);
     // Main thread: starts the engine, opens the file and attaches the player in one go.
     static std::unique_ptr<AudioFilePlayer> create(
         AudioEngine& engine, const std::string& path, std::string& error, StretchAmount stretch = {});

@@ -67,7 +67,8 @@ AudioPlayerManager::Opened openFile(const std::string& path, bool midi, AudioEng
     if (midi)
         out.midiBytes = MIDISamplePlayer::readFile(path);
     else
-        out.audio = AudioFilePlayer::open(engine, rate, path, out.error, stretchFor(project, out.music));
+        out.audio = AudioFilePlayer::open(engine, rate, path, out.error,
+            [&](double duration) { return stretchFor(project, out.music, duration); });
     return out;
 }
 
@@ -120,6 +121,7 @@ AudioPlayerManager::~AudioPlayerManager()
 {
     if (m_opening)
         m_opening->cancel();
+    dropAhead();
     if (m_volumeWrite)
         m_volumeWrite->cancel();
     if (m_instrumentLoad)
@@ -199,6 +201,21 @@ void AudioPlayerManager::load(const QUrl& url)
 void AudioPlayerManager::play(const QUrl& url)
 {
     KIVO_MAIN_THREAD();
+    // The selected file was opened (or is opening) with its start decoded, and stretched where the
+    // project asks, ahead of this: it plays as it is rather than being opened and primed again,
+    // so a stretched preview sounds as soon as a plain one.
+    if (!url.isEmpty() && url == m_currentFile.url() && !m_resumeAt) {
+        if (m_opening) {
+            m_openingStart = Start::Play;
+            return;
+        }
+        if (m_audioPlayer && !m_audioPlayer->isPlaying() && !m_audioPlayer->isAtEnd()
+            && m_audioPlayer->currentTime() == 0) {
+            m_playback.setProgress(0);
+            startPlayback();
+            return;
+        }
+    }
     open(url, Start::Play);
 }
 
@@ -211,6 +228,9 @@ void AudioPlayerManager::open(const QUrl& url, Start start, std::optional<double
         m_opening->cancel();
         m_opening.reset();
     }
+    std::optional<Ahead> ahead;
+    if (m_ahead && m_ahead->url == url && !resumeAt && m_tasks)
+        ahead = std::exchange(m_ahead, std::nullopt);
     if (url.isEmpty() || !url.isLocalFile())
         return;
     const std::string path = url.toLocalFile().toStdString();
@@ -232,17 +252,69 @@ void AudioPlayerManager::open(const QUrl& url, Start start, std::optional<double
     m_currentFile.setUrl(url);
     m_playback.setProgress(0);
     m_openingStart = start;
+    if (ahead && ahead->file) {
+        // Opened ahead of the selection: it plays with no wait at all.
+        opened(url, start, std::move(*ahead->file));
+        emit fileOpened();
+        return;
+    }
+    m_openingSerial = ++m_openSerial;
+    if (ahead && ahead->opening) {
+        m_openingSerial = ahead->serial; // its answer now goes to the selection
+        m_opening = std::move(ahead->opening);
+        return;
+    }
+    m_opening = startOpening(url, rate, std::move(music), m_openingSerial);
+}
+
+platform::CancelHandle AudioPlayerManager::startOpening(
+    const QUrl& url, int rate, Options::MusicLookup music, std::uint64_t serial)
+{
+    const std::string path = url.toLocalFile().toStdString();
     AudioEngine* engine = &m_engine;
-    m_opening = m_tasks->run(
+    return m_tasks->run(
         this,
-        [path, midi, engine, rate, willOpen = m_willOpen, music = std::move(music), project = m_project] {
+        [path, midi = isMIDIFile(url), engine, rate, willOpen = m_willOpen, music = std::move(music),
+            project = m_project] {
             return std::make_shared<Opened>(openFile(path, midi, *engine, rate, willOpen, music, project));
         },
-        [this, url](std::shared_ptr<Opened> file) {
+        [this, url, serial](std::shared_ptr<Opened> file) {
+            if (m_ahead && m_ahead->serial == serial) {
+                m_ahead->opening.reset();
+                m_ahead->file = std::move(file);
+                return;
+            }
+            if (serial != m_openingSerial || !m_opening)
+                return;
             m_opening.reset();
             opened(url, m_openingStart, std::move(*file));
             emit fileOpened();
         });
+}
+
+void AudioPlayerManager::prepareAhead(const QUrl& url)
+{
+    KIVO_MAIN_THREAD();
+    if (m_ahead && m_ahead->url == url)
+        return;
+    dropAhead();
+    // Only where opening is in the background, and only audio: a MIDI file opens in no time.
+    if (!m_tasks || url.isEmpty() || !url.isLocalFile() || isMIDIFile(url) || url == m_currentFile.url())
+        return;
+    m_engine.start();
+    Ahead ahead;
+    ahead.url = url;
+    ahead.serial = ++m_openSerial;
+    ahead.opening = startOpening(
+        url, m_engine.sampleRate(), m_musicLookup ? m_musicLookup() : Options::MusicLookup(), ahead.serial);
+    m_ahead = std::move(ahead);
+}
+
+void AudioPlayerManager::dropAhead()
+{
+    if (m_ahead && m_ahead->opening)
+        m_ahead->opening->cancel();
+    m_ahead.reset();
 }
 
 void AudioPlayerManager::opened(const QUrl& url, Start start, Opened file)
@@ -304,7 +376,7 @@ void AudioPlayerManager::openAudio(
     m_audioPlayer = std::move(player);
     m_engine.start();
     // The project may have changed while the file opened.
-    m_audioPlayer->setStretch(stretchFor(m_project, m_music));
+    m_audioPlayer->setStretch(stretchFor(m_project, m_music, m_audioPlayer->duration()));
     m_audioPlayer->attach();
     m_audioPlayer->setVolume(gain());
     m_audioPlayer->setMeteringEnabled(true);
@@ -466,6 +538,7 @@ void AudioPlayerManager::resetPlayer()
         m_opening->cancel();
         m_opening.reset();
     }
+    dropAhead();
     if (m_audioPlayer)
         engineIdle();
     m_audioPlayer.reset();

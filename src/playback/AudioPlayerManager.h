@@ -83,8 +83,12 @@ public:
     // Selection changed to this file: prepares it without sound. An empty URL does nothing more
     // than stop.
     void load(const QUrl& url);
-    // Loads the file afresh and plays it from the beginning.
+    // Plays the file from the beginning: the selected file as it was opened when it stands at its
+    // start, otherwise opened afresh.
     void play(const QUrl& url);
+    // The file the selection is likely to move to next (the next row down the list): it is opened
+    // in the background, its start decoded, so that selecting or playing it needs no wait.
+    void prepareAhead(const QUrl& url);
     void stop();
     void togglePlayPause();
     void seek(double fraction);
@@ -142,6 +146,9 @@ signals:
 private:
     enum class Start { Load, Play };
     void open(const QUrl& url, Start start, std::optional<double> resumeAt = std::nullopt);
+    platform::CancelHandle startOpening(
+        const QUrl& url, int rate, Options::MusicLookup music, std::uint64_t serial);
+    void dropAhead();
     void opened(const QUrl& url, Start start, Opened file);
     void openMIDI(const QUrl& url, Start start, const std::vector<uint8_t>* bytes);
     void openAudio(Start start, std::unique_ptr<AudioFilePlayer> player, const std::string& error);
@@ -165,6 +172,16 @@ private:
     std::optional<platform::CancelHandle> m_opening;
     Start m_openingStart = Start::Load;
     std::optional<double> m_resumeAt; // where the file opening goes on from, when not its start
+    std::uint64_t m_openSerial = 0; // numbers every opening, so that an answer finds its purpose
+    std::uint64_t m_openingSerial = 0;
+    // The file opened ahead of the selection, while it opens and once it is open.
+    struct Ahead {
+        QUrl url;
+        std::uint64_t serial = 0;
+        std::optional<platform::CancelHandle> opening;
+        std::shared_ptr<Opened> file;
+    };
+    std::optional<Ahead> m_ahead;
     std::shared_ptr<MIDIPreviewPlayer> m_midiPlayer;
     CurrentFile m_currentFile;
     PlaybackProgress m_playback;

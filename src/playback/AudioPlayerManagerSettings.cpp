@@ -130,9 +130,15 @@ void AudioPlayerManager::setProjectSync(const ProjectSync& project)
         return;
     m_project = project;
     if (m_audioPlayer)
-        m_audioPlayer->setStretch(stretchFor(m_project, m_music));
+        m_audioPlayer->setStretch(stretchFor(m_project, m_music, m_audioPlayer->duration()));
     if (m_midiPlayer)
         m_midiPlayer->setRate(midiRate());
+    // The file opened ahead was primed for the old project.
+    if (m_ahead) {
+        const QUrl ahead = m_ahead->url;
+        dropAhead();
+        prepareAhead(ahead);
+    }
 }
 
 } // namespace kivo::playback

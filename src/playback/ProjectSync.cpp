@@ -30,10 +30,20 @@ int keyShift(const music::MusicalKey& sample, const music::MusicalKey& project)
     return shift;
 }
 
-StretchAmount stretchFor(const ProjectSync& project, const SampleMusic& sample)
+bool playsAsLoop(const SampleMusic& sample, double duration)
+{
+    if (sample.isLoop)
+        return *sample.isLoop;
+    if (!sample.tempo || !(*sample.tempo > 0))
+        return false;
+    // A little short of the bar still counts: a loop may be cut a few milliseconds early.
+    return duration >= 0.95 * 4 * 60 / *sample.tempo;
+}
+
+StretchAmount stretchFor(const ProjectSync& project, const SampleMusic& sample, double duration)
 {
     StretchAmount amount;
-    if (project.syncTempo && project.tempo && sample.tempo && !sample.oneShot)
+    if (project.syncTempo && project.tempo && sample.tempo && playsAsLoop(sample, duration))
         amount.timeRatio = 1.0 / tempoRate(*sample.tempo, *project.tempo);
     if (project.syncKey && project.key && sample.key)
         amount.pitchScale = std::pow(2.0, keyShift(*sample.key, *project.key) / 12.0);

@@ -87,16 +87,19 @@ TEST(ProjectSync, LoopsMeetTheProjectTempoAndTonalSamplesItsKeyByTheLeastMove)
     EXPECT_EQ(keyShift(key("C"), key("F#")), -6); // a tritone goes down
 
     ProjectSync project { 144.0, key("D"), true, true };
-    const SampleMusic loop { 120.0, key("C"), false };
-    StretchAmount amount = stretchFor(project, loop);
+    const SampleMusic loop { 120.0, key("C"), true };
+    StretchAmount amount = stretchFor(project, loop, 1.0);
     EXPECT_DOUBLE_EQ(amount.timeRatio, 1 / 1.2);
     EXPECT_DOUBLE_EQ(amount.pitchScale, std::pow(2.0, 2 / 12.0));
-    // A one-shot keeps its length; a sample without a key its pitch; toggles off leave it be.
-    EXPECT_EQ(stretchFor(project, { 120.0, std::nullopt, true }), StretchAmount {});
+    // A one-shot keeps its length: heard as one, or before it is heard, shorter than a bar at its
+    // tempo (2 s at 120 BPM). A sample without a key keeps its pitch; toggles off leave it be.
+    EXPECT_EQ(stretchFor(project, { 120.0, std::nullopt, false }, 8.0), StretchAmount {});
+    EXPECT_EQ(stretchFor(project, { 120.0, std::nullopt, std::nullopt }, 0.8), StretchAmount {});
+    EXPECT_DOUBLE_EQ(stretchFor(project, { 120.0, std::nullopt, std::nullopt }, 1.95).timeRatio, 1 / 1.2);
     project.syncKey = false;
-    EXPECT_DOUBLE_EQ(stretchFor(project, loop).pitchScale, 1.0);
+    EXPECT_DOUBLE_EQ(stretchFor(project, loop, 1.0).pitchScale, 1.0);
     project.syncTempo = false;
-    EXPECT_FALSE(stretchFor(project, loop).active());
+    EXPECT_FALSE(stretchFor(project, loop, 1.0).active());
 }
 
 TEST(ProjectSync, StretchedDrumLoopKeepsItsOnsetsOnTheTargetGrid)

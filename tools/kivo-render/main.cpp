@@ -198,7 +198,7 @@ SampleMusic sampleMusic(const Arguments& args)
     const bool wantsKey = args.project.syncKey && !music.key;
     if ((wantsTempo || wantsKey) && !isMIDIFile(args.input)) {
         const kivo::analysis::AnalysisResult heard = kivo::analysis::analyseFile(args.input);
-        music.oneShot = heard.isLoop == false;
+        music.isLoop = heard.isLoop;
         if (!music.tempo)
             music.tempo = heard.bpm;
         if (!music.key)
@@ -207,11 +207,11 @@ SampleMusic sampleMusic(const Arguments& args)
     return music;
 }
 
-void describe(
-    const SampleMusic& music, const Arguments& args, StretchAmount amount, const AudioEngine& engine)
+void describe(const SampleMusic& music, const Arguments& args, StretchAmount amount,
+    const AudioEngine& engine, double duration)
 {
     if (args.project.syncTempo) {
-        if (music.oneShot)
+        if (music.tempo && !isMIDIFile(args.input) && !playsAsLoop(music, duration))
             std::printf("tempo: a one-shot, not stretched\n");
         else if (!music.tempo)
             std::printf("tempo: unknown, not stretched\n");
@@ -253,7 +253,6 @@ int main(int argc, char** argv)
     engine.stretchers()->setEngine(args.stretcher);
     const bool syncing = args.project.syncTempo || args.project.syncKey;
     const SampleMusic music = syncing ? sampleMusic(args) : SampleMusic {};
-    const StretchAmount stretch = stretchFor(args.project, music);
     // No idle stop can come during an offline render: its clock never moves.
     kivo::platform::ManualClock clock;
     Audition audition(engine, clock);
@@ -267,7 +266,10 @@ int main(int argc, char** argv)
         if (!midi)
             error = logged.empty() ? "it takes no time" : logged.back();
     } else {
-        player = AudioFilePlayer::create(engine, args.input, error, stretch);
+        // A one-shot is told from a loop by its length where it was not heard.
+        player = AudioFilePlayer::create(engine, args.input, error);
+        if (player)
+            player->setStretch(stretchFor(args.project, music, player->duration()));
     }
     if (!player && !midi) {
         // The diagnostic line the window's player writes for the same file, then our own.
@@ -283,9 +285,9 @@ int main(int argc, char** argv)
     for (const std::string& line : logged)
         std::fprintf(stderr, "kivo-render: %s\n", line.c_str());
     audition.setLog([](const std::string& line) { std::fprintf(stderr, "kivo-render: %s\n", line.c_str()); });
-    if (syncing)
-        describe(music, args, stretch, engine);
     const double duration = midi ? midi->duration() : player->duration();
+    if (syncing)
+        describe(music, args, player ? player->stretch() : StretchAmount {}, engine, duration);
     if (args.start >= duration) {
         std::fprintf(stderr, "kivo-render: --start %.3f is not before the end of %s (%.3f s)\n", args.start,
             args.input.c_str(), duration);
@@ -319,7 +321,7 @@ int main(int argc, char** argv)
     // last block carries past the file's last frame is left out.
     const int64_t limit = args.seconds ? int64_t(std::llround(*args.seconds * args.rate)) : INT64_MAX;
     // A stretched file, or a MIDI file played at the project tempo, takes longer or shorter.
-    const double playedPerFileSecond = midi ? 1.0 / midi->rate() : stretch.timeRatio;
+    const double playedPerFileSecond = midi ? 1.0 / midi->rate() : player->stretch().timeRatio;
     const int64_t fileFrames = args.seconds
         ? INT64_MAX
         : int64_t(std::llround((duration - args.start) * playedPerFileSecond * args.rate));
