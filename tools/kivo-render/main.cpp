@@ -286,8 +286,13 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "kivo-render: %s\n", line.c_str());
     audition.setLog([](const std::string& line) { std::fprintf(stderr, "kivo-render: %s\n", line.c_str()); });
     const double duration = midi ? midi->duration() : player->duration();
-    if (syncing)
-        describe(music, args, player ? player->stretch() : StretchAmount {}, engine, duration);
+    if (syncing) {
+        // MIDI follows the project tempo by scheduling its notes, loop or not.
+        StretchAmount applied = player ? player->stretch() : StretchAmount {};
+        if (midi && args.project.syncTempo && music.tempo)
+            applied.timeRatio = 1.0 / tempoRate(*music.tempo, *args.project.tempo);
+        describe(music, args, applied, engine, duration);
+    }
     if (args.start >= duration) {
         std::fprintf(stderr, "kivo-render: --start %.3f is not before the end of %s (%.3f s)\n", args.start,
             args.input.c_str(), duration);
