@@ -12,7 +12,6 @@ using kivo::test::PreviewHarness;
 TEST(PreviewLevels, GainCurveAndMeterScales)
 {
     EXPECT_FLOAT_EQ(volumeGain(1.0f), 1.0f);
-    EXPECT_NEAR(gainDecibels(volumeGain(0.5f)), -30.0 * (1.0 - std::pow(0.5, 0.32)), 1e-4);
     EXPECT_NEAR(gainDecibels(volumeGain(0.5f)), -5.97, 0.01);
     EXPECT_NEAR(volumeGain(0.0f), 0.0316, 1e-4);
     EXPECT_EQ(volumeGain(-2.0f), volumeGain(0.0f));
