@@ -1,12 +1,12 @@
 #include "analysis/AnalysisStore.h"
 #include "analysis/BackgroundAnalyser.h"
 #include "platform/TaskRunner.h"
-#include "playback/WavWriter.h"
+#include "support/AudioFixtures.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QElapsedTimer>
 #include <QTemporaryDir>
 
 #include <sqlite3.h>
@@ -38,13 +38,9 @@ void write(const std::string& path, const std::string& bytes)
 }
 
 // The analyser runs at idle priority: on a busy machine it takes its time.
-template <class Pred> bool waitFor(Pred pred)
+bool waitFor(const std::function<bool()>& done)
 {
-    QElapsedTimer timer;
-    timer.start();
-    while (!pred() && timer.elapsed() < 120000)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 10);
-    return pred();
+    return kivo::test::waitFor(done, 120000);
 }
 
 } // namespace
@@ -135,10 +131,7 @@ TEST(BackgroundAnalyser, HearsQueuedFilesInTurnPausesAndKeepsResults)
         for (std::size_t f = 0; f < tone.size() / 2; ++f)
             tone[2 * f] = tone[2 * f + 1]
                 = float(0.3 * std::sin(2 * M_PI * 220 * (i + 1) * double(f) / 44100));
-        kivo::playback::WavWriter wav;
-        ASSERT_EQ(wav.open(files.back(), 2, 44100), "");
-        ASSERT_EQ(wav.append(tone.data(), 44100), "");
-        ASSERT_EQ(wav.finish(), "");
+        kivo::test::writeWav(files.back(), tone);
     }
     files.push_back(root + "/missing.wav");
     // A database from before fingerprints were kept, holding values for tone1 that its audio would

@@ -2,7 +2,8 @@
 #include "analysis/AnalysisStore.h"
 #include "analysis/AudioAnalysis.h"
 #include "analysis/Duplicates.h"
-#include "playback/WavWriter.h"
+#include "support/AudioFixtures.h"
+#include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
@@ -17,6 +18,8 @@
 #include <vector>
 
 using namespace kivo::analysis;
+using kivo::test::drumLoop;
+using kivo::test::writeWav;
 
 namespace {
 
@@ -25,26 +28,6 @@ constexpr double kRate = kDecodeRate;
 std::vector<float> silence(double seconds)
 {
     return std::vector<float>(std::size_t(seconds * kRate) * 2, 0.0f);
-}
-
-// A kick on every beat and a noise snare on beats 2 and 4, exactly `bars` bars long.
-std::vector<float> drumLoop(double bpm, int bars)
-{
-    std::vector<float> out = silence(bars * 4 * 60.0 / bpm);
-    std::mt19937 random(7);
-    std::uniform_real_distribution<float> noise(-1, 1);
-    for (int beat = 0; beat < bars * 4; ++beat) {
-        const std::size_t start = std::size_t(beat * 60.0 / bpm * kRate);
-        for (std::size_t i = 0; i < std::size_t(0.2 * kRate) && 2 * (start + i) + 1 < out.size(); ++i) {
-            const double t = double(i) / kRate;
-            float v = float(0.8 * std::sin(2 * M_PI * 60 * t) * std::exp(-t * 15));
-            if (beat % 2 == 1)
-                v += 0.5f * noise(random) * float(std::exp(-t * 30));
-            out[2 * (start + i)] += v;
-            out[2 * (start + i) + 1] += v;
-        }
-    }
-    return out;
 }
 
 // Three pitches struck together and left to die away.
@@ -78,14 +61,6 @@ std::vector<float> tune(std::initializer_list<int> midiKeys, double seconds, flo
         }
     }
     return out;
-}
-
-void writeWav(const std::string& path, const std::vector<float>& stereo)
-{
-    kivo::playback::WavWriter wav;
-    ASSERT_EQ(wav.open(path, 2, kDecodeRate), "");
-    ASSERT_EQ(wav.append(stereo.data(), int64_t(stereo.size() / 2)), "");
-    ASSERT_EQ(wav.finish(), "");
 }
 
 } // namespace
@@ -174,11 +149,7 @@ TEST(AudioAnalysis, FilesAndTheCommandLine)
     QTemporaryDir dir;
     const std::string root = dir.path().toStdString();
     const std::string loopPath = root + "/loop.wav";
-    kivo::playback::WavWriter wav;
-    const std::vector<float> loop = drumLoop(100, 2);
-    ASSERT_EQ(wav.open(loopPath, 2, kDecodeRate), "");
-    ASSERT_EQ(wav.append(loop.data(), int64_t(loop.size() / 2)), "");
-    ASSERT_EQ(wav.finish(), "");
+    writeWav(loopPath, drumLoop(100, 2));
     const AnalysisResult fromFile = analyseFile(loopPath);
     ASSERT_TRUE(fromFile.ok()) << fromFile.error;
     ASSERT_TRUE(fromFile.bpm);
@@ -201,15 +172,10 @@ TEST(AudioAnalysis, FilesAndTheCommandLine)
         EXPECT_FALSE(result.bpm || result.key || result.loudness || result.truePeak) << bad;
     }
 
-    const std::string command = std::string(KIVO_BINARY_DIR) + "/tools/kivo-index/kivo-index analyse '"
-        + loopPath + "' '" + text + "' 2>/dev/null";
-    std::FILE* pipe = popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string output;
-    char buffer[512];
-    while (std::fgets(buffer, sizeof buffer, pipe))
-        output += buffer;
-    EXPECT_EQ(WEXITSTATUS(pclose(pipe)), 1) << "a file that cannot be analysed fails the run";
+    const auto run = kivo::test::runTool(
+        "tools/kivo-index/kivo-index", "analyse '" + loopPath + "' '" + text + "' 2>/dev/null");
+    EXPECT_EQ(run.status, 1) << "a file that cannot be analysed fails the run";
+    const std::string& output = run.out;
     const std::string firstLine = output.substr(0, output.find('\n'));
     EXPECT_EQ(firstLine.rfind(loopPath + "\t100.0\t", 0), 0u) << firstLine;
     EXPECT_NE(firstLine.find("\tloop"), std::string::npos) << firstLine;

@@ -1,6 +1,6 @@
 #include "app/AnalysisService.h"
 #include "platform/TaskRunner.h"
-#include "playback/WavWriter.h"
+#include "support/AudioFixtures.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -13,31 +13,6 @@
 using namespace kivo;
 
 namespace {
-
-// Two bars of a kick on every beat, a noise burst on beats 2 and 4.
-void writeDrumLoop(const std::string& path, double bpm)
-{
-    constexpr int rate = 44100;
-    const double beat = 60.0 / bpm;
-    std::vector<float> stereo(std::size_t(8 * beat * rate) * 2, 0.0f);
-    unsigned noise = 1;
-    for (int b = 0; b < 8; ++b)
-        for (std::size_t i = 0; i < std::size_t(0.2 * rate); ++i) {
-            const std::size_t at = std::size_t(b * beat * rate) + i;
-            if (2 * at + 1 >= stereo.size())
-                break;
-            const double t = double(i) / rate;
-            noise = noise * 1103515245u + 12345u;
-            double v = 0.8 * std::sin(2 * M_PI * 60 * t) * std::exp(-t * 15);
-            if (b % 2 == 1)
-                v += 0.5 * (double(noise >> 16 & 0x7fff) / 16384.0 - 1) * std::exp(-t * 30);
-            stereo[2 * at] = stereo[2 * at + 1] = float(v);
-        }
-    playback::WavWriter wav;
-    ASSERT_EQ(wav.open(path, 2, rate), "");
-    ASSERT_EQ(wav.append(stereo.data(), int64_t(stereo.size() / 2)), "");
-    ASSERT_EQ(wav.finish(), "");
-}
 
 app::AnalysisService::DuplicatesAnswer duplicatesOf(app::AnalysisService& service, const std::string& path)
 {
@@ -55,7 +30,7 @@ TEST(AnalysisService, HeardValuesReachTheSnapshotOnlyWhileRunningAndAreKeptForTh
     platform::TaskRunner tasks;
     test::ScratchDir dir;
     const std::string loop = dir.mkdir("Loops") + "/groove.wav";
-    writeDrumLoop(loop, 124);
+    test::writeWav(loop, test::drumLoop(124, 2));
     const std::string copy = dir.str() + "/Loops/groove copy.wav";
     std::filesystem::copy_file(loop, copy);
     const std::string broken = dir.write("Loops/broken.wav", "RIFF");

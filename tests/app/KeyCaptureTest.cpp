@@ -11,48 +11,43 @@
 
 #include <gtest/gtest.h>
 
+#include <span>
+
 using namespace kivo::app;
 
 namespace {
-KeyRoute route(int key, Qt::KeyboardModifiers mods = {}, bool active = true, bool editing = false)
-{
-    return routeKey(KeyContext { active, editing, mods, key });
-}
+struct Press {
+    int key;
+    Qt::KeyboardModifiers mods = {};
+    bool editing = false;
+    bool active = true;
+};
 } // namespace
 
-TEST(KeyCapture, BrowserKeysAreTakenOnlyWhileTheBrowserWindowIsActiveAndNoTextIsEdited)
+TEST(KeyCapture, BrowserKeysAreTakenWhileTheWindowIsActiveAndNoTextIsEditedCommandKeysGoToMenus)
 {
-    EXPECT_EQ(route(Qt::Key_Space), KeyRoute::capture);
-    EXPECT_EQ(route(Qt::Key_Space, Qt::AltModifier), KeyRoute::capture);
-    EXPECT_EQ(route(Qt::Key_Down), KeyRoute::capture);
-    EXPECT_EQ(route(Qt::Key_Left), KeyRoute::capture);
-    EXPECT_EQ(route(Qt::Key_S, Qt::AltModifier), KeyRoute::capture);
-    EXPECT_EQ(route(Qt::Key_5), KeyRoute::capture);
-    EXPECT_EQ(route(Qt::Key_5, Qt::KeypadModifier), KeyRoute::capture);
-    // Control (Meta here) alone does not release a key: only the Command key does.
-    EXPECT_EQ(route(Qt::Key_H, Qt::MetaModifier), KeyRoute::capture);
-
+    const auto alt = Qt::AltModifier, control = Qt::ControlModifier;
+    // Command+A alone selects every row; Control (Meta here) alone does not release a key.
+    const Press captured[] { { Qt::Key_Space }, { Qt::Key_Space, alt }, { Qt::Key_Down }, { Qt::Key_Left },
+        { Qt::Key_S, alt }, { Qt::Key_5 }, { Qt::Key_5, Qt::KeypadModifier }, { Qt::Key_H, Qt::MetaModifier },
+        { Qt::Key_A, control } };
     // A text field being edited keeps every key, Space and arrows included.
-    EXPECT_EQ(route(Qt::Key_Space, {}, true, true), KeyRoute::passOn);
-    EXPECT_EQ(route(Qt::Key_Down, {}, true, true), KeyRoute::passOn);
-    EXPECT_EQ(route(Qt::Key_A, Qt::ControlModifier, true, true), KeyRoute::passOn);
-    // A dialog, a menu or another window in front.
-    EXPECT_EQ(route(Qt::Key_Space, {}, false), KeyRoute::passOn);
-}
-
-TEST(KeyCapture, CommandKeysGoToMenusExceptSelectAll)
-{
-    EXPECT_EQ(route(Qt::Key_F, Qt::ControlModifier), KeyRoute::passOn);
-    EXPECT_EQ(route(Qt::Key_Q, Qt::ControlModifier), KeyRoute::passOn);
-    EXPECT_EQ(route(Qt::Key_Space, Qt::ControlModifier), KeyRoute::passOn);
-    EXPECT_EQ(route(Qt::Key_A, Qt::ControlModifier), KeyRoute::capture);
-    EXPECT_EQ(route(Qt::Key_A, Qt::ControlModifier | Qt::ShiftModifier), KeyRoute::passOn);
-    EXPECT_EQ(route(Qt::Key_A, Qt::ControlModifier | Qt::AltModifier), KeyRoute::passOn);
-    EXPECT_EQ(route(Qt::Key_A, Qt::ControlModifier | Qt::MetaModifier), KeyRoute::passOn);
-    // Focus still moves by Tab; bare modifier presses stay with menus.
-    EXPECT_EQ(route(Qt::Key_Tab), KeyRoute::passOn);
-    EXPECT_EQ(route(Qt::Key_Backtab, Qt::ShiftModifier), KeyRoute::passOn);
-    EXPECT_EQ(route(Qt::Key_Alt, Qt::AltModifier), KeyRoute::passOn);
+    const Press passedOn[] { { Qt::Key_Space, {}, true }, { Qt::Key_Down, {}, true },
+        { Qt::Key_A, control, true },
+        // A dialog, a menu or another window in front.
+        { Qt::Key_Space, {}, false, false },
+        // Command keys go to the menus.
+        { Qt::Key_F, control }, { Qt::Key_Q, control }, { Qt::Key_Space, control },
+        { Qt::Key_A, control | Qt::ShiftModifier }, { Qt::Key_A, control | alt },
+        { Qt::Key_A, control | Qt::MetaModifier },
+        // Focus still moves by Tab; bare modifier presses stay with menus.
+        { Qt::Key_Tab }, { Qt::Key_Backtab, Qt::ShiftModifier }, { Qt::Key_Alt, alt } };
+    for (const auto& [presses, route] :
+        { std::pair { std::span<const Press>(captured), KeyRoute::capture }, { passedOn, KeyRoute::passOn } })
+        for (const Press& p : presses)
+            EXPECT_EQ(routeKey(KeyContext { p.active, p.editing, p.mods, p.key }), route)
+                << std::hex << p.key << " " << p.mods.toInt() << " editing " << p.editing << " active "
+                << p.active;
 }
 
 TEST(KeyCapture, TextEditorsAreWidgetsThatTakeTyping)
@@ -68,13 +63,9 @@ TEST(KeyCapture, TextEditorsAreWidgetsThatTakeTyping)
     QTreeView tree;
     QPushButton button;
 
-    EXPECT_TRUE(isTextEditor(&line));
-    EXPECT_FALSE(isTextEditor(&readOnly));
-    EXPECT_TRUE(isTextEditor(&plain));
-    EXPECT_TRUE(isTextEditor(&spin));
-    EXPECT_FALSE(isTextEditor(&fixed));
-    EXPECT_TRUE(isTextEditor(&editable));
-    EXPECT_FALSE(isTextEditor(&tree));
-    EXPECT_FALSE(isTextEditor(&button));
+    for (QWidget* editor : std::initializer_list<QWidget*> { &line, &plain, &spin, &editable })
+        EXPECT_TRUE(isTextEditor(editor)) << editor->metaObject()->className();
+    for (QWidget* other : std::initializer_list<QWidget*> { &readOnly, &fixed, &tree, &button })
+        EXPECT_FALSE(isTextEditor(other)) << other->metaObject()->className();
     EXPECT_FALSE(isTextEditor(nullptr));
 }

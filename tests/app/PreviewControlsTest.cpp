@@ -19,11 +19,9 @@ using namespace kivo::app;
 
 TEST(SeekBar, AClickSeeksToTheFractionUnderThePointerClampedToTheBar)
 {
-    EXPECT_DOUBLE_EQ(seekFraction(-3, 200), 0.0);
-    EXPECT_DOUBLE_EQ(seekFraction(210, 200), 1.0);
-    EXPECT_DOUBLE_EQ(seekFraction(50, 200), 0.25);
-    EXPECT_DOUBLE_EQ(seekFraction(10, 0), 0.0);
-    EXPECT_DOUBLE_EQ(seekFraction(std::numeric_limits<double>::quiet_NaN(), 100), 0.0);
+    for (const auto [x, width, fraction] : { std::tuple { -3.0, 200, 0.0 }, { 210.0, 200, 1.0 },
+             { 50.0, 200, 0.25 }, { 10.0, 0, 0.0 }, { std::numeric_limits<double>::quiet_NaN(), 100, 0.0 } })
+        EXPECT_DOUBLE_EQ(seekFraction(x, width), fraction) << x << " of " << width;
 
     SeekBar bar;
     bar.resize(200, 14);
@@ -42,14 +40,12 @@ TEST(SeekBar, AClickSeeksToTheFractionUnderThePointerClampedToTheBar)
 
 TEST(PreviewStrip, ShowsTheFileAndItsTimesAndForgetsThemWhenCleared)
 {
-    EXPECT_EQ(formatPlaybackTime(0), "0:00.0");
-    EXPECT_EQ(formatPlaybackTime(7.55), "0:07.5");
-    EXPECT_EQ(formatPlaybackTime(125.25), "2:05.2");
-    EXPECT_EQ(formatPlaybackTime(-1), "");
-    EXPECT_EQ(formatLength(0.009), "0.01 s");
-    EXPECT_EQ(formatLength(4.0), "4.0 s");
-    EXPECT_EQ(formatLength(75.9), "1:15");
-    EXPECT_EQ(formatLength(-2), "");
+    for (const auto [seconds, time, length] : { std::tuple { 0.0, "0:00.0", "0.00 s" },
+             { 7.55, "0:07.5", "7.5 s" }, { 125.25, "2:05.2", "2:05" }, { -1.0, "", "" },
+             { 0.009, "0:00.0", "0.01 s" }, { 4.0, "0:04.0", "4.0 s" }, { 75.9, "1:15.9", "1:15" } }) {
+        EXPECT_EQ(formatPlaybackTime(seconds), time) << seconds;
+        EXPECT_EQ(formatLength(seconds), length) << seconds;
+    }
     EXPECT_EQ(resultFolderText("/lib/Drums/Kicks/Kick.wav"), "Drums/Kicks");
     EXPECT_EQ(resultFolderText("/lib/Kick.wav"), "lib");
     EXPECT_EQ(resultFolderText("/Kick.wav"), "");
@@ -75,10 +71,9 @@ TEST(PreviewStrip, ShowsTheFileAndItsTimesAndForgetsThemWhenCleared)
 
 TEST(VolumeKnob, DragsOverTwoHundredPointsAndDoubleClicksToTheMiddle)
 {
-    EXPECT_DOUBLE_EQ(knobPositionAfterDelta(0.5, -100), 1.0);
-    EXPECT_DOUBLE_EQ(knobPositionAfterDelta(0.5, -150), 1.0);
-    EXPECT_DOUBLE_EQ(knobPositionAfterDelta(0.5, 50), 0.25);
-    EXPECT_DOUBLE_EQ(knobPositionAfterDelta(0.1, 400), 0.0);
+    for (const auto [from, delta, to] :
+        { std::tuple { 0.5, -100, 1.0 }, { 0.5, -150, 1.0 }, { 0.5, 50, 0.25 }, { 0.1, 400, 0.0 } })
+        EXPECT_DOUBLE_EQ(knobPositionAfterDelta(from, delta), to) << from << " " << delta;
     EXPECT_DOUBLE_EQ(knobTickAngle(0), -135.0);
     EXPECT_DOUBLE_EQ(knobTickAngle(27), 135.0);
     EXPECT_NEAR(knobTickAngle(13), (13.0 / 27 - 0.5) * 270, 1e-12);
@@ -104,10 +99,8 @@ TEST(VolumeKnob, DragsOverTwoHundredPointsAndDoubleClicksToTheMiddle)
 
 TEST(StereoLevelMeter, DotsFadeInAtTheTopAndChangeColourTowardsFullScale)
 {
-    EXPECT_EQ(meterDotCount(40), 5);
-    EXPECT_EQ(meterDotCount(100), 15);
-    EXPECT_EQ(meterDotCount(10), 4);
-    EXPECT_EQ(meterDotCount(-50), 4);
+    for (const auto [height, dots] : { std::pair { 40, 5 }, { 100, 15 }, { 10, 4 }, { -50, 4 } })
+        EXPECT_EQ(meterDotCount(height), dots) << height;
 
     // Level 0 lights nothing; full scale lights every dot fully.
     for (int i = 0; i < 10; ++i) {
@@ -122,13 +115,9 @@ TEST(StereoLevelMeter, DotsFadeInAtTheTopAndChangeColourTowardsFullScale)
 
     const QColor theme(0x12, 0x34, 0x56);
     // 51 dots: f = i / 50.
-    EXPECT_EQ(meterZoneColor(35, 51, theme), theme); // 0.70
-    EXPECT_EQ(meterZoneColor(37, 51, theme), QColor(0xE8, 0xE2, 0xA4)); // 0.74
-    EXPECT_EQ(meterZoneColor(41, 51, theme), QColor(0xF2, 0xCF, 0x78)); // 0.82
-    EXPECT_EQ(meterZoneColor(43, 51, theme), QColor(0xF5, 0xA6, 0x5B)); // 0.86
-    EXPECT_EQ(meterZoneColor(46, 51, theme), QColor(0xE8, 0x5B, 0x4C)); // 0.92
-    EXPECT_EQ(meterZoneColor(49, 51, theme), QColor(0xFF, 0x33, 0x26)); // 0.98
-    EXPECT_EQ(meterZoneColor(50, 51, theme), QColor(0xFF, 0x33, 0x26)); // 1.0
+    for (const auto [dot, colour] : { std::pair { 35, theme.rgb() }, { 37, 0xE8E2A4u }, { 41, 0xF2CF78u },
+             { 43, 0xF5A65Bu }, { 46, 0xE85B4Cu }, { 49, 0xFF3326u }, { 50, 0xFF3326u } })
+        EXPECT_EQ(meterZoneColor(dot, 51, theme), QColor(colour)) << dot;
 
     StereoLevelMeter meter;
     meter.setLevels(1.5, std::nan(""));

@@ -224,79 +224,53 @@ TEST(SettingsWindow, ControlsFollowChangesMadeElsewhere)
     EXPECT_FALSE(s.check("checkDriveState")->isChecked());
 }
 
-TEST(SettingsWindow, DefaultSettingsAsksFirstAndCancelChangesNothing)
+// Both resets ask first, change nothing on Cancel, and reach the settings and the window on confirm
+// (what each reset keeps is the settings' own test).
+TEST(SettingsWindow, DefaultSettingsAndFactoryResetAskFirstAndCancelChangesNothing)
 {
-    Settings s;
-    s.settings.setSortRomanNumerals(true);
-    s.settings.setMidiOctaveShift(-2);
-    s.settings.setVolume(0.8f);
-    s.syncSettings.setNotifyPathUpdates(true);
-    s.syncSettings.setMaxCacheSize(5000);
-    s.syncSettings.save();
-    s.window->show();
+    const struct {
+        QPushButton* (SettingsWindow::*button)() const;
+        const char* sheet;
+        const char* title;
+        const char* text;
+        const char* confirm;
+        int collectionsAfter;
+    } resets[] {
+        { &SettingsWindow::defaultSettingsButton, "restoreDefaultsConfirmation", "Restore default settings?",
+            "This resets every setting to its default. Your collections and folders are kept.",
+            "Default Settings", 2 },
+        { &SettingsWindow::factoryResetButton, "factoryResetConfirmation", "Factory reset?",
+            "This resets all settings and removes all collections and folder paths. This cannot be undone.",
+            "Factory Reset", 1 },
+    };
+    for (const auto& reset : resets) {
+        SCOPED_TRACE(reset.sheet);
+        Settings s;
+        ASSERT_TRUE(s.settings.addPath(QString::fromStdString(s.dir.mkdir("Loops")), 0));
+        s.settings.addGroup("Drums", "");
+        s.settings.setSortRomanNumerals(true);
+        s.syncSettings.setNotifyPathUpdates(true);
+        s.syncSettings.save();
+        s.window->show();
 
-    s.window->defaultSettingsButton()->click();
-    QMessageBox* ask = s.sheet("restoreDefaultsConfirmation");
-    ASSERT_NE(ask, nullptr);
-    EXPECT_EQ(ask->windowTitle(), "Restore default settings?");
-    EXPECT_EQ(
-        ask->text(), "This resets every setting to its default. Your collections and folders are kept.");
-    click(ask, "Cancel");
-    dropDeleted();
-    EXPECT_EQ(s.sheet("restoreDefaultsConfirmation"), nullptr);
-    EXPECT_TRUE(s.settings.sortRomanNumerals());
-    EXPECT_EQ(s.settings.midiOctaveShift(), -2);
-    EXPECT_TRUE(s.syncSettings.notifyPathUpdates());
-
-    s.window->defaultSettingsButton()->click();
-    ask = s.sheet("restoreDefaultsConfirmation");
-    ASSERT_NE(ask, nullptr);
-    click(ask, "Default Settings");
-    EXPECT_FALSE(s.settings.sortRomanNumerals());
-    EXPECT_EQ(s.settings.midiOctaveShift(), 0);
-    EXPECT_FLOAT_EQ(s.settings.volume(), 0.8f);
-    EXPECT_FALSE(s.syncSettings.notifyPathUpdates());
-    EXPECT_EQ(s.syncSettings.maxCacheSize(), 5000);
-    // The window shows the reset values.
-    EXPECT_FALSE(s.check("sortRomanNumerals")->isChecked());
-    EXPECT_EQ(s.control<QSpinBox>("midiOctaveShift")->value(), 0);
-    EXPECT_FALSE(s.check("notifyPathUpdates")->isChecked());
-    EXPECT_EQ(s.reopened()->boolValue("NotifyPathUpdates"), false);
-}
-
-TEST(SettingsWindow, FactoryResetAsksFirstAndCancelKeepsTheCollections)
-{
-    Settings s;
-    const std::string loops = s.dir.mkdir("Loops");
-    s.settings.addGroup("Drums", "");
-    ASSERT_TRUE(s.settings.addPath(QString::fromStdString(loops), 1));
-    s.settings.setHideFileExtensions(true);
-    s.syncSettings.setCheckDriveState(false);
-    s.syncSettings.setUseCacheFirstLaunch(false);
-    s.window->show();
-
-    s.window->factoryResetButton()->click();
-    QMessageBox* ask = s.sheet("factoryResetConfirmation");
-    ASSERT_NE(ask, nullptr);
-    EXPECT_EQ(ask->windowTitle(), "Factory reset?");
-    EXPECT_EQ(ask->text(),
-        "This resets all settings and removes all collections and folder paths. This cannot be undone.");
-    click(ask, "Cancel");
-    EXPECT_EQ(s.settings.bookmarks().size(), 2);
-    EXPECT_TRUE(s.settings.hideFileExtensions());
-    EXPECT_FALSE(s.syncSettings.checkDriveState());
-
-    s.window->factoryResetButton()->click();
-    ask = s.sheet("factoryResetConfirmation");
-    ASSERT_NE(ask, nullptr);
-    click(ask, "Factory Reset");
-    ASSERT_EQ(s.settings.bookmarks().size(), 1);
-    EXPECT_EQ(s.settings.bookmarks().front().name, "Collection");
-    EXPECT_FALSE(s.settings.hideFileExtensions());
-    EXPECT_TRUE(s.syncSettings.checkDriveState());
-    EXPECT_FALSE(s.syncSettings.useCacheFirstLaunch());
-    EXPECT_FALSE(s.check("hideFileExtensions")->isChecked());
-    EXPECT_TRUE(s.check("checkDriveState")->isChecked());
+        for (const char* answer : { "Cancel", reset.confirm }) {
+            (s.window.get()->*reset.button)()->click();
+            QMessageBox* ask = s.sheet(reset.sheet);
+            ASSERT_NE(ask, nullptr);
+            EXPECT_EQ(ask->windowTitle(), reset.title);
+            EXPECT_EQ(ask->text(), reset.text);
+            click(ask, answer);
+            dropDeleted();
+            EXPECT_EQ(s.sheet(reset.sheet), nullptr);
+            const bool kept = answer == std::string_view("Cancel");
+            EXPECT_EQ(s.settings.sortRomanNumerals(), kept);
+            EXPECT_EQ(s.syncSettings.notifyPathUpdates(), kept);
+            EXPECT_EQ(s.check("sortRomanNumerals")->isChecked(), kept);
+            EXPECT_EQ(s.check("notifyPathUpdates")->isChecked(), kept);
+        }
+        EXPECT_EQ(s.settings.bookmarks().size(), reset.collectionsAfter);
+        EXPECT_EQ(s.reopened()->boolValue("NotifyPathUpdates"), false);
+    }
 }
 
 TEST(SettingsWindow, SyncNowGoesToTheDriverAndOpeningStopsThePreview)

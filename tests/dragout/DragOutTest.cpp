@@ -1,9 +1,9 @@
 // Drag-out end to end on a real X server: the browser window drags sample rows into a separate
 // program (kivo-drop-target) that writes down what it was offered and what it received. The pointer
 // is driven from outside with xdotool, so the drag runs through the X server's drag-and-drop
-// protocol exactly as it does into a DAW or a file manager. The test starts its own Xvfb and
-// openbox, so it needs no display of its own. Without them it fails: scripts/setup installs xvfb,
-// openbox and xdotool, and a drag-out nobody checked is not a drag-out that works.
+// protocol exactly as it does into a DAW or a file manager. ctest runs it through with-display.sh,
+// on an Xvfb and openbox of its own. Without them it fails: a drag-out nobody checked is not a
+// drag-out that works.
 
 #include "app/CustomDragManager.h"
 #include "app/LibraryTreeModel.h"
@@ -26,113 +26,12 @@
 
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <fcntl.h>
-#include <poll.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <functional>
 #include <map>
-
-extern char** environ;
 
 using namespace kivo::app;
 
 namespace {
-
-// An X server and a window manager of the test's own, started before the application.
-class VirtualDisplay {
-public:
-    bool start()
-    {
-        int fds[2];
-        if (pipe(fds) != 0)
-            return fail("no pipe");
-        // With no standard input (closed by the runner) the pipe could take descriptor 0 or 1,
-        // which the spawned programs get /dev/null in place of.
-        for (int& fd : fds)
-            if (fd <= 2) {
-                const int moved = fcntl(fd, F_DUPFD, 3);
-                close(fd);
-                fd = moved;
-            }
-        if (fds[0] < 0 || fds[1] < 0)
-            return fail("no pipe");
-        const std::string fd = std::to_string(fds[1]);
-        m_xvfb = spawn({ "Xvfb", "-displayfd", fd, "-screen", "0", "1600x1000x24", "-nolisten", "tcp" });
-        close(fds[1]);
-        std::string number;
-        pollfd p { fds[0], POLLIN, 0 };
-        char c;
-        // Xvfb writes its display number once it accepts clients.
-        while (poll(&p, 1, 15000) > 0 && read(fds[0], &c, 1) == 1 && c != '\n')
-            number += c;
-        close(fds[0]);
-        if (m_xvfb <= 0 || number.empty())
-            return fail("Xvfb could not start (is the xvfb package installed?)");
-        setenv("DISPLAY", (":" + number).c_str(), 1);
-        unsetenv("WAYLAND_DISPLAY");
-        setenv("QT_QPA_PLATFORM", "xcb", 1);
-        m_openbox = spawn({ "openbox", "--sm-disable" });
-        // The window manager is up once it answers for the desktops.
-        for (int i = 0; i < 100; ++i) {
-            if (run({ "xdotool", "get_desktop" }) == 0)
-                return true;
-            usleep(100000);
-        }
-        return fail("openbox did not start, or xdotool is missing (scripts/setup installs both)");
-    }
-    ~VirtualDisplay()
-    {
-        for (pid_t pid : { m_openbox, m_xvfb })
-            if (pid > 0) {
-                kill(pid, SIGTERM);
-                waitpid(pid, nullptr, 0);
-            }
-    }
-    const std::string& error() const { return m_error; }
-    bool mayRun() const { return m_error.empty(); }
-
-private:
-    static pid_t spawn(const std::vector<std::string>& args)
-    {
-        std::vector<char*> argv;
-        for (const auto& a : args)
-            argv.push_back(const_cast<char*>(a.c_str()));
-        argv.push_back(nullptr);
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-        pid_t pid = -1;
-        if (posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        return pid;
-    }
-    static int run(const std::vector<std::string>& args)
-    {
-        const pid_t pid = spawn(args);
-        int status = 0;
-        if (pid <= 0 || waitpid(pid, &status, 0) != pid)
-            return -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-    }
-    bool fail(std::string why)
-    {
-        m_error = std::move(why);
-        return false;
-    }
-
-    pid_t m_xvfb = -1;
-    pid_t m_openbox = -1;
-    std::string m_error;
-};
-
-VirtualDisplay* g_display = nullptr;
 
 bool waitFor(const std::function<bool()>& done, int ms = 15000)
 {
@@ -169,8 +68,6 @@ class DragOut : public testing::Test {
 protected:
     void SetUp() override
     {
-        if (!g_display->mayRun())
-            FAIL() << g_display->error();
         for (const char* name : { "Kick 1.wav", "Kick 2.wav", "Kick 3.wav", "Snare.wav" })
             m_files.push_back(QString::fromStdString(m_dir.write(std::string("Pack/") + name, "RIFF")));
         m_record = m_dir.path() + "/record.txt";
@@ -382,11 +279,6 @@ TEST_F(DragOut, WindowsGiveTheWindowManagerTheirOwnShortTitles)
 int main(int argc, char** argv)
 {
     kivo::test::isolateUserFolders();
-    VirtualDisplay display;
-    display.start();
-    g_display = &display;
-    if (!display.mayRun())
-        qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     setApplicationIdentity();
     testing::InitGoogleTest(&argc, argv);

@@ -9,11 +9,6 @@ using namespace kivo::library;
 
 namespace {
 
-QVariantMap element(const QVariantMap& fields)
-{
-    return fields;
-}
-
 std::optional<BookmarkGroupList> decodeValue(const QVariant& value)
 {
     const auto data = kivo::platform::encodeBinaryPlist(value);
@@ -49,12 +44,12 @@ TEST(BookmarkGroup, OptionalFieldsFallBackPerElement)
 {
     const QUuid kept = QUuid::createUuid();
     const auto groups = decodeValue(QVariantList {
-        element({ { "id", kept.toString(QUuid::WithoutBraces).toLower() }, { "name", "A" },
-            { "paths", kOnePath }, { "colorHex", "76A5F0" } }),
-        element({ { "name", "no id" }, { "paths", QVariantList {} } }),
-        element({ { "id", "not a uuid" }, { "name", "bad id" }, { "paths", QVariantList {} },
-            { "colorHex", qint64(7) } }),
-        element({ { "id", qint64(3) }, { "name", "id of another type" }, { "paths", QVariantList {} } }),
+        QVariantMap { { "id", kept.toString(QUuid::WithoutBraces).toLower() }, { "name", "A" },
+            { "paths", kOnePath }, { "colorHex", "76A5F0" } },
+        QVariantMap { { "name", "no id" }, { "paths", QVariantList {} } },
+        QVariantMap { { "id", "not a uuid" }, { "name", "bad id" }, { "paths", QVariantList {} },
+            { "colorHex", qint64(7) } },
+        QVariantMap { { "id", qint64(3) }, { "name", "id of another type" }, { "paths", QVariantList {} } },
     });
     ASSERT_TRUE(groups);
     ASSERT_EQ(groups->size(), 4);
@@ -88,21 +83,4 @@ TEST(BookmarkGroup, ABadNameOrPathsFailsTheWholeList)
     EXPECT_FALSE(decodeBookmarkGroups(QByteArray()));
     EXPECT_FALSE(decodeBookmarkGroups(QByteArray("bplist00 garbage that is not a property list")));
     EXPECT_TRUE(decodeValue(QVariantList { good }));
-}
-
-TEST(BookmarkGroup, PaletteAndDefaultCollection)
-{
-    EXPECT_EQ(groupPaletteColor(0), "F07676");
-    EXPECT_EQ(groupPaletteColor(7), "F0A1D4");
-    EXPECT_EQ(groupPaletteColor(8), "F07676");
-    EXPECT_EQ(groupPaletteColor(9), "76A5F0");
-
-    const BookmarkGroup a = defaultBookmarkGroup();
-    const BookmarkGroup b = defaultBookmarkGroup();
-    EXPECT_EQ(a.name, "Collection");
-    EXPECT_EQ(a.colorHex, "EF5356");
-    EXPECT_TRUE(a.paths.isEmpty());
-    EXPECT_NE(a.id, b.id);
-    for (const char* color : kGroupPalette)
-        EXPECT_NE(QString::fromLatin1(color), a.colorHex);
 }

@@ -42,37 +42,31 @@ TEST(RootEligibility, RefusesDrivesHomeFoldersAndSystemFolders)
     const RootEligibility eligibility(fakeMachine());
     const auto check = [&](const char* path) { return eligibility.check(path); };
 
-    // Drives: the root (named after its volume), anything mounted, and the removable-media slots.
-    EXPECT_EQ(check("/"), refused(Kind::volumeRoot, "System"));
-    EXPECT_EQ(check("/srv/array"), refused(Kind::volumeRoot, "array"));
-    EXPECT_EQ(check("/Volumes/Sample Drive"), refused(Kind::volumeRoot, "Sample Drive"));
-    EXPECT_EQ(check("/media/ann/USB"), refused(Kind::volumeRoot, "USB"));
-    EXPECT_EQ(check("/run/media/ann/USB"), refused(Kind::volumeRoot, "USB"));
-    EXPECT_EQ(check("/mnt/nas"), refused(Kind::volumeRoot, "nas"));
-    EXPECT_EQ(check("/Volumes/Sample Drive/Loops"), std::nullopt);
-    EXPECT_EQ(check("/media/ann/USB/Kits"), std::nullopt);
-    EXPECT_EQ(check("/srv/array/Drums"), std::nullopt);
-
-    // Home folders, anybody's; the shared folder beside them is fine.
-    EXPECT_EQ(check("/Users/user1"), refused(Kind::homeFolder, "user1"));
-    EXPECT_EQ(check("/home/ann"), refused(Kind::homeFolder, "ann"));
-    EXPECT_EQ(check("/home/bob"), refused(Kind::homeFolder, "bob"));
-    EXPECT_EQ(check("/Users/Shared"), std::nullopt);
-    EXPECT_EQ(check("/Users/user1/Music"), std::nullopt);
-    EXPECT_EQ(check("/home/ann/Samples"), std::nullopt);
+    const std::pair<const char*, std::optional<Rejection>> cases[] {
+        // Drives: the root (named after its volume), anything mounted, and the removable-media slots.
+        { "/", refused(Kind::volumeRoot, "System") }, { "/srv/array", refused(Kind::volumeRoot, "array") },
+        { "/Volumes/Sample Drive", refused(Kind::volumeRoot, "Sample Drive") },
+        { "/media/ann/USB", refused(Kind::volumeRoot, "USB") },
+        { "/run/media/ann/USB", refused(Kind::volumeRoot, "USB") },
+        { "/mnt/nas", refused(Kind::volumeRoot, "nas") }, { "/Volumes/Sample Drive/Loops", std::nullopt },
+        { "/media/ann/USB/Kits", std::nullopt }, { "/srv/array/Drums", std::nullopt },
+        // Home folders, anybody's; the shared folder beside them and folders below system ones are fine.
+        { "/Users/user1", refused(Kind::homeFolder, "user1") },
+        { "/home/ann", refused(Kind::homeFolder, "ann") }, { "/home/bob", refused(Kind::homeFolder, "bob") },
+        { "/Users/Shared", std::nullopt }, { "/Users/user1/Music", std::nullopt },
+        { "/home/ann/Samples", std::nullopt }, { "/usr/share", std::nullopt }, { "/run/user", std::nullopt },
+        // Judged after "." and ".." are gone.
+        { "/Volumes/Sample Drive/Loops/..", refused(Kind::volumeRoot, "Sample Drive") },
+        { "/home/ann/./Samples/../", refused(Kind::homeFolder, "ann") }, { "//Users//Shared/", std::nullopt },
+        { "/Users/..", refused(Kind::volumeRoot, "System") }
+    };
+    for (const auto& [path, expected] : cases)
+        EXPECT_EQ(check(path), expected) << path;
 
     // Everything directly under "/", and the folders that hold removable drives.
     for (const char* path : { "/Users", "/Applications", "/home", "/usr", "/Volumes", "/mnt", "/media",
              "/media/ann", "/run/media", "/run/media/ann" })
         EXPECT_EQ(check(path), refused(Kind::systemFolder, QString(path).section('/', -1))) << path;
-    EXPECT_EQ(check("/usr/share"), std::nullopt);
-    EXPECT_EQ(check("/run/user"), std::nullopt);
-
-    // Judged after "." and ".." are gone.
-    EXPECT_EQ(check("/Volumes/Sample Drive/Loops/.."), refused(Kind::volumeRoot, "Sample Drive"));
-    EXPECT_EQ(check("/home/ann/./Samples/../"), refused(Kind::homeFolder, "ann"));
-    EXPECT_EQ(check("//Users//Shared/"), std::nullopt);
-    EXPECT_EQ(check("/Users/.."), refused(Kind::volumeRoot, "System"));
 
     // A home outside /home is still this user's home; a root volume without a label keeps "/".
     auto elsewhere = fakeMachine();

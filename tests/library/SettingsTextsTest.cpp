@@ -4,16 +4,13 @@
 
 using namespace kivo::library;
 
-TEST(SettingsTexts, DeleteConfirmationAndIneligibleFolderAlerts)
+// (The window's tests show the title and a plural count on screen.)
+TEST(SettingsTexts, DeleteConfirmationCountsRootsAndIneligibleFolderAlertsListSeveral)
 {
-    EXPECT_EQ(texts::deleteCollectionTitle("Drums"), "Delete \"Drums\"?");
     EXPECT_EQ(texts::deleteCollectionText(1),
         "This will remove the entire collection including 1 folder path and user made adjustments.");
-    EXPECT_EQ(texts::deleteCollectionText(0),
-        "This will remove the entire collection including 0 folder paths and user made adjustments.");
     EXPECT_EQ(texts::deleteCollectionText(3),
         "This will remove the entire collection including 3 folder paths and user made adjustments.");
-
     EXPECT_EQ(texts::ineligibleFoldersTitle(1), "Ineligible folder");
     EXPECT_EQ(texts::ineligibleFoldersTitle(2), "Ineligible folders");
     EXPECT_EQ(texts::ineligibleFoldersText({ "one" }), "one");

@@ -54,6 +54,8 @@ TEST_F(Collections, LoadingGivesLegacyNamesAndPaletteColoursByPosition)
     EXPECT_EQ(names(settings).mid(0, 3), (QStringList { "Drums", "Loops", "Group 2" }));
     for (int i = 0; i < 9; ++i)
         EXPECT_EQ(settings.bookmarks()[i].colorHex, groupPaletteColor(i)) << i;
+    // Eight colours, then round again.
+    EXPECT_EQ(settings.bookmarks()[0].colorHex, "F07676");
     EXPECT_EQ(settings.bookmarks()[8].colorHex, "F07676");
     EXPECT_EQ(settings.bookmarks()[9].colorHex, "123ABC");
     EXPECT_EQ(settings.selectedGroup(), 4);

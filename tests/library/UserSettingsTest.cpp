@@ -15,10 +15,6 @@ namespace {
 
 using UserSettingsFields = kivo::test::SettingsStoreFixture;
 
-} // namespace
-
-namespace {
-
 // The preferences a fresh store gives and a restore of the defaults brings back.
 void expectDefaultPreferences(const UserSettings& settings)
 {
@@ -33,6 +29,24 @@ void expectDefaultPreferences(const UserSettings& settings)
     EXPECT_FALSE(settings.hideFileExtensions());
     EXPECT_TRUE(settings.autoPauseWhenUnfocused());
     EXPECT_EQ(settings.keySpelling(), KeySpelling::automatic);
+}
+
+// Every preference away from its default (and the volume and the selected root).
+void changeEveryPreference(UserSettings& settings)
+{
+    settings.setSelectedTheme(4);
+    settings.setVolume(0.25f);
+    settings.setMidiCatchNotes(false);
+    settings.setMidiOctaveShift(-1);
+    settings.setMidiInstrument(2);
+    settings.setSeparateMIDIFiles(false);
+    settings.setSortByBPM(false);
+    settings.setSortRomanNumerals(true);
+    settings.setSkipNestedSubfolders(true);
+    settings.setHideFileExtensions(true);
+    settings.setAutoPauseWhenUnfocused(false);
+    settings.setKeySpelling(KeySpelling::sharp);
+    settings.setSelectedPathIndex(1);
 }
 
 // The one collection a fresh store and a factory reset leave: selected, empty, at the middle volume.
@@ -114,32 +128,14 @@ TEST_F(UserSettingsFields, SettersWriteTheirKeysAtOnce)
     settings.setSelectedTheme(4);
     settings.setSelectedTheme(4);
     EXPECT_EQ(themeSpy.count(), 1);
-    settings.setVolume(0.25f);
-    settings.setMidiCatchNotes(false);
-    settings.setMidiOctaveShift(-1);
-    settings.setMidiInstrument(2);
-    settings.setSeparateMIDIFiles(false);
-    settings.setSortByBPM(false);
-    settings.setSortRomanNumerals(true);
-    settings.setSkipNestedSubfolders(true);
-    settings.setHideFileExtensions(true);
-    settings.setAutoPauseWhenUnfocused(false);
-    settings.setKeySpelling(KeySpelling::sharp);
-    settings.setSelectedPathIndex(1);
-
-    EXPECT_EQ(store->intValue("selectedTheme"), 4);
-    EXPECT_EQ(store->realValue("volume"), 0.25);
-    EXPECT_EQ(store->boolValue("midiCatchNotes"), false);
-    EXPECT_EQ(store->intValue("midiOctaveShift"), -1);
-    EXPECT_EQ(store->intValue("midiInstrument"), 2);
-    EXPECT_EQ(store->boolValue("separateMIDIFiles"), false);
-    EXPECT_EQ(store->boolValue("sortByBPM"), false);
-    EXPECT_EQ(store->boolValue("sortRomanNumerals"), true);
-    EXPECT_EQ(store->boolValue("skipNestedSubfolders"), true);
-    EXPECT_EQ(store->boolValue("hideFileExtensions"), true);
-    EXPECT_EQ(store->boolValue("autoPauseWhenUnfocused"), false);
-    EXPECT_EQ(store->intValue("keySpelling"), 2);
-    EXPECT_EQ(store->intValue("selectedPathIndex"), 1);
+    changeEveryPreference(settings);
+    const QVariantMap written { { "selectedTheme", qint64(4) }, { "volume", 0.25 },
+        { "midiCatchNotes", false }, { "midiOctaveShift", qint64(-1) }, { "midiInstrument", qint64(2) },
+        { "separateMIDIFiles", false }, { "sortByBPM", false }, { "sortRomanNumerals", true },
+        { "skipNestedSubfolders", true }, { "hideFileExtensions", true }, { "autoPauseWhenUnfocused", false },
+        { "keySpelling", qint64(2) }, { "selectedPathIndex", qint64(1) } };
+    for (auto it = written.cbegin(); it != written.cend(); ++it)
+        EXPECT_EQ(store->value(it.key()), it.value()) << it.key().toStdString();
 
     settings.setMidiInstrument(9);
     EXPECT_EQ(settings.midiInstrument(), 0);
@@ -195,19 +191,7 @@ TEST_F(UserSettingsFields, DefaultSettingsKeepCollectionsSelectionAndVolume)
     UserSettings settings(*store);
     settings.addGroup("Drums", "");
     const BookmarkGroupList groups = settings.bookmarks();
-    settings.setSelectedPathIndex(0);
-    settings.setVolume(0.9f);
-    settings.setSelectedTheme(2);
-    settings.setHideFileExtensions(true);
-    settings.setSkipNestedSubfolders(true);
-    settings.setSeparateMIDIFiles(false);
-    settings.setSortByBPM(false);
-    settings.setSortRomanNumerals(true);
-    settings.setKeySpelling(KeySpelling::flat);
-    settings.setMidiInstrument(3);
-    settings.setMidiOctaveShift(2);
-    settings.setMidiCatchNotes(false);
-    settings.setAutoPauseWhenUnfocused(false);
+    changeEveryPreference(settings);
 
     settings.restoreDefaultPreferences();
     expectDefaultPreferences(settings);
@@ -217,8 +201,8 @@ TEST_F(UserSettingsFields, DefaultSettingsKeepCollectionsSelectionAndVolume)
     EXPECT_EQ(settings.bookmarks(), groups);
     EXPECT_EQ(storedGroups(), groups);
     EXPECT_EQ(settings.selectedGroup(), 1);
-    EXPECT_EQ(settings.selectedPathIndex(), 0);
-    EXPECT_FLOAT_EQ(settings.volume(), 0.9f);
+    EXPECT_EQ(settings.selectedPathIndex(), 1);
+    EXPECT_FLOAT_EQ(settings.volume(), 0.25f);
     EXPECT_EQ(store->intValue("MaxCacheSize"), 5);
 }
 

@@ -52,6 +52,12 @@ struct WorkspaceFixture : test::SettingsStoreFixture {
         settle();
     }
     void syncCompletes() { platform::NotificationCenter::shared().post(kPathsSyncedNotification); }
+    // A whole switch: the body, then the first sync that ends the loading.
+    void switched()
+    {
+        runBody();
+        syncCompletes();
+    }
     QUuid idOf(const QString& name) const
     {
         for (const Workspace& w : manager->workspaces())
@@ -141,8 +147,7 @@ TEST_F(WorkspaceFixture, ASwitchStoresTheLiveKeysAppliesTheTargetsReloadsAndWait
 
     store->setValue("SampleTags", QVariantList { "t" });
     ASSERT_TRUE(manager->switchTo(first));
-    runBody();
-    syncCompletes();
+    switched();
     EXPECT_EQ(backupValues(*store), QVariantMap({ { "sortByBPM", false } }));
     EXPECT_EQ(*fileValues(manager->filePath(idOf("Drums"))),
         QVariantMap({ { "SampleTags", QVariantList { "t" } } }));
@@ -153,8 +158,7 @@ TEST_F(WorkspaceFixture, ASwitchStoresTheLiveKeysAppliesTheTargetsReloadsAndWait
 
     for (const char* expected : { "Drums 2", "Drums 3" }) {
         ASSERT_TRUE(manager->newWorkspace("Drums"));
-        runBody();
-        syncCompletes();
+        switched();
         EXPECT_EQ(names().last(), expected);
     }
     EXPECT_EQ(manager->uniqueName("Bass"), "Bass");
@@ -188,13 +192,11 @@ TEST_F(WorkspaceFixture, AMissingOrDamagedWorkspaceFileGivesDefaults)
     open();
     const QUuid first = manager->activeID();
     ASSERT_TRUE(manager->newWorkspace("B"));
-    runBody();
-    syncCompletes();
+    switched();
     store->setValue("sortByBPM", false);
     for (const QByteArray& damage : { QByteArray(), QByteArray("bplist00 garbage") }) {
         ASSERT_TRUE(manager->switchTo(idOf("B") == manager->activeID() ? first : idOf("B")));
-        runBody();
-        syncCompletes();
+        switched();
         // Damage the file the next switch reads.
         const QUuid other = manager->activeID() == first ? idOf("B") : first;
         QFile::remove(manager->filePath(other));
@@ -203,8 +205,7 @@ TEST_F(WorkspaceFixture, AMissingOrDamagedWorkspaceFileGivesDefaults)
         }
         store->setValue("volume", 0.1);
         ASSERT_TRUE(manager->switchTo(other));
-        runBody();
-        syncCompletes();
+        switched();
         EXPECT_TRUE(backupValues(*store).isEmpty());
     }
 }
@@ -244,15 +245,13 @@ TEST_F(WorkspaceFixture, DuplicateRenameAndDelete)
     EXPECT_FALSE(QFile::exists(manager->filePath(copy)));
 
     ASSERT_TRUE(manager->switchTo(third));
-    runBody();
-    syncCompletes();
+    switched();
     store->setValue("hotkeyMode", QString("bank"));
     manager->setIndexBusy(true);
     EXPECT_FALSE(manager->deleteWorkspace(third));
     manager->setIndexBusy(false);
     ASSERT_TRUE(manager->deleteWorkspace(third));
-    runBody();
-    syncCompletes();
+    switched();
     EXPECT_EQ(names(), QStringList { "Workspace 1" });
     EXPECT_EQ(manager->activeID(), first);
     EXPECT_EQ(store->stringValue("hotkeyMode"), "chords");
@@ -292,8 +291,7 @@ TEST_F(WorkspaceFixture, ExportAndImport)
     store->setValue("selectedTheme", qint64(5));
     for (const char* expected : { "Mine", "Mine 2" }) {
         ASSERT_TRUE(manager->importWorkspace(*data, "Mine"));
-        runBody();
-        syncCompletes();
+        switched();
         EXPECT_EQ(names().last(), expected);
         EXPECT_EQ(manager->activeID(), idOf(expected));
         EXPECT_EQ(store->intValue("selectedTheme"), 2);

@@ -26,88 +26,61 @@ std::string named(std::string_view name, LoneAccidental lone = LoneAccidental::a
 
 TEST(MusicalKey, ParseReadsRootsAccidentalsModesAndWheelCodes)
 {
-    EXPECT_EQ(parsed("Am"), "9 minor A");
-    EXPECT_EQ(parsed("AM"), "9 major A");
-    EXPECT_EQ(parsed("  F# minor \t"), "6 minor F#");
-    EXPECT_EQ(parsed("A min"), "9 minor A");
-    EXPECT_EQ(parsed("A Minor"), "9 minor A");
-    EXPECT_EQ(parsed("a"), "9 major A");
-    EXPECT_EQ(parsed("Db"), "1 major Db");
-    EXPECT_EQ(parsed("C\u266Fm"), "1 minor C#");
-    EXPECT_EQ(parsed("E\u266D major"), "3 major Eb");
-    EXPECT_EQ(parsed("Cmaj"), "0 major C");
-    // Accidentals past the natural notes wrap and keep the written spelling.
-    EXPECT_EQ(parsed("Cb"), "11 major Cb");
-    EXPECT_EQ(parsed("B#"), "0 major B#");
-    EXPECT_EQ(parsed("E#"), "5 major E#");
-    // The flat must be a lower-case b, the root letter may be either case.
-    EXPECT_EQ(parsed("bb"), "10 major Bb");
-    EXPECT_EQ(parsed("BB"), "none");
-    EXPECT_EQ(parsed("BBM"), "none");
-    EXPECT_EQ(parsed("8a"), "9 minor A");
-    EXPECT_EQ(parsed("8A"), "9 minor A");
-    EXPECT_EQ(parsed("12B"), "4 major E");
-    EXPECT_EQ(parsed("1A"), "8 minor G#");
-    EXPECT_EQ(parsed("3B"), "1 major Db");
-    EXPECT_EQ(parsed("+5A"), "0 minor C");
-    EXPECT_EQ(parsed("0A"), "none");
-    EXPECT_EQ(parsed("13B"), "none");
-    EXPECT_EQ(parsed("99999999999999999999A"), "none");
-    EXPECT_EQ(parsed("A"), "9 major A");
-    EXPECT_EQ(parsed("B"), "11 major B");
+    const std::pair<const char*, const char*> cases[] { { "Am", "9 minor A" }, { "AM", "9 major A" },
+        { "  F# minor \t", "6 minor F#" }, { "A min", "9 minor A" }, { "A Minor", "9 minor A" },
+        { "a", "9 major A" }, { "Db", "1 major Db" }, { "C\u266Fm", "1 minor C#" },
+        { "E\u266D major", "3 major Eb" }, { "Cmaj", "0 major C" },
+        // Accidentals past the natural notes wrap and keep the written spelling.
+        { "Cb", "11 major Cb" }, { "B#", "0 major B#" }, { "E#", "5 major E#" },
+        // The flat must be a lower-case b, the root letter may be either case.
+        { "bb", "10 major Bb" }, { "BB", "none" }, { "BBM", "none" }, { "8a", "9 minor A" },
+        { "8A", "9 minor A" }, { "12B", "4 major E" }, { "1A", "8 minor G#" }, { "3B", "1 major Db" },
+        { "+5A", "0 minor C" }, { "0A", "none" }, { "13B", "none" }, { "99999999999999999999A", "none" },
+        { "A", "9 major A" }, { "B", "11 major B" } };
+    for (const auto& [text, key] : cases)
+        EXPECT_EQ(parsed(text), key) << text;
     for (const char* text : { "", "   ", "Ab7", "H", "Cm7", "Bbsus", "Pad8A", "#", "m", "C##", "A\u0301" })
         EXPECT_EQ(parsed(text), "none") << text;
 }
 
 TEST(MusicalKey, FromNameFollowsThePassOrder)
 {
-    EXPECT_EQ(named("Pad F sharp minor"), "6 minor F#");
-    EXPECT_EQ(named("Lead F sharp minor.wav"), "6 minor F#");
-    EXPECT_EQ(named("Pad_Em_120"), "4 minor E");
-    EXPECT_EQ(named("Bass_Am_Loop"), "9 minor A");
-    EXPECT_EQ(named("Vox 8A"), "9 minor A");
-    EXPECT_EQ(named("Loop 11b"), "9 major A");
-    EXPECT_EQ(named("Chords C# minor"), "1 minor C#");
-    EXPECT_EQ(named("Chords Db major"), "1 major Db");
-    EXPECT_EQ(named("Keys A minor"), "9 minor A");
-    EXPECT_EQ(named("Keys B flat Major"), "10 major Bb");
-    EXPECT_EQ(named("Am120 Loop"), "9 minor A");
-    EXPECT_EQ(named("Stab Cm7"), "0 minor C");
-    EXPECT_EQ(named("Arp F#min2"), "6 minor F#");
-    EXPECT_EQ(named("Arp F\u266Fm"), "6 minor F#");
-    // A name with two keys gives the first by pass order.
-    EXPECT_EQ(named("Am Loop in C major"), "0 major C");
-    // An accidental word without a mode is only a fallback, behind any pass-2 key.
-    EXPECT_EQ(named("G flat Pad"), "6 major Gb");
-    EXPECT_EQ(named("G flat Pad Em"), "4 minor E");
-    EXPECT_EQ(named("G flat A sharp"), "6 major Gb");
-    EXPECT_EQ(named("Lead G sharp"), "8 major G#");
-    // Lone accidentals only on the item's own name; lone natural letters never.
-    EXPECT_EQ(named("Keys C# 120"), "1 major C#");
-    EXPECT_EQ(named("Keys C# 120", LoneAccidental::reject), "none");
-    EXPECT_EQ(named("Keys F\u266F"), "6 major F#");
-    EXPECT_EQ(named("Keys A 120"), "none");
-    EXPECT_EQ(named("Bb.wav"), "10 major Bb");
-    // The extension is not part of the name; a leading dot is not an extension.
-    EXPECT_EQ(named("Loop.Am"), "none");
-    EXPECT_EQ(named(".Am"), "9 minor A");
-    // Non-ASCII letters are token characters, so they do not split a word apart.
-    EXPECT_EQ(named("Am\u00E9lie"), "none");
-    EXPECT_EQ(named("Прогрессия_Dm"), "2 minor D");
+    const std::pair<const char*, const char*> cases[] { { "Pad F sharp minor", "6 minor F#" },
+        { "Lead F sharp minor.wav", "6 minor F#" }, { "Pad_Em_120", "4 minor E" },
+        { "Bass_Am_Loop", "9 minor A" }, { "Vox 8A", "9 minor A" }, { "Loop 11b", "9 major A" },
+        { "Chords C# minor", "1 minor C#" }, { "Chords Db major", "1 major Db" },
+        { "Keys A minor", "9 minor A" }, { "Keys B flat Major", "10 major Bb" },
+        { "Am120 Loop", "9 minor A" }, { "Stab Cm7", "0 minor C" }, { "Arp F#min2", "6 minor F#" },
+        { "Arp F\u266Fm", "6 minor F#" },
+        // A name with two keys gives the first by pass order.
+        { "Am Loop in C major", "0 major C" },
+        // An accidental word without a mode is only a fallback, behind any pass-2 key.
+        { "G flat Pad", "6 major Gb" }, { "G flat Pad Em", "4 minor E" }, { "G flat A sharp", "6 major Gb" },
+        { "Lead G sharp", "8 major G#" },
+        // Lone accidentals only on the item's own name; lone natural letters never.
+        { "Keys C# 120", "1 major C#" }, { "Keys F\u266F", "6 major F#" }, { "Keys A 120", "none" },
+        { "Bb.wav", "10 major Bb" },
+        // The extension is not part of the name; a leading dot is not an extension.
+        { "Loop.Am", "none" }, { ".Am", "9 minor A" },
+        // Non-ASCII letters are token characters, so they do not split a word apart.
+        { "Am\u00E9lie", "none" }, { "Прогрессия_Dm", "2 minor D" } };
+    for (const auto& [name, key] : cases)
+        EXPECT_EQ(named(name), key) << name;
     for (const char* name : { "", "___", "Pad8A", "Kick", "Snare 0A", "Bass 13B", "Bbsus", "C 120" })
         EXPECT_EQ(named(name), "none") << name;
+    EXPECT_EQ(named("Keys C# 120", LoneAccidental::reject), "none");
 }
 
 TEST(MusicalKey, NamesTextAndRelativeKeys)
 {
-    EXPECT_EQ(MusicalKey::rootName(10, false, KeySpelling::automatic), "Bb");
-    EXPECT_EQ(MusicalKey::rootName(10, true, KeySpelling::automatic), "Bb");
-    EXPECT_EQ(MusicalKey::rootName(10, std::nullopt, KeySpelling::automatic), "Bb");
-    EXPECT_EQ(MusicalKey::rootName(10, false, KeySpelling::sharp), "A#");
-    EXPECT_EQ(MusicalKey::rootName(1, true, KeySpelling::automatic), "C#");
-    EXPECT_EQ(MusicalKey::rootName(1, false, KeySpelling::automatic), "Db");
-    EXPECT_EQ(MusicalKey::rootName(6, true, KeySpelling::flat), "Gb");
-    EXPECT_EQ(MusicalKey::rootName(8, std::nullopt, KeySpelling::sharp), "G#");
+    using enum KeySpelling;
+    const std::tuple<int, std::optional<bool>, KeySpelling, const char*> roots[] {
+        { 10, false, automatic, "Bb" }, { 10, true, automatic, "Bb" }, { 10, std::nullopt, automatic, "Bb" },
+        { 10, false, sharp, "A#" }, { 1, true, automatic, "C#" }, { 1, false, automatic, "Db" },
+        { 6, true, flat, "Gb" }, { 8, std::nullopt, sharp, "G#" }
+    };
+    for (const auto& [pc, minor, spelling, name] : roots)
+        EXPECT_EQ(MusicalKey::rootName(pc, minor, spelling), name) << pc;
 
     auto cSharpMinor = MusicalKey::parse("C#m");
     ASSERT_TRUE(cSharpMinor);

@@ -51,19 +51,11 @@ std::vector<std::string> ordered(std::vector<FileInfo> files, const SortingOptio
 
 TEST(BrowserFileOrder, RomanRanks)
 {
-    EXPECT_EQ(romanRank("I"), 2);
-    EXPECT_EQ(romanRank("bII Pad"), 3);
-    EXPECT_EQ(romanRank("ii"), 4);
-    EXPECT_EQ(romanRank("#IV_chord"), 9);
-    EXPECT_EQ(romanRank("V.mid"), 10);
-    EXPECT_EQ(romanRank("bVII"), 13);
-    EXPECT_EQ(romanRank("vii°"), 14);
-    EXPECT_EQ(romanRank("VIIØ7"), std::nullopt);
-    EXPECT_EQ(romanRank("iii+ (x)"), 6);
-    EXPECT_EQ(romanRank("Intro"), std::nullopt);
-    EXPECT_EQ(romanRank("Bass"), std::nullopt);
-    EXPECT_EQ(romanRank("iv°7"), std::nullopt);
-    EXPECT_EQ(romanRank(""), std::nullopt);
+    for (const auto [name, rank] : { std::pair { "I", 2 }, { "bII Pad", 3 }, { "ii", 4 }, { "#IV_chord", 9 },
+             { "V.mid", 10 }, { "bVII", 13 }, { "vii°", 14 }, { "iii+ (x)", 6 } })
+        EXPECT_EQ(romanRank(name), rank) << name;
+    for (const char* name : { "VIIØ7", "Intro", "Bass", "iv°7", "" })
+        EXPECT_EQ(romanRank(name), std::nullopt) << name;
 }
 
 TEST(BrowserFileOrder, OptionsApplyInTheirOrder)

@@ -152,10 +152,9 @@ TEST(Shuffle, TheSplitMix64SequenceWithAnUnbiasedDrawAndForwardFisherYates)
     EXPECT_EQ(shuffled(std::vector<int> { 5 }, 42), (std::vector<int> { 5 }));
 }
 
+// The panel's own test drives these through its controls; here are the cases it does not reach.
 TEST(FilterControls, FieldsKeyButtonsShuffleAndTheirTexts)
 {
-    EXPECT_EQ(cleanBPMText("12a3"), "123");
-    EXPECT_EQ(cleanBPMText("1234"), "123");
     EXPECT_EQ(cleanBPMText("a-b"), "");
     EXPECT_EQ(bpmBound(""), std::nullopt);
     EXPECT_EQ(bpmBound("090"), 90);
@@ -163,39 +162,21 @@ TEST(FilterControls, FieldsKeyButtonsShuffleAndTheirTexts)
     SearchFilters f;
     pressQuality(f, true); // no key: nothing
     EXPECT_FALSE(f.key);
-    EXPECT_EQ(relativeHelp(f), "Include the relative key");
     chooseKeyRoot(f, 9);
-    ASSERT_TRUE(f.key);
     toggleRelative(f); // no mode yet: nothing
     EXPECT_FALSE(f.key->includeRelative);
     pressQuality(f, true);
-    EXPECT_EQ(f.key->isMinor, true);
-    EXPECT_EQ(relativeHelp(f), "Include relative major");
     toggleRelative(f);
-    EXPECT_TRUE(f.key->includeRelative);
-    EXPECT_EQ(keySummary(*f.key, KeySpelling::automatic), "Amin \xF0\x9F\x94\x97 Cmaj");
-    pressQuality(f, false); // the other quality keeps the relative flag
-    EXPECT_EQ(f.key->isMinor, false);
-    EXPECT_TRUE(f.key->includeRelative);
+    pressQuality(f, false);
     EXPECT_EQ(relativeHelp(f), "Include relative minor");
     EXPECT_EQ(keySummary(*f.key, KeySpelling::automatic), "Amaj \xF0\x9F\x94\x97 F#min");
-    pressQuality(f, false); // the same again clears the mode and the flag
-    EXPECT_EQ(f.key->isMinor, std::nullopt);
-    EXPECT_FALSE(f.key->includeRelative);
+    pressQuality(f, false);
     chooseKeyRoot(f, 6);
     EXPECT_EQ(keySummary(*f.key, KeySpelling::automatic), "Gb");
     EXPECT_EQ(keySummary(*f.key, KeySpelling::sharp), "F#");
-    chooseKeyRoot(f, 6); // the chosen root again takes the key filter away
-    EXPECT_FALSE(f.key);
 
-    EXPECT_FALSE(shuffleUsable("  ", f));
-    EXPECT_EQ(shuffleHelp("", f), kShuffleUnusableHelp);
-    EXPECT_EQ(shuffleHelp("kick", f), kShuffleOffHelp);
-    pressShuffle(f, 99);
-    EXPECT_EQ(f.shuffleSeed, 99u);
-    EXPECT_EQ(shuffleHelp("kick", f), kShuffleOnHelp);
-    pressShuffle(f, 5);
-    EXPECT_FALSE(f.shuffleSeed);
+    // A query of spaces is none; a tag alone is a filter to shuffle.
+    EXPECT_FALSE(shuffleUsable("  ", {}));
     toggleTag(f, kDark);
     EXPECT_EQ(shuffleHelp("", f), kShuffleOffHelp);
     toggleTag(f, kDark);

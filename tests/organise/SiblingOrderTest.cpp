@@ -82,13 +82,7 @@ TEST(SiblingOrder, EdgeCasesOfTheOrder)
     auto order = [&](std::vector<LightweightNode> nodes, const SortingOptions& options) {
         return namesOf(orderSiblings(nodes, effectiveBPMs(nodes, {}), options));
     };
-    EXPECT_EQ(order({ file("Kick 90bpm", 90), file("Kick"), file("Kick 120bpm", 120) }, defaults),
-        (std::vector<std::string> { "Kick 90bpm", "Kick 120bpm", "Kick" }));
-    EXPECT_EQ(
-        order({ file("Pad 80bpm", 80), file("IV Pad 90bpm", 90), file("ii Pad") }, { true, true, true }),
-        (std::vector<std::string> { "ii Pad", "IV Pad 90bpm", "Pad 80bpm" }));
-    EXPECT_EQ(
-        order({ file("B.mid"), file("Z.wav") }, defaults), (std::vector<std::string> { "Z.wav", "B.mid" }));
+    // (The file order itself is BrowserFileOrder's test; these are what the siblings add.)
     EXPECT_EQ(order({ file("B.mid"), file("Z.wav") }, { false, true, false }),
         (std::vector<std::string> { "B.mid", "Z.wav" }));
     EXPECT_EQ(order({ file("file10"), file("file9"), folder("Kit 10"), folder("Kit 2") }, defaults),
@@ -147,12 +141,10 @@ TEST(SiblingOrder, EffectiveBPMFollowsOverridesThenOwnThenFolders)
 TEST(LightweightNode, DisplayNamesAndConstruction)
 {
     const auto wav = file("Kick.wav");
-    EXPECT_EQ(displayName(wav, true), "Kick");
     EXPECT_EQ(displayName(wav, false), "Kick.wav");
-    EXPECT_EQ(displayName(file("Chord.v2.mid"), true), "Chord.v2");
-    EXPECT_EQ(displayName(file(".hidden"), true), ".hidden");
-    EXPECT_EQ(displayName(file("trailing."), true), "trailing.");
-    EXPECT_EQ(displayName(file("No Extension"), true), "No Extension");
+    for (const auto [name, shown] : { std::pair { "Kick.wav", "Kick" }, { "Chord.v2.mid", "Chord.v2" },
+             { ".hidden", ".hidden" }, { "trailing.", "trailing." }, { "No Extension", "No Extension" } })
+        EXPECT_EQ(displayName(file(name), true), shown) << name;
     // Folders keep their names whatever the setting.
     EXPECT_EQ(displayName(folderNode("/S/Pack.v2"), true), "Pack.v2");
 

@@ -11,20 +11,15 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
-#include <cstdlib>
 #include <fstream>
 #include <sstream>
 
 using kivo::platform::MediaInput;
+using kivo::test::shell;
 using kivo::test::FifoWatchdog;
 using namespace std::chrono_literals;
 
 namespace {
-
-bool run(const std::string& command)
-{
-    return std::system((command + " >/dev/null 2>&1").c_str()) == 0;
-}
 
 std::string readFile(const std::string& path)
 {
@@ -53,7 +48,7 @@ TEST(MediaInput, OpensOnlyTheContainerOfTheExtensionAndNothingItNames)
 {
     kivo::test::ScratchDir dir;
     const std::string d = dir.str();
-    if (!run("ffmpeg -version"))
+    if (!shell("ffmpeg -version"))
         GTEST_SKIP() << "ffmpeg makes the media";
     const std::string tone = "ffmpeg -v error -y -f lavfi -i sine=duration=0.5 ";
     const struct {
@@ -70,7 +65,7 @@ TEST(MediaInput, OpensOnlyTheContainerOfTheExtensionAndNothingItNames)
     };
     for (const auto& f : formats) {
         SCOPED_TRACE(f.name);
-        ASSERT_TRUE(run(tone + f.make + " '" + d + "/" + f.name + "'"));
+        ASSERT_TRUE(shell(tone + f.make + " '" + d + "/" + f.name + "'"));
         std::string error;
         auto input = MediaInput::open(d + "/" + f.name, 5s, &error);
         ASSERT_TRUE(input) << error;
@@ -109,7 +104,7 @@ TEST(MediaInput, OpensOnlyTheContainerOfTheExtensionAndNothingItNames)
     EXPECT_FALSE(fifo.stop()) << "a FIFO was opened for reading";
 
     // Every open and every read has its bound.
-    ASSERT_TRUE(run("ffmpeg -v error -y -f lavfi -i anoisesrc=duration=20 -c:a flac '" + d + "/noise.flac'"));
+    ASSERT_TRUE(shell("ffmpeg -v error -y -f lavfi -i anoisesrc=duration=20 -c:a flac '" + d + "/noise.flac'"));
     EXPECT_FALSE(MediaInput::open(d + "/noise.flac", 0ms, &error));
     EXPECT_NE(error.find("took too long"), std::string::npos) << error;
     auto whole = MediaInput::open(d + "/noise.flac", 5s);

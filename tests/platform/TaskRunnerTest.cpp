@@ -1,6 +1,7 @@
 #include "platform/TaskRunner.h"
 #include "platform/MainThread.h"
 #include "platform/NotificationCenter.h"
+#include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
@@ -13,17 +14,9 @@
 
 using namespace kivo::platform;
 using namespace std::chrono_literals;
+using kivo::test::waitFor;
 
 namespace {
-
-template <class F> bool spinUntil(F done, int ms = 10000)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-    return done();
-}
 
 bool onMainThread()
 {
@@ -70,7 +63,7 @@ TEST(TaskRunner, DeliversResultsOnTheMainThreadUnlessCancelledOrTheContextIsGone
     tasks.post([&] { got.push_back(9); });
     EXPECT_TRUE(std::find(got.begin(), got.end(), 9) == got.end());
 
-    ASSERT_TRUE(spinUntil([&] { return got.size() >= 2 && tasks.pendingCount() == 0; }));
+    ASSERT_TRUE(waitFor([&] { return got.size() >= 2 && tasks.pendingCount() == 0; }));
     QCoreApplication::processEvents();
     EXPECT_FALSE(workOnMain);
     std::sort(got.begin(), got.end());
@@ -92,7 +85,7 @@ TEST(TaskRunner, BlockedWorkHoldsOnlyItsOwnThreadAndQuittingWaitsWithinTheBound)
     bool answered = false;
     tasks->run(
         nullptr, [] { return true; }, [&](bool v) { answered = v; });
-    ASSERT_TRUE(spinUntil([&] { return answered; }));
+    ASSERT_TRUE(waitFor([&] { return answered; }));
     EXPECT_GE(tasks->threadCount(), 3);
 
     QElapsedTimer quit;

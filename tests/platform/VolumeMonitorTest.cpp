@@ -93,12 +93,11 @@ TEST(MountTable, SkipsMalformedLines)
     EXPECT_TRUE(MountTable::parse("").entries().empty());
 
     // Only complete three-digit octal escapes of a byte are decoded.
-    EXPECT_EQ(unescapeMountField("a\\040b"), "a b");
-    EXPECT_EQ(unescapeMountField("\\012\\134"), "\n\\");
-    EXPECT_EQ(unescapeMountField("a\\08b"), "a\\08b");
-    EXPECT_EQ(unescapeMountField("end\\04"), "end\\04");
-    EXPECT_EQ(unescapeMountField("big\\777"), "big\\777");
-    EXPECT_EQ(unescapeMountField("trailing\\"), "trailing\\");
+    const std::pair<const char*, const char*> escapes[] { { "a\\040b", "a b" }, { "\\012\\134", "\n\\" },
+        { "a\\08b", "a\\08b" }, { "end\\04", "end\\04" }, { "big\\777", "big\\777" },
+        { "trailing\\", "trailing\\" } };
+    for (const auto& [field, text] : escapes)
+        EXPECT_EQ(unescapeMountField(field), text) << field;
 }
 
 TEST(MountTable, ReadsThisProcessAndFiles)
@@ -116,19 +115,15 @@ TEST(MountTable, ReadsThisProcessAndFiles)
 
 TEST(RemovableMedia, VolumeIsTheParentPlusOneComponent)
 {
-    EXPECT_EQ(removableVolumeOf("/Volumes/Drive/Samples"), "/Volumes/Drive");
-    EXPECT_EQ(removableVolumeOf("/Volumes/Drive"), "/Volumes/Drive");
-    EXPECT_EQ(removableVolumeOf("//Volumes//Drive/"), "/Volumes/Drive");
-    EXPECT_EQ(removableVolumeOf("/media/ann/USB/Kits"), "/media/ann/USB");
-    EXPECT_EQ(removableVolumeOf("/run/media/ann/USB"), "/run/media/ann/USB");
-    EXPECT_EQ(removableVolumeOf("/mnt/nas/loops"), "/mnt/nas");
-    EXPECT_EQ(removableVolumeOf("/media/ann"), std::nullopt);
-    EXPECT_EQ(removableVolumeOf("/run/media/ann"), std::nullopt);
-    EXPECT_EQ(removableVolumeOf("/run/user/1000/x/y"), std::nullopt);
-    EXPECT_EQ(removableVolumeOf("/home/ann/Volumes/x"), std::nullopt);
-    EXPECT_EQ(removableVolumeOf("/Volumes"), std::nullopt);
-    EXPECT_EQ(removableVolumeOf("/"), std::nullopt);
-    EXPECT_EQ(removableVolumeOf(""), std::nullopt);
+    const std::pair<const char*, const char*> volumes[] { { "/Volumes/Drive/Samples", "/Volumes/Drive" },
+        { "/Volumes/Drive", "/Volumes/Drive" }, { "//Volumes//Drive/", "/Volumes/Drive" },
+        { "/media/ann/USB/Kits", "/media/ann/USB" }, { "/run/media/ann/USB", "/run/media/ann/USB" },
+        { "/mnt/nas/loops", "/mnt/nas" } };
+    for (const auto& [path, volume] : volumes)
+        EXPECT_EQ(removableVolumeOf(path), volume) << path;
+    for (const char* path :
+        { "/media/ann", "/run/media/ann", "/run/user/1000/x/y", "/home/ann/Volumes/x", "/Volumes", "/", "" })
+        EXPECT_EQ(removableVolumeOf(path), std::nullopt) << path;
 
     for (const char* parent :
         { "/Volumes", "/mnt", "/media", "/media/ann", "/run", "/run/media", "/run/media/ann" })
