@@ -19,7 +19,7 @@ using namespace kivo::app;
 
 TEST(SeekBar, AClickSeeksToTheFractionUnderThePointerClampedToTheBar)
 {
-    for (const auto [x, width, fraction] : { std::tuple { -3.0, 200, 0.0 }, { 210.0, 200, 1.0 },
+    for (const auto& [x, width, fraction] : { std::tuple { -3.0, 200, 0.0 }, { 210.0, 200, 1.0 },
              { 50.0, 200, 0.25 }, { 10.0, 0, 0.0 }, { std::numeric_limits<double>::quiet_NaN(), 100, 0.0 } })
         EXPECT_DOUBLE_EQ(seekFraction(x, width), fraction) << x << " of " << width;
 
@@ -40,7 +40,7 @@ TEST(SeekBar, AClickSeeksToTheFractionUnderThePointerClampedToTheBar)
 
 TEST(PreviewStrip, ShowsTheFileAndItsTimesAndForgetsThemWhenCleared)
 {
-    for (const auto [seconds, time, length] : { std::tuple { 0.0, "0:00.0", "0.00 s" },
+    for (const auto& [seconds, time, length] : { std::tuple { 0.0, "0:00.0", "0.00 s" },
              { 7.55, "0:07.5", "7.5 s" }, { 125.25, "2:05.2", "2:05" }, { -1.0, "", "" },
              { 0.009, "0:00.0", "0.01 s" }, { 4.0, "0:04.0", "4.0 s" }, { 75.9, "1:15.9", "1:15" } }) {
         EXPECT_EQ(formatPlaybackTime(seconds), time) << seconds;
@@ -71,7 +71,7 @@ TEST(PreviewStrip, ShowsTheFileAndItsTimesAndForgetsThemWhenCleared)
 
 TEST(VolumeKnob, DragsOverTwoHundredPointsAndDoubleClicksToTheMiddle)
 {
-    for (const auto [from, delta, to] :
+    for (const auto& [from, delta, to] :
         { std::tuple { 0.5, -100, 1.0 }, { 0.5, -150, 1.0 }, { 0.5, 50, 0.25 }, { 0.1, 400, 0.0 } })
         EXPECT_DOUBLE_EQ(knobPositionAfterDelta(from, delta), to) << from << " " << delta;
     EXPECT_DOUBLE_EQ(knobTickAngle(0), -135.0);
@@ -99,7 +99,7 @@ TEST(VolumeKnob, DragsOverTwoHundredPointsAndDoubleClicksToTheMiddle)
 
 TEST(StereoLevelMeter, DotsFadeInAtTheTopAndChangeColourTowardsFullScale)
 {
-    for (const auto [height, dots] : { std::pair { 40, 5 }, { 100, 15 }, { 10, 4 }, { -50, 4 } })
+    for (const auto& [height, dots] : { std::pair { 40, 5 }, { 100, 15 }, { 10, 4 }, { -50, 4 } })
         EXPECT_EQ(meterDotCount(height), dots) << height;
 
     // Level 0 lights nothing; full scale lights every dot fully.
@@ -115,7 +115,7 @@ TEST(StereoLevelMeter, DotsFadeInAtTheTopAndChangeColourTowardsFullScale)
 
     const QColor theme(0x12, 0x34, 0x56);
     // 51 dots: f = i / 50.
-    for (const auto [dot, colour] : { std::pair { 35, theme.rgb() }, { 37, 0xE8E2A4u }, { 41, 0xF2CF78u },
+    for (const auto& [dot, colour] : { std::pair { 35, theme.rgb() }, { 37, 0xE8E2A4u }, { 41, 0xF2CF78u },
              { 43, 0xF5A65Bu }, { 46, 0xE85B4Cu }, { 49, 0xFF3326u }, { 50, 0xFF3326u } })
         EXPECT_EQ(meterZoneColor(dot, 51, theme), QColor(colour)) << dot;
 

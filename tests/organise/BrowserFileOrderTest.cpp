@@ -51,7 +51,7 @@ std::vector<std::string> ordered(std::vector<FileInfo> files, const SortingOptio
 
 TEST(BrowserFileOrder, RomanRanks)
 {
-    for (const auto [name, rank] : { std::pair { "I", 2 }, { "bII Pad", 3 }, { "ii", 4 }, { "#IV_chord", 9 },
+    for (const auto& [name, rank] : { std::pair { "I", 2 }, { "bII Pad", 3 }, { "ii", 4 }, { "#IV_chord", 9 },
              { "V.mid", 10 }, { "bVII", 13 }, { "vii°", 14 }, { "iii+ (x)", 6 } })
         EXPECT_EQ(romanRank(name), rank) << name;
     for (const char* name : { "VIIØ7", "Intro", "Bass", "iv°7", "" })

@@ -142,7 +142,7 @@ TEST(LightweightNode, DisplayNamesAndConstruction)
 {
     const auto wav = file("Kick.wav");
     EXPECT_EQ(displayName(wav, false), "Kick.wav");
-    for (const auto [name, shown] : { std::pair { "Kick.wav", "Kick" }, { "Chord.v2.mid", "Chord.v2" },
+    for (const auto& [name, shown] : { std::pair { "Kick.wav", "Kick" }, { "Chord.v2.mid", "Chord.v2" },
              { ".hidden", ".hidden" }, { "trailing.", "trailing." }, { "No Extension", "No Extension" } })
         EXPECT_EQ(displayName(file(name), true), shown) << name;
     // Folders keep their names whatever the setting.

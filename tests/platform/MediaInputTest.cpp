@@ -15,8 +15,8 @@ extern "C" {
 #include <sstream>
 
 using kivo::platform::MediaInput;
-using kivo::test::shell;
 using kivo::test::FifoWatchdog;
+using kivo::test::shell;
 using namespace std::chrono_literals;
 
 namespace {
@@ -104,7 +104,8 @@ TEST(MediaInput, OpensOnlyTheContainerOfTheExtensionAndNothingItNames)
     EXPECT_FALSE(fifo.stop()) << "a FIFO was opened for reading";
 
     // Every open and every read has its bound.
-    ASSERT_TRUE(shell("ffmpeg -v error -y -f lavfi -i anoisesrc=duration=20 -c:a flac '" + d + "/noise.flac'"));
+    ASSERT_TRUE(
+        shell("ffmpeg -v error -y -f lavfi -i anoisesrc=duration=20 -c:a flac '" + d + "/noise.flac'"));
     EXPECT_FALSE(MediaInput::open(d + "/noise.flac", 0ms, &error));
     EXPECT_NE(error.find("took too long"), std::string::npos) << error;
     auto whole = MediaInput::open(d + "/noise.flac", 5s);
