@@ -454,4 +454,15 @@ TEST(AudioPlayerManager, SelectionOpensInTheBackgroundAndTheNewestWins)
     ASSERT_TRUE(h.settle());
     EXPECT_TRUE(h.tracker().isMissing(gone.toLocalFile()));
     EXPECT_FALSE(m.currentFile().hasFile());
+
+    // The row below, opened ahead of the selection: selecting and playing it opens nothing more.
+    const QUrl next = h.makeTone("next.wav", "synth 2 sine 550 vol 0.5");
+    m.prepareAhead(next);
+    ASSERT_TRUE(tasks.waitForIdle(std::chrono::seconds(10)));
+    QCoreApplication::processEvents();
+    m.load(next);
+    EXPECT_FALSE(m.isOpening());
+    m.play(next);
+    EXPECT_TRUE(m.isPlaying());
+    EXPECT_NEAR(kivo::test::estimatePitch(h.run(0.3), kRate, 0, 8000), 550.0, 1.0);
 }
