@@ -17,11 +17,13 @@
 
 #include <QFileInfo>
 #include <QPointer>
-#include <QThread>
 
 namespace kivo::library {
 
 namespace {
+
+// Scans, syncs, checks and saves yield to the window on a busy machine.
+constexpr auto kBackground = platform::TaskRunner::Priority::background;
 
 constexpr double kSilentRebuildAge = 21600; // six hours
 constexpr double kAnimationEndDelay = 0.5;
@@ -280,7 +282,8 @@ void LibraryIndexManager::startSyncTask(
                 syncDidCancel(*target, animate);
             else
                 syncDidFinish(out.roots, *target, animate, followUp);
-        });
+        },
+        kBackground);
 }
 
 void LibraryIndexManager::syncDidFinish(
@@ -357,16 +360,14 @@ void LibraryIndexManager::silentRebuild(UserSettings& settings)
         this,
         [=](const index::CancelHandle& cancel) {
             const std::vector<index::ScanGroup> plan = buildSyncPlan(bookmarks);
-            QThread::currentThread()->setPriority(QThread::LowPriority);
-            index::GroupRoots roots = index::buildIndex(*store, plan, {}, cancel, scan);
-            QThread::currentThread()->setPriority(QThread::NormalPriority);
-            return roots;
+            return index::buildIndex(*store, plan, {}, cancel, scan);
         },
         [this](index::GroupRoots roots) {
             setCachedRoots(roots);
             m_lastCacheUpdate = referenceNow();
             saveCacheInBackground();
-        });
+        },
+        kBackground);
 }
 
 void LibraryIndexManager::saveCacheInBackground()
@@ -375,7 +376,7 @@ void LibraryIndexManager::saveCacheInBackground()
         return;
     auto store = m_store;
     const double time = *m_lastCacheUpdate;
-    m_tasks.run([store, time] { store->saveCache(time); });
+    m_tasks.run([store, time] { store->saveCache(time); }, kBackground);
 }
 
 void LibraryIndexManager::setPendingImport(const QStringList& paths, int collectionIndex)
@@ -467,7 +468,8 @@ void LibraryIndexManager::syncNow(UserSettings& settings)
                 emit syncFoundNothingToDo();
                 checkLibrary(*target);
             }
-        });
+        },
+        kBackground);
 }
 
 void LibraryIndexManager::checkLibrary(UserSettings& settings)
@@ -505,7 +507,8 @@ void LibraryIndexManager::checkLibrary(UserSettings& settings)
             if (moved)
                 startSync(*target, true, true);
             emit libraryChecked();
-        });
+        },
+        kBackground);
 }
 
 bool LibraryIndexManager::relocate(
@@ -557,7 +560,8 @@ bool LibraryIndexManager::relocateOne(UserSettings& settings, const QString& old
             // Roots the index did not cover yet (never synced) are picked up by a sync.
             if (target && rootsChanged(*target))
                 startSync(*target, true, true);
-        });
+        },
+        kBackground);
     return true;
 }
 
@@ -619,10 +623,12 @@ void LibraryIndexManager::removeRoots(const QStringList& paths, const QUuid& col
     }
     auto store = m_store;
     const double time = m_lastCacheUpdate.value_or(referenceNow());
-    m_tasks.run([store, roots, group, time] {
-        index::removeRoots(*store, roots, group);
-        store->saveCache(time);
-    });
+    m_tasks.run(
+        [store, roots, group, time] {
+            index::removeRoots(*store, roots, group);
+            store->saveCache(time);
+        },
+        kBackground);
 }
 
 bool LibraryIndexManager::rootsChanged(const UserSettings& settings) const
@@ -708,7 +714,8 @@ void LibraryIndexManager::quickRefresh(UserSettings& settings)
                 saveCacheInBackground();
             }
             emit quickRefreshFinished(out.changed);
-        });
+        },
+        kBackground);
 }
 
 void LibraryIndexManager::libraryChanged(const QStringList& removed, bool reindexed, const QStringList& added)

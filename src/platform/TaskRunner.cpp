@@ -4,6 +4,10 @@
 
 #include <QCoreApplication>
 
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -15,41 +19,55 @@ namespace kivo::platform {
 namespace {
 // An idle thread waits this long for more work before it ends.
 constexpr std::chrono::seconds kIdleLinger { 3 };
+// Background threads' niceness: the window's threads get about nine tenths of a core the two want.
+// Threads they start (a scan's readers) inherit it.
+constexpr int kBackgroundNice = 10;
 } // namespace
 
 struct TaskRunner::Shared {
     std::mutex mutex;
-    std::condition_variable wake; // work arrived, or shutting down
     std::condition_variable settled; // a task ended
     struct Job {
         CancelHandle cancel;
         std::function<void()> fn;
     };
-    std::deque<Job> queue;
+    // One lane of threads per priority: a thread keeps the priority it starts with, since an
+    // unprivileged thread cannot raise its priority again once lowered.
+    struct Lane {
+        std::deque<Job> queue;
+        std::condition_variable wake; // work arrived, or shutting down
+        int threads = 0;
+        int idle = 0;
+    };
+    Lane lanes[2];
     std::vector<CancelHandle> running;
-    int threads = 0;
-    int idle = 0;
     int maxThreads = 1;
     bool shutDown = false;
     QObject* receiver = nullptr;
 
-    void workerLoop();
+    int threads() const { return lanes[0].threads + lanes[1].threads; }
+    std::size_t queued() const { return lanes[0].queue.size() + lanes[1].queue.size(); }
+    void workerLoop(Priority priority);
 };
 
-void TaskRunner::Shared::workerLoop()
+void TaskRunner::Shared::workerLoop(Priority priority)
 {
+    if (priority == Priority::background)
+        setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), kBackgroundNice);
+    Lane& lane = lanes[int(priority)];
     std::unique_lock lock(mutex);
     for (;;) {
-        ++idle;
-        const bool woken = wake.wait_for(lock, kIdleLinger, [&] { return shutDown || !queue.empty(); });
-        --idle;
+        ++lane.idle;
+        const bool woken
+            = lane.wake.wait_for(lock, kIdleLinger, [&] { return shutDown || !lane.queue.empty(); });
+        --lane.idle;
         if (!woken || shutDown) {
-            --threads;
+            --lane.threads;
             settled.notify_all();
             return;
         }
-        Job job = std::move(queue.front());
-        queue.pop_front();
+        Job job = std::move(lane.queue.front());
+        lane.queue.pop_front();
         if (job.cancel.isCancelled())
             continue;
         running.push_back(job.cancel);
@@ -109,32 +127,35 @@ void TaskRunner::deliver(const std::shared_ptr<Shared>& shared, std::function<vo
     queueCall(shared->receiver, std::move(fn));
 }
 
-void TaskRunner::start(CancelHandle cancel, std::function<void()> job)
+void TaskRunner::start(CancelHandle cancel, Priority priority, std::function<void()> job)
 {
     std::lock_guard lock(m_shared->mutex);
     if (m_shared->shutDown) {
         cancel.cancel();
         return;
     }
-    m_shared->queue.push_back({ std::move(cancel), std::move(job) });
+    Shared::Lane& lane = m_shared->lanes[int(priority)];
+    lane.queue.push_back({ std::move(cancel), std::move(job) });
     // A thread blocked in the kernel is not idle: another one takes the work.
-    if (m_shared->idle < int(m_shared->queue.size()) && m_shared->threads < m_shared->maxThreads) {
-        ++m_shared->threads;
-        std::thread([shared = m_shared] { shared->workerLoop(); }).detach();
+    if (lane.idle < int(lane.queue.size()) && m_shared->threads() < m_shared->maxThreads) {
+        ++lane.threads;
+        std::thread([shared = m_shared, priority] { shared->workerLoop(priority); }).detach();
     }
-    m_shared->wake.notify_one();
+    lane.wake.notify_one();
 }
 
 bool TaskRunner::shutdown(std::chrono::milliseconds bound)
 {
     std::unique_lock lock(m_shared->mutex);
     m_shared->shutDown = true;
-    for (auto& job : m_shared->queue)
-        job.cancel.cancel();
-    m_shared->queue.clear();
+    for (Shared::Lane& lane : m_shared->lanes) {
+        for (auto& job : lane.queue)
+            job.cancel.cancel();
+        lane.queue.clear();
+        lane.wake.notify_all();
+    }
     for (const CancelHandle& c : m_shared->running)
         c.cancel();
-    m_shared->wake.notify_all();
     return m_shared->settled.wait_for(lock, bound, [&] { return m_shared->running.empty(); });
 }
 
@@ -147,20 +168,20 @@ bool TaskRunner::isShutDown() const
 int TaskRunner::pendingCount() const
 {
     std::lock_guard lock(m_shared->mutex);
-    return int(m_shared->queue.size() + m_shared->running.size());
+    return int(m_shared->queued() + m_shared->running.size());
 }
 
 int TaskRunner::threadCount() const
 {
     std::lock_guard lock(m_shared->mutex);
-    return m_shared->threads;
+    return m_shared->threads();
 }
 
 bool TaskRunner::waitForIdle(std::chrono::milliseconds bound)
 {
     std::unique_lock lock(m_shared->mutex);
     return m_shared->settled.wait_for(
-        lock, bound, [&] { return m_shared->running.empty() && m_shared->queue.empty(); });
+        lock, bound, [&] { return m_shared->running.empty() && m_shared->queued() == 0; });
 }
 
 } // namespace kivo::platform

@@ -6,6 +6,10 @@
 // a long time (a stalled network share, a device that does not answer) only holds its own thread:
 // threads are added while every one is busy, and an idle one ends after a few seconds.
 //
+// Work the user does not wait on from one moment to the next (scans, syncs, checks, saves) runs as
+// background work, on threads of a lower system priority, so that the window and what it hands to
+// its own threads (painting, image conversion) always go first on a busy machine.
+//
 // Quitting calls shutdown(): every task is cancelled, nothing more is delivered, and running work
 // gets a bounded time to return. Work that blocks in the kernel past the bound is left behind, so
 // the caller can flush what must be written and leave.
@@ -33,6 +37,8 @@ public:
 
     static constexpr std::chrono::milliseconds kQuitBound { 1500 };
 
+    enum class Priority { normal, background };
+
     // Calls `fn` on the main thread at its next turn (never before post() returns). With a
     // context, the call is dropped once the context is destroyed.
     void post(std::function<void()> fn);
@@ -44,12 +50,13 @@ public:
     // Runs `work` (taking the cancel handle, or nothing) in the background; its result goes to
     // `done` on the main thread. `done` is skipped when the handle was cancelled before delivery or
     // when `context` is gone. Work not yet started when cancelled never starts.
-    template <class Work, class Done> CancelHandle run(QObject* context, Work work, Done done)
+    template <class Work, class Done>
+    CancelHandle run(QObject* context, Work work, Done done, Priority priority = Priority::normal)
     {
         CancelHandle cancel;
         QPointer<QObject> guard(context);
         const bool guarded = context != nullptr;
-        start(cancel,
+        start(cancel, priority,
             [shared = m_shared, cancel, guard, guarded, work = std::move(work),
                 done = std::move(done)]() mutable {
                 using R = decltype(invokeWork(work, cancel));
@@ -71,10 +78,10 @@ public:
     }
 
     // Background work with nothing to deliver.
-    template <class Work> CancelHandle run(Work work)
+    template <class Work> CancelHandle run(Work work, Priority priority = Priority::normal)
     {
         CancelHandle cancel;
-        start(cancel, [cancel, work = std::move(work)]() mutable { invokeWork(work, cancel); });
+        start(cancel, priority, [cancel, work = std::move(work)]() mutable { invokeWork(work, cancel); });
         return cancel;
     }
 
@@ -99,7 +106,7 @@ private:
         else
             return work();
     }
-    void start(CancelHandle cancel, std::function<void()> job);
+    void start(CancelHandle cancel, Priority priority, std::function<void()> job);
     // Queues `fn` to the main thread unless the runner was shut down (from any thread).
     static void deliver(const std::shared_ptr<Shared>& shared, std::function<void()> fn);
 

@@ -10,6 +10,7 @@
 #include <gtest/gtest.h>
 
 #include <future>
+#include <sys/resource.h>
 #include <thread>
 
 using namespace kivo::platform;
@@ -59,15 +60,24 @@ TEST(TaskRunner, DeliversResultsOnTheMainThreadUnlessCancelledOrTheContextIsGone
         [&](int) { got.push_back(-2); });
     delete doomed;
     gone.set_value();
+    // Background work runs on threads the system ranks below the others, and delivers all the same.
+    const int ownNice = getpriority(PRIO_PROCESS, 0);
+    tasks.run(
+        &context, [] { return getpriority(PRIO_PROCESS, 0); },
+        [&](int nice) {
+            EXPECT_GT(nice, ownNice);
+            got.push_back(8);
+        },
+        TaskRunner::Priority::background);
     // post() never calls back before it returns.
     tasks.post([&] { got.push_back(9); });
     EXPECT_TRUE(std::find(got.begin(), got.end(), 9) == got.end());
 
-    ASSERT_TRUE(waitFor([&] { return got.size() >= 2 && tasks.pendingCount() == 0; }));
+    ASSERT_TRUE(waitFor([&] { return got.size() >= 3 && tasks.pendingCount() == 0; }));
     QCoreApplication::processEvents();
     EXPECT_FALSE(workOnMain);
     std::sort(got.begin(), got.end());
-    EXPECT_EQ(got, (std::vector<int> { 7, 9 }));
+    EXPECT_EQ(got, (std::vector<int> { 7, 8, 9 }));
 }
 
 TEST(TaskRunner, BlockedWorkHoldsOnlyItsOwnThreadAndQuittingWaitsWithinTheBound)
