@@ -21,7 +21,7 @@ public:
 
     // Rows show the files' effective values, resolved in one pass.
     void setResults(const std::vector<index::FileInfo>& files);
-    // Files, or in folder mode folders, in result order. Hits given as SearchHits show the records
+    // Files, or in folder mode folders, in result order. Counted hits show the records
     // that came with them, and more as the list is scrolled to its end.
     void setResults(const organise::FilterResults& results);
     // The query the rows answer (the caller's; empty for the hidden-items list).
@@ -62,7 +62,7 @@ private:
     RowMetadata m_metadata;
     organise::HiddenView m_hidden;
     std::vector<index::FileInfo> m_files;
-    std::shared_ptr<index::SearchHits> m_hits; // the records after m_files come from it
+    std::shared_ptr<organise::CountedHits> m_hits; // the records after m_files come from it
     std::vector<index::FolderHit> m_folders;
     std::vector<BrowserRow> m_rows;
     bool m_hideExtensions = false;

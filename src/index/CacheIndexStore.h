@@ -83,6 +83,15 @@ public:
     std::size_t size() const { return m_exact.size() + m_restCount; }
     bool empty() const { return size() == 0; }
     std::vector<FileInfo> records(std::size_t first, std::size_t count) const;
+    // The path ids of the same hits; a record is made for one with record().
+    std::vector<std::uint32_t> ids(std::size_t first, std::size_t count) const;
+    FileInfo record(std::uint32_t id) const;
+    // The state the ids belong to (none for hits of an empty query).
+    const CompactIndex* index() const;
+    // Keeps only the hits `keep` accepts, in the same order; before any record or id is asked for.
+    void retain(const std::function<bool(std::uint32_t)>& keep);
+    // Every hit, in no particular order.
+    void forEach(const std::function<void(std::uint32_t)>& visit) const;
 
 private:
     friend class CacheIndexStore;
@@ -141,8 +150,9 @@ public:
     // What search() finds, in the same order, without making a record for every hit. The order's ranks
     // are worked out once per state and order name; `cancel` stops a search a newer one replaced
     // (the result is then empty).
+    // `state` (the latest when none) lets several searches share one state, and so their ids.
     SearchHits searchHits(const std::string& query, const GroupID& g, bool includeFolderNames,
-        const NamedFileOrder& order, const CancelHandle& cancel = {});
+        const NamedFileOrder& order, const CancelHandle& cancel = {}, SnapshotPtr state = nullptr);
     // The paths search() would return, unordered and without building records.
     std::vector<std::string> searchPaths(const std::string& query, const GroupID& g, bool includeFolderNames);
     // Indexed folders of collection g whose names contain every query token, in natural name order.
@@ -249,7 +259,9 @@ private:
     // Declared last: destroyed first, so queued operations still find the state alive.
     std::atomic<bool> m_closing { false }; // queued background work is skipped once the store goes
     SerialExecutor m_executor;
-    SerialExecutor m_orderBuilder;
+    // Below the window's and the searches' threads: a search never waits for a whole order, it only
+    // goes faster once one is there.
+    SerialExecutor m_orderBuilder { WorkerPriority::background };
 };
 
 } // namespace kivo::index

@@ -492,6 +492,14 @@ void SearchHits::showMoreUpTo(std::size_t count) const
 std::vector<FileInfo> SearchHits::records(std::size_t first, std::size_t count) const
 {
     std::vector<FileInfo> out;
+    for (const auto id : ids(first, count))
+        out.push_back(recordOf(m_state->index, id));
+    return out;
+}
+
+std::vector<std::uint32_t> SearchHits::ids(std::size_t first, std::size_t count) const
+{
+    std::vector<std::uint32_t> out;
     if (first >= size())
         return out;
     const std::size_t end = first + std::min(count, size() - first);
@@ -499,19 +507,58 @@ std::vector<FileInfo> SearchHits::records(std::size_t first, std::size_t count) 
         showUpTo(end - m_exact.size());
     out.reserve(end - first);
     for (std::size_t i = first; i < end; ++i)
-        out.push_back(
-            recordOf(m_state->index, i < m_exact.size() ? m_exact[i] : m_shown[i - m_exact.size()]));
+        out.push_back(i < m_exact.size() ? m_exact[i] : m_shown[i - m_exact.size()]);
     return out;
 }
 
+FileInfo SearchHits::record(std::uint32_t id) const
+{
+    return recordOf(m_state->index, id);
+}
+
+const CompactIndex* SearchHits::index() const
+{
+    return m_state ? &m_state->index : nullptr;
+}
+
+void SearchHits::retain(const std::function<bool(std::uint32_t)>& keep)
+{
+    std::erase_if(m_exact, [&](std::uint32_t id) { return !keep(id); });
+    if (!m_ranks) {
+        // An order given as a sort alone: every other hit is in m_shown already.
+        std::erase_if(m_shown, [&](std::uint32_t id) { return !keep(id); });
+        m_restCount = m_shown.size();
+        return;
+    }
+    m_restCount = 0;
+    forEachID(m_rest, [&](std::uint32_t id) {
+        if (keep(id))
+            ++m_restCount;
+        else
+            m_rest[id >> 6] &= ~(std::uint64_t(1) << (id & 63));
+    });
+}
+
+void SearchHits::forEach(const std::function<void(std::uint32_t)>& visit) const
+{
+    for (const auto id : m_exact)
+        visit(id);
+    if (m_ranks)
+        forEachID(m_rest, visit);
+    else
+        for (const auto id : m_shown)
+            visit(id);
+}
+
 SearchHits CacheIndexStore::searchHits(const std::string& query, const GroupID& g, bool includeFolderNames,
-    const NamedFileOrder& order, const CancelHandle& cancel)
+    const NamedFileOrder& order, const CancelHandle& cancel, SnapshotPtr state)
 {
     SearchHits hits;
     const auto tokens = tokenize(query, 1);
     if (tokens.empty())
         return hits;
-    const SnapshotPtr state = current();
+    if (!state)
+        state = current();
     const CompactIndex& index = state->index;
     const TokenPostings* names = index.namesOf(g);
     if (!names || cancel.isCancelled())

@@ -1,9 +1,26 @@
 #include "index/SerialExecutor.h"
 
+#include <sched.h>
+#include <sys/resource.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
 namespace kivo::index {
 
-SerialExecutor::SerialExecutor()
-    : m_thread([this] { loop(); })
+namespace {
+
+// The thread is the executor's own for its whole life, so nothing undoes this.
+void lowerPriority()
+{
+    sched_param none {};
+    if (sched_setscheduler(0, SCHED_IDLE, &none) != 0)
+        setpriority(PRIO_PROCESS, id_t(syscall(SYS_gettid)), 19);
+}
+
+} // namespace
+
+SerialExecutor::SerialExecutor(WorkerPriority priority)
+    : m_thread([this, priority] { loop(priority); })
 {
 }
 
@@ -26,8 +43,10 @@ void SerialExecutor::post(std::function<void()> job)
     m_wake.notify_one();
 }
 
-void SerialExecutor::loop()
+void SerialExecutor::loop(WorkerPriority priority)
 {
+    if (priority == WorkerPriority::background)
+        lowerPriority();
     for (;;) {
         std::function<void()> job;
         {

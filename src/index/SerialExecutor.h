@@ -20,9 +20,17 @@ namespace kivo::index {
 
 using CancelHandle = platform::CancelHandle;
 
+// How the worker's thread competes for the processor.
+enum class WorkerPriority {
+    normal,
+    // Runs only when nothing else wants a core (the idle policy, else the highest niceness): for work
+    // nobody waits on, which must not slow the window or a search on a busy machine.
+    background,
+};
+
 class SerialExecutor {
 public:
-    SerialExecutor();
+    explicit SerialExecutor(WorkerPriority priority = WorkerPriority::normal);
     ~SerialExecutor(); // runs what is queued, then stops
     SerialExecutor(const SerialExecutor&) = delete;
     SerialExecutor& operator=(const SerialExecutor&) = delete;
@@ -50,7 +58,7 @@ public:
     }
 
 private:
-    void loop();
+    void loop(WorkerPriority priority);
 
     std::mutex m_mutex;
     std::condition_variable m_wake;

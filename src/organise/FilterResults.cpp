@@ -54,6 +54,91 @@ bool passingFiles(index::CacheIndexStore& store, const index::GroupID& g, const 
 
 } // namespace
 
+std::optional<CountedHits> CountedHits::find(index::CacheIndexStore& store, const SearchRequest& request,
+    const std::string& query, MetadataInheritance& overrides, const index::CancelHandle& cancel)
+{
+    CountedHits out;
+    // One state for every collection, so that a path has one id throughout.
+    const index::SnapshotPtr state = store.current();
+    const SearchFilters& filters = request.filters;
+    index::FileBitmap seen;
+    std::optional<std::string> key;
+    for (const auto& g : request.groups) {
+        auto hits = store.searchHits(
+            index::lowerCase(query), g, request.includeFolderNames, request.namedOrder, cancel, state);
+        if (cancel.isCancelled())
+            return std::nullopt;
+        if (hits.empty())
+            continue;
+        const index::CompactIndex& ix = *hits.index();
+        seen.resize((ix.strings.size() + 63) / 64);
+        const auto passes = [&](std::uint32_t id) {
+            if ((seen[id >> 6] >> (id & 63)) & 1)
+                return false; // an earlier collection's hit
+            if (!filters.hasFilter())
+                return true;
+            const index::IndexedFile* file = ix.fileByID(id);
+            if (!file)
+                return passesFile(hits.record(id), filters, overrides);
+            if (file->keyAt == index::kNoID)
+                key.reset();
+            else
+                key.emplace(std::string_view(ix.text).substr(file->keyAt, file->keySize));
+            return passesFile(ix.path(file->path), file->hasBpm ? std::optional(file->bpm) : std::nullopt,
+                key, filters, overrides);
+        };
+        if (filters.hasFilter() || !out.m_parts.empty())
+            hits.retain(passes);
+        if (cancel.isCancelled())
+            return std::nullopt;
+        hits.forEach([&](std::uint32_t id) { seen[id >> 6] |= std::uint64_t(1) << (id & 63); });
+        out.m_parts.push_back(std::move(hits));
+    }
+    if (filters.shuffleSeed) {
+        // The shuffle depends only on the number of hits and the seed: the same permutation of the
+        // ids as of the records.
+        for (const auto& part : out.m_parts) {
+            const auto ids = part.ids(0, part.size());
+            out.m_shuffled.insert(out.m_shuffled.end(), ids.begin(), ids.end());
+            if (cancel.isCancelled())
+                return std::nullopt;
+        }
+        shuffleInPlace(out.m_shuffled, *filters.shuffleSeed);
+        out.m_isShuffled = true;
+    }
+    return out;
+}
+
+std::size_t CountedHits::size() const
+{
+    std::size_t total = 0;
+    for (const auto& part : m_parts)
+        total += part.size();
+    return total;
+}
+
+std::vector<index::FileInfo> CountedHits::records(std::size_t first, std::size_t count) const
+{
+    std::vector<index::FileInfo> out;
+    if (m_isShuffled) {
+        for (std::size_t i = first; i < m_shuffled.size() && i < first + count; ++i)
+            out.push_back(m_parts.front().record(m_shuffled[i]));
+        return out;
+    }
+    for (const auto& part : m_parts) {
+        if (out.size() == count)
+            break;
+        if (first >= part.size()) {
+            first -= part.size();
+            continue;
+        }
+        auto more = part.records(first, count - out.size());
+        first = 0;
+        out.insert(out.end(), std::make_move_iterator(more.begin()), std::make_move_iterator(more.end()));
+    }
+    return out;
+}
+
 std::optional<FilterResults> buildResults(index::CacheIndexStore& store, const SearchRequest& request,
     MetadataInheritance& overrides, const index::CancelHandle& cancel)
 {
@@ -81,14 +166,12 @@ std::optional<FilterResults> buildResults(index::CacheIndexStore& store, const S
                 // Only what passed is ordered: the order of a filtered listing costs its own size.
                 if (request.order)
                     request.order(part);
-            } else if (!several && !filters.hasFilter() && !filters.shuffleSeed
-                && !request.namedOrder.name.empty()) {
-                auto hits = store.searchHits(
-                    index::lowerCase(query), g, request.includeFolderNames, request.namedOrder, cancel);
-                if (cancel.isCancelled())
+            } else if (!request.namedOrder.name.empty()) {
+                auto hits = CountedHits::find(store, request, query, overrides, cancel);
+                if (!hits || cancel.isCancelled())
                     return std::nullopt;
-                results.files = hits.records(0, kFirstResultRecords);
-                results.hits = std::make_shared<index::SearchHits>(std::move(hits));
+                results.files = hits->records(0, kFirstResultRecords);
+                results.hits = std::make_shared<CountedHits>(std::move(*hits));
                 return results;
             } else {
                 part = store.search(index::lowerCase(query), g, request.includeFolderNames, request.order);

@@ -31,13 +31,33 @@ struct SearchRequest {
     // search's own order).
     index::FileOrder order;
     // The same order, named, when it sorts files by their own tempos (no tempo overrides): a query's
-    // hits in one collection with no filter then come as SearchHits, records made only for what is
-    // shown. An empty name: no such order.
+    // hits then come counted (CountedHits), records made only for what is shown. An empty name: no
+    // such order.
     index::NamedFileOrder namedOrder;
 };
 
 // How many records a query's hits come with; the rest are made as the list is scrolled to them.
 inline constexpr std::size_t kFirstResultRecords = 200;
+
+// A query's hits, every one counted, with records made only for the rows asked for: the hits of each
+// collection in scope in turn (a file an earlier collection found left out), those the filters pass,
+// shuffled when the filters ask for it. The same files in the same order as the records the search
+// and the filters would make. Asked by one thread at a time.
+class CountedHits {
+public:
+    // The hits of `query` (trimmed) for `request`, which gives a named order; none when `cancel` is set
+    // before they are all counted.
+    static std::optional<CountedHits> find(index::CacheIndexStore& store, const SearchRequest& request,
+        const std::string& query, MetadataInheritance& overrides, const index::CancelHandle& cancel);
+
+    std::size_t size() const;
+    std::vector<index::FileInfo> records(std::size_t first, std::size_t count) const;
+
+private:
+    std::vector<index::SearchHits> m_parts;
+    std::vector<std::uint32_t> m_shuffled; // every hit's id in the shuffled order, when shuffled
+    bool m_isShuffled = false;
+};
 
 struct FilterResults {
     FilterMode mode = FilterMode::files;
@@ -45,9 +65,8 @@ struct FilterResults {
     // first of them.
     std::vector<index::FileInfo> files;
     std::vector<index::FolderHit> folders;
-    // A query's hits when no filter narrows them: every hit counted, the records after `files` made
-    // on demand (by one thread at a time).
-    std::shared_ptr<index::SearchHits> hits;
+    // A query's hits, counted: the records after `files` made on demand.
+    std::shared_ptr<CountedHits> hits;
     // Folder mode with neither a query nor a filter: no folder search ran.
     bool needsQueryForFolders = false;
 

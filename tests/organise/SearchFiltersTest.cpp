@@ -263,21 +263,43 @@ TEST_F(ResultsFixture, FiltersAloneOrOverAQueryAcrossCollectionsShuffledOnReques
     cancelled.cancel();
     EXPECT_EQ(paths(r, cancelled), (std::vector<std::string> { "cancelled" }));
 
-    // Given the order by name, a query in one collection with no filter comes as counted hits, in the
-    // same order as the records the sort makes; a filter, or a second collection, takes the records.
+    // Given the order by name, a query's hits come counted, in the same order as the records the sort
+    // and the filters make: in one collection or several (a file of both once), filtered, shuffled.
+    auto m = pass();
+    const auto sameAsRecords = [&](SearchRequest request, std::size_t expected) {
+        request.order = effectiveFileOrder({}, nullptr);
+        request.namedOrder = {};
+        const auto records = paths(request);
+        EXPECT_FALSE(buildResults(store, request, m)->hits);
+        request.namedOrder = namedBrowserOrder({});
+        const auto counted = buildResults(store, request, m);
+        ASSERT_TRUE(counted && counted->hits);
+        EXPECT_EQ(counted->size(), expected);
+        EXPECT_EQ(paths(request), records);
+        // Rows asked for as the list scrolls, from the middle on, across the collections.
+        std::vector<std::string> later;
+        for (const auto& f : counted->hits->records(1, 10))
+            later.push_back(f.path);
+        EXPECT_EQ(later, std::vector<std::string>(records.begin() + 1, records.end()));
+        EXPECT_EQ(paths(request, cancelled), (std::vector<std::string> { "cancelled" }));
+    };
     r = {};
     r.groups = { kGroup };
     r.query = "a";
-    r.order = effectiveFileOrder({}, nullptr);
-    const auto sorted = paths(r);
-    EXPECT_EQ(sorted.size(), 3u);
-    r.namedOrder = namedBrowserOrder({});
-    EXPECT_EQ(paths(r), sorted);
-    auto m = pass();
-    EXPECT_TRUE(buildResults(store, r, m)->hits);
-    EXPECT_EQ(paths(r, cancelled), (std::vector<std::string> { "cancelled" }));
-    r.filters.minBPM = 100;
-    EXPECT_FALSE(buildResults(store, r, m)->hits);
+    sameAsRecords(r, 3);
+    r.filters.minBPM = 120;
+    sameAsRecords(r, 2);
+    r.groups = { kOther, kGroup };
+    r.query = "wav";
+    sameAsRecords(r, 2);
+    r.filters = {};
+    sameAsRecords(r, 4);
+    for (const std::uint64_t seed : { 1, 3, 8 }) {
+        r.filters.shuffleSeed = seed;
+        sameAsRecords(r, 4);
+    }
+    r.filters.maxBPM = 125;
+    sameAsRecords(r, 3);
 }
 
 TEST_F(ResultsFixture, FolderModeAsksForAQueryOrAFilterBeforeListingFolders)
