@@ -1,10 +1,6 @@
 #include "index/FileReadAhead.h"
+#include "IndexTestSupport.h"
 #include "LibraryGenerator.h"
-#include "index/IndexScan.h"
-
-#include "support/TestEnvironment.h"
-
-#include <gtest/gtest.h>
 
 #include <atomic>
 #include <dirent.h>
@@ -13,10 +9,9 @@
 
 using namespace kivo::index;
 using kivo::test::ScratchDir;
+using namespace kivo::index::test;
 
 namespace {
-
-const FolderAccess kOpen { [](const std::string&) { return true; }, [](const std::string&) {} };
 
 std::size_t threadCount()
 {
@@ -27,36 +22,6 @@ std::size_t threadCount()
         ::closedir(dir);
     }
     return n;
-}
-
-// Records compare by path alone; a scan's result is the same only when every field is.
-void expectSameFile(const FileInfo& a, const FileInfo& b)
-{
-    EXPECT_EQ(a.path, b.path);
-    EXPECT_EQ(a.id, b.id) << a.path;
-    EXPECT_EQ(a.name, b.name) << a.path;
-    EXPECT_EQ(a.bpm, b.bpm) << a.path;
-    EXPECT_EQ(a.key, b.key) << a.path;
-    EXPECT_EQ(a.duration, b.duration) << a.path;
-}
-
-void expectSameIndex(const IndexMaps& a, const IndexMaps& b)
-{
-    EXPECT_TRUE(a == b);
-    ASSERT_EQ(a.fileIndex.size(), b.fileIndex.size());
-    for (const auto& [path, file] : a.fileIndex)
-        expectSameFile(file, b.fileIndex.at(path));
-    ASSERT_EQ(a.directoryIndex.size(), b.directoryIndex.size());
-    for (const auto& [path, folder] : a.directoryIndex) {
-        const DirectoryInfo& other = b.directoryIndex.at(path);
-        EXPECT_EQ(folder.subdirectories, other.subdirectories) << path;
-        EXPECT_EQ(folder.lastModified, other.lastModified) << path;
-        EXPECT_EQ(folder.contentModified, other.contentModified) << path;
-        EXPECT_EQ(folder.inode, other.inode) << path;
-        ASSERT_EQ(folder.files.size(), other.files.size()) << path;
-        for (std::size_t i = 0; i < folder.files.size(); ++i)
-            expectSameFile(folder.files[i], other.files[i]); // in walk order
-    }
 }
 
 struct Scan {
@@ -137,6 +102,18 @@ TEST(FileReadAhead, ScansExactlyAsTheSequentialWalk)
         withTempo += file.bpm.has_value();
     EXPECT_EQ(listed, sequential.maps.fileIndex.size());
     EXPECT_GT(withTempo, 400u);
+    // Every generated audio sample has a length read from its header, and any tempo is in range.
+    std::size_t audio = 0;
+    for (const auto& [path, file] : sequential.maps.fileIndex) {
+        if (!path.starts_with(options.directory + "/") || path.find("/Mixed 120 BPM/") != std::string::npos
+            || path.ends_with(".mid") || path.ends_with(".midi"))
+            continue;
+        ++audio;
+        EXPECT_TRUE(file.duration && *file.duration > 0) << path;
+        EXPECT_TRUE(!file.bpm || (*file.bpm >= 40 && *file.bpm <= 400)) << path;
+    }
+    EXPECT_EQ(audio, stats.compatibleFiles - stats.midi);
+    ASSERT_GT(stats.mp3 + stats.flac + stats.aiff, 0u);
     for (unsigned threads : { 1u, 2u }) {
         SCOPED_TRACE(threads);
         const Scan ahead = scanWith(threads, first, second);
@@ -155,12 +132,7 @@ TEST(FileReadAhead, CancelledScanCommitsNothingAndLeavesNoReaderRunning)
     options.files = 400;
     options.seed = 5;
     kivo::bench::makeLibrary(options);
-    IndexMaps maps;
-    {
-        CancelHandle stop;
-        FolderScanner scanner(stop, {}, {});
-        buildIndex(maps, { { "Old", { options.directory }, {} } }, scanner, kOpen);
-    }
+    IndexMaps maps = scanned({ { "Old", { options.directory }, {} } });
     const IndexMaps before = maps;
     const std::size_t threadsBefore = threadCount();
 

@@ -1,15 +1,10 @@
-#include "index/IndexScan.h"
-
-#include "support/TestEnvironment.h"
-
-#include <gtest/gtest.h>
+#include "IndexTestSupport.h"
 
 using namespace kivo::index;
+using namespace kivo::index::test;
 using kivo::test::ScratchDir;
 
 namespace {
-
-const FolderAccess kOpen { [](const std::string&) { return true; }, [](const std::string&) {} };
 
 struct Recorder {
     std::vector<IndexProgress> reports;
@@ -25,21 +20,6 @@ void writeFiles(const ScratchDir& dir, const std::string& folder, int count)
         dir.write(folder + "/s" + std::to_string(i) + ".wav", "x");
 }
 
-GroupRoots build(IndexMaps& maps, const std::vector<ScanGroup>& groups, ProgressObserver observer = {},
-    const FolderAccess& access = kOpen)
-{
-    CancelHandle stop;
-    FolderScanner scanner(stop, std::move(observer), {});
-    return buildIndex(maps, groups, scanner, access);
-}
-
-void sync(IndexMaps& maps, const std::vector<ScanGroup>& groups)
-{
-    CancelHandle stop;
-    FolderScanner scanner(stop, {}, {});
-    syncIndex(maps, groups, scanner, kOpen);
-}
-
 } // namespace
 
 TEST(IndexScan, ReportsProgressAboutTwoHundredTimes)
@@ -51,7 +31,8 @@ TEST(IndexScan, ReportsProgressAboutTwoHundredTimes)
         dir.mkdir("A/folders/f" + std::to_string(i));
     IndexMaps maps;
     Recorder r;
-    const auto roots = build(maps, { { "G", { dir.str() + "/A" }, { "/Unplugged" } } }, r.observer());
+    FolderScanner scanner({}, r.observer(), {});
+    const auto roots = buildIndex(maps, { { "G", { dir.str() + "/A" }, { "/Unplugged" } } }, scanner, kOpen);
     EXPECT_EQ(roots.at("G"), (std::vector<std::string> { dir.str() + "/A", "/Unplugged" }));
     EXPECT_EQ(maps.groupRoots, roots);
     ASSERT_GE(r.reports.size(), 3u);
@@ -71,13 +52,13 @@ TEST(IndexScan, ReportsProgressAboutTwoHundredTimes)
 
     writeFiles(dir, "B", 1000);
     Recorder thousand;
-    build(maps, { { "G", { dir.str() + "/B" }, {} } }, thousand.observer());
+    maps = scanned({ { "G", { dir.str() + "/B" }, {} } }, std::move(maps), thousand.observer());
     ASSERT_EQ(thousand.reports.size(), 1u + 200u + 1u);
     EXPECT_EQ(thousand.reports[1].processed, 5);
 
     // No collections at all: one final report and five empty maps.
     Recorder none;
-    EXPECT_TRUE(build(maps, {}, none.observer()).empty());
+    maps = scanned({}, std::move(maps), none.observer());
     ASSERT_EQ(none.reports.size(), 1u);
     EXPECT_EQ(none.reports[0].fraction, 1.0);
     EXPECT_TRUE(maps.fileIndex.empty() && maps.directoryIndex.empty() && maps.searchIndex.empty()
@@ -93,8 +74,7 @@ TEST(IndexScan, OverlappingCollectionsAndRootsWithoutAccess)
     const std::string locked = dir.str() + "/Locked";
     const FolderAccess access { [&](const std::string& p) { return p != locked; },
         [](const std::string&) {} };
-    IndexMaps maps;
-    build(maps, { { "G", { a, locked }, {} }, { "H", { a }, {} } }, {}, access);
+    IndexMaps maps = scanned({ { "G", { a, locked }, {} }, { "H", { a }, {} } }, {}, {}, access);
     EXPECT_EQ(maps.fileIndex.size(), 3u);
     EXPECT_EQ(maps.searchIndex["G"]["s0"].size(), 1u);
     EXPECT_EQ(maps.searchIndex["H"]["s0"].size(), 1u);
@@ -119,15 +99,15 @@ TEST(IndexScan, SyncScansOnlyNewRootsAndDropsWhatIsGone)
     writeFiles(dir, "B", 2);
     writeFiles(dir, "C", 2);
     const std::string a = dir.str() + "/A", b = dir.str() + "/B", c = dir.str() + "/C";
-    IndexMaps maps;
-    build(maps, { { "G", { a, b }, {} }, { "Old", { c }, {} } });
+    IndexMaps maps = scanned({ { "G", { a, b }, {} }, { "Old", { c }, {} } });
     ASSERT_EQ(maps.fileIndex.size(), 6u);
 
     // A file added to a root already indexed is left to the quick refresh.
     dir.write("A/later.wav", "x");
     writeFiles(dir, "D", 3);
     const std::string d = dir.str() + "/D";
-    sync(maps, { { "G", { a, d }, { "/Away" } } });
+    FolderScanner scanner({}, {}, {});
+    syncIndex(maps, { { "G", { a, d }, { "/Away" } } }, scanner, kOpen);
 
     EXPECT_EQ(maps.groupRoots.size(), 1u);
     EXPECT_EQ(maps.groupRoots["G"], (std::vector<std::string> { a, "/Away", d }));
@@ -140,7 +120,7 @@ TEST(IndexScan, SyncScansOnlyNewRootsAndDropsWhatIsGone)
     EXPECT_FALSE(maps.searchIndex.count("Old"));
 
     // Nothing new: nothing changes.
-    sync(maps, { { "G", { a, d }, { "/Away" } } });
+    syncIndex(maps, { { "G", { a, d }, { "/Away" } } }, scanner, kOpen);
     EXPECT_EQ(maps.groupRoots["G"], (std::vector<std::string> { a, "/Away", d }));
     EXPECT_EQ(maps.fileIndex.size(), 5u);
 }

@@ -1,36 +1,14 @@
-#include "index/IndexStoreScan.h"
-
-#include "support/TestEnvironment.h"
+#include "IndexTestSupport.h"
 
 #include <QCoreApplication>
-#include <gtest/gtest.h>
 
 #include <fstream>
 #include <future>
 #include <thread>
 
 using namespace kivo::index;
+using namespace kivo::index::test;
 using kivo::test::ScratchDir;
-
-namespace {
-
-ScanOptions openOptions(HeaderReader reader = {})
-{
-    ScanOptions options;
-    options.reader = std::move(reader);
-    options.access = { [](const std::string&) { return true; }, [](const std::string&) {} };
-    return options;
-}
-
-CacheIndexStoreOptions storeIn(const ScratchDir& dir)
-{
-    CacheIndexStoreOptions options;
-    options.cacheFilePath = dir.str() + "/SearchIndex.json";
-    options.log = [](const std::string&) {};
-    return options;
-}
-
-} // namespace
 
 TEST(IndexStoreScan, QueriesDuringAScanSeeThePreviousIndexAndProgressArrivesOnTheMainThread)
 {
@@ -39,8 +17,8 @@ TEST(IndexStoreScan, QueriesDuringAScanSeeThePreviousIndexAndProgressArrivesOnTh
     constexpr int kNew = 1000;
     for (int i = 0; i < kNew; ++i)
         dir.write("New/n" + std::to_string(i) + ".wav", "x");
-    CacheIndexStore store(storeIn(dir));
-    buildIndex(store, { { "G", { dir.str() + "/Old" }, {} } }, {}, {}, openOptions());
+    CacheIndexStore store(quietStore(dir));
+    buildIndex(store, { { "G", { dir.str() + "/Old" }, {} } }, {}, {}, openScan());
     ASSERT_EQ(store.read([](const IndexMaps& m) { return m.fileIndex.size(); }), 1u);
 
     // The second scan's header reads stop half-way until the test has queried the store.
@@ -65,7 +43,7 @@ TEST(IndexStoreScan, QueriesDuringAScanSeeThePreviousIndexAndProgressArrivesOnTh
                 allOnMain = allOnMain && std::this_thread::get_id() == mainThread;
                 reports.push_back(p);
             },
-            {}, openOptions(reader));
+            {}, openScan(reader));
         scanned = true;
     });
     reading.get_future().wait();
@@ -88,7 +66,7 @@ TEST(IndexStoreScan, QueriesDuringAScanSeeThePreviousIndexAndProgressArrivesOnTh
     // The store makes its state straight from the walk: the same index as the maps a scan fills, for
     // overlapping collections and a file in two of them.
     dir.write("New/Kicks 120/Kick Am.wav", "x");
-    ScanOptions fixed = openOptions();
+    ScanOptions fixed = openScan();
     fixed.clock = [] { return 42.0; };
     const std::vector<ScanGroup> groups { { "G", { dir.str() + "/New", dir.str() + "/Old" }, {} },
         { "H", { dir.str() + "/New/Kicks 120" }, {} } };
@@ -100,48 +78,22 @@ TEST(IndexStoreScan, QueriesDuringAScanSeeThePreviousIndexAndProgressArrivesOnTh
     EXPECT_TRUE(store.snapshot() == maps);
 }
 
-TEST(IndexStoreScan, CancelledScanCommitsNothingAndRefreshPatchesTheStore)
-{
-    ScratchDir dir;
-    dir.write("Lib/Kicks/k1.wav", "x");
-    CacheIndexStore store(storeIn(dir));
-    const std::string root = dir.str() + "/Lib";
-    buildIndex(store, { { "G", { root }, {} } }, {}, {}, openOptions());
-    const IndexMaps before = store.snapshot();
-
-    CancelHandle cancel;
-    cancel.cancel();
-    const auto roots = buildIndex(store, { { "H", { dir.str() } }, {} }, {}, cancel, openOptions());
-    EXPECT_EQ(roots, before.groupRoots);
-    EXPECT_TRUE(store.snapshot() == before);
-    syncIndex(store, { { "G", { root, dir.str() + "/Other" }, {} } }, {}, cancel, openOptions());
-    EXPECT_EQ(store.snapshot().groupRoots, before.groupRoots);
-
-    // Push the stored times back so the new file's folder counts as changed on any clock.
-    store.modify([](IndexMaps& m) {
-        for (auto& [path, info] : m.directoryIndex)
-            info.contentModified = *info.contentModified - 10.0;
-    });
-    dir.write("Lib/Kicks/k2 128 BPM.wav", "x");
-    const auto delta
-        = computeQuickRefreshDelta(store, allRoots(store), {}, [] { return std::set<std::string>(); });
-    EXPECT_EQ(delta.newFiles, std::vector<std::string> { root + "/Kicks/k2 128 BPM.wav" });
-    applyQuickRefreshDelta(store, delta, {}, openOptions());
-    const auto after = store.snapshot();
-    EXPECT_EQ(after.fileIndex.at(root + "/Kicks/k2 128 BPM.wav").bpm, 128);
-    EXPECT_TRUE(after.searchIndex.at("G").at("k2").count(root + "/Kicks/k2 128 BPM.wav"));
-    EXPECT_FALSE(computeQuickRefreshDelta(store, allRoots(store), {}, {}).hasChanges());
-}
-
 TEST(IndexStoreScan, WritesRunOneAtATimeSoARebuildNeverDropsWhatASyncAdded)
 {
     ScratchDir dir;
     dir.write("Old/a.wav", "x");
     dir.write("Old/b.wav", "x");
     dir.write("Added/new.wav", "x");
-    CacheIndexStore store(storeIn(dir));
+    CacheIndexStore store(quietStore(dir));
     const std::string oldRoot = dir.str() + "/Old", added = dir.str() + "/Added";
-    buildIndex(store, { { "G", { oldRoot }, {} } }, {}, {}, openOptions());
+    buildIndex(store, { { "G", { oldRoot }, {} } }, {}, {}, openScan());
+    // A cancelled build or sync commits nothing.
+    const IndexMaps before = store.snapshot();
+    CancelHandle cancel;
+    cancel.cancel();
+    EXPECT_EQ(buildIndex(store, { { "H", { dir.str() }, {} } }, {}, cancel, openScan()), before.groupRoots);
+    syncIndex(store, { { "G", { oldRoot, added }, {} } }, {}, cancel, openScan());
+    EXPECT_TRUE(store.snapshot() == before);
 
     // A background rebuild from the plan it was given (without the new folder) is held inside a
     // header read while the user's sync of the new folder starts on another thread.
@@ -155,9 +107,9 @@ TEST(IndexStoreScan, WritesRunOneAtATimeSoARebuildNeverDropsWhatASyncAdded)
         }
         return HeaderValues();
     };
-    std::thread rebuild([&] { buildIndex(store, { { "G", { oldRoot }, {} } }, {}, {}, openOptions(slow)); });
+    std::thread rebuild([&] { buildIndex(store, { { "G", { oldRoot }, {} } }, {}, {}, openScan(slow)); });
     reading.get_future().wait();
-    std::thread sync([&] { syncIndex(store, { { "G", { oldRoot, added }, {} } }, {}, {}, openOptions()); });
+    std::thread sync([&] { syncIndex(store, { { "G", { oldRoot, added }, {} } }, {}, {}, openScan()); });
     std::this_thread::sleep_for(std::chrono::milliseconds(50)); // let the sync reach the index first
     release.set_value();
     rebuild.join();
@@ -182,8 +134,8 @@ TEST(IndexStoreScan, NamesFromOtherSystemsAreIndexedFoundAndKept)
     dir.write("Lib/._Kick.wav", "AppleDouble");
     dir.write("Lib/__MACOSX/._Kick.wav", "AppleDouble");
     dir.write("Lib/__MACOSX/Lost.wav", "x");
-    CacheIndexStore store(storeIn(dir));
-    buildIndex(store, { { kG, { root }, {} } }, {}, {}, openOptions());
+    CacheIndexStore store(quietStore(dir));
+    buildIndex(store, { { kG, { root }, {} } }, {}, {}, openScan());
 
     const IndexMaps built = store.snapshot();
     EXPECT_EQ(built.fileIndex.size(), 3u);
@@ -198,7 +150,7 @@ TEST(IndexStoreScan, NamesFromOtherSystemsAreIndexedFoundAndKept)
 
     // The cache stays valid JSON and gives every name back byte for byte.
     store.saveCache(1);
-    CacheIndexStore reloaded(storeIn(dir));
+    CacheIndexStore reloaded(quietStore(dir));
     ASSERT_TRUE(reloaded.loadCache().hasData);
     EXPECT_TRUE(reloaded.snapshot() == built);
     EXPECT_EQ(reloaded.searchPaths("caf", kG, true), std::vector<std::string> { root + "/caf\xE9 120.wav" });
@@ -211,14 +163,27 @@ TEST(IndexStoreScan, NamesFromOtherSystemsAreIndexedFoundAndKept)
     });
     dir.write("Lib/._Snare.wav", "AppleDouble");
     dir.write("Lib/Snare.wav", "x");
-    const auto delta
-        = computeQuickRefreshDelta(store, allRoots(store), {}, [] { return std::set<std::string>(); });
-    EXPECT_EQ(delta.newFiles, std::vector<std::string> { root + "/Snare.wav" });
+    dir.write("Lib/Snare 128 BPM.wav", "x");
+    const auto delta = computeQuickRefreshDelta(store, allRoots(store), {}, kNoVolumes);
+    EXPECT_EQ(
+        delta.newFiles, (std::vector<std::string> { root + "/Snare 128 BPM.wav", root + "/Snare.wav" }));
     EXPECT_TRUE(delta.newFolders.empty());
-    dir.write("Elsewhere/._Hat.wav", "AppleDouble");
-    dir.write("Elsewhere/Hat.wav", "x");
-    const auto listed = store.filesInFolder(dir.str() + "/Elsewhere");
-    ASSERT_EQ(listed.size(), 1u);
-    EXPECT_EQ(listed[0].name, "Hat.wav");
+    applyQuickRefreshDelta(store, delta, {}, openScan());
+    EXPECT_EQ(store.snapshot().fileIndex.at(root + "/Snare 128 BPM.wav").bpm, 128);
+    EXPECT_EQ(
+        store.searchPaths("snare 128", kG, true), std::vector<std::string> { root + "/Snare 128 BPM.wav" });
+    EXPECT_FALSE(computeQuickRefreshDelta(store, allRoots(store), {}, {}).hasChanges());
+    // That listing reads the disk: compatible files only, their values from their names.
+    for (const char* name :
+        { "._Hat.wav", "Pad 90 BPM Em.wav", "notes.txt", "Hit.MIDI", "old.aif", "sub.wav/x" })
+        dir.write(std::string("Elsewhere/") + name, "x");
+    auto listed = store.filesInFolder(dir.str() + "/Elsewhere");
+    std::sort(
+        listed.begin(), listed.end(), [](const FileInfo& a, const FileInfo& b) { return a.name < b.name; });
+    ASSERT_EQ(listed.size(), 2u);
+    EXPECT_EQ(listed[0].name, "Hit.MIDI");
+    EXPECT_EQ(std::tie(listed[1].name, listed[1].bpm, listed[1].key, listed[1].duration),
+        std::make_tuple("Pad 90 BPM Em.wav", 90, "Em", std::nullopt));
+    EXPECT_TRUE(store.filesInFolder(dir.str() + "/Missing").empty());
     std::remove((root + "/caf\xE9 120.wav").c_str()); // a name the scratch folder's own cleanup cannot spell
 }

@@ -1,10 +1,5 @@
 #include "index/LibraryCheck.h"
-#include "index/IndexRefresh.h"
-#include "index/IndexScan.h"
-
-#include "support/TestEnvironment.h"
-
-#include <gtest/gtest.h>
+#include "IndexTestSupport.h"
 
 #include <chrono>
 #include <cstdio>
@@ -12,19 +7,10 @@
 #include <set>
 
 using namespace kivo::index;
+using namespace kivo::index::test;
 using kivo::test::ScratchDir;
 
 namespace {
-
-const FolderAccess kOpen { [](const std::string&) { return true; }, [](const std::string&) {} };
-
-IndexMaps build(const std::vector<ScanGroup>& groups, IndexMaps maps = {})
-{
-    CancelHandle stop;
-    FolderScanner scanner(stop, {}, {});
-    buildIndex(maps, groups, scanner, kOpen);
-    return maps;
-}
 
 using Strings = std::vector<std::string>;
 
@@ -40,7 +26,7 @@ TEST(LibraryCheck, FindsAbsentDrivesUnreachableRootsAndWhatVanishedUnderTheOther
     dir.write("Samples/Hats/Hat.wav");
     dir.write("Samples/Hats/Old/Hat.wav");
     const std::string gone = dir.path().toStdString() + "/Gone";
-    const IndexMaps maps = build({ { "G", { root }, {} } });
+    const IndexMaps maps = scanned({ { "G", { root }, {} } });
     const auto snapshots = directorySnapshots(maps);
 
     // Deleted: one file whose folder stays, a folder with a sub-folder; renamed: one folder.
@@ -90,13 +76,13 @@ TEST(LibraryCheck, ARebuildKeepsWhatItKnewOfRootsItCannotReach)
     const std::string away = dir.mkdir("Away");
     dir.write("Here/Kick.wav");
     dir.write("Away/Keys/Piano.wav");
-    IndexMaps maps = build({ { "G", { here, away }, {} } });
+    IndexMaps maps = scanned({ { "G", { here, away }, {} } });
     ASSERT_TRUE(maps.fileIndex.count(away + "/Keys/Piano.wav"));
 
     // The drive holding Away is gone: the next full build leaves its files listed and searchable,
     // while the reachable root is read afresh.
     dir.write("Here/Snare.wav");
-    maps = build({ { "G", { here }, { away } } }, std::move(maps));
+    maps = scanned({ { "G", { here }, { away } } }, std::move(maps));
     EXPECT_TRUE(maps.fileIndex.count(away + "/Keys/Piano.wav"));
     EXPECT_TRUE(maps.directoryIndex.count(away + "/Keys"));
     EXPECT_TRUE(maps.fileIndex.count(here + "/Snare.wav"));
@@ -104,6 +90,6 @@ TEST(LibraryCheck, ARebuildKeepsWhatItKnewOfRootsItCannotReach)
     EXPECT_EQ(maps.groupRoots.at("G"), (Strings { here, away }));
 
     // A collection that is gone takes its records with it even then.
-    maps = build({ { "H", { here }, { away } } }, std::move(maps));
+    maps = scanned({ { "H", { here }, { away } } }, std::move(maps));
     EXPECT_FALSE(maps.searchIndex.count("G"));
 }
