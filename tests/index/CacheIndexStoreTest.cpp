@@ -103,7 +103,7 @@ TEST_F(StoreFixture, LoadsAHandWrittenCacheRebuildsTheDerivedMapsAndSavesItBack)
     kivo::index::test::expectSameIndex(other.snapshot(), maps);
 }
 
-TEST_F(StoreFixture, RejectedCachesLeaveTheMapsAlone)
+TEST_F(StoreFixture, RejectedCachesLeaveTheMapsAloneAndWhatCountsAsData)
 {
     writeCache(fixPath(kHandWritten));
     store.loadCache();
@@ -134,10 +134,8 @@ TEST_F(StoreFixture, RejectedCachesLeaveTheMapsAlone)
     EXPECT_FALSE(snapshot.hasData);
     EXPECT_EQ(logLines.size(), 2u);
     store.clearCache(); // nothing to delete: still fine
-}
+    logLines.clear();
 
-TEST_F(StoreFixture, DataRulesOfTheFile)
-{
     // Only a search index: still counts as data. A path in two folder records is indexed once.
     writeCache(R"({"directoryIndex":{},"searchIndex":[")" + kGroupB
         + R"(",{"x":["/x.wav"]}],"groupRoots":[],"lastUpdate":1,"version":"2.9"})");

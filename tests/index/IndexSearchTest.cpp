@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <future>
-#include <numeric>
 
 using namespace kivo::index;
 
@@ -83,7 +82,7 @@ struct SearchFixture : ::testing::Test {
 
 } // namespace
 
-TEST_F(SearchFixture, EveryQueryTokenMustBeASubstringOfSomeToken)
+TEST_F(SearchFixture, EveryQueryTokenMustBeASubstringOfSomeTokenOfAFileOrFolder)
 {
     EXPECT_EQ(pathsOf(store.search("Kick 808", kGroup, true)),
         std::vector<std::string> { "/S/Drums/808 Kick Hard.wav" });
@@ -100,6 +99,18 @@ TEST_F(SearchFixture, EveryQueryTokenMustBeASubstringOfSomeToken)
     // Folder keywords count only when asked for.
     EXPECT_TRUE(store.search("vinyl snare", kGroup, false).empty());
     EXPECT_EQ(store.search("vinyl snare", kGroup, true).size(), 3u);
+
+    // Folders by name, and the listings of a collection.
+    EXPECT_EQ(namesOf(store.searchFolders("dr", kGroup)),
+        (std::vector<std::string> { "Drums", "Old Drafts", "Vinyl Drums" }));
+    EXPECT_EQ(namesOf(store.searchFolders("vin dru", kGroup)), std::vector<std::string> { "Vinyl Drums" });
+    EXPECT_TRUE(store.searchFolders("dr", "unknown").empty());
+    EXPECT_TRUE(store.searchFolders("  ", kGroup).empty());
+    EXPECT_EQ(namesOf(store.allFolders(kGroup)),
+        (std::vector<std::string> { "Drums", "Kicks", "Old Drafts", "S", "Vinyl Drums" }));
+    EXPECT_EQ(store.allFiles(kGroup).size(), 6u);
+    EXPECT_EQ(store.allFiles(kOther).size(), 1u);
+    EXPECT_TRUE(store.allFiles("unknown").empty());
 }
 
 TEST_F(SearchFixture, ExactNameFirstThenTheGivenOrder)
@@ -124,21 +135,10 @@ TEST_F(SearchFixture, ExactNameFirstThenTheGivenOrder)
         return LeadingKey { file.bpm ? 0 : 1, file.bpm.value_or(0), 0, 0, 0 };
     };
     const FileOrder tempoFirst = [&](std::vector<FileInfo>& files) {
-        std::vector<std::string_view> names;
-        for (const auto& file : files)
-            names.push_back(file.name);
-        const auto ranks = naturalRanks(names);
-        std::vector<std::size_t> at(files.size());
-        std::iota(at.begin(), at.end(), 0);
-        std::stable_sort(at.begin(), at.end(), [&](std::size_t a, std::size_t b) {
-            const auto x = tempoKey({ files[a].name, {}, files[a].bpm });
-            const auto y = tempoKey({ files[b].name, {}, files[b].bpm });
-            return x != y ? x < y : ranks[a] < ranks[b];
+        std::stable_sort(files.begin(), files.end(), [&](const FileInfo& a, const FileInfo& b) {
+            const auto x = tempoKey({ a.name, {}, a.bpm }), y = tempoKey({ b.name, {}, b.bpm });
+            return x != y ? x < y : naturalCompare(a.name, b.name) < 0;
         });
-        std::vector<FileInfo> sorted;
-        for (const auto i : at)
-            sorted.push_back(files[i]);
-        files.swap(sorted);
     };
 
     // Hits as the window takes them: the same files in the same order, records only for the part shown,
@@ -218,20 +218,6 @@ TEST_F(SearchFixture, SearchSeesChangesMadeAfterAnEarlierSearchAndPathsWithoutRe
     EXPECT_EQ(std::tie(found[0].name, found[0].bpm, found[0].key, found[0].duration, found[0].id),
         std::make_tuple(
             "Ghost 128 BPM Am.wav", 128, "Am", std::nullopt, stableFileID("/S/Ghost 128 BPM Am.wav")));
-}
-
-TEST_F(SearchFixture, FolderSearchAndListings)
-{
-    EXPECT_EQ(namesOf(store.searchFolders("dr", kGroup)),
-        (std::vector<std::string> { "Drums", "Old Drafts", "Vinyl Drums" }));
-    EXPECT_EQ(namesOf(store.searchFolders("vin dru", kGroup)), std::vector<std::string> { "Vinyl Drums" });
-    EXPECT_TRUE(store.searchFolders("dr", "unknown").empty());
-    EXPECT_TRUE(store.searchFolders("  ", kGroup).empty());
-    EXPECT_EQ(namesOf(store.allFolders(kGroup)),
-        (std::vector<std::string> { "Drums", "Kicks", "Old Drafts", "S", "Vinyl Drums" }));
-    EXPECT_EQ(store.allFiles(kGroup).size(), 6u);
-    EXPECT_EQ(store.allFiles(kOther).size(), 1u);
-    EXPECT_TRUE(store.allFiles("unknown").empty());
 }
 
 TEST(NaturalOrder, NumericCaseInsensitiveRanks)
