@@ -1,4 +1,5 @@
 #include "index/IndexStoreScan.h"
+#include "index/CompactPatch.h"
 
 #include <algorithm>
 #include <set>
@@ -26,16 +27,64 @@ GroupRoots buildIndex(CacheIndexStore& store, const std::vector<ScanGroup>& grou
     return store.roots();
 }
 
+namespace {
+
+// Whether a sync to `groups` drops a collection or a root the index has.
+bool syncRemovesAnything(const GroupRoots& roots, const std::vector<ScanGroup>& groups)
+{
+    for (const auto& [group, list] : roots) {
+        const auto planned = std::find_if(
+            groups.begin(), groups.end(), [&](const ScanGroup& g) { return g.groupID == group; });
+        if (planned == groups.end())
+            return true;
+        for (const auto& root : list)
+            if (std::find(planned->urls.begin(), planned->urls.end(), root) == planned->urls.end()
+                && std::find(planned->unresolvedPaths.begin(), planned->unresolvedPaths.end(), root)
+                    == planned->unresolvedPaths.end())
+                return true;
+    }
+    return false;
+}
+
+// The next state made from the current one by `op`, published. Under the writer's turn.
+void patchStore(CacheIndexStore& store, const std::function<void(CompactPatch&)>& op)
+{
+    CompactPatch patch(store.current()->index);
+    op(patch);
+    store.replaceIndex(patch.finish());
+}
+
+} // namespace
+
 void syncIndex(CacheIndexStore& store, const std::vector<ScanGroup>& groups, ProgressObserver progress,
     CancelHandle cancel, const ScanOptions& options)
 {
     FolderScanner scanner(cancel, onMainThread(std::move(progress)), options.reader, options.clock);
     const auto turn = store.writerTurn();
-    const GroupRoots newRoots = store.modify([&](IndexMaps& maps) { return prepareSync(maps, groups); });
+    // Removals go through the maps; a sync that only adds roots touches nothing but the root lists
+    // before its walk, and adds the walk's records and tokens to the compact form after it.
+    GroupRoots newRoots;
+    if (syncRemovesAnything(store.roots(), groups)) {
+        newRoots = store.modify([&](IndexMaps& maps) { return prepareSync(maps, groups); });
+    } else {
+        IndexMaps roots;
+        roots.groupRoots = store.roots();
+        newRoots = prepareSync(roots, groups);
+        if (roots.groupRoots != store.roots())
+            patchStore(store, [&](CompactPatch& patch) { patch.roots() = roots.groupRoots; });
+    }
     ScanOutcome outcome = walkForSync(newRoots, groups, scanner, options.access);
-    if (outcome.cancelled)
+    if (outcome.cancelled || scanner.cancelled())
         return;
-    store.modify([&](IndexMaps& maps) { commitSync(maps, std::move(outcome), groups, scanner); });
+    patchStore(store, [&](CompactPatch& patch) {
+        patch.addWalk(std::move(outcome.builder), {}, CompactPatch::Listing::asWalked);
+        for (const auto& group : groups) {
+            auto& roots = patch.roots()[group.groupID];
+            for (const auto& root : outcome.roots[group.groupID])
+                roots.push_back(root);
+        }
+    });
+    finishBuild(scanner);
 }
 
 void removeGroups(CacheIndexStore& store, const std::set<GroupID>& groupIDs)
@@ -122,7 +171,16 @@ void applyQuickRefreshDelta(
     PreparedItems prepared = prepareNewItems(roots, delta.newFolders, delta.newFiles, scanner);
     if (scanner.cancelled())
         return;
-    store.modify([&](IndexMaps& maps) { applyQuickRefreshDelta(maps, delta, std::move(prepared)); });
+    // Applied to the compact form in the order that keeps it consistent: removals, additions, times.
+    patchStore(store, [&](CompactPatch& patch) {
+        patch.removeFiles(delta.removedFiles);
+        for (const auto& folder : delta.removedFolders)
+            patch.removeFolder(folder);
+        for (auto& [folder, walk] : prepared.folders)
+            patch.addWalk(std::move(walk), folder, CompactPatch::Listing::inParent);
+        patch.addFiles(std::move(prepared.fileRecords), std::move(prepared.files));
+        patch.applyFreshTimes(delta.freshMTimes, delta.freshInodes);
+    });
 }
 
 } // namespace kivo::index

@@ -1,62 +1,10 @@
-#include "index/IndexRefresh.h"
-#include "index/IndexScan.h"
-
-#include "support/TestEnvironment.h"
-
-#include <gtest/gtest.h>
+#include "IndexTestSupport.h"
 
 #include <cstdio>
-#include <set>
 
 using namespace kivo::index;
+using namespace kivo::index::test;
 using kivo::test::ScratchDir;
-
-namespace {
-
-const FolderAccess kOpen { [](const std::string&) { return true; }, [](const std::string&) {} };
-const MountedVolumes kNoVolumes = [] { return std::set<std::string>(); };
-
-IndexMaps fullBuild(const std::vector<ScanGroup>& groups)
-{
-    IndexMaps maps;
-    CancelHandle stop;
-    FolderScanner scanner(stop, {}, {});
-    buildIndex(maps, groups, scanner, kOpen);
-    return maps;
-}
-
-template <typename Map> std::set<std::string> keys(const Map& m)
-{
-    std::set<std::string> out;
-    for (const auto& [k, v] : m)
-        out.insert(k);
-    return out;
-}
-
-// Same records, token sets and folder lists (as sets) as a fresh scan would give.
-void expectSameIndex(const IndexMaps& a, const IndexMaps& b)
-{
-    EXPECT_EQ(keys(a.fileIndex), keys(b.fileIndex));
-    EXPECT_EQ(keys(a.directoryIndex), keys(b.directoryIndex));
-    EXPECT_EQ(a.searchIndex, b.searchIndex);
-    EXPECT_EQ(a.keywordIndex, b.keywordIndex);
-    for (const auto& [path, info] : b.directoryIndex) {
-        if (!a.directoryIndex.count(path))
-            continue;
-        const auto& mine = a.directoryIndex.at(path);
-        EXPECT_EQ(std::set<std::string>(mine.subdirectories.begin(), mine.subdirectories.end()),
-            std::set<std::string>(info.subdirectories.begin(), info.subdirectories.end()))
-            << path;
-        std::set<std::string> mineFiles, theirFiles;
-        for (const auto& f : mine.files)
-            mineFiles.insert(f.path);
-        for (const auto& f : info.files)
-            theirFiles.insert(f.path);
-        EXPECT_EQ(mineFiles, theirFiles) << path;
-    }
-}
-
-} // namespace
 
 TEST(IndexRefresh, AppliedDeltaMatchesAFreshScan)
 {
@@ -66,18 +14,21 @@ TEST(IndexRefresh, AppliedDeltaMatchesAFreshScan)
     dir.write("Drums/Kicks/Kick 02.wav", "x");
     dir.write("Drums/Snares/Old/Snare 01.wav", "x");
     dir.write("Drums/Hats/Hat.wav", "x");
+    dir.write("Drums/Toms/Tom.wav", "x");
     const std::vector<ScanGroup> groups { { "G", { root }, {} }, { "K", { root + "/Kicks" }, {} } };
-    IndexMaps maps = fullBuild(groups);
+    IndexMaps maps = scanned(groups);
     // Push every stored time back so each change below is seen whatever the clock's resolution.
     for (auto& [path, info] : maps.directoryIndex)
         info.contentModified = *info.contentModified - 10.0;
 
     dir.write("Drums/Kicks/Kick 03 120 BPM.wav", "x");
+    dir.write("Drums/Kicks/readme.txt", "x"); // changes the time, adds nothing
     std::remove((root + "/Kicks/Kick 01.wav").c_str());
     ASSERT_EQ(std::rename((root + "/Snares").c_str(), (root + "/Snare Drums").c_str()), 0);
-    dir.write("Drums/Toms/Deep/Tom.wav", "x");
+    dir.write("Drums/Perc/Deep/Tom.wav", "x");
     std::remove((root + "/Hats/Hat.wav").c_str());
     std::remove((root + "/Hats").c_str());
+    ASSERT_EQ(std::rename((root + "/Toms").c_str(), (dir.str() + "/Toms Outside").c_str()), 0);
 
     // Lists fetched only for the changed folders give the same delta as full snapshots.
     const SnapshotLists listsOf
@@ -86,17 +37,41 @@ TEST(IndexRefresh, AppliedDeltaMatchesAFreshScan)
         { root, root + "/Kicks" }, {}, kNoVolumes, listsOf);
     const auto full
         = computeQuickRefreshDelta(directorySnapshots(maps), { root, root + "/Kicks" }, {}, kNoVolumes);
-    EXPECT_EQ(delta.newFiles, full.newFiles);
-    EXPECT_EQ(delta.removedFiles, full.removedFiles);
-    EXPECT_EQ(delta.newFolders, full.newFolders);
-    EXPECT_EQ(delta.removedFolders, full.removedFolders);
-    EXPECT_EQ(delta.freshMTimes, full.freshMTimes);
+    EXPECT_EQ(delta.newFiles, std::vector<std::string> { root + "/Kicks/Kick 03 120 BPM.wav" });
+    EXPECT_EQ(delta.removedFiles, std::vector<std::string> { root + "/Kicks/Kick 01.wav" });
+    EXPECT_EQ(delta.newFolders, (std::vector<std::string> { root + "/Perc", root + "/Snare Drums" }));
+    EXPECT_EQ(delta.removedFolders,
+        (std::vector<std::string> { root + "/Hats", root + "/Snares", root + "/Toms" }));
+    // The folder moved outside the roots is simply gone; the renamed one is paired by file number.
     EXPECT_EQ(delta.movedFolders, (std::vector<FolderMove> { { root + "/Snares", root + "/Snare Drums" } }));
-    CancelHandle stop;
-    FolderScanner scanner(stop, {}, {});
-    applyQuickRefreshDelta(maps, delta, scanner);
+    // Drums and Kicks; the moved folders' own times are untouched.
+    EXPECT_EQ(keysOf(delta.freshMTimes), (std::set<std::string> { root, root + "/Kicks" }));
+    EXPECT_EQ(std::tie(delta.newFiles, delta.removedFiles, delta.newFolders, delta.removedFolders,
+                  delta.freshMTimes),
+        std::tie(full.newFiles, full.removedFiles, full.newFolders, full.removedFolders, full.freshMTimes));
+    // Without a recorded number a vanished folder is never paired.
+    auto withoutNumbers = directorySnapshots(maps);
+    for (auto& s : withoutNumbers)
+        s.inode.reset();
+    EXPECT_TRUE(detectFolderMoves(delta.removedFolders, delta.newFolders, withoutNumbers).empty());
+    EXPECT_TRUE(detectFolderMoves({}, delta.newFolders, directorySnapshots(maps)).empty());
 
-    expectSameIndex(maps, fullBuild(groups));
+    // The store patches its compact form to the same index as the maps get, and as a scan makes.
+    CacheIndexStore store(quietStore(dir));
+    store.replace([&](IndexMaps& into) { into = maps; });
+    applyQuickRefreshDelta(store, delta, {}, openScan());
+    FolderScanner scanner({}, {}, {});
+    applyQuickRefreshDelta(maps, delta, scanner);
+    expectSameIndex(maps, scanned(groups), false);
+    expectSameIndex(store.snapshot(), maps, false);
+    // So does a sync that adds a root, to a collection and to a new one.
+    dir.write("Loops/Loop 90.wav", "x");
+    const std::string loops = dir.str() + "/Loops";
+    const std::vector<ScanGroup> more { { "G", { root, loops }, {} }, { "K", { root + "/Kicks" }, {} },
+        { "L", { loops, root + "/Perc" }, {} } };
+    syncIndex(store, more, {}, {}, openScan());
+    syncIndex(maps, more, scanner, kOpen);
+    expectSameIndex(store.snapshot(), maps, false);
     EXPECT_EQ(maps.fileIndex.at(root + "/Kicks/Kick 03 120 BPM.wav").bpm, 120);
     // The refreshed folders carry their new times: the next refresh finds nothing.
     const auto again
@@ -112,7 +87,7 @@ TEST(IndexRefresh, RemovesRelocatesAndReindexesSingleFolders)
     dir.write("Lib/A/a1.wav", "x");
     dir.write("Lib/A/Sub/a2.wav", "x");
     dir.write("Lib/B/b1.wav", "x");
-    IndexMaps maps = fullBuild({ { "G", { root }, {} }, { "H", { root }, {} } });
+    IndexMaps maps = scanned({ { "G", { root }, {} }, { "H", { root }, {} } });
 
     auto removed = removeFolder(maps, root + "/A");
     std::sort(removed.begin(), removed.end());
@@ -124,8 +99,7 @@ TEST(IndexRefresh, RemovesRelocatesAndReindexesSingleFolders)
 
     // Reading a folder again puts back exactly what a scan finds.
     dir.write("Lib/A/a3.wav", "x");
-    CancelHandle stop;
-    FolderScanner scanner(stop, {}, {});
+    FolderScanner scanner({}, {}, {});
     reindexFolder(maps, root + "/A", "G", scanner);
     EXPECT_TRUE(maps.fileIndex.count(root + "/A/a3.wav"));
     EXPECT_TRUE(maps.searchIndex["G"]["a3"].count(root + "/A/a3.wav"));

@@ -1,16 +1,12 @@
-#include "index/QuickRefresh.h"
+#include "IndexTestSupport.h"
 #include "index/FolderListing.h"
 
-#include "support/TestEnvironment.h"
-
-#include <gtest/gtest.h>
-
-#include <cstdio>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kivo::index;
+using namespace kivo::index::test;
 using kivo::test::ScratchDir;
 
 namespace {
@@ -50,8 +46,6 @@ void setModified(const std::string& path, double secondsSince2001)
     times[0].tv_nsec = times[1].tv_nsec = long((unix - double(time_t(unix))) * 1e9);
     ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
-
-const MountedVolumes kNoVolumes = [] { return std::set<std::string>(); };
 
 } // namespace
 
@@ -115,44 +109,4 @@ TEST(QuickRefresh, FindsNothingWhenNothingChangedAndHonoursTheTolerance)
     EXPECT_TRUE(computeQuickRefreshDelta(snapshots, { root }, { root }, kNoVolumes).freshMTimes.empty());
     EXPECT_TRUE(
         computeQuickRefreshDelta(snapshots, { dir.str() + "/Gone" }, {}, kNoVolumes).freshMTimes.empty());
-}
-
-TEST(QuickRefresh, ReportsNewRemovedAndRenamedItems)
-{
-    ScratchDir dir;
-    const std::string root = dir.mkdir("Drums");
-    dir.write("Drums/Kicks/k1.wav", "x");
-    dir.write("Drums/Kicks/k2.wav", "x");
-    dir.write("Drums/Snares/s1.wav", "x");
-    dir.write("Drums/Hats/h1.wav", "x");
-    auto snapshots = snapshotTree({ root, root + "/Kicks", root + "/Snares", root + "/Hats" });
-    // Make every stored time clearly older than what the changes below leave on disk.
-    for (auto& s : snapshots)
-        s.contentModified = *s.contentModified - 10.0;
-    for (const auto& s : snapshots)
-        setModified(s.path, *s.contentModified);
-
-    dir.write("Drums/Kicks/k3.wav", "x");
-    dir.write("Drums/Kicks/readme.txt", "x"); // changes the time, adds nothing
-    std::remove((root + "/Kicks/k2.wav").c_str());
-    ASSERT_EQ(::rename((root + "/Snares").c_str(), (root + "/Snare Drums").c_str()), 0);
-    ASSERT_EQ(::rename((root + "/Hats").c_str(), (dir.str() + "/Hats Outside").c_str()), 0);
-    dir.mkdir("Drums/New Folder");
-
-    const auto delta = computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes);
-    EXPECT_EQ(delta.newFiles, std::vector<std::string> { root + "/Kicks/k3.wav" });
-    EXPECT_EQ(delta.removedFiles, std::vector<std::string> { root + "/Kicks/k2.wav" });
-    EXPECT_EQ(delta.newFolders, (std::vector<std::string> { root + "/New Folder", root + "/Snare Drums" }));
-    EXPECT_EQ(delta.removedFolders, (std::vector<std::string> { root + "/Hats", root + "/Snares" }));
-    // The folder moved outside the roots is simply gone; the renamed one is paired by file number.
-    EXPECT_EQ(delta.movedFolders, (std::vector<FolderMove> { { root + "/Snares", root + "/Snare Drums" } }));
-    EXPECT_EQ(delta.freshMTimes.size(), 2u); // Drums and Kicks; the moved folders' own times are untouched
-    EXPECT_TRUE(delta.freshMTimes.count(root + "/Kicks"));
-
-    // Without a recorded number a vanished folder is never paired.
-    auto withoutNumbers = snapshots;
-    for (auto& s : withoutNumbers)
-        s.inode.reset();
-    EXPECT_TRUE(detectFolderMoves(delta.removedFolders, delta.newFolders, withoutNumbers).empty());
-    EXPECT_TRUE(detectFolderMoves({}, delta.newFolders, snapshots).empty());
 }

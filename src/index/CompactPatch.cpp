@@ -1,0 +1,345 @@
+#include "index/CompactPatch.h"
+
+#include <algorithm>
+#include <iterator>
+#include <unordered_set>
+
+namespace kivo::index {
+
+namespace {
+
+bool beginsWithFolder(std::string_view path, std::string_view folder)
+{
+    return path.size() > folder.size() + 1 && path.starts_with(folder) && path[folder.size()] == '/';
+}
+
+// Every collection with a root the path lies under, and that collection's first such root.
+std::vector<std::pair<GroupID, std::string>> containingRoots(const GroupRoots& roots, std::string_view path)
+{
+    std::vector<std::pair<GroupID, std::string>> out;
+    for (const auto& [group, list] : roots) {
+        const auto root = std::find_if(
+            list.begin(), list.end(), [&](const std::string& r) { return isUnderRoot(path, r); });
+        if (root != list.end())
+            out.emplace_back(group, *root);
+    }
+    return out;
+}
+
+// A record for `info`, its strings added to the index, not yet placed.
+IndexedFile recordFor(CompactIndex& index, const FileInfo& info)
+{
+    IndexedFile file;
+    file.id = info.id;
+    file.path = index.internPath(info.path);
+    index.setName(file, info.name);
+    if (info.key) {
+        file.keyAt = index.addText(*info.key);
+        file.keySize = std::uint32_t(info.key->size());
+    }
+    file.hasBpm = info.bpm.has_value();
+    file.bpm = info.bpm.value_or(0);
+    file.hasDuration = info.duration.has_value();
+    file.duration = info.duration.value_or(0);
+    file.sortClass = index.sortClasses.classify(sortExtension(index.path(file.path)), file.hasBpm, file.bpm);
+    return file;
+}
+
+std::vector<std::uint32_t> sortedIDs(std::vector<std::uint32_t> ids)
+{
+    std::sort(ids.begin(), ids.end());
+    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
+    return ids;
+}
+
+} // namespace
+
+TokenPostings patchedPostings(const TokenPostings& postings, const TokenChanges& changes)
+{
+    // Untouched tokens keep their sorted lists as they are; a changed one is merged with its changes.
+    TokenEntries entries;
+    entries.reserve(postings.tokenCount() + changes.size());
+    auto change = changes.begin();
+    std::size_t t = 0;
+    while (t < postings.tokenCount() || change != changes.end()) {
+        const bool old = t < postings.tokenCount();
+        if (old && (change == changes.end() || postings.token(t) < change->first)) {
+            const auto ids = postings.postings(t);
+            entries.emplace_back(
+                std::string(postings.token(t)), std::vector<std::uint32_t>(ids.begin(), ids.end()));
+            ++t;
+            continue;
+        }
+        const bool existing = old && postings.token(t) == change->first;
+        const auto removed = sortedIDs(change->second.removed);
+        const auto added = sortedIDs(change->second.added);
+        std::vector<std::uint32_t> kept, ids;
+        const auto before = existing ? postings.postings(t) : std::span<const std::uint32_t>();
+        std::set_difference(
+            before.begin(), before.end(), removed.begin(), removed.end(), std::back_inserter(kept));
+        std::set_union(kept.begin(), kept.end(), added.begin(), added.end(), std::back_inserter(ids));
+        if (!ids.empty())
+            entries.emplace_back(change->first, std::move(ids));
+        t += existing;
+        ++change;
+    }
+    return TokenPostings::build(std::move(entries));
+}
+
+CompactPatch::CompactPatch(CompactIndex index)
+    : m_index(std::move(index))
+{
+}
+
+CompactPatch::FolderEdit* CompactPatch::edit(std::string_view folderPath)
+{
+    const std::uint32_t id = m_index.strings.find(folderPath);
+    if (id == kNoID || m_index.folderOf[id] == kNoID)
+        return nullptr;
+    const auto [at, added] = m_edits.try_emplace(id);
+    if (added) {
+        at->second.folder = m_index.folderOf[id];
+        const auto subs = m_index.subdirectoriesOf(m_index.folders[at->second.folder]);
+        at->second.subdirectories.assign(subs.begin(), subs.end());
+    }
+    return &at->second;
+}
+
+void CompactPatch::dropFile(std::uint32_t id)
+{
+    m_index.fileOf[id] = kNoID;
+    m_index.sortClassOf[id] = SortClasses::kNone;
+    --m_index.fileCount;
+}
+
+void CompactPatch::removeFiles(const std::vector<std::string>& paths)
+{
+    for (const auto& path : paths) {
+        const std::uint32_t id = m_index.strings.find(path);
+        if (id == kNoID || m_index.fileOf[id] == kNoID)
+            continue;
+        const auto tokens = tokenize(m_index.nameOf(m_index.files[m_index.fileOf[id]]), 1);
+        for (const auto& [group, postings] : m_index.names)
+            for (const auto& token : tokens)
+                m_names[group][token].removed.push_back(id);
+        for (const auto& [group, root] : containingRoots(m_index.roots, path))
+            if (m_index.keywords.contains(group))
+                for (const auto& keyword : keywordsForPath(path, root))
+                    m_keywords[group][keyword].removed.push_back(id);
+        dropFile(id);
+        if (FolderEdit* folder = edit(parentPath(path)))
+            folder->removedFiles.push_back(id);
+    }
+}
+
+std::vector<std::string> CompactPatch::removeFolder(const std::string& path)
+{
+    // From the folder down through the lists of sub-folders: the cost is that of the part removed.
+    std::vector<std::string> removed;
+    std::vector<std::uint32_t> folders;
+    std::vector<std::string> pending { path };
+    while (!pending.empty()) {
+        const std::string folder = std::move(pending.back());
+        pending.pop_back();
+        const std::uint32_t id = m_index.strings.find(folder);
+        if (id == kNoID || m_index.folderOf[id] == kNoID)
+            continue;
+        const IndexedFolder& record = m_index.folders[m_index.folderOf[id]];
+        for (const auto& file : m_index.filesOf(record))
+            if (beginsWithFolder(m_index.path(file.path), path))
+                removed.emplace_back(m_index.path(file.path));
+        const auto edited = m_edits.find(id);
+        const std::vector<std::uint32_t> subs = edited != m_edits.end()
+            ? edited->second.subdirectories
+            : std::vector<std::uint32_t>(
+                m_index.subdirectoriesOf(record).begin(), m_index.subdirectoriesOf(record).end());
+        for (const auto sub : subs)
+            if (beginsWithFolder(m_index.path(sub), path))
+                pending.emplace_back(m_index.path(sub));
+        folders.push_back(id);
+    }
+    removeFiles(removed);
+    for (const auto id : folders) {
+        m_index.folderOf[id] = kNoID;
+        --m_index.folderCount;
+        m_edits.erase(id);
+    }
+    if (FolderEdit* parent = edit(parentPath(path))) {
+        const std::uint32_t id = m_index.strings.find(path);
+        std::erase(parent->subdirectories, id);
+    }
+    return removed;
+}
+
+void CompactPatch::addTokens(GroupTokenIndex&& tokens, Changes& into)
+{
+    for (auto& [group, byToken] : tokens)
+        for (auto& [token, paths] : byToken) {
+            auto& added = into[group][token].added;
+            for (const auto& path : paths)
+                added.push_back(m_index.internPath(path));
+        }
+}
+
+void CompactPatch::addWalk(IndexBuilder&& walk, const std::string& top, Listing listing)
+{
+    walk.finish();
+    std::unordered_map<std::uint32_t, std::uint32_t> placed; // path id -> its record
+    for (const auto& [path, info] : walk.directoryIndex) {
+        // The walk's record is fresher than the state's and replaces it with any change pending.
+        if (const std::uint32_t id = m_index.strings.find(path); id != kNoID)
+            m_edits.erase(id);
+        m_index.beginFolder(path);
+        IndexedFolder& folder = m_index.folders.back();
+        folder.ownPath = m_index.internPath(info.path);
+        folder.lastModified = info.lastModified;
+        folder.hasContentModified = info.contentModified.has_value();
+        folder.contentModified = info.contentModified.value_or(0);
+        folder.hasInode = info.inode.has_value();
+        folder.inode = info.inode.value_or(0);
+        for (const auto& file : info.files) {
+            m_index.files.push_back(recordFor(m_index, file));
+            placed[m_index.files.back().path] = std::uint32_t(m_index.files.size() - 1);
+        }
+        for (const auto& sub : info.subdirectories)
+            m_index.subdirectories.push_back(m_index.internPath(sub));
+        m_index.endFolder();
+    }
+    for (const auto& [path, file] : walk.fileIndex) {
+        const std::uint32_t id = m_index.internPath(path);
+        auto at = placed.find(id);
+        if (at == placed.end()) {
+            m_index.files.push_back(recordFor(m_index, file));
+            at = placed.emplace(id, std::uint32_t(m_index.files.size() - 1)).first;
+        }
+        m_index.fileCount += m_index.fileOf[id] == kNoID;
+        m_index.fileOf[id] = at->second;
+        m_index.sortClassOf[id] = m_index.files[at->second].sortClass;
+    }
+    const bool walked = walk.directoryIndex.contains(top);
+    addTokens(std::move(walk.searchIndex), m_names);
+    addTokens(std::move(walk.keywordIndex), m_keywords);
+    walk = IndexBuilder();
+    if (listing == Listing::inParent && walked)
+        if (FolderEdit* parent = edit(parentPath(top))) {
+            const std::uint32_t id = m_index.internPath(top);
+            if (std::find(parent->subdirectories.begin(), parent->subdirectories.end(), id)
+                == parent->subdirectories.end())
+                parent->subdirectories.push_back(id);
+        }
+}
+
+void CompactPatch::addFiles(std::vector<FileInfo>&& records, IndexBuilder&& tokens)
+{
+    for (auto& record : records) {
+        if (FolderEdit* folder = edit(parentPath(record.path))) {
+            folder->addedFiles.push_back(std::move(record));
+            continue;
+        }
+        // No folder lists it: the file index keeps it all the same, as a record of its own.
+        const std::uint32_t id = m_index.internPath(record.path);
+        m_index.files.push_back(recordFor(m_index, record));
+        m_index.fileCount += m_index.fileOf[id] == kNoID;
+        m_index.fileOf[id] = std::uint32_t(m_index.files.size() - 1);
+        m_index.sortClassOf[id] = m_index.files.back().sortClass;
+    }
+    tokens.finish();
+    addTokens(std::move(tokens.searchIndex), m_names);
+    addTokens(std::move(tokens.keywordIndex), m_keywords);
+}
+
+void CompactPatch::applyFreshTimes(
+    const std::map<std::string, double>& freshMTimes, const std::map<std::string, std::uint64_t>& freshInodes)
+{
+    // The state is the patch's own copy: records are changed in place, and an edited folder's new
+    // record starts from its old one.
+    for (const auto& [path, time] : freshMTimes) {
+        const std::uint32_t id = m_index.strings.find(path);
+        if (id == kNoID || m_index.folderOf[id] == kNoID)
+            continue;
+        IndexedFolder& folder = m_index.folders[m_index.folderOf[id]];
+        folder.hasContentModified = true;
+        folder.contentModified = time;
+        if (const auto inode = freshInodes.find(path); inode != freshInodes.end()) {
+            folder.hasInode = true;
+            folder.inode = inode->second;
+        }
+    }
+}
+
+CompactIndex CompactPatch::finish()
+{
+    for (auto& [folderID, change] : m_edits) {
+        IndexedFolder folder = m_index.folders[change.folder];
+        std::sort(change.removedFiles.begin(), change.removedFiles.end());
+        // A path added twice keeps its last record, in the place of its first.
+        std::unordered_map<std::uint32_t, std::size_t> latest;
+        std::vector<std::uint32_t> addedIDs;
+        for (std::size_t i = 0; i < change.addedFiles.size(); ++i) {
+            const std::uint32_t id = m_index.internPath(change.addedFiles[i].path);
+            addedIDs.push_back(id);
+            latest[id] = i;
+        }
+        const auto place = [&](IndexedFile record, std::uint32_t replacedAt) {
+            const std::uint32_t id = record.path;
+            m_index.files.push_back(record);
+            const auto at = std::uint32_t(m_index.files.size() - 1);
+            if (replacedAt == kNoID || m_index.fileOf[id] == replacedAt) {
+                m_index.fileCount += m_index.fileOf[id] == kNoID;
+                m_index.fileOf[id] = at;
+                m_index.sortClassOf[id] = record.sortClass;
+            }
+        };
+        const std::uint32_t first = folder.firstFile, count = folder.fileCount;
+        folder.firstFile = std::uint32_t(m_index.files.size());
+        for (std::uint32_t i = first; i < first + count; ++i) {
+            const IndexedFile record = m_index.files[i];
+            if (std::binary_search(change.removedFiles.begin(), change.removedFiles.end(), record.path))
+                continue;
+            if (const auto added = latest.find(record.path); added != latest.end()) {
+                place(recordFor(m_index, change.addedFiles[added->second]), kNoID);
+                latest.erase(added);
+            } else {
+                place(record, i);
+            }
+        }
+        for (const auto id : addedIDs)
+            if (const auto added = latest.find(id); added != latest.end()) {
+                place(recordFor(m_index, change.addedFiles[added->second]), kNoID);
+                latest.erase(added);
+            }
+        folder.fileCount = std::uint32_t(m_index.files.size() - folder.firstFile);
+        folder.firstSub = std::uint32_t(m_index.subdirectories.size());
+        m_index.subdirectories.insert(
+            m_index.subdirectories.end(), change.subdirectories.begin(), change.subdirectories.end());
+        folder.subCount = std::uint32_t(change.subdirectories.size());
+        m_index.folders.push_back(folder);
+        m_index.folderOf[folderID] = std::uint32_t(m_index.folders.size() - 1);
+    }
+    m_edits.clear();
+    for (const auto& [changes, postings] :
+        { std::pair { &m_names, &m_index.names }, { &m_keywords, &m_index.keywords } })
+        for (const auto& [group, change] : *changes) {
+            const auto found = postings->find(group);
+            TokenPostings next
+                = patchedPostings(found != postings->end() ? found->second : TokenPostings(), change);
+            postings->insert_or_assign(group, std::move(next));
+        }
+    m_names.clear();
+    m_keywords.clear();
+    layOutAfresh();
+    return std::move(m_index);
+}
+
+void CompactPatch::layOutAfresh()
+{
+    // Records and paths left behind by earlier patches: once they outweigh the live ones, the state is
+    // made again from what is live, which costs the library's size but only once per doubling.
+    const std::size_t live = m_index.fileCount + m_index.folderCount;
+    if (m_index.files.size() + m_index.folders.size() <= 2 * live + 65536
+        && m_index.strings.size() <= 2 * live + 65536)
+        return;
+    m_index = compactIndexOf(mapsOf(m_index));
+}
+
+} // namespace kivo::index

@@ -1,0 +1,78 @@
+#pragma once
+
+// Changes of a few files and folders (a quick refresh, the merge of a sync's walk) made straight on the
+// compact form, without making the whole index into maps and back.
+//
+// The patch works on its own copy of the published state and becomes the next state when finished, so
+// a reader of the old state never sees a change half made. A changed folder gets a new record with
+// its new lists appended after the others; its old record and lists stay behind unused until they
+// outweigh the live ones, when the records are laid out afresh. Removed and added paths of each token
+// are gathered and merged into the sorted postings once, at the end.
+//
+// What is still proportional to the library: the copy of the state the patch starts from (flat arrays,
+// copied at memory speed) and the rewrite of each collection's postings that changed.
+
+#include "index/CompactIndex.h"
+#include "index/IndexBuilder.h"
+
+#include <map>
+#include <set>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+namespace kivo::index {
+
+// Paths taken from and given to the tokens of one token index, by token.
+struct TokenChange {
+    std::vector<std::uint32_t> removed, added;
+};
+using TokenChanges = std::map<std::string, TokenChange, std::less<>>;
+
+// The postings with the changes made: removals first, tokens left without paths dropped.
+TokenPostings patchedPostings(const TokenPostings& postings, const TokenChanges& changes);
+
+// Made on the thread that holds the store's writer turn (so that no other write can come between the
+// state it copies and the one it publishes); readers go on with the published state meanwhile.
+class CompactPatch {
+public:
+    explicit CompactPatch(CompactIndex index);
+
+    const CompactIndex& index() const { return m_index; }
+    GroupRoots& roots() { return m_index.roots; }
+
+    // As removeFiles / removeFolder over the maps; returns the removed file paths.
+    void removeFiles(const std::vector<std::string>& paths);
+    std::vector<std::string> removeFolder(const std::string& path);
+    // A walk's folders, files and tokens; its records replace the state's for the same paths. With
+    // Listing::inParent, the walk's top folder is also listed in its parent's record (a new sub-folder).
+    enum class Listing { asWalked, inParent };
+    void addWalk(IndexBuilder&& walk, const std::string& top, Listing listing);
+    // Files added to folders the index holds (a record per collection containing them, the same
+    // record each time), with their tokens in `tokens`.
+    void addFiles(std::vector<FileInfo>&& records, IndexBuilder&& tokens);
+    void applyFreshTimes(const std::map<std::string, double>& freshMTimes,
+        const std::map<std::string, std::uint64_t>& freshInodes);
+
+    CompactIndex finish();
+
+private:
+    struct FolderEdit {
+        std::uint32_t folder; // the record it starts from
+        std::vector<std::uint32_t> removedFiles; // path ids
+        std::vector<FileInfo> addedFiles; // in the order added; a path already listed is replaced in place
+        std::vector<std::uint32_t> subdirectories;
+    };
+    using Changes = std::map<GroupID, TokenChanges>;
+
+    FolderEdit* edit(std::string_view folderPath);
+    void dropFile(std::uint32_t id);
+    void addTokens(GroupTokenIndex&& tokens, Changes& into);
+    void layOutAfresh();
+
+    CompactIndex m_index;
+    std::unordered_map<std::uint32_t, FolderEdit> m_edits; // by folder path id
+    Changes m_names, m_keywords;
+};
+
+} // namespace kivo::index
