@@ -33,8 +33,8 @@ namespace {
 bool syncRemovesAnything(const GroupRoots& roots, const std::vector<ScanGroup>& groups)
 {
     for (const auto& [group, list] : roots) {
-        const auto planned = std::find_if(
-            groups.begin(), groups.end(), [&](const ScanGroup& g) { return g.groupID == group; });
+        const auto planned = std::find_if(groups.begin(), groups.end(),
+            [&, &group = group](const ScanGroup& g) { return g.groupID == group; });
         if (planned == groups.end())
             return true;
         for (const auto& root : list)
