@@ -388,6 +388,24 @@ void CompactIndex::addFile(IndexedFile file)
     files.push_back(file);
 }
 
+IndexedFile CompactIndex::recordFor(const FileInfo& info)
+{
+    IndexedFile file;
+    file.id = info.id;
+    file.path = internPath(info.path);
+    setName(file, info.name);
+    if (info.key) {
+        file.keyAt = addText(*info.key);
+        file.keySize = std::uint32_t(info.key->size());
+    }
+    file.hasBpm = info.bpm.has_value();
+    file.bpm = info.bpm.value_or(0);
+    file.hasDuration = info.duration.has_value();
+    file.duration = info.duration.value_or(0);
+    file.sortClass = sortClasses.classify(sortExtension(path(file.path)), file.hasBpm, file.bpm);
+    return file;
+}
+
 void CompactIndex::beginFolder(std::string_view folderPath)
 {
     IndexedFolder folder;
@@ -491,23 +509,6 @@ std::size_t CompactIndex::memoryBytes() const
 
 namespace {
 
-void addRecord(CompactIndex& index, const FileInfo& info)
-{
-    IndexedFile file;
-    file.id = info.id;
-    file.path = index.internPath(info.path);
-    index.setName(file, info.name);
-    if (info.key) {
-        file.keyAt = index.addText(*info.key);
-        file.keySize = std::uint32_t(info.key->size());
-    }
-    file.hasBpm = info.bpm.has_value();
-    file.bpm = info.bpm.value_or(0);
-    file.hasDuration = info.duration.has_value();
-    file.duration = info.duration.value_or(0);
-    index.addFile(file);
-}
-
 bool sameRecord(const CompactIndex& index, const IndexedFile& file, const FileInfo& info)
 {
     return file.id == info.id && index.path(file.path) == info.path && index.nameOf(file) == info.name
@@ -577,7 +578,7 @@ CompactIndex compactRecordsOf(
         folder.hasInode = info.inode.has_value();
         folder.inode = info.inode.value_or(0);
         for (const auto& file : info.files)
-            addRecord(index, file);
+            index.files.push_back(index.recordFor(file));
         for (const auto& sub : info.subdirectories)
             index.subdirectories.push_back(index.internPath(sub));
         index.endFolder();
@@ -594,7 +595,7 @@ CompactIndex compactRecordsOf(
         const std::uint32_t listed = index.fileOf[id];
         if (listed != kNoID && sameRecord(index, index.files[listed], info))
             continue;
-        addRecord(index, info);
+        index.files.push_back(index.recordFor(info));
         index.fileOf[id] = std::uint32_t(index.files.size() - 1);
         index.sortClassOf[id] = index.files.back().sortClass;
     }

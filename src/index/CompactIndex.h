@@ -204,6 +204,8 @@ struct CompactIndex {
     std::uint32_t addText(std::string_view value);
     // Appends a file record (path, name and tempo set), giving it its sort class.
     void addFile(IndexedFile file);
+    // A whole record for `info` (strings added, sort class given), not yet placed in `files`.
+    IndexedFile recordFor(const FileInfo& info);
     // Gives `files.back()` its name (stored only when it differs from the path's last component).
     void setName(IndexedFile& file, std::string_view name);
     // Starts a folder record; files and sub-folders added after it are its own until the next.

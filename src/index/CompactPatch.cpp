@@ -26,25 +26,6 @@ std::vector<std::pair<GroupID, std::string>> containingRoots(const GroupRoots& r
     return out;
 }
 
-// A record for `info`, its strings added to the index, not yet placed.
-IndexedFile recordFor(CompactIndex& index, const FileInfo& info)
-{
-    IndexedFile file;
-    file.id = info.id;
-    file.path = index.internPath(info.path);
-    index.setName(file, info.name);
-    if (info.key) {
-        file.keyAt = index.addText(*info.key);
-        file.keySize = std::uint32_t(info.key->size());
-    }
-    file.hasBpm = info.bpm.has_value();
-    file.bpm = info.bpm.value_or(0);
-    file.hasDuration = info.duration.has_value();
-    file.duration = info.duration.value_or(0);
-    file.sortClass = index.sortClasses.classify(sortExtension(index.path(file.path)), file.hasBpm, file.bpm);
-    return file;
-}
-
 std::vector<std::uint32_t> sortedIDs(std::vector<std::uint32_t> ids)
 {
     std::sort(ids.begin(), ids.end());
@@ -198,7 +179,7 @@ void CompactPatch::addWalk(IndexBuilder&& walk, const std::string& top, Listing 
         folder.hasInode = info.inode.has_value();
         folder.inode = info.inode.value_or(0);
         for (const auto& file : info.files) {
-            m_index.files.push_back(recordFor(m_index, file));
+            m_index.files.push_back(m_index.recordFor(file));
             placed[m_index.files.back().path] = std::uint32_t(m_index.files.size() - 1);
         }
         for (const auto& sub : info.subdirectories)
@@ -209,7 +190,7 @@ void CompactPatch::addWalk(IndexBuilder&& walk, const std::string& top, Listing 
         const std::uint32_t id = m_index.internPath(path);
         auto at = placed.find(id);
         if (at == placed.end()) {
-            m_index.files.push_back(recordFor(m_index, file));
+            m_index.files.push_back(m_index.recordFor(file));
             at = placed.emplace(id, std::uint32_t(m_index.files.size() - 1)).first;
         }
         m_index.fileCount += m_index.fileOf[id] == kNoID;
@@ -238,7 +219,7 @@ void CompactPatch::addFiles(std::vector<FileInfo>&& records, IndexBuilder&& toke
         }
         // No folder lists it: the file index keeps it all the same, as a record of its own.
         const std::uint32_t id = m_index.internPath(record.path);
-        m_index.files.push_back(recordFor(m_index, record));
+        m_index.files.push_back(m_index.recordFor(record));
         m_index.fileCount += m_index.fileOf[id] == kNoID;
         m_index.fileOf[id] = std::uint32_t(m_index.files.size() - 1);
         m_index.sortClassOf[id] = m_index.files.back().sortClass;
@@ -297,7 +278,7 @@ CompactIndex CompactPatch::finish()
             if (std::binary_search(change.removedFiles.begin(), change.removedFiles.end(), record.path))
                 continue;
             if (const auto added = latest.find(record.path); added != latest.end()) {
-                place(recordFor(m_index, change.addedFiles[added->second]), kNoID);
+                place(m_index.recordFor(change.addedFiles[added->second]), kNoID);
                 latest.erase(added);
             } else {
                 place(record, i);
@@ -305,7 +286,7 @@ CompactIndex CompactPatch::finish()
         }
         for (const auto id : addedIDs)
             if (const auto added = latest.find(id); added != latest.end()) {
-                place(recordFor(m_index, change.addedFiles[added->second]), kNoID);
+                place(m_index.recordFor(change.addedFiles[added->second]), kNoID);
                 latest.erase(added);
             }
         folder.fileCount = std::uint32_t(m_index.files.size() - folder.firstFile);
