@@ -1,5 +1,7 @@
 #include "DecodeWorker.h"
 
+#include <sched.h>
+
 #include <algorithm>
 #include <chrono>
 
@@ -50,6 +52,11 @@ void DecodeWorker::wake()
 
 void DecodeWorker::loop()
 {
+    // Decoding ahead never cuts in front of the thread that is starting a preview: woken while the
+    // processor is busy, the worker waits for that thread's turn to end instead of taking it over.
+    // Its share of the processor stays that of any thread, so a busy machine does not starve it.
+    sched_param none {};
+    sched_setscheduler(0, SCHED_BATCH, &none);
     std::vector<std::shared_ptr<DecodeSource>> sources;
     std::unique_lock lock(m_mutex);
     while (!m_stopping) {
