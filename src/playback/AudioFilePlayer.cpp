@@ -70,14 +70,9 @@ struct AudioFilePlayer::Stream : DecodeSource {
     std::array<float, TimeStretcher::kMaxInput * 2> feed;
 };
 
-std::unique_ptr<AudioFilePlayer> AudioFilePlayer::open(
-    AudioEngine& engine, int sampleRate, const std::string& path, std::string& error, StretchAmount stretch)
-{
-    return open(engine, sampleRate, path, error, [stretch](double) { return stretch; });
-}
-
-std::unique_ptr<AudioFilePlayer> AudioFilePlayer::open(AudioEngine& engine, int sampleRate,
-    const std::string& path, std::string& error, const std::function<StretchAmount(double)>& stretchFor)
+std::unique_ptr<AudioFilePlayer> AudioFilePlayer::open(std::shared_ptr<StretcherPool> stretchers,
+    int sampleRate, const std::string& path, std::string& error,
+    const std::function<StretchAmount(double)>& stretchFor)
 {
     auto decoder = std::make_unique<AudioDecoder>();
     error = decoder->open(path, sampleRate);
@@ -88,14 +83,14 @@ std::unique_ptr<AudioFilePlayer> AudioFilePlayer::open(AudioEngine& engine, int 
         return nullptr;
     }
     const StretchAmount stretch = stretchFor(decoder->duration());
-    auto stream = std::make_shared<Stream>(std::move(decoder), engine.stretchers());
+    auto stream = std::make_shared<Stream>(std::move(decoder), std::move(stretchers));
     stream->targetRatio.store(stretch.timeRatio, std::memory_order_relaxed);
     stream->targetPitch.store(stretch.pitchScale, std::memory_order_relaxed);
     stream->restartAt(0, stretch);
     // Decoded right here (off the main thread) up to the first chunk that sounds, so play() never
     // waits for the worker to wake: an AAC stream starts with encoder delay, silent.
     for (int i = 0; i < kPrimedChunks && stream->decodeStep() && !stream->heardSound; ++i) { }
-    auto player = std::unique_ptr<AudioFilePlayer>(new AudioFilePlayer(engine, std::move(stream)));
+    auto player = std::unique_ptr<AudioFilePlayer>(new AudioFilePlayer(std::move(stream)));
     player->m_stretch = stretch;
     return player;
 }
@@ -104,15 +99,15 @@ std::unique_ptr<AudioFilePlayer> AudioFilePlayer::create(
     AudioEngine& engine, const std::string& path, std::string& error, StretchAmount stretch)
 {
     engine.start();
-    auto player = open(engine, engine.sampleRate(), path, error, stretch);
+    auto player
+        = open(engine.stretchers(), engine.sampleRate(), path, error, [stretch](double) { return stretch; });
     if (player)
-        player->attach();
+        player->attach(engine);
     return player;
 }
 
-AudioFilePlayer::AudioFilePlayer(AudioEngine& engine, std::shared_ptr<Stream> stream)
-    : m_engine(engine)
-    , m_stream(std::move(stream))
+AudioFilePlayer::AudioFilePlayer(std::shared_ptr<Stream> stream)
+    : m_stream(std::move(stream))
     , m_rate(m_stream->decoder->outputRate())
     , m_channels(m_stream->decoder->channelCount())
     , m_durationFrames(m_stream->durationFrames)
@@ -120,21 +115,21 @@ AudioFilePlayer::AudioFilePlayer(AudioEngine& engine, std::shared_ptr<Stream> st
 {
 }
 
-void AudioFilePlayer::attach()
+void AudioFilePlayer::attach(AudioEngine& engine)
 {
-    if (m_attached)
+    if (m_engine)
         return;
-    m_attached = true;
-    m_engine.decodeWorker().add(m_stream);
-    m_engine.attachFilePlayer(this);
+    m_engine = &engine;
+    m_engine->decodeWorker().add(m_stream);
+    m_engine->attachFilePlayer(this);
 }
 
 AudioFilePlayer::~AudioFilePlayer()
 {
-    if (!m_attached)
+    if (!m_engine)
         return;
-    m_engine.detachFilePlayer(this);
-    m_engine.decodeWorker().remove(m_stream.get());
+    m_engine->detachFilePlayer(this);
+    m_engine->decodeWorker().remove(m_stream.get());
 }
 
 double AudioFilePlayer::duration() const
@@ -158,8 +153,8 @@ void AudioFilePlayer::requestPosition(int64_t frame)
     m_stream->targetFrame.store(std::clamp<int64_t>(frame, 0, m_durationFrames), std::memory_order_release);
     m_atEnd.store(false, std::memory_order_release);
     m_stream->generation.fetch_add(1, std::memory_order_acq_rel);
-    if (m_attached)
-        m_engine.decodeWorker().wake();
+    if (m_engine)
+        m_engine->decodeWorker().wake();
 }
 
 void AudioFilePlayer::setStretch(StretchAmount stretch)
@@ -185,13 +180,15 @@ void AudioFilePlayer::setCurrentTime(double seconds)
 
 bool AudioFilePlayer::prepareToPlay()
 {
-    m_engine.start();
+    if (m_engine)
+        m_engine->start();
     return true; // the worker has been filling the ring since creation
 }
 
 bool AudioFilePlayer::play()
 {
-    m_engine.start();
+    if (m_engine)
+        m_engine->start();
     if (m_atEnd.load(std::memory_order_acquire))
         requestPosition(0);
     m_playing.store(true, std::memory_order_release);

@@ -24,20 +24,19 @@ class AudioEngine;
 class AudioFilePlayer {
 public:
     // Any thread: opens and probes the file and decodes its first chunk for an engine running at
-    // `sampleRate`, without touching the engine, stretched by `stretch`. Null with `error` set when
-    // it cannot be played.
-    static std::unique_ptr<AudioFilePlayer> open(AudioEngine& engine, int sampleRate, const std::string& path,
-        std::string& error, StretchAmount stretch = {});
-    // The same, the stretch chosen once the file's length (in seconds) is known.
-    static std::unique_ptr<AudioFilePlayer> open(AudioEngine& engine, int sampleRate, const std::string& path,
-        std::string& error, const std::function<StretchAmount(double duration)>& stretchFor);
+    // `sampleRate`, stretched by what `stretchFor` picks once the file's length (in seconds) is
+    // known. Needs no engine, only its stretchers, so the engine may go while this runs. Null with
+    // `error` set when it cannot be played.
+    static std::unique_ptr<AudioFilePlayer> open(std::shared_ptr<StretcherPool> stretchers, int sampleRate,
+        const std::string& path, std::string& error,
+        const std::function<StretchAmount(double duration)>& stretchFor);
     // Main thread: starts the engine, opens the file and attaches the player in one go.
     static std::unique_ptr<AudioFilePlayer> create(
         AudioEngine& engine, const std::string& path, std::string& error, StretchAmount stretch = {});
     ~AudioFilePlayer(); // never waits for the decoder: a stalled read finishes on its own
 
     // Main thread: the engine plays this player from now on and the decode worker keeps it fed.
-    void attach();
+    void attach(AudioEngine& engine);
     // The rate the file was opened for; an engine that has moved to another rate needs a new open.
     int sampleRate() const { return m_rate; }
 
@@ -83,17 +82,16 @@ public:
     struct Stream;
 
 private:
-    AudioFilePlayer(AudioEngine& engine, std::shared_ptr<Stream> stream);
+    explicit AudioFilePlayer(std::shared_ptr<Stream> stream);
     void requestPosition(int64_t frame);
 
-    AudioEngine& m_engine;
+    AudioEngine* m_engine = nullptr; // once attached
     std::shared_ptr<Stream> m_stream;
     int m_rate;
     int m_channels;
     int64_t m_durationFrames;
     double m_duration;
     StretchAmount m_stretch;
-    bool m_attached = false;
 
     std::atomic<uint64_t> m_renderGeneration { 1 }; // generation the render side has reached
     std::atomic<int64_t> m_renderFrame { 0 }; // frames played so far in that generation

@@ -50,7 +50,8 @@ struct AudioPlayerManager::Opened {
 
 namespace {
 
-AudioPlayerManager::Opened openFile(const std::string& path, bool midi, AudioEngine& engine, int rate,
+AudioPlayerManager::Opened openFile(const std::string& path, bool midi,
+    const std::shared_ptr<StretcherPool>& stretchers, int rate,
     const std::function<void(const std::string&)>& willOpen,
     const AudioPlayerManager::Options::MusicLookup& music, const ProjectSync& project)
 {
@@ -67,7 +68,7 @@ AudioPlayerManager::Opened openFile(const std::string& path, bool midi, AudioEng
     if (midi)
         out.midiBytes = MIDISamplePlayer::readFile(path);
     else
-        out.audio = AudioFilePlayer::open(engine, rate, path, out.error,
+        out.audio = AudioFilePlayer::open(stretchers, rate, path, out.error,
             [&](double duration) { return stretchFor(project, out.music, duration); });
     return out;
 }
@@ -240,7 +241,7 @@ void AudioPlayerManager::open(const QUrl& url, Start start, std::optional<double
     const int rate = m_engine.sampleRate();
     Options::MusicLookup music = m_musicLookup ? m_musicLookup() : Options::MusicLookup();
     if (!m_tasks) {
-        opened(url, start, openFile(path, midi, m_engine, rate, m_willOpen, music, m_project));
+        opened(url, start, openFile(path, midi, m_engine.stretchers(), rate, m_willOpen, music, m_project));
         return;
     }
     // The previous file goes at once, so nothing of it plays while the next one opens; the new
@@ -271,12 +272,12 @@ platform::CancelHandle AudioPlayerManager::startOpening(
     const QUrl& url, int rate, Options::MusicLookup music, std::uint64_t serial)
 {
     const std::string path = url.toLocalFile().toStdString();
-    AudioEngine* engine = &m_engine;
+    // The work holds the stretchers, never the engine: the manager and its engine may go while it runs.
     return m_tasks->run(
         this,
-        [path, midi = isMIDIFile(url), engine, rate, willOpen = m_willOpen, music = std::move(music),
-            project = m_project] {
-            return std::make_shared<Opened>(openFile(path, midi, *engine, rate, willOpen, music, project));
+        [path, midi = isMIDIFile(url), stretchers = m_engine.stretchers(), rate, willOpen = m_willOpen,
+            music = std::move(music), project = m_project] {
+            return std::make_shared<Opened>(openFile(path, midi, stretchers, rate, willOpen, music, project));
         },
         [this, url, serial](std::shared_ptr<Opened> file) {
             if (m_ahead && m_ahead->serial == serial) {
@@ -377,7 +378,7 @@ void AudioPlayerManager::openAudio(
     m_engine.start();
     // The project may have changed while the file opened.
     m_audioPlayer->setStretch(stretchFor(m_project, m_music, m_audioPlayer->duration()));
-    m_audioPlayer->attach();
+    m_audioPlayer->attach(m_engine);
     m_audioPlayer->setVolume(gain());
     m_audioPlayer->setMeteringEnabled(true);
     if (const std::optional<double> at = std::exchange(m_resumeAt, std::nullopt))

@@ -665,8 +665,7 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
     b.addAndSync({ QString::fromStdString(root) });
     ASSERT_TRUE(treeSettled(model));
     const QModelIndex top = model->index(0, 0);
-    w->treeView()->expand(top);
-    ASSERT_TRUE(treeSettled(model));
+    ASSERT_TRUE(openedAndSettled(w->treeView(), model, top));
     ASSERT_EQ(childNames(model, top), (QStringList { "Junk", "Pack", "Wrap", "loop.wav" }));
 
     // Marked from the rows: hidden and skipped at once outside hide mode, and stored.
@@ -682,8 +681,7 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
     b.settings.setSkipNestedSubfolders(true);
     ASSERT_TRUE(treeSettled(model));
     const QModelIndex pack = childNamed(model, model->index(0, 0), "Pack");
-    w->treeView()->expand(pack);
-    ASSERT_TRUE(treeSettled(model));
+    ASSERT_TRUE(openedAndSettled(w->treeView(), model, pack));
     EXPECT_EQ(childNames(model, pack), (QStringList { "Bass", "Keys" }));
 
     // A file inside a hidden folder is not found outside hide mode.
@@ -715,8 +713,7 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
     EXPECT_TRUE(marksOf(childNamed(model, shownTop, "Junk")).hidden);
     EXPECT_TRUE(marksOf(childNamed(model, shownTop, "Wrap")).skipped);
     const QModelIndex packInHideMode = childNamed(model, shownTop, "Pack");
-    w->treeView()->expand(packInHideMode);
-    ASSERT_TRUE(treeSettled(model));
+    ASSERT_TRUE(openedAndSettled(w->treeView(), model, packInHideMode));
     ASSERT_EQ(childNames(model, packInHideMode), QStringList { "Pack Samples" });
     const QModelIndex nested = model->index(0, 0, packInHideMode);
     EXPECT_TRUE(marksOf(nested).autoSkipped);
@@ -754,8 +751,7 @@ TEST(BrowserController, HiddenAndSkippedFoldersHideModeAndTheHiddenItemsList)
     EXPECT_EQ(w->page(), MainWindow::Page::tree);
     ASSERT_TRUE(treeSettled(model));
     const QModelIndex after = childNamed(model, model->index(0, 0), "Pack");
-    w->treeView()->expand(after);
-    ASSERT_TRUE(treeSettled(model));
+    ASSERT_TRUE(openedAndSettled(w->treeView(), model, after));
     EXPECT_EQ(childNames(model, after), QStringList { "Pack Samples" });
 }
 
@@ -778,11 +774,9 @@ TEST(BrowserController, AFullScanWithTheTreeOpenKeepsItsFolderAndSelection)
     LibraryTreeModel* model = w->treeModel();
     b.addAndSync({ QString::fromStdString(root) });
     ASSERT_TRUE(treeSettled(model));
-    w->treeView()->expand(model->index(0, 0));
-    ASSERT_TRUE(treeSettled(model));
+    ASSERT_TRUE(openedAndSettled(w->treeView(), model, model->index(0, 0)));
     const QModelIndex folder = childNamed(model, model->index(0, 0), "Folder 0");
-    w->treeView()->expand(folder);
-    ASSERT_TRUE(treeSettled(model));
+    ASSERT_TRUE(openedAndSettled(w->treeView(), model, folder));
     ASSERT_EQ(model->rowCount(folder), std::min(files, 100));
     w->treeView()->setCurrentIndex(model->index(3, 0, folder));
     const QString selected = w->treeView()->currentIndex().data(kPathRole).toString();
@@ -981,8 +975,7 @@ TEST(BrowserController, AReadOnlyLibraryIsScannedPreviewedDrawnAndDraggedWithout
     while (!folders.empty()) {
         const QModelIndex folder = folders.back();
         folders.pop_back();
-        w->treeView()->expand(folder);
-        ASSERT_TRUE(treeSettled(model));
+        ASSERT_TRUE(openedAndSettled(w->treeView(), model, folder));
         for (int i = 0; i < model->rowCount(folder); ++i)
             (model->hasChildren(model->index(i, 0, folder)) ? folders.push_back(model->index(i, 0, folder))
                                                             : fileRows.push_back(model->index(i, 0, folder)));

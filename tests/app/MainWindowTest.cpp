@@ -90,8 +90,7 @@ struct Window : ::testing::Test {
     }
     bool opens(const QModelIndex& folder)
     {
-        w.treeView()->expand(folder);
-        return treeSettled(w.treeModel());
+        return openedAndSettled(w.treeView(), w.treeModel(), folder);
     }
 };
 
@@ -562,8 +561,7 @@ TEST_F(Window, BrowserViewRootRowCentresCoverWhatEachRootShowsOpen)
     EXPECT_NEAR(closed[2] - closed[1], row, 1.0);
 
     // Drums opens onto three rows: its block is four rows high, its centre 1.5 rows lower.
-    view->expand(w.treeModel()->index(0, 0));
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(openedAndSettled(view, w.treeModel(), w.treeModel()->index(0, 0)));
     const auto open = view->rootRowCentres();
     ASSERT_EQ(open.size(), 3u);
     EXPECT_NEAR(open[0] - closed[0], 1.5 * row, 1.0);

@@ -212,8 +212,7 @@ TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
     w.setCollections({ { "A", "Loops", "EF5356", { "/lib/Loops" } } }, 0);
     ASSERT_TRUE(treeSettled(w.treeModel()));
     auto* model = w.treeModel();
-    w.treeView()->expand(model->index(0, 0));
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(openedAndSettled(w.treeView(), w.treeModel(), model->index(0, 0)));
     auto rowNames = [&] {
         QStringList names;
         const QModelIndex loops = model->index(0, 0);
@@ -256,8 +255,7 @@ TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
     EXPECT_TRUE(a.data(Qt::FontRole).value<QFont>().italic());
     EXPECT_EQ(a.data(Qt::ToolTipRole).toString(), "Set by you");
     EXPECT_FALSE(model->index(2, kBpmColumn, model->index(0, 0)).data(Qt::FontRole).isValid());
-    w.treeView()->expand(model->index(0, 0, model->index(0, 0)));
-    ASSERT_TRUE(treeSettled(w.treeModel()));
+    ASSERT_TRUE(openedAndSettled(w.treeView(), w.treeModel(), model->index(0, 0, model->index(0, 0))));
     EXPECT_EQ(model->index(0, kBpmColumn, model->index(0, 0, model->index(0, 0))).data().toString(), "90");
 
     // Tags given to the folder show on every row below it, except where taken away.

@@ -7,6 +7,7 @@
 
 #include <QCoreApplication>
 #include <QTest>
+#include <QTreeView>
 
 inline bool treeSettled(const kivo::app::LibraryTreeModel* model)
 {
@@ -18,4 +19,14 @@ inline bool treeSettled(const kivo::app::LibraryTreeModel* model)
             return true;
     }
     return false;
+}
+
+// While the view has a relayout pending, QTreeView::expand only notes the folder and reads it with
+// that layout, later; asking the model here starts the read now, so settling waits for it.
+inline bool openedAndSettled(QTreeView* view, kivo::app::LibraryTreeModel* model, const QModelIndex& folder)
+{
+    view->expand(folder);
+    if (model->canFetchMore(folder))
+        model->fetchMore(folder);
+    return treeSettled(model);
 }

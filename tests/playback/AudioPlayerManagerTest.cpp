@@ -8,6 +8,7 @@
 
 #include <QCoreApplication>
 #include <QFile>
+#include <QTest>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -399,13 +400,16 @@ TEST(AudioPlayerManager, SelectionOpensInTheBackgroundAndTheNewestWins)
 {
     // Files under "slow/" stand for a share that does not answer until the test lets it.
     auto released = std::make_shared<std::atomic<bool>>(false);
+    auto stalls = std::make_shared<std::atomic<int>>(0);
     kivo::platform::TaskRunner tasks;
-    PreviewHarness h(tasks, [released](const std::string& path) {
+    const auto slowShare = [released, stalls](const std::string& path) {
         if (path.find("/slow/") == std::string::npos)
             return;
+        ++*stalls;
         for (int i = 0; i < 1000 && !released->load(); ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    });
+    };
+    PreviewHarness h(tasks, slowShare);
     auto& m = h.manager();
     h.dir().mkdir("slow");
     const QUrl stalled = h.makeTone("slow/stalled.wav", "synth 2 sine 330 vol 0.5");
@@ -465,4 +469,17 @@ TEST(AudioPlayerManager, SelectionOpensInTheBackgroundAndTheNewestWins)
     m.play(next);
     EXPECT_TRUE(m.isPlaying());
     EXPECT_NEAR(kivo::test::estimatePitch(h.run(0.3), kRate, 0, 8000), 550.0, 1.0);
+
+    // A preview (its engine with it) that goes while a row still opens ahead: the open finishes
+    // later without touching what went.
+    released->store(false);
+    {
+        PreviewHarness closing(tasks, slowShare);
+        const int before = stalls->load();
+        closing.manager().prepareAhead(stalled);
+        ASSERT_TRUE(QTest::qWaitFor([&] { return stalls->load() > before; }, 10000));
+    }
+    released->store(true);
+    ASSERT_TRUE(tasks.waitForIdle(std::chrono::seconds(10)));
+    QCoreApplication::processEvents();
 }
