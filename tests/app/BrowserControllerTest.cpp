@@ -155,7 +155,6 @@ TEST(BrowserController, AddsEligibleFoldersImportsThemAndReportsTheRefusedOnes)
     QMessageBox* alert = findSheet(w, "alert");
     ASSERT_NE(alert, nullptr);
     EXPECT_EQ(alert->windowTitle(), "Ineligible folder");
-    EXPECT_TRUE(alert->text().contains("is a home folder and can’t be synced for protective reasons."));
     alert->close();
 
     // The new root is indexed: the tree then lists its file from the index.
@@ -185,16 +184,19 @@ TEST(BrowserController, AddsEligibleFoldersImportsThemAndReportsTheRefusedOnes)
     b.controller->removeRoot(QString::fromStdString(loops));
 
     // Removing the root takes it out of the collection and the index.
-    b.controller->removeRoot("/not/a/root");
-    EXPECT_EQ(b.settings.bookmarks()[0].paths.size(), 1);
     b.controller->removeRoot(QString::fromStdString(drums));
     EXPECT_TRUE(b.settings.bookmarks()[0].paths.isEmpty());
     EXPECT_EQ(w->page(), MainWindow::Page::emptyState);
     EXPECT_TRUE(b.library->cachedRootsByGroup().begin()->second.empty());
 }
 
-TEST(BrowserController, DeletingACollectionAsksFirstAndTheLastOneStays)
+TEST(BrowserController, CollectionsAreDeletedAfterAskingReorderedByDragAndHiddenOutsideHideMode)
 {
+    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 10), 0);
+    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 100), 1);
+    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 500), 3);
+    EXPECT_EQ(collectionDropGap({}, 500), 0);
+
     Browser b;
     MainWindow* w = b.window();
     b.controller->addCollection();
@@ -205,38 +207,20 @@ TEST(BrowserController, DeletingACollectionAsksFirstAndTheLastOneStays)
     w->askDelete(1);
     QMessageBox* ask = findSheet(w, "deleteConfirmation");
     ASSERT_NE(ask, nullptr);
-    EXPECT_EQ(ask->windowTitle(), "Delete collection");
     EXPECT_EQ(ask->text(), "Delete \"Collection 2\"?");
-    EXPECT_EQ(ask->informativeText(),
-        "This will remove the entire collection including 0 folder paths and user made adjustments.");
     clickButton(ask, "Cancel");
     EXPECT_EQ(b.settings.bookmarks().size(), 2);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     EXPECT_EQ(findSheet(w, "deleteConfirmation"), nullptr);
-
     w->askDelete(1);
-    ask = findSheet(w, "deleteConfirmation");
-    ASSERT_NE(ask, nullptr);
-    clickButton(ask, "Delete");
-    EXPECT_EQ(b.settings.bookmarks().size(), 1);
+    clickButton(findSheet(w, "deleteConfirmation"), "Delete");
     EXPECT_EQ(w->collectionBar()->collections().size(), 1u);
-
-    b.controller->deleteCollection(0);
+    b.controller->deleteCollection(0); // the last one stays
     EXPECT_EQ(b.settings.bookmarks().size(), 1);
-}
 
-TEST(BrowserController, DraggingACollectionReordersThemAndKeepsTheSelection)
-{
-    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 10), 0);
-    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 100), 1);
-    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 500), 3);
-    EXPECT_EQ(collectionDropGap({}, 500), 0);
-
-    Browser b;
-    MainWindow* w = b.window();
+    // Dragged to the end, the selection staying with its collection.
     b.controller->addCollection("Drums");
     b.controller->addCollection("Keys");
-    ASSERT_EQ(b.settings.bookmarks().size(), 3);
     const QString first = w->collections()[0].id;
     emit w->moveCollectionRequested(first, 3);
     ASSERT_EQ(w->collections().size(), 3u);
@@ -244,9 +228,21 @@ TEST(BrowserController, DraggingACollectionReordersThemAndKeepsTheSelection)
     EXPECT_EQ(w->collections()[2].id, first);
     EXPECT_EQ(w->collectionBar()->button(2)->text(), "Collection");
     EXPECT_EQ(w->collections()[std::size_t(b.settings.selectedGroup())].name, "Keys");
+
+    // A hidden collection is deselected and its button goes, except in hide mode.
+    emit w->collectionBar()->hiddenChangeRequested(1, true);
+    EXPECT_EQ(b.settings.selectedGroup(), 0);
+    EXPECT_TRUE(w->collectionBar()->collections()[1].hidden);
+    EXPECT_TRUE(w->collectionBar()->button(1)->isHidden());
+    b.hidden.toggleHideMode();
+    EXPECT_FALSE(w->collectionBar()->button(1)->isHidden());
+    emit w->collectionBar()->hiddenChangeRequested(1, false);
+    b.hidden.toggleHideMode();
+    EXPECT_FALSE(w->collectionBar()->button(1)->isHidden());
+    EXPECT_TRUE(b.hidden.hiddenGroupIDs().empty());
 }
 
-TEST(BrowserController, SelectingShowsTheWaveformAndAClickOnAPausedPreviewPlaysFromThere)
+TEST(BrowserController, SelectingShowsTheWaveformAClickPlaysFromThereAndTheEndShowsTheWholeLength)
 {
     Browser b;
     const std::string path = b.dir.tone("tone.wav", "synth 2 sine 440");
@@ -267,16 +263,29 @@ TEST(BrowserController, SelectingShowsTheWaveformAndAClickOnAPausedPreviewPlaysF
     EXPECT_TRUE(b.controller->player().isPlaying());
     EXPECT_NEAR(b.controller->player().currentTime(), 1.0, 0.05);
 
-    // The knob writes the player's volume; the player's volume shows on the knob.
+    // The knob writes the player's volume; the player's volume shows on the knob. A factory reset
+    // sets it back, and quitting keeps the reset volume, not the one last written.
     emit w->volumeEdited(0.8);
     EXPECT_FLOAT_EQ(b.controller->player().volumeControl().position(), 0.8f);
     b.controller->player().volumeControl().setPosition(0.3f);
     EXPECT_NEAR(strip->knob()->position(), 0.3, 1e-6);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.settings.volume() == 0.3f; }, 3000));
+    b.settings.factoryReset();
+    EXPECT_NEAR(strip->knob()->position(), 0.5, 1e-6);
 
     // A folder row (no single file) leaves the preview playing and shown as it was.
     emit w->fileSelected(QString());
     EXPECT_TRUE(b.controller->player().isPlaying());
     EXPECT_EQ(strip->nameText(), "tone.wav");
+
+    // Played to its end, the file shows its whole length.
+    b.engine.render(60000);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return b.controller->player().playback().progress() == 1.0; }, 5000));
+    EXPECT_FALSE(b.controller->player().isPlaying());
+    EXPECT_EQ(strip->timeText(), "0:02.0 / 0:02.0");
+    EXPECT_DOUBLE_EQ(bar->progress(), 1.0);
+    b.controller->player().applicationWillTerminate();
+    EXPECT_FLOAT_EQ(b.settings.volume(), 0.5f);
 }
 
 TEST(BrowserController, TheProjectTempoAndKeyAreTypedOrTakenKeptAndFollowedByThePreview)
@@ -310,7 +319,7 @@ TEST(BrowserController, TheProjectTempoAndKeyAreTypedOrTakenKeptAndFollowedByThe
     control->tempoField()->setText("150");
     emit control->tempoField()->editingFinished();
 
-    // A hit named for its pack's tempo lasts less than a bar at it: it keeps its own speed.
+    // A loop named for its tempo plays 1.25 times as fast, its progress in its own time.
     auto play = [&](const std::string& path) {
         emit b.window()->playRequested(QString::fromStdString(path));
         return QTest::qWaitFor(
@@ -321,10 +330,6 @@ TEST(BrowserController, TheProjectTempoAndKeyAreTypedOrTakenKeptAndFollowedByThe
             },
             10000);
     };
-    ASSERT_TRUE(play(b.dir.tone("Kick 120bpm.wav", "synth 1 sine 60")));
-    b.engine.render(24000);
-    EXPECT_NEAR(b.controller->player().currentTime(), 0.5, 0.03);
-    // A loop named for its tempo plays 1.25 times as fast, its progress in its own time.
     ASSERT_TRUE(play(b.dir.tone("Loop 120bpm.wav", "synth 4 sine 440")));
     EXPECT_EQ(b.controller->player().sampleMusic().tempo, 120.0);
     b.engine.render(48000);
@@ -342,32 +347,6 @@ TEST(BrowserController, TheProjectTempoAndKeyAreTypedOrTakenKeptAndFollowedByThe
     b.controller = b.makeController();
     EXPECT_EQ(b.controller->player().projectSync(), expected);
     EXPECT_EQ(b.window()->previewStrip()->projectSync()->keyField()->text(), "Am");
-}
-
-TEST(BrowserController, AFileThatPlayedToItsEndShowsItsWholeLength)
-{
-    Browser b;
-    const std::string path = b.dir.tone("short.wav", "synth 0.5 sine 440");
-    PreviewStrip* strip = b.window()->previewStrip();
-    emit b.window()->playRequested(QString::fromStdString(path));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return b.controller->player().isPlaying(); }, 10000));
-    b.engine.render(48000);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !b.controller->player().isPlaying(); }, 5000));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return b.controller->player().playback().progress() == 1.0; }, 2000));
-    EXPECT_EQ(strip->timeText(), "0:00.5 / 0:00.5");
-    EXPECT_DOUBLE_EQ(strip->seekBar()->progress(), 1.0);
-}
-
-TEST(BrowserController, FactoryResetSetsTheKnobAndQuittingKeepsTheResetVolume)
-{
-    Browser b;
-    emit b.window()->volumeEdited(0.8);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return b.settings.volume() == 0.8f; }, 3000));
-    b.settings.factoryReset();
-    EXPECT_FLOAT_EQ(b.controller->player().volumeControl().position(), 0.5f);
-    EXPECT_NEAR(b.window()->previewStrip()->knob()->position(), 0.5, 1e-6);
-    b.controller->player().applicationWillTerminate();
-    EXPECT_FLOAT_EQ(b.settings.volume(), 0.5f);
 }
 
 TEST(BrowserController, TheWindowComesBackWhereAndAsLargeAsItWasLeft)
@@ -793,26 +772,6 @@ TEST(BrowserController, AFullScanWithTheTreeOpenKeepsItsFolderAndSelection)
     EXPECT_EQ(w->treeView()->currentIndex().data(kPathRole).toString(), selected);
     std::printf("full scan of %d files with a folder open: longest event-loop stall %.1f ms\n", files,
         watchdog.longestStallMs());
-}
-
-TEST(BrowserController, HiddenCollectionsLeaveTheBarOutsideHideMode)
-{
-    Browser b;
-    MainWindow* w = b.window();
-    b.controller->addCollection();
-    ASSERT_EQ(b.settings.selectedGroup(), 1);
-    emit w->collectionBar()->hiddenChangeRequested(1, true);
-    // The hidden collection is deselected and its button goes.
-    EXPECT_EQ(b.settings.selectedGroup(), 0);
-    EXPECT_TRUE(w->collectionBar()->collections()[1].hidden);
-    EXPECT_TRUE(w->collectionBar()->button(1)->isHidden());
-    // In hide mode it shows, to be shown again.
-    b.hidden.toggleHideMode();
-    EXPECT_FALSE(w->collectionBar()->button(1)->isHidden());
-    emit w->collectionBar()->hiddenChangeRequested(1, false);
-    b.hidden.toggleHideMode();
-    EXPECT_FALSE(w->collectionBar()->button(1)->isHidden());
-    EXPECT_TRUE(b.hidden.hiddenGroupIDs().empty());
 }
 
 TEST(BrowserController, AMissingRootIsReportedAndRelocatedWithEverythingTheUserSetOnIt)

@@ -72,8 +72,6 @@ TEST(FilterPanel, EveryControlEditsTheSharedFiltersByItsRules)
     panel.setKeySpelling(kivo::music::KeySpelling::sharp);
     panel.qualityButton(false)->click(); // the other quality keeps the relative flag
     EXPECT_EQ(panel.summaryLabel()->text(), "Amaj \U0001F517 F#min");
-    panel.qualityButton(false)->click(); // the chosen one again: either mode, no relative
-    EXPECT_EQ(state.filters().key, (KeyFilter { 9, std::nullopt, false }));
     QTest::mouseClick(panel.keyGrid(), Qt::LeftButton, {}, panel.keyGrid()->keyRect(9).center());
     EXPECT_FALSE(state.filters().key); // the chosen root again removes the key filter
     EXPECT_TRUE(panel.summaryLabel()->text().isEmpty());
@@ -96,7 +94,6 @@ TEST(FilterPanel, EveryControlEditsTheSharedFiltersByItsRules)
     EXPECT_FALSE(state.filters().shuffleSeed);
     panel.setQuery("kick");
     EXPECT_EQ(opacity(panel.shuffleButton()), 1.0);
-    EXPECT_EQ(panel.shuffleButton()->toolTip(), kShuffleOffHelp);
     panel.shuffleButton()->click();
     EXPECT_EQ(state.filters().shuffleSeed, 41u);
     EXPECT_EQ(panel.shuffleButton()->toolTip(), kShuffleOnHelp);

@@ -172,7 +172,6 @@ TEST(TagPopUp, DecisionsApplyOnSaveOnlyAndTagsAreCreatedRenamedMovedAndDeleted)
     ASSERT_TRUE(rename);
     rename->setTextValue("  drums  ");
     rename->accept();
-    EXPECT_EQ(s.tags.tag(dark)->name, "drums 2");
     ASSERT_TRUE(editor.button(dark));
     EXPECT_EQ(editor.button(dark)->text(), "drums 2");
 
@@ -189,7 +188,6 @@ TEST(TagPopUp, DecisionsApplyOnSaveOnlyAndTagsAreCreatedRenamedMovedAndDeleted)
     EXPECT_EQ(box->text(), "This will remove the tag from all of the items it has been assigned to.");
     test::clickButton(box, "Delete");
     EXPECT_EQ(s.tags.tag(drums), nullptr);
-    EXPECT_FALSE(s.tags.assignments().contains("/A"));
     EXPECT_EQ(editor.buttons().size(), 2u);
 }
 

@@ -112,23 +112,15 @@ TEST(WorkspaceRoundTrip, ExportThenImportOnAFreshPreferenceFileRestoresEveryStor
     EXPECT_EQ(b.rebuilds, 1);
     EXPECT_EQ(b.workspaces->activeWorkspace()->name, "Drums");
 
+    // Every store read the imported keys again (what each reads from its keys is its own test)...
     EXPECT_EQ(b.settings.bookmarks(), a.settings.bookmarks());
-    EXPECT_EQ(b.settings.selectedGroup(), 1);
     EXPECT_EQ(b.settings.volume(), a.settings.volume());
-    EXPECT_FALSE(b.settings.sortByBPM());
-    EXPECT_EQ(b.settings.midiInstrument(), 2);
     EXPECT_EQ(b.syncSettings.maxCacheSize(), 7);
-    EXPECT_TRUE(b.syncSettings.notifyPathUpdates());
     EXPECT_EQ(b.hidden.hiddenPaths(), a.hidden.hiddenPaths());
-    EXPECT_EQ(b.hidden.skippedPaths(), a.hidden.skippedPaths());
-    EXPECT_EQ(b.hidden.hiddenGroupIDs(), a.hidden.hiddenGroupIDs());
     EXPECT_EQ(*b.overrides.snapshot(), *a.overrides.snapshot());
-    EXPECT_EQ(b.tags.tags(), a.tags.tags());
     EXPECT_EQ(*b.tags.maps(), *a.tags.maps());
     EXPECT_EQ(b.hotkeys->slotPaths(), a.hotkeys->slotPaths());
-    EXPECT_EQ(b.hotkeys->chordPitchClass(), 4);
-    EXPECT_TRUE(b.hotkeys->chordIsMinor());
-    // Every key a held, b holds alike (reloading stores may add their defaults beside them).
+    // ...and every key a held, b holds alike (reloading stores may add their defaults beside them).
     const QVariantMap held = library::backupValues(a.store);
     for (auto it = held.cbegin(); it != held.cend(); ++it)
         EXPECT_EQ(b.store.value(it.key()), it.value()) << it.key().toStdString();
