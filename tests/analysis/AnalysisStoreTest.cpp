@@ -134,31 +134,48 @@ TEST(BackgroundAnalyser, HearsQueuedFilesInTurnPausesAndKeepsResults)
         kivo::test::writeWav(files.back(), tone);
     }
     files.push_back(root + "/missing.wav");
-    // A database from before fingerprints were kept, holding values for tone1 that its audio would
-    // not give: they stay, and the file is heard again for its fingerprint alone.
-    {
+    // Databases from before fingerprints were kept (schema 1) and from before the audio's hash was
+    // taken a word at a time (schema 2, whose hash and fingerprint no longer match), both holding
+    // values for tone1 that its audio would not give: the values stay, and the file reads as not
+    // fingerprinted, to be heard again for its fingerprint alone.
+    auto oldDatabase = [&](const std::string& path, int schema) {
         sqlite3* old = nullptr;
-        ASSERT_EQ(sqlite3_open((root + "/Analysis.sqlite").c_str(), &old), SQLITE_OK);
+        ASSERT_EQ(sqlite3_open(path.c_str(), &old), SQLITE_OK);
         const auto tone1 = *AnalysisStore::identify(files[1]);
         const std::string sql
             = "CREATE TABLE analysis (path BLOB PRIMARY KEY, name BLOB NOT NULL, size INTEGER "
               "NOT NULL, modified INTEGER NOT NULL, version INTEGER NOT NULL, bpm REAL, key "
               "TEXT, loudness REAL, true_peak REAL, is_loop INTEGER, duration REAL NOT NULL, "
-              "error TEXT NOT NULL);"
-              "INSERT INTO analysis VALUES (CAST('"
-            + files[1] + "' AS BLOB), CAST('tone1.wav' AS BLOB), " + std::to_string(tone1.size) + ", "
-            + std::to_string(tone1.modified) + ", 1, 92.5, 'C#m', -3.5, -1.0, 1, 1.0, '');";
+              "error TEXT NOT NULL"
+            + std::string(schema == 2 ? ", fingerprint BLOB, audio_hash INTEGER" : "")
+            + "); CREATE INDEX analysis_identity ON analysis (name, size, modified);"
+              "PRAGMA user_version = "
+            + std::to_string(schema == 2 ? 2 : 0) + "; INSERT INTO analysis VALUES (CAST('" + files[1]
+            + "' AS BLOB), CAST('tone1.wav' AS BLOB), " + std::to_string(tone1.size) + ", "
+            + std::to_string(tone1.modified) + ", 1, 92.5, 'C#m', -3.5, -1.0, 1, 1.0, ''"
+            + (schema == 2 ? ", X'0102030405060708', 12345" : "") + ");";
         EXPECT_EQ(sqlite3_exec(old, sql.c_str(), nullptr, nullptr, nullptr), SQLITE_OK)
             << sqlite3_errmsg(old);
         sqlite3_close(old);
-    }
+    };
+    oldDatabase(root + "/Schema1.sqlite", 1);
+    oldDatabase(root + "/Analysis.sqlite", 2);
     std::string error;
+    for (const char* name : { "/Schema1.sqlite", "/Analysis.sqlite" }) {
+        const auto upgraded = AnalysisStore::open(root + name, error);
+        ASSERT_TRUE(upgraded) << name << ": " << error;
+        const auto kept = upgraded->find(*AnalysisStore::identify(files[1]));
+        ASSERT_TRUE(kept) << name;
+        EXPECT_EQ(kept->bpm, 92.5) << name;
+        EXPECT_EQ(kept->key->keyText(), "C#m") << name;
+        EXPECT_EQ(kept->loudness, -3.5) << name;
+        EXPECT_EQ(kept->truePeak, -1.0) << name;
+        EXPECT_EQ(kept->isLoop, true) << name;
+        EXPECT_FALSE(kept->fingerprinted) << name;
+        EXPECT_TRUE(kept->fingerprint.empty()) << name;
+    }
     std::shared_ptr<AnalysisStore> store = AnalysisStore::open(root + "/Analysis.sqlite", error);
     ASSERT_TRUE(store) << error;
-    const auto upgraded = store->find(*AnalysisStore::identify(files[1]));
-    ASSERT_TRUE(upgraded);
-    EXPECT_EQ(upgraded->bpm, 92.5);
-    EXPECT_FALSE(upgraded->fingerprinted);
 
     std::vector<std::string> order;
     std::map<std::string, AnalysisResult> results;
@@ -194,13 +211,20 @@ TEST(BackgroundAnalyser, HearsQueuedFilesInTurnPausesAndKeepsResults)
         EXPECT_EQ(kept.fingerprint, fresh.fingerprint);
     }
 
-    // Heard once: a second run finds every result in the store, unchanged.
+    // Heard once: a second run, on the database opened again, finds every result unchanged, the new
+    // fingerprint included (the upgrade is not made again).
     const int64_t before = store->count();
+    store = AnalysisStore::open(root + "/Analysis.sqlite", error);
+    ASSERT_TRUE(store) << error;
+    const auto reopened = store->find(*AnalysisStore::identify(files[1]));
+    ASSERT_TRUE(reopened);
+    EXPECT_EQ(reopened->fingerprint, fresh.fingerprint);
     std::map<std::string, AnalysisResult> again;
     BackgroundAnalyser second(
         tasks, store, [&](const std::string& path, const AnalysisResult& result) { again[path] = result; });
     second.enqueue({ files[0], files[1] });
     ASSERT_TRUE(waitFor([&] { return again.size() == 2; }));
     EXPECT_EQ(again[files[0]].loudness, results[files[0]].loudness);
+    EXPECT_EQ(again[files[1]].bpm, 92.5);
     EXPECT_EQ(store->count(), before);
 }
