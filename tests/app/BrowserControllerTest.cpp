@@ -1,5 +1,6 @@
 #include "app/BrowserController.h"
 #include "TreeSettled.h"
+#include "app/AnalysisService.h"
 #include "app/CustomDragManager.h"
 #include "app/FilterPanel.h"
 #include "app/HideModeBar.h"
@@ -33,6 +34,7 @@
 #include "platform/TaskRunner.h"
 #include "platform/VolumeMonitor.h"
 #include "playback/AudioEngine.h"
+#include "support/AudioFixtures.h"
 #include "support/EventLoopWatchdog.h"
 #include "support/TestEnvironment.h"
 #include "waveform/PreviewWaveform.h"
@@ -286,6 +288,40 @@ TEST(BrowserController, SelectingShowsTheWaveformAClickPlaysFromThereAndTheEndSh
     EXPECT_DOUBLE_EQ(bar->progress(), 1.0);
     b.controller->player().applicationWillTerminate();
     EXPECT_FLOAT_EQ(b.settings.volume(), 0.5f);
+}
+
+TEST(BrowserController, ARunningTempoFilterTakesInFilesAsTheirTemposAreHeard)
+{
+    Browser b;
+    const std::string loops = b.dir.mkdir("Loops");
+    test::writeWav(loops + "/groove.wav", test::drumLoop(124, 2));
+    b.dir.tone("Loops/Beat 124bpm.wav", "synth 1 sine 60");
+    b.addAndSync({ QString::fromStdString(loops) });
+    AnalysisService analysis(b.tasks, b.dir.str() + "/Analysis.sqlite");
+    analysis.setPaused(true);
+    b.controller->setAnalysis(&analysis);
+    MainWindow* w = b.window();
+    QSignalSpy published(w->searchRunner(), &SearchRunner::resultsReady);
+    QTest::keyClicks(w->filterPanel()->minField(), "120");
+    QTest::keyClicks(w->filterPanel()->maxField(), "128");
+    ASSERT_TRUE(published.wait(10000));
+    while (published.wait(300)) { }
+    ASSERT_EQ(w->resultsModel()->size(), 1) << "only the file named for its tempo, before any is heard";
+    EXPECT_EQ(w->resultsModel()->row(w->resultsModel()->index(0, 0))->name, "Beat 124bpm.wav");
+
+    // The loop's tempo heard: the filter's results are made again with it, nothing typed.
+    analysis.setPaused(false);
+    // At idle priority: on a busy machine the analysis takes its time.
+    ASSERT_TRUE(QTest::qWaitFor([&] { return w->resultsModel()->size() == 2; }, 120000));
+    std::map<std::string, const BrowserRow*> rows;
+    for (int r = 0; r < 2; ++r)
+        rows[w->resultsModel()->row(w->resultsModel()->index(r, 0))->name]
+            = w->resultsModel()->row(w->resultsModel()->index(r, 0));
+    ASSERT_TRUE(rows.count("groove.wav"));
+    EXPECT_EQ(rows["groove.wav"]->bpm, 124);
+    EXPECT_TRUE(rows["groove.wav"]->bpmAnalysed);
+    EXPECT_FALSE(rows["Beat 124bpm.wav"]->bpmAnalysed);
+    b.controller->setAnalysis(nullptr);
 }
 
 TEST(BrowserController, TheProjectTempoAndKeyAreTypedOrTakenKeptAndFollowedByThePreview)
