@@ -23,25 +23,6 @@ inline constexpr char kCancelButton[] = "Cancel";
 inline constexpr char kDeleteButton[] = "Delete";
 inline constexpr char kDeleteButtonColor[] = "F07676";
 
-// Folders refused as roots: one alert for the whole batch.
-inline constexpr char kIneligibleFolderTitle[] = "Ineligible folder";
-inline constexpr char kIneligibleFoldersTitle[] = "Ineligible folders";
-inline QString ineligibleFoldersTitle(qsizetype refusals)
-{
-    return QString::fromUtf8(refusals == 1 ? kIneligibleFolderTitle : kIneligibleFoldersTitle);
-}
-// The refusal messages, one alone or bulleted lines for several.
-inline QString ineligibleFoldersText(const QStringList& messages)
-{
-    if (messages.size() == 1)
-        return messages.front();
-    QStringList lines;
-    lines.reserve(messages.size());
-    for (const QString& message : messages)
-        lines.append(QStringLiteral("• ") + message);
-    return lines.join(u'\n');
-}
-
 // The two reset commands.
 inline constexpr char kDefaultSettingsButton[] = "Default Settings";
 inline constexpr char kDefaultSettingsTitle[] = "Restore default settings?";

@@ -5,7 +5,7 @@
 using namespace kivo::organise;
 using kivo::music::KeySpelling;
 
-TEST(MetadataMenuInfo, SingleRow)
+TEST(MetadataMenuInfo, OneRowSaysItsValuesSeveralOnlyTheValuesTheyShare)
 {
     const auto spelling = KeySpelling::flat;
     EXPECT_EQ(metadataMenuInfo({ { 128, "C#m", { "Drums", "Dark" } } }, spelling),
@@ -17,13 +17,9 @@ TEST(MetadataMenuInfo, SingleRow)
     EXPECT_EQ(metadataMenuInfo({ { 0, "C#m", {} } }, KeySpelling::sharp).keyValue, "C\u266F Minor");
     EXPECT_EQ(metadataMenuInfo({ { 0, {}, {} } }, spelling).bpmValue, "0");
     EXPECT_EQ(metadataMenuInfo({}, spelling).bpmTitle, "Add BPM");
-}
 
-TEST(MetadataMenuInfo, MultiSelection)
-{
-    const auto spelling = KeySpelling::automatic;
-    // The same values everywhere show; spellings of one key count as the same key.
-    EXPECT_EQ(metadataMenuInfo({ { 90, "C#m", { "Dark" } }, { 90, "Dbm", { "Dark" } } }, spelling),
+    // Several rows: the same values everywhere show; spellings of one key count as the same key.
+    EXPECT_EQ(metadataMenuInfo({ { 90, "C#m", { "Dark" } }, { 90, "Dbm", { "Dark" } } }, KeySpelling::sharp),
         (MetadataMenuInfo { "Edit BPM", "90", "Edit Key", "C\u266F Minor", "Edit Tags", "Dark" }));
     // Any value makes the title "Edit"; differing or partly missing values show nothing.
     EXPECT_EQ(metadataMenuInfo({ { 90, "Am", { "Dark" } }, { 120, {}, { "Dark", "Drums" } }, {} }, spelling),

@@ -2,6 +2,7 @@
 #include "platform/FolderBookmark.h"
 #include "platform/NotificationCenter.h"
 #include "platform/ReferenceDate.h"
+#include "platform/ResourceFolder.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -142,4 +143,21 @@ TEST(ReferenceDate, CalendarTextClampedToTheYearsOneToNineThousandNineHundredNin
     }
     EXPECT_EQ(isoDateFromReference(1e308).iso, "9999-12-31T23:59:59Z");
     EXPECT_EQ(isoDateFromReference(-1e308).iso, "0001-01-01T00:00:00Z");
+}
+
+TEST(ResourceFolder, InstalledShareFolderOrTheBuildTreesResources)
+{
+    kivo::test::ScratchDir dir;
+    std::filesystem::path root = dir.str();
+    EXPECT_FALSE(resourceFolderBeside(root / "bin"));
+    dir.mkdir("usr/bin");
+    dir.mkdir("usr/share/kivo-browser/SoundFonts");
+    EXPECT_EQ(resourceFolderBeside(root / "usr/bin"), root / "usr/share/kivo-browser");
+    // A resources folder counts only at the root of a build tree.
+    dir.mkdir("build/tools/kivo-render");
+    dir.mkdir("build/tools/resources");
+    EXPECT_FALSE(resourceFolderBeside(root / "build/tools/kivo-render"));
+    dir.write("build/CMakeCache.txt", "");
+    dir.mkdir("build/resources");
+    EXPECT_EQ(resourceFolderBeside(root / "build/tools/kivo-render"), root / "build/resources");
 }
