@@ -17,7 +17,7 @@ std::vector<std::string> sorted(std::vector<std::string> v)
 
 } // namespace
 
-TEST(IndexRecords, TokenizeSplitsAtNonAlphanumericsOfAnyScript)
+TEST(IndexRecords, TokensSplitAtNonAlphanumericsOfAnyScriptAndKeywordsRunFromTheRootDown)
 {
     EXPECT_EQ(tokenize("Kick_120 BPM (Am).wav", 1),
         (std::vector<std::string> { "kick", "120", "bpm", "am", "wav" }));
@@ -31,10 +31,7 @@ TEST(IndexRecords, TokenizeSplitsAtNonAlphanumericsOfAnyScript)
                                    "cd"),
                   1),
         (std::vector<std::string> { "ab", "cd" }));
-}
 
-TEST(IndexRecords, KeywordsRunFromTheRootFolderDown)
-{
     EXPECT_EQ(sorted(keywordsForPath("/Samples/Drums/Kicks/Hard/k1.wav", "/Samples/Drums")),
         (std::vector<std::string> { "drums", "hard", "kicks" }));
     EXPECT_EQ(sorted(keywordsForPath("/Samples/Drums/Kicks/k1.wav", "/Samples/Drums")),
@@ -71,7 +68,7 @@ TEST(IndexRecords, UnderARootAndTrash)
         EXPECT_EQ(isInTrash(path, trash), inTrash) << path;
 }
 
-TEST(IndexRecords, StableIdsAndUuidText)
+TEST(IndexRecords, StableIdsUuidTextAndPercentEncodedFileURLs)
 {
     const Uuid a = stableFileID("/S/kick.wav");
     EXPECT_EQ(a, stableFileID("/S/kick.wav"));
@@ -90,10 +87,7 @@ TEST(IndexRecords, StableIdsAndUuidText)
     EXPECT_FALSE(Uuid::parse("0a1b2c3d-0000-4000-8000-00000000abc"));
     EXPECT_FALSE(Uuid::parse("0a1b2c3d00000-4000-8000-00000000abcd"));
     EXPECT_FALSE(Uuid::parse("0a1b2c3d-0000-4000-8000-00000000abcg"));
-}
 
-TEST(IndexRecords, FileURLsArePercentEncodedAndReadBack)
-{
     EXPECT_EQ(fileURL("/Samples/Drums/k 1.wav"), "file:///Samples/Drums/k%201.wav");
     EXPECT_EQ(fileURL("/S/Été#1%.wav"), "file:///S/%C3%89t%C3%A9%231%25.wav");
     for (const std::string path : { "/Samples/Drums/k 1.wav", "/S/Été#1%.wav", "/a/(b)&c?.mid" })
@@ -101,7 +95,8 @@ TEST(IndexRecords, FileURLsArePercentEncodedAndReadBack)
     EXPECT_FALSE(pathFromFileURL("http://x/y"));
     EXPECT_FALSE(pathFromFileURL("file:///bad%2"));
 
-    FileInfo a { stableFileID("/x"), "/x", "x", 120, "Am", 1.0 };
-    FileInfo b { stableFileID("/x"), "/x", "other", std::nullopt, std::nullopt, std::nullopt };
-    EXPECT_EQ(a, b);
+    // File records are the same file when their ids are.
+    FileInfo x { stableFileID("/x"), "/x", "x", 120, "Am", 1.0 };
+    FileInfo other { stableFileID("/x"), "/x", "other", std::nullopt, std::nullopt, std::nullopt };
+    EXPECT_EQ(x, other);
 }

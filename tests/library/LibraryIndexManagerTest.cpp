@@ -400,7 +400,7 @@ TEST_F(DriverFixture, ARootThatNeverAnswersHoldsNeitherTheLaunchNorTheRestOfTheL
     }
 }
 
-TEST(SyncPlan, TrashedAndUnresolvableRootsArePlannedUnresolved)
+TEST(SyncPlan, MarksTrashedAndUnresolvableRootsUnresolvedAndNamesItsProgressAndPopUps)
 {
     test::ScratchDir dir;
     const QString live = QString::fromStdString(dir.mkdir("Live"));
@@ -423,10 +423,7 @@ TEST(SyncPlan, TrashedAndUnresolvableRootsArePlannedUnresolved)
     EXPECT_EQ(plan[0].unresolvedPaths,
         (std::vector<std::string> { trashed.toStdString(), gone.toStdString(), desktopTrash.toStdString() }));
     qputenv("XDG_DATA_HOME", dataHome);
-}
 
-TEST(SyncPlan, ProgressTextAndCancellationPopUps)
-{
     using index::IndexProgress;
     EXPECT_EQ(library::syncProgressText(std::nullopt), "Preparing…");
     EXPECT_EQ(library::syncProgressText(IndexProgress { 0, 0, 0, 0, true }), "Preparing…");

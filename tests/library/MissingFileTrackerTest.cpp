@@ -33,7 +33,7 @@ void PrintTo(const SyncIssue& issue, std::ostream* os)
 }
 } // namespace kivo::library
 
-TEST_F(TrackerFixture, ClassifiesMissingPathsByDriveRootAndTopmostFolder)
+TEST_F(TrackerFixture, ClassifiesMissingPathsByDriveRootAndTopmostFolderAndOffersUnresolvedSiblings)
 {
     kivo::test::ScratchDir dir;
     const QString root = dir.path() + "/Samples";
@@ -75,6 +75,18 @@ TEST_F(TrackerFixture, ClassifiesMissingPathsByDriveRootAndTopmostFolder)
     tracker.setPathExists({});
     // Top-level files are plain missing files.
     EXPECT_EQ(tracker.classify("/nothing-here.wav", Item::file).kind, Kind::missingFile);
+
+    std::vector<kivo::index::ScanGroup> plan {
+        { "G1", { "/srv/lib/Present" }, { "/srv/lib/Drums", "/srv/lib/Bass", "/srv/other/Keys" } },
+        { "G2", {}, { "/srv/lib/Pads", "/srv/lib/Bass", "/Top" } },
+    };
+    EXPECT_EQ(tracker.relocationCandidates("/srv/lib/Drums", plan),
+        (QStringList { "/srv/lib/Bass", "/srv/lib/Pads" }));
+    // A root right under "/" has no meaningful siblings.
+    EXPECT_TRUE(tracker.relocationCandidates("/Top", plan).isEmpty());
+    EXPECT_EQ(parentPath("/a"), "/");
+    EXPECT_EQ(parentPath("/"), "");
+    EXPECT_TRUE(isPathUnder("/a/b", "/a") && !isPathUnder("/ab", "/a"));
 }
 
 TEST_F(TrackerFixture, ReportingMarksPathsAndQueuesEachIssueOnce)
@@ -153,19 +165,4 @@ TEST_F(TrackerFixture, SkippingCheckResultsAndGenerations)
     tracker.reset();
     tracker.skipCurrent();
     tracker.skipAll();
-}
-
-TEST_F(TrackerFixture, RelocationCandidatesAreUnresolvedSiblings)
-{
-    std::vector<kivo::index::ScanGroup> plan {
-        { "G1", { "/srv/lib/Present" }, { "/srv/lib/Drums", "/srv/lib/Bass", "/srv/other/Keys" } },
-        { "G2", {}, { "/srv/lib/Pads", "/srv/lib/Bass", "/Top" } },
-    };
-    EXPECT_EQ(tracker.relocationCandidates("/srv/lib/Drums", plan),
-        (QStringList { "/srv/lib/Bass", "/srv/lib/Pads" }));
-    // A root right under "/" has no meaningful siblings.
-    EXPECT_TRUE(tracker.relocationCandidates("/Top", plan).isEmpty());
-    EXPECT_EQ(parentPath("/a"), "/");
-    EXPECT_EQ(parentPath("/"), "");
-    EXPECT_TRUE(isPathUnder("/a/b", "/a") && !isPathUnder("/ab", "/a"));
 }

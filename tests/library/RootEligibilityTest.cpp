@@ -37,7 +37,7 @@ std::optional<Rejection> refused(Kind kind, const QString& name)
 
 } // namespace
 
-TEST(RootEligibility, RefusesDrivesHomeFoldersAndSystemFolders)
+TEST(RootEligibility, RefusesDrivesHomeFoldersThisUsersHomeAndSystemFolders)
 {
     const RootEligibility eligibility(fakeMachine());
     const auto check = [&](const char* path) { return eligibility.check(path); };
@@ -81,6 +81,14 @@ TEST(RootEligibility, RefusesDrivesHomeFoldersAndSystemFolders)
     EXPECT_EQ(screened.eligible, QStringList({ "/home/ann/Kits", "/home/ann/Loops" }));
     EXPECT_EQ(screened.refused,
         QList<Rejection>({ { Kind::volumeRoot, "System" }, { Kind::systemFolder, "Users" } }));
+
+    const auto env = RootEligibility::Environment::current();
+    ASSERT_FALSE(env.homePath.isEmpty());
+    EXPECT_EQ(env.homePath, RootEligibility::resolveExistingLinks(RootEligibility::currentUserHome()));
+    EXPECT_TRUE(env.mountPoints.count("/"));
+    const auto rejection = RootEligibility(env).check(RootEligibility::currentUserHome());
+    ASSERT_TRUE(rejection.has_value());
+    EXPECT_NE(rejection->kind, Kind::systemFolder);
 }
 
 TEST(RootEligibility, FollowsLinksToWhatTheyName)
@@ -108,17 +116,6 @@ TEST(RootEligibility, FollowsLinksToWhatTheyName)
         RootEligibility::resolveExistingLinks(base + "/link to home/gone/deeper"), home + "/gone/deeper");
     EXPECT_EQ(RootEligibility::resolveExistingLinks("/no such folder/x"), "/no such folder/x");
     EXPECT_EQ(RootEligibility::resolveExistingLinks(base + "/link to root"), "/");
-}
-
-TEST(RootEligibility, ThisUsersHomeIsRefused)
-{
-    const auto env = RootEligibility::Environment::current();
-    ASSERT_FALSE(env.homePath.isEmpty());
-    EXPECT_EQ(env.homePath, RootEligibility::resolveExistingLinks(RootEligibility::currentUserHome()));
-    EXPECT_TRUE(env.mountPoints.count("/"));
-    const auto rejection = RootEligibility(env).check(RootEligibility::currentUserHome());
-    ASSERT_TRUE(rejection.has_value());
-    EXPECT_NE(rejection->kind, Kind::systemFolder);
 }
 
 TEST(RootEligibility, AlertQuotesOneRefusalOrListsSeveral)

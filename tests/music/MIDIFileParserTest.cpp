@@ -114,7 +114,7 @@ TEST(MIDIFileParser, HeaderRules)
     EXPECT_EQ(MIDIFileParser::parse(text), MIDIFileParser::parse(bytes.data(), bytes.size()));
 }
 
-TEST(MIDIFileParser, TempoBasedTiming)
+TEST(MIDIFileParser, TempoBasedAndSmpteTiming)
 {
     // 96 ticks per quarter and no tempo event: the default 120 BPM.
     const Bytes quarter { 0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0 };
@@ -161,10 +161,7 @@ TEST(MIDIFileParser, TempoBasedTiming)
     // A division of 0 still counts one tick per quarter.
     auto coarse = MIDIFileParser::parse(file(0, { Bytes { 0x00, 0x90, 60, 100, 0x02, 0x80, 60, 0 } }));
     EXPECT_DOUBLE_EQ(coarse->duration, 1.0);
-}
 
-TEST(MIDIFileParser, SmpteTiming)
-{
     // -25 frames per second, 40 ticks per frame: a millisecond per tick, tempo ignored.
     const Bytes track { 0x00, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40, 0x0A, 0x90, 60, 100, 0x87, 0x68, 0x80, 60,
         0 };
@@ -182,7 +179,7 @@ TEST(MIDIFileParser, SmpteTiming)
     EXPECT_DOUBLE_EQ(fallback->notes.at(0).duration, 1000.0 / 480.0);
 }
 
-TEST(MIDIFileParser, NotePairing)
+TEST(MIDIFileParser, NotesArePairedAndSortedByStartKeepingTheirOrder)
 {
     // On, on, off, off on one key: the first off ends the first on.
     auto fifo = MIDIFileParser::parse(
@@ -219,6 +216,17 @@ TEST(MIDIFileParser, NotePairing)
     // Key and velocity are kept as read, even out of range.
     auto raw = MIDIFileParser::parse(file(96, { Bytes { 0x00, 0x9F, 0xC8, 0xF0, 0x60, 0x8F, 0xC8, 0 } }));
     EXPECT_TRUE(sameNotes(raw->notes, std::vector { note(200, 0, 0.5, 240, 15) }));
+
+    // Collected in note-off order, across tracks; sorted by start, ties in collection order.
+    auto sorted = MIDIFileParser::parse(file(96,
+        { Bytes { 0x30, 0x90, 70, 100, 0x30, 0x90, 71, 100, 0x30, 0x80, 71, 0, 0x30, 0x80, 70, 0 },
+            Bytes { 0x00, 0x90, 40, 100, 0x30, 0x90, 41, 100, 0x30, 0x80, 40, 0, 0x30, 0x80, 41, 0 } }));
+    ASSERT_TRUE(sorted);
+    std::vector<int> pitches;
+    for (const MIDINote& n : sorted->notes)
+        pitches.push_back(n.pitch);
+    EXPECT_EQ(pitches, (std::vector { 40, 70, 41, 71 }));
+    EXPECT_DOUBLE_EQ(sorted->duration, 1.0);
 }
 
 TEST(MIDIFileParser, RunningStatusAndSystemMessages)
@@ -296,20 +304,6 @@ TEST(MIDIFileParser, Chunks)
     ASSERT_TRUE(tracks);
     EXPECT_TRUE(sameNotes(tracks->notes, (std::vector { note(50, 0, 2.0), note(72, 0.5, 0.5) })));
     EXPECT_DOUBLE_EQ(tracks->duration, 2.0);
-}
-
-TEST(MIDIFileParser, NotesSortedByStartKeepingTheirOrder)
-{
-    // Collected in note-off order, across tracks; sorted by start, ties in collection order.
-    auto sorted = MIDIFileParser::parse(file(96,
-        { Bytes { 0x30, 0x90, 70, 100, 0x30, 0x90, 71, 100, 0x30, 0x80, 71, 0, 0x30, 0x80, 70, 0 },
-            Bytes { 0x00, 0x90, 40, 100, 0x30, 0x90, 41, 100, 0x30, 0x80, 40, 0, 0x30, 0x80, 41, 0 } }));
-    ASSERT_TRUE(sorted);
-    std::vector<int> pitches;
-    for (const MIDINote& n : sorted->notes)
-        pitches.push_back(n.pitch);
-    EXPECT_EQ(pitches, (std::vector { 40, 70, 41, 71 }));
-    EXPECT_DOUBLE_EQ(sorted->duration, 1.0);
 }
 
 TEST(MIDIFileWriter, WritesWhatTheParserReads)

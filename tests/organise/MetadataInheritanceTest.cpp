@@ -95,6 +95,14 @@ TEST(MetadataInheritance, FolderOverridesReachDownUnlessSomethingNearerSpeaks)
         m.resolveKey("/Loops/Sub/a.wav", std::nullopt), (Effective<std::string> { std::nullopt, true }));
     EXPECT_EQ(m.resolve("/Loops/Sub/c.wav", std::nullopt, std::nullopt).bpm,
         (Effective<std::int64_t> { 90, true }));
+
+    // With nothing to inherit the file's own values stand.
+    auto none = inheritance({});
+    EXPECT_EQ(none.effectiveBPM("/A/b.wav", std::nullopt), std::nullopt);
+    EXPECT_EQ(none.effectiveBPM("/A/b.wav", 87), 87);
+    EXPECT_TRUE(none.effectiveTags("/A/b.wav").empty());
+    EXPECT_EQ(MetadataInheritance().effectiveKey("x", "C"), "C");
+    EXPECT_EQ(none.effectiveBPM("", std::nullopt), std::nullopt);
 }
 
 TEST(MetadataInheritance, MemoisedPassAgreesWithTheRulesInAnyOrder)
@@ -132,14 +140,4 @@ TEST(MetadataInheritance, MemoisedPassAgreesWithTheRulesInAnyOrder)
             ASSERT_EQ(m.effectiveTags(path), effectiveTags(tags, path)) << path;
         }
     }
-}
-
-TEST(MetadataInheritance, NothingToInheritAnswersWithoutWalking)
-{
-    auto m = inheritance({});
-    EXPECT_EQ(m.effectiveBPM("/A/b.wav", std::nullopt), std::nullopt);
-    EXPECT_EQ(m.effectiveBPM("/A/b.wav", 87), 87);
-    EXPECT_TRUE(m.effectiveTags("/A/b.wav").empty());
-    EXPECT_EQ(MetadataInheritance().effectiveKey("x", "C"), "C");
-    EXPECT_EQ(m.effectiveBPM("", std::nullopt), std::nullopt);
 }

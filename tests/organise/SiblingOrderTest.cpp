@@ -54,7 +54,7 @@ std::vector<std::string> ordered(const SortingOptions& options, const BPMOverrid
 
 } // namespace
 
-TEST(SiblingOrder, EveryOptionCombination)
+TEST(SiblingOrder, EveryOptionCombinationAndTheEdgeCases)
 {
     using Names = std::vector<std::string>;
     // separateMIDIFiles, sortByBPM, sortRomanNumerals
@@ -74,10 +74,7 @@ TEST(SiblingOrder, EveryOptionCombination)
         names.insert(names.end(), files.begin(), files.end());
         EXPECT_EQ(ordered({ midi, bpm, roman }), names) << midi << bpm << roman;
     }
-}
 
-TEST(SiblingOrder, EdgeCasesOfTheOrder)
-{
     const SortingOptions defaults;
     auto order = [&](std::vector<LightweightNode> nodes, const SortingOptions& options) {
         return namesOf(orderSiblings(nodes, effectiveBPMs(nodes, {}), options));

@@ -17,7 +17,7 @@
 
 using namespace kivo::platform;
 
-TEST(ManualClock, TimersFireInDueOrderOnlyWhenTimeReachesThem)
+TEST(Clocks, ManualTimersFireInDueOrderOnlyWhenTimeReachesThemSystemOnesOnTheEventLoop)
 {
     ManualClock clock(1000.0);
     std::vector<std::string> fired;
@@ -40,15 +40,12 @@ TEST(ManualClock, TimersFireInDueOrderOnlyWhenTimeReachesThem)
     clock.setNow(5.0);
     EXPECT_DOUBLE_EQ(clock.now(), 5.0);
     EXPECT_DOUBLE_EQ(clock.monotonic(), 10.0);
-}
 
-TEST(SystemClock, TimerRunsOnTheEventLoopAndCancelStopsIt)
-{
-    Clock& clock = Clock::system();
-    EXPECT_GT(clock.now(), 1.6e9);
+    Clock& system = Clock::system();
+    EXPECT_GT(system.now(), 1.6e9);
     bool ran = false, cancelledRan = false;
-    auto t = clock.after(0.01, [&] { ran = true; });
-    auto c = clock.after(0.01, [&] { cancelledRan = true; });
+    auto t = system.after(0.01, [&] { ran = true; });
+    auto c = system.after(0.01, [&] { cancelledRan = true; });
     c->cancel();
     EXPECT_TRUE(kivo::test::waitFor([&] { return ran; }, 5000));
     QCoreApplication::processEvents();

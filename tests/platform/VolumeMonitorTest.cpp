@@ -38,7 +38,7 @@ std::set<std::string> points(std::initializer_list<const char*> list)
 
 } // namespace
 
-TEST(MountTable, ParsesMountInfoWithEscapesOptionalFieldsAndStackedMounts)
+TEST(MountTable, ParsesMountInfoWithEscapesOptionalFieldsAndStackedMountsSkippingMalformedLines)
 {
     const MountTable table = MountTable::parse(kDesktop);
     ASSERT_EQ(table.entries().size(), 9u);
@@ -75,21 +75,18 @@ TEST(MountTable, ParsesMountInfoWithEscapesOptionalFieldsAndStackedMounts)
     const MountTable triggerOnly = MountTable::parse("43 22 0:50 / /mnt/nas rw - autofs systemd-1 rw\n");
     EXPECT_FALSE(triggerOnly.isMountPoint("/mnt/nas"));
     EXPECT_TRUE(triggerOnly.mountPoints().empty());
-}
 
-TEST(MountTable, SkipsMalformedLines)
-{
-    const MountTable table = MountTable::parse("garbage\n"
-                                               "\n"
-                                               "50 22 8:1 / relative rw - ext4 /dev/x rw\n"
-                                               "51 22 8:1 / /no/separator rw shared:1 ext4 /dev/x rw\n"
-                                               "x 22 8:1 / /bad/id rw - ext4 /dev/x rw\n"
-                                               "52 22 81 / /bad/device rw - ext4 /dev/x rw\n"
-                                               "53 22 8:1 / /short - ext4\n"
-                                               "54 22 8:1 / /missing/source rw - ext4\n"
-                                               "55 22 8:1 / /good rw - ext4 /dev/x rw\n"
-                                               "56 22 8:1 / /no/super/options rw - ext4 /dev/x");
-    EXPECT_EQ(table.mountPoints(), points({ "/good", "/no/super/options" }));
+    const MountTable malformed = MountTable::parse("garbage\n"
+                                                   "\n"
+                                                   "50 22 8:1 / relative rw - ext4 /dev/x rw\n"
+                                                   "51 22 8:1 / /no/separator rw shared:1 ext4 /dev/x rw\n"
+                                                   "x 22 8:1 / /bad/id rw - ext4 /dev/x rw\n"
+                                                   "52 22 81 / /bad/device rw - ext4 /dev/x rw\n"
+                                                   "53 22 8:1 / /short - ext4\n"
+                                                   "54 22 8:1 / /missing/source rw - ext4\n"
+                                                   "55 22 8:1 / /good rw - ext4 /dev/x rw\n"
+                                                   "56 22 8:1 / /no/super/options rw - ext4 /dev/x");
+    EXPECT_EQ(malformed.mountPoints(), points({ "/good", "/no/super/options" }));
     EXPECT_TRUE(MountTable::parse("").entries().empty());
 
     // Only complete three-digit octal escapes of a byte are decoded.
