@@ -11,6 +11,7 @@
 #include <condition_variable>
 #include <deque>
 #include <mutex>
+#include <shared_mutex>
 #include <thread>
 #include <vector>
 
@@ -43,7 +44,13 @@ struct TaskRunner::Shared {
     std::vector<CancelHandle> running;
     int maxThreads = 1;
     bool shutDown = false;
-    QObject* receiver = nullptr;
+    // Deliveries take only this lock, and only shared: a thread of the lowest priority (the
+    // analyser) may be put off for a long time on a busy machine while it holds it, for it wakes
+    // the main thread on the way; the main thread must never queue behind it to start work.
+    // Taken exclusively when the runner shuts down and when the receiver goes.
+    std::shared_mutex delivery;
+    bool delivering = true; // under `delivery`
+    QObject* receiver = nullptr; // under `delivery`
 
     int threads() const { return lanes[0].threads + lanes[1].threads; }
     std::size_t queued() const { return lanes[0].queue.size() + lanes[1].queue.size(); }
@@ -96,7 +103,7 @@ TaskRunner::TaskRunner(int maxThreads)
 TaskRunner::~TaskRunner()
 {
     shutdown();
-    std::lock_guard lock(m_shared->mutex);
+    std::lock_guard lock(m_shared->delivery);
     m_shared->receiver = nullptr;
 }
 
@@ -121,8 +128,8 @@ std::function<void(std::function<void()>)> TaskRunner::poster() const
 
 void TaskRunner::deliver(const std::shared_ptr<Shared>& shared, std::function<void()> fn)
 {
-    std::lock_guard lock(shared->mutex);
-    if (shared->shutDown || !shared->receiver)
+    std::shared_lock lock(shared->delivery);
+    if (!shared->delivering || !shared->receiver)
         return;
     queueCall(shared->receiver, std::move(fn));
 }
@@ -146,6 +153,10 @@ void TaskRunner::start(CancelHandle cancel, Priority priority, std::function<voi
 
 bool TaskRunner::shutdown(std::chrono::milliseconds bound)
 {
+    {
+        std::lock_guard stop(m_shared->delivery);
+        m_shared->delivering = false;
+    }
     std::unique_lock lock(m_shared->mutex);
     m_shared->shutDown = true;
     for (Shared::Lane& lane : m_shared->lanes) {
