@@ -84,7 +84,7 @@ void BrowserController::showIssues()
 void BrowserController::relocateIssue(const library::SyncIssue& issue)
 {
     const QString oldPath = issue.path;
-    const QStringList candidates = m_library.relocationCandidates(m_settings, oldPath);
+    const QStringList candidates = m_library.relocationCandidates(oldPath);
     RelocationPanel::BackgroundCheck runCheck
         = [this](std::function<bool()> check, std::function<void(bool)> done) {
               m_library.inspectInBackground(std::move(check), std::move(done));

@@ -17,6 +17,9 @@ struct ScanGroup {
     GroupID groupID;
     std::vector<std::string> urls; // resolved root folders, in the collection's order
     std::vector<std::string> unresolvedPaths;
+    // Those of unresolvedPaths whose folder did not answer in time (a share that hangs): kept like
+    // the others, but not known to be missing.
+    std::vector<std::string> stalledPaths;
 };
 
 // What a walk produced; committed or merged by the store unless `cancelled`.

@@ -79,6 +79,10 @@ LibraryCheckFindings checkLibrary(CacheIndexStore& store, const std::vector<Scan
         for (const std::string& root : group.urls)
             appendOnce(roots, root);
         for (const std::string& root : group.unresolvedPaths) {
+            // A root that only hangs is neither reachable nor missing: nothing is said of it yet.
+            if (std::find(group.stalledPaths.begin(), group.stalledPaths.end(), root)
+                != group.stalledPaths.end())
+                continue;
             appendOnce(roots, root);
             appendOnce(unresolved, root);
         }

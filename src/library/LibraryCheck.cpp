@@ -3,6 +3,7 @@
 #include "library/MissingFileTracker.h"
 #include "library/SyncPlan.h"
 #include "platform/FolderBookmark.h"
+#include "platform/PathProbe.h"
 
 #include <QFileInfo>
 
@@ -22,23 +23,46 @@ bool contains(const std::vector<std::string>& list, const QString& path)
     return std::find(list.begin(), list.end(), path.toStdString()) != list.end();
 }
 
+// A bookmark for each moved root's new folder, made here so that following the move asks nothing of
+// the disk.
+QHash<QString, QByteArray> bookmarksOf(const QList<MovedRoot>& moved)
+{
+    QHash<QString, QByteArray> out;
+    for (const MovedRoot& pair : moved)
+        if (const std::optional<QByteArray> bookmark = platform::FolderBookmark::create(pair.second))
+            out.insert(pair.second, *bookmark);
+    return out;
+}
+
 } // namespace
 
 QList<CollectionPlacements> placeRoots(
     const BookmarkGroupList& groups, const std::function<bool(const QString&, const QString&)>& confirmRename)
 {
+    // Every root is asked about at once: roots that stall wait one bound in all.
+    QList<QByteArray> bookmarks;
+    for (const BookmarkGroup& group : groups)
+        bookmarks.append(group.paths);
+    std::vector<bool> notAnswering;
+    const auto resolved = platform::FolderBookmark::resolveAll(bookmarks, &notAnswering);
     QList<CollectionPlacements> out;
+    std::size_t next = 0;
     for (const BookmarkGroup& group : groups) {
         CollectionPlacements entry { indexGroupID(group.id), {} };
         for (const QByteArray& bookmark : group.paths) {
+            const std::size_t i = next++;
             RootPlacement root;
             root.storedPath = platform::FolderBookmark::storedPath(bookmark).value_or(QString());
-            if (const auto resolved = platform::FolderBookmark::resolve(bookmark);
-                resolved && !isTrashedRoot(resolved->path))
-                root.resolvedPath = resolved->path;
-            else if (const auto renamed = platform::FolderBookmark::findRenamed(bookmark); renamed
-                     && !isTrashedRoot(*renamed) && confirmRename && confirmRename(root.storedPath, *renamed))
-                root.resolvedPath = renamed;
+            root.notAnswering = notAnswering[i];
+            // One that does not answer may well be there: nothing is looked for beside it.
+            if (resolved[i] && !isTrashedRoot(resolved[i]->path))
+                root.resolvedPath = resolved[i]->path;
+            else if (!root.notAnswering) {
+                const auto renamed = platform::FolderBookmark::findRenamed(bookmark);
+                if (renamed && !isTrashedRoot(*renamed) && confirmRename
+                    && confirmRename(root.storedPath, *renamed))
+                    root.resolvedPath = renamed;
+            }
             entry.roots.append(root);
         }
         out.append(entry);
@@ -76,8 +100,11 @@ std::vector<index::ScanGroup> syncPlanOf(const QList<CollectionPlacements>& plac
         for (const RootPlacement& root : collection.roots) {
             if (root.resolvedPath)
                 entry.urls.push_back(root.resolvedPath->toStdString());
-            else if (!root.storedPath.isEmpty())
+            else if (!root.storedPath.isEmpty()) {
                 entry.unresolvedPaths.push_back(root.storedPath.toStdString());
+                if (root.notAnswering)
+                    entry.stalledPaths.push_back(root.storedPath.toStdString());
+            }
         }
         plan.push_back(std::move(entry));
     }
@@ -175,6 +202,7 @@ LibraryCheckOutcome runLibraryCheck(
     outcome.plan = syncPlanOf(placements);
     const auto exists = [](const QString& path) { return QFileInfo::exists(path); };
     outcome.movedRoots = detectMovedRoots(placements, request.covered, exists);
+    outcome.movedBookmarks = bookmarksOf(outcome.movedRoots);
 
     const index::LibraryCheckFindings findings
         = index::checkLibrary(store, outcome.plan, request.options, mounted);
@@ -213,6 +241,26 @@ LibraryCheckOutcome runLibraryCheck(
         }
     }
     return outcome;
+}
+
+RootSurvey surveyRoots(index::CacheIndexStore& store, const BookmarkGroupList& groups,
+    const index::GroupRoots& covered, bool findMoved)
+{
+    RootSurvey survey;
+    if (!findMoved) {
+        survey.plan = buildSyncPlan(groups);
+        return survey;
+    }
+    const QList<CollectionPlacements> placements = placeRoots(
+        groups, [&](const QString& from, const QString& to) { return holdsIndexedContent(store, from, to); });
+    survey.plan = syncPlanOf(placements);
+    survey.movedRoots = detectMovedRoots(placements, covered, [](const QString& path) {
+        // A root that does not answer counts as still there: nothing is followed on a guess.
+        auto there = std::make_shared<bool>(true);
+        return !platform::PathProbe::run(path, [path, there] { *there = QFileInfo::exists(path); }) || *there;
+    });
+    survey.movedBookmarks = bookmarksOf(survey.movedRoots);
+    return survey;
 }
 
 } // namespace kivo::library

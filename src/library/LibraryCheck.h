@@ -9,6 +9,7 @@
 #include "library/BookmarkGroup.h"
 #include "library/SyncIssue.h"
 
+#include <QHash>
 #include <QList>
 #include <QPair>
 #include <QStringList>
@@ -25,6 +26,7 @@ using MovedRoot = QPair<QString, QString>; // (old path, new path)
 struct RootPlacement {
     QString storedPath;
     std::optional<QString> resolvedPath;
+    bool notAnswering = false; // its folder did not answer in time: neither there nor missing
 };
 struct CollectionPlacements {
     index::GroupID groupID;
@@ -59,8 +61,20 @@ struct LibraryCheckRequest {
 struct LibraryCheckOutcome {
     SyncCheckResult result;
     QList<MovedRoot> movedRoots; // found by this check
+    QHash<QString, QByteArray> movedBookmarks; // the bookmark of each moved root's new folder
     std::vector<index::ScanGroup> plan;
 };
+
+// The collections' roots resolved into a sync plan and, when `findMoved`, the roots that moved
+// (against the roots the index covers) with bookmarks for their new folders. Disk reads: background
+// threads only.
+struct RootSurvey {
+    std::vector<index::ScanGroup> plan;
+    QList<MovedRoot> movedRoots;
+    QHash<QString, QByteArray> movedBookmarks;
+};
+RootSurvey surveyRoots(index::CacheIndexStore& store, const BookmarkGroupList& groups,
+    const index::GroupRoots& covered, bool findMoved);
 
 // Disk and store reads only; safe on any thread.
 LibraryCheckOutcome runLibraryCheck(

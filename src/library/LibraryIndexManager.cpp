@@ -27,6 +27,9 @@ constexpr auto kBackground = platform::TaskRunner::Priority::background;
 
 constexpr double kSilentRebuildAge = 21600; // six hours
 constexpr double kAnimationEndDelay = 0.5;
+// How often roots that do not answer are looked at again; they are only asked again once the
+// question still inside the kernel has returned.
+constexpr double kStalledRetryInterval = 5;
 
 index::MountedVolumes procMountedVolumes()
 {
@@ -112,6 +115,8 @@ LibraryIndexManager::~LibraryIndexManager()
     if (m_silentRebuild)
         m_silentRebuild->cancel();
     m_quickRefreshTask.cancel();
+    if (m_stalledRetry)
+        m_stalledRetry->cancel();
 }
 
 MissingFileTracker& LibraryIndexManager::tracker() const
@@ -170,21 +175,25 @@ void LibraryIndexManager::initialize(UserSettings& settings, bool forceRebuild)
         m_launchPending = false;
         if (m_isInitializing || !target)
             return;
-        UserSettings& settings = *target;
         const bool stale = !m_lastCacheUpdate || referenceNow() - *m_lastCacheUpdate >= m_cacheMaxAge;
         if (forceRebuild || !m_hasData || stale) {
-            rebuild(settings, false);
+            rebuild(*target, false);
             return;
         }
-        if (rootsChanged(settings)) {
-            if (syncSettings().notifyPathUpdates())
-                detectMovedRoots(settings);
-            startSync(settings, true, true);
-            return;
-        }
-        if (referenceNow() - *m_lastCacheUpdate > kSilentRebuildAge)
-            silentRebuild(settings);
-        checkLibrary(settings);
+        // Still the launch in progress while the roots are resolved in the background.
+        m_launchPending = true;
+        surveyRoots(*target, [this](UserSettings* settings, RootSurvey survey) {
+            m_launchPending = false;
+            if (!settings || m_isInitializing)
+                return;
+            if (rootsChangedIn(survey.plan)) {
+                startSync(*settings, true, true);
+                return;
+            }
+            if (referenceNow() - *m_lastCacheUpdate > kSilentRebuildAge)
+                silentRebuild(*settings);
+            checkLibrary(*settings);
+        });
     });
 }
 
@@ -250,15 +259,17 @@ void LibraryIndexManager::startSyncTask(
     const index::ScanOptions scan = m_options.scan;
     struct Outcome {
         index::GroupRoots roots;
+        std::vector<index::ScanGroup> plan;
         bool cancelled = false;
     };
     m_tasks.run(
         this,
         [=] {
-            const std::vector<index::ScanGroup> plan = buildSyncPlan(bookmarks);
+            Outcome out;
+            out.plan = buildSyncPlan(bookmarks);
+            const std::vector<index::ScanGroup>& plan = out.plan;
             if (clearFirst)
                 store->clearCache();
-            Outcome out;
             if (operation == Operation::fullBuild) {
                 out.roots = index::buildIndex(*store, plan, progress, cancel, scan);
             } else {
@@ -278,6 +289,7 @@ void LibraryIndexManager::startSyncTask(
                 setCanCancelSync(false);
                 return;
             }
+            planResolved(*target, std::move(out.plan));
             if (out.cancelled)
                 syncDidCancel(*target, animate);
             else
@@ -403,73 +415,108 @@ void LibraryIndexManager::rootsAdded(UserSettings& settings)
     });
 }
 
-void LibraryIndexManager::detectMovedRoots(UserSettings& settings)
+void LibraryIndexManager::surveyRoots(
+    UserSettings& settings, std::function<void(UserSettings*, RootSurvey)> done)
 {
-    QList<MovedRoot> moved;
-    if (m_options.detectMovedRoots)
-        moved = m_options.detectMovedRoots(settings);
-    else
-        moved = library::detectMovedRoots(placeRoots(settings.bookmarks(),
-                                              [this](const QString& from, const QString& to) {
-                                                  return holdsIndexedContent(*m_store, from, to);
-                                              }),
-            m_cachedRootsByGroup, [](const QString& path) {
-                // A root that does not answer counts as still there: nothing is followed on a guess.
-                auto there = std::make_shared<bool>(true);
-                return !platform::PathProbe::run(path, [path, there] { *there = QFileInfo::exists(path); })
-                    || *there;
-            });
-    for (const MovedRoot& pair : moved) {
-        if (!m_pendingMovedNotices.contains(pair))
-            m_pendingMovedNotices.append(pair);
-        followMovedRoot(settings, pair.first, pair.second);
-    }
+    const bool findMoved = syncSettings().notifyPathUpdates();
+    // The stand-in for moved-root detection (tests) answers here, ahead of the resolution.
+    if (findMoved && m_options.detectMovedRoots)
+        followMovedRoots(settings, m_options.detectMovedRoots(settings), {}, true);
+    const BookmarkGroupList bookmarks = settings.bookmarks();
+    const index::GroupRoots covered = m_cachedRootsByGroup;
+    const bool detect = findMoved && !m_options.detectMovedRoots;
+    auto store = m_store;
+    QPointer<UserSettings> target(&settings);
+    // Not background priority: the user may be waiting on what follows (Sync now, a launch).
+    m_tasks.run(
+        this, [=] { return library::surveyRoots(*store, bookmarks, covered, detect); },
+        [this, target, done = std::move(done)](RootSurvey survey) {
+            if (target) {
+                followMovedRoots(*target, survey.movedRoots, survey.movedBookmarks, true);
+                planResolved(*target, survey.plan);
+            }
+            done(target.data(), std::move(survey));
+        });
 }
 
-void LibraryIndexManager::followMovedRoot(
-    UserSettings& settings, const QString& oldPath, const QString& newPath)
+void LibraryIndexManager::followMovedRoots(UserSettings& settings, const QList<MovedRoot>& moved,
+    const QHash<QString, QByteArray>& bookmarks, bool notice)
 {
     // The user's tags, marks, corrections and hotkeys go with the folder; the sync that follows
     // re-reads it under its new path.
-    if (const std::optional<QByteArray> bookmark = platform::FolderBookmark::create(newPath))
-        settings.replaceRootBookmarks(oldPath, *bookmark);
-    for (const PathRewriter& rewrite : m_pathRewriters)
-        rewrite(oldPath, newPath);
-    tracker().resolve(oldPath);
+    for (const MovedRoot& pair : moved) {
+        if (notice && !m_pendingMovedNotices.contains(pair))
+            m_pendingMovedNotices.append(pair);
+        if (const auto bookmark = bookmarks.constFind(pair.second); bookmark != bookmarks.constEnd())
+            settings.replaceRootBookmarks(pair.first, *bookmark);
+        for (const PathRewriter& rewrite : m_pathRewriters)
+            rewrite(pair.first, pair.second);
+        tracker().resolve(pair.first);
+    }
+}
+
+void LibraryIndexManager::planResolved(UserSettings& settings, std::vector<index::ScanGroup> plan)
+{
+    tracker().setNotAnsweringPaths(toQStrings(stalledRoots(plan)));
+    m_lastPlan = std::move(plan);
+    if (!tracker().notAnsweringPaths().isEmpty())
+        retryStalledRootsLater(settings);
+}
+
+void LibraryIndexManager::retryStalledRootsLater(UserSettings& settings)
+{
+    if (m_stalledRetry)
+        return;
+    QPointer<LibraryIndexManager> self(this);
+    QPointer<UserSettings> target(&settings);
+    m_stalledRetry = m_clock->after(kStalledRetryInterval, [self, target] {
+        if (!self)
+            return;
+        self->m_stalledRetry.reset();
+        const QSet<QString> stalled = self->tracker().notAnsweringPaths();
+        if (!target || stalled.isEmpty())
+            return;
+        // Until its question returns, a root is known not to answer: asking again would only say so.
+        const bool answered = std::any_of(stalled.begin(), stalled.end(),
+            [](const QString& root) { return !platform::PathProbe::isStalled(root); });
+        if (answered && !self->m_isInitializing && self->m_checksRunning == 0)
+            self->checkLibrary(*target);
+        else
+            self->retryStalledRootsLater(*target);
+    });
 }
 
 void LibraryIndexManager::syncNow(UserSettings& settings)
 {
     KIVO_MAIN_THREAD();
-    if (syncSettings().notifyPathUpdates())
-        detectMovedRoots(settings);
-    if (rootsChanged(settings)) {
-        startSync(settings, true, true);
-        return;
-    }
-    const BookmarkGroupList bookmarks = settings.bookmarks();
-    const std::set<std::string> skipped
-        = m_options.skippedRoots ? m_options.skippedRoots() : std::set<std::string> {};
-    auto store = m_store;
-    auto mounted = m_options.mountedVolumes;
-    QPointer<UserSettings> target(&settings);
-    m_tasks.run(
-        this,
-        [=] {
-            const std::vector<std::string> roots = planRoots(buildSyncPlan(bookmarks));
-            return index::computeQuickRefreshDelta(*store, roots, skipped, mounted).hasChanges();
-        },
-        [this, target](bool changed) {
-            if (!target)
-                return;
-            if (changed) {
-                startSync(*target, true, true);
-            } else {
-                emit syncFoundNothingToDo();
-                checkLibrary(*target);
-            }
-        },
-        kBackground);
+    surveyRoots(settings, [this](UserSettings* target, RootSurvey survey) {
+        if (!target)
+            return;
+        if (rootsChangedIn(survey.plan)) {
+            startSync(*target, true, true);
+            return;
+        }
+        const std::set<std::string> skipped
+            = m_options.skippedRoots ? m_options.skippedRoots() : std::set<std::string> {};
+        auto store = m_store;
+        auto mounted = m_options.mountedVolumes;
+        const std::vector<std::string> roots = planRoots(survey.plan);
+        QPointer<UserSettings> settings(target);
+        m_tasks.run(
+            this,
+            [=] { return index::computeQuickRefreshDelta(*store, roots, skipped, mounted).hasChanges(); },
+            [this, settings](bool changed) {
+                if (!settings)
+                    return;
+                if (changed) {
+                    startSync(*settings, true, true);
+                } else {
+                    emit syncFoundNothingToDo();
+                    checkLibrary(*settings);
+                }
+            },
+            kBackground);
+    });
 }
 
 void LibraryIndexManager::checkLibrary(UserSettings& settings)
@@ -501,41 +548,68 @@ void LibraryIndexManager::checkLibrary(UserSettings& settings)
             const bool current = outcome.result.generation == tracker().generation();
             const bool moved = current && target && !outcome.movedRoots.isEmpty();
             if (moved)
-                for (const MovedRoot& pair : outcome.movedRoots)
-                    followMovedRoot(*target, pair.first, pair.second);
+                followMovedRoots(*target, outcome.movedRoots, outcome.movedBookmarks, false);
+            // A root that did not answer before and does now, never indexed, is synced.
+            const QSet<QString> wasStalled = tracker().notAnsweringPaths();
+            bool backAgain = false;
+            for (const index::ScanGroup& group : outcome.plan)
+                for (const std::string& root : group.urls)
+                    backAgain = backAgain || wasStalled.contains(QString::fromStdString(root));
+            if (target)
+                planResolved(*target, outcome.plan);
             tracker().applyCheckResult(outcome.result);
-            if (moved)
+            if (moved || (target && backAgain && rootsChangedIn(m_lastPlan)))
                 startSync(*target, true, true);
             emit libraryChecked();
         },
         kBackground);
 }
 
-bool LibraryIndexManager::relocate(
-    UserSettings& settings, const QString& oldPath, const QString& newPath, const QStringList& candidates)
+void LibraryIndexManager::relocate(UserSettings& settings, const QString& oldPath, const QString& newPath,
+    const QStringList& candidates, std::function<void(bool)> done)
 {
     KIVO_MAIN_THREAD();
-    if (!relocateOne(settings, oldPath, newPath))
-        return false;
-    // Folders that went missing beside this one were most likely moved with it.
-    const QString parent = parentPath(newPath);
-    for (const QString& candidate : candidates) {
-        const QString inside = parent + QLatin1Char('/') + candidate.section(QLatin1Char('/'), -1);
-        if (inside != newPath && QFileInfo(inside).isDir())
-            relocateOne(settings, candidate, inside);
-    }
-    return true;
+    struct Move {
+        QString from;
+        QString to;
+        QByteArray bookmark;
+    };
+    QPointer<UserSettings> target(&settings);
+    m_tasks.run(
+        this,
+        [oldPath, newPath, candidates] {
+            std::vector<Move> moves;
+            QString error;
+            const std::optional<QByteArray> bookmark = platform::FolderBookmark::create(newPath, &error);
+            if (!bookmark) {
+                logLine(QStringLiteral("Error creating bookmark for relocated root: ") + error);
+                return moves;
+            }
+            moves.push_back({ oldPath, newPath, *bookmark });
+            // Folders that went missing beside this one were most likely moved with it.
+            const QString parent = parentPath(newPath);
+            for (const QString& candidate : candidates) {
+                const QString inside = parent + QLatin1Char('/') + candidate.section(QLatin1Char('/'), -1);
+                if (inside == newPath)
+                    continue;
+                if (const std::optional<QByteArray> other = platform::FolderBookmark::create(inside))
+                    moves.push_back({ candidate, inside, *other });
+            }
+            return moves;
+        },
+        [this, target, done = std::move(done)](std::vector<Move> moves) {
+            if (target)
+                for (const Move& move : moves)
+                    relocateOne(*target, move.from, move.to, move.bookmark);
+            if (done)
+                done(target && !moves.empty());
+        });
 }
 
-bool LibraryIndexManager::relocateOne(UserSettings& settings, const QString& oldPath, const QString& newPath)
+void LibraryIndexManager::relocateOne(
+    UserSettings& settings, const QString& oldPath, const QString& newPath, const QByteArray& bookmark)
 {
-    QString error;
-    const std::optional<QByteArray> bookmark = platform::FolderBookmark::create(newPath, &error);
-    if (!bookmark) {
-        logLine(QStringLiteral("Error creating bookmark for relocated root: ") + error);
-        return false;
-    }
-    settings.replaceRootBookmarks(oldPath, *bookmark);
+    settings.replaceRootBookmarks(oldPath, bookmark);
     for (const PathRewriter& rewrite : m_pathRewriters)
         rewrite(oldPath, newPath);
     tracker().resolve(oldPath);
@@ -557,12 +631,15 @@ bool LibraryIndexManager::relocateOne(UserSettings& settings, const QString& old
             libraryChanged({}, true, {});
             saveCacheInBackground();
             emit rootRelocated(oldPath, newPath);
+            if (!target)
+                return;
             // Roots the index did not cover yet (never synced) are picked up by a sync.
-            if (target && rootsChanged(*target))
-                startSync(*target, true, true);
+            surveyRoots(*target, [this](UserSettings* settings, RootSurvey survey) {
+                if (settings && rootsChangedIn(survey.plan))
+                    startSync(*settings, true, true);
+            });
         },
         kBackground);
-    return true;
 }
 
 void LibraryIndexManager::inspectInBackground(std::function<bool()> work, std::function<void(bool)> done)
@@ -570,9 +647,9 @@ void LibraryIndexManager::inspectInBackground(std::function<bool()> work, std::f
     m_tasks.run(this, std::move(work), std::move(done));
 }
 
-QStringList LibraryIndexManager::relocationCandidates(const UserSettings& settings, const QString& path) const
+QStringList LibraryIndexManager::relocationCandidates(const QString& path) const
 {
-    return tracker().relocationCandidates(path, buildSyncPlan(settings.bookmarks()));
+    return tracker().relocationCandidates(path, m_lastPlan);
 }
 
 void LibraryIndexManager::volumeUnmounted(const QString& volume)
@@ -631,10 +708,10 @@ void LibraryIndexManager::removeRoots(const QStringList& paths, const QUuid& col
         kBackground);
 }
 
-bool LibraryIndexManager::rootsChanged(const UserSettings& settings) const
+bool LibraryIndexManager::rootsChangedIn(const std::vector<index::ScanGroup>& plan) const
 {
     KIVO_MAIN_THREAD();
-    for (const index::ScanGroup& entry : buildSyncPlan(settings.bookmarks())) {
+    for (const index::ScanGroup& entry : plan) {
         auto it = m_cachedRootsByGroup.find(entry.groupID);
         for (const std::string& root : entry.urls) {
             if (it == m_cachedRootsByGroup.end()
@@ -670,33 +747,38 @@ void LibraryIndexManager::quickRefresh(UserSettings& settings)
     if (m_lastQuickRefresh && now - *m_lastQuickRefresh < m_quickRefreshMinInterval)
         return;
     m_lastQuickRefresh = now;
-    const std::vector<index::ScanGroup> plan = buildSyncPlan(settings.bookmarks());
-    // A root that went missing or came back, or whose folder was renamed, is the check's to report;
-    // a refresh only looks inside the roots it can reach.
-    if (planState(plan) != m_lastPlanState && !m_options.checkLibrary) {
-        checkLibrary(settings);
-        return;
-    }
     m_isQuickRefreshing = true;
-    const std::vector<std::string> roots = planRoots(plan);
+    const BookmarkGroupList bookmarks = settings.bookmarks();
     const std::set<std::string> skipped
         = m_options.skippedRoots ? m_options.skippedRoots() : std::set<std::string> {};
+    // A root that went missing or came back, or whose folder was renamed, is the check's to report;
+    // a refresh only looks inside the roots it can reach.
+    const std::optional<std::set<std::string>> lastState
+        = m_options.checkLibrary ? std::nullopt : std::optional(m_lastPlanState);
     auto store = m_store;
     auto mounted = m_options.mountedVolumes;
     const index::ScanOptions scan = m_options.scan;
     struct Refresh {
+        std::vector<index::ScanGroup> plan;
+        bool planChanged = false;
         bool changed = false;
         bool reindexed = false;
         QStringList removed;
         QStringList added;
     };
     const index::CancelHandle cancel = m_quickRefreshTask;
+    QPointer<UserSettings> target(&settings);
     m_tasks.run(
         this,
         [=] {
-            const index::QuickRefreshDelta delta
-                = index::computeQuickRefreshDelta(*store, roots, skipped, mounted);
             Refresh out;
+            out.plan = buildSyncPlan(bookmarks);
+            if (lastState && planState(out.plan) != *lastState) {
+                out.planChanged = true;
+                return out;
+            }
+            const index::QuickRefreshDelta delta
+                = index::computeQuickRefreshDelta(*store, planRoots(out.plan), skipped, mounted);
             out.changed = delta.hasChanges();
             // Fresh folder times alone are applied too, so the next refresh does not look at them again.
             if (out.changed || !delta.freshMTimes.empty() || !delta.freshInodes.empty())
@@ -707,8 +789,15 @@ void LibraryIndexManager::quickRefresh(UserSettings& settings)
                 = !delta.movedFolders.empty() || !delta.newFolders.empty() || !delta.removedFolders.empty();
             return out;
         },
-        [this](Refresh out) {
+        [this, target](Refresh out) {
             m_isQuickRefreshing = false;
+            if (target)
+                planResolved(*target, std::move(out.plan));
+            if (out.planChanged) {
+                if (target)
+                    checkLibrary(*target);
+                return;
+            }
             if (out.changed) {
                 libraryChanged(out.removed, out.reindexed, out.added);
                 saveCacheInBackground();

@@ -7,7 +7,9 @@
 
 #include "index/CacheIndexStore.h"
 #include "index/IndexStoreScan.h"
+#include "library/LibraryCheck.h"
 #include "library/SyncPlan.h"
+#include "platform/Clock.h"
 
 #include <QObject>
 #include <QPair>
@@ -19,7 +21,6 @@
 #include <set>
 
 namespace kivo::platform {
-class Clock;
 class TaskRunner;
 } // namespace kivo::platform
 
@@ -106,20 +107,25 @@ public:
     void addPathRewriter(PathRewriter rewriter) { m_pathRewriters.push_back(std::move(rewriter)); }
     // The user chose the new place of a missing root: a new bookmark in every collection, every
     // path-keyed store and the index rewritten, then each of `candidates` (other missing roots that
-    // lay beside it) found inside `newPath`'s parent is relocated the same way. False when no
-    // bookmark could be made for the new folder.
-    bool relocate(UserSettings& settings, const QString& oldPath, const QString& newPath,
-        const QStringList& candidates = {});
+    // lay beside it) found inside `newPath`'s parent is relocated the same way. The folders are
+    // asked about in the background; `done` gets false when no bookmark could be made for the new
+    // folder (nothing changed then).
+    void relocate(UserSettings& settings, const QString& oldPath, const QString& newPath,
+        const QStringList& candidates = {}, std::function<void(bool)> done = {});
     // Disk work for the relocation panel, answered on the main thread.
     void inspectInBackground(std::function<bool()> work, std::function<void(bool)> done);
-    // The other unresolved roots of the collections beside a missing root.
-    QStringList relocationCandidates(const UserSettings& settings, const QString& path) const;
+    // The other unresolved roots of the collections beside a missing root, as the roots were last
+    // resolved (the disk is not asked).
+    QStringList relocationCandidates(const QString& path) const;
     // Removable media: an unmount marks the drive's roots unreachable at once (the index keeps
     // them); a mount clears the drive's issues and refreshes its roots.
     void volumeUnmounted(const QString& volume);
     void volumeMounted(UserSettings& settings, const QString& volume);
     void removeRoots(const QStringList& paths, const QUuid& collectionID);
-    bool rootsChanged(const UserSettings& settings) const;
+    // The plan holds a resolved root the index does not cover yet.
+    bool rootsChangedIn(const std::vector<index::ScanGroup>& plan) const;
+    // The roots as last resolved (by a sync, a check, a refresh or a launch).
+    const std::vector<index::ScanGroup>& lastPlan() const { return m_lastPlan; }
     void quickRefresh(UserSettings& settings);
     QList<QUuid> groupsContaining(const QString& path) const;
     // The sync pop-up's Cancel.
@@ -153,9 +159,18 @@ private:
     void syncDidFinish(const index::GroupRoots& roots, UserSettings& settings, bool animate, bool followUp);
     void syncDidCancel(UserSettings& settings, bool resetAnimation);
     void silentRebuild(UserSettings& settings);
-    void detectMovedRoots(UserSettings& settings);
-    void followMovedRoot(UserSettings& settings, const QString& oldPath, const QString& newPath);
-    bool relocateOne(UserSettings& settings, const QString& oldPath, const QString& newPath);
+    // Resolves the roots (and finds moved ones when path updates are on) on the task runner; the
+    // moved roots are followed and `done` gets the plan on the main thread (with null settings when
+    // they are gone).
+    void surveyRoots(UserSettings& settings, std::function<void(UserSettings*, RootSurvey)> done);
+    void followMovedRoots(UserSettings& settings, const QList<MovedRoot>& moved,
+        const QHash<QString, QByteArray>& bookmarks, bool notice);
+    // Every resolved plan that reaches the main thread: roots that do not answer are shown so and
+    // asked about again later.
+    void planResolved(UserSettings& settings, std::vector<index::ScanGroup> plan);
+    void retryStalledRootsLater(UserSettings& settings);
+    void relocateOne(
+        UserSettings& settings, const QString& oldPath, const QString& newPath, const QByteArray& bookmark);
     void libraryChanged(const QStringList& removed, bool reindexed, const QStringList& added);
     void saveCacheInBackground();
     void setCachedRoots(const index::GroupRoots& roots);
@@ -197,6 +212,8 @@ private:
     double m_quickRefreshMinInterval = 8;
     int m_checksRunning = 0;
     std::set<std::string> m_lastPlanState; // the roots the last check resolved and could not
+    std::vector<index::ScanGroup> m_lastPlan;
+    std::shared_ptr<platform::Clock::Timer> m_stalledRetry;
     std::vector<PathRewriter> m_pathRewriters;
 };
 

@@ -178,12 +178,26 @@ void MissingFileTracker::reportMissing(const QString& path, ItemKind kind)
 
 QString MissingFileTracker::whyMissing(const QString& path) const
 {
+    for (const QString& root : m_notAnsweringPaths)
+        if (isPathUnder(path, root))
+            return notAnsweringReason(root);
     QString ancestor;
     if (!isUnderMissing(path, &ancestor))
         return {};
     if (const auto volume = removableVolume(path); volume && m_missingPaths.contains(*volume))
         return missingReason(SyncIssue::Kind::unreachableDrive, *volume);
     return missingReason(SyncIssue::Kind::missingFolder, ancestor);
+}
+
+void MissingFileTracker::setNotAnsweringPaths(const QStringList& paths)
+{
+    KIVO_MAIN_THREAD();
+    QSet<QString> set(paths.begin(), paths.end());
+    if (set == m_notAnsweringPaths)
+        return;
+    m_notAnsweringPaths = std::move(set);
+    // The browser greys by the same signal as for missing paths.
+    emit missingPathsChanged();
 }
 
 void MissingFileTracker::applyCheckResult(const SyncCheckResult& result)

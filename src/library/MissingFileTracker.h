@@ -38,9 +38,14 @@ public:
     bool isMissing(const QString& path) const { return m_missingPaths.contains(path); }
     // The path or a folder above it is missing; the nearest such path goes to `missingAncestor`.
     bool isUnderMissing(const QString& path, QString* missingAncestor = nullptr) const;
-    // Why the path is greyed out ("Can't locate Drums", "Drive A can't be reached"); empty when
-    // neither it nor a folder above it is missing.
+    // Why the path is greyed out ("Can't locate Drums", "Drive A can't be reached", "Share isn't
+    // answering"); empty when neither it nor a folder above it is missing or not answering.
     QString whyMissing(const QString& path) const;
+    // Roots whose folder does not answer (a share that hangs): greyed, never prompted about, and
+    // not missing; each resolution of the roots replaces the set.
+    const QSet<QString>& notAnsweringPaths() const { return m_notAnsweringPaths; }
+    bool isNotAnswering(const QString& path) const { return m_notAnsweringPaths.contains(path); }
+    void setNotAnsweringPaths(const QStringList& paths);
     const QList<SyncIssue>& promptQueue() const { return m_promptQueue; }
     int promptCount() const { return int(m_promptQueue.size()); }
     const QSet<QString>& skippedPromptPaths() const { return m_skippedPromptPaths; }
@@ -74,6 +79,7 @@ private:
     bool enqueue(const SyncIssue& issue);
 
     QSet<QString> m_missingPaths;
+    QSet<QString> m_notAnsweringPaths;
     QList<SyncIssue> m_promptQueue;
     QSet<QString> m_skippedPromptPaths;
     QStringList m_syncedRootPaths;

@@ -133,6 +133,11 @@ QString missingReason(const SyncIssue::Kind& kind, const QString& missingPath)
     return QStringLiteral("Can't locate ") + folderName(missingPath);
 }
 
+QString notAnsweringReason(const QString& root)
+{
+    return folderName(root) + QStringLiteral(" isn't answering");
+}
+
 QString relocationMessage(const QString& name, qsizetype candidates)
 {
     QString text = QStringLiteral("Choose the new location of ") + quoted(name);

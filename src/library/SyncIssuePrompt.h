@@ -37,6 +37,8 @@ IssuePrompt issuePrompt(const QList<SyncIssue>& queue, const QStringList& roots)
 QString issueActionText(IssueAction action);
 // The greyed row's tooltip line for a path inside the missing one.
 QString missingReason(const SyncIssue::Kind& kind, const QString& missingPath);
+// The greyed line of a root whose folder does not answer.
+QString notAnsweringReason(const QString& root);
 
 // The last path component.
 QString folderName(const QString& path);

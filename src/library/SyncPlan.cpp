@@ -21,12 +21,14 @@ bool isTrashedRoot(const QString& path)
 std::vector<index::ScanGroup> buildSyncPlan(const BookmarkGroupList& groups)
 {
     // Every root is asked about at once, so stalled roots wait one bound in all. One that does not
-    // answer in time is planned unresolved, like a missing one: the others are synced meanwhile.
+    // answer in time is planned unresolved and stalled: kept as the index knew it, not read, and not
+    // reported missing; the others are synced meanwhile.
     QList<QByteArray> bookmarks;
     for (const BookmarkGroup& group : groups)
         bookmarks.append(group.paths);
+    std::vector<bool> notAnswering;
     const std::vector<std::optional<platform::ResolvedBookmark>> resolved
-        = platform::FolderBookmark::resolveAll(bookmarks);
+        = platform::FolderBookmark::resolveAll(bookmarks, &notAnswering);
     std::vector<index::ScanGroup> plan;
     plan.reserve(std::size_t(groups.size()));
     std::size_t next = 0;
@@ -34,16 +36,30 @@ std::vector<index::ScanGroup> buildSyncPlan(const BookmarkGroupList& groups)
         index::ScanGroup entry;
         entry.groupID = indexGroupID(group.id);
         for (const QByteArray& bookmark : group.paths) {
+            const bool stalled = notAnswering[next];
             if (const auto& root = resolved[next++]; root && !isTrashedRoot(root->path)) {
                 entry.urls.push_back(root->path.toStdString());
                 continue;
             }
-            if (std::optional<QString> stored = platform::FolderBookmark::storedPath(bookmark))
+            if (std::optional<QString> stored = platform::FolderBookmark::storedPath(bookmark)) {
                 entry.unresolvedPaths.push_back(stored->toStdString());
+                if (stalled)
+                    entry.stalledPaths.push_back(stored->toStdString());
+            }
         }
         plan.push_back(std::move(entry));
     }
     return plan;
+}
+
+std::vector<std::string> stalledRoots(const std::vector<index::ScanGroup>& plan)
+{
+    std::vector<std::string> out;
+    for (const index::ScanGroup& group : plan)
+        for (const std::string& root : group.stalledPaths)
+            if (std::find(out.begin(), out.end(), root) == out.end())
+                out.push_back(root);
+    return out;
 }
 
 namespace {

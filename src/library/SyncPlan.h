@@ -21,8 +21,11 @@ index::GroupID indexGroupID(const QUuid& id);
 
 // One entry per collection, in collection order. A bookmark that resolves to a folder outside any
 // trash is a root to scan; otherwise its recorded path (when it has one) is unresolved and left to
-// the missing-root check.
+// the missing-root check, unless its folder did not answer in time (stalled). Asks the disk with a
+// bound: background threads only.
 std::vector<index::ScanGroup> buildSyncPlan(const BookmarkGroupList& groups);
+// Every stalled root of the plan, each once.
+std::vector<std::string> stalledRoots(const std::vector<index::ScanGroup>& plan);
 
 // A component of the path is ".Trash" or ".Trashes", or the path lies in the desktop's trash folder.
 bool isTrashedRoot(const QString& path);

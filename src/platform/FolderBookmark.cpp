@@ -204,7 +204,8 @@ std::optional<ResolvedBookmark> FolderBookmark::resolve(const QByteArray& bookma
     return resolved(*record, statFolder(record->path, st), st, error);
 }
 
-std::vector<std::optional<ResolvedBookmark>> FolderBookmark::resolveAll(const QList<QByteArray>& bookmarks)
+std::vector<std::optional<ResolvedBookmark>> FolderBookmark::resolveAll(
+    const QList<QByteArray>& bookmarks, std::vector<bool>* notAnswering)
 {
     std::vector<std::optional<Record>> records;
     std::vector<std::shared_ptr<FolderQuestion>> questions;
@@ -217,12 +218,16 @@ std::vector<std::optional<ResolvedBookmark>> FolderBookmark::resolveAll(const QL
     }
     const std::vector<bool> answered = PathProbe::runAll(std::move(jobs));
     std::vector<std::optional<ResolvedBookmark>> out;
+    if (notAnswering)
+        notAnswering->assign(records.size(), false);
     std::size_t job = 0;
     for (std::size_t i = 0; i < records.size(); ++i) {
         if (!records[i]) {
             out.emplace_back();
             continue;
         }
+        if (notAnswering)
+            (*notAnswering)[i] = !answered[job];
         const FolderQuestion& q = *questions[i];
         const Answer answer = !answered[job++] ? Answer::notAnswering
             : q.isFolder                       ? Answer::folder

@@ -31,8 +31,10 @@ public:
     static std::optional<QByteArray> create(const QString& path, QString* error = nullptr);
     static std::optional<ResolvedBookmark> resolve(const QByteArray& bookmark, QString* error = nullptr);
     // resolve() for each, the questions asked together: a list with stalled roots waits one bound
-    // in all, not one per root.
-    static std::vector<std::optional<ResolvedBookmark>> resolveAll(const QList<QByteArray>& bookmarks);
+    // in all, not one per root. `notAnswering`, when given, is true for each folder that did not
+    // answer in time: it may well be there, only slow.
+    static std::vector<std::optional<ResolvedBookmark>> resolveAll(
+        const QList<QByteArray>& bookmarks, std::vector<bool>* notAnswering = nullptr);
     // When nothing is at the recorded path: a folder beside it with the recorded device and file
     // numbers, most likely the same folder renamed. File numbers are reused, so the caller confirms.
     static std::optional<QString> findRenamed(const QByteArray& bookmark);

@@ -88,4 +88,17 @@ bool PathProbe::isStalled(const QString& path)
     return r.stalled.count(path) > 0;
 }
 
+bool PathProbe::isStalledUnder(const QString& path)
+{
+    Registry& r = registry();
+    std::lock_guard lock(r.mutex);
+    // Few paths stall at once: a scan of them all is cheaper than splitting the path.
+    for (const QString& stalled : r.stalled) {
+        if (path.startsWith(stalled)
+            && (path.size() == stalled.size() || stalled.endsWith(u'/') || path[stalled.size()] == u'/'))
+            return true;
+    }
+    return false;
+}
+
 } // namespace kivo::platform

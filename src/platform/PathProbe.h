@@ -32,6 +32,8 @@ public:
     static void inBackground(std::vector<Job> jobs);
     // Whether an earlier question about `path` is still waiting for the disk.
     static bool isStalled(const QString& path);
+    // Whether `path` or a folder above it is: a file on a share known to hang is not asked about.
+    static bool isStalledUnder(const QString& path);
 };
 
 } // namespace kivo::platform

@@ -37,6 +37,7 @@
 #include "playback/AudioEngine.h"
 #include "support/AudioFixtures.h"
 #include "support/EventLoopWatchdog.h"
+#include "support/StalledMount.h"
 #include "support/TestEnvironment.h"
 #include "waveform/PreviewWaveform.h"
 #include "waveform/WaveformImageDrawer.h"
@@ -97,13 +98,17 @@ struct Browser {
     organise::TagStore tags { prefs };
     std::unique_ptr<BrowserController> controller;
 
-    Browser()
+    // The library's timers on the system clock, or on the test's own.
+    enum class LibraryClock { system, manual };
+    explicit Browser(LibraryClock libraryClock = LibraryClock::system)
     {
         library::LibraryIndexManagerOptions options;
         options.store.cacheFilePath = dir.str() + "/SearchIndex.json";
         options.store.log = [](const std::string&) {};
         options.tracker = &tracker;
         options.syncSettings = &syncSettings;
+        if (libraryClock == LibraryClock::manual)
+            options.clock = &clock;
         library = std::make_unique<library::LibraryIndexManager>(tasks, std::move(options));
         engine.useOfflineRendering(48000);
         engine.start();
@@ -808,6 +813,56 @@ TEST(BrowserController, AFullScanWithTheTreeOpenKeepsItsFolderAndSelection)
         watchdog.longestStallMs());
 }
 
+TEST(BrowserController, AShareThatHangsIsShownAsNotAnsweringWhileTheWindowGoesOnAndFoundWhenItAnswers)
+{
+    Browser b(Browser::LibraryClock::manual);
+    b.dir.write("Drums/Kick.wav", "RIFF");
+    b.dir.write("Share/Loop.wav", "RIFF");
+    const QString drums = b.dir.path() + "/Drums";
+    const QString share = b.dir.path() + "/Share";
+    b.addAndSync({ drums, share });
+    ASSERT_TRUE(b.tasks.waitForIdle(std::chrono::seconds(20)));
+    QCoreApplication::processEvents();
+    auto tooltipOf = [&](const QString& name) {
+        QAbstractItemModel* model = b.window()->treeModel();
+        for (int row = 0; row < model->rowCount(); ++row)
+            if (model->index(row, 0).data().toString() == name)
+                return model->index(row, 0).data(Qt::ToolTipRole).toString();
+        ADD_FAILURE() << "no root row " << name.toStdString();
+        return QString();
+    };
+
+    // The share's folder stops answering. Sync now, its check and a quick refresh all go on: the
+    // window answers while the share is asked about, and never asks it itself.
+    test::StalledMount mount(share);
+    QSignalSpy checked(b.library.get(), &library::LibraryIndexManager::libraryChecked);
+    b.library->syncNow(b.settings);
+    ASSERT_TRUE(checked.wait(10000));
+    QSignalSpy refreshed(b.library.get(), &library::LibraryIndexManager::quickRefreshFinished);
+    b.clock.advance(10);
+    b.library->quickRefresh(b.settings);
+    ASSERT_TRUE(refreshed.wait(10000));
+    EXPECT_GE(mount.windowAnswered, 1);
+    EXPECT_EQ(mount.windowWaited, 0);
+    EXPECT_EQ(mount.asksOnMainThread, 0);
+
+    // Shown as not answering; not missing, so nobody is asked to find it, and its files stay listed.
+    EXPECT_TRUE(tooltipOf("Share").endsWith("Share isn't answering")) << tooltipOf("Share").toStdString();
+    EXPECT_TRUE(tooltipOf("Drums").isEmpty() || !tooltipOf("Drums").contains("answering"));
+    EXPECT_FALSE(b.tracker.isMissing(share));
+    EXPECT_TRUE(b.tracker.promptQueue().isEmpty());
+    EXPECT_EQ(b.window()->findChild<SyncIssuePopup*>("syncIssuePopup"), nullptr);
+    EXPECT_EQ(b.library->store().snapshot().fileIndex.count((share + "/Loop.wav").toStdString()), 1u);
+
+    // It answers again: the next look finds it.
+    ASSERT_TRUE(mount.release());
+    b.clock.advance(5);
+    ASSERT_TRUE(test::waitFor([&] { return b.tracker.notAnsweringPaths().isEmpty(); }));
+    EXPECT_FALSE(tooltipOf("Share").contains("answering"));
+    EXPECT_TRUE(b.tracker.whyMissing(share + "/Loop.wav").isEmpty());
+    EXPECT_TRUE(b.tracker.promptQueue().isEmpty());
+}
+
 TEST(BrowserController, AMissingRootIsReportedAndRelocatedWithEverythingTheUserSetOnIt)
 {
     Browser b;
@@ -837,7 +892,10 @@ TEST(BrowserController, AMissingRootIsReportedAndRelocatedWithEverythingTheUserS
     EXPECT_EQ(popup->prompt().line, "Can't locate Drums");
 
     // Relocated to the folder that now holds it: every store finds the file under its new path.
-    ASSERT_TRUE(b.library->relocate(b.settings, drums, b.dir.path() + "/New/Drums"));
+    std::optional<bool> relocated;
+    b.library->relocate(b.settings, drums, b.dir.path() + "/New/Drums", {}, [&](bool ok) { relocated = ok; });
+    ASSERT_TRUE(test::waitFor([&] { return relocated.has_value(); }));
+    ASSERT_TRUE(*relocated);
     const std::string moved = b.dir.str() + "/New/Drums/Kick.wav";
     EXPECT_TRUE(b.tags.effectiveTags(moved).count(*tag));
     EXPECT_TRUE(b.hidden.hiddenPaths().contains(b.dir.str() + "/New/Drums/Fills"));

@@ -87,6 +87,14 @@ struct Library : ::testing::Test {
         driver->checkLibrary(settings);
         ASSERT_TRUE(waitFor([&] { return checks > before; }));
     }
+    // The driver's relocation, waited for.
+    bool relocate(const QString& from, const QString& to, const QStringList& candidates = {})
+    {
+        std::optional<bool> made;
+        driver->relocate(settings, from, to, candidates, [&](bool ok) { made = ok; });
+        EXPECT_TRUE(waitFor([&] { return made.has_value(); }));
+        return made.value_or(false);
+    }
     std::set<std::string> indexedFiles() const
     {
         std::set<std::string> files;
@@ -197,7 +205,7 @@ TEST_F(Library, RelocationRewritesTheRootTheStoresAndTheCandidatesInsideTheChose
     check();
     ASSERT_EQ(tracker.promptQueue().size(), 3);
 
-    const QStringList candidates = driver->relocationCandidates(settings, drums);
+    const QStringList candidates = driver->relocationCandidates(drums);
     EXPECT_EQ(candidates, (QStringList { keys, bass }));
     EXPECT_EQ(relocationMessage("Drums", candidates.size()),
         "Choose the new location of \"Drums\" \u2014 or the folder that now contains it, to also restore 2 "
@@ -209,7 +217,7 @@ TEST_F(Library, RelocationRewritesTheRootTheStoresAndTheCandidatesInsideTheChose
     EXPECT_FALSE(holdsCompatibleFiles(dir.path() + "/Empty/Drums"));
     EXPECT_TRUE(holdsCompatibleFiles(dir.path() + "/New/Drums"));
 
-    ASSERT_TRUE(driver->relocate(settings, drums, dir.path() + "/New/Drums", candidates));
+    ASSERT_TRUE(relocate(drums, dir.path() + "/New/Drums", candidates));
     EXPECT_EQ(rewrites,
         (std::vector<std::pair<QString, QString>> {
             { drums, dir.path() + "/New/Drums" }, { keys, dir.path() + "/New/Keys" } }));
@@ -222,7 +230,7 @@ TEST_F(Library, RelocationRewritesTheRootTheStoresAndTheCandidatesInsideTheChose
     EXPECT_EQ(driver->store().searchPaths("hit", indexGroupID(settings.bookmarks()[0].id), false).size(), 4u);
 
     // No bookmark for a folder that is not there: nothing changes.
-    EXPECT_FALSE(driver->relocate(settings, bass, dir.path() + "/Nowhere"));
+    EXPECT_FALSE(relocate(bass, dir.path() + "/Nowhere"));
     EXPECT_EQ(tracker.promptQueue().size(), 1);
 }
 
