@@ -1,5 +1,6 @@
 #include "BackgroundAnalyser.h"
 
+#include "platform/PathProbe.h"
 #include "platform/TaskRunner.h"
 
 #include <sched.h>
@@ -20,6 +21,8 @@ struct BackgroundAnalyser::Queue {
     std::mutex lock;
     std::condition_variable wake;
     std::deque<std::string> pending;
+    // Files on a share that does not answer: back in line once it does.
+    std::deque<std::string> aside;
     std::unordered_set<std::string> waiting;
     bool paused = false;
     bool stopping = false;
@@ -60,6 +63,25 @@ private:
     int m_nice = 0;
 };
 
+QString folderOf(const std::string& path)
+{
+    const std::size_t slash = path.rfind('/');
+    return QString::fromStdString(slash == 0 ? std::string("/") : path.substr(0, slash));
+}
+
+// Moves the files set aside whose share answers again back in line (under the queue's lock).
+void recallAnswering(std::deque<std::string>& aside, std::deque<std::string>& pending)
+{
+    for (auto it = aside.begin(); it != aside.end();) {
+        if (platform::PathProbe::isStalledUnder(folderOf(*it))) {
+            ++it;
+            continue;
+        }
+        pending.push_back(std::move(*it));
+        it = aside.erase(it);
+    }
+}
+
 } // namespace
 
 BackgroundAnalyser::BackgroundAnalyser(
@@ -75,8 +97,12 @@ BackgroundAnalyser::BackgroundAnalyser(
             {
                 std::unique_lock guard(queue->lock);
                 // Bounded waits: a cancel from the runner's shutdown has no way to wake us.
-                while (!cancel.isCancelled() && !queue->stopping && (queue->paused || queue->pending.empty()))
+                while (
+                    !cancel.isCancelled() && !queue->stopping && (queue->paused || queue->pending.empty())) {
                     queue->wake.wait_for(guard, std::chrono::milliseconds(200));
+                    if (queue->pending.empty())
+                        recallAnswering(queue->aside, queue->pending);
+                }
                 if (cancel.isCancelled() || queue->stopping) {
                     // A thread the system will not give its priority back keeps out of the pool
                     // until the runner shuts down.
@@ -89,8 +115,20 @@ BackgroundAnalyser::BackgroundAnalyser(
                 queue->pending.pop_front();
                 queue->busy = true;
             }
+            // A file on a share that hangs is set aside rather than waited on: the first one costs the
+            // worker the probe's bound, the others under the same folder or root nothing.
+            const QString folder = folderOf(path);
+            auto identified = std::make_shared<std::optional<FileIdentity>>();
+            if (platform::PathProbe::isStalledUnder(folder)
+                || !platform::PathProbe::run(
+                    folder, [path, identified] { *identified = AnalysisStore::identify(path); })) {
+                std::lock_guard guard(queue->lock);
+                queue->aside.push_back(std::move(path));
+                queue->busy = false;
+                continue;
+            }
             AnalysisResult result;
-            const auto identity = AnalysisStore::identify(path);
+            const std::optional<FileIdentity> identity = *identified;
             std::optional<AnalysisResult> kept = identity && store ? store->find(*identity) : std::nullopt;
             if (kept && kept->ok() && !kept->fingerprinted) {
                 // Kept from before fingerprints were taken: heard again for the fingerprint alone.
@@ -154,6 +192,7 @@ void BackgroundAnalyser::prioritise(const std::vector<std::string>& paths)
         std::lock_guard guard(m_queue->lock);
         const std::unordered_set<std::string> front(paths.begin(), paths.end());
         std::erase_if(m_queue->pending, [&](const std::string& p) { return front.count(p) != 0; });
+        std::erase_if(m_queue->aside, [&](const std::string& p) { return front.count(p) != 0; });
         // A path given twice is heard once, at its first place.
         std::unordered_set<std::string> seen;
         std::vector<std::string> ordered;
@@ -185,7 +224,8 @@ bool BackgroundAnalyser::isPaused() const
 BackgroundAnalyser::Progress BackgroundAnalyser::progress() const
 {
     std::lock_guard guard(m_queue->lock);
-    return { m_queue->done, m_queue->done + int64_t(m_queue->pending.size()) + (m_queue->busy ? 1 : 0) };
+    return { m_queue->done,
+        m_queue->done + int64_t(m_queue->pending.size() + m_queue->aside.size()) + (m_queue->busy ? 1 : 0) };
 }
 
 } // namespace kivo::analysis
