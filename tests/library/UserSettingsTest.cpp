@@ -63,7 +63,7 @@ void expectOneDefaultCollection(const UserSettings& settings)
 
 } // namespace
 
-TEST_F(UserSettingsFields, DefaultsOnAnEmptyStore)
+TEST_F(UserSettingsFields, DefaultsOnAnEmptyStoreStoredValuesAndTheirReadingRules)
 {
     UserSettings settings(*store);
     expectDefaultPreferences(settings);
@@ -75,10 +75,7 @@ TEST_F(UserSettingsFields, DefaultsOnAnEmptyStore)
     EXPECT_EQ(storedGroups(), settings.bookmarks());
     EXPECT_FALSE(store->contains("selectedTheme"));
     EXPECT_FALSE(store->contains("sortByBPM"));
-}
 
-TEST_F(UserSettingsFields, StoredValuesAndTheirReadingRules)
-{
     // A stored false beats a default of true; a value of the wrong type counts as absent.
     store->setValue("midiCatchNotes", false);
     store->setValue("separateMIDIFiles", false);

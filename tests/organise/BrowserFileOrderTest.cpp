@@ -49,17 +49,21 @@ std::vector<std::string> ordered(std::vector<FileInfo> files, const SortingOptio
 
 } // namespace
 
-TEST(BrowserFileOrder, RomanRanks)
+TEST(BrowserFileOrder, RomanRanksFoldersFirstAndOptionsInTheirOrder)
 {
     for (const auto& [name, rank] : { std::pair { "I", 2 }, { "bII Pad", 3 }, { "ii", 4 }, { "#IV_chord", 9 },
              { "V.mid", 10 }, { "bVII", 13 }, { "vii°", 14 }, { "iii+ (x)", 6 } })
         EXPECT_EQ(romanRank(name), rank) << name;
     for (const char* name : { "VIIØ7", "Intro", "Bass", "iv°7", "" })
         EXPECT_EQ(romanRank(name), std::nullopt) << name;
-}
 
-TEST(BrowserFileOrder, OptionsApplyInTheirOrder)
-{
+    const SortingOptions all { true, true, true };
+    EXPECT_TRUE(browserOrderBefore({ "Z", "/Z", true, {} }, { "a.wav", "/a.wav", false, 1 }, all));
+    EXPECT_FALSE(browserOrderBefore({ "a.wav", "/a.wav", false, 1 }, { "Z", "/Z", true, {} }, all));
+    // Two folders ignore roman numerals and BPM.
+    EXPECT_TRUE(browserOrderBefore({ "Alpha", "/Alpha", true, {} }, { "II", "/II", true, 1 }, all));
+    EXPECT_TRUE(browserOrderBefore({ "Kit 2", "/Kit 2", true, {} }, { "Kit 10", "/Kit 10", true, {} }, all));
+
     const SortingOptions defaults;
     EXPECT_EQ(ordered({ file("Kick 90bpm", 90), file("Kick"), file("Kick 120bpm", 120) }, defaults),
         (std::vector<std::string> { "Kick 90bpm", "Kick 120bpm", "Kick" }));
@@ -77,14 +81,4 @@ TEST(BrowserFileOrder, OptionsApplyInTheirOrder)
         (std::vector<std::string> { "B.MIDI", "file9", "file10", "Z.wav" }));
     // Equal keys keep their listing order.
     EXPECT_EQ(ordered({ file("a", 5), file("A", 5) }, defaults), (std::vector<std::string> { "a", "A" }));
-}
-
-TEST(BrowserFileOrder, FoldersFirstAndByNameOnly)
-{
-    const SortingOptions all { true, true, true };
-    EXPECT_TRUE(browserOrderBefore({ "Z", "/Z", true, {} }, { "a.wav", "/a.wav", false, 1 }, all));
-    EXPECT_FALSE(browserOrderBefore({ "a.wav", "/a.wav", false, 1 }, { "Z", "/Z", true, {} }, all));
-    // Two folders ignore roman numerals and BPM.
-    EXPECT_TRUE(browserOrderBefore({ "Alpha", "/Alpha", true, {} }, { "II", "/II", true, 1 }, all));
-    EXPECT_TRUE(browserOrderBefore({ "Kit 2", "/Kit 2", true, {} }, { "Kit 10", "/Kit 10", true, {} }, all));
 }

@@ -9,7 +9,7 @@
 using namespace kivo::playback;
 using kivo::test::PreviewHarness;
 
-TEST(PreviewLevels, GainCurveAndMeterScales)
+TEST(PreviewLevels, GainCurveMeterScalesAndTheMIDIQueueOfTheLastThreeAndTheirPeak)
 {
     EXPECT_FLOAT_EQ(volumeGain(1.0f), 1.0f);
     EXPECT_NEAR(gainDecibels(volumeGain(0.5f)), -5.97, 0.01);
@@ -44,10 +44,7 @@ TEST(PreviewLevels, GainCurveAndMeterScales)
     }
     EXPECT_EQ(steps, 10);
     EXPECT_EQ(releasedLevel(0.3f, 0.8f), 0.8f);
-}
 
-TEST(PreviewLevels, MIDIQueueKeepsTheLastThreeAndTheirPeak)
-{
     std::deque<MeterPair> queue;
     MeterBatch batch;
     batch.count = 2;

@@ -54,7 +54,7 @@ Rendered playA4(const std::string& file, int program)
 
 } // namespace
 
-TEST(SoundFonts, EachGeneratedFontPlaysItsPresetInTuneAndAudibly)
+TEST(SoundFonts, EachGeneratedFontPlaysItsPresetInTuneAudiblyAndKeepsItsSourcesAndCredits)
 {
     struct Case {
         const char* file;
@@ -87,10 +87,7 @@ TEST(SoundFonts, EachGeneratedFontPlaysItsPresetInTuneAndAudibly)
     Rendered missing = playA4("Nothing.sf2", 0);
     ASSERT_TRUE(missing.error);
     EXPECT_GT(kivo::test::rms(missing.audio, 4410, 12000), 0.01);
-}
 
-TEST(SoundFonts, EachGeneratedFontKeepsItsSourcesCreditsAndANoticeLiesBesideThem)
-{
     auto infoField = [](const std::string& bytes, const std::string& id) -> std::string {
         // INFO sub-chunks: a four-letter id, a little-endian size, the text.
         const std::size_t at = bytes.find(id);
