@@ -105,10 +105,12 @@ BrowserController::BrowserController(
     m_player = std::make_unique<playback::AudioPlayerManager>(std::move(player));
 
     WindowServices services;
-    index::CacheIndexStore& store = m_library.store();
+    // Reads and searches run on other threads and may still be running when the window and the
+    // library go: they hold the store itself.
+    std::shared_ptr<index::CacheIndexStore> store = m_library.sharedStore();
     services.loadFolder
-        = [&store](const std::string& path) { return organise::indexFolderContents(store, path); };
-    services.makeSearch = [this, &store, &tracker](organise::SearchRequest request) {
+        = [store](const std::string& path) { return organise::indexFolderContents(*store, path); };
+    services.makeSearch = [this, store, &tracker](organise::SearchRequest request) {
         // The search thread gets copies of the marks and of the missing paths.
         organise::HiddenView hidden = m_hiddenFiles.view();
         hidden.isMissing = [missing = tracker.missingPaths()](const std::string& path) {

@@ -5,7 +5,7 @@
 
 namespace kivo::app {
 
-SearchJob indexSearchJob(index::CacheIndexStore& store, organise::SearchRequest request,
+SearchJob indexSearchJob(std::shared_ptr<index::CacheIndexStore> store, organise::SearchRequest request,
     const organise::SortingOptions& sorting, std::shared_ptr<const index::MetadataOverrides> overrides,
     std::shared_ptr<const organise::TagMaps> tags, std::shared_ptr<const organise::AnalysedValues> analysed)
 {
@@ -19,13 +19,13 @@ SearchJob indexSearchJob(index::CacheIndexStore& store, organise::SearchRequest 
     if (overrides->bpmOverrides.empty() && overrides->clearedBPMPaths.empty()
         && (!analysed || analysed->folders.empty()))
         request.namedOrder = organise::namedBrowserOrder(sorting);
-    return
-        [&store, request = std::move(request), overrides, tags, analysed](const index::CancelHandle& cancel) {
-            // The memo of inherited values lives for this one pass.
-            organise::MetadataInheritance pass(overrides, tags);
-            pass.useAnalysed(analysed);
-            return organise::buildResults(store, request, pass, cancel);
-        };
+    return [store = std::move(store), request = std::move(request), overrides, tags, analysed](
+               const index::CancelHandle& cancel) {
+        // The memo of inherited values lives for this one pass.
+        organise::MetadataInheritance pass(overrides, tags);
+        pass.useAnalysed(analysed);
+        return organise::buildResults(*store, request, pass, cancel);
+    };
 }
 
 } // namespace kivo::app

@@ -21,7 +21,8 @@ namespace kivo::app {
 // tree's file order with the user's sorting options, files sorting by their effective BPM), or with
 // no query everything in scope, narrowed by the filter set with the user's overrides and tags. A
 // query's hits in one collection with no filter come counted, with records for the first rows only.
-SearchJob indexSearchJob(index::CacheIndexStore& store, organise::SearchRequest request,
+// The job holds the store, so it may outlive the library that made it.
+SearchJob indexSearchJob(std::shared_ptr<index::CacheIndexStore> store, organise::SearchRequest request,
     const organise::SortingOptions& sorting,
     std::shared_ptr<const index::MetadataOverrides> overrides = nullptr,
     std::shared_ptr<const organise::TagMaps> tags = nullptr,
