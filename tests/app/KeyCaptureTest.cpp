@@ -48,10 +48,8 @@ TEST(KeyCapture, BrowserKeysAreTakenWhileTheWindowIsActiveAndNoTextIsEditedComma
             EXPECT_EQ(routeKey(KeyContext { p.active, p.editing, p.mods, p.key }), route)
                 << std::hex << p.key << " " << p.mods.toInt() << " editing " << p.editing << " active "
                 << p.active;
-}
 
-TEST(KeyCapture, TextEditorsAreWidgetsThatTakeTyping)
-{
+    // Text editors are the widgets that take typing.
     QLineEdit line;
     QLineEdit readOnly;
     readOnly.setReadOnly(true);

@@ -24,34 +24,7 @@ FileInfo infoFor(const std::string& path, const std::string& root)
 
 } // namespace
 
-TEST(FolderScanner, ChoosesNameThenFolderValues)
-{
-    // Own name gives the tempo, the folder the key.
-    auto f = infoFor("/S/Dm 90 BPM/Kick 120bpm.wav", "/S");
-    EXPECT_EQ(f.bpm, 120);
-    EXPECT_EQ(f.key, "Dm");
-    EXPECT_EQ(f.name, "Kick 120bpm.wav");
-    EXPECT_EQ(f.path, "/S/Dm 90 BPM/Kick 120bpm.wav");
-    EXPECT_EQ(f.id, stableFileID(f.path));
-
-    // Ancestors up to and including the root, the nearest first; the bare-number fallback is not used.
-    EXPECT_EQ(infoFor("/Samples/Pack 128 BPM/Loops/Top.wav", "/Samples").bpm, 128);
-    EXPECT_EQ(
-        infoFor("/Samples/Pack 128 BPM/Loops/Top.wav", "/Samples/Pack 128 BPM/Loops").bpm, std::nullopt);
-    EXPECT_EQ(infoFor("/Samples/Pack 128 BPM/Loops/Top.wav", "/Samples/Pack 128 BPM").bpm, 128);
-    EXPECT_EQ(infoFor("/S/Am 100 BPM/Em 90 BPM/Top.wav", "/S").bpm, 90);
-    EXPECT_EQ(infoFor("/S/Am 100 BPM/Em 90 BPM/Top.wav", "/S").key, "Em");
-    EXPECT_EQ(infoFor("/S/Drums 120/Top.wav", "/S").bpm, std::nullopt);
-    // A lone accidental is a key in a file's own name but not in a folder's.
-    EXPECT_EQ(infoFor("/S/C#/Pad.wav", "/S").key, std::nullopt);
-
-    auto folder = FolderScanner::folderMetadata("/S/Cm 140 BPM/x.wav", "/S");
-    EXPECT_EQ(folder.bpm, 140);
-    EXPECT_EQ(folder.key, "Cm");
-    EXPECT_EQ(FolderScanner::folderMetadata("x.wav", "/S").bpm, std::nullopt);
-}
-
-TEST(FolderScanner, IndexesTheTreeAndSkipsWhatItMust)
+TEST(FolderScanner, IndexesTheTreeSkipsWhatItMustAndChoosesNameThenFolderValues)
 {
     ScratchDir dir;
     const std::string root = dir.mkdir("Lib");
@@ -108,4 +81,28 @@ TEST(FolderScanner, IndexesTheTreeAndSkipsWhatItMust)
     scanner.indexDirectory(root + "/Missing", "G", root, none);
     EXPECT_EQ(testing::internal::GetCapturedStdout(), "Error indexing directory " + root + "/Missing\n");
     EXPECT_TRUE(none.empty());
+
+    // Own name gives the tempo, the folder the key.
+    auto f = infoFor("/S/Dm 90 BPM/Kick 120bpm.wav", "/S");
+    EXPECT_EQ(f.bpm, 120);
+    EXPECT_EQ(f.key, "Dm");
+    EXPECT_EQ(f.name, "Kick 120bpm.wav");
+    EXPECT_EQ(f.path, "/S/Dm 90 BPM/Kick 120bpm.wav");
+    EXPECT_EQ(f.id, stableFileID(f.path));
+
+    // Ancestors up to and including the root, the nearest first; the bare-number fallback is not used.
+    EXPECT_EQ(infoFor("/Samples/Pack 128 BPM/Loops/Top.wav", "/Samples").bpm, 128);
+    EXPECT_EQ(
+        infoFor("/Samples/Pack 128 BPM/Loops/Top.wav", "/Samples/Pack 128 BPM/Loops").bpm, std::nullopt);
+    EXPECT_EQ(infoFor("/Samples/Pack 128 BPM/Loops/Top.wav", "/Samples/Pack 128 BPM").bpm, 128);
+    EXPECT_EQ(infoFor("/S/Am 100 BPM/Em 90 BPM/Top.wav", "/S").bpm, 90);
+    EXPECT_EQ(infoFor("/S/Am 100 BPM/Em 90 BPM/Top.wav", "/S").key, "Em");
+    EXPECT_EQ(infoFor("/S/Drums 120/Top.wav", "/S").bpm, std::nullopt);
+    // A lone accidental is a key in a file's own name but not in a folder's.
+    EXPECT_EQ(infoFor("/S/C#/Pad.wav", "/S").key, std::nullopt);
+
+    auto folder = FolderScanner::folderMetadata("/S/Cm 140 BPM/x.wav", "/S");
+    EXPECT_EQ(folder.bpm, 140);
+    EXPECT_EQ(folder.key, "Cm");
+    EXPECT_EQ(FolderScanner::folderMetadata("x.wav", "/S").bpm, std::nullopt);
 }

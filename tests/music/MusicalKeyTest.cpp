@@ -25,7 +25,7 @@ std::string named(std::string_view name, LoneAccidental lone = LoneAccidental::a
 
 } // namespace
 
-TEST(MusicalKey, ParseReadsRootsAccidentalsModesAndWheelCodes)
+TEST(MusicalKey, ParseReadsRootsAccidentalsModesAndWheelCodesAndNamesTextAndRelativeKeys)
 {
     const std::pair<const char*, const char*> cases[] { { "Am", "9 minor A" }, { "AM", "9 major A" },
         { "  F# minor \t", "6 minor F#" }, { "A min", "9 minor A" }, { "A Minor", "9 minor A" },
@@ -42,38 +42,7 @@ TEST(MusicalKey, ParseReadsRootsAccidentalsModesAndWheelCodes)
         EXPECT_EQ(parsed(text), key) << text;
     for (const char* text : { "", "   ", "Ab7", "H", "Cm7", "Bbsus", "Pad8A", "#", "m", "C##", "A\u0301" })
         EXPECT_EQ(parsed(text), "none") << text;
-}
 
-TEST(MusicalKey, FromNameFollowsThePassOrder)
-{
-    const std::pair<const char*, const char*> cases[] { { "Pad F sharp minor", "6 minor F#" },
-        { "Lead F sharp minor.wav", "6 minor F#" }, { "Pad_Em_120", "4 minor E" },
-        { "Bass_Am_Loop", "9 minor A" }, { "Vox 8A", "9 minor A" }, { "Loop 11b", "9 major A" },
-        { "Chords C# minor", "1 minor C#" }, { "Chords Db major", "1 major Db" },
-        { "Keys A minor", "9 minor A" }, { "Keys B flat Major", "10 major Bb" },
-        { "Am120 Loop", "9 minor A" }, { "Stab Cm7", "0 minor C" }, { "Arp F#min2", "6 minor F#" },
-        { "Arp F\u266Fm", "6 minor F#" },
-        // A name with two keys gives the first by pass order.
-        { "Am Loop in C major", "0 major C" },
-        // An accidental word without a mode is only a fallback, behind any pass-2 key.
-        { "G flat Pad", "6 major Gb" }, { "G flat Pad Em", "4 minor E" }, { "G flat A sharp", "6 major Gb" },
-        { "Lead G sharp", "8 major G#" },
-        // Lone accidentals only on the item's own name; lone natural letters never.
-        { "Keys C# 120", "1 major C#" }, { "Keys F\u266F", "6 major F#" }, { "Keys A 120", "none" },
-        { "Bb.wav", "10 major Bb" },
-        // The extension is not part of the name; a leading dot is not an extension.
-        { "Loop.Am", "none" }, { ".Am", "9 minor A" },
-        // Non-ASCII letters are token characters, so they do not split a word apart.
-        { "Am\u00E9lie", "none" }, { "Прогрессия_Dm", "2 minor D" } };
-    for (const auto& [name, key] : cases)
-        EXPECT_EQ(named(name), key) << name;
-    for (const char* name : { "", "___", "Pad8A", "Kick", "Snare 0A", "Bass 13B", "Bbsus", "C 120" })
-        EXPECT_EQ(named(name), "none") << name;
-    EXPECT_EQ(named("Keys C# 120", LoneAccidental::reject), "none");
-}
-
-TEST(MusicalKey, NamesTextAndRelativeKeys)
-{
     using enum KeySpelling;
     const std::tuple<int, std::optional<bool>, KeySpelling, const char*> roots[] {
         { 10, false, automatic, "Bb" }, { 10, true, automatic, "Bb" }, { 10, std::nullopt, automatic, "Bb" },
@@ -111,6 +80,34 @@ TEST(MusicalKey, NamesTextAndRelativeKeys)
     EXPECT_EQ(keySpellingFromRaw(-1), std::nullopt);
     EXPECT_EQ(pitchClassOfRootName("Gb"), 6);
     EXPECT_EQ(pitchClassOfRootName("Cb"), std::nullopt);
+}
+
+TEST(MusicalKey, FromNameFollowsThePassOrder)
+{
+    const std::pair<const char*, const char*> cases[] { { "Pad F sharp minor", "6 minor F#" },
+        { "Lead F sharp minor.wav", "6 minor F#" }, { "Pad_Em_120", "4 minor E" },
+        { "Bass_Am_Loop", "9 minor A" }, { "Vox 8A", "9 minor A" }, { "Loop 11b", "9 major A" },
+        { "Chords C# minor", "1 minor C#" }, { "Chords Db major", "1 major Db" },
+        { "Keys A minor", "9 minor A" }, { "Keys B flat Major", "10 major Bb" },
+        { "Am120 Loop", "9 minor A" }, { "Stab Cm7", "0 minor C" }, { "Arp F#min2", "6 minor F#" },
+        { "Arp F\u266Fm", "6 minor F#" },
+        // A name with two keys gives the first by pass order.
+        { "Am Loop in C major", "0 major C" },
+        // An accidental word without a mode is only a fallback, behind any pass-2 key.
+        { "G flat Pad", "6 major Gb" }, { "G flat Pad Em", "4 minor E" }, { "G flat A sharp", "6 major Gb" },
+        { "Lead G sharp", "8 major G#" },
+        // Lone accidentals only on the item's own name; lone natural letters never.
+        { "Keys C# 120", "1 major C#" }, { "Keys F\u266F", "6 major F#" }, { "Keys A 120", "none" },
+        { "Bb.wav", "10 major Bb" },
+        // The extension is not part of the name; a leading dot is not an extension.
+        { "Loop.Am", "none" }, { ".Am", "9 minor A" },
+        // Non-ASCII letters are token characters, so they do not split a word apart.
+        { "Am\u00E9lie", "none" }, { "Прогрессия_Dm", "2 minor D" } };
+    for (const auto& [name, key] : cases)
+        EXPECT_EQ(named(name), key) << name;
+    for (const char* name : { "", "___", "Pad8A", "Kick", "Snare 0A", "Bass 13B", "Bbsus", "C 120" })
+        EXPECT_EQ(named(name), "none") << name;
+    EXPECT_EQ(named("Keys C# 120", LoneAccidental::reject), "none");
 }
 
 TEST(BpmFromName, PatternFirstThenBareNumbersThatAgreeAndFitTheRange)

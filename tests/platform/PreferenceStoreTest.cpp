@@ -265,7 +265,7 @@ TEST(PreferenceStore, CrashBetweenWriteAndRenameLeavesTheOldFileWhole)
     EXPECT_TRUE(leftovers.isEmpty()) << leftovers.join(",").toStdString();
 }
 
-TEST(PreferenceStore, FailedWriteKeepsValuesInMemoryAndRetries)
+TEST(PreferenceStore, FailedWriteKeepsValuesInMemoryAndRetriesAndTheDefaultPathFollowsTheConfigFolder)
 {
     kivo::test::ScratchDir dir;
     // The store's folder path is taken by a plain file, so nothing can be written.
@@ -279,10 +279,7 @@ TEST(PreferenceStore, FailedWriteKeepsValuesInMemoryAndRetries)
     EXPECT_TRUE(store.flush());
     EXPECT_EQ(PreferenceStore(blocker + QStringLiteral("/Preferences.plist")).stringValue("kept"),
         QStringLiteral("yes"));
-}
 
-TEST(PreferenceStore, DefaultPathFollowsTheConfigFolder)
-{
     const QString config = QString::fromLocal8Bit(qgetenv("XDG_CONFIG_HOME"));
     ASSERT_FALSE(config.isEmpty()); // the test main isolates it
     EXPECT_EQ(PreferenceStore::defaultFilePath(), config + QStringLiteral("/KIVO Browser/Preferences.plist"));

@@ -186,7 +186,8 @@ TEST(AudioEngine, SamplerToneMixerVolumeAndTheSafetyLimiterReachTheTap)
     EXPECT_GT(loudest, 6.0f);
 }
 
-TEST(SafetyLimiter, KeepsTheOutputBelowFullScaleAndQuietMixesUntouched)
+TEST(SafetyLimiterAndMeterTap,
+    KeepsTheOutputBelowFullScaleQuietMixesUntouchedAndTheMeterTapWindowsAndFiltersSilence)
 {
     // The limiter on its own: a mix below -1 dBFS passes bit for bit, a loud one never reaches
     // 0 dBFS but is not silenced, and once the gain has recovered quiet passes untouched again.
@@ -222,10 +223,7 @@ TEST(SafetyLimiter, KeepsTheOutputBelowFullScaleAndQuietMixesUntouched)
     out = { NAN, 0.5f, INFINITY, -INFINITY };
     SafetyLimiter(kRate).process(out.data(), 2);
     EXPECT_EQ(out, (std::vector<float> { 0.0f, 0.5f, 0.0f, 0.0f }));
-}
 
-TEST(MeterTap, WindowsAndSilenceFilter)
-{
     std::vector<float> buffer(4096 * 2, 0.5f);
     // 1024 frames at 44.1 kHz: the 1470-frame window is longer, one pair over all frames.
     MeterBatch one = analyseTapBuffer(buffer.data(), 1024, 2, 44100);

@@ -181,7 +181,7 @@ TEST(OutputDevice, DeviceThatVanishesMidPlaybackFallsBackAndIsTakenBackWhenItRet
     EXPECT_EQ(engine.listOutputDevices().size(), 3u);
 }
 
-TEST(OutputDevice, ChoicesAreBroughtToOfferedValuesAndMatchedAgainstPresentDevices)
+TEST(OutputDevice, ChoicesAreBroughtToOfferedValuesMatchedAgainstPresentDevicesAndSurviveARestart)
 {
     OutputChoice odd { "ALSA", "", 100, 12345 };
     const OutputChoice n = odd.normalised();
@@ -221,10 +221,8 @@ TEST(OutputDevice, ChoicesAreBroughtToOfferedValuesAndMatchedAgainstPresentDevic
     EXPECT_NE(playback::deviceMissingMessage(gone, true).find("no sound"), std::string::npos);
     EXPECT_EQ(playback::deviceFailedMessage(OutputChoice { "ALSA", "X", 64, 96000 }, 96000, false),
         "\u201cX\u201d would not open at 96000 Hz with 64 frames: playing through the default output");
-}
 
-TEST(OutputDevice, ChoiceSurvivesARestartAndDamagedValuesReadAsDefaults)
-{
+    // A choice survives a restart; damaged values read as defaults.
     test::ScratchDir dir;
     const QString file = dir.path() + QStringLiteral("/Preferences.plist");
     const OutputChoice chosen { "JACK Audio Connection Kit", "system", 512, 96000 };
