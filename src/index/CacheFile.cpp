@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <fcntl.h>
 #include <filesystem>
 #include <map>
@@ -184,10 +185,19 @@ void decodeSearchIndex(
         if (it == array.end())
             fail("\"searchIndex\" ends with an identifier and no token map");
         TokenLists& tokens = out[group];
+        // A token's paths are looked up together (see StringTable::internAll); simdjson keeps the
+        // strings it unescaped until the document goes, and the few with raw bytes are kept here.
+        std::vector<std::string_view> paths;
+        std::deque<std::string> restoredPaths;
         for (auto field : (*it).get_object()) {
             auto& ids = tokens[std::string(restored(field.unescaped_key(), scratch.other))];
-            for (auto element : field.value().get_array())
-                ids.push_back(index.internPath(text(element.value(), scratch.path)));
+            paths.clear();
+            restoredPaths.clear();
+            for (auto element : field.value().get_array()) {
+                const std::string_view path = text(element.value(), scratch.path);
+                paths.push_back(path.data() == scratch.path.data() ? restoredPaths.emplace_back(path) : path);
+            }
+            index.internPaths(paths, ids);
         }
         ++it;
     }
@@ -370,14 +380,14 @@ void encode(JsonWriter& out, const CompactIndex& index, double lastUpdate, std::
     for (const auto& [group, tokens] : index.names) {
         out.value(group);
         out.beginObject();
-        for (std::size_t t = 0; t < tokens.tokenCount(); ++t) {
-            out.key(tokens.token(t));
+        tokens.forEach([&](std::string_view token, std::span<const std::uint32_t> ids) {
+            out.key(token);
             out.beginArray();
-            for (const auto id : tokens.postings(t))
+            for (const auto id : ids)
                 out.value(index.path(id));
             out.endArray();
             out.flush();
-        }
+        });
         out.endObject();
     }
     out.endArray();

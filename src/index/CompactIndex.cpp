@@ -172,118 +172,48 @@ std::uint32_t StringTable::intern(std::string_view text)
     return id;
 }
 
+void StringTable::internAll(std::span<const std::string_view> texts, std::vector<std::uint32_t>& ids)
+{
+    // Sized first, so that the slots fetched ahead stay where they are.
+    while ((m_hashes.size() + texts.size()) * 2 >= m_slots.size())
+        grow();
+    constexpr std::size_t kAhead = 12;
+    std::uint32_t hashes[2 * kAhead];
+    const std::size_t mask = m_slots.size() - 1;
+    const auto fetch = [&](std::size_t i) {
+        hashes[i % (2 * kAhead)] = hashOf(texts[i]);
+        __builtin_prefetch(&m_slots[hashes[i % (2 * kAhead)] & mask]);
+    };
+    for (std::size_t i = 0; i < std::min(kAhead, texts.size()); ++i)
+        fetch(i);
+    ids.reserve(ids.size() + texts.size());
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        if (i + kAhead < texts.size())
+            fetch(i + kAhead);
+        const std::uint32_t hash = hashes[i % (2 * kAhead)];
+        std::size_t at = hash & mask;
+        std::uint32_t found = kNoID;
+        for (; m_slots[at]; at = (at + 1) & mask) {
+            const std::uint32_t id = m_slots[at] - 1;
+            if (m_hashes[id] == hash && view(id) == texts[i]) {
+                found = id;
+                break;
+            }
+        }
+        if (found == kNoID) {
+            found = checkedSize(m_hashes.size());
+            m_text.append(texts[i]);
+            m_starts.push_back(checkedSize(m_text.size()));
+            m_hashes.push_back(hash);
+            m_slots[at] = found + 1;
+        }
+        ids.push_back(found);
+    }
+}
+
 std::size_t StringTable::memoryBytes() const
 {
     return m_text.capacity() + 4 * (m_starts.capacity() + m_hashes.capacity() + m_slots.capacity());
-}
-
-TokenPostings TokenPostings::build(TokenEntries entries)
-{
-    std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    TokenPostings out;
-    std::size_t blob = 0, postings = 0;
-    for (const auto& [token, ids] : entries) {
-        blob += token.size() + 1;
-        postings += ids.size();
-    }
-    out.m_blob.reserve(blob);
-    out.m_starts.reserve(entries.size());
-    out.m_postingStart.reserve(entries.size() + 1);
-    out.m_postings.reserve(postings);
-    for (std::size_t i = 0; i < entries.size(); ++i) {
-        const bool repeated = i > 0 && entries[i].first == entries[i - 1].first;
-        if (!repeated) {
-            out.m_blob += '\n';
-            out.m_starts.push_back(checkedSize(out.m_blob.size()));
-            out.m_blob += entries[i].first;
-            out.m_postingStart.push_back(checkedSize(out.m_postings.size()));
-        }
-        const auto& ids = entries[i].second;
-        out.m_postings.insert(out.m_postings.end(), ids.begin(), ids.end());
-        const bool lastOfToken = i + 1 == entries.size() || entries[i + 1].first != entries[i].first;
-        if (lastOfToken) {
-            const auto first = out.m_postings.begin() + std::ptrdiff_t(out.m_postingStart.back());
-            if (!std::is_sorted(first, out.m_postings.end()))
-                std::sort(first, out.m_postings.end());
-            out.m_postings.erase(std::unique(first, out.m_postings.end()), out.m_postings.end());
-        }
-    }
-    out.m_postingStart.push_back(checkedSize(out.m_postings.size()));
-    const std::size_t ids = out.m_postings.empty()
-        ? 0
-        : std::size_t(*std::max_element(out.m_postings.begin(), out.m_postings.end())) + 1;
-    out.m_tokenCounts.assign(ids, 0);
-    for (std::size_t t = 0; t < out.tokenCount(); ++t) {
-        const auto list = out.postings(t);
-        for (const auto id : list)
-            out.m_tokenCounts[id] += out.m_tokenCounts[id] < 255;
-        if (list.size() * 32 >= ids && list.size() >= 1024) {
-            FileBitmap bits((ids + 63) / 64);
-            for (const auto id : list)
-                bits[id >> 6] |= std::uint64_t(1) << (id & 63);
-            out.m_denseTokens.push_back(std::uint32_t(t));
-            out.m_denseBits.push_back(std::move(bits));
-        }
-    }
-    return out;
-}
-
-std::string_view TokenPostings::token(std::size_t i) const
-{
-    const std::size_t end = i + 1 < m_starts.size() ? m_starts[i + 1] - 1 : m_blob.size();
-    return std::string_view(m_blob).substr(m_starts[i], end - m_starts[i]);
-}
-
-void TokenPostings::collect(std::string_view query, FileBitmap& bits) const
-{
-    if (query.empty() || m_blob.empty())
-        return;
-    const char* const begin = m_blob.data();
-    const char* const end = begin + m_blob.size();
-    const char* at = begin;
-    while (at < end) {
-        const void* hit = ::memmem(at, std::size_t(end - at), query.data(), query.size());
-        if (!hit)
-            return;
-        const auto offset = std::uint32_t(static_cast<const char*>(hit) - begin);
-        // A query holds no "\n", so a hit lies inside one token: the last that starts at or before it.
-        const auto found
-            = std::size_t(std::upper_bound(m_starts.begin(), m_starts.end(), offset) - m_starts.begin()) - 1;
-        const auto dense = std::lower_bound(m_denseTokens.begin(), m_denseTokens.end(), found);
-        if (dense != m_denseTokens.end() && *dense == found) {
-            const FileBitmap& words = m_denseBits[std::size_t(dense - m_denseTokens.begin())];
-            for (std::size_t w = 0; w < words.size(); ++w)
-                bits[w] |= words[w];
-        } else {
-            for (const auto id : postings(found))
-                bits[id >> 6] |= std::uint64_t(1) << (id & 63);
-        }
-        at = found + 1 < m_starts.size() ? begin + m_starts[found + 1] : end;
-    }
-}
-
-std::span<const std::uint32_t> TokenPostings::exactly(std::string_view wanted) const
-{
-    std::size_t low = 0, high = m_starts.size();
-    while (low < high) {
-        const std::size_t mid = (low + high) / 2;
-        if (token(mid) < wanted)
-            low = mid + 1;
-        else
-            high = mid;
-    }
-    if (low == m_starts.size() || token(low) != wanted)
-        return {};
-    return postings(low);
-}
-
-std::size_t TokenPostings::memoryBytes() const
-{
-    std::size_t dense = 4 * m_denseTokens.capacity();
-    for (const auto& bits : m_denseBits)
-        dense += 8 * bits.capacity();
-    return m_blob.capacity() + 4 * (m_starts.capacity() + m_postingStart.capacity() + m_postings.capacity())
-        + dense + m_tokenCounts.capacity();
 }
 
 std::string_view CompactIndex::nameOf(const IndexedFile& file) const
@@ -361,6 +291,16 @@ std::uint32_t CompactIndex::internPath(std::string_view value)
         sortClassOf.resize(id + 1, SortClasses::kNone);
     }
     return id;
+}
+
+void CompactIndex::internPaths(std::span<const std::string_view> paths, std::vector<std::uint32_t>& ids)
+{
+    strings.internAll(paths, ids);
+    if (strings.size() > folderOf.size()) {
+        folderOf.resize(strings.size(), kNoID);
+        fileOf.resize(strings.size(), kNoID);
+        sortClassOf.resize(strings.size(), SortClasses::kNone);
+    }
 }
 
 std::uint32_t CompactIndex::addText(std::string_view value)
@@ -535,14 +475,12 @@ GroupTokenIndex tokenMapsOf(const CompactIndex& index, const std::map<GroupID, T
     GroupTokenIndex out;
     for (const auto& [group, tokens] : postings) {
         TokenIndex& byToken = out[group];
-        byToken.reserve(tokens.tokenCount());
-        for (std::size_t t = 0; t < tokens.tokenCount(); ++t) {
-            PathSet& paths = byToken[std::string(tokens.token(t))];
-            const auto ids = tokens.postings(t);
+        tokens.forEach([&](std::string_view token, std::span<const std::uint32_t> ids) {
+            PathSet& paths = byToken[std::string(token)];
             paths.reserve(ids.size());
             for (const auto id : ids)
                 paths.emplace(index.path(id));
-        }
+        });
     }
     return out;
 }

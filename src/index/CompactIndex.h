@@ -9,6 +9,7 @@
 // A state is immutable once built; the builders below are the only way to make one.
 
 #include "index/IndexMaps.h"
+#include "index/TokenPostings.h"
 
 #include <cstdint>
 #include <map>
@@ -29,6 +30,10 @@ public:
     void reserve(std::size_t strings, std::size_t bytes);
     // The string's id, added when new.
     std::uint32_t intern(std::string_view text);
+    // The ids of many strings at once (added when new), appended to `ids`. Looking many up together
+    // lets their hash slots be fetched from memory ahead of use: one at a time, a table larger than
+    // the caches costs a miss per string.
+    void internAll(std::span<const std::string_view> texts, std::vector<std::uint32_t>& ids);
     // kNoID when absent.
     std::uint32_t find(std::string_view text) const;
     std::string_view view(std::uint32_t id) const
@@ -45,46 +50,6 @@ private:
     std::vector<std::uint32_t> m_starts;
     std::vector<std::uint32_t> m_hashes; // per id, so that growing the table hashes nothing again
     std::vector<std::uint32_t> m_slots; // id + 1, 0 when free; a power of two in size
-};
-
-using FileBitmap = std::vector<std::uint64_t>;
-// Tokens, each with the ids of its paths.
-using TokenEntries = std::vector<std::pair<std::string, std::vector<std::uint32_t>>>;
-
-// One token index of one collection: the distinct tokens sorted and laid end to end ("\n" before
-// each, so a substring test over all of them is one memmem walk), each with its path ids sorted.
-class TokenPostings {
-public:
-    // Takes token -> ids (in any order, repeats allowed) and keeps them sorted and distinct.
-    static TokenPostings build(TokenEntries entries);
-
-    std::size_t tokenCount() const { return m_starts.size(); }
-    std::string_view token(std::size_t i) const;
-    std::span<const std::uint32_t> postings(std::size_t i) const
-    {
-        return { m_postings.data() + m_postingStart[i], m_postingStart[i + 1] - m_postingStart[i] };
-    }
-    // Sets the bit of every id that has a token containing `query`.
-    void collect(std::string_view query, FileBitmap& bits) const;
-    // The ids whose token is exactly `token`, empty when none.
-    std::span<const std::uint32_t> exactly(std::string_view token) const;
-    // How many distinct tokens the id has here (at most 255).
-    std::uint32_t tokensOf(std::uint32_t id) const
-    {
-        return id < m_tokenCounts.size() ? m_tokenCounts[id] : 0;
-    }
-    std::size_t memoryBytes() const;
-
-private:
-    std::string m_blob;
-    // The tokens held by a large share of the ids ("wav", a library's name) also as bitmaps, no larger
-    // than their id arrays: a short query contains many of them, and or-ing words beats setting bits.
-    std::vector<std::uint32_t> m_denseTokens; // ascending
-    std::vector<FileBitmap> m_denseBits;
-    std::vector<std::uint8_t> m_tokenCounts; // by id
-    std::vector<std::uint32_t> m_starts; // offset of each token's first character
-    std::vector<std::uint32_t> m_postingStart; // one more than there are tokens
-    std::vector<std::uint32_t> m_postings;
 };
 
 // The extension a file order looks at in `path`: what follows the last dot of its last component (none
@@ -201,6 +166,7 @@ struct CompactIndex {
 
     // Builders. A record's strings go in through these so that each path is stored once.
     std::uint32_t internPath(std::string_view path);
+    void internPaths(std::span<const std::string_view> paths, std::vector<std::uint32_t>& ids);
     std::uint32_t addText(std::string_view value);
     // Appends a file record (path, name and tempo set), giving it its sort class.
     void addFile(IndexedFile file);

@@ -1,7 +1,6 @@
 #include "index/CompactPatch.h"
 
 #include <algorithm>
-#include <iterator>
 #include <unordered_set>
 
 namespace kivo::index {
@@ -26,46 +25,7 @@ std::vector<std::pair<GroupID, std::string>> containingRoots(const GroupRoots& r
     return out;
 }
 
-std::vector<std::uint32_t> sortedIDs(std::vector<std::uint32_t> ids)
-{
-    std::sort(ids.begin(), ids.end());
-    ids.erase(std::unique(ids.begin(), ids.end()), ids.end());
-    return ids;
-}
-
 } // namespace
-
-TokenPostings patchedPostings(const TokenPostings& postings, const TokenChanges& changes)
-{
-    // Untouched tokens keep their sorted lists as they are; a changed one is merged with its changes.
-    TokenEntries entries;
-    entries.reserve(postings.tokenCount() + changes.size());
-    auto change = changes.begin();
-    std::size_t t = 0;
-    while (t < postings.tokenCount() || change != changes.end()) {
-        const bool old = t < postings.tokenCount();
-        if (old && (change == changes.end() || postings.token(t) < change->first)) {
-            const auto ids = postings.postings(t);
-            entries.emplace_back(
-                std::string(postings.token(t)), std::vector<std::uint32_t>(ids.begin(), ids.end()));
-            ++t;
-            continue;
-        }
-        const bool existing = old && postings.token(t) == change->first;
-        const auto removed = sortedIDs(change->second.removed);
-        const auto added = sortedIDs(change->second.added);
-        std::vector<std::uint32_t> kept, ids;
-        const auto before = existing ? postings.postings(t) : std::span<const std::uint32_t>();
-        std::set_difference(
-            before.begin(), before.end(), removed.begin(), removed.end(), std::back_inserter(kept));
-        std::set_union(kept.begin(), kept.end(), added.begin(), added.end(), std::back_inserter(ids));
-        if (!ids.empty())
-            entries.emplace_back(change->first, std::move(ids));
-        t += existing;
-        ++change;
-    }
-    return TokenPostings::build(std::move(entries));
-}
 
 CompactPatch::CompactPatch(CompactIndex index)
     : m_index(std::move(index))
@@ -302,8 +262,7 @@ CompactIndex CompactPatch::finish()
         { std::pair { &m_names, &m_index.names }, { &m_keywords, &m_index.keywords } })
         for (const auto& [group, change] : *changes) {
             const auto found = postings->find(group);
-            TokenPostings next
-                = patchedPostings(found != postings->end() ? found->second : TokenPostings(), change);
+            TokenPostings next = (found != postings->end() ? found->second : TokenPostings()).patched(change);
             postings->insert_or_assign(group, std::move(next));
         }
     m_names.clear();

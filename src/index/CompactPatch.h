@@ -23,15 +23,6 @@
 
 namespace kivo::index {
 
-// Paths taken from and given to the tokens of one token index, by token.
-struct TokenChange {
-    std::vector<std::uint32_t> removed, added;
-};
-using TokenChanges = std::map<std::string, TokenChange, std::less<>>;
-
-// The postings with the changes made: removals first, tokens left without paths dropped.
-TokenPostings patchedPostings(const TokenPostings& postings, const TokenChanges& changes);
-
 // Made on the thread that holds the store's writer turn (so that no other write can come between the
 // state it copies and the one it publishes); readers go on with the published state meanwhile.
 class CompactPatch {

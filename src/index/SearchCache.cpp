@@ -82,9 +82,10 @@ std::vector<std::uint32_t> filesOfGroup(const CompactIndex& index, const GroupID
     for (const TokenPostings* tokens : { index.namesOf(group), index.keywordsOf(group) }) {
         if (!tokens)
             continue;
-        for (std::size_t t = 0; t < tokens->tokenCount(); ++t)
-            for (const auto id : tokens->postings(t))
+        tokens->forEach([&](std::string_view, std::span<const std::uint32_t> ids) {
+            for (const auto id : ids)
                 bits[id >> 6] |= std::uint64_t(1) << (id & 63);
+        });
     }
     std::vector<std::uint32_t> ids;
     for (std::size_t w = 0; w < bits.size(); ++w)

@@ -59,11 +59,30 @@ TEST(IndexRefresh, AppliedDeltaMatchesAFreshScan)
     // The store patches its compact form to the same index as the maps get, and as a scan makes.
     CacheIndexStore store(quietStore(dir));
     store.replace([&](IndexMaps& into) { into = maps; });
+    const SnapshotPtr before = store.current();
+    const IndexMaps mapsBefore = maps;
     applyQuickRefreshDelta(store, delta, {}, openScan());
     FolderScanner scanner({}, {}, {});
     applyQuickRefreshDelta(maps, delta, scanner);
     expectSameIndex(maps, scanned(groups), false);
     expectSameIndex(store.snapshot(), maps, false);
+    // The patched state shares its arrays with the one before, which its readers still see unchanged.
+    expectSameIndex(mapsOf(before->index), mapsBefore);
+    // Its token lists are the shared ones with the changed tokens laid over them: searches read through
+    // that layer exactly as they read lists laid out afresh (exact names first, then the rest).
+    EXPECT_FALSE(store.current()->index.namesOf("G")->laidOut());
+    CacheIndexStore fresh(quietStore(dir));
+    fresh.replace([&](IndexMaps& into) { into = maps; });
+    const auto pathsOf = [](const std::vector<FileInfo>& files) {
+        std::vector<std::string> out;
+        for (const auto& f : files)
+            out.push_back(f.path);
+        return out;
+    };
+    for (const std::string query : { "kick", "Kick 03 120 BPM", "tom", "snare drums", "hat", "0" })
+        for (const GroupID group : { "G", "K" })
+            EXPECT_EQ(pathsOf(store.search(query, group, true)), pathsOf(fresh.search(query, group, true)))
+                << query << " in " << group;
     // So does a sync that adds a root, to a collection and to a new one.
     dir.write("Loops/Loop 90.wav", "x");
     const std::string loops = dir.str() + "/Loops";
