@@ -135,7 +135,7 @@ void decodeDirectory(std::string_view key, od::object object, CompactIndex& inde
     for (auto field : object) {
         const std::string_view fieldName = field.unescaped_key();
         od::value value = field.value();
-        IndexedFolder& folder = index.folders[at];
+        IndexedFolder& folder = index.folders.edit(at);
         if (fieldName == "path") {
             folder.ownPath = index.internPath(text(value, scratch.other));
             hasPath = true;
@@ -316,7 +316,7 @@ void encodeFile(JsonWriter& out, const CompactIndex& index, const IndexedFile& f
     }
     if (file.keyAt != kNoID) {
         out.key("key");
-        out.value(std::string_view(index.text).substr(file.keyAt, file.keySize));
+        out.value(index.text.view().substr(file.keyAt, file.keySize));
     }
     if (file.hasDuration) {
         out.key("duration");

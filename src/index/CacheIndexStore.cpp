@@ -88,7 +88,7 @@ void CacheIndexStore::updateFolderTimes(
             const std::uint32_t id = index.strings.find(path);
             if (id == kNoID || index.folderOf[id] == kNoID)
                 continue;
-            IndexedFolder& folder = index.folders[index.folderOf[id]];
+            IndexedFolder& folder = index.folders.edit(index.folderOf[id]);
             folder.hasContentModified = true;
             folder.contentModified = time;
             if (const auto inode = inodes.find(path); inode != inodes.end()) {

@@ -110,9 +110,9 @@ void SortClasses::grow()
 }
 
 StringTable::StringTable()
-    : m_starts { 0 }
-    , m_slots(16, 0)
 {
+    m_starts.push_back(0);
+    m_slots.assign(16, 0);
 }
 
 void StringTable::reserve(std::size_t strings, std::size_t bytes)
@@ -130,7 +130,7 @@ void StringTable::reserve(std::size_t strings, std::size_t bytes)
             std::size_t at = m_hashes[id] & mask;
             while (m_slots[at])
                 at = (at + 1) & mask;
-            m_slots[at] = id + 1;
+            m_slots.set(at, id + 1);
         }
     }
 }
@@ -168,7 +168,7 @@ std::uint32_t StringTable::intern(std::string_view text)
     m_text.append(text);
     m_starts.push_back(checkedSize(m_text.size()));
     m_hashes.push_back(hash);
-    m_slots[at] = id + 1;
+    m_slots.set(at, id + 1);
     return id;
 }
 
@@ -205,7 +205,7 @@ void StringTable::internAll(std::span<const std::string_view> texts, std::vector
             m_text.append(texts[i]);
             m_starts.push_back(checkedSize(m_text.size()));
             m_hashes.push_back(hash);
-            m_slots[at] = found + 1;
+            m_slots.set(at, found + 1);
         }
         ids.push_back(found);
     }
@@ -220,7 +220,7 @@ std::string_view CompactIndex::nameOf(const IndexedFile& file) const
 {
     if (file.nameAt == IndexedFile::kLeafName)
         return lastComponent(path(file.path));
-    return std::string_view(text).substr(file.nameAt, file.nameSize);
+    return text.view().substr(file.nameAt, file.nameSize);
 }
 
 FileInfo CompactIndex::fileInfo(const IndexedFile& file) const
@@ -232,7 +232,7 @@ FileInfo CompactIndex::fileInfo(const IndexedFile& file) const
     if (file.hasBpm)
         info.bpm = file.bpm;
     if (file.keyAt != kNoID)
-        info.key = std::string(std::string_view(text).substr(file.keyAt, file.keySize));
+        info.key = std::string(text.view().substr(file.keyAt, file.keySize));
     if (file.hasDuration)
         info.duration = file.duration;
     return info;
@@ -358,28 +358,28 @@ void CompactIndex::beginFolder(std::string_view folderPath)
 
 void CompactIndex::endFolder()
 {
-    IndexedFolder& folder = folders.back();
+    IndexedFolder& folder = folders.edit(folders.size() - 1);
     folder.fileCount = checkedSize(files.size() - folder.firstFile);
     folder.subCount = checkedSize(subdirectories.size() - folder.firstSub);
     if (folderOf[folder.path] == kNoID)
         ++folderCount;
-    folderOf[folder.path] = std::uint32_t(folders.size() - 1);
+    folderOf.set(folder.path, std::uint32_t(folders.size() - 1));
 }
 
 void CompactIndex::indexFiles()
 {
-    std::fill(fileOf.begin(), fileOf.end(), kNoID);
-    std::fill(sortClassOf.begin(), sortClassOf.end(), SortClasses::kNone);
+    fileOf.assign(fileOf.size(), kNoID);
+    sortClassOf.assign(sortClassOf.size(), SortClasses::kNone);
     fileCount = 0;
     for (std::size_t f = 0; f < folders.size(); ++f) {
         if (!isCurrent(f))
             continue;
         const IndexedFolder& folder = folders[f];
         for (std::uint32_t i = folder.firstFile; i < folder.firstFile + folder.fileCount; ++i) {
-            auto& slot = fileOf[files[i].path];
+            auto& slot = fileOf.edit(files[i].path);
             fileCount += slot == kNoID;
             slot = i;
-            sortClassOf[files[i].path] = files[i].sortClass;
+            sortClassOf.set(files[i].path, files[i].sortClass);
         }
     }
 }
@@ -454,7 +454,7 @@ bool sameRecord(const CompactIndex& index, const IndexedFile& file, const FileIn
     return file.id == info.id && index.path(file.path) == info.path && index.nameOf(file) == info.name
         && file.hasBpm == info.bpm.has_value() && (!file.hasBpm || file.bpm == *info.bpm)
         && (file.keyAt != kNoID) == info.key.has_value()
-        && (!info.key || std::string_view(index.text).substr(file.keyAt, file.keySize) == *info.key)
+        && (!info.key || index.text.view().substr(file.keyAt, file.keySize) == *info.key)
         && file.hasDuration == info.duration.has_value()
         && (!file.hasDuration || file.duration == *info.duration);
 }
@@ -508,7 +508,7 @@ CompactIndex compactRecordsOf(
     index.folders.reserve(directoryIndex.size());
     for (const auto& [path, info] : directoryIndex) {
         index.beginFolder(path);
-        IndexedFolder& folder = index.folders.back();
+        IndexedFolder& folder = index.folders.edit(index.folders.size() - 1);
         folder.ownPath = index.internPath(info.path);
         folder.lastModified = info.lastModified;
         folder.hasContentModified = info.contentModified.has_value();
@@ -534,14 +534,14 @@ CompactIndex compactRecordsOf(
         if (listed != kNoID && sameRecord(index, index.files[listed], info))
             continue;
         index.files.push_back(index.recordFor(info));
-        index.fileOf[id] = std::uint32_t(index.files.size() - 1);
-        index.sortClassOf[id] = index.files.back().sortClass;
+        index.fileOf.set(id, std::uint32_t(index.files.size() - 1));
+        index.sortClassOf.set(id, index.files.back().sortClass);
     }
     index.fileCount = 0;
     for (std::uint32_t id = 0; id < index.fileOf.size(); ++id) {
-        if (id >= held.size() || !held[id]) {
-            index.fileOf[id] = kNoID;
-            index.sortClassOf[id] = SortClasses::kNone;
+        if ((id >= held.size() || !held[id]) && index.fileOf[id] != kNoID) {
+            index.fileOf.set(id, kNoID);
+            index.sortClassOf.set(id, SortClasses::kNone);
         }
         index.fileCount += index.fileOf[id] != kNoID;
     }

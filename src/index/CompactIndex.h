@@ -6,9 +6,12 @@
 // end to end in one buffer with each token's files as a sorted id array. `FileInfo` and the other
 // records are made from it only for results, for the cache writer and for the writers' working maps.
 //
-// A state is immutable once built; the builders below are the only way to make one.
+// A state is immutable once published; the builders below are the only way to make one. Its arrays
+// are shared with the states made from it (SharedArrays.h), so a copy that a patch changes costs what
+// the patch changes.
 
 #include "index/IndexMaps.h"
+#include "index/SharedArrays.h"
 #include "index/TokenPostings.h"
 
 #include <cstdint>
@@ -38,7 +41,7 @@ public:
     std::uint32_t find(std::string_view text) const;
     std::string_view view(std::uint32_t id) const
     {
-        return std::string_view(m_text).substr(m_starts[id], m_starts[id + 1] - m_starts[id]);
+        return { m_text.data() + m_starts[id], m_starts[id + 1] - m_starts[id] };
     }
     std::size_t size() const { return m_starts.size() - 1; }
     std::size_t memoryBytes() const;
@@ -46,10 +49,10 @@ public:
 private:
     void grow();
 
-    std::string m_text;
-    std::vector<std::uint32_t> m_starts;
-    std::vector<std::uint32_t> m_hashes; // per id, so that growing the table hashes nothing again
-    std::vector<std::uint32_t> m_slots; // id + 1, 0 when free; a power of two in size
+    AppendArray<char> m_text;
+    AppendArray<std::uint32_t> m_starts;
+    AppendArray<std::uint32_t> m_hashes; // per id, so that growing the table hashes nothing again
+    ChunkedArray<std::uint32_t> m_slots; // id + 1, 0 when free; a power of two in size
 };
 
 // The extension a file order looks at in `path`: what follows the last dot of its last component (none
@@ -122,16 +125,16 @@ struct IndexedFolder {
 
 struct CompactIndex {
     StringTable strings; // every path: files, folders, sub-folders
-    std::string text; // names that are not their path's last component, and keys
-    std::vector<IndexedFile> files; // the folders' lists, folder after folder (and loose records last)
+    AppendArray<char> text; // names that are not their path's last component, and keys
+    AppendArray<IndexedFile> files; // the folders' lists, folder after folder (and loose records last)
     SortClasses sortClasses; // of every record in `files`
-    std::vector<IndexedFolder> folders; // a record is current when folderOf points back at it
-    std::vector<std::uint32_t> subdirectories;
-    std::vector<std::uint32_t> folderOf; // string id -> folder index, kNoID when none
-    std::vector<std::uint32_t> fileOf; // string id -> the record the file index holds, kNoID when none
+    ChunkedArray<IndexedFolder> folders; // a record is current when folderOf points back at it
+    AppendArray<std::uint32_t> subdirectories;
+    ChunkedArray<std::uint32_t> folderOf; // string id -> folder index, kNoID when none
+    ChunkedArray<std::uint32_t> fileOf; // string id -> the record the file index holds, kNoID when none
     // string id -> that record's sort class, SortClasses::kNone when none: what a search reads of every
     // hit, kept apart from the records so that reading it streams.
-    std::vector<std::uint16_t> sortClassOf;
+    ChunkedArray<std::uint16_t> sortClassOf;
     std::size_t fileCount = 0; // ids with a record in fileOf
     std::size_t folderCount = 0; // current folder records
     GroupRoots roots;

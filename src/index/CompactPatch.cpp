@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <unordered_set>
+#include <utility>
 
 namespace kivo::index {
 
@@ -48,8 +49,8 @@ CompactPatch::FolderEdit* CompactPatch::edit(std::string_view folderPath)
 
 void CompactPatch::dropFile(std::uint32_t id)
 {
-    m_index.fileOf[id] = kNoID;
-    m_index.sortClassOf[id] = SortClasses::kNone;
+    m_index.fileOf.set(id, kNoID);
+    m_index.sortClassOf.set(id, SortClasses::kNone);
     --m_index.fileCount;
 }
 
@@ -101,7 +102,7 @@ std::vector<std::string> CompactPatch::removeFolder(const std::string& path)
     }
     removeFiles(removed);
     for (const auto id : folders) {
-        m_index.folderOf[id] = kNoID;
+        m_index.folderOf.set(id, kNoID);
         --m_index.folderCount;
         m_edits.erase(id);
     }
@@ -131,7 +132,7 @@ void CompactPatch::addWalk(IndexBuilder&& walk, const std::string& top, Listing 
         if (const std::uint32_t id = m_index.strings.find(path); id != kNoID)
             m_edits.erase(id);
         m_index.beginFolder(path);
-        IndexedFolder& folder = m_index.folders.back();
+        IndexedFolder& folder = m_index.folders.edit(m_index.folders.size() - 1);
         folder.ownPath = m_index.internPath(info.path);
         folder.lastModified = info.lastModified;
         folder.hasContentModified = info.contentModified.has_value();
@@ -140,7 +141,7 @@ void CompactPatch::addWalk(IndexBuilder&& walk, const std::string& top, Listing 
         folder.inode = info.inode.value_or(0);
         for (const auto& file : info.files) {
             m_index.files.push_back(m_index.recordFor(file));
-            placed[m_index.files.back().path] = std::uint32_t(m_index.files.size() - 1);
+            placed[std::as_const(m_index.files).back().path] = std::uint32_t(m_index.files.size() - 1);
         }
         for (const auto& sub : info.subdirectories)
             m_index.subdirectories.push_back(m_index.internPath(sub));
@@ -154,8 +155,8 @@ void CompactPatch::addWalk(IndexBuilder&& walk, const std::string& top, Listing 
             at = placed.emplace(id, std::uint32_t(m_index.files.size() - 1)).first;
         }
         m_index.fileCount += m_index.fileOf[id] == kNoID;
-        m_index.fileOf[id] = at->second;
-        m_index.sortClassOf[id] = m_index.files[at->second].sortClass;
+        m_index.fileOf.set(id, at->second);
+        m_index.sortClassOf.set(id, m_index.files[at->second].sortClass);
     }
     const bool walked = walk.directoryIndex.contains(top);
     addTokens(std::move(walk.searchIndex), m_names);
@@ -181,8 +182,8 @@ void CompactPatch::addFiles(std::vector<FileInfo>&& records, IndexBuilder&& toke
         const std::uint32_t id = m_index.internPath(record.path);
         m_index.files.push_back(m_index.recordFor(record));
         m_index.fileCount += m_index.fileOf[id] == kNoID;
-        m_index.fileOf[id] = std::uint32_t(m_index.files.size() - 1);
-        m_index.sortClassOf[id] = m_index.files.back().sortClass;
+        m_index.fileOf.set(id, std::uint32_t(m_index.files.size() - 1));
+        m_index.sortClassOf.set(id, std::as_const(m_index.files).back().sortClass);
     }
     tokens.finish();
     addTokens(std::move(tokens.searchIndex), m_names);
@@ -198,7 +199,7 @@ void CompactPatch::applyFreshTimes(
         const std::uint32_t id = m_index.strings.find(path);
         if (id == kNoID || m_index.folderOf[id] == kNoID)
             continue;
-        IndexedFolder& folder = m_index.folders[m_index.folderOf[id]];
+        IndexedFolder& folder = m_index.folders.edit(m_index.folderOf[id]);
         folder.hasContentModified = true;
         folder.contentModified = time;
         if (const auto inode = freshInodes.find(path); inode != freshInodes.end()) {
@@ -227,8 +228,8 @@ CompactIndex CompactPatch::finish()
             const auto at = std::uint32_t(m_index.files.size() - 1);
             if (replacedAt == kNoID || m_index.fileOf[id] == replacedAt) {
                 m_index.fileCount += m_index.fileOf[id] == kNoID;
-                m_index.fileOf[id] = at;
-                m_index.sortClassOf[id] = record.sortClass;
+                m_index.fileOf.set(id, at);
+                m_index.sortClassOf.set(id, record.sortClass);
             }
         };
         const std::uint32_t first = folder.firstFile, count = folder.fileCount;
@@ -251,11 +252,10 @@ CompactIndex CompactPatch::finish()
             }
         folder.fileCount = std::uint32_t(m_index.files.size() - folder.firstFile);
         folder.firstSub = std::uint32_t(m_index.subdirectories.size());
-        m_index.subdirectories.insert(
-            m_index.subdirectories.end(), change.subdirectories.begin(), change.subdirectories.end());
+        m_index.subdirectories.append(change.subdirectories);
         folder.subCount = std::uint32_t(change.subdirectories.size());
         m_index.folders.push_back(folder);
-        m_index.folderOf[folderID] = std::uint32_t(m_index.folders.size() - 1);
+        m_index.folderOf.set(folderID, std::uint32_t(m_index.folders.size() - 1));
     }
     m_edits.clear();
     for (const auto& [changes, postings] :

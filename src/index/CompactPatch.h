@@ -9,8 +9,9 @@
 // outweigh the live ones, when the records are laid out afresh. Removed and added paths of each token
 // are gathered and merged into the sorted postings once, at the end.
 //
-// What is still proportional to the library: the copy of the state the patch starts from (flat arrays,
-// copied at memory speed) and the rewrite of each collection's postings that changed.
+// The copy the patch starts from shares the published state's arrays (SharedArrays.h) and each
+// collection's token lists (TokenPostings.h): what the patch changes is copied, chunk by chunk or as
+// a layer of changed tokens, and nothing else, so its cost follows the change, not the library.
 
 #include "index/CompactIndex.h"
 #include "index/IndexBuilder.h"

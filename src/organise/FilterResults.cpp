@@ -41,7 +41,7 @@ bool passingFiles(index::CacheIndexStore& store, const index::GroupID& g, const 
                 if (file.keyAt == index::kNoID)
                     key.reset();
                 else
-                    key.emplace(std::string_view(ix.text).substr(file.keyAt, file.keySize));
+                    key.emplace(ix.text.view().substr(file.keyAt, file.keySize));
                 if (!passesFile(ix.path(file.path), file.hasBpm ? std::optional(file.bpm) : std::nullopt, key,
                         request.filters, overrides))
                     continue;
@@ -83,7 +83,7 @@ std::optional<CountedHits> CountedHits::find(index::CacheIndexStore& store, cons
             if (file->keyAt == index::kNoID)
                 key.reset();
             else
-                key.emplace(std::string_view(ix.text).substr(file->keyAt, file->keySize));
+                key.emplace(ix.text.view().substr(file->keyAt, file->keySize));
             return passesFile(ix.path(file->path), file->hasBpm ? std::optional(file->bpm) : std::nullopt,
                 key, filters, overrides);
         };
