@@ -6,13 +6,36 @@
 #include "app/LibraryTreeModel.h"
 
 #include <QCoreApplication>
-#include <QTest>
+#include <QEventLoop>
+#include <QTimer>
 #include <QTreeView>
+
+#include <functional>
+
+// Runs the event loop until `done` or `ms` have passed. QTest::qWaitFor sleeps the main thread
+// 10 ms at a time between its checks, which an event-loop watchdog would count as the window's own
+// stalls.
+inline bool turnEventLoopUntil(const std::function<bool()>& done, int ms)
+{
+    if (done())
+        return true;
+    QEventLoop loop;
+    QTimer poll;
+    poll.setInterval(1);
+    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
+        if (done())
+            loop.quit();
+    });
+    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
+    poll.start();
+    loop.exec();
+    return done();
+}
 
 inline bool treeSettled(const kivo::app::LibraryTreeModel* model)
 {
     for (int round = 0; round < 50; ++round) {
-        if (!QTest::qWaitFor([model] { return model->pendingReads() == 0; }, 10000))
+        if (!turnEventLoopUntil([model] { return model->pendingReads() == 0; }, 10000))
             return false;
         QCoreApplication::processEvents();
         if (model->pendingReads() == 0)
