@@ -176,12 +176,14 @@ public:
         m.resetPlayer();
         if (path == Path::SelectThenPlay) {
             m.load(target);
-            idle(0.05); // the hand moving to the key
+            idle(0.2); // the hand moving from the click to the key
         } else if (path == Path::ArrowKey) {
             m.load(before);
             m.prepareAhead(target);
             m.play(before);
-            idle(0.05); // one key repeat and more
+            // The row above heard for a moment: at key-repeat speed nothing is heard at all, and a
+            // loaded machine may not have opened the next row yet, stretched or not.
+            idle(0.2);
             m.stop();
         }
         m_engine.resetFirstAudible();

@@ -232,6 +232,8 @@ void AudioPlayerManager::open(const QUrl& url, Start start, std::optional<double
     std::optional<Ahead> ahead;
     if (m_ahead && m_ahead->url == url && !resumeAt && m_tasks)
         ahead = std::exchange(m_ahead, std::nullopt);
+    if (ahead && ahead->wait)
+        ahead->wait->cancel();
     if (url.isEmpty() || !url.isLocalFile())
         return;
     const std::string path = url.toLocalFile().toStdString();
@@ -302,17 +304,24 @@ void AudioPlayerManager::prepareAhead(const QUrl& url)
     // Only where opening is in the background, and only audio: a MIDI file opens in no time.
     if (!m_tasks || url.isEmpty() || !url.isLocalFile() || isMIDIFile(url) || url == m_currentFile.url())
         return;
-    m_engine.start();
     Ahead ahead;
     ahead.url = url;
     ahead.serial = ++m_openSerial;
-    ahead.opening = startOpening(
-        url, m_engine.sampleRate(), m_musicLookup ? m_musicLookup() : Options::MusicLookup(), ahead.serial);
+    QPointer<AudioPlayerManager> self(this);
+    ahead.wait = m_clock.after(kAheadDelay, [self, serial = ahead.serial] {
+        if (!self || !self->m_ahead || self->m_ahead->serial != serial)
+            return;
+        self->m_engine.start();
+        self->m_ahead->opening = self->startOpening(self->m_ahead->url, self->m_engine.sampleRate(),
+            self->m_musicLookup ? self->m_musicLookup() : Options::MusicLookup(), serial);
+    });
     m_ahead = std::move(ahead);
 }
 
 void AudioPlayerManager::dropAhead()
 {
+    if (m_ahead && m_ahead->wait)
+        m_ahead->wait->cancel();
     if (m_ahead && m_ahead->opening)
         m_ahead->opening->cancel();
     m_ahead.reset();

@@ -71,6 +71,9 @@ public:
     static constexpr double kMeterInterval = 1.0 / 30.0;
     static constexpr double kVolumeWriteDelay = 0.25;
     static constexpr double kInstrumentLoadDelay = 1.0;
+    // A row is opened ahead only once the selection has been on its row this long: the file the
+    // user asked for starts first, and rows flying past under a held arrow key open nothing.
+    static constexpr double kAheadDelay = 0.1;
 
     explicit AudioPlayerManager(Options options, QObject* parent = nullptr);
     ~AudioPlayerManager() override;
@@ -178,6 +181,7 @@ private:
     struct Ahead {
         QUrl url;
         std::uint64_t serial = 0;
+        std::shared_ptr<platform::Clock::Timer> wait; // until the open starts
         std::optional<platform::CancelHandle> opening;
         std::shared_ptr<Opened> file;
     };

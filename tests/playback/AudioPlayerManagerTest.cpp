@@ -462,6 +462,7 @@ TEST(AudioPlayerManager, SelectionOpensInTheBackgroundAndTheNewestWins)
     // The row below, opened ahead of the selection: selecting and playing it opens nothing more.
     const QUrl next = h.makeTone("next.wav", "synth 2 sine 550 vol 0.5");
     m.prepareAhead(next);
+    h.run(kivo::playback::AudioPlayerManager::kAheadDelay + 0.02);
     ASSERT_TRUE(tasks.waitForIdle(std::chrono::seconds(10)));
     QCoreApplication::processEvents();
     m.load(next);
@@ -477,6 +478,7 @@ TEST(AudioPlayerManager, SelectionOpensInTheBackgroundAndTheNewestWins)
         PreviewHarness closing(tasks, slowShare);
         const int before = stalls->load();
         closing.manager().prepareAhead(stalled);
+        closing.run(kivo::playback::AudioPlayerManager::kAheadDelay + 0.02);
         ASSERT_TRUE(QTest::qWaitFor([&] { return stalls->load() > before; }, 10000));
     }
     released->store(true);
