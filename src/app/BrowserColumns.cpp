@@ -6,6 +6,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QFontMetrics>
+#include <QIcon>
 #include <QStyle>
 
 #include <algorithm>
@@ -14,6 +15,24 @@
 namespace kivo::app {
 
 namespace {
+
+// Main thread. Made once per style: the style decodes its icon files on every call, and a tree
+// laying out a thousand rows asks for one per row.
+QIcon rowIcon(bool directory)
+{
+    struct Icons {
+        const QStyle* style = nullptr;
+        QIcon folder, file;
+    };
+    static Icons* const icons = new Icons; // outlives the application's last paint
+    const QStyle* style = QApplication::style();
+    if (icons->style != style) {
+        icons->style = style;
+        icons->folder = style->standardIcon(QStyle::SP_DirIcon);
+        icons->file = style->standardIcon(QStyle::SP_FileIcon);
+    }
+    return directory ? icons->folder : icons->file;
+}
 
 // A value the user marked as none shows as a dash.
 const QString kNoneMark = QStringLiteral("\u2013");
@@ -185,8 +204,7 @@ QVariant browserData(
     case Qt::DecorationRole:
         if (column != kNameColumn)
             return {};
-        return QApplication::style()->standardIcon(
-            row.isDirectory ? QStyle::SP_DirIcon : QStyle::SP_FileIcon);
+        return rowIcon(row.isDirectory);
     case Qt::DisplayRole:
         break;
     default:
