@@ -88,10 +88,7 @@ struct Window : ::testing::Test {
         w.setCollections(entries, selected);
         return treeSettled(w.treeModel());
     }
-    bool opens(const QModelIndex& folder)
-    {
-        return openedAndSettled(w.treeView(), w.treeModel(), folder);
-    }
+    bool opens(const QModelIndex& folder) { return openedAndSettled(w.treeView(), w.treeModel(), folder); }
 };
 
 } // namespace
