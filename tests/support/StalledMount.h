@@ -3,9 +3,10 @@
 // A mount that never answers, stood in for at the one call every question about a root goes through
 // (no FUSE in the test environment): a stat of the stalled path blocks until released, as on a FUSE
 // folder that stalls or a network share gone away. It counts the questions, and those asked on the
-// main thread, which must be none; and from inside each stuck question it asks the main thread to
-// answer: a window waiting on the question cannot (it waits the probe's whole bound), one that goes on
-// does at once.
+// main thread, which must be none; and from inside each stuck question it watches the main thread's
+// event loop turn (a 1 ms timer there counts the turns): a window waiting on the question cannot turn
+// (it waits the probe's whole bound), one that goes on does at once. Only atomics cross threads, so
+// the thread checker sees every hand-over.
 
 #include "platform/FolderBookmark.h"
 #include "platform/PathProbe.h"
@@ -13,10 +14,10 @@
 
 #include <QCoreApplication>
 #include <QThread>
+#include <QTimer>
 
 #include <atomic>
 #include <chrono>
-#include <memory>
 #include <string>
 #include <sys/stat.h>
 #include <thread>
@@ -31,16 +32,17 @@ struct StalledMount {
     static inline std::atomic<int> windowAnswered { 0 };
     static inline std::atomic<int> windowWaited { 0 };
 
+    static inline std::atomic<int> turns { 0 };
+
     static bool windowAnswers()
     {
-        auto answered = std::make_shared<std::atomic<bool>>(false);
-        QMetaObject::invokeMethod(
-            QCoreApplication::instance(), [answered] { *answered = true; }, Qt::QueuedConnection);
+        // Two turns: the first may have begun before the question did.
+        const int wanted = turns.load() + 2;
         // Well inside the probe's bound, which is as long as a waiting window could not turn.
         const auto deadline = std::chrono::steady_clock::now() + platform::PathProbe::kBound * 4 / 5;
-        while (!*answered && std::chrono::steady_clock::now() < deadline)
+        while (turns.load() < wanted && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return *answered;
+        return turns.load() >= wanted;
     }
 
     static int stat(const char* p, struct stat* out)
@@ -63,6 +65,9 @@ struct StalledMount {
         asksOnMainThread = 0;
         windowAnswered = 0;
         windowWaited = 0;
+        m_turns.setInterval(1);
+        QObject::connect(&m_turns, &QTimer::timeout, [] { ++turns; });
+        m_turns.start();
         platform::FolderBookmark::setStatFunction(&StalledMount::stat);
     }
     // The share answers again; true once the questions stuck in it have returned.
@@ -77,6 +82,8 @@ struct StalledMount {
         release();
         platform::FolderBookmark::setStatFunction(nullptr);
     }
+
+    QTimer m_turns; // main thread
 };
 
 } // namespace kivo::test
