@@ -9,6 +9,8 @@
 #include <QMetaType>
 #include <QVariantList>
 
+#include <cmath>
+
 namespace kivo::library {
 
 namespace {
@@ -54,7 +56,8 @@ bool hasKind(const QVariant& value, Kind kind)
     case Kind::integer:
         return id == QMetaType::LongLong;
     case Kind::number:
-        return id == QMetaType::LongLong || id == QMetaType::Double;
+        // A volume of NaN would be stored and read back as a value unequal to itself.
+        return id == QMetaType::LongLong || (id == QMetaType::Double && std::isfinite(value.toDouble()));
     case Kind::string:
         return id == QMetaType::QString;
     case Kind::data:

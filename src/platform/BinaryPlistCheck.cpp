@@ -65,13 +65,16 @@ bool binaryPlistWithinLimits(const char* data, std::size_t size)
         }
         if (type == 0x5 || type == 0x6) {
             // libplist stops the whole program on a string with a NUL character inside (an
-            // assertion on its length); we never write one.
+            // assertion on its length); we never write one. An ASCII string holds 7-bit bytes only:
+            // libplist hands any others on as they are, read back as some other text.
             const std::uint64_t unit = type == 0x5 ? 1 : 2;
             if (count > (tableAt - refsAt) / unit)
                 return false;
-            for (std::uint64_t i = 0; i < count; ++i)
-                if (bigEndian(bytes + refsAt + i * unit, unsigned(unit)) == 0)
+            for (std::uint64_t i = 0; i < count; ++i) {
+                const std::uint64_t c = bigEndian(bytes + refsAt + i * unit, unsigned(unit));
+                if (c == 0 || (unit == 1 && c >= 0x80))
                     return false;
+            }
             continue;
         }
         const std::uint64_t refs = type == 0xD ? 2 : 1;

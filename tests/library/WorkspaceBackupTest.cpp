@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
+
 using namespace kivo;
 using namespace kivo::library;
 
@@ -157,6 +159,7 @@ TEST(WorkspaceBackup, RefusesWhatIsNotABackupAndChangesNothing)
         encode(QVariantMap { { "__kivoBackupFormat", QByteArray("KIVO.AppBackup.v1") } }),
         encode(QVariantMap { { "volume", 0.5 } }), // no marker
         with("volume", "loud"),
+        with("volume", std::nan("")),
         with("sortByBPM", qint64(1)),
         with("selectedGroup", 1.5),
         with("bookmarks", QVariantList {}),

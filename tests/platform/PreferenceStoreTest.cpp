@@ -52,8 +52,9 @@ QVariantMap nestedSample()
     return outer;
 }
 
-// A NUL character inside a string or a key stops the whole program in libplist's decoder.
-enum class Hostile { doubling, cycle, nulInString, nulInKey, nulInUtf16 };
+// A NUL character inside a string or a key stops the whole program in libplist's decoder; a byte
+// over 0x7F in an ASCII string comes back as other text.
+enum class Hostile { doubling, cycle, nulInString, nulInKey, nulInUtf16, highByteInAscii };
 
 QByteArray hostile(Hostile shape)
 {
@@ -62,6 +63,8 @@ QByteArray hostile(Hostile shape)
     if (shape == Hostile::nulInString || shape == Hostile::nulInUtf16) {
         inner = shape == Hostile::nulInString ? b.ascii(std::string("Kick\0Snare", 10))
                                               : b.utf16(std::u16string(u"Kick\0Snare", 10));
+    } else if (shape == Hostile::highByteInAscii) {
+        inner = b.array({ b.ascii("/Samples/Kick\xA1.wav") });
     } else if (shape == Hostile::nulInKey) {
         inner = b.array({});
         const auto key = b.ascii(std::string("hidden\0Paths", 12));
@@ -193,6 +196,7 @@ TEST(PreferenceStore, DamagedFileIsSetAsideNeverOverwritten)
         hostile(Hostile::nulInString),
         hostile(Hostile::nulInKey),
         hostile(Hostile::nulInUtf16),
+        hostile(Hostile::highByteInAscii),
     };
     int n = 0;
     for (const QByteArray& bytes : damaged) {
