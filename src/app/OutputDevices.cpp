@@ -3,6 +3,7 @@
 #include "platform/MainThread.h"
 #include "platform/TaskRunner.h"
 #include "playback/AudioEngine.h"
+#include "playback/AudioOutput.h"
 #include "playback/OutputPreferences.h"
 
 #include <QPointer>
@@ -14,23 +15,26 @@ OutputDevices::OutputDevices(platform::TaskRunner& tasks, platform::PreferenceSt
     : QObject(parent)
     , m_tasks(tasks)
     , m_store(store)
-    , m_engine(engine)
+    , m_output(engine.output())
     , m_choice(playback::loadOutputChoice(store))
     , m_rate(engine.sampleRate())
 {
+    if (!m_output)
+        return;
     QPointer<OutputDevices> self(this);
-    m_engine.setOutputObserver([post = m_tasks.poster(), self] {
+    m_output->setObserver([post = m_tasks.poster(), self] {
         post([self] {
             if (self)
                 self->statusArrived();
         });
     });
-    m_engine.setOutputChoice(m_choice);
+    m_output->setChoice(m_choice);
 }
 
 OutputDevices::~OutputDevices()
 {
-    m_engine.setOutputObserver({});
+    if (m_output)
+        m_output->setObserver({});
     if (m_listing)
         m_listing->cancel();
 }
@@ -43,7 +47,8 @@ void OutputDevices::choose(const playback::OutputChoice& choice)
         return;
     m_choice = value;
     playback::storeOutputChoice(m_store, m_choice);
-    m_engine.setOutputChoice(m_choice);
+    if (m_output)
+        m_output->setChoice(m_choice);
     emit choiceChanged();
 }
 
@@ -52,9 +57,11 @@ void OutputDevices::refresh()
     KIVO_MAIN_THREAD();
     if (m_listing)
         return;
-    playback::AudioEngine* engine = &m_engine;
     m_listing = m_tasks.run(
-        this, [engine] { return engine->listOutputDevices(); },
+        this,
+        [output = m_output] {
+            return output ? output->listDevices() : std::vector<playback::OutputDevice> {};
+        },
         [this](std::vector<playback::OutputDevice> devices) {
             m_listing.reset();
             m_devices = std::move(devices);
@@ -64,10 +71,10 @@ void OutputDevices::refresh()
 
 void OutputDevices::statusArrived()
 {
-    m_status = m_engine.outputStatus();
+    m_status = m_output->status();
     emit statusChanged();
-    if (m_engine.sampleRate() != m_rate) {
-        m_rate = m_engine.sampleRate();
+    if (m_output->rate() != m_rate) {
+        m_rate = m_output->rate();
         emit rateChanged();
     }
 }

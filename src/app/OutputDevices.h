@@ -2,13 +2,15 @@
 
 // The output device as the window sees it: the remembered choice (applied to the engine at start
 // and whenever it changes), the devices PortAudio lists, listed in the background because listing
-// can block, and what the output is doing now. Main thread only.
+// can block, and what the output is doing now. Main thread only. It holds the engine's output, not
+// the engine: a listing or a report still on its way when the engine goes finds it shut down.
 
 #include "platform/CancelHandle.h"
 #include "playback/OutputDevice.h"
 
 #include <QObject>
 
+#include <memory>
 #include <optional>
 #include <vector>
 
@@ -18,7 +20,8 @@ class TaskRunner;
 } // namespace kivo::platform
 namespace kivo::playback {
 class AudioEngine;
-}
+class AudioOutput;
+} // namespace kivo::playback
 
 namespace kivo::app {
 
@@ -53,7 +56,7 @@ private:
 
     platform::TaskRunner& m_tasks;
     platform::PreferenceStore& m_store;
-    playback::AudioEngine& m_engine;
+    std::shared_ptr<playback::AudioOutput> m_output; // none for an engine rendering offline
     playback::OutputChoice m_choice;
     std::optional<std::vector<playback::OutputDevice>> m_devices;
     std::optional<platform::CancelHandle> m_listing;

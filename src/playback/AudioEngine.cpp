@@ -14,7 +14,7 @@ constexpr int kMaxBlock = 4096;
 
 AudioEngine::AudioEngine(std::unique_ptr<OutputBackend> backend)
     : m_samplerBus(kMaxBlock * 2)
-    , m_output(std::make_unique<AudioOutput>([this](float* out, int frames) { render(out, frames); },
+    , m_output(std::make_shared<AudioOutput>([this](float* out, int frames) { render(out, frames); },
           [this](int rate) { outputRateChanged(rate); }, std::move(backend)))
 {
     m_sampler.setSampleRate(sampleRate());
@@ -23,6 +23,9 @@ AudioEngine::AudioEngine(std::unique_ptr<OutputBackend> backend)
 AudioEngine::~AudioEngine()
 {
     stop();
+    // Its callbacks reach this engine: they end here even while someone still holds the output.
+    if (m_output)
+        m_output->shutdown();
 }
 
 void AudioEngine::useOfflineRendering(int sampleRate)
@@ -30,6 +33,8 @@ void AudioEngine::useOfflineRendering(int sampleRate)
     if (isRunning())
         return;
     m_offline = true;
+    if (m_output)
+        m_output->shutdown();
     m_output.reset();
     if (sampleRate > 0) {
         m_sampleRate.store(sampleRate, std::memory_order_relaxed);

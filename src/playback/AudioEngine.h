@@ -56,6 +56,9 @@ public:
     void setOutputObserver(std::function<void()> observer);
     // Lists the output devices afresh; it waits for the output's thread, so never on the main one.
     std::vector<OutputDevice> listOutputDevices();
+    // The output itself, for what may outlive the engine (a device listing under way when it goes):
+    // the engine shuts it down as it goes, after which it lists and reports nothing. None offline.
+    std::shared_ptr<AudioOutput> output() const { return m_output; }
 
     // The rate the engine renders at: the open device's. Players opened for another rate are
     // silent until opened again for this one.
@@ -104,7 +107,7 @@ private:
     MeterTap m_tap;
     SafetyLimiter m_limiter;
     std::vector<float> m_samplerBus;
-    std::unique_ptr<AudioOutput> m_output;
+    std::shared_ptr<AudioOutput> m_output;
     std::shared_ptr<StretcherPool> m_stretchers = std::make_shared<StretcherPool>();
     DecodeWorker m_decodeWorker;
 };

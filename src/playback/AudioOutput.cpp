@@ -29,12 +29,18 @@ AudioOutput::AudioOutput(std::function<void(float*, int)> render, std::function<
 
 AudioOutput::~AudioOutput()
 {
+    shutdown();
+}
+
+void AudioOutput::shutdown()
+{
     {
         std::lock_guard lock(m_requestMutex);
         m_quit = true;
     }
     m_wake.notify_all();
-    m_thread.join();
+    if (m_thread.joinable())
+        m_thread.join();
 }
 
 void AudioOutput::start(int rate)
@@ -130,6 +136,7 @@ void AudioOutput::setRate(int rate)
     if (rate == m_rate)
         return;
     m_rate = rate;
+    m_pulledRate.store(rate, std::memory_order_release);
     if (m_rateChanged)
         m_rateChanged(rate);
 }

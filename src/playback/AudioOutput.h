@@ -33,7 +33,12 @@ public:
     // Without a backend, PortAudio's.
     AudioOutput(std::function<void(float* stereo, int frames)> render,
         std::function<void(int rate)> rateChanged, std::unique_ptr<OutputBackend> backend = nullptr);
-    ~AudioOutput(); // waits for the device thread to close the device
+    ~AudioOutput(); // shutdown()
+
+    // Closes the device and ends the device thread, waiting for it. Afterwards nothing renders,
+    // nothing is reported and listing finds no devices: the output may be held (by a listing under
+    // way) past the life of what its callbacks reach.
+    void shutdown();
 
     // Any thread, never waits. The output runs from `rate` (the null output's rate until a device
     // opens at its own).
@@ -43,6 +48,8 @@ public:
     OutputChoice choice() const;
     Kind kind() const { return m_kind.load(std::memory_order_acquire); }
     OutputStatus status() const;
+    // The rate audio is pulled at: the open device's, or the null output's.
+    int rate() const { return m_pulledRate.load(std::memory_order_acquire); }
     // Called on the device thread whenever status() changed.
     void setObserver(std::function<void()> observer);
 
@@ -66,6 +73,7 @@ private:
     std::function<void(float*, int)> m_render;
     std::function<void(int)> m_rateChanged;
     std::atomic<Kind> m_kind { Kind::None };
+    std::atomic<int> m_pulledRate { 48000 };
 
     // Requests, taken by the device thread; never held across a PortAudio call.
     mutable std::mutex m_requestMutex;

@@ -33,6 +33,7 @@
 #include "MessageBoxes.h"
 
 #include <functional>
+#include <future>
 #include <memory>
 #include <tuple>
 
@@ -327,12 +328,14 @@ TEST(SettingsWindow, SyncNowGoesToTheDriverAndTheMenuItemOpensOneWindowThatStops
 
 // The device list arrives from the background; a choice made in the window reaches the store and
 // reads back after a restart, and the strip-bound notice names a remembered device that is missing.
+// A listing still under way when the engine goes (quitting) finds no devices instead of the freed engine.
 TEST(SettingsWindow, OutputDeviceIsListedInTheBackgroundAndRemembered)
 {
     Settings s;
-    playback::AudioEngine engine;
+    platform::TaskRunner oneThread(1); // the listing can be held back behind other work
+    auto engine = std::make_unique<playback::AudioEngine>();
     playback::storeOutputChoice(*s.prefs, playback::OutputChoice { "ALSA", "Gone Interface", 256, 0 });
-    OutputDevices output(s.tasks, *s.prefs, engine);
+    OutputDevices output(oneThread, *s.prefs, *engine);
     SettingsWindow window(s.settings, s.syncSettings, *s.library, nullptr, &output);
     auto* box = window.findChild<OutputDeviceBox*>();
     ASSERT_NE(box, nullptr);
@@ -346,7 +349,7 @@ TEST(SettingsWindow, OutputDeviceIsListedInTheBackgroundAndRemembered)
         EXPECT_EQ(heading, !devices->itemData(row, Qt::UserRole + 1).isValid()) << row;
     }
 
-    engine.start();
+    engine->start();
     ASSERT_TRUE(test::waitFor([&] { return !output.status().message.empty(); }, 60000));
     EXPECT_TRUE(box->statusText().contains(QStringLiteral("Gone Interface")));
 
@@ -358,5 +361,12 @@ TEST(SettingsWindow, OutputDeviceIsListedInTheBackgroundAndRemembered)
     emit box->rateBox()->activated(box->rateBox()->currentIndex());
     EXPECT_EQ(playback::loadOutputChoice(*s.reopened()), (playback::OutputChoice { "", "", 1024, 44100 }));
     EXPECT_TRUE(test::waitFor([&] { return output.status().message.empty(); }, 60000));
-    engine.stop();
+
+    std::promise<void> release;
+    oneThread.run([held = release.get_future().share()] { held.wait(); });
+    output.refresh();
+    engine.reset();
+    release.set_value();
+    ASSERT_TRUE(test::waitFor([&] { return !output.isListing(); }, 60000));
+    EXPECT_TRUE(output.devices()->empty());
 }
