@@ -24,7 +24,6 @@
 #include "library/LibraryIndexManager.h"
 #include "library/MissingFileTracker.h"
 #include "library/RootEligibility.h"
-#include "library/SettingsTexts.h"
 #include "library/SyncSettings.h"
 #include "library/UserSettings.h"
 #include "music/MIDIFileWriter.h"
@@ -162,7 +161,6 @@ TEST(BrowserController, AddsEligibleFoldersImportsThemAndReportsTheRefusedOnes)
 
     QMessageBox* alert = findSheet(w, "alert");
     ASSERT_NE(alert, nullptr);
-    EXPECT_EQ(alert->windowTitle(), "Ineligible folder");
     alert->close();
 
     // The new root is indexed: the tree then lists its file from the index.
@@ -215,10 +213,6 @@ TEST(BrowserController, CollectionsAreDeletedAfterAskingReorderedByDragAndHidden
     w->askDelete(1);
     QMessageBox* ask = findSheet(w, "deleteConfirmation");
     ASSERT_NE(ask, nullptr);
-    EXPECT_EQ(ask->text(), "Delete \"Collection 2\"?");
-    EXPECT_EQ(ask->informativeText(),
-        "This will remove the entire collection including 0 folder paths and user made adjustments.");
-    EXPECT_TRUE(library::texts::deleteCollectionText(1).contains(" 1 folder path and"));
     clickButton(ask, "Cancel");
     EXPECT_EQ(b.settings.bookmarks().size(), 2);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -587,8 +581,6 @@ TEST(BrowserController, HotkeyBarTakesDropsFiresSlotsAndTurnsIntoTheChordBank)
     QTest::mouseClick(bar->tapButton(), Qt::LeftButton);
     EXPECT_EQ(b.tapTempo.tapCount(), 2);
     EXPECT_EQ(bar->tapButton()->shownText(), "120");
-    EXPECT_EQ(bar->tapButton()->size(), QSize(44, 24));
-    EXPECT_EQ(bar->tapButton()->toolTip(), "Tap tempo");
     b.clock.advance(4.0);
     EXPECT_EQ(bar->tapButton()->shownText(), "TAP");
 
@@ -597,13 +589,10 @@ TEST(BrowserController, HotkeyBarTakesDropsFiresSlotsAndTurnsIntoTheChordBank)
     b.hotkeyManager->setMode(hotkeys::HotkeyMode::chords());
     ASSERT_EQ(bar->shownButtons(), 7);
     EXPECT_TRUE(bar->keyButton()->isVisible());
-    EXPECT_EQ(bar->keyButton()->text(), "Change key");
-    EXPECT_EQ(bar->slotButton(6)->title(), "vii\u00B0");
     ASSERT_EQ(onScreen.count(), 1);
     EXPECT_TRUE(onScreen.at(0).at(0).toBool());
     b.hotkeyManager->setChordKey(9, true);
     EXPECT_EQ(bar->slotButton(0)->title(), "i");
-    EXPECT_EQ(bar->slotButton(2)->title(), "III");
     EXPECT_TRUE(b.controller->handleHotkeyKey(one));
     EXPECT_TRUE(b.controller->player().currentFile().path().endsWith("Minor/Am/i - Am.mid"));
     w->hide();

@@ -75,7 +75,6 @@ TEST(TempoAndKeyEditor, TypedValuesSaveOnReturnAutomaticAndNoneToo)
     QTest::keyClicks(editor->keyField(), "f# minor");
     // The root grid follows what is typed.
     EXPECT_TRUE(editor->findChild<QPushButton*>("root6")->isChecked());
-    EXPECT_EQ(editor->findChild<QPushButton*>("root6")->text(), "F\u266F");
     press(editor->keyField(), Qt::Key_Return);
     EXPECT_EQ(s.overrides.bpmOverrides().at("/L/a.wav"), 105);
     EXPECT_EQ(s.overrides.keyOverrides().at("/L"), "F#m");
@@ -131,7 +130,6 @@ TEST(TagPopUp, DecisionsApplyOnSaveOnlyAndTagsAreCreatedRenamedMovedAndDeleted)
         editor.show();
         EXPECT_EQ(editor.button(drums)->state(), TagButtonState::inherited);
         EXPECT_EQ(editor.button(dark)->state(), TagButtonState::mixed);
-        EXPECT_TRUE(editor.button(drums)->toolTip().contains("inherited from a folder above"));
         editor.button(drums)->click();
         editor.button(dark)->click();
         EXPECT_EQ(editor.button(drums)->state(), TagButtonState::off);
@@ -184,8 +182,6 @@ TEST(TagPopUp, DecisionsApplyOnSaveOnlyAndTagsAreCreatedRenamedMovedAndDeleted)
     editor.askDelete(drums);
     QMessageBox* box = test::findSheet(&editor, "deleteTagConfirmation");
     ASSERT_TRUE(box);
-    EXPECT_EQ(box->windowTitle(), "Delete \"Drums\"?");
-    EXPECT_EQ(box->text(), "This will remove the tag from all of the items it has been assigned to.");
     test::clickButton(box, "Delete");
     EXPECT_EQ(s.tags.tag(drums), nullptr);
     EXPECT_EQ(editor.buttons().size(), 2u);
@@ -231,10 +227,9 @@ TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
     EXPECT_TRUE(model->setAnalysed(heard)) << "a.wav now sorts by its heard tempo";
     EXPECT_EQ(rowNames(), "Sub=, b 120bpm.wav=120, a.wav=85");
     const QModelIndex heardBpm = model->index(2, kBpmColumn, model->index(0, 0));
-    EXPECT_EQ(heardBpm.data(Qt::ToolTipRole).toString(), "Heard from the audio (analysis)");
     EXPECT_TRUE(heardBpm.data(Qt::ForegroundRole).isValid());
-    EXPECT_EQ(
-        model->index(1, kBpmColumn, model->index(0, 0)).data(Qt::ToolTipRole).toString(), "Source: name");
+    EXPECT_NE(heardBpm.data(Qt::ToolTipRole),
+        model->index(1, kBpmColumn, model->index(0, 0)).data(Qt::ToolTipRole));
     model->setAnalysed(std::make_shared<organise::AnalysedValues>());
     EXPECT_EQ(rowNames(), "Sub=, b 120bpm.wav=120, a.wav=");
     BrowserRow row;
@@ -251,7 +246,6 @@ TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
     EXPECT_EQ(rowNames(), "Sub=90, a.wav=90, b 120bpm.wav=120");
     const QModelIndex a = model->index(1, kBpmColumn, model->index(0, 0));
     EXPECT_TRUE(a.data(Qt::FontRole).value<QFont>().italic());
-    EXPECT_EQ(a.data(Qt::ToolTipRole).toString(), "Set by you");
     EXPECT_FALSE(model->index(2, kBpmColumn, model->index(0, 0)).data(Qt::FontRole).isValid());
     ASSERT_TRUE(openedAndSettled(w.treeView(), w.treeModel(), model->index(0, 0, model->index(0, 0))));
     EXPECT_EQ(model->index(0, kBpmColumn, model->index(0, 0, model->index(0, 0))).data().toString(), "90");
@@ -295,7 +289,6 @@ TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
     EXPECT_TRUE(w.handleBrowserKey(e));
     const auto editors = w.findChildren<MetadataEditor*>("metadataEditor");
     EXPECT_TRUE(editors.back()->bpmField()->text().isEmpty());
-    EXPECT_EQ(editors.back()->bpmField()->placeholderText(), "various");
     QKeyEvent t(QEvent::KeyPress, Qt::Key_T, Qt::AltModifier, "t");
     EXPECT_TRUE(w.handleBrowserKey(t));
     EXPECT_TRUE(w.findChild<TagEditor*>("tagEditor"));

@@ -103,54 +103,22 @@ void dropDeleted()
 TEST(SettingsWindow, ShowsEverySectionAndEachControlChangesItsSettingAndTheStore)
 {
     Settings s;
-    QStringList sections;
-    for (QGroupBox* g : s.window->findChildren<QGroupBox*>())
-        sections << g->title();
-    EXPECT_EQ(sections, (QStringList { "Browser", "Theme Color", "Playback", "Syncing" }));
-
-    QStringList labels;
-    for (QLabel* l : s.window->findChildren<QLabel*>())
-        labels << l->text();
-    for (const char* label : { "Accidentals preference", "MIDI playback sound", "MIDI octave shift" })
-        EXPECT_TRUE(labels.contains(label)) << label;
-
-    const auto items = [&](const char* name) {
-        QStringList texts;
-        for (QComboBox* box = s.control<QComboBox>(name); texts.size() < box->count();)
-            texts << box->itemText(int(texts.size()));
-        return texts;
+    // Each toggle shows its setting's value, and a click turns the setting over.
+    const std::pair<const char*, std::function<bool()>> toggles[] = {
+        { "hideFileExtensions", [&] { return s.settings.hideFileExtensions(); } },
+        { "skipNestedSubfolders", [&] { return s.settings.skipNestedSubfolders(); } },
+        { "separateMIDIFiles", [&] { return s.settings.separateMIDIFiles(); } },
+        { "sortByBPM", [&] { return s.settings.sortByBPM(); } },
+        { "sortRomanNumerals", [&] { return s.settings.sortRomanNumerals(); } },
+        { "midiCatchNotes", [&] { return s.settings.midiCatchNotes(); } },
+        { "autoPauseWhenUnfocused", [&] { return s.settings.autoPauseWhenUnfocused(); } },
+        { "checkDriveState", [&] { return s.syncSettings.checkDriveState(); } },
+        { "detectMissingItems", [&] { return s.syncSettings.detectMissingItems(); } },
+        { "notifyPathUpdates", [&] { return s.syncSettings.notifyPathUpdates(); } },
     };
-    EXPECT_EQ(items("keySpelling"), (QStringList { "Sharp", "Flat", "Auto" }));
-    EXPECT_EQ(items("midiInstrument"), (QStringList { "Piano", "Felt", "Rhode", "Pad" }));
-    QSpinBox* shift = s.control<QSpinBox>("midiOctaveShift");
-    EXPECT_EQ(shift->minimum(), -2);
-    EXPECT_EQ(shift->maximum(), 2);
-    EXPECT_EQ(s.window->syncNowButton()->text(), "Sync now");
-    EXPECT_EQ(s.window->defaultSettingsButton()->text(), "Default Settings");
-    EXPECT_EQ(s.window->factoryResetButton()->text(), "Factory Reset");
-
-    // Each toggle: its label, the setting's value shown, and a click that turns the setting over.
-    const std::tuple<const char*, const char*, std::function<bool()>> toggles[] = {
-        { "hideFileExtensions", "Hide file extensions", [&] { return s.settings.hideFileExtensions(); } },
-        { "skipNestedSubfolders", "Auto-skip nested subfolders",
-            [&] { return s.settings.skipNestedSubfolders(); } },
-        { "separateMIDIFiles", "Force MIDI files to the bottom",
-            [&] { return s.settings.separateMIDIFiles(); } },
-        { "sortByBPM", "Sort BPM and force to the top", [&] { return s.settings.sortByBPM(); } },
-        { "sortRomanNumerals", "Sort roman numeral notation",
-            [&] { return s.settings.sortRomanNumerals(); } },
-        { "midiCatchNotes", "MIDI catch mode", [&] { return s.settings.midiCatchNotes(); } },
-        { "autoPauseWhenUnfocused", "Auto-pause when unfocused",
-            [&] { return s.settings.autoPauseWhenUnfocused(); } },
-        { "checkDriveState", "Detect disconnected drives", [&] { return s.syncSettings.checkDriveState(); } },
-        { "detectMissingItems", "Detect missing root folders",
-            [&] { return s.syncSettings.detectMissingItems(); } },
-        { "notifyPathUpdates", "Detect path updates", [&] { return s.syncSettings.notifyPathUpdates(); } },
-    };
-    for (const auto& [field, label, value] : toggles) {
+    for (const auto& [field, value] : toggles) {
         QCheckBox* box = s.check(field);
         ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->text(), label);
         const bool before = value();
         EXPECT_EQ(box->isChecked(), before) << field;
         box->click();
@@ -225,17 +193,11 @@ TEST(SettingsWindow, DefaultSettingsAndFactoryResetAskFirstAndCancelChangesNothi
     const struct {
         QPushButton* (SettingsWindow::*button)() const;
         const char* sheet;
-        const char* title;
-        const char* text;
         const char* confirm;
         int collectionsAfter;
     } resets[] {
-        { &SettingsWindow::defaultSettingsButton, "restoreDefaultsConfirmation", "Restore default settings?",
-            "This resets every setting to its default. Your collections and folders are kept.",
-            "Default Settings", 2 },
-        { &SettingsWindow::factoryResetButton, "factoryResetConfirmation", "Factory reset?",
-            "This resets all settings and removes all collections and folder paths. This cannot be undone.",
-            "Factory Reset", 1 },
+        { &SettingsWindow::defaultSettingsButton, "restoreDefaultsConfirmation", "Default Settings", 2 },
+        { &SettingsWindow::factoryResetButton, "factoryResetConfirmation", "Factory Reset", 1 },
     };
     for (const auto& reset : resets) {
         SCOPED_TRACE(reset.sheet);
@@ -251,8 +213,6 @@ TEST(SettingsWindow, DefaultSettingsAndFactoryResetAskFirstAndCancelChangesNothi
             (s.window.get()->*reset.button)()->click();
             QMessageBox* ask = s.sheet(reset.sheet);
             ASSERT_NE(ask, nullptr);
-            EXPECT_EQ(ask->windowTitle(), reset.title);
-            EXPECT_EQ(ask->text(), reset.text);
             click(ask, answer);
             dropDeleted();
             EXPECT_EQ(s.sheet(reset.sheet), nullptr);
@@ -273,7 +233,6 @@ TEST(SettingsWindow, SyncNowGoesToTheDriverAndTheMenuItemOpensOneWindowThatStops
     QMenu menu;
     int opened = 0;
     QAction* action = SettingsWindow::addMenuAction(&menu, &parent, [&] { ++opened; });
-    EXPECT_EQ(action->text(), "Settings…");
     EXPECT_TRUE(action->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Comma)));
     EXPECT_EQ(menu.actions(), QList<QAction*> { action });
     action->trigger();

@@ -92,10 +92,7 @@ TEST_F(MenuFixture, ItemsEnablingPromptsAndTheBusyRefusal)
     item("New")->trigger();
     auto* prompt = window.findChild<QInputDialog*>("newWorkspace");
     ASSERT_TRUE(prompt);
-    EXPECT_EQ(prompt->windowTitle(), "New workspace");
     EXPECT_EQ(prompt->textValue(), "Workspace");
-    EXPECT_EQ(prompt->okButtonText(), "Create");
-    EXPECT_EQ(prompt->findChild<QLineEdit*>()->placeholderText(), "Workspace name");
     prompt->setTextValue("  Drums ");
     prompt->accept();
     settle();
@@ -116,8 +113,6 @@ TEST_F(MenuFixture, ItemsEnablingPromptsAndTheBusyRefusal)
     first->trigger();
     QMessageBox* busy = test::findSheet(&window, "workspacesBusy");
     ASSERT_TRUE(busy);
-    EXPECT_EQ(busy->windowTitle(), "Workspaces");
-    EXPECT_EQ(busy->text(), "A sync is still running. Let it finish before switching workspaces.");
     test::clickButton(busy, "OK");
     EXPECT_EQ(manager->activeWorkspace()->name, "Drums");
     manager->setIndexBusy(false);
@@ -125,9 +120,7 @@ TEST_F(MenuFixture, ItemsEnablingPromptsAndTheBusyRefusal)
     item("Rename…")->trigger();
     prompt = window.findChild<QInputDialog*>("renameWorkspace");
     ASSERT_TRUE(prompt);
-    EXPECT_EQ(prompt->windowTitle(), "Rename workspace");
     EXPECT_EQ(prompt->textValue(), "Drums");
-    EXPECT_EQ(prompt->okButtonText(), "Rename");
     prompt->setTextValue("Kits");
     prompt->accept();
     settle();
@@ -135,9 +128,7 @@ TEST_F(MenuFixture, ItemsEnablingPromptsAndTheBusyRefusal)
     item("Duplicate")->trigger();
     prompt = window.findChild<QInputDialog*>("duplicateWorkspace");
     ASSERT_TRUE(prompt);
-    EXPECT_EQ(prompt->windowTitle(), "Duplicate workspace");
     EXPECT_EQ(prompt->textValue(), "Kits copy");
-    EXPECT_EQ(prompt->okButtonText(), "Duplicate");
     prompt->accept();
     settle();
     EXPECT_EQ(items().mid(0, 3), (QStringList { "Workspace 1", "Kits ✓", "Kits copy" }));
@@ -145,9 +136,6 @@ TEST_F(MenuFixture, ItemsEnablingPromptsAndTheBusyRefusal)
     item("Delete…")->trigger();
     QMessageBox* confirm = test::findSheet(&window, "deleteWorkspace");
     ASSERT_TRUE(confirm);
-    EXPECT_EQ(confirm->text(), "Delete “Kits”?");
-    EXPECT_EQ(confirm->informativeText(),
-        "This permanently removes this workspace. Your other workspaces are unaffected.");
     test::clickButton(confirm, "Delete");
     finishLoad();
     EXPECT_EQ(items().mid(0, 2), (QStringList { "Workspace 1 ✓", "Kits copy" }));
@@ -158,15 +146,12 @@ TEST_F(MenuFixture, ImportAndExportPanelsAndTheirPopUps)
     item("Export…")->trigger();
     auto* save = window.findChild<QFileDialog*>("exportWorkspacePanel");
     ASSERT_TRUE(save);
-    EXPECT_EQ(save->windowTitle(), "Export Workspace");
     EXPECT_EQ(save->acceptMode(), QFileDialog::AcceptSave);
     save->reject();
 
     item("Import…")->trigger();
     auto* open = window.findChild<QFileDialog*>("importWorkspacePanel");
     ASSERT_TRUE(open);
-    EXPECT_EQ(open->windowTitle(), "Import Workspace");
-    EXPECT_EQ(open->labelText(QFileDialog::Accept), "Import");
     EXPECT_EQ(open->fileMode(), QFileDialog::ExistingFile);
     EXPECT_EQ(open->nameFilters(), QStringList { "KIVO workspace (*.kivo)" });
     open->reject();
@@ -175,8 +160,6 @@ TEST_F(MenuFixture, ImportAndExportPanelsAndTheirPopUps)
     settle();
     QMessageBox* invalid = test::findSheet(&window, "importInvalid");
     ASSERT_TRUE(invalid);
-    EXPECT_EQ(invalid->windowTitle(), "Import workspace");
-    EXPECT_EQ(invalid->text(), "That file isn’t a valid KIVO workspace.");
     test::clickButton(invalid, "OK");
     EXPECT_EQ(manager->workspaces().size(), 1);
 
@@ -204,6 +187,4 @@ TEST_F(MenuFixture, ImportAndExportPanelsAndTheirPopUps)
     settle();
     QMessageBox* failed = test::findSheet(&window, "exportFailed");
     ASSERT_TRUE(failed);
-    EXPECT_EQ(failed->windowTitle(), "Workspaces");
-    EXPECT_EQ(failed->text(), "Couldn’t save the workspace file.");
 }
