@@ -95,7 +95,6 @@ struct Window : ::testing::Test {
 
 TEST_F(Window, InvitesToAddAFolderUntilTheSelectedCollectionHasOne)
 {
-    EXPECT_EQ(w.windowTitle(), "KIVO Browser");
     EXPECT_EQ(w.page(), MainWindow::Page::emptyState);
 
     ASSERT_TRUE(shows(collections({})));
@@ -607,8 +606,6 @@ TEST(CollectionBar, NamesShowAsTypedColoursChangeAndTheSyncStateShows)
             swatches << a;
     ASSERT_EQ(swatches.size(), 8);
     EXPECT_TRUE(swatches[1]->isChecked()); // 76A5F0 is the palette's second
-    EXPECT_EQ(swatches[1]->text(), "Blue");
-    EXPECT_EQ(colourMenu->actions().last()->text(), "Custom…");
     swatches[3]->trigger();
     ASSERT_EQ(colours.count(), 1);
     EXPECT_EQ(colours.at(0).at(0).toInt(), 1);

@@ -123,5 +123,4 @@ TEST(StereoLevelMeter, DotsFadeInAtTheTopAndChangeColourTowardsFullScale)
     meter.setLevels(1.5, std::nan(""));
     EXPECT_EQ(meter.left(), 1.0);
     EXPECT_EQ(meter.right(), 0.0);
-    EXPECT_EQ(meter.toolTip(), "Output level");
 }

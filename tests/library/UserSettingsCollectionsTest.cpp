@@ -64,20 +64,14 @@ TEST_F(Collections, LoadingGivesLegacyNamesAndPaletteColoursByPosition)
     EXPECT_EQ(storedGroups(), settings.bookmarks());
     EXPECT_TRUE(settings.isSynced());
     EXPECT_EQ(settings.syncedBookmarks(), settings.bookmarks());
-}
 
-TEST_F(Collections, LegacyNamesLongerThanTheListOrNotAllText)
-{
+    // More legacy names than collections; a list that is not all text is not used.
     storeBookmarkValue(QVariantList { storedElement("A") });
     store->setValue("groupNames", QVariantList { "First", "Second", "Third" });
-    {
-        UserSettings settings(*store);
-        EXPECT_EQ(names(settings), QStringList { "First" });
-        EXPECT_FALSE(store->contains("groupNames"));
-    }
+    EXPECT_EQ(names(UserSettings(*store)), QStringList { "First" });
+    EXPECT_FALSE(store->contains("groupNames"));
     store->setValue("groupNames", QVariantList { "Other", qint64(2) });
-    UserSettings settings(*store);
-    EXPECT_EQ(names(settings), QStringList { "First" });
+    EXPECT_EQ(names(UserSettings(*store)), QStringList { "First" });
 }
 
 TEST_F(Collections, AnUndecodableListBecomesTheDefaultCollectionAndTheSelectionIsClamped)
