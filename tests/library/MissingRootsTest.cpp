@@ -207,9 +207,6 @@ TEST_F(Library, RelocationRewritesTheRootTheStoresAndTheCandidatesInsideTheChose
 
     const QStringList candidates = driver->relocationCandidates(drums);
     EXPECT_EQ(candidates, (QStringList { keys, bass }));
-    EXPECT_EQ(relocationMessage("Drums", candidates.size()),
-        "Choose the new location of \"Drums\" \u2014 or the folder that now contains it, to also restore 2 "
-        "other missing folders beside it.");
     // Refused: a folder of another name; a folder without compatible files. Accepted: the parent.
     EXPECT_FALSE(isRelocationTarget(dir.path() + "/New/Keys", "Drums"));
     EXPECT_EQ(relocationScope(dir.path() + "/New", "Drums"), dir.path() + "/New/Drums");
@@ -298,13 +295,4 @@ TEST(IssuePrompt, SaysWhatIsShownAndHowManyWait)
         "other "
         "missing folder beside it.");
     EXPECT_EQ(relocationMessage("Drums", 0), "Choose the new location of \"Drums\"");
-    EXPECT_EQ(relocationBrowsingRefusal("Drums"),
-        "This path doesn\u2019t contain \u201cDrums\u201d or a parenting folder that contains it.");
-    EXPECT_EQ(relocationNoFolderRefusal("Drums"),
-        "This path doesn't contain \"Drums\". Select \"Drums\" or a parenting folder that contains it.");
-    EXPECT_EQ(relocationNoAudioRefusal("Drums"),
-        "\"Drums\" doesn't contain any compatible audio files. Choose the folder that holds the moved "
-        "samples.");
-    EXPECT_EQ(removeFromBrowserText("Drums"),
-        "This removes Drums from your library. Files on disk are not affected.");
 }
