@@ -15,21 +15,22 @@ const QStringList kSyncKeys { "UseCacheFirstLaunch", "MaxCacheSize", "CheckDrive
 
 } // namespace
 
-TEST_F(SyncSettingsStore, DefaultsDropTheUnusedKeysAndWriteNothing)
+// Defaults drop the unused keys and write nothing; the legacy flag seeds both detections; values of
+// the wrong type count as absent.
+TEST_F(SyncSettingsStore, StoredValuesAndTheirReadingRules)
 {
     store->setValue("NotifyNewFiles", true);
     store->setValue("AcknowledgedNewPaths", QVariantList { "/a" });
-    SyncSettings settings(*store);
-    EXPECT_TRUE(settings.useCacheFirstLaunch());
-    EXPECT_EQ(settings.maxCacheSize(), 104857600);
-    EXPECT_TRUE(settings.checkDriveState());
-    EXPECT_TRUE(settings.detectMissingItems());
-    EXPECT_FALSE(settings.notifyPathUpdates());
-    EXPECT_TRUE(store->keys().isEmpty()) << store->keys().join(", ").toStdString();
-}
+    {
+        SyncSettings settings(*store);
+        EXPECT_TRUE(settings.useCacheFirstLaunch());
+        EXPECT_EQ(settings.maxCacheSize(), 104857600);
+        EXPECT_TRUE(settings.checkDriveState());
+        EXPECT_TRUE(settings.detectMissingItems());
+        EXPECT_FALSE(settings.notifyPathUpdates());
+        EXPECT_TRUE(store->keys().isEmpty()) << store->keys().join(", ").toStdString();
+    }
 
-TEST_F(SyncSettingsStore, TheLegacyFlagSeedsBothDetections)
-{
     store->setValue("CheckMissingFilesOnLaunch", false);
     {
         SyncSettings settings(*store);
@@ -45,13 +46,13 @@ TEST_F(SyncSettingsStore, TheLegacyFlagSeedsBothDetections)
     }
     // A legacy value of another type is no value at all.
     store->setValue("CheckMissingFilesOnLaunch", qint64(0));
-    SyncSettings settings(*store);
-    EXPECT_TRUE(settings.checkDriveState());
-    EXPECT_TRUE(store->contains("CheckMissingFilesOnLaunch"));
-}
+    store->remove("DetectMissingItems");
+    {
+        SyncSettings settings(*store);
+        EXPECT_TRUE(settings.checkDriveState());
+        EXPECT_TRUE(store->contains("CheckMissingFilesOnLaunch"));
+    }
 
-TEST_F(SyncSettingsStore, ValuesOfTheWrongTypeCountAsAbsent)
-{
     store->setValue("UseCacheFirstLaunch", qint64(0));
     store->setValue("MaxCacheSize", 12.5);
     store->setValue("CheckDriveState", "no");

@@ -97,8 +97,11 @@ TEST(MountTable, ParsesMountInfoWithEscapesOptionalFieldsAndStackedMountsSkippin
         EXPECT_EQ(unescapeMountField(field), text) << field;
 }
 
-TEST(MountTable, ReadsThisProcessAndFiles)
+TEST(MountTable, ReadsThisProcessAndFilesAndTheMonitorWatchesThroughKernelEvents)
 {
+    VolumeMonitor monitor;
+    EXPECT_EQ(monitor.watch(), VolumeMonitor::Watch::kernelEvents);
+    EXPECT_TRUE(monitor.mountedVolumes().contains("/"));
     const auto own = MountTable::read();
     ASSERT_TRUE(own.has_value());
     EXPECT_FALSE(own->entries().empty());
@@ -194,14 +197,6 @@ TEST_F(MonitorFixture, TimerFallbackNoticesChangesOnItsOwn)
     *text += "\n62 22 8:65 / /Volumes/Late rw - hfsplus /dev/sde1 rw";
     ASSERT_TRUE(mounted.wait(10000));
     EXPECT_EQ(mounted.first().first().toString(), "/Volumes/Late");
-}
-
-TEST(VolumeMonitor, WatchesThisProcessThroughKernelEvents)
-{
-    VolumeMonitor monitor;
-    EXPECT_EQ(monitor.watch(), VolumeMonitor::Watch::kernelEvents);
-    EXPECT_TRUE(monitor.isMounted("/"));
-    EXPECT_TRUE(monitor.mountedVolumes().contains("/"));
 }
 
 // Real mounts need a mount namespace of our own: the test runs itself again inside one (where it
