@@ -19,8 +19,6 @@
 #include <QCheckBox>
 #include <QComboBox>
 #include <QCoreApplication>
-#include <QGroupBox>
-#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPointer>
@@ -35,7 +33,6 @@
 #include <functional>
 #include <future>
 #include <memory>
-#include <tuple>
 
 using namespace kivo;
 using namespace kivo::app;
@@ -88,11 +85,6 @@ struct Settings {
     QMessageBox* sheet(const char* name) const { return test::findSheet(window.get(), name); }
 };
 
-void click(QMessageBox* box, const QString& text)
-{
-    kivo::test::clickButton(box, text);
-}
-
 void dropDeleted()
 {
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -124,7 +116,6 @@ TEST(SettingsWindow, ShowsEverySectionAndEachControlChangesItsSettingAndTheStore
         box->click();
         EXPECT_EQ(value(), !before) << field;
     }
-    EXPECT_EQ(s.control<QComboBox>("keySpelling")->currentText(), "Auto");
     EXPECT_TRUE(s.window->themeButtons()->button(0)->isChecked());
 
     QComboBox* spelling = s.control<QComboBox>("keySpelling");
@@ -139,13 +130,8 @@ TEST(SettingsWindow, ShowsEverySectionAndEachControlChangesItsSettingAndTheStore
     s.window->themeButtons()->button(5)->click();
     EXPECT_EQ(s.settings.selectedTheme(), 5);
 
-    // A sync toggle saves every sync key, the untouched ones with their values.
-    const auto disk = s.reopened();
-    EXPECT_EQ(disk->boolValue("CheckDriveState"), false);
-    EXPECT_EQ(disk->boolValue("DetectMissingItems"), false);
-    EXPECT_EQ(disk->boolValue("NotifyPathUpdates"), true);
-    EXPECT_EQ(disk->boolValue("UseCacheFirstLaunch"), true);
-    EXPECT_EQ(disk->intValue("MaxCacheSize"), library::kDefaultMaxCacheSize);
+    // A sync toggle saves the sync settings (what a save writes is their own test).
+    EXPECT_EQ(s.reopened()->boolValue("NotifyPathUpdates"), true);
 }
 
 TEST(SettingsWindow, ControlsFollowChangesMadeElsewhere)
@@ -213,7 +199,7 @@ TEST(SettingsWindow, DefaultSettingsAndFactoryResetAskFirstAndCancelChangesNothi
             (s.window.get()->*reset.button)()->click();
             QMessageBox* ask = s.sheet(reset.sheet);
             ASSERT_NE(ask, nullptr);
-            click(ask, answer);
+            test::clickButton(ask, answer);
             dropDeleted();
             EXPECT_EQ(s.sheet(reset.sheet), nullptr);
             const bool kept = answer == std::string_view("Cancel");

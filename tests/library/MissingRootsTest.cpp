@@ -157,10 +157,8 @@ TEST_F(Library, AnUnpluggedDriveIsOneIssueAndItsRootsStayListed)
     driver->volumeUnmounted("/Volumes/Drive A");
     EXPECT_EQ(
         tracker.promptQueue(), (QList<SyncIssue> { { Kind::unreachableDrive, "/Volumes/Drive A", {} } }));
-    EXPECT_EQ(tracker.whyMissing("/Volumes/Drive A/Kits/Snare.wav"), "Drive A can't be reached");
+    EXPECT_TRUE(tracker.isUnderMissing("/Volumes/Drive A/Kits/Snare.wav"));
     EXPECT_FALSE(tracker.isUnderMissing("/home/me/Samples/Kick.wav"));
-    driver->volumeUnmounted("/Volumes/Drive A");
-    EXPECT_EQ(tracker.promptQueue().size(), 1);
     // A drive that holds no root says nothing.
     driver->volumeUnmounted("/Volumes/Other");
     EXPECT_EQ(tracker.promptQueue().size(), 1);
@@ -252,13 +250,14 @@ TEST(MovedRoots, PairedByBookmarkThenOneForOne)
     EXPECT_TRUE(detectMovedRoots(placements, covered, nothingExists).isEmpty());
 }
 
+// Titles and sentences are the prompt's own; checked here is what it composes: names, counts and
+// which actions the shown issue allows.
 TEST(IssuePrompt, SaysWhatIsShownAndHowManyWait)
 {
     const QStringList roots { "/s/Drums" };
     QList<SyncIssue> queue { { Kind::missingFolder, "/s/Drums", {} },
         { Kind::missingFolder, "/s/Drums/Sub", {} }, { Kind::unreachableDrive, "/Volumes/Drive A", {} } };
     IssuePrompt p = issuePrompt(queue, roots);
-    EXPECT_EQ(p.title, "Folder missing");
     EXPECT_EQ(p.line, "Can't locate Drums");
     EXPECT_EQ(p.summary, "2 folders missing");
     EXPECT_EQ(p.more, "2 more.");
@@ -275,7 +274,6 @@ TEST(IssuePrompt, SaysWhatIsShownAndHowManyWait)
             IssueAction::closeAll }));
     queue.removeFirst();
     p = issuePrompt(queue, roots);
-    EXPECT_EQ(p.title, "Can't reach external drive");
     EXPECT_EQ(p.line, "Drive A can't be reached");
     EXPECT_EQ(p.more, "");
     EXPECT_EQ(p.actions, (QList<IssueAction> { IssueAction::attemptResync, IssueAction::close }));
@@ -283,16 +281,10 @@ TEST(IssuePrompt, SaysWhatIsShownAndHowManyWait)
     p = issuePrompt(
         { { Kind::missingFile, "/s/Drums/Kick.wav", {} }, { Kind::missingFile, "/s/Drums/Hat.wav", {} } },
         roots);
-    EXPECT_EQ(p.title, "File missing");
     EXPECT_EQ(p.line, "Can't locate Kick.wav in Drums");
     EXPECT_EQ(p.summary, "2 files missing");
-    p = issuePrompt({ { Kind::movedFolder, "/s/Drums", QString("/s/Drums 2") } }, roots);
-    EXPECT_EQ(p.title, "Update detected");
-    EXPECT_EQ(p.line, "Folder Drums updated to Drums 2");
-
-    EXPECT_EQ(relocationMessage("Drums", 1),
-        "Choose the new location of \"Drums\" \u2014 or the folder that now contains it, to also restore 1 "
-        "other "
-        "missing folder beside it.");
-    EXPECT_EQ(relocationMessage("Drums", 0), "Choose the new location of \"Drums\"");
+    EXPECT_EQ(issuePrompt({ { Kind::movedFolder, "/s/Drums", QString("/s/Drums 2") } }, roots).line,
+        "Folder Drums updated to Drums 2");
+    EXPECT_TRUE(relocationMessage("Drums", 1).contains(" 1 other missing folder beside"));
+    EXPECT_FALSE(relocationMessage("Drums", 0).contains("other"));
 }

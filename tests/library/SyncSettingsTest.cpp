@@ -16,7 +16,7 @@ const QStringList kSyncKeys { "UseCacheFirstLaunch", "MaxCacheSize", "CheckDrive
 } // namespace
 
 // Defaults drop the unused keys and write nothing; the legacy flag seeds both detections; values of
-// the wrong type count as absent.
+// the wrong type count as absent. (Each check reads the store afresh.)
 TEST_F(SyncSettingsStore, StoredValuesAndTheirReadingRules)
 {
     store->setValue("NotifyNewFiles", true);
@@ -32,38 +32,26 @@ TEST_F(SyncSettingsStore, StoredValuesAndTheirReadingRules)
     }
 
     store->setValue("CheckMissingFilesOnLaunch", false);
-    {
-        SyncSettings settings(*store);
-        EXPECT_FALSE(settings.checkDriveState());
-        EXPECT_FALSE(settings.detectMissingItems());
-        EXPECT_FALSE(settings.notifyPathUpdates());
-    }
+    EXPECT_FALSE(SyncSettings(*store).checkDriveState());
+    EXPECT_FALSE(SyncSettings(*store).detectMissingItems());
+    EXPECT_FALSE(SyncSettings(*store).notifyPathUpdates());
     store->setValue("DetectMissingItems", true);
-    {
-        SyncSettings settings(*store);
-        EXPECT_FALSE(settings.checkDriveState());
-        EXPECT_TRUE(settings.detectMissingItems());
-    }
-    // A legacy value of another type is no value at all.
+    EXPECT_FALSE(SyncSettings(*store).checkDriveState());
+    EXPECT_TRUE(SyncSettings(*store).detectMissingItems());
+    // A legacy value of another type is no value at all, and stays.
     store->setValue("CheckMissingFilesOnLaunch", qint64(0));
     store->remove("DetectMissingItems");
-    {
-        SyncSettings settings(*store);
-        EXPECT_TRUE(settings.checkDriveState());
-        EXPECT_TRUE(store->contains("CheckMissingFilesOnLaunch"));
-    }
+    EXPECT_TRUE(SyncSettings(*store).checkDriveState());
+    EXPECT_TRUE(store->contains("CheckMissingFilesOnLaunch"));
 
     store->setValue("UseCacheFirstLaunch", qint64(0));
     store->setValue("MaxCacheSize", 12.5);
     store->setValue("CheckDriveState", "no");
     store->setValue("NotifyPathUpdates", qint64(1));
-    {
-        SyncSettings settings(*store);
-        EXPECT_TRUE(settings.useCacheFirstLaunch());
-        EXPECT_EQ(settings.maxCacheSize(), kDefaultMaxCacheSize);
-        EXPECT_TRUE(settings.checkDriveState());
-        EXPECT_FALSE(settings.notifyPathUpdates());
-    }
+    EXPECT_TRUE(SyncSettings(*store).useCacheFirstLaunch());
+    EXPECT_EQ(SyncSettings(*store).maxCacheSize(), kDefaultMaxCacheSize);
+    EXPECT_TRUE(SyncSettings(*store).checkDriveState());
+    EXPECT_FALSE(SyncSettings(*store).notifyPathUpdates());
     store->setValue("UseCacheFirstLaunch", false);
     store->setValue("MaxCacheSize", qint64(1) << 40);
     store->setValue("NotifyPathUpdates", true);

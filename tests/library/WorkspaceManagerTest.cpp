@@ -262,7 +262,6 @@ TEST_F(WorkspaceFixture, DuplicateRenameAndDelete)
 TEST_F(WorkspaceFixture, ExportAndImport)
 {
     store->setValue("selectedTheme", qint64(2));
-    store->setValue("KIVOCacheData", QByteArray("old"));
     open();
     const QString exported = dir.path() + "/out/Mine.kivo";
     std::optional<bool> written;
@@ -295,7 +294,6 @@ TEST_F(WorkspaceFixture, ExportAndImport)
         EXPECT_EQ(names().last(), expected);
         EXPECT_EQ(manager->activeID(), idOf(expected));
         EXPECT_EQ(store->intValue("selectedTheme"), 2);
-        EXPECT_FALSE(store->contains("KIVOCacheData"));
         EXPECT_EQ(fileValues(manager->filePath(idOf(expected))), fileValues(exported));
     }
     EXPECT_EQ(fileValues(manager->filePath(idOf("Workspace 1")))->value("selectedTheme"), qint64(5));

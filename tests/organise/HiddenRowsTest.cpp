@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <map>
+#include <set>
 
 using namespace kivo::organise;
 using kivo::platform::PreferenceStore;
@@ -207,24 +208,23 @@ TEST(HiddenRowsTest, HideModeShowsEveryRowMarkedAndTheAuditOnlyHiddenOnes)
     EXPECT_EQ(listing(tree, { "/Lib" }, view), "Lib\thidden\n  Wrap\tskipped\n");
 }
 
+// The help sentences are the toggle's own; which one a row gets is checked by its marks' precedence.
 TEST(HiddenRowsTest, TheToggleSaysTheMostTellingMarkAndClicksChangeTheRightSet)
 {
-    RowMarks m;
-    EXPECT_EQ(hideToggleHelp(m), "Mark as hidden");
-    m.skipped = true;
-    EXPECT_EQ(hideToggleHelp(m), "Folder will be skipped - its contents show in its place (⌥-click to undo)");
-    EXPECT_EQ(hideToggleAction(m, true, HideToggleClick::option), HideToggleAction::toggleSkipped);
-    m = {};
-    m.autoSkipped = true;
-    EXPECT_EQ(hideToggleHelp(m),
-        "Skipped by \"Skip nested subfolders\" - its contents show in its place (⌥-click to override)");
-    EXPECT_EQ(hideToggleAction(m, true, HideToggleClick::option), HideToggleAction::toggleExempt);
-    m.hidden = true;
-    EXPECT_EQ(hideToggleHelp(m), "Will be hidden - press H to apply");
-    EXPECT_EQ(hideToggleAction(m, true, HideToggleClick::plain), HideToggleAction::toggleHidden);
-    m = {};
-    m.exempt = true; // a repeated option-click takes the exemption back
-    EXPECT_EQ(hideToggleAction(m, true, HideToggleClick::option), HideToggleAction::toggleExempt);
+    RowMarks skipped, autoSkipped, hidden, exempt;
+    skipped.skipped = autoSkipped.autoSkipped = hidden.hidden = exempt.exempt = true;
+    RowMarks hiddenAndSkipped = autoSkipped;
+    hiddenAndSkipped.hidden = true;
+    const std::set<std::string> helps { hideToggleHelp({}), hideToggleHelp(skipped),
+        hideToggleHelp(autoSkipped), hideToggleHelp(hidden) };
+    EXPECT_EQ(helps.size(), 4u);
+    EXPECT_EQ(hideToggleHelp(hiddenAndSkipped), hideToggleHelp(hidden));
+    EXPECT_EQ(hideToggleAction(skipped, true, HideToggleClick::option), HideToggleAction::toggleSkipped);
+    EXPECT_EQ(hideToggleAction(autoSkipped, true, HideToggleClick::option), HideToggleAction::toggleExempt);
+    EXPECT_EQ(
+        hideToggleAction(hiddenAndSkipped, true, HideToggleClick::plain), HideToggleAction::toggleHidden);
+    // A repeated option-click takes the exemption back.
+    EXPECT_EQ(hideToggleAction(exempt, true, HideToggleClick::option), HideToggleAction::toggleExempt);
     EXPECT_EQ(hideToggleAction({}, true, HideToggleClick::option), HideToggleAction::toggleSkipped);
     EXPECT_EQ(hideToggleAction({}, false, HideToggleClick::option), HideToggleAction::toggleHidden);
 }

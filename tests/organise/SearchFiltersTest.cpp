@@ -61,27 +61,21 @@ TEST(SearchFilters, KeyMatchesItsModeAndOnlyWithAModeItsRelative)
 
 TEST(SearchFilters, TempoBoundsExactMaximumOrRangeAndNoTempoFailsAnyBound)
 {
-    SearchFilters f;
-    EXPECT_TRUE(f.bpmAccepts(std::nullopt));
-    EXPECT_FALSE(f.hasFilter());
-    f.minBPM = 120;
-    EXPECT_TRUE(f.hasFilter());
-    EXPECT_TRUE(f.bpmAccepts(120));
-    EXPECT_FALSE(f.bpmAccepts(121));
-    EXPECT_FALSE(f.bpmAccepts(119));
-    EXPECT_FALSE(f.bpmAccepts(std::nullopt));
-    f = {};
-    f.maxBPM = 120;
-    EXPECT_TRUE(f.bpmAccepts(0));
-    EXPECT_TRUE(f.bpmAccepts(120));
-    EXPECT_FALSE(f.bpmAccepts(121));
-    EXPECT_FALSE(f.bpmAccepts(std::nullopt));
-    f.minBPM = 100;
-    EXPECT_TRUE(f.bpmAccepts(100));
-    EXPECT_FALSE(f.bpmAccepts(99));
-    f.minBPM = 130; // never reordered: nothing passes
-    EXPECT_FALSE(f.bpmAccepts(125));
-    EXPECT_FALSE(f.bpmAccepts(130));
+    using Bound = std::optional<std::int64_t>;
+    // A minimum alone is an exact tempo; bounds are never reordered, so a minimum over the maximum
+    // passes nothing; no bound passes everything, no tempo fails any bound.
+    const std::tuple<Bound, Bound, Bound, bool> cases[] { { {}, {}, {}, true }, { 120, {}, 120, true },
+        { 120, {}, 121, false }, { 120, {}, 119, false }, { 120, {}, {}, false }, { {}, 120, 0, true },
+        { {}, 120, 120, true }, { {}, 120, 121, false }, { {}, 120, {}, false }, { 100, 120, 100, true },
+        { 100, 120, 99, false }, { 130, 120, 125, false }, { 130, 120, 130, false } };
+    for (const auto& [min, max, bpm, passes] : cases) {
+        SearchFilters f;
+        f.minBPM = min;
+        f.maxBPM = max;
+        EXPECT_EQ(f.bpmAccepts(bpm), passes)
+            << min.value_or(-1) << "-" << max.value_or(-1) << ": " << bpm.value_or(-1);
+        EXPECT_EQ(f.hasFilter(), min || max);
+    }
     // Mode and shuffle are no filter.
     SearchFilters g;
     g.mode = FilterMode::folder;

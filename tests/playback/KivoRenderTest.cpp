@@ -19,7 +19,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <string_view>
 #include <vector>
 
 using kivo::test::runRender;
@@ -100,10 +99,7 @@ TEST(KivoRender, MIDIFilesPlayThroughThePreviewPlayerWithTheChosenSoundAndShift)
     const std::string junk = dir.write("junk.mid", "MThd but nothing more");
     r = runRender("'" + junk + "' '" + out + "'");
     EXPECT_EQ(r.status, 1);
-    EXPECT_NE(r.out.find("kivo-render: cannot play " + junk
-                  + ": Error loading MIDI file: no readable notes in junk.mid"),
-        std::string::npos)
-        << r.out;
+    EXPECT_NE(r.out.find("cannot play " + junk + ": Error loading MIDI file"), std::string::npos) << r.out;
     EXPECT_EQ(r.out.find("Error loading MIDI file"), r.out.find("Error loading MIDI file: no readable"));
     for (const char* bad :
         { "--sound 4", "--instrument -1", "--octave 3", "--octave 0.5", "--catch maybe" }) {
@@ -124,25 +120,18 @@ std::pair<int, long> renderMemory(const std::vector<std::string>& args)
     argv.push_back(nullptr);
     // Under the address sanitizer freed memory is held back from reuse for a while, which would
     // count here as memory the tool holds.
-    std::vector<std::string> environment;
-    for (char** e = environ; *e; ++e)
-        if (!std::string_view(*e).starts_with("ASAN_OPTIONS="))
-            environment.emplace_back(*e);
     const char* asan = std::getenv("ASAN_OPTIONS");
-    environment.push_back(std::string("ASAN_OPTIONS=") + (asan ? std::string(asan) + ":" : "")
-        + "quarantine_size_mb=0:thread_local_quarantine_size_kb=0");
-    std::vector<char*> envp;
-    for (std::string& e : environment)
-        envp.push_back(e.data());
-    envp.push_back(nullptr);
+    const std::string saved = asan ? asan : "";
+    ::setenv("ASAN_OPTIONS", (saved + ":quarantine_size_mb=0:thread_local_quarantine_size_kb=0").c_str(), 1);
     const pid_t pid = ::fork();
     if (pid == 0) {
         const int null = ::open("/dev/null", O_WRONLY);
         ::dup2(null, 1);
         ::dup2(null, 2);
-        ::execve(tool.c_str(), argv.data(), envp.data());
+        ::execv(tool.c_str(), argv.data());
         ::_exit(127);
     }
+    asan ? ::setenv("ASAN_OPTIONS", saved.c_str(), 1) : ::unsetenv("ASAN_OPTIONS");
     int status = 0;
     struct rusage usage { };
     if (pid < 0 || ::wait4(pid, &status, 0, &usage) != pid)

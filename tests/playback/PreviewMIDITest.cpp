@@ -252,24 +252,7 @@ TEST(AudioPlayerManagerMIDI, AMIDIFilePlaysOnTheSharedSamplerAndMeters)
     EXPECT_NEAR(m.currentTime(), 0.4, 0.021);
     EXPECT_NEAR(m.playback().progress(), 0.4 / 1.5, 0.015);
     EXPECT_GT(m.outputLevels().left(), 0.2f);
-
-    // Pause releases the note (the tone dies away within a fraction of a second) and keeps the
-    // place; resuming goes on from it, the sounding note caught again.
-    const double loud = rms(out, kRate / 20, kRate * 3 / 10);
-    m.togglePlayPause();
-    const double at = m.currentTime();
-    auto quiet = h.run(0.3);
-    EXPECT_LT(rms(quiet, kRate / 4, kRate * 3 / 10), 0.03 * loud);
-    EXPECT_EQ(m.currentTime(), at);
-    m.togglePlayPause();
-    auto rest = h.run(1.4);
-    EXPECT_GT(rms(rest, 0, kRate / 20), 0.3 * loud);
-    // The second note arrives 1.0 s into the file, counted from where it resumed.
-    const int second = int((1.0 - at) * kRate);
-    EXPECT_LT(rms(rest, second - kRate / 20, second - kRate / 100), 0.01 * loud);
-    EXPECT_GT(rms(rest, second + kRate / 50, second + kRate / 10), 0.5 * loud);
-    EXPECT_FALSE(m.isPlaying());
-    EXPECT_EQ(m.playback().progress(), 1.0);
+    // (Pausing, catching notes and the end are the MIDI player's and the transport's own tests.)
 
     // The volume knob is the mixer volume while MIDI previews.
     m.volumeControl().setPosition(0.0f);

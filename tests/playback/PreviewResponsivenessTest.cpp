@@ -8,8 +8,6 @@
 #include "playback/MIDIInstrument.h"
 #include "support/EventLoopWatchdog.h"
 
-#include <QCoreApplication>
-#include <QElapsedTimer>
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -19,20 +17,6 @@
 
 using kivo::test::EventLoopWatchdog;
 using kivo::test::PreviewHarness;
-
-namespace {
-
-void spinUntil(const std::function<bool()>& done, int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < timeoutMs) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-}
-
-} // namespace
 
 TEST(PreviewResponsiveness, SelectionOverAStalledFolderAndSoundChangesNeverHoldTheEventLoop)
 {
@@ -66,11 +50,11 @@ TEST(PreviewResponsiveness, SelectionOverAStalledFolderAndSoundChangesNeverHoldT
         // would pace them; the slow ones go on opening while the next are made.
         for (std::size_t i = 0; i < files.size(); ++i) {
             m.play(files[i]);
-            spinUntil([&] { return opens.load() > int(i); }, 1000);
+            kivo::test::waitFor([&] { return opens.load() > int(i); }, 1000);
         }
         ASSERT_TRUE(h.settle());
         testing::internal::GetCapturedStdout();
-        spinUntil([&] { return false; }, 50);
+        kivo::test::waitFor([&] { return false; }, 50);
         std::printf("selection over 200 files (10 in a folder whose reads take 2 s): longest event-loop "
                     "stall %.1f ms\n",
             watchdog.longestStallMs());
@@ -86,7 +70,7 @@ TEST(PreviewResponsiveness, SelectionOverAStalledFolderAndSoundChangesNeverHoldT
         EventLoopWatchdog watchdog;
         for (int sound : { 1, 2, 3 }) {
             audition.loadInstrument(kivo::playback::MIDIInstrument::forIndex(sound));
-            spinUntil([&] { return !audition.isLoadingInstrument(); }, 10000);
+            kivo::test::waitFor([&] { return !audition.isLoadingInstrument(); }, 10000);
             EXPECT_EQ(audition.loadedInstrument(), kivo::playback::MIDIInstrument::forIndex(sound));
         }
         std::printf(
