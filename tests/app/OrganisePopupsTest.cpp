@@ -47,11 +47,6 @@ QPushButton* buttonNamed(QWidget* parent, const QString& text)
     return nullptr;
 }
 
-void press(QWidget* w, Qt::Key key)
-{
-    QTest::keyClick(w, key);
-}
-
 index::FileInfo file(const std::string& path, std::optional<std::int64_t> bpm = {})
 {
     index::FileInfo f;
@@ -75,7 +70,7 @@ TEST(TempoAndKeyEditor, TypedValuesSaveOnReturnAutomaticAndNoneToo)
     QTest::keyClicks(editor->keyField(), "f# minor");
     // The root grid follows what is typed.
     EXPECT_TRUE(editor->findChild<QPushButton*>("root6")->isChecked());
-    press(editor->keyField(), Qt::Key_Return);
+    QTest::keyClick(editor->keyField(), Qt::Key_Return);
     EXPECT_EQ(s.overrides.bpmOverrides().at("/L/a.wav"), 105);
     EXPECT_EQ(s.overrides.keyOverrides().at("/L"), "F#m");
 
@@ -104,7 +99,7 @@ TEST(TempoAndKeyEditor, TypedValuesSaveOnReturnAutomaticAndNoneToo)
     EXPECT_TRUE(s.overrides.bpmOverrides().contains("/L/a.wav"));
     none.keyField()->clear();
     QTest::keyClicks(none.keyField(), "8A");
-    press(none.bpmField(), Qt::Key_Return);
+    QTest::keyClick(none.bpmField(), Qt::Key_Return);
     EXPECT_TRUE(s.overrides.clearedBPMPaths().contains("/L/a.wav"));
     EXPECT_EQ(s.overrides.keyOverrides().at("/L/a.wav"), "Am");
 
@@ -112,7 +107,7 @@ TEST(TempoAndKeyEditor, TypedValuesSaveOnReturnAutomaticAndNoneToo)
         MetadataEditor::Field::bpm);
     cancelled.show();
     QTest::keyClicks(cancelled.bpmField(), "99");
-    press(cancelled.bpmField(), Qt::Key_Escape);
+    QTest::keyClick(cancelled.bpmField(), Qt::Key_Escape);
     EXPECT_FALSE(cancelled.isVisible());
     EXPECT_FALSE(s.overrides.bpmOverrides().contains("/L"));
 }
@@ -135,16 +130,16 @@ TEST(TagPopUp, DecisionsApplyOnSaveOnlyAndTagsAreCreatedRenamedMovedAndDeleted)
         EXPECT_EQ(editor.button(drums)->state(), TagButtonState::off);
         // Typing a name creates the tag and turns it on; an existing name picks that tag.
         QTest::keyClicks(editor.newTagField(), "Pads");
-        press(editor.newTagField(), Qt::Key_Return);
+        QTest::keyClick(editor.newTagField(), Qt::Key_Return);
         QTest::keyClicks(editor.newTagField(), "drums");
-        press(editor.newTagField(), Qt::Key_Return);
+        QTest::keyClick(editor.newTagField(), Qt::Key_Return);
         ASSERT_EQ(s.tags.tags().size(), 3u);
         const auto pads = s.tags.tags().back().id;
         EXPECT_EQ(editor.shownState(pads), TagButtonState::on);
         EXPECT_EQ(editor.shownState(drums), TagButtonState::inherited);
         // Nothing is applied before Save.
         EXPECT_TRUE(s.tags.exclusions().empty());
-        press(editor.newTagField(), Qt::Key_Return);
+        QTest::keyClick(editor.newTagField(), Qt::Key_Return);
         EXPECT_FALSE(editor.isVisible());
         EXPECT_EQ(s.tags.names(s.tags.effectiveTags("/A/y.wav")),
             (std::vector<std::string> { "Drums", "Dark", "Pads" }));

@@ -168,7 +168,6 @@ TEST_F(DriverFixture, LaunchDecisionFollowsCacheAgeAndRoots)
     driver->initialize(*settings);
     waitIdle(*driver);
     EXPECT_EQ(started.count(), 2);
-    EXPECT_TRUE(driver->hasData());
     EXPECT_FALSE(settings->isSyncing());
     EXPECT_TRUE(settings->isSynced());
     EXPECT_EQ(driver->initializationProgress(), 1.0);

@@ -139,19 +139,6 @@ TEST_F(UserSettingsFields, SettersWriteTheirKeysAtOnce)
     EXPECT_EQ(store->intValue("midiInstrument"), 0);
     settings.setSelectedPathIndex(std::nullopt);
     EXPECT_FALSE(store->contains("selectedPathIndex"));
-
-    // Everything survives a restart from the file.
-    ASSERT_TRUE(store->flush());
-    {
-        kivo::platform::PreferenceStore reopened(store->filePath());
-        UserSettings again(reopened);
-        EXPECT_EQ(again.selectedTheme(), 4);
-        EXPECT_FLOAT_EQ(again.volume(), 0.25f);
-        EXPECT_FALSE(again.sortByBPM());
-        EXPECT_EQ(again.keySpelling(), KeySpelling::sharp);
-        EXPECT_EQ(again.selectedPathIndex(), std::nullopt);
-        EXPECT_EQ(again.bookmarks(), settings.bookmarks());
-    }
 }
 
 TEST_F(UserSettingsFields, EachSortingSetPostsOneNotification)
