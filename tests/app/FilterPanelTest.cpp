@@ -207,14 +207,13 @@ TEST(SearchResultsModel, CountedHitsShowTheirFirstRecordsAndMoreAsTheListScrolls
     request.groups = { group };
     request.query = "kick";
     request.order = effectiveFileOrder({}, nullptr);
-    MetadataInheritance pass;
-    const auto records = buildResults(store, request, pass);
     request.namedOrder = namedBrowserOrder({});
+    MetadataInheritance pass;
     const auto hits = buildResults(store, request, pass);
-    ASSERT_TRUE(records && hits && hits->hits);
-    EXPECT_EQ(hits->size(), 450u);
+    ASSERT_TRUE(hits && hits->hits);
     EXPECT_EQ(hits->files.size(), kFirstResultRecords);
 
+    // Paged in as the list scrolls, each row once and in order (the hits' order is the search's test).
     SearchResultsModel model;
     model.setResults(*hits);
     EXPECT_EQ(model.rowCount(), int(kFirstResultRecords));
@@ -222,6 +221,5 @@ TEST(SearchResultsModel, CountedHitsShowTheirFirstRecordsAndMoreAsTheListScrolls
         model.fetchMore({});
     ASSERT_EQ(model.rowCount(), 450);
     for (int i = 0; i < 450; ++i)
-        ASSERT_EQ(model.row(model.index(i, 0))->path, records->files[std::size_t(i)].path) << i;
-    EXPECT_EQ(model.row(model.index(2, 0))->name, "Kick 2.wav");
+        ASSERT_EQ(model.row(model.index(i, 0))->name, "Kick " + std::to_string(i) + ".wav") << i;
 }

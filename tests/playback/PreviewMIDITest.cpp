@@ -131,10 +131,7 @@ TEST(AudioPlayerManagerMIDI, MIDIFilesGoToTheMIDIPlayerWithTheSettings)
     EXPECT_EQ(midi.last->octaveShift, 5);
     EXPECT_EQ(midi.tuning, 2400.0f); // the shift is clamped to two octaves for the tuning
     EXPECT_FLOAT_EQ(midi.outputVolume, volumeGain(0.5f));
-    // The audio player is gone: no sound from the engine's file player.
-    auto out = h.run(0.1);
-    for (float s : out)
-        ASSERT_EQ(s, 0.0f);
+    EXPECT_EQ(rms(h.run(0.1), 0, kRate / 10), 0.0) << "the audio player is gone";
 
     // Settings and the knob reach the present MIDI player and engine.
     m.setMidiCatchNotes(true);
