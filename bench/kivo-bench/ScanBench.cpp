@@ -118,8 +118,12 @@ bool fullScan(const std::string& library, const FolderAccess& access, Timed& tim
     return true;
 }
 
-int runScanBench(const std::vector<std::string>&)
+// Arguments pick parts ("sync", "full", "mixed"), for profiling one alone; none runs all three.
+int runScanBench(const std::vector<std::string>& args)
 {
+    const auto wanted = [&](const char* part) {
+        return args.empty() || std::find(args.begin(), args.end(), part) != args.end();
+    };
     const std::string library = kivo::bench::benchLibrary(100000, 0, 1);
     const std::string extra = kivo::bench::benchLibrary(10000, 0, 2);
     const std::string mixed = kivo::bench::benchLibrary(100000, 0, 3, 50);
@@ -127,56 +131,66 @@ int runScanBench(const std::vector<std::string>&)
 
     // Sync: one new root of 10,000 files added to a 100,000-file index, against scanning that root
     // alone into an empty index.
-    baselineWalk(library);
-    baselineWalk(extra);
-    IndexMaps base;
-    {
-        CancelHandle stop;
-        FolderScanner scanner(stop, {}, readHeaderMetadata);
-        buildIndex(base, { { "A", { library }, {} } }, scanner, access);
-    }
-    const std::size_t extraFiles = baselineWalk(extra);
     std::vector<double> syncs, alone;
-    for (int i = 0; i < 3; ++i) {
-        IndexMaps maps = base; // copied outside the timing
-        syncs.push_back(kivo::bench::secondsOf([&] {
+    if (wanted("sync")) {
+        baselineWalk(library);
+        baselineWalk(extra);
+        IndexMaps base;
+        {
             CancelHandle stop;
-            FolderScanner scanner(
-                stop, [](const IndexProgress&) {}, readHeaderMetadata);
-            syncIndex(maps, { { "A", { library, extra }, {} } }, scanner, access);
-        }));
-        IndexMaps empty;
-        alone.push_back(kivo::bench::secondsOf([&] {
-            CancelHandle stop;
-            FolderScanner scanner(
-                stop, [](const IndexProgress&) {}, readHeaderMetadata);
-            buildIndex(empty, { { "A", { extra }, {} } }, scanner, access);
-        }));
-        if (maps.fileIndex.size() != base.fileIndex.size() + extraFiles
-            || empty.fileIndex.size() != extraFiles) {
-            std::fprintf(stderr, "sync indexed %zu files (expected %zu), the root alone %zu (expected %zu)\n",
-                maps.fileIndex.size(), base.fileIndex.size() + extraFiles, empty.fileIndex.size(),
-                extraFiles);
-            return 1;
+            FolderScanner scanner(stop, {}, readHeaderMetadata);
+            buildIndex(base, { { "A", { library }, {} } }, scanner, access);
         }
+        const std::size_t extraFiles = baselineWalk(extra);
+        for (int i = 0; i < 3; ++i) {
+            IndexMaps maps = base; // copied outside the timing
+            syncs.push_back(kivo::bench::secondsOf([&] {
+                CancelHandle stop;
+                FolderScanner scanner(
+                    stop, [](const IndexProgress&) {}, readHeaderMetadata);
+                syncIndex(maps, { { "A", { library, extra }, {} } }, scanner, access);
+            }));
+            IndexMaps empty;
+            alone.push_back(kivo::bench::secondsOf([&] {
+                CancelHandle stop;
+                FolderScanner scanner(
+                    stop, [](const IndexProgress&) {}, readHeaderMetadata);
+                buildIndex(empty, { { "A", { extra }, {} } }, scanner, access);
+            }));
+            if (maps.fileIndex.size() != base.fileIndex.size() + extraFiles
+                || empty.fileIndex.size() != extraFiles) {
+                std::fprintf(stderr,
+                    "sync indexed %zu files (expected %zu), the root alone %zu (expected %zu)\n",
+                    maps.fileIndex.size(), base.fileIndex.size() + extraFiles, empty.fileIndex.size(),
+                    extraFiles);
+                return 1;
+            }
+        }
+        base = IndexMaps();
+        print("sync adding one root (baseline: that root alone into an empty index)",
+            { median(syncs), median(alone), extraFiles });
     }
-    base = IndexMaps();
-    print("sync adding one root (baseline: that root alone into an empty index)",
-        { median(syncs), median(alone), extraFiles });
 
     std::int64_t reports = 0;
     Timed full {}, mixedFull {};
-    if (!fullScan(library, access, full, reports))
-        return 1;
-    print("full scan", full);
-    std::printf("progress reports per scan: %lld\n", (long long)(reports / 3));
-    if (!fullScan(mixed, access, mixedFull, reports))
-        return 1;
-    print("full scan, half the samples tagged mp3, flac, m4a and aiff", mixedFull);
+    if (wanted("full")) {
+        if (!fullScan(library, access, full, reports))
+            return 1;
+        print("full scan", full);
+        std::printf("progress reports per scan: %lld\n", (long long)(reports / 3));
+    }
+    if (wanted("mixed")) {
+        if (!fullScan(mixed, access, mixedFull, reports))
+            return 1;
+        print("full scan, half the samples tagged mp3, flac, m4a and aiff", mixedFull);
+    }
     std::printf("peak resident memory: %.0f MB\n", kivo::bench::peakResidentMB());
-    std::printf("scan ratio: %.2f\n", full.ours / full.baseline);
-    std::printf("mixed scan ratio: %.2f\n", mixedFull.ours / mixedFull.baseline);
-    std::printf("sync ratio: %.2f\n", median(syncs) / median(alone));
+    if (wanted("full"))
+        std::printf("scan ratio: %.2f\n", full.ours / full.baseline);
+    if (wanted("mixed"))
+        std::printf("mixed scan ratio: %.2f\n", mixedFull.ours / mixedFull.baseline);
+    if (wanted("sync"))
+        std::printf("sync ratio: %.2f\n", median(syncs) / median(alone));
     return 0;
 }
 

@@ -371,7 +371,8 @@ void FolderScanner::walkFolder(const std::string& folder, const GroupID& groupID
     m_indexIds.push_back(stamp && stamp->inode ? FolderIdentity { stamp->device, *stamp->inode }
                                                : FolderIdentity { ~0ull, ~0ull });
 
-    DirectoryInfo info;
+    IndexBuilder::Folder done;
+    DirectoryInfo& info = done.info;
     info.path = folder;
     const std::unique_ptr<FolderFiles> work
         = early ? std::move(early->work) : std::make_unique<FolderFiles>(*this, root);
@@ -419,8 +420,7 @@ void FolderScanner::walkFolder(const std::string& folder, const GroupID& groupID
         }
         if (!targets)
             targets = builder.slotsFor(groupID, keywordsForPath(record.file.path, root));
-        builder.add(record.file, std::move(record.tokens), *targets);
-        info.files.push_back(std::move(record.file));
+        builder.add(std::move(record.file), std::move(record.tokens), *targets, done);
         if (m_progress) {
             ++m_counters.indexed;
             if (m_counters.indexed >= m_counters.nextReport) {
@@ -445,7 +445,7 @@ void FolderScanner::walkFolder(const std::string& folder, const GroupID& groupID
         info.contentModified = stamp->contentModified;
         info.inode = stamp->inode;
     }
-    builder.directoryIndex.insert_or_assign(folder, std::move(info));
+    builder.addFolder(std::move(done));
 }
 
 } // namespace kivo::index

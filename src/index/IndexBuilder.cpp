@@ -52,11 +52,42 @@ IndexBuilder::FolderSlots IndexBuilder::slotsFor(
 
 void IndexBuilder::add(const FileInfo& file, std::vector<std::string>&& tokens, const FolderSlots& targets)
 {
-    const std::string* path = &fileIndex.insert_or_assign(file.path, file).first->first;
+    m_paths.push_back(&fileIndex.insert_or_assign(file.path, file).first->first);
+    noteTokens(std::uint32_t(m_paths.size() - 1), std::move(tokens), targets);
+}
+
+void IndexBuilder::add(
+    FileInfo&& file, std::vector<std::string>&& tokens, const FolderSlots& targets, Folder& folder)
+{
+    if (m_form == Form::maps) {
+        add(file, std::move(tokens), targets);
+        folder.info.files.push_back(std::move(file));
+        return;
+    }
+    const auto added = std::uint32_t(m_files.size());
+    m_files.push_back(std::move(file));
+    folder.files.push_back(added);
+    noteTokens(added, std::move(tokens), targets);
+}
+
+void IndexBuilder::noteTokens(
+    std::uint32_t file, std::vector<std::string>&& tokens, const FolderSlots& targets)
+{
     for (auto& token : tokens)
-        (*targets.names)[std::move(token)].push_back(path);
-    for (auto* paths : targets.keywords)
-        paths->push_back(path);
+        (*targets.names)[std::move(token)].push_back(file);
+    for (auto* files : targets.keywords)
+        files->push_back(file);
+}
+
+void IndexBuilder::addFolder(Folder&& folder)
+{
+    if (m_form == Form::maps) {
+        std::string path = folder.info.path;
+        directoryIndex.insert_or_assign(std::move(path), std::move(folder.info));
+        return;
+    }
+    m_folderAt.insert_or_assign(folder.info.path, std::uint32_t(m_folders.size()));
+    m_folders.push_back(std::move(folder));
 }
 
 namespace {
@@ -64,7 +95,7 @@ namespace {
 // One path set of the finished index and the paths that go into it.
 struct Fill {
     PathSet* set;
-    const std::vector<const std::string*>* paths;
+    const std::vector<std::uint32_t>* files;
 };
 
 // Makes every token's (empty) set in `out`: the maps are only read from here on, so the sets can then
@@ -75,18 +106,18 @@ void prepare(
     for (auto& [group, tokens] : pending) {
         auto& index = out[group];
         index.reserve(index.size() + tokens.size());
-        for (auto& [token, paths] : tokens)
-            fills.push_back({ &index[token], &paths });
+        for (auto& [token, files] : tokens)
+            fills.push_back({ &index[token], &files });
     }
 }
 
-void fill(const Fill* begin, const Fill* end)
+void fillSets(const Fill* begin, const Fill* end, const std::vector<const std::string*>& paths)
 {
     for (const Fill* f = begin; f != end; ++f) {
         // A little slack, so that the few additions of a later sync do not rehash the biggest sets.
-        f->set->reserve((f->set->size() + f->paths->size()) * 5 / 4);
-        for (const std::string* p : *f->paths)
-            f->set->insert(*p);
+        f->set->reserve((f->set->size() + f->files->size()) * 5 / 4);
+        for (const std::uint32_t file : *f->files)
+            f->set->insert(*paths[file]);
     }
 }
 
@@ -97,28 +128,29 @@ constexpr std::size_t kPathsWorthAThread = 4096;
 
 void IndexBuilder::finish()
 {
-    if (m_pendingNames.empty() && m_pendingKeywords.empty())
+    if (m_form != Form::maps || (m_pendingNames.empty() && m_pendingKeywords.empty()))
         return;
     std::vector<Fill> fills;
     prepare(m_pendingNames, searchIndex, fills);
     prepare(m_pendingKeywords, keywordIndex, fills);
     std::size_t total = 0;
     for (const Fill& f : fills)
-        total += f.paths->size();
+        total += f.files->size();
     // The sets share nothing but the (unchanging) file paths: two cores fill about half of them each.
     std::size_t half = 0;
     std::size_t split = 0;
     while (split < fills.size() && half < total / 2)
-        half += fills[split++].paths->size();
+        half += fills[split++].files->size();
     if (total < kPathsWorthAThread) {
-        fill(fills.data(), fills.data() + fills.size());
+        fillSets(fills.data(), fills.data() + fills.size(), m_paths);
     } else {
-        std::thread second([&] { fill(fills.data() + split, fills.data() + fills.size()); });
-        fill(fills.data(), fills.data() + split);
+        std::thread second([&] { fillSets(fills.data() + split, fills.data() + fills.size(), m_paths); });
+        fillSets(fills.data(), fills.data() + split, m_paths);
         second.join();
     }
     m_pendingNames.clear();
     m_pendingKeywords.clear();
+    m_paths.clear();
 }
 
 void IndexBuilder::mergeInto(IndexMaps& maps)
@@ -154,21 +186,18 @@ void IndexBuilder::replace(IndexMaps& maps)
 
 namespace {
 
-// The ids of pending tokens' paths: each pending path points at a key of the file index, whose id is
-// looked up once per file rather than once per token.
-std::map<GroupID, TokenEntries> entriesOf(std::map<GroupID, IndexBuilder::PendingTokens>& pending,
-    const std::unordered_map<const std::string*, std::uint32_t>& ids)
+// The pending tokens with each file given its path's id.
+std::map<GroupID, TokenEntries> entriesOf(
+    std::map<GroupID, IndexBuilder::PendingTokens>& pending, const std::vector<std::uint32_t>& ids)
 {
     std::map<GroupID, TokenEntries> out;
     for (auto& [group, tokens] : pending) {
         TokenEntries& entries = out[group];
         entries.reserve(tokens.size());
-        for (auto& [token, paths] : tokens) {
-            std::vector<std::uint32_t> list;
-            list.reserve(paths.size());
-            for (const std::string* path : paths)
-                list.push_back(ids.at(path));
-            entries.emplace_back(token, std::move(list));
+        for (auto& [token, files] : tokens) {
+            for (std::uint32_t& file : files)
+                file = ids[file];
+            entries.emplace_back(token, std::move(files));
         }
     }
     return out;
@@ -191,13 +220,66 @@ std::map<GroupID, TokenPostings> postingsOf(std::map<GroupID, TokenEntries>&& en
 
 } // namespace
 
+CompactIndex IndexBuilder::compactRecords(const GroupRoots& roots, std::vector<std::uint32_t>& ids)
+{
+    if (m_form == Form::maps) {
+        CompactIndex index = compactRecordsOf(directoryIndex, fileIndex, roots);
+        ids.reserve(m_paths.size());
+        for (const std::string* path : m_paths)
+            ids.push_back(index.strings.find(*path));
+        return index;
+    }
+    // The records go in exactly as compactRecordsOf would put in those of directoryIndex and fileIndex.
+    CompactIndex index;
+    index.strings.reserve(m_files.size() + 2 * m_folderAt.size(), 0);
+    index.files.reserve(m_files.size());
+    index.folders.reserve(m_folderAt.size());
+    ids.assign(m_files.size(), kNoID);
+    for (const auto& [path, at] : m_folderAt) {
+        const Folder& folder = m_folders[at];
+        index.beginFolder(path);
+        IndexedFolder& record = index.folders.edit(index.folders.size() - 1);
+        record.lastModified = folder.info.lastModified;
+        record.hasContentModified = folder.info.contentModified.has_value();
+        record.contentModified = folder.info.contentModified.value_or(0);
+        record.hasInode = folder.info.inode.has_value();
+        record.inode = folder.info.inode.value_or(0);
+        for (const std::uint32_t file : folder.files) {
+            index.files.push_back(index.recordFor(m_files[file]));
+            ids[file] = std::as_const(index.files).back().path;
+        }
+        for (const auto& sub : folder.info.subdirectories)
+            index.subdirectories.push_back(index.internPath(sub));
+        index.endFolder();
+    }
+    index.indexFiles();
+    // A folder walked twice (roots that overlap) lists what its later walk found; a file only its earlier
+    // walk found is still a file the walk saw, kept as a record of its own with its latest values.
+    std::unordered_map<std::uint32_t, std::uint32_t> loose; // path id -> the file's latest addition
+    std::vector<std::uint32_t> looseOrder;
+    for (std::uint32_t file = 0; file < m_files.size(); ++file) {
+        if (ids[file] != kNoID)
+            continue;
+        ids[file] = index.internPath(m_files[file].path);
+        if (index.fileOf[ids[file]] != kNoID)
+            continue;
+        if (loose.insert_or_assign(ids[file], file).second)
+            looseOrder.push_back(ids[file]);
+    }
+    for (const std::uint32_t id : looseOrder) {
+        index.files.push_back(index.recordFor(m_files[loose.at(id)]));
+        index.fileOf.set(id, std::uint32_t(index.files.size() - 1));
+        index.sortClassOf.set(id, std::as_const(index.files).back().sortClass);
+        ++index.fileCount;
+    }
+    index.roots = roots;
+    return index;
+}
+
 CompactIndex IndexBuilder::compact(const GroupRoots& roots)
 {
-    CompactIndex index = compactRecordsOf(directoryIndex, fileIndex, roots);
-    std::unordered_map<const std::string*, std::uint32_t> ids;
-    ids.reserve(fileIndex.size());
-    for (const auto& [path, file] : fileIndex)
-        ids.emplace(&path, index.strings.find(path));
+    std::vector<std::uint32_t> ids; // the path id of every file added, in the order they were
+    CompactIndex index = compactRecords(roots, ids);
     auto names = entriesOf(m_pendingNames, ids);
     auto keywords = entriesOf(m_pendingKeywords, ids);
     addFinished(names, searchIndex, index);

@@ -71,10 +71,10 @@ bool hasUnresolvedRoots(const std::vector<ScanGroup>& groups)
         groups.begin(), groups.end(), [](const ScanGroup& g) { return !g.unresolvedPaths.empty(); });
 }
 
-ScanOutcome walkForBuild(
-    const std::vector<ScanGroup>& groups, FolderScanner& scanner, const FolderAccess& access)
+ScanOutcome walkForBuild(const std::vector<ScanGroup>& groups, FolderScanner& scanner,
+    const FolderAccess& access, IndexBuilder::Form form)
 {
-    ScanOutcome outcome;
+    ScanOutcome outcome { IndexBuilder(form) };
     scanner.resetCounters();
     if (scanner.hasObserver())
         scanner.report({ 0.0, 0, 0, 0, true });

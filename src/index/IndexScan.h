@@ -30,8 +30,10 @@ struct ScanOutcome {
 };
 
 // Full build. `walkForBuild` reads nothing of the store; `commitBuild` returns the store's roots.
-ScanOutcome walkForBuild(
-    const std::vector<ScanGroup>& groups, FolderScanner& scanner, const FolderAccess& access);
+// `form` says what the outcome goes on to: the maps (commitBuild, commitBuildKeepingUnresolved) or
+// the compact form alone (compactBuild).
+ScanOutcome walkForBuild(const std::vector<ScanGroup>& groups, FolderScanner& scanner,
+    const FolderAccess& access, IndexBuilder::Form form = IndexBuilder::Form::maps);
 GroupRoots commitBuild(IndexMaps& maps, ScanOutcome&& outcome, FolderScanner& scanner);
 // The same outcome made straight into the compact form, for a store that swaps it in whole; the
 // scanner's final report follows once the caller has done so (finishBuild).

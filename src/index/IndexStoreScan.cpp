@@ -14,10 +14,12 @@ GroupRoots buildIndex(CacheIndexStore& store, const std::vector<ScanGroup>& grou
     if (groups.empty())
         return store.replace([&](IndexMaps& maps) { return buildWithNoGroups(maps, scanner); });
     // The walk fills a private builder; readers meanwhile see the previous complete state.
-    ScanOutcome outcome = walkForBuild(groups, scanner, options.access);
+    const bool keepsUnresolved = hasUnresolvedRoots(groups);
+    ScanOutcome outcome = walkForBuild(groups, scanner, options.access,
+        keepsUnresolved ? IndexBuilder::Form::maps : IndexBuilder::Form::compact);
     if (outcome.cancelled || scanner.cancelled())
         return store.roots();
-    if (hasUnresolvedRoots(groups))
+    if (keepsUnresolved)
         return store.modify([&](IndexMaps& maps) {
             return commitBuildKeepingUnresolved(maps, std::move(outcome), groups, scanner);
         });

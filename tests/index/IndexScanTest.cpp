@@ -1,4 +1,9 @@
 #include "IndexTestSupport.h"
+#include "index/CacheFile.h"
+
+#include <cstdio>
+#include <fcntl.h>
+#include <sys/stat.h>
 
 using namespace kivo::index;
 using namespace kivo::index::test;
@@ -90,6 +95,52 @@ TEST(IndexScan, OverlappingCollectionsAndRootsWithoutAccess)
     EXPECT_TRUE(maps.directoryIndex.empty());
     EXPECT_TRUE(maps.searchIndex["H"].empty());
     EXPECT_TRUE(maps.groupRoots["H"].empty());
+}
+
+// The store's build goes straight into the compact form; it must make the state, and the cache file,
+// that the maps of the same walk make: the same records in the same order, including a folder walked
+// twice (overlapping roots) and a file only the earlier of those walks saw.
+TEST(IndexScan, AStoreBuildMakesTheStateTheMapsMake)
+{
+    ScratchDir dir;
+    writeFiles(dir, "A", 3);
+    writeFiles(dir, "A/Sub", 4);
+    dir.write("A/Sub/Bass 120 Am.wav", "x");
+    dir.write("A/Sub/gone.wav", "x");
+    dir.write("A/Deep 90 BPM/Lead.mid", "x");
+    const std::string a = dir.str() + "/A", sub = a + "/Sub";
+    const std::vector<ScanGroup> plan { { "G", { a, sub }, {} }, { "H", { a }, {} } };
+    // The folder's time stays put as its file comes and goes, so that both builds record the same.
+    const auto pinTime = [sub] {
+        const timespec times[2] = { { 1000000000, 0 }, { 1000000000, 0 } };
+        ::utimensat(AT_FDCWD, sub.c_str(), times, 0);
+    };
+    const HeaderReader reader = [gone = sub + "/gone.wav", pinTime](const std::string& path) {
+        if (path == gone) {
+            std::remove(gone.c_str()); // gone before the later walks of its folder list it
+            pinTime();
+        }
+        HeaderValues values;
+        if (path.ends_with("1.wav"))
+            values.duration = 1.5;
+        return values;
+    };
+    const ReferenceClock clock = [] { return 1000.0; };
+
+    pinTime();
+    IndexMaps maps;
+    FolderScanner scanner({}, {}, reader, clock);
+    buildIndex(maps, plan, scanner, kOpen);
+    ASSERT_TRUE(maps.fileIndex.contains(sub + "/gone.wav"));
+
+    dir.write("A/Sub/gone.wav", "x");
+    pinTime();
+    CacheIndexStore store(quietStore(dir));
+    ScanOptions options = openScan(reader);
+    options.clock = clock;
+    buildIndex(store, plan, {}, {}, options);
+    expectSameIndex(store.snapshot(), maps);
+    EXPECT_EQ(encodeCacheData(store.current()->index, 0), encodeCacheData(compactIndexOf(maps), 0));
 }
 
 TEST(IndexScan, SyncScansOnlyNewRootsAndDropsWhatIsGone)
