@@ -3,6 +3,7 @@
 // the time the store takes to apply them against that same stat ("small refresh ratio").
 
 #include "BenchLibrary.h"
+#include "SyntheticIndex.h"
 #include "common/Subcommand.h"
 #include "index/IndexRefresh.h"
 #include "index/IndexScan.h"
@@ -67,6 +68,93 @@ double churnSeconds(std::size_t folders)
         applyQuickRefreshDelta(maps, addition, scanner);
     });
     return before == kFiles && maps.fileIndex.size() == kFiles ? seconds : 0.0;
+}
+
+// The changes that drop or move a whole root, made to a small root (1,000 files in 10 folders) in a
+// store that also holds a 300,000-file library, or in a store of its own: a change that costs what it
+// changes takes as long in both. Last, a quick refresh that removes one file of the large library,
+// whose tokens ("wav", its pack's words) are held by many files.
+struct RootChanges {
+    double removeRoot = 0, removeCollection = 0, relocate = 0, removeOneFile = 0;
+    bool exact = true;
+};
+
+RootChanges rootChangeSeconds(const IndexMaps* library)
+{
+    namespace fs = std::filesystem;
+    const fs::path small = fs::path(KIVO_BENCH_DATA_DIR) / "small-root";
+    const fs::path moved = fs::path(KIVO_BENCH_DATA_DIR) / "small-root-moved";
+    if (!fs::exists(small / "complete")) {
+        fs::remove_all(small);
+        for (std::size_t i = 0; i < 1000; ++i) {
+            const fs::path folder = small / ("Kit " + std::to_string(i % 10));
+            fs::create_directories(folder);
+            writeAll((folder / ("Snare " + std::to_string(i) + ".wav")).string(), "RIFF");
+        }
+        writeAll((small / "complete").string(), "");
+    }
+    CacheIndexStore store(
+        { std::string(KIVO_BENCH_DATA_DIR) + "/root-store.json", [](const std::string&) {}, {} });
+    if (library)
+        store.replace([&](IndexMaps& into) { into = *library; });
+    ScanOptions namesOnly;
+    namesOnly.reader = {};
+    const GroupID mine = "small";
+    const auto addSmall = [&] {
+        std::vector<ScanGroup> plan;
+        for (const auto& [group, roots] : store.roots())
+            if (group != mine)
+                plan.push_back({ group, roots, {}, {} });
+        plan.push_back({ mine, { small.string() }, {}, {} });
+        syncIndex(store, plan, {}, {}, namesOnly);
+    };
+    const std::size_t before = store.current()->index.fileCount;
+    std::vector<double> root, collection, relocation, oneFile;
+    RootChanges out;
+    for (int i = 0; i < 3; ++i) {
+        addSmall();
+        out.exact = out.exact && store.current()->index.fileCount == before + 1000;
+        root.push_back(kivo::bench::secondsOf([&] { removeRoots(store, { small.string() }, mine); }));
+        out.exact = out.exact && store.current()->index.fileCount == before;
+        addSmall();
+        collection.push_back(kivo::bench::secondsOf([&] { removeGroups(store, { mine }); }));
+        out.exact = out.exact && store.current()->index.fileCount == before;
+        addSmall();
+        fs::rename(small, moved);
+        relocation.push_back(kivo::bench::secondsOf(
+            [&] { relocateRoot(store, small.string(), moved.string(), {}, namesOnly); }));
+        fs::rename(moved, small);
+        const SnapshotPtr state = store.current();
+        out.exact = out.exact && state->index.fileCount == before + 1000
+            && state->index.file((moved / "Kit 3/Snare 3.wav").string())
+            && !state->index.file((small / "Kit 3/Snare 3.wav").string());
+        removeGroups(store, { mine });
+    }
+    addSmall();
+    // One file of the library (of the small root when alone) after another, each its own refresh.
+    std::vector<std::string> victims;
+    const auto pick = [&](const std::string& path) {
+        if (victims.size() < 3 && path.ends_with(".wav"))
+            victims.push_back(path);
+    };
+    if (library)
+        for (auto at = library->fileIndex.begin(); victims.size() < 3; std::advance(at, 997))
+            pick(at->first);
+    else
+        for (int i = 0; i < 3; ++i)
+            pick((small / ("Kit 0/Snare " + std::to_string(i * 10) + ".wav")).string());
+    for (const auto& victim : victims) {
+        QuickRefreshDelta delta;
+        delta.removedFiles = { victim };
+        oneFile.push_back(
+            kivo::bench::secondsOf([&] { applyQuickRefreshDelta(store, delta, {}, namesOnly); }));
+        out.exact = out.exact && !store.current()->index.file(victim);
+    }
+    out.removeRoot = median(root);
+    out.removeCollection = median(collection);
+    out.relocate = median(relocation);
+    out.removeOneFile = median(oneFile);
+    return out;
 }
 
 int runRefreshBench(const std::vector<std::string>&)
@@ -184,6 +272,21 @@ int runRefreshBench(const std::vector<std::string>&)
     for (std::size_t i = 0; i < removed.size(); ++i)
         writeAll(removed[i], saved[i]);
 
+    const RootChanges alone = rootChangeSeconds(nullptr);
+    RootChanges inLibrary;
+    {
+        kivo::bench::SyntheticIndexShape shape;
+        const IndexMaps library = kivo::bench::makeSyntheticIndex(shape);
+        inLibrary = rootChangeSeconds(&library);
+    }
+    std::printf("1,000-file root, in a 300,000-file index / alone: removal %.4f / %.4f s, collection removal "
+                "%.4f / %.4f s, relocation %.4f / %.4f s; one file removed %.4f / %.4f s (%s)\n",
+        inLibrary.removeRoot, alone.removeRoot, inLibrary.removeCollection, alone.removeCollection,
+        inLibrary.relocate, alone.relocate, inLibrary.removeOneFile, alone.removeOneFile,
+        inLibrary.exact && alone.exact ? "as expected" : "NOT as expected");
+    const double rootRatio = std::max({ inLibrary.removeRoot / alone.removeRoot,
+        inLibrary.removeCollection / alone.removeCollection, inLibrary.relocate / alone.relocate });
+
     const double churn = churnSeconds(1), spread = churnSeconds(100);
     std::printf(
         "remove and re-add 20,000 files: in one folder %.3f s, over 100 folders %.3f s\n", churn, spread);
@@ -191,7 +294,8 @@ int runRefreshBench(const std::vector<std::string>&)
     std::printf("refresh ratio: %.2f\n", refreshRatio);
     std::printf("churn ratio: %.2f\n", churn / spread);
     std::printf("small refresh ratio: %.2f\n", patch / b);
-    return exact && patchedExactly && churn > 0 && spread > 0 ? 0 : 1;
+    std::printf("root change ratio: %.2f\n", rootRatio);
+    return exact && patchedExactly && inLibrary.exact && alone.exact && churn > 0 && spread > 0 ? 0 : 1;
 }
 
 const kivo::tools::SubcommandRegistrar registrar("refresh",

@@ -83,19 +83,7 @@ void CacheIndexStore::updateFolderTimes(
     m_executor.run([&] {
         auto next = std::make_shared<IndexSnapshot>();
         next->index = current()->index;
-        CompactIndex& index = next->index;
-        for (const auto& [path, time] : contentModified) {
-            const std::uint32_t id = index.strings.find(path);
-            if (id == kNoID || index.folderOf[id] == kNoID)
-                continue;
-            IndexedFolder& folder = index.folders.edit(index.folderOf[id]);
-            folder.hasContentModified = true;
-            folder.contentModified = time;
-            if (const auto inode = inodes.find(path); inode != inodes.end()) {
-                folder.hasInode = true;
-                folder.inode = inode->second;
-            }
-        }
+        next->index.setFolderTimes(contentModified, inodes);
         publish(std::move(next), Touches::folderTimesOnly);
     });
 }

@@ -366,6 +366,40 @@ void CompactIndex::endFolder()
     folderOf.set(folder.path, std::uint32_t(folders.size() - 1));
 }
 
+void CompactIndex::addFolder(std::string_view folderPath, const DirectoryInfo& info)
+{
+    beginFolder(folderPath);
+    IndexedFolder& folder = folders.edit(folders.size() - 1);
+    folder.ownPath = internPath(info.path);
+    folder.lastModified = info.lastModified;
+    folder.hasContentModified = info.contentModified.has_value();
+    folder.contentModified = info.contentModified.value_or(0);
+    folder.hasInode = info.inode.has_value();
+    folder.inode = info.inode.value_or(0);
+    for (const auto& file : info.files)
+        files.push_back(recordFor(file));
+    for (const auto& sub : info.subdirectories)
+        subdirectories.push_back(internPath(sub));
+    endFolder();
+}
+
+void CompactIndex::setFolderTimes(
+    const std::map<std::string, double>& contentModified, const std::map<std::string, std::uint64_t>& inodes)
+{
+    for (const auto& [folderPath, time] : contentModified) {
+        const std::uint32_t id = strings.find(folderPath);
+        if (id == kNoID || folderOf[id] == kNoID)
+            continue;
+        IndexedFolder& folder = folders.edit(folderOf[id]);
+        folder.hasContentModified = true;
+        folder.contentModified = time;
+        if (const auto inode = inodes.find(folderPath); inode != inodes.end()) {
+            folder.hasInode = true;
+            folder.inode = inode->second;
+        }
+    }
+}
+
 void CompactIndex::indexFiles()
 {
     fileOf.assign(fileOf.size(), kNoID);
@@ -506,21 +540,8 @@ CompactIndex compactRecordsOf(
     index.strings.reserve(fileIndex.size() + 2 * directoryIndex.size(), 0);
     index.files.reserve(fileIndex.size());
     index.folders.reserve(directoryIndex.size());
-    for (const auto& [path, info] : directoryIndex) {
-        index.beginFolder(path);
-        IndexedFolder& folder = index.folders.edit(index.folders.size() - 1);
-        folder.ownPath = index.internPath(info.path);
-        folder.lastModified = info.lastModified;
-        folder.hasContentModified = info.contentModified.has_value();
-        folder.contentModified = info.contentModified.value_or(0);
-        folder.hasInode = info.inode.has_value();
-        folder.inode = info.inode.value_or(0);
-        for (const auto& file : info.files)
-            index.files.push_back(index.recordFor(file));
-        for (const auto& sub : info.subdirectories)
-            index.subdirectories.push_back(index.internPath(sub));
-        index.endFolder();
-    }
+    for (const auto& [path, info] : directoryIndex)
+        index.addFolder(path, info);
     index.indexFiles();
     // The file index is taken as the maps hold it: a record that differs from its folder's, or that no
     // folder lists, is kept beside the folders' records.

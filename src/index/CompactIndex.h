@@ -182,6 +182,11 @@ struct CompactIndex {
     // Makes the latest folder record the current one for its path (a later record of the same path
     // replaces an earlier one).
     void endFolder();
+    // A whole folder record filed under `path`: begun, given `info`'s times, files and sub-folders, ended.
+    void addFolder(std::string_view path, const DirectoryInfo& info);
+    // New content times (and inodes) of the current records of the folders named; others are skipped.
+    void setFolderTimes(const std::map<std::string, double>& contentModified,
+        const std::map<std::string, std::uint64_t>& inodes);
     // The file index again from the current folder records: a later folder wins for a path listed twice.
     void indexFiles();
     // The keyword index again from the file index and the roots (each file under the first root of a

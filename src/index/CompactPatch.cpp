@@ -8,11 +8,6 @@ namespace kivo::index {
 
 namespace {
 
-bool beginsWithFolder(std::string_view path, std::string_view folder)
-{
-    return path.size() > folder.size() + 1 && path.starts_with(folder) && path[folder.size()] == '/';
-}
-
 // Every collection with a root the path lies under, and that collection's first such root.
 std::vector<std::pair<GroupID, std::string>> containingRoots(const GroupRoots& roots, std::string_view path)
 {
@@ -74,34 +69,41 @@ void CompactPatch::removeFiles(const std::vector<std::string>& paths)
     }
 }
 
-std::vector<std::string> CompactPatch::removeFolder(const std::string& path)
+CompactPatch::Subtree CompactPatch::subtree(std::string_view top) const
 {
-    // From the folder down through the lists of sub-folders: the cost is that of the part removed.
-    std::vector<std::string> removed;
-    std::vector<std::uint32_t> folders;
-    std::vector<std::string> pending { path };
+    // From the folder down through the lists of sub-folders: the cost is that of the part found.
+    Subtree out;
+    std::unordered_set<std::uint32_t> seen;
+    std::vector<std::uint32_t> pending { m_index.strings.find(top) };
     while (!pending.empty()) {
-        const std::string folder = std::move(pending.back());
+        const std::uint32_t id = pending.back();
         pending.pop_back();
-        const std::uint32_t id = m_index.strings.find(folder);
-        if (id == kNoID || m_index.folderOf[id] == kNoID)
+        if (id == kNoID || m_index.folderOf[id] == kNoID || !seen.insert(id).second)
             continue;
         const IndexedFolder& record = m_index.folders[m_index.folderOf[id]];
         for (const auto& file : m_index.filesOf(record))
-            if (beginsWithFolder(m_index.path(file.path), path))
-                removed.emplace_back(m_index.path(file.path));
+            if (isUnderRoot(m_index.path(file.path), top))
+                out.files.push_back(file.path);
         const auto edited = m_edits.find(id);
-        const std::vector<std::uint32_t> subs = edited != m_edits.end()
-            ? edited->second.subdirectories
-            : std::vector<std::uint32_t>(
-                m_index.subdirectoriesOf(record).begin(), m_index.subdirectoriesOf(record).end());
+        const auto subs = edited != m_edits.end()
+            ? std::span<const std::uint32_t>(edited->second.subdirectories)
+            : m_index.subdirectoriesOf(record);
         for (const auto sub : subs)
-            if (beginsWithFolder(m_index.path(sub), path))
-                pending.emplace_back(m_index.path(sub));
-        folders.push_back(id);
+            if (isUnderRoot(m_index.path(sub), top))
+                pending.push_back(sub);
+        out.folders.push_back(id);
     }
-    removeFiles(removed);
-    for (const auto id : folders) {
+    return out;
+}
+
+std::vector<std::string> CompactPatch::removeFolder(const std::string& path)
+{
+    const Subtree removed = subtree(path);
+    std::vector<std::string> files;
+    for (const auto id : removed.files)
+        files.emplace_back(m_index.path(id));
+    removeFiles(files);
+    for (const auto id : removed.folders) {
         m_index.folderOf.set(id, kNoID);
         --m_index.folderCount;
         m_edits.erase(id);
@@ -110,7 +112,80 @@ std::vector<std::string> CompactPatch::removeFolder(const std::string& path)
         const std::uint32_t id = m_index.strings.find(path);
         std::erase(parent->subdirectories, id);
     }
-    return removed;
+    return files;
+}
+
+void CompactPatch::removeRoots(const std::vector<std::string>& roots, const GroupID& group)
+{
+    const auto listed = m_index.roots.find(group);
+    if (listed == m_index.roots.end())
+        return;
+    std::vector<Subtree> removed;
+    for (const auto& root : roots)
+        removed.push_back(subtree(root));
+    // Each file leaves the tokens it was given: its name's, and the keywords of its path below the
+    // collection's first root holding it (looked up before the roots go).
+    const bool names = m_index.names.contains(group), keywords = m_index.keywords.contains(group);
+    for (const auto& part : removed)
+        for (const auto id : part.files) {
+            const std::uint32_t record = m_index.fileOf[id];
+            if (record == kNoID)
+                continue;
+            if (names)
+                for (const auto& token : tokenize(m_index.nameOf(m_index.files[record]), 1))
+                    m_names[group][token].removed.push_back(id);
+            const std::string_view path = m_index.path(id);
+            const auto root = std::find_if(listed->second.begin(), listed->second.end(),
+                [&](const std::string& r) { return isUnderRoot(path, r); });
+            if (keywords && root != listed->second.end())
+                for (const auto& keyword : keywordsForPath(path, *root))
+                    m_keywords[group][keyword].removed.push_back(id);
+        }
+    std::erase_if(listed->second,
+        [&](const std::string& r) { return std::find(roots.begin(), roots.end(), r) != roots.end(); });
+    dropRecordsUnder(removed);
+}
+
+void CompactPatch::removeGroups(const std::set<GroupID>& groups)
+{
+    std::vector<Subtree> removed;
+    for (const auto& group : groups) {
+        if (const auto listed = m_index.roots.find(group); listed != m_index.roots.end()) {
+            for (const auto& root : listed->second)
+                removed.push_back(subtree(root));
+            m_index.roots.erase(listed);
+        }
+        m_index.names.erase(group);
+        m_index.keywords.erase(group);
+        m_names.erase(group);
+        m_keywords.erase(group);
+    }
+    dropRecordsUnder(removed);
+}
+
+void CompactPatch::dropRecordsUnder(const std::vector<Subtree>& removed)
+{
+    const auto held = [&](std::uint32_t id) {
+        const std::string_view path = m_index.path(id);
+        for (const auto& [group, list] : m_index.roots)
+            for (const auto& root : list)
+                if (isUnderRoot(path, root))
+                    return true;
+        return false;
+    };
+    // A record kept is under a root that remains, and so is everything its folder lists: no list of a
+    // folder that stays changes.
+    for (const auto& part : removed) {
+        for (const auto id : part.files)
+            if (m_index.fileOf[id] != kNoID && !held(id))
+                dropFile(id);
+        for (const auto id : part.folders)
+            if (m_index.folderOf[id] != kNoID && !held(id)) {
+                m_index.folderOf.set(id, kNoID);
+                --m_index.folderCount;
+                m_edits.erase(id);
+            }
+    }
 }
 
 void CompactPatch::addTokens(GroupTokenIndex&& tokens, Changes& into)
@@ -131,21 +206,10 @@ void CompactPatch::addWalk(IndexBuilder&& walk, const std::string& top, Listing 
         // The walk's record is fresher than the state's and replaces it with any change pending.
         if (const std::uint32_t id = m_index.strings.find(path); id != kNoID)
             m_edits.erase(id);
-        m_index.beginFolder(path);
-        IndexedFolder& folder = m_index.folders.edit(m_index.folders.size() - 1);
-        folder.ownPath = m_index.internPath(info.path);
-        folder.lastModified = info.lastModified;
-        folder.hasContentModified = info.contentModified.has_value();
-        folder.contentModified = info.contentModified.value_or(0);
-        folder.hasInode = info.inode.has_value();
-        folder.inode = info.inode.value_or(0);
-        for (const auto& file : info.files) {
-            m_index.files.push_back(m_index.recordFor(file));
-            placed[std::as_const(m_index.files).back().path] = std::uint32_t(m_index.files.size() - 1);
-        }
-        for (const auto& sub : info.subdirectories)
-            m_index.subdirectories.push_back(m_index.internPath(sub));
-        m_index.endFolder();
+        const auto first = std::uint32_t(m_index.files.size());
+        m_index.addFolder(path, info);
+        for (auto at = first; at < m_index.files.size(); ++at)
+            placed[std::as_const(m_index.files)[at].path] = at;
     }
     for (const auto& [path, file] : walk.fileIndex) {
         const std::uint32_t id = m_index.internPath(path);
@@ -195,18 +259,7 @@ void CompactPatch::applyFreshTimes(
 {
     // The state is the patch's own copy: records are changed in place, and an edited folder's new
     // record starts from its old one.
-    for (const auto& [path, time] : freshMTimes) {
-        const std::uint32_t id = m_index.strings.find(path);
-        if (id == kNoID || m_index.folderOf[id] == kNoID)
-            continue;
-        IndexedFolder& folder = m_index.folders.edit(m_index.folderOf[id]);
-        folder.hasContentModified = true;
-        folder.contentModified = time;
-        if (const auto inode = freshInodes.find(path); inode != freshInodes.end()) {
-            folder.hasInode = true;
-            folder.inode = inode->second;
-        }
-    }
+    m_index.setFolderTimes(freshMTimes, freshInodes);
 }
 
 CompactIndex CompactPatch::finish()

@@ -36,6 +36,12 @@ public:
     // As removeFiles / removeFolder over the maps; returns the removed file paths.
     void removeFiles(const std::vector<std::string>& paths);
     std::vector<std::string> removeFolder(const std::string& path);
+    // As removeRoots / removeGroups over the maps: the files under a removed root leave the tokens of
+    // its collection (a removed collection's tokens go whole), and the records under it go unless a
+    // root that remains holds them. Found down the folders' lists, so the cost is that of the part
+    // removed; the tokens of other collections are kept as they are. Made before other changes.
+    void removeRoots(const std::vector<std::string>& roots, const GroupID& group);
+    void removeGroups(const std::set<GroupID>& groups);
     // A walk's folders, files and tokens; its records replace the state's for the same paths. With
     // Listing::inParent, the walk's top folder is also listed in its parent's record (a new sub-folder).
     enum class Listing { asWalked, inParent };
@@ -57,8 +63,15 @@ private:
     };
     using Changes = std::map<GroupID, TokenChanges>;
 
+    // The folders at and under `top` and the files they list under it, as path ids.
+    struct Subtree {
+        std::vector<std::uint32_t> folders, files;
+    };
+    Subtree subtree(std::string_view top) const;
     FolderEdit* edit(std::string_view folderPath);
     void dropFile(std::uint32_t id);
+    // Drops the records of `removed` that no root of any collection holds any more.
+    void dropRecordsUnder(const std::vector<Subtree>& removed);
     void addTokens(GroupTokenIndex&& tokens, Changes& into);
     void layOutAfresh();
 

@@ -160,29 +160,32 @@ GroupRoots buildWithNoGroups(IndexMaps& maps, FolderScanner& scanner)
     return {};
 }
 
+SyncRemovals syncRemovals(const GroupRoots& roots, const std::vector<ScanGroup>& groups)
+{
+    SyncRemovals out;
+    for (const auto& [group, list] : roots) {
+        const auto planned = std::find_if(
+            groups.begin(), groups.end(), [&, &id = group](const ScanGroup& g) { return g.groupID == id; });
+        if (planned == groups.end()) {
+            out.groups.insert(group);
+            continue;
+        }
+        for (const auto& root : list)
+            if (std::find(planned->urls.begin(), planned->urls.end(), root) == planned->urls.end()
+                && std::find(planned->unresolvedPaths.begin(), planned->unresolvedPaths.end(), root)
+                    == planned->unresolvedPaths.end())
+                out.roots[group].push_back(root);
+    }
+    return out;
+}
+
 GroupRoots prepareSync(IndexMaps& maps, const std::vector<ScanGroup>& groups)
 {
-    std::set<GroupID> gone;
-    for (const auto& entry : maps.groupRoots)
-        if (std::none_of(
-                groups.begin(), groups.end(), [&](const ScanGroup& g) { return g.groupID == entry.first; }))
-            gone.insert(entry.first);
-    if (!gone.empty())
-        removeGroups(maps, gone);
-
-    for (const auto& group : groups) {
-        std::vector<std::string> wanted = group.urls;
-        wanted.insert(wanted.end(), group.unresolvedPaths.begin(), group.unresolvedPaths.end());
-        const auto it = maps.groupRoots.find(group.groupID);
-        if (it == maps.groupRoots.end())
-            continue;
-        std::vector<std::string> stale;
-        for (const auto& root : it->second)
-            if (std::find(wanted.begin(), wanted.end(), root) == wanted.end())
-                stale.push_back(root);
-        if (!stale.empty())
-            removeRoots(maps, stale, group.groupID);
-    }
+    const SyncRemovals removals = syncRemovals(maps.groupRoots, groups);
+    if (!removals.groups.empty())
+        removeGroups(maps, removals.groups);
+    for (const auto& [group, stale] : removals.roots)
+        removeRoots(maps, stale, group);
 
     GroupRoots newRoots;
     for (const auto& group : groups) {

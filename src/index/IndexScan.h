@@ -7,6 +7,7 @@
 #include "index/FolderScanner.h"
 #include "index/IndexBuilder.h"
 
+#include <map>
 #include <set>
 #include <string>
 #include <vector>
@@ -46,6 +47,15 @@ GroupRoots commitBuildKeepingUnresolved(
     IndexMaps& maps, ScanOutcome&& outcome, const std::vector<ScanGroup>& groups, FolderScanner& scanner);
 // The empty-group-list case, decided before anything is walked: clears every map.
 GroupRoots buildWithNoGroups(IndexMaps& maps, FolderScanner& scanner);
+
+// What a sync to `groups` removes before it walks: the collections it no longer has, and the roots a
+// collection it keeps no longer lists (nor holds as unresolved).
+struct SyncRemovals {
+    std::set<GroupID> groups;
+    std::map<GroupID, std::vector<std::string>> roots;
+    bool empty() const { return groups.empty() && roots.empty(); }
+};
+SyncRemovals syncRemovals(const GroupRoots& roots, const std::vector<ScanGroup>& groups);
 
 // Sync. `prepareSync` does the removals and remembers unresolved roots (on the store) and returns the
 // roots still to scan per collection.

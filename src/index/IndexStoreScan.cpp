@@ -31,23 +31,6 @@ GroupRoots buildIndex(CacheIndexStore& store, const std::vector<ScanGroup>& grou
 
 namespace {
 
-// Whether a sync to `groups` drops a collection or a root the index has.
-bool syncRemovesAnything(const GroupRoots& roots, const std::vector<ScanGroup>& groups)
-{
-    for (const auto& [group, list] : roots) {
-        const auto planned = std::find_if(groups.begin(), groups.end(),
-            [&, &group = group](const ScanGroup& g) { return g.groupID == group; });
-        if (planned == groups.end())
-            return true;
-        for (const auto& root : list)
-            if (std::find(planned->urls.begin(), planned->urls.end(), root) == planned->urls.end()
-                && std::find(planned->unresolvedPaths.begin(), planned->unresolvedPaths.end(), root)
-                    == planned->unresolvedPaths.end())
-                return true;
-    }
-    return false;
-}
-
 // The next state made from the current one by `op`, published. Under the writer's turn.
 void patchStore(CacheIndexStore& store, const std::function<void(CompactPatch&)>& op)
 {
@@ -63,18 +46,24 @@ void syncIndex(CacheIndexStore& store, const std::vector<ScanGroup>& groups, Pro
 {
     FolderScanner scanner(cancel, onMainThread(std::move(progress)), options.reader, options.clock);
     const auto turn = store.writerTurn();
-    // Removals go through the maps; a sync that only adds roots touches nothing but the root lists
-    // before its walk, and adds the walk's records and tokens to the compact form after it.
-    GroupRoots newRoots;
-    if (syncRemovesAnything(store.roots(), groups)) {
-        newRoots = store.modify([&](IndexMaps& maps) { return prepareSync(maps, groups); });
-    } else {
-        IndexMaps roots;
-        roots.groupRoots = store.roots();
-        newRoots = prepareSync(roots, groups);
-        if (roots.groupRoots != store.roots())
-            patchStore(store, [&](CompactPatch& patch) { patch.roots() = roots.groupRoots; });
-    }
+    // Before its walk a sync patches the compact form with its removals and its root lists; after it,
+    // with the walk's records and tokens.
+    const SyncRemovals removals = syncRemovals(store.roots(), groups);
+    IndexMaps roots;
+    roots.groupRoots = store.roots();
+    for (const auto& [group, stale] : removals.roots)
+        std::erase_if(roots.groupRoots[group],
+            [&](const std::string& r) { return std::find(stale.begin(), stale.end(), r) != stale.end(); });
+    for (const auto& group : removals.groups)
+        roots.groupRoots.erase(group);
+    const GroupRoots newRoots = prepareSync(roots, groups);
+    if (!removals.empty() || roots.groupRoots != store.roots())
+        patchStore(store, [&](CompactPatch& patch) {
+            patch.removeGroups(removals.groups);
+            for (const auto& [group, stale] : removals.roots)
+                patch.removeRoots(stale, group);
+            patch.roots() = roots.groupRoots;
+        });
     ScanOutcome outcome = walkForSync(newRoots, groups, scanner, options.access);
     if (outcome.cancelled || scanner.cancelled())
         return;
@@ -92,13 +81,13 @@ void syncIndex(CacheIndexStore& store, const std::vector<ScanGroup>& groups, Pro
 void removeGroups(CacheIndexStore& store, const std::set<GroupID>& groupIDs)
 {
     const auto turn = store.writerTurn();
-    store.modify([&](IndexMaps& maps) { removeGroups(maps, groupIDs); });
+    patchStore(store, [&](CompactPatch& patch) { patch.removeGroups(groupIDs); });
 }
 
 void removeRoots(CacheIndexStore& store, const std::vector<std::string>& roots, const GroupID& groupID)
 {
     const auto turn = store.writerTurn();
-    store.modify([&](IndexMaps& maps) { removeRoots(maps, roots, groupID); });
+    patchStore(store, [&](CompactPatch& patch) { patch.removeRoots(roots, groupID); });
 }
 
 GroupRoots relocateRoot(CacheIndexStore& store, const std::string& oldPath, const std::string& newPath,
@@ -124,14 +113,15 @@ GroupRoots relocateRoot(CacheIndexStore& store, const std::string& oldPath, cons
     }
     if (scanner.cancelled())
         return store.roots();
-    return store.modify([&](IndexMaps& maps) {
-        removeFolder(maps, oldPath);
-        removeFolder(maps, newPath);
-        replaceRoot(maps, oldPath, newPath, groups);
+    patchStore(store, [&](CompactPatch& patch) {
+        patch.removeFolder(oldPath);
+        patch.removeFolder(newPath);
+        for (const GroupID& group : groups)
+            std::replace(patch.roots()[group].begin(), patch.roots()[group].end(), oldPath, newPath);
         for (auto& [group, builder] : walked)
-            builder.mergeInto(maps);
-        return maps.groupRoots;
+            patch.addWalk(std::move(builder), {}, CompactPatch::Listing::asWalked);
     });
+    return store.roots();
 }
 
 std::vector<std::string> allRoots(CacheIndexStore& store)

@@ -97,6 +97,28 @@ TEST(IndexRefresh, AppliedDeltaMatchesAFreshScan)
         = computeQuickRefreshDelta(directorySnapshots(maps), { root, root + "/Kicks" }, {}, kNoVolumes);
     EXPECT_FALSE(again.hasChanges());
     EXPECT_TRUE(again.freshMTimes.empty());
+
+    // Relocating a root, removing one and dropping collections patch the compact form as well: to the
+    // index a scan of the new roots makes and the maps get.
+    const std::string moved = dir.str() + "/Loops Moved";
+    ASSERT_EQ(std::rename(loops.c_str(), moved.c_str()), 0);
+    EXPECT_EQ(relocateRoot(store, loops, moved, {}, openScan()).at("L"),
+        (std::vector<std::string> { moved, root + "/Perc" }));
+    maps = scanned({ { "G", { root, moved }, {} }, { "K", { root + "/Kicks" }, {} },
+        { "L", { moved, root + "/Perc" }, {} } });
+    expectSameIndex(store.snapshot(), maps, false);
+    removeRoots(store, { root + "/Perc" }, "L");
+    removeRoots(maps, { root + "/Perc" }, "L");
+    expectSameIndex(store.snapshot(), maps, false);
+    const std::vector<ScanGroup> fewer { { "G", { root }, {} }, { "L", { moved }, {} } };
+    syncIndex(store, fewer, {}, {}, openScan());
+    syncIndex(maps, fewer, scanner, kOpen);
+    expectSameIndex(store.snapshot(), maps, false);
+    EXPECT_EQ(pathsOf(store.search("loop", "L", true)), std::vector<std::string> { moved + "/Loop 90.wav" });
+    EXPECT_TRUE(store.search("loop", "G", true).empty());
+    removeGroups(store, { "L" });
+    removeGroups(maps, { "L" });
+    expectSameIndex(store.snapshot(), maps, false);
 }
 
 TEST(IndexRefresh, RemovesRelocatesAndReindexesSingleFolders)
