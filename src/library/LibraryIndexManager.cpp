@@ -569,11 +569,7 @@ void LibraryIndexManager::relocate(UserSettings& settings, const QString& oldPat
     const QStringList& candidates, std::function<void(bool)> done)
 {
     KIVO_MAIN_THREAD();
-    struct Move {
-        QString from;
-        QString to;
-        QByteArray bookmark;
-    };
+    using Move = RootMove;
     QPointer<UserSettings> target(&settings);
     m_tasks.run(
         this,
@@ -598,39 +594,44 @@ void LibraryIndexManager::relocate(UserSettings& settings, const QString& oldPat
             return moves;
         },
         [this, target, done = std::move(done)](std::vector<Move> moves) {
-            if (target)
-                for (const Move& move : moves)
-                    relocateOne(*target, move.from, move.to, move.bookmark);
+            if (target && !moves.empty())
+                relocateRoots(*target, moves);
             if (done)
                 done(target && !moves.empty());
         });
 }
 
-void LibraryIndexManager::relocateOne(
-    UserSettings& settings, const QString& oldPath, const QString& newPath, const QByteArray& bookmark)
+void LibraryIndexManager::relocateRoots(UserSettings& settings, const std::vector<RootMove>& moves)
 {
-    settings.replaceRootBookmarks(oldPath, bookmark);
-    for (const PathRewriter& rewrite : m_pathRewriters)
-        rewrite(oldPath, newPath);
-    tracker().resolve(oldPath);
-
-    // The index follows in the background; the cached roots change with it at once, so a sync
-    // started meanwhile does not scan the folder twice.
-    for (auto& [group, roots] : m_cachedRootsByGroup)
-        std::replace(roots.begin(), roots.end(), oldPath.toStdString(), newPath.toStdString());
+    std::vector<std::pair<std::string, std::string>> paths;
+    for (const RootMove& move : moves) {
+        settings.replaceRootBookmarks(move.from, move.bookmark);
+        for (const PathRewriter& rewrite : m_pathRewriters)
+            rewrite(move.from, move.to);
+        tracker().resolve(move.from);
+        paths.emplace_back(move.from.toStdString(), move.to.toStdString());
+        // The cached roots change at once, so a sync started meanwhile does not scan the folder twice.
+        for (auto& [group, roots] : m_cachedRootsByGroup)
+            std::replace(roots.begin(), roots.end(), paths.back().first, paths.back().second);
+    }
     setCachedRoots(index::GroupRoots(m_cachedRootsByGroup));
     auto store = m_store;
     const index::ScanOptions scan = m_options.scan;
-    const std::string from = oldPath.toStdString();
-    const std::string to = newPath.toStdString();
     QPointer<UserSettings> target(&settings);
     m_tasks.run(
-        this, [=] { return index::relocateRoot(*store, from, to, {}, scan); },
+        this,
+        [=] {
+            index::GroupRoots roots;
+            for (const auto& [from, to] : paths)
+                roots = index::relocateRoot(*store, from, to, {}, scan);
+            return roots;
+        },
         [=, this](index::GroupRoots roots) {
             setCachedRoots(roots);
             libraryChanged({}, true, {});
             saveCacheInBackground();
-            emit rootRelocated(oldPath, newPath);
+            for (const RootMove& move : moves)
+                emit rootRelocated(move.from, move.to);
             if (!target)
                 return;
             // Roots the index did not cover yet (never synced) are picked up by a sync.

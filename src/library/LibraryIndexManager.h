@@ -169,8 +169,14 @@ private:
     // asked about again later.
     void planResolved(UserSettings& settings, std::vector<index::ScanGroup> plan);
     void retryStalledRootsLater(UserSettings& settings);
-    void relocateOne(
-        UserSettings& settings, const QString& oldPath, const QString& newPath, const QByteArray& bookmark);
+    struct RootMove {
+        QString from;
+        QString to;
+        QByteArray bookmark;
+    };
+    // The settings and stores follow at once; the index follows in one background task, one root
+    // after another, so that it holds every move by the time it reports.
+    void relocateRoots(UserSettings& settings, const std::vector<RootMove>& moves);
     void libraryChanged(const QStringList& removed, bool reindexed, const QStringList& added);
     void saveCacheInBackground();
     void setCachedRoots(const index::GroupRoots& roots);
