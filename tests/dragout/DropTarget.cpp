@@ -16,7 +16,6 @@
 #include <QDropEvent>
 #include <QFile>
 #include <QMimeData>
-#include <QPainter>
 #include <QSaveFile>
 #include <QTextStream>
 #include <QTimer>
@@ -77,20 +76,11 @@ protected:
             file.write(record.toUtf8());
             file.commit();
         }
-        ++m_drops;
-        update();
-    }
-    void paintEvent(QPaintEvent*) override
-    {
-        QPainter p(this);
-        p.fillRect(rect(), QColor(0x76, 0xA5, 0xF0));
-        p.drawText(rect(), Qt::AlignCenter, QStringLiteral("drops: %1").arg(m_drops));
     }
 
 private:
     QString m_recordPath;
     Qt::DropActions m_hoverActions;
-    int m_drops = 0;
 };
 
 } // namespace

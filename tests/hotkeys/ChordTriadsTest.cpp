@@ -1,20 +1,17 @@
-// The chord bank: which file plays each degree of a key, the key's folder, and the shipped
+// The chord bank: which file plays each degree of a key's folder, and the shipped
 // files themselves (the seven diatonic triads of every key, spelled and voiced as named).
 
 #include "hotkeys/ChordTriads.h"
-#include "hotkeys/HotkeyManager.h"
 
-#include "music/DiatonicTriads.h"
 #include "music/MIDIFileParser.h"
-#include "platform/PreferenceStore.h"
-#include "platform/VolumeMonitor.h"
 
+#include "support/ReadFile.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
+#include <algorithm>
+#include <array>
 
 using namespace kivo;
 using namespace kivo::hotkeys;
@@ -47,43 +44,6 @@ TEST(ChordTriads, FileNamesPickTheDegreesOfTheKeysFolder)
     EXPECT_TRUE(ChordTriads::build(2, true, std::nullopt).empty());
 }
 
-TEST(ChordTriads, ChordModeFiresOnlyTheDegreesThatHaveFiles)
-{
-    test::ScratchDir dir;
-    for (const char* name : { "I - C.mid", "IV - F.mid", "V - G.mid" })
-        dir.write(std::string("ChordTriads/Major/C/") + name);
-    platform::PreferenceStore store(dir.path() + "/Preferences.plist");
-    platform::ManualClock clock;
-    platform::VolumeMonitor volumes(
-        [] { return std::optional(platform::MountTable()); }, platform::VolumeMonitor::Watch::none);
-    HotkeyManager::Options o;
-    o.clock = &clock;
-    o.volumes = &volumes;
-    o.resourceFolder = [&] { return std::optional(fs::path(dir.str())); };
-    o.background = [](HotkeyManager::Job job) { job()(); };
-    HotkeyManager m(store, nullptr, o);
-    EXPECT_TRUE(m.chordTriads().empty());
-    m.setMode(HotkeyMode::chords());
-    ASSERT_EQ(m.chordTriads().size(), 7u);
-    for (int slot = 0; slot < 9; ++slot)
-        EXPECT_EQ(m.slotFile(slot).has_value(), slot == 0 || slot == 3 || slot == 4) << slot;
-    EXPECT_TRUE(m.slotFile(4)->endsWith("V - G.mid"));
-    // A key without a folder leaves every chord key inert; -1 is B.
-    m.setChordKey(-1, false);
-    EXPECT_EQ(*store.intValue("hotkeyChordPitch"), 11);
-    EXPECT_EQ(*store.boolValue("hotkeyChordMinor"), false);
-    EXPECT_TRUE(m.chordTriads().empty());
-    EXPECT_FALSE(m.slotFile(0));
-}
-
-std::string readAll(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
 TEST(ChordTriads, ShippedBankHoldsTheDiatonicTriadsOfEveryKey)
 {
     const fs::path res = fs::path(KIVO_BINARY_DIR) / "resources";
@@ -96,7 +56,7 @@ TEST(ChordTriads, ShippedBankHoldsTheDiatonicTriadsOfEveryKey)
             for (int d = 0; d < 7; ++d) {
                 const Triad& t = triads[std::size_t(d)];
                 ASSERT_TRUE(t.url) << pc << minor << d;
-                const auto data = music::MIDIFileParser::parse(readAll(*t.url));
+                const auto data = music::MIDIFileParser::parse(test::readFile(*t.url));
                 ASSERT_TRUE(data) << t.url->string();
                 ASSERT_EQ(data->notes.size(), 3u) << t.url->string();
                 std::vector<int> keys;

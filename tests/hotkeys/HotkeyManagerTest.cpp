@@ -46,6 +46,7 @@ struct HotkeyManagerTest : ::testing::Test {
     platform::VolumeMonitor volumes { [this] { return std::optional(platform::MountTable(mounts)); },
         platform::VolumeMonitor::Watch::none };
     std::set<std::string> onDisk;
+    std::optional<std::filesystem::path> resources;
     std::unique_ptr<library::UserSettings> settings;
     // Jobs kept back until the test lets them run, so answers can arrive late.
     bool holdJobs = false;
@@ -59,7 +60,7 @@ struct HotkeyManagerTest : ::testing::Test {
         o.clock = &clock;
         o.volumes = &volumes;
         o.exists = [this](const std::string& p) { return onDisk.count(p) > 0; };
-        o.resourceFolder = [] { return std::nullopt; };
+        o.resourceFolder = [this] { return resources; };
         o.background = [this](HotkeyManager::Job job) {
             if (holdJobs)
                 held.push_back(std::move(job));
@@ -183,6 +184,26 @@ TEST_F(HotkeyManagerTest, CollectionBanksFollowTheSelectionAndChordModeAssignsTh
     EXPECT_EQ(lone->slotPaths(), QStringList(9, QString()));
     lone->assign("/d/x.wav", 9);
     EXPECT_EQ(store->dictValue("hotkeyCollectionSets"), storedSets);
+}
+
+TEST_F(HotkeyManagerTest, ChordModeFiresOnlyTheDegreesThatHaveFiles)
+{
+    for (const char* name : { "I - C.mid", "IV - F.mid", "V - G.mid" })
+        dir.write(std::string("ChordTriads/Major/C/") + name);
+    resources = dir.str();
+    auto m = make(false);
+    EXPECT_TRUE(m->chordTriads().empty());
+    m->setMode(HotkeyMode::chords());
+    ASSERT_EQ(m->chordTriads().size(), 7u);
+    for (int slot = 0; slot < 9; ++slot)
+        EXPECT_EQ(m->slotFile(slot).has_value(), slot == 0 || slot == 3 || slot == 4) << slot;
+    EXPECT_TRUE(m->slotFile(4)->endsWith("V - G.mid"));
+    // A key without a folder leaves every chord key inert; -1 is B.
+    m->setChordKey(-1, false);
+    EXPECT_EQ(*store->intValue("hotkeyChordPitch"), 11);
+    EXPECT_EQ(*store->boolValue("hotkeyChordMinor"), false);
+    EXPECT_TRUE(m->chordTriads().empty());
+    EXPECT_FALSE(m->slotFile(0));
 }
 
 TEST_F(HotkeyManagerTest, MissingFilesLeaveAndSlotsOnAnUnpluggedDriveStayFlagged)

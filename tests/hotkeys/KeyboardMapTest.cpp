@@ -37,7 +37,4 @@ TEST(KeyboardMap, NumberRowAndTByPositionWithTheirModifiers)
     keypad.keypad = true;
     EXPECT_EQ(hotkeyCommand(keypad), HotkeyCommand {});
     EXPECT_EQ(hotkeyCommand({ 'T', 0 }), (HotkeyCommand { HotkeyAction::tapTempo, -1 }));
-    EXPECT_EQ(usLetterAt(43), 'H');
-    EXPECT_EQ(usLetterAt(39), 'S');
-    EXPECT_EQ(mainRowDigitAt(9), std::nullopt);
 }

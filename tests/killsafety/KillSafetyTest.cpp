@@ -6,6 +6,7 @@
 #include "library/WorkspaceBackup.h"
 #include "platform/PropertyList.h"
 #include "platform/StaleTemporaries.h"
+#include "support/ReadFile.h"
 #include "support/TestEnvironment.h"
 
 #include <QFile>
@@ -109,15 +110,6 @@ std::vector<std::string> temporariesOf(const std::string& file)
     return found;
 }
 
-std::string readFile(const std::string& path)
-{
-    try {
-        return kivo::index::readWholeFile(path);
-    } catch (const std::exception&) {
-        return {};
-    }
-}
-
 // The generation of a whole, loadable file; none for anything else.
 using Loader = std::function<std::optional<double>(const std::string& path)>;
 
@@ -172,6 +164,7 @@ void killRepeatedly(const std::string& mode, const std::string& arg, const std::
         }
     }
     run.lastGeneration = *previous;
+    EXPECT_GT(run.generationsSeen, 0) << mode << ": no save finished between the kills";
     std::printf("%s: %d kills, %d left a temporary, the file moved on after %d, generation %.0f\n",
         mode.c_str(), run.kills, run.temporariesLeft, run.generationsSeen, run.lastGeneration);
 }
@@ -200,7 +193,6 @@ TEST(KillSafety, CacheSaveKilledLeavesAWholeCache)
     KillRun run;
     killRepeatedly("cache", cache, cache, load, run);
     EXPECT_GT(run.temporariesLeft, 0) << "no kill landed inside a save";
-    EXPECT_GT(run.generationsSeen, 0);
 }
 
 TEST(KillSafety, PreferenceSaveKilledLeavesAWholeFile)
@@ -209,7 +201,8 @@ TEST(KillSafety, PreferenceSaveKilledLeavesAWholeFile)
     const std::string file = dir.str() + "/Preferences.plist";
     ASSERT_EQ(runToEnd({ "init-preferences", file }), 0);
     const Loader load = [](const std::string& path) -> std::optional<double> {
-        const auto root = kivo::platform::decodeBinaryPlist(QByteArray::fromStdString(readFile(path)));
+        const auto root
+            = kivo::platform::decodeBinaryPlist(QByteArray::fromStdString(kivo::test::readFile(path)));
         if (!root || root->typeId() != QMetaType::QVariantMap)
             return std::nullopt;
         const QVariantMap map = root->toMap();
@@ -219,8 +212,6 @@ TEST(KillSafety, PreferenceSaveKilledLeavesAWholeFile)
     };
     KillRun run;
     killRepeatedly("preferences", file, file, load, run);
-    EXPECT_GT(run.generationsSeen, 0);
-    EXPECT_TRUE(temporariesOf(file).empty() || run.temporariesLeft > 0);
 }
 
 TEST(KillSafety, WorkspaceSaveKilledLeavesAWholeWorkspaceFile)
@@ -236,12 +227,11 @@ TEST(KillSafety, WorkspaceSaveKilledLeavesAWholeWorkspaceFile)
     }
     ASSERT_FALSE(file.empty()) << "the first run wrote no workspace file";
     const Loader load = [](const std::string& path) -> std::optional<double> {
-        const auto values = kivo::library::parseBackup(QByteArray::fromStdString(readFile(path)));
+        const auto values = kivo::library::parseBackup(QByteArray::fromStdString(kivo::test::readFile(path)));
         if (!values || values->value(QStringLiteral("HiddenFilePaths")).toList().size() != 2000)
             return std::nullopt;
         return values->value(QStringLiteral("volume")).toDouble();
     };
     KillRun run;
     killRepeatedly("workspace", dir.str(), file, load, run);
-    EXPECT_GT(run.generationsSeen, 0);
 }

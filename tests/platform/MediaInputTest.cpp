@@ -3,6 +3,7 @@
 
 #include "platform/MediaInput.h"
 #include "support/FifoWatchdog.h"
+#include "support/ReadFile.h"
 #include "support/TestEnvironment.h"
 
 extern "C" {
@@ -11,23 +12,13 @@ extern "C" {
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
-
 using kivo::platform::MediaInput;
 using kivo::test::FifoWatchdog;
+using kivo::test::readFile;
 using kivo::test::shell;
 using namespace std::chrono_literals;
 
 namespace {
-
-std::string readFile(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
 
 // Packets the demuxer delivers before the end or an error.
 int packetCount(MediaInput& input)

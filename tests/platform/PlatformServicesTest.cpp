@@ -123,23 +123,19 @@ TEST(FolderBookmark, ResolvesMovedAndReplacedFoldersAsTheDiskSays)
 
 TEST(ReferenceDate, CalendarTextClampedToTheYearsOneToNineThousandNineHundredNinetyNine)
 {
-    EXPECT_EQ(isoDateFromReference(0).iso, "2001-01-01T00:00:00Z");
-    EXPECT_FALSE(isoDateFromReference(0).outOfRange);
-    EXPECT_EQ(isoDateFromReference(-0.5).iso, "2000-12-31T23:59:59Z");
-    EXPECT_EQ(isoDateFromReference(818'315'999.9).iso, "2026-12-07T05:59:59Z");
     // The last and first representable seconds, and a cache's "lastUpdate" of plus or minus 1e308.
-    EXPECT_EQ(isoDateFromReference(252'423'993'599.0).iso, "9999-12-31T23:59:59Z");
-    EXPECT_FALSE(isoDateFromReference(252'423'993'599.0).outOfRange);
-    EXPECT_TRUE(isoDateFromReference(252'423'993'600.0).outOfRange);
-    EXPECT_EQ(isoDateFromReference(-63'113'904'000.0).iso, "0001-01-01T00:00:00Z");
-    EXPECT_FALSE(isoDateFromReference(-63'113'904'000.0).outOfRange);
-    for (double wild : { 1e308, -1e308, std::numeric_limits<double>::infinity(), std::nan("") }) {
-        const auto date = isoDateFromReference(wild);
-        EXPECT_TRUE(date.outOfRange) << wild;
-        EXPECT_TRUE(date.iso == "9999-12-31T23:59:59Z" || date.iso == "0001-01-01T00:00:00Z") << date.iso;
+    const std::tuple<double, const char*, bool> cases[] { { 0, "2001-01-01T00:00:00Z", false },
+        { -0.5, "2000-12-31T23:59:59Z", false }, { 818'315'999.9, "2026-12-07T05:59:59Z", false },
+        { 252'423'993'599.0, "9999-12-31T23:59:59Z", false },
+        { 252'423'993'600.0, "9999-12-31T23:59:59Z", true },
+        { -63'113'904'000.0, "0001-01-01T00:00:00Z", false }, { 1e308, "9999-12-31T23:59:59Z", true },
+        { -1e308, "0001-01-01T00:00:00Z", true },
+        { std::numeric_limits<double>::infinity(), "9999-12-31T23:59:59Z", true },
+        { std::nan(""), "0001-01-01T00:00:00Z", true } };
+    for (const auto& [seconds, iso, outOfRange] : cases) {
+        EXPECT_EQ(isoDateFromReference(seconds).iso, iso) << seconds;
+        EXPECT_EQ(isoDateFromReference(seconds).outOfRange, outOfRange) << seconds;
     }
-    EXPECT_EQ(isoDateFromReference(1e308).iso, "9999-12-31T23:59:59Z");
-    EXPECT_EQ(isoDateFromReference(-1e308).iso, "0001-01-01T00:00:00Z");
 }
 
 TEST(ResourceFolder, InstalledShareFolderOrTheBuildTreesResources)

@@ -104,7 +104,6 @@ TEST(MountTable, ReadsThisProcessAndFilesAndTheMonitorWatchesThroughKernelEvents
     EXPECT_TRUE(monitor.mountedVolumes().contains("/"));
     const auto own = MountTable::read();
     ASSERT_TRUE(own.has_value());
-    EXPECT_FALSE(own->entries().empty());
     EXPECT_TRUE(own->isMountPoint("/"));
 
     kivo::test::ScratchDir dir;
