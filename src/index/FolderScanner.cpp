@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <fcntl.h>
 #include <mutex>
 #include <thread>
 #include <unistd.h>
@@ -68,14 +69,24 @@ unsigned defaultReadAheadThreads()
 // are the same for every file of the folder and are worked out once, when a file first needs them.
 class FolderScanner::FolderFiles final : public FolderWork {
 public:
-    FolderFiles(const FolderScanner& scanner, const std::string& root)
+    FolderFiles(const FolderScanner& scanner, const std::string& folder, const std::string& root)
         : m_scanner(scanner)
         , m_root(root)
+        , m_folder(folder)
+        , m_folderFd(scanner.m_reader ? ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC) : -1)
     {
     }
+    ~FolderFiles()
+    {
+        if (m_folderFd >= 0)
+            ::close(m_folderFd);
+    }
+    FolderFiles(const FolderFiles&) = delete;
+    FolderFiles& operator=(const FolderFiles&) = delete;
 
     FileRecord make(const std::string& path) override
     {
+        const FolderHandleScope folder(m_folderFd, m_folder);
         FileRecord record;
         record.file = m_scanner.makeFileInfo(path, m_root, [&]() -> const FolderValues& {
             std::call_once(m_once, [&] { m_values = folderMetadata(path, m_root); });
@@ -88,6 +99,8 @@ public:
 private:
     const FolderScanner& m_scanner;
     const std::string& m_root;
+    const std::string m_folder;
+    const int m_folderFd; // the folder's files are opened beside it
     std::once_flag m_once;
     FolderValues m_values;
 };
@@ -328,7 +341,7 @@ void FolderScanner::prefetch(const std::string& folder, const std::string& root)
         next->stamp = folderStamp(folder);
         next->listed = listFolder(folder, next->entries);
     }
-    next->work = std::make_unique<FolderFiles>(*this, root);
+    next->work = std::make_unique<FolderFiles>(*this, folder, root);
     if (next->listed)
         next->queuedEnd = queueFiles(folder, next->entries, 0, *next->work);
     m_prefetch = std::move(next);
@@ -375,7 +388,7 @@ void FolderScanner::walkFolder(const std::string& folder, const GroupID& groupID
     DirectoryInfo& info = done.info;
     info.path = folder;
     const std::unique_ptr<FolderFiles> work
-        = early ? std::move(early->work) : std::make_unique<FolderFiles>(*this, root);
+        = early ? std::move(early->work) : std::make_unique<FolderFiles>(*this, folder, root);
     std::optional<IndexBuilder::FolderSlots> targets;
     // Entries before this one have been queued for the readers (files) or are folders; the queue only
     // ever holds files up to the next folder entry, so the walk takes them in the order they were queued.

@@ -62,7 +62,34 @@ std::size_t blankAt(std::string_view text, std::size_t at, bool backwards)
     return std::size_t(backwards ? std::int32_t(at) - i : i - std::int32_t(at));
 }
 
+thread_local int t_folderFd = -1;
+thread_local std::string_view t_folder;
+
 } // namespace
+
+FolderHandleScope::FolderHandleScope(int folderFd, std::string_view folder)
+    : m_previousFd(t_folderFd)
+    , m_previousFolder(t_folder)
+{
+    t_folderFd = folderFd;
+    t_folder = folder;
+}
+
+FolderHandleScope::~FolderHandleScope()
+{
+    t_folderFd = m_previousFd;
+    t_folder = m_previousFolder;
+}
+
+int openHeaderFile(const std::string& path, int flags)
+{
+    flags |= O_RDONLY | O_CLOEXEC;
+    const std::string_view folder = t_folder;
+    if (t_folderFd >= 0 && path.size() > folder.size() + 1 && path.starts_with(folder)
+        && path[folder.size()] == '/' && path.find('/', folder.size() + 1) == std::string::npos)
+        return ::openat(t_folderFd, path.c_str() + folder.size() + 1, flags);
+    return ::open(path.c_str(), flags);
+}
 
 HeaderMetadata readHeaderMetadata(const std::string& path)
 {
@@ -118,7 +145,7 @@ HeaderMetadata readMidiHeader(const std::string& path)
 {
     HeaderMetadata result;
     // Non-blocking open: a FIFO under a MIDI name must not hold the scan.
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY);
+    const int fd = openHeaderFile(path, O_NONBLOCK | O_NOCTTY);
     if (fd < 0)
         return result;
     struct stat info { };

@@ -29,6 +29,24 @@ HeaderMetadata readWavHeader(const std::string& path);
 HeaderMetadata readTaggedHeader(const std::string& path);
 HeaderMetadata readMidiHeader(const std::string& path);
 
+// Opens a file for a header read, read-only, with `flags` added. Inside a FolderHandleScope on this
+// thread, a file of that folder is opened beside the folder's open handle: the kernel then looks up
+// one name instead of walking the whole path again for every file of a scan.
+int openHeaderFile(const std::string& path, int flags = 0);
+
+class FolderHandleScope {
+public:
+    // `folderFd` (a directory handle, or -1 for none) stands for `folder` until the scope ends.
+    FolderHandleScope(int folderFd, std::string_view folder);
+    ~FolderHandleScope();
+    FolderHandleScope(const FolderHandleScope&) = delete;
+    FolderHandleScope& operator=(const FolderHandleScope&) = delete;
+
+private:
+    int m_previousFd;
+    std::string_view m_previousFolder;
+};
+
 constexpr std::int64_t kMinHeaderBPM = 40;
 constexpr std::int64_t kMaxHeaderBPM = 400;
 

@@ -48,6 +48,13 @@ public:
         std::vector<std::uint32_t> files;
     };
 
+    // Room for `files` records, as the counting pass found them, so the walk never moves them.
+    void reserve(std::size_t files)
+    {
+        if (m_form == Form::compact)
+            m_files.reserve(files);
+    }
+
     void add(const FileInfo& file, const GroupID& groupID, const std::string& root);
     // The same with the file's folder keywords already worked out: every file of a folder shares them.
     void add(const FileInfo& file, const GroupID& groupID, const std::vector<std::string>& folderKeywords);

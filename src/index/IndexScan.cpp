@@ -84,6 +84,7 @@ ScanOutcome walkForBuild(const std::vector<ScanGroup>& groups, FolderScanner& sc
         countRoots(group.urls, scanner, access);
     }
     scanner.startIndexingPhase();
+    outcome.builder.reserve(std::size_t(scanner.counters().total));
     for (const auto& group : groups) {
         if (scanner.cancelled())
             break;

@@ -1,5 +1,7 @@
 #include "index/ReadOnlyFileStream.h"
 
+#include "index/HeaderMetadata.h"
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -12,7 +14,7 @@ namespace kivo::index {
 
 ReadOnlyFileStream::ReadOnlyFileStream(const std::string& path)
     : m_path(path)
-    , m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+    , m_fd(openHeaderFile(path))
 {
     if (m_fd < 0)
         return;

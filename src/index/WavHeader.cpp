@@ -55,7 +55,7 @@ ssize_t readAt(int fd, unsigned char* buffer, std::size_t size, std::uint64_t of
 class ChunkReader {
 public:
     explicit ChunkReader(const std::string& path)
-        : m_fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC))
+        : m_fd(openHeaderFile(path))
     {
         if (m_fd < 0)
             return;

@@ -129,6 +129,23 @@ TEST(HeaderMetadata, WavDurationTempoAndRootFromTheChunks)
     EXPECT_EQ(readWav(dir, { { "fmt ", fmtBody(100) }, { "data", 0u } }).duration, std::nullopt);
     // Upper-case extensions are WAV too.
     EXPECT_EQ(readWav(dir, riff({ { "acid", acidBody(2, 60, 90) } }), "LOOP.WAV").bpm, 90);
+
+    // Within a folder's handle scope its files are opened beside the handle (the folder renamed since
+    // still reads), while a file elsewhere, even in a folder whose name starts the same, goes by path.
+    const std::string bytes = riff({ { "acid", acidBody(2, 60, 90) } });
+    dir.write("A/t.wav", bytes);
+    const std::string other = dir.write("A2/t.wav", riff({ { "acid", acidBody(2, 60, 100) } }));
+    const std::string folder = dir.str() + "/A";
+    const int fd = ::open(folder.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(::rename(folder.c_str(), (dir.str() + "/B").c_str()), 0);
+    {
+        const FolderHandleScope scope(fd, folder);
+        EXPECT_EQ(readHeaderMetadata(folder + "/t.wav").bpm, 90);
+        EXPECT_EQ(readHeaderMetadata(other).bpm, 100);
+    }
+    EXPECT_EQ(readHeaderMetadata(folder + "/t.wav").bpm, std::nullopt);
+    ::close(fd);
 }
 
 TEST(HeaderMetadata, WavChunkWalkPadsCapsAndKeepsTheFirstOfEachKind)
