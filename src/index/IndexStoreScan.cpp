@@ -51,9 +51,12 @@ void syncIndex(CacheIndexStore& store, const std::vector<ScanGroup>& groups, Pro
     const SyncRemovals removals = syncRemovals(store.roots(), groups);
     IndexMaps roots;
     roots.groupRoots = store.roots();
-    for (const auto& [group, stale] : removals.roots)
-        std::erase_if(roots.groupRoots[group],
+    // Named, not a structured binding: the fuzzing build's clang cannot capture those.
+    for (const auto& entry : removals.roots) {
+        const auto& stale = entry.second;
+        std::erase_if(roots.groupRoots[entry.first],
             [&](const std::string& r) { return std::find(stale.begin(), stale.end(), r) != stale.end(); });
+    }
     for (const auto& group : removals.groups)
         roots.groupRoots.erase(group);
     const GroupRoots newRoots = prepareSync(roots, groups);
