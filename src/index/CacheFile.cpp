@@ -32,23 +32,43 @@ std::string systemError(const std::string& what, const std::string& path)
     return what + " " + path + ": " + std::strerror(errno);
 }
 
-// The text of a string value as the file meant it: names written with the raw-byte escape get their
-// bytes back. Most strings hold no escape and are used where simdjson left them.
-std::string_view text(od::value value, std::string& scratch)
-{
-    const std::string_view raw = value.get_string();
-    if (raw.find('\xEE') == std::string_view::npos)
-        return raw;
-    scratch = restoreRawBytes(raw);
-    return scratch;
-}
-
 std::string_view restored(std::string_view raw, std::string& scratch)
 {
     if (raw.find('\xEE') == std::string_view::npos)
         return raw;
     scratch = restoreRawBytes(raw);
     return scratch;
+}
+
+// The text of a string value as the file meant it: names written with the raw-byte escape get their
+// bytes back. A string without a JSON escape (nearly all) is used where it stands in the file instead
+// of being copied out by the parser first: copying every path of a large cache costs as much again as
+// reading it.
+std::string_view text(od::value value, std::string& scratch)
+{
+    std::string_view raw = value.raw_json_token();
+    while (
+        !raw.empty() && (raw.back() == ' ' || raw.back() == '\n' || raw.back() == '\r' || raw.back() == '\t'))
+        raw.remove_suffix(1);
+    if (raw.size() >= 2 && raw.front() == '"' && raw.back() == '"') {
+        raw = raw.substr(1, raw.size() - 2);
+        if (raw.find('\\') == std::string_view::npos)
+            return restored(raw, scratch);
+    }
+    return restored(value.get_string(), scratch);
+}
+
+// A member's name, unescaped only when it holds an escape.
+std::string_view memberName(od::field& field)
+{
+    const char* const start = field.key().raw();
+    const char* end = start;
+    // The parser has checked that every string closes, and the buffer is padded past the end.
+    while (*end != '"' && *end != '\\')
+        ++end;
+    if (*end == '"')
+        return { start, std::size_t(end - start) };
+    return field.unescaped_key();
 }
 
 std::int64_t integer(od::value value)
@@ -65,7 +85,8 @@ std::int64_t integer(od::value value)
 
 Uuid uuid(od::value value)
 {
-    const auto id = Uuid::parse(std::string_view(value.get_string()));
+    std::string scratch;
+    const auto id = Uuid::parse(text(value, scratch));
     if (!id)
         fail("an identifier is not a UUID");
     return *id;
@@ -80,8 +101,9 @@ void decodeFile(od::object object, CompactIndex& index, Scratch& scratch)
     IndexedFile file;
     std::string_view name, key;
     bool hasID = false, hasPath = false, hasName = false, hasURL = false, hasKey = false;
-    for (auto field : object) {
-        const std::string_view fieldName = field.unescaped_key();
+    for (auto member : object) {
+        od::field field = std::move(member);
+        const std::string_view fieldName = memberName(field);
         od::value value = field.value();
         if (fieldName == "id") {
             file.id = uuid(value);
@@ -110,8 +132,9 @@ void decodeFile(od::object object, CompactIndex& index, Scratch& scratch)
         } else if (fieldName == "url") {
             // The URL is derived from the path; it only has to be there and well formed.
             for (auto member : value.get_object()) {
-                if (std::string_view(member.unescaped_key()) == "relative") {
-                    (void)std::string_view(member.value().get_string());
+                od::field url = std::move(member);
+                if (memberName(url) == "relative") {
+                    (void)text(url.value(), scratch.other);
                     hasURL = true;
                 }
             }
@@ -132,8 +155,9 @@ void decodeDirectory(std::string_view key, od::object object, CompactIndex& inde
     index.beginFolder(key);
     const std::size_t at = index.folders.size() - 1;
     bool hasPath = false, hasFiles = false, hasSubdirectories = false, hasLastModified = false;
-    for (auto field : object) {
-        const std::string_view fieldName = field.unescaped_key();
+    for (auto member : object) {
+        od::field field = std::move(member);
+        const std::string_view fieldName = memberName(field);
         od::value value = field.value();
         IndexedFolder& folder = index.folders.edit(at);
         if (fieldName == "path") {
@@ -185,12 +209,14 @@ void decodeSearchIndex(
         if (it == array.end())
             fail("\"searchIndex\" ends with an identifier and no token map");
         TokenLists& tokens = out[group];
-        // A token's paths are looked up together (see StringTable::internAll); simdjson keeps the
-        // strings it unescaped until the document goes, and the few with raw bytes are kept here.
+        // A token's paths are looked up together (see StringTable::internAll); they stay where they
+        // are in the file (or where simdjson unescaped them) until the document goes, and the few with
+        // raw bytes are kept here.
         std::vector<std::string_view> paths;
         std::deque<std::string> restoredPaths;
-        for (auto field : (*it).get_object()) {
-            auto& ids = tokens[std::string(restored(field.unescaped_key(), scratch.other))];
+        for (auto member : (*it).get_object()) {
+            od::field field = std::move(member);
+            auto& ids = tokens[std::string(restored(memberName(field), scratch.other))];
             paths.clear();
             restoredPaths.clear();
             for (auto element : field.value().get_array()) {
@@ -258,12 +284,14 @@ CacheData decodePadded(const simdjson::padded_string_view json)
     try {
         od::parser parser;
         od::document document = parser.iterate(json);
-        for (auto field : document.get_object()) {
-            const std::string_view key = field.unescaped_key();
+        for (auto member : document.get_object()) {
+            od::field field = std::move(member);
+            const std::string_view key = memberName(field);
             od::value value = field.value();
             if (key == "directoryIndex") {
-                for (auto entry : value.get_object()) {
-                    std::string folderKey(restored(entry.unescaped_key(), scratch.other));
+                for (auto member : value.get_object()) {
+                    od::field entry = std::move(member);
+                    std::string folderKey(restored(memberName(entry), scratch.other));
                     decodeDirectory(folderKey, entry.value().get_object(), index, scratch);
                 }
                 hasDirectories = true;

@@ -115,29 +115,55 @@ StringTable::StringTable()
     m_slots.assign(16, 0);
 }
 
+namespace {
+
+constexpr std::uint64_t slotOf(std::uint32_t hash, std::uint32_t id)
+{
+    return std::uint64_t(hash) << 32 | (id + 1);
+}
+
+constexpr std::uint32_t slotHash(std::uint64_t slot)
+{
+    return std::uint32_t(slot >> 32);
+}
+
+constexpr std::uint32_t slotID(std::uint64_t slot)
+{
+    return std::uint32_t(slot) - 1;
+}
+
+} // namespace
+
+void StringTable::rehash(std::size_t slots)
+{
+    const ChunkedArray<std::uint64_t> old = std::move(m_slots);
+    m_slots.assign(slots, 0);
+    const std::size_t mask = slots - 1;
+    for (std::size_t i = 0; i < old.size(); ++i) {
+        const std::uint64_t slot = old[i];
+        if (!slot)
+            continue;
+        std::size_t at = slotHash(slot) & mask;
+        while (m_slots[at])
+            at = (at + 1) & mask;
+        m_slots.set(at, slot);
+    }
+}
+
 void StringTable::reserve(std::size_t strings, std::size_t bytes)
 {
     m_text.reserve(bytes);
     m_starts.reserve(strings + 1);
-    m_hashes.reserve(strings);
     std::size_t slots = m_slots.size();
     while (slots < strings * 2)
         slots *= 2;
-    if (slots != m_slots.size()) {
-        m_slots.assign(slots, 0);
-        const std::size_t mask = slots - 1;
-        for (std::uint32_t id = 0; id < m_hashes.size(); ++id) {
-            std::size_t at = m_hashes[id] & mask;
-            while (m_slots[at])
-                at = (at + 1) & mask;
-            m_slots.set(at, id + 1);
-        }
-    }
+    if (slots != m_slots.size())
+        rehash(slots);
 }
 
 void StringTable::grow()
 {
-    reserve(m_hashes.size() * 2 + 8, 0);
+    reserve(size() * 2 + 8, 0);
 }
 
 std::uint32_t StringTable::find(std::string_view text) const
@@ -145,75 +171,102 @@ std::uint32_t StringTable::find(std::string_view text) const
     const std::uint32_t hash = hashOf(text);
     const std::size_t mask = m_slots.size() - 1;
     for (std::size_t at = hash & mask; m_slots[at]; at = (at + 1) & mask) {
-        const std::uint32_t id = m_slots[at] - 1;
-        if (m_hashes[id] == hash && view(id) == text)
-            return id;
+        const std::uint64_t slot = m_slots[at];
+        if (slotHash(slot) == hash && view(slotID(slot)) == text)
+            return slotID(slot);
     }
     return kNoID;
 }
 
+std::uint32_t StringTable::add(std::string_view text, std::uint32_t hash, std::size_t at)
+{
+    const std::uint32_t id = checkedSize(size());
+    m_text.append(text);
+    m_starts.push_back(checkedSize(m_text.size()));
+    m_slots.set(at, slotOf(hash, id));
+    return id;
+}
+
 std::uint32_t StringTable::intern(std::string_view text)
 {
-    if (m_hashes.size() * 2 >= m_slots.size())
+    if (size() * 2 >= m_slots.size())
         grow();
     const std::uint32_t hash = hashOf(text);
     const std::size_t mask = m_slots.size() - 1;
     std::size_t at = hash & mask;
     for (; m_slots[at]; at = (at + 1) & mask) {
-        const std::uint32_t id = m_slots[at] - 1;
-        if (m_hashes[id] == hash && view(id) == text)
-            return id;
+        const std::uint64_t slot = m_slots[at];
+        if (slotHash(slot) == hash && view(slotID(slot)) == text)
+            return slotID(slot);
     }
-    const std::uint32_t id = checkedSize(m_hashes.size());
-    m_text.append(text);
-    m_starts.push_back(checkedSize(m_text.size()));
-    m_hashes.push_back(hash);
-    m_slots.set(at, id + 1);
-    return id;
+    return add(text, hash, at);
 }
 
 void StringTable::internAll(std::span<const std::string_view> texts, std::vector<std::uint32_t>& ids)
 {
     // Sized first, so that the slots fetched ahead stay where they are.
-    while ((m_hashes.size() + texts.size()) * 2 >= m_slots.size())
+    while ((size() + texts.size()) * 2 >= m_slots.size())
         grow();
-    constexpr std::size_t kAhead = 12;
-    std::uint32_t hashes[2 * kAhead];
+    // A string already present costs three reads that miss the caches one after the other: its slot,
+    // its start and its text. They are fetched in stages, each some strings ahead of the next, so that
+    // the misses of many strings overlap. The stages only guess (a string added meanwhile may take a
+    // slot); the lookup itself is the ordinary one.
+    constexpr std::size_t kStep = 8;
+    constexpr std::size_t kRing = 4 * kStep;
+    std::uint32_t hashes[kRing];
+    std::uint32_t guesses[kRing];
     const std::size_t mask = m_slots.size() - 1;
-    const auto fetch = [&](std::size_t i) {
-        hashes[i % (2 * kAhead)] = hashOf(texts[i]);
-        __builtin_prefetch(&m_slots[hashes[i % (2 * kAhead)] & mask]);
+    const std::size_t count = texts.size();
+    const auto hashAhead = [&](std::size_t i) {
+        hashes[i % kRing] = hashOf(texts[i]);
+        __builtin_prefetch(&m_slots[hashes[i % kRing] & mask]);
     };
-    for (std::size_t i = 0; i < std::min(kAhead, texts.size()); ++i)
-        fetch(i);
-    ids.reserve(ids.size() + texts.size());
-    for (std::size_t i = 0; i < texts.size(); ++i) {
-        if (i + kAhead < texts.size())
-            fetch(i + kAhead);
-        const std::uint32_t hash = hashes[i % (2 * kAhead)];
+    const auto slotAhead = [&](std::size_t i) {
+        const std::uint32_t hash = hashes[i % kRing];
+        const std::uint64_t slot = m_slots[hash & mask];
+        guesses[i % kRing] = slot && slotHash(slot) == hash ? slotID(slot) : kNoID;
+        if (guesses[i % kRing] != kNoID)
+            __builtin_prefetch(&m_starts[guesses[i % kRing]]);
+    };
+    const auto textAhead = [&](std::size_t i) {
+        const std::uint32_t guess = guesses[i % kRing];
+        if (guess == kNoID || guess >= size() || texts[i].empty())
+            return;
+        const char* at = m_text.data() + m_starts[guess];
+        __builtin_prefetch(at);
+        __builtin_prefetch(at + texts[i].size() - 1);
+    };
+    for (std::size_t i = 0; i < std::min(3 * kStep, count); ++i)
+        hashAhead(i);
+    for (std::size_t i = 0; i < std::min(2 * kStep, count); ++i)
+        slotAhead(i);
+    for (std::size_t i = 0; i < std::min(kStep, count); ++i)
+        textAhead(i);
+    ids.reserve(ids.size() + count);
+    for (std::size_t i = 0; i < count; ++i) {
+        if (i + 3 * kStep < count)
+            hashAhead(i + 3 * kStep);
+        if (i + 2 * kStep < count)
+            slotAhead(i + 2 * kStep);
+        if (i + kStep < count)
+            textAhead(i + kStep);
+        const std::uint32_t hash = hashes[i % kRing];
         std::size_t at = hash & mask;
         std::uint32_t found = kNoID;
         for (; m_slots[at]; at = (at + 1) & mask) {
-            const std::uint32_t id = m_slots[at] - 1;
-            if (m_hashes[id] == hash && view(id) == texts[i]) {
-                found = id;
+            const std::uint64_t slot = m_slots[at];
+            if (slotHash(slot) == hash && view(slotID(slot)) == texts[i]) {
+                found = slotID(slot);
                 break;
             }
         }
-        if (found == kNoID) {
-            found = checkedSize(m_hashes.size());
-            m_text.append(texts[i]);
-            m_starts.push_back(checkedSize(m_text.size()));
-            m_hashes.push_back(hash);
-            m_slots.set(at, found + 1);
-        }
-        ids.push_back(found);
+        ids.push_back(found == kNoID ? add(texts[i], hash, at) : found);
     }
 }
 
 std::size_t StringTable::memoryBytes() const
 {
-    return m_text.capacity() + 4 * (m_starts.capacity() + m_hashes.capacity() + m_slots.capacity());
+    return m_text.capacity() + 4 * m_starts.capacity() + 8 * m_slots.capacity();
 }
 
 std::string_view CompactIndex::nameOf(const IndexedFile& file) const

@@ -48,11 +48,15 @@ public:
 
 private:
     void grow();
+    void rehash(std::size_t slots);
+    std::uint32_t add(std::string_view text, std::uint32_t hash, std::size_t at);
 
     AppendArray<char> m_text;
     AppendArray<std::uint32_t> m_starts;
-    AppendArray<std::uint32_t> m_hashes; // per id, so that growing the table hashes nothing again
-    ChunkedArray<std::uint32_t> m_slots; // id + 1, 0 when free; a power of two in size
+    // The string's hash in the high half, id + 1 in the low half, 0 when free; a power of two in size.
+    // The hash beside the id lets a probe pass over other strings' slots without reading their text,
+    // and lets the table grow without hashing anything again.
+    ChunkedArray<std::uint64_t> m_slots;
 };
 
 // The extension a file order looks at in `path`: what follows the last dot of its last component (none

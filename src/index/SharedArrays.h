@@ -24,6 +24,16 @@
 
 namespace kivo::index {
 
+namespace detail {
+// Room for an array's items. Large ones are placed and advised so that the kernel backs them with
+// huge pages: an index's big arrays are read at random (a load looks paths up all over its text), and
+// with small pages nearly every such read also misses the address translation caches.
+void* allocateItems(std::size_t bytes);
+struct FreeItems {
+    void operator()(void* items) const noexcept;
+};
+} // namespace detail
+
 template <class T> class AppendArray {
     static_assert(std::is_trivially_copyable_v<T>);
 
@@ -121,7 +131,7 @@ public:
 
 private:
     struct Store {
-        std::unique_ptr<T[]> items;
+        std::unique_ptr<T[], detail::FreeItems> items;
         std::size_t capacity = 0;
         std::atomic<std::size_t> claimed { 0 }; // the longest length given out of this buffer
     };
@@ -137,7 +147,7 @@ private:
     void reallocate(std::size_t capacity)
     {
         auto next = std::make_shared<Store>();
-        next->items = std::make_unique_for_overwrite<T[]>(std::max(capacity, m_size));
+        next->items.reset(static_cast<T*>(detail::allocateItems(std::max(capacity, m_size) * sizeof(T))));
         next->capacity = std::max(capacity, m_size);
         if (m_size)
             std::memcpy(next->items.get(), m_store->items.get(), m_size * sizeof(T));

@@ -16,18 +16,18 @@ const std::string kGroupA = "6B1E8D4C-1F0A-4E5B-9C3D-2A7F8E9B0C1D";
 const std::string kGroupB = "00000000-0000-4000-8000-0000000000BB";
 
 // Written by hand the way another program lays it out: keys in another order, ids in lower case,
-// whole numbers with fractions, escaped slashes.
+// whole numbers with fractions, escaped slashes and letters, blanks between tokens.
 const std::string kHandWritten = R"({"version":"2.9","lastUpdate":786000000.5,
 "groupRoots":["6b1e8d4c-1f0a-4e5b-9c3d-2a7f8e9b0c1d",["\/Samples\/Drums"]],
 "searchIndex":["6B1E8D4C-1F0A-4E5B-9C3D-2A7F8E9B0C1D",{"kick":["/Samples/Drums/Kicks/Kick 120.wav"],
- "120":["/Samples/Drums/Kicks/Kick 120.wav"],"snare":["/Samples/Drums/Snare.wav"]}],
+ "120":["/Samples/Drums/Kicks/Kick 120.wav"],"snare":["\/Samples\/Drums\/Snare.wav" ]}],
 "directoryIndex":{
  "/Samples/Drums":{"subdirectories":["/Samples/Drums/Kicks"],"lastModified":786000000,
    "files":[{"url":{"relative":"file:///Samples/Drums/Snare.wav"},"name":"Snare.wav",
      "path":"/Samples/Drums/Snare.wav","id":"2f53616d-706c-6573-2f44-72756d732f53"}],"inode":42},
  "/Samples/Drums/Kicks":{"path":"/Samples/Drums/Kicks","subdirectories":[],"lastModified":786000000.25,
-   "contentModified":785999999.125,"files":[{"id":"00000000-0000-0000-2f53-616d706c6573",
-   "path":"/Samples/Drums/Kicks/Kick 120.wav","name":"Kick 120.wav","bpm":120.0,"key":"Am","duration":1.5,
+   "contentModified":785999999.125,"files":[{"id" : "00000000-0000-0000-2f53-616d706c6573" ,
+   "pa\u0074h":"/Samples/Drums/Kicks/Kick 120.wav" ,"name":"Kick\u0020120.wav","bpm":120.0,"key":"Am"	,"duration":1.5,
    "url":{"relative":"file:///Samples/Drums/Kicks/Kick%20120.wav"}}]}}})";
 
 struct StoreFixture : ::testing::Test {
@@ -67,6 +67,7 @@ TEST_F(StoreFixture, LoadsAHandWrittenCacheRebuildsTheDerivedMapsAndSavesItBack)
     const FileInfo& kick = maps.fileIndex.at("/Samples/Drums/Kicks/Kick 120.wav");
     EXPECT_EQ(kick.bpm, 120);
     EXPECT_EQ(kick.key, "Am");
+    EXPECT_EQ(kick.name, "Kick 120.wav");
     EXPECT_EQ(kick.duration, 1.5);
     const FileInfo& snare = maps.fileIndex.at("/Samples/Drums/Snare.wav");
     EXPECT_FALSE(snare.bpm || snare.key || snare.duration);
@@ -80,6 +81,7 @@ TEST_F(StoreFixture, LoadsAHandWrittenCacheRebuildsTheDerivedMapsAndSavesItBack)
         keywords.at("drums"), (PathSet { "/Samples/Drums/Snare.wav", "/Samples/Drums/Kicks/Kick 120.wav" }));
     EXPECT_EQ(keywords.at("kicks"), (PathSet { "/Samples/Drums/Kicks/Kick 120.wav" }));
     EXPECT_FALSE(keywords.contains("samples"));
+    EXPECT_EQ(maps.searchIndex.at(kGroupA).at("snare"), (PathSet { "/Samples/Drums/Snare.wav" }));
     EXPECT_EQ(store.groupsContaining("/Samples/Drums/x.wav"), std::vector<GroupID> { kGroupA });
     EXPECT_TRUE(store.groupsContaining("/Samples/Drumsx/x.wav").empty());
 
