@@ -1,53 +1,11 @@
 #include "IndexTestSupport.h"
 #include "index/FolderListing.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 using namespace kivo::index;
 using namespace kivo::index::test;
 using kivo::test::ScratchDir;
-
-namespace {
-
-// A snapshot of a folder as the scanner would have recorded it right now.
-DirectorySnapshot snapshotOf(const std::string& folder)
-{
-    DirectorySnapshot s;
-    s.path = folder;
-    std::vector<FolderEntry> entries;
-    EXPECT_TRUE(listFolder(folder, entries));
-    for (const auto& e : entries) {
-        if (e.kind == EntryKind::folder)
-            s.subdirectoryPaths.push_back(folder + "/" + e.name);
-        else if (hasCompatibleExtension(e.name))
-            s.filePaths.push_back(folder + "/" + e.name);
-    }
-    const auto stamp = folderStamp(folder);
-    s.contentModified = stamp->contentModified;
-    s.inode = stamp->inode;
-    return s;
-}
-
-std::vector<DirectorySnapshot> snapshotTree(const std::vector<std::string>& folders)
-{
-    std::vector<DirectorySnapshot> out;
-    for (const auto& f : folders)
-        out.push_back(snapshotOf(f));
-    return out;
-}
-
-void setModified(const std::string& path, double secondsSince2001)
-{
-    const double unix = secondsSince2001 + kReferenceDateOffset;
-    timespec times[2];
-    times[0].tv_sec = times[1].tv_sec = time_t(unix);
-    times[0].tv_nsec = times[1].tv_nsec = long((unix - double(time_t(unix))) * 1e9);
-    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-}
-
-} // namespace
 
 TEST(FolderListing, ListsFilesAndFoldersFollowingLinksAndTestsExtensions)
 {
@@ -85,21 +43,22 @@ TEST(QuickRefresh, FindsNothingWhenNothingChangedAndHonoursTheTolerance)
     const std::string root = dir.mkdir("Drums");
     dir.write("Drums/Kicks/k1.wav", "x");
     dir.write("Drums/Snares/s1.wav", "x");
-    setModified(root, 100.0);
-    auto snapshots = snapshotTree({ root, root + "/Kicks", root + "/Snares" });
+    auto snapshots = directorySnapshots(scanned({ { "G", { root }, {} } }));
+    ASSERT_EQ(snapshots[0].path, root);
+    const double stored = *snapshots[0].contentModified;
 
     auto delta = computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes);
     EXPECT_FALSE(delta.hasChanges());
     EXPECT_TRUE(delta.freshMTimes.empty());
 
     // Within 1 ms the stored time (rounded when it was saved) still counts as the same.
-    snapshots[0].contentModified = 100.0005;
+    snapshots[0].contentModified = stored + 0.0005;
     EXPECT_TRUE(computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes).freshMTimes.empty());
-    snapshots[0].contentModified = 100.002;
+    snapshots[0].contentModified = stored + 0.002;
     delta = computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes);
     EXPECT_FALSE(delta.hasChanges());
     ASSERT_EQ(delta.freshMTimes.size(), 1u);
-    EXPECT_NEAR(delta.freshMTimes.at(root), 100.0, 1e-6);
+    EXPECT_NEAR(delta.freshMTimes.at(root), stored, 1e-6);
     EXPECT_EQ(delta.freshInodes.at(root), *snapshots[0].inode);
 
     // A folder without a stored time is always listed.
