@@ -35,16 +35,15 @@ std::vector<std::string> ordered(std::vector<FileInfo> files, const SortingOptio
         return x != y ? x < y : kivo::index::naturalCompare(a.name, b.name) < 0;
     });
     sortInBrowserOrder(files, options);
-    std::vector<std::string> out, check, byKey;
-    for (const auto& f : files)
-        out.push_back(f.name);
-    for (const auto& f : pairwise)
-        check.push_back(f.name);
-    for (const auto& f : keyed)
-        byKey.push_back(f.name);
-    EXPECT_EQ(out, check);
-    EXPECT_EQ(out, byKey);
-    return out;
+    const auto names = [](const std::vector<FileInfo>& list) {
+        std::vector<std::string> out;
+        for (const auto& f : list)
+            out.push_back(f.name);
+        return out;
+    };
+    EXPECT_EQ(names(files), names(pairwise));
+    EXPECT_EQ(names(files), names(keyed));
+    return names(files);
 }
 
 } // namespace

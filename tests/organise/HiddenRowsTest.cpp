@@ -16,14 +16,6 @@ using kivo::platform::PreferenceStore;
 
 namespace {
 
-HiddenPathSet set(std::initializer_list<const char*> paths)
-{
-    HiddenPathSet out;
-    for (const char* p : paths)
-        out.insert(p);
-    return out;
-}
-
 // A library on paper: each folder's sub-folders and files by path.
 struct PaperTree {
     std::map<std::string, FolderContents> folders;
@@ -76,7 +68,7 @@ HiddenView viewOf(HiddenPathSet hidden, HiddenPathSet skipped = {}, HiddenPathSe
 
 TEST(HiddenSetsTest, AncestorsAndResultsAskTheSetsByPrefixOfWholeComponents)
 {
-    const HiddenSets sets(set({ "/Lib/A" }), set({ "/Other/Deep/S" }), {});
+    const HiddenSets sets(HiddenPathSet { "/Lib/A" }, HiddenPathSet { "/Other/Deep/S" }, {});
     EXPECT_TRUE(sets.containsHiddenOrSkipped("/Lib"));
     EXPECT_TRUE(sets.containsHiddenOrSkipped("/Lib/"));
     EXPECT_TRUE(sets.containsHiddenOrSkipped("/Other"));
@@ -112,8 +104,8 @@ TEST(HiddenRowsTest, NormalModeDropsHiddenRowsAndFlattensSkippedFoldersOnce)
     paper.folder("/Lib/Junk", {}, { "j.wav" });
     paper.folder("/Lib/Keep", {}, { "k.wav", "x.wav" });
     BrowserTree tree(paper.loader());
-    HiddenView view = viewOf(
-        set({ "/Lib/Junk", "/Lib/gone.wav", "/Lib/Keep/x.wav" }), set({ "/Lib/Wrap", "/Lib/Wrap/Inner" }));
+    HiddenView view = viewOf((HiddenPathSet { "/Lib/Junk", "/Lib/gone.wav", "/Lib/Keep/x.wav" }),
+        (HiddenPathSet { "/Lib/Wrap", "/Lib/Wrap/Inner" }));
     view.isMissing = [](const std::string& p) { return p == "/Lib/gone.wav"; };
     // The same root twice: its skipped folders are expanded in the first only.
     EXPECT_EQ(listing(tree, { "/Lib", "/Lib" }, view),
@@ -154,14 +146,14 @@ TEST(HiddenRowsTest, AutomaticSkipFlattensSingleFolderChainsOnlyWhenEveryConditi
     const std::string whole = "Pack\n  Pack Samples\n    Bass\n      b.wav\n    Drums\n      d.wav\n";
     view.skipNestedSubfolders = false;
     EXPECT_EQ(listing(tree, { "/Pack" }, view), whole);
-    view = viewOf({}, {}, set({ "/Pack/Pack Samples" }));
+    view = viewOf({}, {}, HiddenPathSet { "/Pack/Pack Samples" });
     view.skipNestedSubfolders = true;
     EXPECT_EQ(listing(tree, { "/Pack" }, view), whole);
     // A hidden sibling does not count, and a chain flattens all the way down.
     paper.folder("/Deep", { "A", "Junk" });
     paper.folder("/Deep/A", { "B" });
     paper.folder("/Deep/A/B", { "C", "D" });
-    view = viewOf(set({ "/Deep/Junk" }));
+    view = viewOf(HiddenPathSet { "/Deep/Junk" });
     view.skipNestedSubfolders = true;
     BrowserTree deep(paper.loader());
     EXPECT_EQ(listing(deep, { "/Deep" }, view), "Deep\n  C\n  D\n");
@@ -177,7 +169,7 @@ TEST(HiddenRowsTest, AutomaticSkipFlattensSingleFolderChainsOnlyWhenEveryConditi
     paper.folder("/R", { "Only" });
     paper.folder("/R/Only", { "S" }, { "x.wav" });
     paper.folder("/R/Only/S", {}, { "a.wav" });
-    view = viewOf({}, set({ "/R/Only/S" }));
+    view = viewOf({}, HiddenPathSet { "/R/Only/S" });
     view.skipNestedSubfolders = true;
     BrowserTree tried(paper.loader());
     EXPECT_EQ(listing(tried, { "/R" }, view), "R\n  Only\n    a.wav\n    x.wav\n");
@@ -193,7 +185,8 @@ TEST(HiddenRowsTest, HideModeShowsEveryRowMarkedAndTheAuditOnlyHiddenOnes)
     paper.folder("/Lib/Junk", {}, { "j.wav" });
     paper.folder("/Lib/Plain", {}, { "h.wav" });
     BrowserTree tree(paper.loader());
-    HiddenView view = viewOf(set({ "/Lib/Junk", "/Lib/Plain/h.wav" }), set({ "/Lib/Wrap" }));
+    HiddenView view
+        = viewOf((HiddenPathSet { "/Lib/Junk", "/Lib/Plain/h.wav" }), HiddenPathSet { "/Lib/Wrap" });
     view.skipNestedSubfolders = true;
     view.hideMode = true;
     EXPECT_EQ(listing(tree, { "/Lib" }, view),
@@ -204,7 +197,8 @@ TEST(HiddenRowsTest, HideModeShowsEveryRowMarkedAndTheAuditOnlyHiddenOnes)
     view.showOnlyHidden = true;
     view.isMissing = [](const std::string& p) { return p == "/Lib/Wrap"; };
     EXPECT_EQ(listing(tree, { "/Lib" }, view), "");
-    view.sets = std::make_shared<const HiddenSets>(set({ "/Lib" }), set({ "/Lib/Wrap" }), HiddenPathSet {});
+    view.sets = std::make_shared<const HiddenSets>(
+        HiddenPathSet { "/Lib" }, HiddenPathSet { "/Lib/Wrap" }, HiddenPathSet {});
     EXPECT_EQ(listing(tree, { "/Lib" }, view), "Lib\thidden\n  Wrap\tskipped\n");
 }
 
@@ -252,11 +246,11 @@ TEST_F(HiddenFileManagerTest, MarksExcludeEachOtherAndAreStoredAtOnce)
     QSignalSpy skipped(&manager, &HiddenFileManager::skippedPathsChanged);
     manager.setSkipped({ "/L/Wrap", "/L/Other" }, true);
     manager.setHidden({ "/L/Wrap" }, true);
-    EXPECT_EQ(manager.hiddenPaths(), set({ "/L/Wrap" }));
-    EXPECT_EQ(manager.skippedPaths(), set({ "/L/Other" }));
+    EXPECT_EQ(manager.hiddenPaths(), HiddenPathSet { "/L/Wrap" });
+    EXPECT_EQ(manager.skippedPaths(), HiddenPathSet { "/L/Other" });
     manager.setHidden({ "/L/Wrap" }, false);
     EXPECT_TRUE(manager.hiddenPaths().empty());
-    EXPECT_EQ(manager.skippedPaths(), set({ "/L/Other" }));
+    EXPECT_EQ(manager.skippedPaths(), HiddenPathSet { "/L/Other" });
     EXPECT_EQ(hidden.count(), 2);
     EXPECT_EQ(skipped.count(), 2);
     manager.setHidden({ "/L/Nothing" }, false); // no change, no write, no signal
@@ -268,9 +262,9 @@ TEST_F(HiddenFileManagerTest, MarksExcludeEachOtherAndAreStoredAtOnce)
     manager.setHidden({ "/L/h.wav" }, true);
     EXPECT_TRUE(manager.isGroupHidden("0F8FAD5B-D9CB-469F-A165-70867728950E"));
     auto again = reread();
-    EXPECT_EQ(again->hiddenPaths(), set({ "/L/h.wav" }));
-    EXPECT_EQ(again->skippedPaths(), set({ "/L/Other" }));
-    EXPECT_EQ(again->nestedSkipExemptPaths(), set({ "/L/E" }));
+    EXPECT_EQ(again->hiddenPaths(), HiddenPathSet { "/L/h.wav" });
+    EXPECT_EQ(again->skippedPaths(), HiddenPathSet { "/L/Other" });
+    EXPECT_EQ(again->nestedSkipExemptPaths(), HiddenPathSet { "/L/E" });
     EXPECT_EQ(again->hiddenGroupIDs(), std::set<std::string> { "0F8FAD5B-D9CB-469F-A165-70867728950E" });
     EXPECT_FALSE(again->isHideModeActive());
 }
@@ -284,14 +278,14 @@ TEST_F(HiddenFileManagerTest, StoredValuesOfTheWrongTypeAreDroppedAndReloadReads
     prefs->setValue(kHiddenCollectionIDsKey, QVariantList { QString("junk") });
     QSignalSpy changed(&manager, &HiddenFileManager::changed);
     manager.reload();
-    EXPECT_EQ(manager.hiddenPaths(), set({ "/a", "/b" }));
+    EXPECT_EQ(manager.hiddenPaths(), (HiddenPathSet { "/a", "/b" }));
     EXPECT_TRUE(manager.skippedPaths().empty());
-    EXPECT_EQ(manager.nestedSkipExemptPaths(), set({ "/e" }));
+    EXPECT_EQ(manager.nestedSkipExemptPaths(), HiddenPathSet { "/e" });
     EXPECT_TRUE(manager.hiddenGroupIDs().empty());
     EXPECT_EQ(changed.count(), 1);
     prefs->setValue(kSkippedFolderPathsKey, QVariantList { QString("/a"), QString("/s") });
     manager.reload();
-    EXPECT_EQ(manager.skippedPaths(), set({ "/s" }));
+    EXPECT_EQ(manager.skippedPaths(), HiddenPathSet { "/s" });
 }
 
 TEST_F(HiddenFileManagerTest, ModesFollowEachOtherAndLeavingHideModeEmptiesTheDeselectedStack)
@@ -323,10 +317,10 @@ TEST_F(HiddenFileManagerTest, RemapMovesWholeComponentsOnly)
     manager.setSkipped({ "/A/Wrap" }, true);
     manager.setNestedSkipExempt({ "/A/E" }, true);
     manager.remapPaths("/A", "/B");
-    EXPECT_EQ(manager.hiddenPaths(), set({ "/B", "/B/x.wav", "/AB/y.wav" }));
-    EXPECT_EQ(manager.skippedPaths(), set({ "/B/Wrap" }));
-    EXPECT_EQ(manager.nestedSkipExemptPaths(), set({ "/B/E" }));
-    EXPECT_EQ(reread()->hiddenPaths(), set({ "/B", "/B/x.wav", "/AB/y.wav" }));
+    EXPECT_EQ(manager.hiddenPaths(), (HiddenPathSet { "/B", "/B/x.wav", "/AB/y.wav" }));
+    EXPECT_EQ(manager.skippedPaths(), HiddenPathSet { "/B/Wrap" });
+    EXPECT_EQ(manager.nestedSkipExemptPaths(), HiddenPathSet { "/B/E" });
+    EXPECT_EQ(reread()->hiddenPaths(), (HiddenPathSet { "/B", "/B/x.wav", "/AB/y.wav" }));
     EXPECT_TRUE(manager.containsHiddenOrSkipped("/B"));
     EXPECT_FALSE(manager.containsHiddenOrSkipped("/A"));
 }

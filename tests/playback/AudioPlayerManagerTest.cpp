@@ -141,7 +141,7 @@ TEST(AudioPlayerManager, PauseResumeStopAndTheEndOfTheFile)
     EXPECT_NEAR(m.currentTime(), 0.1, 0.02);
 }
 
-TEST(AudioPlayerManager, SeekMovesWithoutStartingAndClampsToTheFile)
+TEST(AudioPlayerManager, SeekMovesWithoutStartingAndClampsAndSkipsStopAtTheEnds)
 {
     PreviewHarness h;
     auto& m = h.manager();
@@ -168,15 +168,11 @@ TEST(AudioPlayerManager, SeekMovesWithoutStartingAndClampsToTheFile)
     EXPECT_TRUE(m.isPlaying());
     h.run(0.2);
     EXPECT_NEAR(m.currentTime(), 3.2, 0.02);
-}
 
-TEST(AudioPlayerManager, SkipsNearTheStartTheMiddleAndTheEnd)
-{
-    PreviewHarness h;
-    auto& m = h.manager();
-    const QUrl tone = h.makeTone("long.wav", "synth 6 sine 440 vol 0.5");
+    // Skips: near the start, in the middle and at the end of a six-second tone.
+    const QUrl tone6 = h.makeTone("long.wav", "synth 6 sine 440 vol 0.5");
     // Backward at 0.9 s goes to 0; at 5 s to 4 s; paused, it starts playing.
-    m.load(tone);
+    m.load(tone6);
     m.seek(0.15);
     EXPECT_NEAR(m.currentTime(), 0.9, 1e-9);
     m.skipBackward(1.0);
@@ -230,30 +226,6 @@ TEST(AudioPlayerManager, SkipsNearTheStartTheMiddleAndTheEnd)
     m.skipBackward(1.0);
     EXPECT_EQ(m.currentTime(), 0.0);
     EXPECT_TRUE(m.isPlaying());
-}
-
-TEST(AudioPlayerManager, AutoPauseWhenAnotherApplicationIsActive)
-{
-    PreviewHarness h;
-    auto& m = h.manager();
-    const QUrl tone = h.makeTone("tone.wav", "synth 3 sine 440");
-    m.setAutoPauseWhenUnfocused(false);
-    m.play(tone);
-    h.run(0.2);
-    m.applicationActiveChanged(false);
-    EXPECT_TRUE(m.isPlaying());
-
-    m.setAutoPauseWhenUnfocused(true);
-    m.applicationActiveChanged(false);
-    EXPECT_FALSE(m.isPlaying());
-    const double at = m.currentTime();
-    EXPECT_NEAR(at, 0.2, 0.02);
-    // Coming back does not resume by itself; resuming continues from the same place.
-    m.applicationActiveChanged(true);
-    EXPECT_FALSE(m.isPlaying());
-    m.togglePlayPause();
-    h.run(0.1);
-    EXPECT_NEAR(m.currentTime(), at + 0.1, 0.02);
 }
 
 TEST(AudioPlayerManager, VolumeGainIsLiveAndItsWriteIsDebounced)
@@ -350,14 +322,28 @@ TEST(AudioPlayerManager, MissingAndUnreadableFilesNeverCrashOrPlay)
     EXPECT_GT(rms(h.run(0.2), 0, kRate / 5), 0.1);
 }
 
-TEST(AudioPlayerManager, StopAndResetNotifications)
+TEST(AudioPlayerManager, AnotherApplicationActiveAndStopAndResetNotifications)
 {
     PreviewHarness h;
     auto& m = h.manager();
     auto& center = kivo::platform::NotificationCenter::shared();
     const QUrl tone = h.makeTone("tone.wav", "synth 2 sine 440");
+    m.setAutoPauseWhenUnfocused(false);
     m.play(tone);
-    h.run(0.3);
+    h.run(0.2);
+    m.applicationActiveChanged(false);
+    EXPECT_TRUE(m.isPlaying());
+    m.setAutoPauseWhenUnfocused(true);
+    m.applicationActiveChanged(false);
+    EXPECT_FALSE(m.isPlaying());
+    const double at = m.currentTime();
+    EXPECT_NEAR(at, 0.2, 0.02);
+    // Coming back does not resume by itself; resuming continues from the same place.
+    m.applicationActiveChanged(true);
+    EXPECT_FALSE(m.isPlaying());
+    m.togglePlayPause();
+    h.run(0.1);
+    EXPECT_NEAR(m.currentTime(), at + 0.1, 0.02);
 
     center.post(QStringLiteral("stopAudioNotification"));
     EXPECT_FALSE(m.isPlaying());

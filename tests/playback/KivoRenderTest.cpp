@@ -170,8 +170,7 @@ TEST(KivoRender, LongRendersAreWrittenAsTheyGo)
 TEST(KivoRender, RendersThroughThePreviewPathAtTheKnobsGain)
 {
     ScratchDir dir;
-    const std::string in = dir.str() + "/tone.flac";
-    ASSERT_TRUE(shell("sox -n -r 44100 -c 1 '" + in + "' synth 2 sine 440 vol 0.5"));
+    const std::string in = dir.tone("tone.flac", "synth 2 sine 440 vol 0.5", 44100, 1);
 
     // Whole file at full volume, resampled to 48 kHz on both sides.
     const std::string full = dir.str() + "/full.wav";
@@ -224,8 +223,7 @@ TEST(KivoRender, BadInputFailsWithAClearMessage)
     EXPECT_EQ(r.status, 1);
     EXPECT_NE(r.out.find("cannot play"), std::string::npos) << r.out;
 
-    const std::string in = dir.str() + "/tone.wav";
-    ASSERT_TRUE(shell("sox -n -r 48000 -c 2 '" + in + "' synth 1 sine 440"));
+    const std::string in = dir.tone("tone.wav", "synth 1 sine 440");
     for (const std::string& args :
         std::vector<std::string> { "", "'" + in + "'", "'" + in + "' '" + out + "' --volume 2",
             "'" + in + "' '" + out + "' --rate abc", "'" + in + "' '" + out + "' --project-bpm 5",

@@ -312,20 +312,14 @@ TEST(MIDISamplePlayer, UnplayableFilesAndMissingSoundsAreLogged)
 {
     Rig rig;
     kivo::test::ScratchDir dir;
-    EXPECT_FALSE(
-        MIDISamplePlayer::create(rig.audition, dir.str() + "/gone.mid", MIDIInstrument::forIndex(0)));
-    EXPECT_FALSE(MIDISamplePlayer::create(
-        rig.audition, dir.write("text.mid", "not a MIDI file"), MIDIInstrument::forIndex(0)));
-    EXPECT_FALSE(
-        MIDISamplePlayer::create(rig.audition, dir.write("empty.midi"), MIDIInstrument::forIndex(0)));
-    EXPECT_FALSE(
-        MIDISamplePlayer::create(rig.audition, dir.mkdir("folder.mid"), MIDIInstrument::forIndex(0)));
     MIDIFileWriter tempoOnly;
     tempoOnly.addTempoBPM(0, 0, 100);
     tempoOnly.setTrackEnd(0, 4800);
-    auto bytes = tempoOnly.bytes();
-    EXPECT_FALSE(MIDISamplePlayer::create(rig.audition,
-        dir.write("silent.mid", std::string(bytes.begin(), bytes.end())), MIDIInstrument::forIndex(0)));
+    const auto bytes = tempoOnly.bytes();
+    for (const std::string& path :
+        { dir.str() + "/gone.mid", dir.write("text.mid", "not a MIDI file"), dir.write("empty.midi"),
+            dir.mkdir("folder.mid"), dir.write("silent.mid", std::string(bytes.begin(), bytes.end())) })
+        EXPECT_FALSE(MIDISamplePlayer::create(rig.audition, path, MIDIInstrument::forIndex(0))) << path;
     ASSERT_EQ(rig.lines.size(), 5u);
     EXPECT_TRUE(rig.lines[4].ends_with(" silent.mid")) << rig.lines[4];
     EXPECT_EQ(rig.audition.owner(), nullptr);

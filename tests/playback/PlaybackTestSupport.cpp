@@ -63,6 +63,22 @@ double estimatePitch(const std::vector<float>& stereo, int rate, int fromFrame, 
     return 0;
 }
 
+double sineFrequency(const std::vector<float>& stereo, int rate, int fromFrame, int toFrame)
+{
+    double first = -1, last = -1;
+    int crossings = 0;
+    for (int i = fromFrame; i + 1 < toFrame; ++i) {
+        const float a = stereo[std::size_t(2 * i)], b = stereo[std::size_t(2 * i + 2)];
+        if (a < 0 && b >= 0) {
+            const double at = i + double(-a) / double(b - a);
+            crossings += first >= 0;
+            first = first < 0 ? at : first;
+            last = at;
+        }
+    }
+    return crossings > 0 ? crossings * rate / (last - first) : 0;
+}
+
 double rms(const std::vector<float>& stereo, int fromFrame, int toFrame)
 {
     double sum = 0;

@@ -15,6 +15,7 @@
 using namespace kivo::playback;
 using kivo::music::MusicalKey;
 using kivo::test::ScratchDir;
+using kivo::test::sineFrequency;
 
 namespace {
 
@@ -44,26 +45,6 @@ std::vector<float> renderStretched(
         out.insert(out.end(), block.begin(), block.end());
     }
     return out;
-}
-
-// Frequency of a steady sine on the left channel, from the first to the last rising zero crossing
-// (interpolated), far finer than a cent over a second.
-double sineFrequency(const std::vector<float>& stereo, int from, int to)
-{
-    double first = -1, last = -1;
-    int crossings = 0;
-    for (int i = from; i + 1 < to; ++i) {
-        const float a = stereo[std::size_t(2 * i)], b = stereo[std::size_t(2 * i + 2)];
-        if (a < 0 && b >= 0) {
-            const double at = i + double(-a) / double(b - a);
-            if (first < 0)
-                first = at;
-            else
-                ++crossings;
-            last = at;
-        }
-    }
-    return crossings > 0 ? crossings * kRate / (last - first) : 0;
 }
 
 } // namespace
@@ -145,7 +126,7 @@ TEST(ProjectSync, ShiftedSineLandsOnTheInterval)
         { TimeStretcher::Engine::Finer, TimeStretcher::Engine::FinerShort, TimeStretcher::Engine::Faster }) {
         const std::vector<float> out = renderStretched(tone, { 1.0, fifth }, engine);
         ASSERT_GT(out.size(), std::size_t(kRate) * 2 * 2);
-        const double heard = sineFrequency(out, kRate / 2, kRate * 5 / 2);
+        const double heard = sineFrequency(out, kRate, kRate / 2, kRate * 5 / 2);
         const double cents = 1200 * std::log2(heard / (440 * fifth));
         EXPECT_LT(std::fabs(cents), engine == TimeStretcher::Engine::Faster ? 10.0 : 5.0)
             << TimeStretcher::engineName(engine) << ": " << heard << " Hz";
@@ -156,8 +137,7 @@ TEST(ProjectSync, ShiftedSineLandsOnTheInterval)
 TEST(ProjectSync, StretchedPreviewKeepsTheFilesOwnTime)
 {
     ScratchDir dir;
-    const std::string tone = dir.str() + "/tone.flac";
-    ASSERT_TRUE(kivo::test::shell("sox -n -r 44100 -c 2 '" + tone + "' synth 4 sine 330 vol 0.5"));
+    const std::string tone = dir.tone("tone.flac", "synth 4 sine 330 vol 0.5", 44100);
     AudioEngine audio;
     audio.useOfflineRendering(kRate);
     std::string error;
@@ -176,7 +156,7 @@ TEST(ProjectSync, StretchedPreviewKeepsTheFilesOwnTime)
     EXPECT_NEAR(player->currentTime(), 2.4, 0.02);
     const std::vector<float> octave = audio.render(kRate / 2);
     EXPECT_NEAR(player->currentTime(), 3.4, 0.02);
-    EXPECT_NEAR(sineFrequency(octave, kRate / 10, kRate / 2), 660, 1);
+    EXPECT_NEAR(sineFrequency(octave, kRate, kRate / 10, kRate / 2), 660, 1);
     // The rest of the file, 0.6 s, takes 0.3 s; then the player stops at the end by itself.
     audio.render(kRate * 3 / 10 + 2048);
     EXPECT_FALSE(player->isPlaying());
@@ -185,6 +165,6 @@ TEST(ProjectSync, StretchedPreviewKeepsTheFilesOwnTime)
     player->setStretch({});
     player->play();
     const std::vector<float> plain = audio.render(kRate / 2);
-    EXPECT_NEAR(sineFrequency(plain, kRate / 10, kRate / 2), 330, 0.5);
+    EXPECT_NEAR(sineFrequency(plain, kRate, kRate / 10, kRate / 2), 330, 0.5);
     EXPECT_NEAR(player->currentTime(), 0.5, 0.02);
 }
