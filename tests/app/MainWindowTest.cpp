@@ -6,6 +6,7 @@
 #include "app/SyncStatusBar.h"
 #include "music/MusicalKey.h"
 #include "platform/TaskRunner.h"
+#include "support/PaperLibrary.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -28,45 +29,34 @@
 
 #include <gtest/gtest.h>
 
-#include <map>
-
 #include "MessageBoxes.h"
 
 using namespace kivo::app;
 using kivo::index::FileInfo;
+using kivo::test::fileInfo;
 
 namespace {
-
-FileInfo file(const std::string& path)
-{
-    FileInfo f;
-    f.path = path;
-    f.name = path.substr(path.find_last_of('/') + 1);
-    return f;
-}
 
 // A library of two roots: /lib/Drums (Kicks/ and two snares) and /lib/Keys (empty).
 WindowServices fakeLibrary(std::vector<std::string>* searchedQueries = nullptr)
 {
-    static const std::map<std::string, kivo::organise::FolderContents> folders {
-        { "/lib/Drums",
-            { { "/lib/Drums/Kicks" }, { file("/lib/Drums/Snare 1.wav"), file("/lib/Drums/Snare 2.wav") } } },
-        { "/lib/Drums/Kicks", { {}, { file("/lib/Drums/Kicks/Kick.wav") } } },
-    };
+    static kivo::test::PaperLibrary paper = [] {
+        kivo::test::PaperLibrary p;
+        p.folder("/lib/Drums", { "Kicks" }, { "Snare 1.wav", "Snare 2.wav" });
+        p.folder("/lib/Drums/Kicks", {}, { "Kick.wav" });
+        return p;
+    }();
     WindowServices s;
-    s.loadFolder = [](const std::string& path) {
-        auto it = folders.find(path);
-        return it == folders.end() ? kivo::organise::FolderContents {} : it->second;
-    };
+    s.loadFolder = paper.loader();
     s.makeSearch = [searchedQueries](kivo::organise::SearchRequest request) -> SearchJob {
         if (searchedQueries)
             searchedQueries->push_back(request.groups.front() + ":" + request.query);
         return [q = request.query](const kivo::index::CancelHandle&) {
             kivo::organise::FilterResults out;
             if (q == "snare")
-                out.files = { file("/lib/Drums/Snare 1.wav"), file("/lib/Drums/Snare 2.wav") };
+                out.files = { fileInfo("/lib/Drums/Snare 1.wav"), fileInfo("/lib/Drums/Snare 2.wav") };
             else if (q == "kick")
-                out.files = { file("/lib/Drums/Kicks/Kick.wav") };
+                out.files = { fileInfo("/lib/Drums/Kicks/Kick.wav") };
             return std::optional(out);
         };
     };
@@ -90,6 +80,12 @@ struct Window : ::testing::Test {
         return treeSettled(w.treeModel());
     }
     bool opens(const QModelIndex& folder) { return openedAndSettled(w.treeView(), w.treeModel(), folder); }
+    bool active()
+    {
+        w.show();
+        w.activateWindow();
+        return QTest::qWaitForWindowActive(&w);
+    }
 };
 
 } // namespace
@@ -214,7 +210,7 @@ TEST_F(Window, TypingSearchesTheSelectedCollectionAndClearingReturnsToTheTree)
     const int before = published.count();
     w.searchRunner()->submit("probe", [](const kivo::index::CancelHandle&) {
         kivo::organise::FilterResults r;
-        r.files = { file("/lib/Drums/Snare 1.wav") };
+        r.files = { fileInfo("/lib/Drums/Snare 1.wav") };
         return std::optional(r);
     });
     ASSERT_TRUE(published.wait(10000));
@@ -227,9 +223,7 @@ TEST_F(Window, TypingSearchesTheSelectedCollectionAndClearingReturnsToTheTree)
 TEST_F(Window, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
 {
     ASSERT_TRUE(shows(collections({ "/lib/Drums" })));
-    w.show();
-    w.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    ASSERT_TRUE(active());
     auto* model = w.treeModel();
     const QModelIndex drums = model->index(0, 0);
     ASSERT_TRUE(opens(drums));
@@ -319,9 +313,7 @@ TEST_F(Window, BrowserKeysPlayMoveAndScrubButTypingInTheSearchFieldStaysText)
 TEST_F(Window, TheKeyboardLeadsFromTheQueryToItsResultsAndBack)
 {
     ASSERT_TRUE(shows(collections({ "/lib/Drums" })));
-    w.show();
-    w.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&w));
+    ASSERT_TRUE(active());
     QSignalSpy plays(&w, &MainWindow::playRequested);
     QSignalSpy published(w.searchRunner(), &SearchRunner::resultsReady);
     QLineEdit* field = w.searchField();
@@ -620,9 +612,9 @@ TEST_F(Window, BrowserColumnsShowKeysParsedInTheUsersSpellingInAColumnWideEnough
 {
     // (Parsing and naming keys are MusicalKey's own test.)
     using kivo::music::KeySpelling;
-    FileInfo tagged = file("/lib/Pad.wav");
+    FileInfo tagged = fileInfo("/lib/Pad.wav");
     tagged.key = "Ebminor";
-    FileInfo junk = file("/lib/Junk.wav");
+    FileInfo junk = fileInfo("/lib/Junk.wav");
     junk.key = "minor-ish";
     w.resultsModel()->setResults({ tagged, junk });
     const auto key = [&](int row) { return w.resultsModel()->index(row, kKeyColumn).data(); };

@@ -6,6 +6,7 @@
 #include "organise/TagStore.h"
 #include "platform/PreferenceStore.h"
 #include "platform/TaskRunner.h"
+#include "support/PaperLibrary.h"
 #include "support/TestEnvironment.h"
 
 #include <QApplication>
@@ -22,8 +23,6 @@
 #include "MessageBoxes.h"
 
 #include <gtest/gtest.h>
-
-#include <map>
 
 using namespace kivo;
 using namespace kivo::app;
@@ -45,15 +44,6 @@ QPushButton* buttonNamed(QWidget* parent, const QString& text)
             return b;
     ADD_FAILURE() << "no button " << text.toStdString();
     return nullptr;
-}
-
-index::FileInfo file(const std::string& path, std::optional<std::int64_t> bpm = {})
-{
-    index::FileInfo f;
-    f.path = path;
-    f.name = path.substr(path.find_last_of('/') + 1);
-    f.bpm = bpm;
-    return f;
 }
 
 } // namespace
@@ -184,16 +174,12 @@ TEST(TagPopUp, DecisionsApplyOnSaveOnlyAndTagsAreCreatedRenamedMovedAndDeleted)
 
 TEST(MainWindowMetadata, RowsShowEffectiveValuesAndTagsAndReSortWhenTheyChange)
 {
-    static const std::map<std::string, organise::FolderContents> folders {
-        { "/lib/Loops",
-            { { "/lib/Loops/Sub" }, { file("/lib/Loops/a.wav"), file("/lib/Loops/b 120bpm.wav", 120) } } },
-        { "/lib/Loops/Sub", { {}, { file("/lib/Loops/Sub/c.wav") } } },
-    };
+    test::PaperLibrary paper;
+    paper.folder("/lib/Loops", { "Sub" }, { "a.wav", "b 120bpm.wav" });
+    paper.folders["/lib/Loops"].files[1].bpm = 120;
+    paper.folder("/lib/Loops/Sub", {}, { "c.wav" });
     WindowServices services;
-    services.loadFolder = [](const std::string& path) {
-        const auto it = folders.find(path);
-        return it == folders.end() ? organise::FolderContents {} : it->second;
-    };
+    services.loadFolder = paper.loader();
     Stores s;
     platform::TaskRunner tasks;
     MainWindow w(tasks, services);

@@ -5,37 +5,17 @@
 
 #include "app/LibraryTreeModel.h"
 
+#include "support/TestEnvironment.h"
+
 #include <QCoreApplication>
-#include <QEventLoop>
-#include <QTimer>
 #include <QTreeView>
 
-#include <functional>
-
-// Runs the event loop until `done` or `ms` have passed. QTest::qWaitFor sleeps the main thread
-// 10 ms at a time between its checks, which an event-loop watchdog would count as the window's own
-// stalls.
-inline bool turnEventLoopUntil(const std::function<bool()>& done, int ms)
-{
-    if (done())
-        return true;
-    QEventLoop loop;
-    QTimer poll;
-    poll.setInterval(1);
-    QObject::connect(&poll, &QTimer::timeout, &loop, [&] {
-        if (done())
-            loop.quit();
-    });
-    QTimer::singleShot(ms, &loop, &QEventLoop::quit);
-    poll.start();
-    loop.exec();
-    return done();
-}
-
+// kivo::test::waitFor turns the event loop without sleeping between its checks (QTest::qWaitFor
+// sleeps 10 ms at a time, which an event-loop watchdog would count as the window's own stalls).
 inline bool treeSettled(const kivo::app::LibraryTreeModel* model)
 {
     for (int round = 0; round < 50; ++round) {
-        if (!turnEventLoopUntil([model] { return model->pendingReads() == 0; }, 10000))
+        if (!kivo::test::waitFor([model] { return model->pendingReads() == 0; }))
             return false;
         QCoreApplication::processEvents();
         if (model->pendingReads() == 0)

@@ -1,50 +1,16 @@
 #include "organise/BrowserTree.h"
+#include "support/PaperLibrary.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <limits>
-#include <map>
 
 using namespace kivo::organise;
-using kivo::index::FileInfo;
+using kivo::test::fileInfo;
+using kivo::test::namesOf;
 
 namespace {
-
-FileInfo info(const std::string& path, std::optional<std::int64_t> bpm = std::nullopt)
-{
-    return { kivo::index::stableFileID(path), path, path.substr(path.rfind('/') + 1), bpm, {}, {} };
-}
-
-// A library on paper: folder contents by path, and how often each folder was read.
-struct FakeLibrary {
-    std::map<std::string, FolderContents> folders;
-    std::map<std::string, int> reads;
-
-    FolderLoader loader()
-    {
-        return [this](const std::string& path) {
-            ++reads[path];
-            const auto found = folders.find(path);
-            return found == folders.end() ? FolderContents {} : found->second;
-        };
-    }
-    int totalReads() const
-    {
-        int total = 0;
-        for (const auto& [path, count] : reads)
-            total += count;
-        return total;
-    }
-};
-
-std::vector<std::string> namesOf(const std::vector<LightweightNode>& nodes)
-{
-    std::vector<std::string> out;
-    for (const auto& node : nodes)
-        out.push_back(node.name);
-    return out;
-}
 
 const LightweightNode& named(const std::vector<LightweightNode>& nodes, const std::string& name)
 {
@@ -55,17 +21,17 @@ const LightweightNode& named(const std::vector<LightweightNode>& nodes, const st
 }
 
 struct BrowserTreeFixture : ::testing::Test {
-    FakeLibrary library;
-    BrowserTree tree { library.loader() };
+    kivo::test::PaperLibrary library;
+    BrowserTree tree { library.loader(true) };
 
     void SetUp() override
     {
         library.folders["/A"] = { { "/A/Snares", "/A/Kicks" },
-            { info("/A/Kick.mid"), info("/A/Loop 120.wav", 120), info("/A/Loop 90.wav", 90),
-                info("/A/Hat.wav") } };
-        library.folders["/A/Kicks"] = { {}, { info("/A/Kicks/k10.wav"), info("/A/Kicks/k9.wav") } };
-        library.folders["/B"] = { {}, { info("/B/b.wav") } };
-        library.folders["/C"] = { {}, { info("/C/c.wav") } };
+            { fileInfo("/A/Kick.mid"), fileInfo("/A/Loop 120.wav", 120), fileInfo("/A/Loop 90.wav", 90),
+                fileInfo("/A/Hat.wav") } };
+        library.folders["/A/Kicks"] = { {}, { fileInfo("/A/Kicks/k10.wav"), fileInfo("/A/Kicks/k9.wav") } };
+        library.folders["/B"] = { {}, { fileInfo("/B/b.wav") } };
+        library.folders["/C"] = { {}, { fileInfo("/C/c.wav") } };
     }
 };
 
@@ -123,7 +89,7 @@ TEST_F(BrowserTreeFixture, EachCollectionKeepsItsOwnState)
     const NodeId loop = named(*tree.children(a), "Loop 90.wav").id;
     first.selectedNodeId = loop;
     first.selectedNodeIds = { loop };
-    tree.setSearchResults({ fileNode(info("/A/Hat.wav")) });
+    tree.setSearchResults({ fileNode(fileInfo("/A/Hat.wav")) });
 
     auto& second = tree.showCollection("G2", { "/A" });
     EXPECT_EQ(tree.currentGroup(), "G2");
@@ -189,15 +155,12 @@ TEST_F(BrowserTreeFixture, DraggingRootsReordersThem)
 {
     // Rows centred at 10, 30 and 50.
     const std::vector<double> centres { 10, 30, 50 };
-    EXPECT_EQ(rootDragMove(centres, 0, 100, 125), (RootMove { 0, 2 })); // past the second row
-    EXPECT_EQ(rootDragMove(centres, 0, 100, 145), (RootMove { 0, 3 })); // past the last
-    EXPECT_EQ(rootDragMove(centres, 0, 100, 1e9), (RootMove { 0, 3 }));
-    EXPECT_EQ(rootDragMove(centres, 0, 100, 105), std::nullopt); // not past anything
-    EXPECT_EQ(rootDragMove(centres, 0, 100, 0), std::nullopt); // already first
-    EXPECT_EQ(rootDragMove(centres, 2, 100, 75), (RootMove { 2, 1 }));
-    EXPECT_EQ(rootDragMove(centres, 2, 100, -1e9), (RootMove { 2, 0 }));
-    EXPECT_EQ(rootDragMove(centres, 1, 100, 100), std::nullopt);
-    EXPECT_EQ(rootDragMove(centres, 3, 100, 0), std::nullopt);
+    // Past the second row, past the last, not past anything, already first.
+    for (const auto& [from, to, move] : { std::tuple { 0, 125.0, std::optional(RootMove { 0, 2 }) },
+             { 0, 145.0, RootMove { 0, 3 } }, { 0, 1e9, RootMove { 0, 3 } }, { 0, 105.0, std::nullopt },
+             { 0, 0.0, std::nullopt }, { 2, 75.0, RootMove { 2, 1 } }, { 2, -1e9, RootMove { 2, 0 } },
+             { 1, 100.0, std::nullopt }, { 3, 0.0, std::nullopt } })
+        EXPECT_EQ(rootDragMove(centres, from, 100, to), move) << from << " to " << to;
     EXPECT_EQ(rootDragMove({ 10 }, 0, 0, 500), std::nullopt);
     EXPECT_EQ(rootDragMove({}, 0, 0, 5), std::nullopt);
     EXPECT_EQ(rootDragMove(centres, 0, 0, std::numeric_limits<double>::quiet_NaN()), std::nullopt);
@@ -278,9 +241,9 @@ TEST_F(BrowserTreeFixture, ReloadKeepsRowsThatAreStillThere)
     state.selectedNodeId = hat;
 
     // On disk: Snares went away, Kick.mid went away, a new file came, Kicks gained a file.
-    library.folders["/A"]
-        = { { "/A/Kicks" }, { info("/A/Hat.wav"), info("/A/New.wav"), info("/A/Loop 90.wav", 90) } };
-    library.folders["/A/Kicks"].files.push_back(info("/A/Kicks/k1.wav"));
+    library.folders["/A"] = { { "/A/Kicks" },
+        { fileInfo("/A/Hat.wav"), fileInfo("/A/New.wav"), fileInfo("/A/Loop 90.wav", 90) } };
+    library.folders["/A/Kicks"].files.push_back(fileInfo("/A/Kicks/k1.wav"));
     tree.reloadLoadedFolders();
     EXPECT_EQ(namesOf(*tree.children(a)),
         (std::vector<std::string> { "Kicks", "Loop 90.wav", "Hat.wav", "New.wav" }));
@@ -299,7 +262,7 @@ TEST_F(BrowserTreeFixture, ResultRowsAndHiddenRows)
 {
     auto& state = tree.showCollection("G1", { "/A", "/B" });
     // A folder result opens like a tree row; replacing the results forgets what was opened in them.
-    tree.setSearchResults({ folderNode("/A/Kicks"), fileNode(info("/B/b.wav")) });
+    tree.setSearchResults({ folderNode("/A/Kicks"), fileNode(fileInfo("/B/b.wav")) });
     const NodeId result = state.searchResults[0].id;
     ASSERT_TRUE(tree.expand(result));
     EXPECT_EQ(tree.children(result)->size(), 2u);

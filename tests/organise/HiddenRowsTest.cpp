@@ -2,41 +2,20 @@
 #include "organise/HiddenFileManager.h"
 
 #include "platform/PreferenceStore.h"
+#include "support/PaperLibrary.h"
 #include "support/TestEnvironment.h"
 
 #include <QSignalSpy>
 
 #include <gtest/gtest.h>
 
-#include <map>
 #include <set>
 
 using namespace kivo::organise;
 using kivo::platform::PreferenceStore;
+using kivo::test::PaperLibrary;
 
 namespace {
-
-// A library on paper: each folder's sub-folders and files by path.
-struct PaperTree {
-    std::map<std::string, FolderContents> folders;
-
-    void folder(
-        const std::string& path, std::vector<std::string> subfolders, std::vector<std::string> files = {})
-    {
-        FolderContents& c = folders[path];
-        for (const auto& s : subfolders)
-            c.subfolders.push_back(path + "/" + s);
-        for (const auto& f : files)
-            c.files.push_back({ kivo::index::stableFileID(path + "/" + f), path + "/" + f, f, {}, {}, {} });
-    }
-    FolderLoader loader()
-    {
-        return [this](const std::string& path) {
-            const auto found = folders.find(path);
-            return found == folders.end() ? FolderContents {} : found->second;
-        };
-    }
-};
 
 // The tree as the command line prints it: two spaces per level, marks after a tab.
 std::string listing(
@@ -96,7 +75,7 @@ TEST(HiddenSetsTest, AncestorsAndResultsAskTheSetsByPrefixOfWholeComponents)
 
 TEST(HiddenRowsTest, NormalModeDropsHiddenRowsAndFlattensSkippedFoldersOnce)
 {
-    PaperTree paper;
+    PaperLibrary paper;
     paper.folder("/Lib", { "Wrap", "Junk", "Keep" }, { "a.wav", "gone.wav" });
     paper.folder("/Lib/Wrap", { "Inner", "Drums" }, { "w.wav" });
     paper.folder("/Lib/Wrap/Inner", {}, { "i.wav" });
@@ -127,7 +106,7 @@ TEST(HiddenRowsTest, NormalModeDropsHiddenRowsAndFlattensSkippedFoldersOnce)
 
 TEST(HiddenRowsTest, AutomaticSkipFlattensSingleFolderChainsOnlyWhenEveryConditionHolds)
 {
-    PaperTree paper;
+    PaperLibrary paper;
     paper.folder("/Pack", { "Pack Samples" });
     paper.folder("/Pack/Pack Samples", { "Drums", "Bass" });
     paper.folder("/Pack/Pack Samples/Drums", {}, { "d.wav" });
@@ -177,7 +156,7 @@ TEST(HiddenRowsTest, AutomaticSkipFlattensSingleFolderChainsOnlyWhenEveryConditi
 
 TEST(HiddenRowsTest, HideModeShowsEveryRowMarkedAndTheAuditOnlyHiddenOnes)
 {
-    PaperTree paper;
+    PaperLibrary paper;
     paper.folder("/Lib", { "Pack", "Wrap", "Junk", "Plain" }, { "a.wav" });
     paper.folder("/Lib/Pack", { "Inner" });
     paper.folder("/Lib/Pack/Inner", { "Sub" });

@@ -3,6 +3,7 @@
 #include "organise/FilterResults.h"
 #include "organise/MetadataInheritance.h"
 #include "organise/Shuffle.h"
+#include "support/PaperLibrary.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 using namespace kivo::organise;
 using namespace kivo::index;
 using kivo::music::KeySpelling;
+using kivo::test::fileInfo;
 
 namespace {
 
@@ -28,12 +30,6 @@ MetadataInheritance pass(const MetadataOverrides& overrides = {}, const TagMaps&
 {
     return MetadataInheritance(
         std::make_shared<const MetadataOverrides>(overrides), std::make_shared<const TagMaps>(tags));
-}
-
-FileInfo file(
-    const std::string& path, std::optional<std::int64_t> bpm = {}, std::optional<std::string> key = {})
-{
-    return FileInfo { stableFileID(path), path, path.substr(path.rfind('/') + 1), bpm, std::move(key), {} };
 }
 
 } // namespace
@@ -97,24 +93,24 @@ TEST(SearchFilters, ItemsPassOnEffectiveTagsTempoAndKey)
 
     SearchFilters f;
     f.tags = { kDrums, kDark };
-    EXPECT_TRUE(passesFile(file("/Loops/Sub/a.wav"), f, m));
-    EXPECT_FALSE(passesFile(file("/Loops/b.wav"), f, m)); // one of the two only
+    EXPECT_TRUE(passesFile(fileInfo("/Loops/Sub/a.wav"), f, m));
+    EXPECT_FALSE(passesFile(fileInfo("/Loops/b.wav"), f, m)); // one of the two only
     f.tags = { kDrums };
-    EXPECT_FALSE(passesFile(file("/Loops/Sub/x.wav"), f, m)); // excluded below the folder
+    EXPECT_FALSE(passesFile(fileInfo("/Loops/Sub/x.wav"), f, m)); // excluded below the folder
 
     f = {};
     f.minBPM = 120;
-    EXPECT_TRUE(passesFile(file("/Loops/Sub/a.wav"), f, m)); // from the folder above
-    EXPECT_FALSE(passesFile(file("/Loops/own.wav", 90), f, m)); // its own value wins
-    EXPECT_FALSE(passesFile(file("/Loops/cleared 120bpm.wav", 120), f, m));
-    EXPECT_FALSE(passesFile(file("/Other/none.wav"), f, m));
+    EXPECT_TRUE(passesFile(fileInfo("/Loops/Sub/a.wav"), f, m)); // from the folder above
+    EXPECT_FALSE(passesFile(fileInfo("/Loops/own.wav", 90), f, m)); // its own value wins
+    EXPECT_FALSE(passesFile(fileInfo("/Loops/cleared 120bpm.wav", 120), f, m));
+    EXPECT_FALSE(passesFile(fileInfo("/Other/none.wav"), f, m));
 
     f = {};
     f.key = keyFilter(0, false, true);
-    EXPECT_FALSE(passesFile(file("/Loops/Sub/c.wav", {}, "F#"), f, m));
-    EXPECT_TRUE(passesFile(file("/Loops/Sub/c.wav"), f, m)); // inherits A minor, C major's relative
-    EXPECT_FALSE(passesFile(file("/Other/bad.wav", {}, "H7"), f, m)); // a key that does not parse
-    EXPECT_TRUE(passesFile(file("/Other/c.wav", {}, "C"), f, m));
+    EXPECT_FALSE(passesFile(fileInfo("/Loops/Sub/c.wav", {}, "F#"), f, m));
+    EXPECT_TRUE(passesFile(fileInfo("/Loops/Sub/c.wav"), f, m)); // inherits A minor, C major's relative
+    EXPECT_FALSE(passesFile(fileInfo("/Other/bad.wav", {}, "H7"), f, m)); // a key that does not parse
+    EXPECT_TRUE(passesFile(fileInfo("/Other/c.wav", {}, "C"), f, m));
 
     // Folders read their own values from their names.
     f = {};
@@ -200,12 +196,12 @@ struct ResultsFixture : ::testing::Test {
         maps.groupRoots[kOther] = { "/S/Drums", "/T" };
         maps.directoryIndex["/S"].path = "/S";
         maps.directoryIndex["/T"].path = "/T";
-        add(kGroup, file("/S/Drums/Kick 120.wav", 120, "Am"));
-        add(kGroup, file("/S/Drums/Snare 120.wav", 120));
-        add(kGroup, file("/S/Pads Am 90bpm/Pad.wav", 90, "C"));
-        add(kOther, file("/S/Drums/Kick 120.wav", 120, "Am"));
-        add(kOther, file("/S/Drums/Snare 120.wav", 120));
-        add(kOther, file("/T/Kick 128.wav", 128));
+        add(kGroup, fileInfo("/S/Drums/Kick 120.wav", 120, "Am"));
+        add(kGroup, fileInfo("/S/Drums/Snare 120.wav", 120));
+        add(kGroup, fileInfo("/S/Pads Am 90bpm/Pad.wav", 90, "C"));
+        add(kOther, fileInfo("/S/Drums/Kick 120.wav", 120, "Am"));
+        add(kOther, fileInfo("/S/Drums/Snare 120.wav", 120));
+        add(kOther, fileInfo("/T/Kick 128.wav", 128));
         maps.directoryIndex["/S/Pads Am 90bpm"].path = "/S/Pads Am 90bpm";
         rebuildKeywordIndex(maps);
         store.modify([&](IndexMaps& into) { into = maps; });

@@ -1,4 +1,5 @@
 #include "organise/SiblingOrder.h"
+#include "support/PaperLibrary.h"
 
 #include <gtest/gtest.h>
 
@@ -6,6 +7,7 @@
 #include <set>
 
 using namespace kivo::organise;
+using kivo::test::namesOf;
 
 namespace {
 
@@ -17,14 +19,6 @@ LightweightNode file(const std::string& name, std::optional<std::int64_t> bpm = 
 LightweightNode folder(const std::string& name)
 {
     return folderNode("/S/" + name);
-}
-
-std::vector<std::string> namesOf(const std::vector<LightweightNode>& nodes)
-{
-    std::vector<std::string> out;
-    for (const auto& node : nodes)
-        out.push_back(node.name);
-    return out;
 }
 
 // A folder's listing: two folders (one with a roman name) and five files.

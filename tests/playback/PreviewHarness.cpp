@@ -2,12 +2,7 @@
 
 #include "PlaybackTestSupport.h"
 
-#include <QCoreApplication>
-#include <gtest/gtest.h>
-
-#include <chrono>
 #include <cmath>
-#include <thread>
 
 namespace kivo::test {
 
@@ -32,14 +27,7 @@ PreviewHarness::PreviewHarness(platform::TaskRunner& tasks, std::function<void(c
 
 bool PreviewHarness::settle()
 {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (m_manager->isOpening()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        QCoreApplication::processEvents(QEventLoop::AllEvents, 5);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return true;
+    return waitFor([this] { return !m_manager->isOpening(); });
 }
 
 void PreviewHarness::makeManager(float storedVolume, playback::MIDIPreviewEngine* midi,
