@@ -4,11 +4,11 @@
 # manager, on any machine. scripts/setup installs xvfb, xauth, openbox and xdotool.
 exec xvfb-run -a -s "-screen 0 1600x1000x24 -nolisten tcp" sh -c '
   openbox --sm-disable >/dev/null 2>&1 &
-  # The window manager is up once it answers for the desktops.
+  # The window manager is up once it answers for the desktops; a loaded machine can take seconds.
   tries=0
   until xdotool get_desktop >/dev/null 2>&1; do
     tries=$((tries + 1))
-    if [ "$tries" -gt 100 ]; then
+    if [ "$tries" -gt 300 ]; then
       echo "openbox did not start, or xdotool is missing (scripts/setup installs both)" >&2
       exit 1
     fi
