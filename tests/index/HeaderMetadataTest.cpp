@@ -369,12 +369,12 @@ TEST(HeaderMetadata, MidiFilesGiveTheirInitialTempoOnly)
     // 500,000 microseconds per quarter note is 120 BPM; a MIDI file has no key or length here.
     EXPECT_EQ(midi(480, { 500000 }), (HeaderMetadata { 120, std::nullopt, std::nullopt }));
     EXPECT_EQ(midi(480, { 1000000, 400000 }, "Two.MIDI").bpm, 60); // the tempo it starts with
-    EXPECT_EQ(midi(480, { 149850 }).bpm, 400); // 400.4
-    EXPECT_EQ(midi(480, { 1500000 }).bpm, 40);
-    EXPECT_EQ(midi(480, { 1540000 }).bpm, std::nullopt); // 38.96
-    EXPECT_EQ(midi(480, { 1 }).bpm, std::nullopt); // 60 million BPM
-    EXPECT_EQ(midi(480, {}).bpm, std::nullopt); // no tempo at all
-    EXPECT_EQ(midi(0xE728, { 500000 }).bpm, std::nullopt); // SMPTE timing has no tempo
+    // 400.4 and 40 BPM are in range, 38.96 and 60 million are not; SMPTE timing has no tempo.
+    for (const auto& [division, tempos, bpm] :
+        std::vector<std::tuple<std::uint16_t, std::vector<std::uint32_t>, std::optional<std::int64_t>>> {
+            { 480, { 149850 }, 400 }, { 480, { 1500000 }, 40 }, { 480, { 1540000 }, {} }, { 480, { 1 }, {} },
+            { 480, {}, {} }, { 0xE728, { 500000 }, {} } })
+        EXPECT_EQ(midi(division, tempos).bpm, bpm) << tempos.size();
     EXPECT_EQ(readHeaderMetadata(dir.write("cut.mid", "MThd"s + std::string(3, '\0'))), HeaderMetadata());
 }
 

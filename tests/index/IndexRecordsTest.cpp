@@ -78,10 +78,7 @@ TEST(IndexRecords, StableIdsUuidTextAndPercentEncodedFileURLs)
     EXPECT_EQ(shortPath.bytes[8], '/');
     EXPECT_EQ(shortPath.bytes[10], 0);
 
-    const std::string text = a.text();
-    EXPECT_EQ(text.size(), 36u);
-    EXPECT_EQ(text[8], '-');
-    EXPECT_EQ(text, Uuid::parse(text)->text());
+    EXPECT_EQ(a.text(), Uuid::parse(a.text())->text());
     EXPECT_EQ(
         Uuid::parse("0a1b2c3d-0000-4000-8000-00000000abcd")->text(), "0A1B2C3D-0000-4000-8000-00000000ABCD");
     EXPECT_FALSE(Uuid::parse("0a1b2c3d-0000-4000-8000-00000000abc"));

@@ -40,20 +40,13 @@ TEST(IndexScan, ReportsProgressAboutTwoHundredTimes)
     const auto roots = buildIndex(maps, { { "G", { dir.str() + "/A" }, { "/Unplugged" } } }, scanner, kOpen);
     EXPECT_EQ(roots.at("G"), (std::vector<std::string> { dir.str() + "/A", "/Unplugged" }));
     EXPECT_EQ(maps.groupRoots, roots);
-    ASSERT_GE(r.reports.size(), 3u);
-    EXPECT_TRUE(r.reports.front().scanning);
-    EXPECT_EQ(r.reports.front().fraction, 0.0);
-    // 63 folders: one counting report at the 50th.
-    EXPECT_TRUE(r.reports[1].scanning);
-    EXPECT_EQ(r.reports[1].folders, 50);
-    // 150 files: a step of one, so one report per file, then the final one.
+    // 63 folders: one counting report at the 50th; 150 files: a step of one, so one report per file,
+    // then the final one.
     ASSERT_EQ(r.reports.size(), 2u + 150u + 1u);
-    EXPECT_EQ(r.reports[2].processed, 1);
-    EXPECT_EQ(r.reports[2].total, 150);
-    EXPECT_FALSE(r.reports[2].scanning);
-    EXPECT_EQ(r.reports.back().fraction, 1.0);
-    EXPECT_EQ(r.reports.back().processed, 150);
-    EXPECT_EQ(r.reports.back().folders, 63);
+    EXPECT_EQ(r.reports[0], (IndexProgress { 0, 0, 0, 0, true }));
+    EXPECT_EQ(r.reports[1], (IndexProgress { 0, 0, 0, 50, true }));
+    EXPECT_EQ(r.reports[2], (IndexProgress { 1.0 / 150, 1, 150, 63, false }));
+    EXPECT_EQ(r.reports.back(), (IndexProgress { 1.0, 150, 150, 63, false }));
 
     writeFiles(dir, "B", 1000);
     Recorder thousand;

@@ -40,7 +40,8 @@ TEST(BookmarkGroup, RoundTripsThroughTheStoredForm)
     EXPECT_TRUE(empty->isEmpty());
 }
 
-TEST(BookmarkGroup, OptionalFieldsFallBackPerElement)
+// Each element's id and colour fall back on their own; a bad name or paths fails the whole list.
+TEST(BookmarkGroup, OptionalFieldsFallBackPerElementAndABadNameOrPathsFailsTheWholeList)
 {
     const QUuid kept = QUuid::createUuid();
     const auto groups = decodeValue(QVariantList {
@@ -53,9 +54,7 @@ TEST(BookmarkGroup, OptionalFieldsFallBackPerElement)
     });
     ASSERT_TRUE(groups);
     ASSERT_EQ(groups->size(), 4);
-    EXPECT_EQ((*groups)[0].id, kept);
-    EXPECT_EQ((*groups)[0].paths, QList<QByteArray> { kOnePath.front().toByteArray() });
-    EXPECT_EQ((*groups)[0].colorHex, "76A5F0");
+    EXPECT_EQ((*groups)[0], (BookmarkGroup { kept, "A", { kOnePath.front().toByteArray() }, "76A5F0" }));
     for (int i = 1; i < 4; ++i) {
         EXPECT_FALSE((*groups)[i].id.isNull()) << i;
         EXPECT_NE((*groups)[i].id, kept) << i;
@@ -63,24 +62,22 @@ TEST(BookmarkGroup, OptionalFieldsFallBackPerElement)
     }
     EXPECT_NE((*groups)[1].id, (*groups)[2].id);
     EXPECT_EQ((*groups)[2].name, "bad id");
-}
 
-TEST(BookmarkGroup, ABadNameOrPathsFailsTheWholeList)
-{
     const QVariantMap good { { "name", "ok" }, { "paths", kOnePath } };
-    const std::vector<QVariantMap> bad {
-        { { "paths", kOnePath } },
-        { { "name", qint64(1) }, { "paths", kOnePath } },
-        { { "name", "no paths" } },
-        { { "name", "paths not a list" }, { "paths", QByteArray("x") } },
-        { { "name", "a path that is text" }, { "paths", QVariantList { QByteArray("x"), "/Users/me" } } },
+    const QList<QVariant> bad {
+        QVariantMap { { "paths", kOnePath } },
+        QVariantMap { { "name", qint64(1) }, { "paths", kOnePath } },
+        QVariantMap { { "name", "no paths" } },
+        QVariantMap { { "name", "paths not a list" }, { "paths", QByteArray("x") } },
+        QVariantMap {
+            { "name", "a path that is text" }, { "paths", QVariantList { QByteArray("x"), "/Users/me" } } },
+        "not a dictionary",
     };
-    for (const QVariantMap& candidate : bad)
-        EXPECT_FALSE(decodeValue(QVariantList { good, candidate })) << candidate.firstKey().toStdString();
-
-    EXPECT_FALSE(decodeValue(QVariantList { good, "not a dictionary" }));
+    for (const QVariant& candidate : bad)
+        EXPECT_FALSE(decodeValue(QVariantList { good, candidate }))
+            << candidate.toMap().value("name").toString().toStdString();
+    EXPECT_TRUE(decodeValue(QVariantList { good }));
     EXPECT_FALSE(decodeValue(good));
     EXPECT_FALSE(decodeBookmarkGroups(QByteArray()));
     EXPECT_FALSE(decodeBookmarkGroups(QByteArray("bplist00 garbage that is not a property list")));
-    EXPECT_TRUE(decodeValue(QVariantList { good }));
 }

@@ -1,14 +1,9 @@
+#include "LibraryDriver.h"
+
 #include "library/LibraryCheck.h"
-#include "library/LibraryIndexManager.h"
-#include "library/MissingFileTracker.h"
 #include "library/SyncIssuePrompt.h"
 #include "library/SyncPlan.h"
-#include "library/SyncSettings.h"
-#include "library/UserSettings.h"
 #include "platform/FolderBookmark.h"
-#include "platform/PreferenceStore.h"
-#include "platform/TaskRunner.h"
-#include "support/TestEnvironment.h"
 
 #include <QDir>
 
@@ -16,8 +11,6 @@
 #include <sys/stat.h>
 
 #include <ctime>
-
-#include <gtest/gtest.h>
 
 using namespace kivo;
 using test::waitFor;
@@ -30,39 +23,16 @@ void PrintTo(const SyncIssue& issue, std::ostream* os); // in MissingFileTracker
 
 namespace {
 
-// A driver with the real check on private preferences and cache, and a fake mount table.
-struct Library : ::testing::Test {
-    platform::TaskRunner tasks; // first: it outlives what runs on it
-    test::ScratchDir dir;
-    platform::PreferenceStore prefs { dir.path() + "/Preferences.plist" };
-    UserSettings settings { prefs };
-    SyncSettings sync { prefs };
-    MissingFileTracker tracker;
-    std::set<std::string> mounted;
-    std::vector<std::pair<QString, QString>> rewrites;
+// A driver with the real check and a mount table of the test's own.
+struct Library : test::DriverFixture {
     std::unique_ptr<LibraryIndexManager> driver;
-    int checks = 0;
 
     Library()
     {
-        LibraryIndexManagerOptions options;
-        options.store.cacheFilePath = dir.str() + "/SearchIndex.json";
-        options.store.log = [](const std::string&) {};
-        options.tracker = &tracker;
-        options.syncSettings = &sync;
-        options.mountedVolumes = [this] { return mounted; };
-        driver = std::make_unique<LibraryIndexManager>(tasks, std::move(options));
-        driver->addPathRewriter(
-            [this](const QString& from, const QString& to) { rewrites.emplace_back(from, to); });
-        QObject::connect(driver.get(), &LibraryIndexManager::libraryChecked, [this] { ++checks; });
-        EXPECT_TRUE(waitFor([&] { return driver->isCacheLoaded(); }));
+        realCheck = true;
+        driver = makeDriver();
     }
-
-    ~Library() override
-    {
-        // Checks and refreshes still running read the mount table above.
-        tasks.waitForIdle(std::chrono::seconds(20));
-    }
+    ~Library() override { tasks.waitForIdle(std::chrono::seconds(20)); }
 
     // The folder's time is put a minute back: a check takes a change within a millisecond of the
     // indexed time for none, and a file deleted right after the sync could otherwise land there.
@@ -78,20 +48,20 @@ struct Library : ::testing::Test {
     void syncAndCheck()
     {
         const int before = checks;
-        driver->startSync(settings, false, true);
+        driver->startSync(*settings, false, true);
         ASSERT_TRUE(waitFor([&] { return checks > before && !driver->isInitializing(); }));
     }
     void check()
     {
         const int before = checks;
-        driver->checkLibrary(settings);
+        driver->checkLibrary(*settings);
         ASSERT_TRUE(waitFor([&] { return checks > before; }));
     }
     // The driver's relocation, waited for.
     bool relocate(const QString& from, const QString& to, const QStringList& candidates = {})
     {
         std::optional<bool> made;
-        driver->relocate(settings, from, to, candidates, [&](bool ok) { made = ok; });
+        driver->relocate(*settings, from, to, candidates, [&](bool ok) { made = ok; });
         EXPECT_TRUE(waitFor([&] { return made.has_value(); }));
         return made.value_or(false);
     }
@@ -110,8 +80,8 @@ TEST_F(Library, MissingRootsAreQueuedOnceGreyedKeptInTheIndexAndFoundAgain)
 {
     const QString drums = folder("Samples/Drums", 2);
     const QString keys = folder("Samples/Keys", 1);
-    ASSERT_TRUE(settings.addPath(drums, 0));
-    ASSERT_TRUE(settings.addPath(keys, 0));
+    ASSERT_TRUE(settings->addPath(drums, 0));
+    ASSERT_TRUE(settings->addPath(keys, 0));
     syncAndCheck();
     EXPECT_TRUE(tracker.promptQueue().isEmpty());
 
@@ -134,7 +104,7 @@ TEST_F(Library, MissingRootsAreQueuedOnceGreyedKeptInTheIndexAndFoundAgain)
     // A check started before a workspace change resets the tracker is dropped. (Skipping and
     // resetting themselves are the tracker's own tests.)
     const int before = checks;
-    driver->checkLibrary(settings);
+    driver->checkLibrary(*settings);
     tracker.reset();
     ASSERT_TRUE(waitFor([&] { return checks > before; }));
     EXPECT_TRUE(tracker.promptQueue().isEmpty());
@@ -151,7 +121,7 @@ TEST_F(Library, MissingRootsAreQueuedOnceGreyedKeptInTheIndexAndFoundAgain)
 TEST_F(Library, AnUnpluggedDriveIsOneIssueAndItsRootsStayListed)
 {
     // Roots on a drive, standing for the removable-media parents, with a mount table of our own.
-    settings.setBookmarks({ BookmarkGroup { QUuid::createUuid(), "Drive", {}, "" } });
+    settings->setBookmarks({ BookmarkGroup { QUuid::createUuid(), "Drive", {}, "" } });
     mounted = { "/Volumes/Drive A" };
     tracker.setSyncedRootPaths({ "/Volumes/Drive A/Loops", "/Volumes/Drive A/Kits", "/home/me/Samples" });
     driver->volumeUnmounted("/Volumes/Drive A");
@@ -163,16 +133,16 @@ TEST_F(Library, AnUnpluggedDriveIsOneIssueAndItsRootsStayListed)
     driver->volumeUnmounted("/Volumes/Other");
     EXPECT_EQ(tracker.promptQueue().size(), 1);
 
-    driver->volumeMounted(settings, "/Volumes/Drive A");
+    driver->volumeMounted(*settings, "/Volumes/Drive A");
     EXPECT_TRUE(tracker.promptQueue().isEmpty());
     EXPECT_FALSE(tracker.isUnderMissing("/Volumes/Drive A/Kits/Snare.wav"));
 }
 
 TEST_F(Library, AFolderRenamedInPlaceIsFollowedWithEveryPathKeyedStore)
 {
-    sync.setNotifyPathUpdates(true);
+    syncSettings->setNotifyPathUpdates(true);
     const QString drums = folder("Samples/Drums", 2);
-    ASSERT_TRUE(settings.addPath(drums, 0));
+    ASSERT_TRUE(settings->addPath(drums, 0));
     syncAndCheck();
 
     ASSERT_TRUE(QDir().rename(drums, dir.path() + "/Samples/Drums 2"));
@@ -180,7 +150,7 @@ TEST_F(Library, AFolderRenamedInPlaceIsFollowedWithEveryPathKeyedStore)
     check();
     EXPECT_EQ(rewrites, (std::vector<std::pair<QString, QString>> { { drums, moved } }));
     EXPECT_EQ(tracker.promptQueue(), (QList<SyncIssue> { { Kind::movedFolder, drums, moved } }));
-    EXPECT_EQ(platform::FolderBookmark::storedPath(settings.bookmarks()[0].paths[0]), moved);
+    EXPECT_EQ(platform::FolderBookmark::storedPath(settings->bookmarks()[0].paths[0]), moved);
     // The sync it started reads the folder under its new name.
     ASSERT_TRUE(waitFor([&] { return indexedFiles().count((moved + "/Hit 0.wav").toStdString()) > 0; }));
     ASSERT_TRUE(waitFor([&] { return !driver->isInitializing(); }));
@@ -192,9 +162,9 @@ TEST_F(Library, RelocationRewritesTheRootTheStoresAndTheCandidatesInsideTheChose
     const QString drums = folder("Old/Drums", 2);
     const QString keys = folder("Old/Keys", 1);
     const QString bass = folder("Old/Bass", 1);
-    ASSERT_TRUE(settings.addPath(drums, 0));
-    ASSERT_TRUE(settings.addPath(keys, 0));
-    ASSERT_TRUE(settings.addPath(bass, 0));
+    ASSERT_TRUE(settings->addPath(drums, 0));
+    ASSERT_TRUE(settings->addPath(keys, 0));
+    ASSERT_TRUE(settings->addPath(bass, 0));
     syncAndCheck();
     // Drums and Keys were moved together; Bass went elsewhere.
     ASSERT_TRUE(QDir().rename(dir.path() + "/Old", dir.path() + "/New"));
@@ -217,12 +187,13 @@ TEST_F(Library, RelocationRewritesTheRootTheStoresAndTheCandidatesInsideTheChose
         (std::vector<std::pair<QString, QString>> {
             { drums, dir.path() + "/New/Drums" }, { keys, dir.path() + "/New/Keys" } }));
     EXPECT_EQ(tracker.promptQueue(), (QList<SyncIssue> { { Kind::missingFolder, bass, {} } }));
-    EXPECT_TRUE(settings.isSynced());
+    EXPECT_TRUE(settings->isSynced());
     ASSERT_TRUE(waitFor(
         [&] { return indexedFiles().count((dir.path() + "/New/Keys/Hit 0.wav").toStdString()) > 0; }));
     EXPECT_TRUE(indexedFiles().count((dir.path() + "/New/Drums/Hit 1.wav").toStdString()));
     EXPECT_FALSE(indexedFiles().count((drums + "/Hit 1.wav").toStdString()));
-    EXPECT_EQ(driver->store().searchPaths("hit", indexGroupID(settings.bookmarks()[0].id), false).size(), 4u);
+    EXPECT_EQ(
+        driver->store().searchPaths("hit", indexGroupID(settings->bookmarks()[0].id), false).size(), 4u);
 
     // No bookmark for a folder that is not there: nothing changes.
     EXPECT_FALSE(relocate(bass, dir.path() + "/Nowhere"));

@@ -4,6 +4,8 @@
 
 #include <QSignalSpy>
 
+#include <tuple>
+
 using namespace kivo::library;
 
 namespace {
@@ -19,46 +21,36 @@ const QStringList kSyncKeys { "UseCacheFirstLaunch", "MaxCacheSize", "CheckDrive
 // the wrong type count as absent. (Each check reads the store afresh.)
 TEST_F(SyncSettingsStore, StoredValuesAndTheirReadingRules)
 {
+    using Values = std::tuple<bool, qint64, bool, bool, bool>;
+    const auto read = [&] {
+        const SyncSettings s(*store);
+        return Values(s.useCacheFirstLaunch(), s.maxCacheSize(), s.checkDriveState(), s.detectMissingItems(),
+            s.notifyPathUpdates());
+    };
     store->setValue("NotifyNewFiles", true);
     store->setValue("AcknowledgedNewPaths", QVariantList { "/a" });
-    {
-        SyncSettings settings(*store);
-        EXPECT_TRUE(settings.useCacheFirstLaunch());
-        EXPECT_EQ(settings.maxCacheSize(), 104857600);
-        EXPECT_TRUE(settings.checkDriveState());
-        EXPECT_TRUE(settings.detectMissingItems());
-        EXPECT_FALSE(settings.notifyPathUpdates());
-        EXPECT_TRUE(store->keys().isEmpty()) << store->keys().join(", ").toStdString();
-    }
+    EXPECT_EQ(read(), Values(true, 104857600, true, true, false));
+    EXPECT_TRUE(store->keys().isEmpty()) << store->keys().join(", ").toStdString();
 
     store->setValue("CheckMissingFilesOnLaunch", false);
-    EXPECT_FALSE(SyncSettings(*store).checkDriveState());
-    EXPECT_FALSE(SyncSettings(*store).detectMissingItems());
-    EXPECT_FALSE(SyncSettings(*store).notifyPathUpdates());
+    EXPECT_EQ(read(), Values(true, 104857600, false, false, false));
     store->setValue("DetectMissingItems", true);
-    EXPECT_FALSE(SyncSettings(*store).checkDriveState());
-    EXPECT_TRUE(SyncSettings(*store).detectMissingItems());
+    EXPECT_EQ(read(), Values(true, 104857600, false, true, false));
     // A legacy value of another type is no value at all, and stays.
     store->setValue("CheckMissingFilesOnLaunch", qint64(0));
     store->remove("DetectMissingItems");
-    EXPECT_TRUE(SyncSettings(*store).checkDriveState());
+    EXPECT_EQ(read(), Values(true, 104857600, true, true, false));
     EXPECT_TRUE(store->contains("CheckMissingFilesOnLaunch"));
 
     store->setValue("UseCacheFirstLaunch", qint64(0));
     store->setValue("MaxCacheSize", 12.5);
     store->setValue("CheckDriveState", "no");
     store->setValue("NotifyPathUpdates", qint64(1));
-    EXPECT_TRUE(SyncSettings(*store).useCacheFirstLaunch());
-    EXPECT_EQ(SyncSettings(*store).maxCacheSize(), kDefaultMaxCacheSize);
-    EXPECT_TRUE(SyncSettings(*store).checkDriveState());
-    EXPECT_FALSE(SyncSettings(*store).notifyPathUpdates());
+    EXPECT_EQ(read(), Values(true, 104857600, true, true, false));
     store->setValue("UseCacheFirstLaunch", false);
     store->setValue("MaxCacheSize", qint64(1) << 40);
     store->setValue("NotifyPathUpdates", true);
-    SyncSettings settings(*store);
-    EXPECT_FALSE(settings.useCacheFirstLaunch());
-    EXPECT_EQ(settings.maxCacheSize(), qint64(1) << 40);
-    EXPECT_TRUE(settings.notifyPathUpdates());
+    EXPECT_EQ(read(), Values(false, qint64(1) << 40, true, true, true));
 }
 
 TEST_F(SyncSettingsStore, SaveResetAndReload)

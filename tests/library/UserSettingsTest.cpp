@@ -7,6 +7,8 @@
 #include <QFile>
 #include <QSignalSpy>
 
+#include <tuple>
+
 using namespace kivo::library;
 using kivo::music::KeySpelling;
 using kivo::test::NotificationCount;
@@ -15,20 +17,12 @@ namespace {
 
 using UserSettingsFields = kivo::test::SettingsStoreFixture;
 
-// The preferences a fresh store gives and a restore of the defaults brings back.
-void expectDefaultPreferences(const UserSettings& settings)
+// Every preference, to compare a reset against a fresh store.
+auto preferences(const UserSettings& s)
 {
-    EXPECT_EQ(settings.selectedTheme(), 0);
-    EXPECT_TRUE(settings.midiCatchNotes());
-    EXPECT_EQ(settings.midiOctaveShift(), 0);
-    EXPECT_EQ(settings.midiInstrument(), 0);
-    EXPECT_TRUE(settings.separateMIDIFiles());
-    EXPECT_TRUE(settings.sortByBPM());
-    EXPECT_FALSE(settings.sortRomanNumerals());
-    EXPECT_FALSE(settings.skipNestedSubfolders());
-    EXPECT_FALSE(settings.hideFileExtensions());
-    EXPECT_TRUE(settings.autoPauseWhenUnfocused());
-    EXPECT_EQ(settings.keySpelling(), KeySpelling::automatic);
+    return std::tuple(s.selectedTheme(), s.midiCatchNotes(), s.midiOctaveShift(), s.midiInstrument(),
+        s.separateMIDIFiles(), s.sortByBPM(), s.sortRomanNumerals(), s.skipNestedSubfolders(),
+        s.hideFileExtensions(), s.autoPauseWhenUnfocused(), s.keySpelling());
 }
 
 // Every preference away from its default (and the volume and the selected root).
@@ -66,7 +60,6 @@ void expectOneDefaultCollection(const UserSettings& settings)
 TEST_F(UserSettingsFields, DefaultsOnAnEmptyStoreStoredValuesAndTheirReadingRules)
 {
     UserSettings settings(*store);
-    expectDefaultPreferences(settings);
     expectOneDefaultCollection(settings);
     EXPECT_TRUE(settings.isSynced());
     EXPECT_FALSE(settings.isSyncing());
@@ -158,15 +151,13 @@ TEST_F(UserSettingsFields, EachSortingSetPostsOneNotification)
     settings.setKeySpelling(KeySpelling::flat);
     EXPECT_EQ(sorting.take(), 0);
 
-    settings.restoreDefaultPreferences();
-    EXPECT_EQ(sorting.take(), 3);
-    // Even when nothing was off its default.
-    settings.restoreDefaultPreferences();
-    EXPECT_EQ(sorting.take(), 3);
-    settings.reloadFromStore();
-    EXPECT_EQ(sorting.take(), 3);
-    settings.factoryReset();
-    EXPECT_EQ(sorting.take(), 3);
+    // Each reset posts one per sorting setting, even when nothing was off its default.
+    for (const auto& reset : std::vector<std::function<void()>> {
+             [&] { settings.restoreDefaultPreferences(); }, [&] { settings.restoreDefaultPreferences(); },
+             [&] { settings.reloadFromStore(); }, [&] { settings.factoryReset(); } }) {
+        reset();
+        EXPECT_EQ(sorting.take(), 3);
+    }
 }
 
 // Default settings keep the collections, the selection and the volume; a factory reset leaves one
@@ -177,12 +168,13 @@ TEST_F(UserSettingsFields, ResetsKeepWhatTheyPromise)
     store->setValue("MaxCacheSize", qint64(5));
     store->setValue("SampleTags", QByteArray("tags"));
     UserSettings settings(*store);
+    const auto defaults = preferences(settings);
     settings.addGroup("Drums", "");
     const BookmarkGroupList groups = settings.bookmarks();
     changeEveryPreference(settings);
 
     settings.restoreDefaultPreferences();
-    expectDefaultPreferences(settings);
+    EXPECT_EQ(preferences(settings), defaults);
     EXPECT_EQ(store->intValue("keySpelling"), 0);
     EXPECT_EQ(store->boolValue("autoPauseWhenUnfocused"), true);
 
@@ -198,7 +190,7 @@ TEST_F(UserSettingsFields, ResetsKeepWhatTheyPromise)
     settings.setSortByBPM(false);
     settings.factoryReset();
     expectOneDefaultCollection(settings);
-    expectDefaultPreferences(settings);
+    EXPECT_EQ(preferences(settings), defaults);
     EXPECT_NE(settings.bookmarks()[0].id, oldFirst);
     EXPECT_EQ(storedGroups(), settings.bookmarks());
     EXPECT_EQ(store->intValue("selectedGroup"), 0);
