@@ -198,8 +198,26 @@ void CompactPatch::addTokens(GroupTokenIndex&& tokens, Changes& into)
         }
 }
 
+void CompactPatch::addNotedTokens(std::map<GroupID, IndexBuilder::PendingTokens>&& tokens,
+    const std::vector<std::uint32_t>& ids, Changes& into)
+{
+    for (auto& [group, byToken] : tokens) {
+        auto& changes = into[group];
+        for (auto& [token, files] : byToken) {
+            auto& added = changes[token].added;
+            added.reserve(added.size() + files.size());
+            for (const auto file : files)
+                added.push_back(ids[file]);
+        }
+    }
+}
+
 void CompactPatch::addWalk(IndexBuilder&& walk, const std::string& top, Listing listing)
 {
+    // The walk's tokens go in by their files' ids, each path looked up once, rather than made into
+    // sets of paths that would each be looked up again, token after token, in a table the size of the
+    // library.
+    IndexBuilder::NotedTokens noted = walk.takeNotedTokens();
     walk.finish();
     std::unordered_map<std::uint32_t, std::uint32_t> placed; // path id -> its record
     for (const auto& [path, info] : walk.directoryIndex) {
@@ -223,6 +241,16 @@ void CompactPatch::addWalk(IndexBuilder&& walk, const std::string& top, Listing 
         m_index.sortClassOf.set(id, m_index.files[at->second].sortClass);
     }
     const bool walked = walk.directoryIndex.contains(top);
+    // Every path was interned with its folder or record above: these are found, none is added.
+    std::vector<std::string_view> paths;
+    paths.reserve(noted.paths.size());
+    for (const std::string* path : noted.paths)
+        paths.emplace_back(*path);
+    std::vector<std::uint32_t> ids;
+    ids.reserve(paths.size());
+    m_index.internPaths(paths, ids);
+    addNotedTokens(std::move(noted.names), ids, m_names);
+    addNotedTokens(std::move(noted.keywords), ids, m_keywords);
     addTokens(std::move(walk.searchIndex), m_names);
     addTokens(std::move(walk.keywordIndex), m_keywords);
     walk = IndexBuilder();

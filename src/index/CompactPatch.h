@@ -73,6 +73,9 @@ private:
     // Drops the records of `removed` that no root of any collection holds any more.
     void dropRecordsUnder(const std::vector<Subtree>& removed);
     void addTokens(GroupTokenIndex&& tokens, Changes& into);
+    // Tokens by the positions of their files in `ids`.
+    void addNotedTokens(std::map<GroupID, IndexBuilder::PendingTokens>&& tokens,
+        const std::vector<std::uint32_t>& ids, Changes& into);
     void layOutAfresh();
 
     CompactIndex m_index;

@@ -153,6 +153,17 @@ void IndexBuilder::finish()
     m_paths.clear();
 }
 
+IndexBuilder::NotedTokens IndexBuilder::takeNotedTokens()
+{
+    if (m_form != Form::maps)
+        return {};
+    NotedTokens noted { std::move(m_pendingNames), std::move(m_pendingKeywords), std::move(m_paths) };
+    m_pendingNames.clear();
+    m_pendingKeywords.clear();
+    m_paths.clear();
+    return noted;
+}
+
 void IndexBuilder::mergeInto(IndexMaps& maps)
 {
     finish();

@@ -74,6 +74,15 @@ public:
 
     void finish();
 
+    // The tokens noted since the last finish(), taken without making their path sets (maps form): by
+    // collection and token, the positions of their files in `paths`. For a merge that wants ids, not
+    // paths; the paths point into fileIndex and live as long as it does. None in the compact form.
+    struct NotedTokens {
+        std::map<GroupID, PendingTokens> names, keywords;
+        std::vector<const std::string*> paths;
+    };
+    NotedTokens takeNotedTokens();
+
     // Everything in the compact form, with `roots`: the same as compactIndexOf of the maps replace()
     // fills, made without them, since a full build's path sets would be thrown away at once. Leaves the
     // builder empty.
