@@ -206,14 +206,6 @@ TEST(OutputDevice, ChoicesAreBroughtToOfferedValuesMatchedAgainstPresentDevicesA
     }
     EXPECT_EQ(resolve("ALSA", "Unplugged Interface", -1).index, -1);
 
-    // The notices name the device, and say when there is no output to fall back on.
-    const OutputChoice gone { "ALSA", "Unplugged Interface" };
-    EXPECT_NE(playback::deviceMissingMessage(gone, false).find("Unplugged Interface"), std::string::npos);
-    EXPECT_NE(playback::deviceMissingMessage(gone, true), playback::deviceMissingMessage(gone, false));
-    EXPECT_NE(
-        playback::deviceFailedMessage({ "ALSA", "X", 64, 96000 }, 96000, false).find("96000 Hz with 64"),
-        std::string::npos);
-
     // A choice survives a restart; damaged values read as defaults.
     test::ScratchDir dir;
     const QString file = dir.path() + QStringLiteral("/Preferences.plist");

@@ -1,11 +1,10 @@
-// The event loop keeps answering while the preview opens files and changes sounds. The longest
-// stalls are printed for the record, never compared with a time: the checks are that every
-// selection and every sound arrived, in order, while a folder did not answer.
+// The event loop keeps answering while the preview opens files. The longest stall is printed for
+// the record, never compared with a time: the checks are that every selection arrived, in order,
+// while a folder did not answer.
 
 #include "PreviewHarness.h"
 
 #include "platform/TaskRunner.h"
-#include "playback/MIDIInstrument.h"
 #include "support/EventLoopWatchdog.h"
 
 #include <gtest/gtest.h>
@@ -18,7 +17,7 @@
 using kivo::test::EventLoopWatchdog;
 using kivo::test::PreviewHarness;
 
-TEST(PreviewResponsiveness, SelectionOverAStalledFolderAndSoundChangesNeverHoldTheEventLoop)
+TEST(PreviewResponsiveness, SelectionOverAStalledFolderNeverHoldsTheEventLoop)
 {
     // Reads in "slow/" take 2 s, as on a share that hardly answers.
     std::atomic<int> opens { 0 };
@@ -63,18 +62,5 @@ TEST(PreviewResponsiveness, SelectionOverAStalledFolderAndSoundChangesNeverHoldT
     EXPECT_EQ(m.currentFile().url(), last);
     EXPECT_TRUE(m.isPlaying());
 
-    // Three changes of the MIDI sound, each a soundfont read in the background.
-    kivo::playback::Audition audition(h.engine(), h.clock(), &tasks);
-    audition.setLog([](const std::string&) {});
-    {
-        EventLoopWatchdog watchdog;
-        for (int sound : { 1, 2, 3 }) {
-            audition.loadInstrument(kivo::playback::MIDIInstrument::forIndex(sound));
-            kivo::test::waitFor([&] { return !audition.isLoadingInstrument(); }, 10000);
-            EXPECT_EQ(audition.loadedInstrument(), kivo::playback::MIDIInstrument::forIndex(sound));
-        }
-        std::printf(
-            "three MIDI sound changes: longest event-loop stall %.1f ms\n", watchdog.longestStallMs());
-    }
     ASSERT_TRUE(tasks.waitForIdle(std::chrono::seconds(10)));
 }
