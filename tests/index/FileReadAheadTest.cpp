@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <dirent.h>
-#include <mutex>
 #include <set>
 
 using namespace kivo::index;
@@ -42,29 +41,6 @@ Scan scanWith(unsigned threads, const std::vector<ScanGroup>& first, const std::
     syncIndex(scan.maps, second, scanner, kOpen);
     return scan;
 }
-
-// Makes a record per path, counting how often each was made.
-class CountingWork final : public FolderWork {
-public:
-    FileRecord make(const std::string& path) override
-    {
-        FileRecord record;
-        record.file.path = path;
-        record.tokens = { path };
-        std::lock_guard lock(m_mutex);
-        ++m_made[path];
-        return record;
-    }
-    std::map<std::string, int> made()
-    {
-        std::lock_guard lock(m_mutex);
-        return m_made;
-    }
-
-private:
-    std::mutex m_mutex;
-    std::map<std::string, int> m_made;
-};
 
 } // namespace
 
@@ -163,39 +139,4 @@ TEST(FileReadAhead, CancelledScanCommitsNothingAndLeavesNoReaderRunning)
         EXPECT_LE(reads.load(), stopAt + 2 + 128);
         EXPECT_FALSE(readAfterReturn);
     }
-}
-
-TEST(FileReadAhead, HandsRecordsBackInQueueOrderAndMakesEachOnce)
-{
-    CountingWork work;
-    std::vector<std::string> expected;
-    {
-        FileReadAhead ahead(2);
-        for (int batch = 0; batch < 20; ++batch) {
-            std::vector<std::string> paths;
-            for (int i = 0; i < 50; ++i)
-                paths.push_back("/f" + std::to_string(batch * 50 + i));
-            expected.insert(expected.end(), paths.begin(), paths.end());
-            ahead.submit(std::move(paths), work);
-            EXPECT_TRUE(paths.empty());
-            for (int i = 0; i < 40; ++i) {
-                const FileRecord record = ahead.next();
-                EXPECT_EQ(record.file.path, expected[std::size_t(batch * 40 + i)]);
-                EXPECT_EQ(record.tokens, std::vector<std::string> { record.file.path });
-            }
-        }
-        // 200 left queued: dropping them waits for the ones under way, and nothing is made afterwards.
-        EXPECT_EQ(ahead.queued(), 200u);
-        ahead.discard();
-        EXPECT_EQ(ahead.queued(), 0u);
-        const auto made = work.made();
-        ahead.submit({ "/last" }, work);
-        EXPECT_EQ(ahead.next().file.path, "/last");
-        EXPECT_EQ(work.made().size(), made.size() + 1);
-    }
-    const auto made = work.made();
-    for (std::size_t i = 0; i < 800; ++i)
-        EXPECT_EQ(made.count(expected[i]) ? made.at(expected[i]) : 0, 1) << expected[i];
-    for (const auto& [path, times] : made)
-        EXPECT_EQ(times, 1) << path;
 }

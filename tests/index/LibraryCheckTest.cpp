@@ -10,11 +10,7 @@ using namespace kivo::index;
 using namespace kivo::index::test;
 using kivo::test::ScratchDir;
 
-namespace {
-
 using Strings = std::vector<std::string>;
-
-} // namespace
 
 TEST(LibraryCheck, FindsAbsentDrivesUnreachableRootsAndWhatVanishedUnderTheOthers)
 {

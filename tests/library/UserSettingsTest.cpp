@@ -2,6 +2,7 @@
 
 #include "SettingsStore.h"
 #include "support/BinaryPlistBuilder.h"
+#include "support/ReadFile.h"
 
 #include <QDir>
 #include <QFile>
@@ -252,10 +253,9 @@ TEST_F(UserSettingsFields, ReloadReadsAnAppliedWorkspace)
             = QDir(dir.path())
                   .entryList({ QStringLiteral("Preferences.plist.bookmarks.damaged-*") }, QDir::Files);
         ASSERT_EQ(kept.size(), 1);
-        QFile keptFile(dir.path() + "/" + kept.front());
-        ASSERT_TRUE(keptFile.open(QIODevice::ReadOnly));
-        EXPECT_EQ(keptFile.readAll(), bytes);
-        keptFile.remove();
+        const QString keptPath = dir.path() + "/" + kept.front();
+        EXPECT_EQ(kivo::test::readFile(keptPath.toStdString()), bytes.toStdString());
+        QFile::remove(keptPath);
     }
     // A readable list is never set aside.
     settings.reloadFromStore();
