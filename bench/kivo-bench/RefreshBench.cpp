@@ -1,6 +1,8 @@
 // kivo-bench refresh: a quick refresh of an unchanged 100,000-file library against a bare stat of
 // every indexed folder, then a check that a few real changes give exactly the expected delta, and
-// the time the store takes to apply them against that same stat ("small refresh ratio").
+// the time the store takes to apply them against that same stat ("small refresh ratio"). Changes of
+// one root and of one file are timed in a 300,000-file index against the same in an index of that
+// root or folder alone. Times are the process's CPU time, medians of several passes.
 
 #include "BenchLibrary.h"
 #include "SyntheticIndex.h"
@@ -38,8 +40,10 @@ void writeAll(const std::string& path, const std::string& bytes)
     out << bytes;
 }
 
+using kivo::bench::processCpuSecondsOf;
+
 // Removing 20,000 indexed files and adding them back, as two quick-refresh deltas, with the files in
-// `folders` folders; 0 when the index did not come out as it was.
+// `folders` folders (the median of three passes); 0 when the index did not come out as it was.
 double churnSeconds(std::size_t folders)
 {
     namespace fs = std::filesystem;
@@ -63,19 +67,20 @@ double churnSeconds(std::size_t folders)
         removal.removedFiles.push_back(path);
     addition.newFiles = removal.removedFiles;
     const std::size_t before = maps.fileIndex.size();
-    const double seconds = kivo::bench::secondsOf([&] {
-        applyQuickRefreshDelta(maps, removal, scanner);
-        applyQuickRefreshDelta(maps, addition, scanner);
-    });
-    return before == kFiles && maps.fileIndex.size() == kFiles ? seconds : 0.0;
+    std::vector<double> times;
+    for (int i = 0; i < 3; ++i)
+        times.push_back(processCpuSecondsOf([&] {
+            applyQuickRefreshDelta(maps, removal, scanner);
+            applyQuickRefreshDelta(maps, addition, scanner);
+        }));
+    return before == kFiles && maps.fileIndex.size() == kFiles ? median(times) : 0.0;
 }
 
 // The changes that drop or move a whole root, made to a small root (1,000 files in 10 folders) in a
 // store that also holds a 300,000-file library, or in a store of its own: a change that costs what it
-// changes takes as long in both. Last, a quick refresh that removes one file of the large library,
-// whose tokens ("wav", its pack's words) are held by many files.
+// changes takes as long in both.
 struct RootChanges {
-    double removeRoot = 0, removeCollection = 0, relocate = 0, removeOneFile = 0;
+    double removeRoot = 0, removeCollection = 0, relocate = 0;
     bool exact = true;
 };
 
@@ -109,20 +114,20 @@ RootChanges rootChangeSeconds(const IndexMaps* library)
         syncIndex(store, plan, {}, {}, namesOnly);
     };
     const std::size_t before = store.current()->index.fileCount;
-    std::vector<double> root, collection, relocation, oneFile;
+    std::vector<double> root, collection, relocation;
     RootChanges out;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 5; ++i) {
         addSmall();
         out.exact = out.exact && store.current()->index.fileCount == before + 1000;
-        root.push_back(kivo::bench::secondsOf([&] { removeRoots(store, { small.string() }, mine); }));
+        root.push_back(processCpuSecondsOf([&] { removeRoots(store, { small.string() }, mine); }));
         out.exact = out.exact && store.current()->index.fileCount == before;
         addSmall();
-        collection.push_back(kivo::bench::secondsOf([&] { removeGroups(store, { mine }); }));
+        collection.push_back(processCpuSecondsOf([&] { removeGroups(store, { mine }); }));
         out.exact = out.exact && store.current()->index.fileCount == before;
         addSmall();
         fs::rename(small, moved);
-        relocation.push_back(kivo::bench::secondsOf(
-            [&] { relocateRoot(store, small.string(), moved.string(), {}, namesOnly); }));
+        relocation.push_back(
+            processCpuSecondsOf([&] { relocateRoot(store, small.string(), moved.string(), {}, namesOnly); }));
         fs::rename(moved, small);
         const SnapshotPtr state = store.current();
         out.exact = out.exact && state->index.fileCount == before + 1000
@@ -130,31 +135,57 @@ RootChanges rootChangeSeconds(const IndexMaps* library)
             && !state->index.file((small / "Kit 3/Snare 3.wav").string());
         removeGroups(store, { mine });
     }
-    addSmall();
-    // One file of the library (of the small root when alone) after another, each its own refresh.
-    std::vector<std::string> victims;
-    const auto pick = [&](const std::string& path) {
-        if (victims.size() < 3 && path.ends_with(".wav"))
-            victims.push_back(path);
-    };
-    if (library)
-        for (auto at = library->fileIndex.begin(); victims.size() < 3; std::advance(at, 997))
-            pick(at->first);
-    else
-        for (int i = 0; i < 3; ++i)
-            pick((small / ("Kit 0/Snare " + std::to_string(i * 10) + ".wav")).string());
-    for (const auto& victim : victims) {
-        QuickRefreshDelta delta;
-        delta.removedFiles = { victim };
-        oneFile.push_back(
-            kivo::bench::secondsOf([&] { applyQuickRefreshDelta(store, delta, {}, namesOnly); }));
-        out.exact = out.exact && !store.current()->index.file(victim);
-    }
     out.removeRoot = median(root);
     out.removeCollection = median(collection);
     out.relocate = median(relocation);
-    out.removeOneFile = median(oneFile);
     return out;
+}
+
+// The files of one folder of `library` as an index of their own, rooted at the folder.
+IndexMaps folderAlone(const IndexMaps& library, const std::string& folder)
+{
+    IndexMaps alone;
+    DirectoryInfo record = library.directoryIndex.at(folder);
+    record.subdirectories.clear();
+    for (const auto& group : groupsContaining(library, folder)) {
+        alone.groupRoots[group] = { folder };
+        for (const auto& file : record.files)
+            for (auto& token : tokenize(file.name, 1))
+                alone.searchIndex[group][std::move(token)].insert(file.path);
+    }
+    for (const auto& file : record.files)
+        alone.fileIndex.emplace(file.path, file);
+    alone.directoryIndex.emplace(folder, std::move(record));
+    rebuildKeywordIndex(alone);
+    return alone;
+}
+
+// One file removed and added back, each its own quick refresh, file after file of `folder`; the
+// median of every such change. The file's tokens ("wav", its pack's words) are held by many files of
+// a large library and by few of the folder alone: a change that costs what it changes takes as long
+// in both.
+double oneFileSeconds(const IndexMaps& maps, const std::string& folder, bool& exact)
+{
+    CacheIndexStore store(
+        { std::string(KIVO_BENCH_DATA_DIR) + "/one-file-store.json", [](const std::string&) {}, {} });
+    store.replace([&](IndexMaps& into) { into = maps; });
+    ScanOptions namesOnly;
+    namesOnly.reader = {};
+    const auto& files = maps.directoryIndex.at(folder).files;
+    const std::size_t count = store.current()->index.fileCount;
+    std::vector<double> times;
+    for (std::size_t i = 0; i < 24; ++i) {
+        const std::string& victim = files[i % files.size()].path;
+        QuickRefreshDelta removal, addition;
+        removal.removedFiles = { victim };
+        addition.newFiles = { victim };
+        times.push_back(processCpuSecondsOf([&] { applyQuickRefreshDelta(store, removal, {}, namesOnly); }));
+        exact
+            = exact && !store.current()->index.file(victim) && store.current()->index.fileCount == count - 1;
+        times.push_back(processCpuSecondsOf([&] { applyQuickRefreshDelta(store, addition, {}, namesOnly); }));
+        exact = exact && store.current()->index.file(victim) && store.current()->index.fileCount == count;
+    }
+    return median(times);
 }
 
 int runRefreshBench(const std::vector<std::string>&)
@@ -178,13 +209,13 @@ int runRefreshBench(const std::vector<std::string>&)
         = [&](const std::vector<std::string>& paths) { return directorySnapshots(maps, paths); };
     std::vector<double> ours, baseline;
     std::size_t listed = 0;
-    for (int i = 0; i < 5; ++i) {
-        baseline.push_back(kivo::bench::secondsOf([&] {
+    for (int i = 0; i < 9; ++i) {
+        baseline.push_back(processCpuSecondsOf([&] {
             struct stat st;
             for (const auto& f : folders)
                 ::stat(f.c_str(), &st);
         }));
-        ours.push_back(kivo::bench::secondsOf([&] {
+        ours.push_back(processCpuSecondsOf([&] {
             const auto delta = computeQuickRefreshDelta(
                 directorySnapshots(maps, SnapshotContent::timesOnly), roots, {}, noVolumes, listsOf);
             listed = delta.freshMTimes.size() + delta.newFiles.size() + delta.removedFiles.size();
@@ -240,10 +271,10 @@ int runRefreshBench(const std::vector<std::string>&)
         exact ? "exactly as expected" : "NOT as expected");
 
     // The same changes applied by the store, which patches its compact form: against the stat of every
-    // folder that any refresh costs, and beside a rebuild of the compact form through maps.
+    // folder that any refresh costs.
     std::vector<double> patchTimes;
     bool patchedExactly = true;
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 5; ++i) {
         CacheIndexStore store(
             { std::string(KIVO_BENCH_DATA_DIR) + "/refresh-store.json", [](const std::string&) {}, {} });
         store.replace([&](IndexMaps& into) { into = maps; });
@@ -251,16 +282,10 @@ int runRefreshBench(const std::vector<std::string>&)
         namesOnly.reader = {};
         namesOnly.access = access;
         patchTimes.push_back(
-            kivo::bench::secondsOf([&] { applyQuickRefreshDelta(store, delta, {}, namesOnly); }));
+            processCpuSecondsOf([&] { applyQuickRefreshDelta(store, delta, {}, namesOnly); }));
         const SnapshotPtr state = store.current();
         patchedExactly = patchedExactly && state->index.fileCount == maps.fileIndex.size()
             && state->index.file(added.front()) && !state->index.file(removed.front());
-        if (i == 0) {
-            const double rebuild
-                = kivo::bench::secondsOf([&] { (void)compactIndexOf(mapsOf(state->index)); });
-            std::printf(
-                "rebuilding the compact form through maps (what a change cost before): %.4f s\n", rebuild);
-        }
     }
     const double patch = median(patchTimes);
     std::printf("applying +10, -10 files and a renamed folder in the store: %.4f s (%s)\n", patch,
@@ -274,16 +299,34 @@ int runRefreshBench(const std::vector<std::string>&)
 
     const RootChanges alone = rootChangeSeconds(nullptr);
     RootChanges inLibrary;
+    double oneInLibrary = 0, oneAlone = 0;
+    bool oneExact = true;
     {
         kivo::bench::SyntheticIndexShape shape;
         const IndexMaps library = kivo::bench::makeSyntheticIndex(shape);
         inLibrary = rootChangeSeconds(&library);
+        // A folder of one-shots and loops in the middle of the library.
+        std::string folder;
+        std::size_t seen = 0;
+        for (const auto& [path, info] : library.directoryIndex)
+            if (info.files.size() >= 10 && ++seen == library.directoryIndex.size() / 3) {
+                folder = path;
+                break;
+            }
+        if (folder.empty())
+            folder = library.fileIndex.begin()->second.path.substr(
+                0, library.fileIndex.begin()->second.path.rfind('/'));
+        oneInLibrary = oneFileSeconds(library, folder, oneExact);
+        oneAlone = oneFileSeconds(folderAlone(library, folder), folder, oneExact);
     }
     std::printf("1,000-file root, in a 300,000-file index / alone: removal %.4f / %.4f s, collection removal "
-                "%.4f / %.4f s, relocation %.4f / %.4f s; one file removed %.4f / %.4f s (%s)\n",
+                "%.4f / %.4f s, relocation %.4f / %.4f s (%s)\n",
         inLibrary.removeRoot, alone.removeRoot, inLibrary.removeCollection, alone.removeCollection,
-        inLibrary.relocate, alone.relocate, inLibrary.removeOneFile, alone.removeOneFile,
+        inLibrary.relocate, alone.relocate,
         inLibrary.exact && alone.exact ? "as expected" : "NOT as expected");
+    std::printf(
+        "one file removed or added, in a 300,000-file index / in its folder alone: %.5f / %.5f s (%s)\n",
+        oneInLibrary, oneAlone, oneExact ? "as expected" : "NOT as expected");
     const double rootRatio = std::max({ inLibrary.removeRoot / alone.removeRoot,
         inLibrary.removeCollection / alone.removeCollection, inLibrary.relocate / alone.relocate });
 
@@ -295,7 +338,10 @@ int runRefreshBench(const std::vector<std::string>&)
     std::printf("churn ratio: %.2f\n", churn / spread);
     std::printf("small refresh ratio: %.2f\n", patch / b);
     std::printf("root change ratio: %.2f\n", rootRatio);
-    return exact && patchedExactly && inLibrary.exact && alone.exact && churn > 0 && spread > 0 ? 0 : 1;
+    std::printf("one file ratio: %.2f\n", oneInLibrary / oneAlone);
+    return exact && patchedExactly && inLibrary.exact && alone.exact && oneExact && churn > 0 && spread > 0
+        ? 0
+        : 1;
 }
 
 const kivo::tools::SubcommandRegistrar registrar("refresh",

@@ -570,10 +570,11 @@ SearchHits CacheIndexStore::searchHits(const std::string& query, const GroupID& 
     // A file named exactly as the query comes first. Such a file has every query token as one of its
     // own tokens, so the candidates are few: the files holding each query token exactly.
     const std::string exact = lowerCase(toNFC(query));
-    const auto firstList = names->exactly(tokens.front());
+    std::vector<std::uint32_t> scratch;
+    const auto firstList = names->exactly(tokens.front(), scratch);
     std::vector<std::uint32_t> candidates(firstList.begin(), firstList.end());
     for (std::size_t t = 1; t < tokens.size() && !candidates.empty(); ++t) {
-        const auto next = names->exactly(tokens[t]);
+        const auto next = names->exactly(tokens[t], scratch);
         std::vector<std::uint32_t> both;
         std::set_intersection(
             candidates.begin(), candidates.end(), next.begin(), next.end(), std::back_inserter(both));

@@ -30,7 +30,7 @@ void setBit(FileBitmap& bits, std::uint32_t id)
 
 } // namespace
 
-TokenPostings::Lists TokenPostings::Lists::build(TokenEntries entries)
+TokenPostings::Lists TokenPostings::Lists::build(TokenEntries entries, bool counted)
 {
     std::sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     Lists out;
@@ -64,11 +64,13 @@ TokenPostings::Lists TokenPostings::Lists::build(TokenEntries entries)
     out.postingStart.push_back(checkedOffset(out.ids.size()));
     const std::size_t ids
         = out.ids.empty() ? 0 : std::size_t(*std::max_element(out.ids.begin(), out.ids.end())) + 1;
-    out.tokenCounts.assign(ids, 0);
+    if (counted)
+        out.tokenCounts.assign(ids, 0);
     for (std::size_t t = 0; t < out.size(); ++t) {
         const auto list = out.postings(t);
-        for (const auto id : list)
-            out.tokenCounts[id] += out.tokenCounts[id] < 255;
+        if (counted)
+            for (const auto id : list)
+                out.tokenCounts[id] += out.tokenCounts[id] < 255;
         if (list.size() * 32 >= ids && list.size() >= 1024) {
             FileBitmap bits((ids + 63) / 64);
             for (const auto id : list)
@@ -108,11 +110,11 @@ std::size_t TokenPostings::Lists::memoryBytes() const
         + tokenCounts.capacity();
 }
 
-const TokenPostings::List* TokenPostings::Changes::replacedList(std::size_t token) const
+const TokenPostings::Delta* TokenPostings::Changes::deltaOf(std::size_t token) const
 {
-    const auto at = std::lower_bound(replaced.begin(), replaced.end(), token,
+    const auto at = std::lower_bound(changed.begin(), changed.end(), token,
         [](const auto& entry, std::size_t t) { return entry.first < t; });
-    return at != replaced.end() && at->first == token ? &at->second : nullptr;
+    return at != changed.end() && at->first == token ? at->second.get() : nullptr;
 }
 
 TokenPostings::TokenPostings()
@@ -127,12 +129,22 @@ TokenPostings TokenPostings::build(TokenEntries entries)
     return out;
 }
 
-std::span<const std::uint32_t> TokenPostings::current(std::size_t t) const
+std::span<const std::uint32_t> TokenPostings::current(
+    std::size_t t, std::vector<std::uint32_t>& scratch) const
 {
-    if (m_changes)
-        if (const List* list = m_changes->replacedList(t))
-            return **list;
-    return m_lists->postings(t);
+    const auto base = m_lists->postings(t);
+    const Delta* delta = m_changes ? m_changes->deltaOf(t) : nullptr;
+    if (!delta)
+        return base;
+    std::vector<std::uint32_t> kept;
+    kept.reserve(base.size());
+    std::set_difference(
+        base.begin(), base.end(), delta->removed.begin(), delta->removed.end(), std::back_inserter(kept));
+    scratch.clear();
+    scratch.reserve(kept.size() + delta->added.size());
+    std::merge(
+        kept.begin(), kept.end(), delta->added.begin(), delta->added.end(), std::back_inserter(scratch));
+    return scratch;
 }
 
 std::size_t TokenPostings::tokenCount() const
@@ -163,37 +175,89 @@ TokenPostings TokenPostings::patched(const TokenChanges& changes) const
     for (const auto& [token, change] : changes) {
         const auto removed = sortedIDs(change.removed);
         const auto gained = sortedIDs(change.added);
-        next.weight += removed.size() + gained.size();
-        const std::size_t t = lists.find(token);
-        std::span<const std::uint32_t> before;
-        if (t < lists.size()) {
-            before = current(t);
-        } else if (const std::size_t a = next.added.find(token); a < next.added.size()) {
-            before = next.added.postings(a);
-        }
-        std::vector<std::uint32_t> kept, ids;
-        std::set_difference(
-            before.begin(), before.end(), removed.begin(), removed.end(), std::back_inserter(kept));
-        std::set_union(kept.begin(), kept.end(), gained.begin(), gained.end(), std::back_inserter(ids));
-        // Each id's count moves by what it lost and gained here.
+        // What the token loses (held and removed) and gains (not held once the removals are made).
         std::vector<std::uint32_t> lost, won;
-        std::set_difference(before.begin(), before.end(), kept.begin(), kept.end(), std::back_inserter(lost));
-        std::set_difference(ids.begin(), ids.end(), kept.begin(), kept.end(), std::back_inserter(won));
+        const std::size_t t = lists.find(token);
+        if (t < lists.size()) {
+            // Only the changed ids are looked up in the laid-out list: the cost is the change's.
+            const auto base = lists.postings(t);
+            const auto changedAt = std::lower_bound(next.changed.begin(), next.changed.end(), t,
+                [](const auto& entry, std::size_t i) { return entry.first < i; });
+            const bool hadDelta = changedAt != next.changed.end() && changedAt->first == t;
+            Delta delta = hadDelta ? *changedAt->second : Delta();
+            const auto has = [](const auto& sorted, std::uint32_t id) {
+                return std::binary_search(sorted.begin(), sorted.end(), id);
+            };
+            const auto holds = [&](std::uint32_t id) {
+                return has(base, id) ? !has(delta.removed, id) : has(delta.added, id);
+            };
+            for (const auto id : removed)
+                if (holds(id))
+                    lost.push_back(id);
+            for (const auto id : gained)
+                if (!holds(id) || has(removed, id))
+                    won.push_back(id);
+            if (lost.empty() && won.empty())
+                continue;
+            // An id both lost and won is held in the end.
+            std::vector<std::uint32_t> dropped, inBase, outOfBase;
+            std::set_difference(
+                lost.begin(), lost.end(), won.begin(), won.end(), std::back_inserter(dropped));
+            const auto split = [&](const std::vector<std::uint32_t>& ids, std::vector<std::uint32_t>& of,
+                                   std::vector<std::uint32_t>& notOf) {
+                of.clear();
+                notOf.clear();
+                for (const auto id : ids)
+                    (has(base, id) ? of : notOf).push_back(id);
+            };
+            const auto unite = [](std::vector<std::uint32_t>& into, const std::vector<std::uint32_t>& ids) {
+                std::vector<std::uint32_t> out;
+                std::set_union(into.begin(), into.end(), ids.begin(), ids.end(), std::back_inserter(out));
+                into.swap(out);
+            };
+            const auto subtract
+                = [](std::vector<std::uint32_t>& from, const std::vector<std::uint32_t>& ids) {
+                      std::vector<std::uint32_t> out;
+                      std::set_difference(
+                          from.begin(), from.end(), ids.begin(), ids.end(), std::back_inserter(out));
+                      from.swap(out);
+                  };
+            split(won, inBase, outOfBase);
+            subtract(delta.removed, inBase);
+            unite(delta.added, outOfBase);
+            split(dropped, inBase, outOfBase);
+            unite(delta.removed, inBase);
+            subtract(delta.added, outOfBase);
+            if (delta.added.empty() && delta.removed.empty()) {
+                if (hadDelta)
+                    next.changed.erase(changedAt);
+            } else {
+                auto shared = std::make_shared<const Delta>(std::move(delta));
+                if (hadDelta)
+                    changedAt->second = std::move(shared);
+                else
+                    next.changed.insert(changedAt, { std::uint32_t(t), std::move(shared) });
+            }
+        } else {
+            std::span<const std::uint32_t> before;
+            if (const std::size_t a = next.added.find(token); a < next.added.size())
+                before = next.added.postings(a);
+            std::vector<std::uint32_t> kept, ids;
+            std::set_difference(
+                before.begin(), before.end(), removed.begin(), removed.end(), std::back_inserter(kept));
+            std::set_union(kept.begin(), kept.end(), gained.begin(), gained.end(), std::back_inserter(ids));
+            std::set_difference(
+                before.begin(), before.end(), kept.begin(), kept.end(), std::back_inserter(lost));
+            std::set_difference(ids.begin(), ids.end(), kept.begin(), kept.end(), std::back_inserter(won));
+            if (lost.empty() && won.empty())
+                continue;
+            addedNow[token] = std::move(ids);
+        }
+        next.weight += lost.size() + won.size();
         for (const auto id : lost)
             --moved[id];
         for (const auto id : won)
             ++moved[id];
-        if (t < lists.size()) {
-            auto at = std::lower_bound(next.replaced.begin(), next.replaced.end(), t,
-                [](const auto& entry, std::size_t i) { return entry.first < i; });
-            auto list = std::make_shared<const std::vector<std::uint32_t>>(std::move(ids));
-            if (at != next.replaced.end() && at->first == t)
-                at->second = std::move(list);
-            else
-                next.replaced.insert(at, { std::uint32_t(t), std::move(list) });
-        } else {
-            addedNow[token] = std::move(ids);
-        }
     }
     // The added tokens are laid out again with this patch's: they are few, as the layer is small.
     if (!addedNow.empty()) {
@@ -207,8 +271,8 @@ TokenPostings TokenPostings::patched(const TokenChanges& changes) const
         for (auto& [token, ids] : addedNow)
             if (!ids.empty())
                 added.emplace_back(std::string(token), std::move(ids));
-        next.added = Lists::build(std::move(added));
-        next.added.tokenCounts = {}; // counts are kept in `counts`
+        // Counts are kept in `counts`.
+        next.added = Lists::build(std::move(added), false);
     }
     if (!moved.empty()) {
         std::vector<std::pair<std::uint32_t, std::uint8_t>> counts;
@@ -266,19 +330,31 @@ void TokenPostings::collectIn(
         const auto found = std::size_t(std::upper_bound(lists.starts.begin(), lists.starts.end(), offset)
                                - lists.starts.begin())
             - 1;
-        const List* replaced = changes ? changes->replacedList(found) : nullptr;
+        const Delta* delta = changes ? changes->deltaOf(found) : nullptr;
         const auto dense = std::lower_bound(lists.denseTokens.begin(), lists.denseTokens.end(), found);
-        if (replaced) {
-            for (const auto id : **replaced)
-                setBit(bits, id);
-        } else if (dense != lists.denseTokens.end() && *dense == found) {
+        // A lost id's bit is never set rather than cleared afterwards: another token may hold it.
+        static const std::vector<std::uint32_t> none;
+        const std::vector<std::uint32_t>& lost = delta ? delta->removed : none;
+        auto skip = lost.begin();
+        if (dense != lists.denseTokens.end() && *dense == found) {
             const FileBitmap& words = lists.denseBits[std::size_t(dense - lists.denseTokens.begin())];
-            for (std::size_t w = 0; w < words.size(); ++w)
-                bits[w] |= words[w];
+            for (std::size_t w = 0; w < words.size(); ++w) {
+                std::uint64_t word = words[w];
+                for (; skip != lost.end() && (*skip >> 6) == w; ++skip)
+                    word &= ~(std::uint64_t(1) << (*skip & 63));
+                bits[w] |= word;
+            }
         } else {
-            for (const auto id : lists.postings(found))
-                setBit(bits, id);
+            for (const auto id : lists.postings(found)) {
+                while (skip != lost.end() && *skip < id)
+                    ++skip;
+                if (skip == lost.end() || *skip != id)
+                    setBit(bits, id);
+            }
         }
+        if (delta)
+            for (const auto id : delta->added)
+                setBit(bits, id);
         at = found + 1 < lists.starts.size() ? begin + lists.starts[found + 1] : end;
     }
 }
@@ -290,11 +366,12 @@ void TokenPostings::collect(std::string_view query, FileBitmap& bits) const
         collectIn(m_changes->added, query, bits, nullptr);
 }
 
-std::span<const std::uint32_t> TokenPostings::exactly(std::string_view wanted) const
+std::span<const std::uint32_t> TokenPostings::exactly(
+    std::string_view wanted, std::vector<std::uint32_t>& scratch) const
 {
     const std::size_t t = m_lists->find(wanted);
     if (t < m_lists->size())
-        return current(t);
+        return current(t, scratch);
     if (m_changes)
         if (const std::size_t a = m_changes->added.find(wanted); a < m_changes->added.size())
             return m_changes->added.postings(a);
@@ -306,8 +383,8 @@ std::size_t TokenPostings::memoryBytes() const
     std::size_t total = m_lists->memoryBytes();
     if (m_changes) {
         total += m_changes->added.memoryBytes() + 5 * m_changes->counts.capacity();
-        for (const auto& [t, list] : m_changes->replaced)
-            total += 16 + 4 * list->capacity();
+        for (const auto& [t, delta] : m_changes->changed)
+            total += 64 + 4 * (delta->added.capacity() + delta->removed.capacity());
     }
     return total;
 }

@@ -4,10 +4,11 @@
 //
 // The lists are laid out once, end to end, and shared by every state that has not changed them. A
 // patch (a quick refresh, a sync's walk) does not lay them out again: it adds a small layer of the
-// tokens it changed, each with its whole new list, and the tokens no list had before. A search reads
-// both, taking a changed token's list from the layer. Once the changes made since the lists were laid
-// out outgrow a share of them, the next patch lays everything out afresh, so the layer stays small and
-// a patch costs what it changes (and, amortised, nothing more).
+// tokens it changed, each with the ids it gained and lost against its laid-out list (never the whole
+// list: a common token such as "wav" is held by most of a library), and the tokens no list had before.
+// A search reads both, passing over a changed token's lost ids. Once the changes made since the lists
+// were laid out outgrow a share of them, the next patch lays everything out afresh, so the layer stays
+// small and a patch costs what it changes (and, amortised, nothing more).
 
 #include <cstdint>
 #include <map>
@@ -43,8 +44,9 @@ public:
     std::size_t tokenCount() const;
     // Sets the bit of every id that has a token containing `query`.
     void collect(std::string_view query, FileBitmap& bits) const;
-    // The ids whose token is exactly `token`, empty when none.
-    std::span<const std::uint32_t> exactly(std::string_view token) const;
+    // The ids whose token is exactly `token`, empty when none. A changed token's are put together in
+    // `scratch`, which the result then points into.
+    std::span<const std::uint32_t> exactly(std::string_view token, std::vector<std::uint32_t>& scratch) const;
     // How many distinct tokens the id has here (at most 255).
     std::uint32_t tokensOf(std::uint32_t id) const;
     // Whether the lists are all laid out end to end, with no layer of changes over them.
@@ -66,7 +68,8 @@ private:
         std::vector<std::uint32_t> postingStart; // one more than there are tokens
         std::vector<std::uint32_t> ids;
 
-        static Lists build(TokenEntries entries);
+        // Without `counted`, tokenCounts is left empty.
+        static Lists build(TokenEntries entries, bool counted = true);
         std::size_t size() const { return starts.size(); }
         std::string_view token(std::size_t i) const;
         std::span<const std::uint32_t> postings(std::size_t i) const
@@ -77,12 +80,15 @@ private:
         std::size_t find(std::string_view token) const;
         std::size_t memoryBytes() const;
     };
-    using List = std::shared_ptr<const std::vector<std::uint32_t>>;
+    // How a token of m_lists differs from its laid-out list: the ids it gained that the list lacks and
+    // the ids of the list it lost, each ascending.
+    struct Delta {
+        std::vector<std::uint32_t> added, removed;
+    };
     // What patches changed since `m_lists` was laid out.
     struct Changes {
-        // Tokens of m_lists whose ids changed, by index (ascending), each with its whole list (empty
-        // when the token has none left).
-        std::vector<std::pair<std::uint32_t, List>> replaced;
+        // Tokens of m_lists whose ids changed, by index (ascending).
+        std::vector<std::pair<std::uint32_t, std::shared_ptr<const Delta>>> changed;
         // Tokens m_lists does not have.
         Lists added;
         // Ids whose token count changed, ascending, with the new count.
@@ -91,11 +97,12 @@ private:
         // out afresh.
         std::size_t weight = 0;
 
-        const List* replacedList(std::size_t token) const;
+        const Delta* deltaOf(std::size_t token) const;
     };
 
-    // m_lists' ids of token `t`, as the changes leave them.
-    std::span<const std::uint32_t> current(std::size_t t) const;
+    // m_lists' ids of token `t`, as the changes leave them; a changed token's are put together in
+    // `scratch`.
+    std::span<const std::uint32_t> current(std::size_t t, std::vector<std::uint32_t>& scratch) const;
     static void collectIn(
         const Lists& lists, std::string_view query, FileBitmap& bits, const Changes* changes);
     TokenEntries entries() const;
@@ -110,13 +117,14 @@ template <class Visit> void TokenPostings::forEach(Visit&& visit) const
     const Lists* added = m_changes ? &m_changes->added : nullptr;
     std::size_t t = 0, a = 0;
     const std::size_t addedCount = added ? added->size() : 0;
+    std::vector<std::uint32_t> scratch;
     while (t < lists.size() || a < addedCount) {
         if (a < addedCount && (t == lists.size() || added->token(a) < lists.token(t))) {
             visit(added->token(a), added->postings(a));
             ++a;
             continue;
         }
-        const auto ids = current(t);
+        const auto ids = current(t, scratch);
         if (!ids.empty())
             visit(lists.token(t), ids);
         ++t;

@@ -119,4 +119,23 @@ TEST(IndexRefresh, AppliedDeltaMatchesAFreshScan)
     removeGroups(store, { "L" });
     removeGroups(maps, { "L" });
     expectSameIndex(store.snapshot(), maps, false);
+
+    // A token most files hold is searched as a bitmap: the ids patches took from it are left out and
+    // those given back come in again, as in lists laid out afresh.
+    for (int i = 0; i < 1100; ++i)
+        dir.write("Pads/Pad " + std::to_string(i) + ".wav", "x");
+    const std::string pads = dir.str() + "/Pads";
+    CacheIndexStore padStore(quietStore(dir));
+    padStore.replace([&](IndexMaps& into) { into = scanned({ { "P", { pads }, {} } }); });
+    QuickRefreshDelta removal, addition;
+    removal.removedFiles = { pads + "/Pad 1099.wav", pads + "/Pad 5.wav", pads + "/Pad 700.wav" };
+    addition.newFiles = { pads + "/Pad 700.wav" };
+    applyQuickRefreshDelta(padStore, removal, {}, openScan());
+    applyQuickRefreshDelta(padStore, addition, {}, openScan());
+    CacheIndexStore padFresh(quietStore(dir));
+    padFresh.replace([&](IndexMaps& into) { into = padStore.snapshot(); });
+    EXPECT_EQ(padStore.search("pad", "P", true).size(), 1098u);
+    for (const std::string query : { "pad", "wav", "a", "pad 700", "5", "pads" })
+        EXPECT_EQ(pathsOf(padStore.search(query, "P", true)), pathsOf(padFresh.search(query, "P", true)))
+            << query;
 }
