@@ -284,39 +284,6 @@ void applyFreshTimes(IndexMaps& maps, const std::map<std::string, double>& fresh
     }
 }
 
-void replaceRoot(IndexMaps& maps, const std::string& oldPath, const std::string& newPath,
-    const std::vector<GroupID>& collections)
-{
-    for (const auto& group : collections) {
-        const auto it = maps.groupRoots.find(group);
-        if (it == maps.groupRoots.end())
-            continue;
-        std::replace(it->second.begin(), it->second.end(), oldPath, newPath);
-    }
-}
-
-void reindexFolder(IndexMaps& maps, const std::string& path, const GroupID& groupID, FolderScanner& scanner)
-{
-    const auto it = maps.groupRoots.find(groupID);
-    if (it == maps.groupRoots.end())
-        return;
-    const auto root = std::find_if(
-        it->second.begin(), it->second.end(), [&](const std::string& r) { return isUnderRoot(path, r); });
-    if (root == it->second.end())
-        return;
-    const std::string rootPath = *root;
-    removeFolder(maps, path);
-    IndexBuilder builder;
-    scanner.indexDirectory(path, groupID, rootPath, builder);
-    if (scanner.cancelled())
-        return;
-    const bool walked = builder.directoryIndex.count(path) > 0;
-    builder.mergeInto(maps);
-    // The folder is still there: its parent keeps listing it.
-    if (walked)
-        addSubdirectory(maps, path);
-}
-
 void applyQuickRefreshDelta(IndexMaps& maps, const QuickRefreshDelta& delta, FolderScanner& scanner)
 {
     removeFiles(maps, delta.removedFiles);

@@ -46,9 +46,6 @@ void addNewItems(IndexMaps& maps, const std::vector<std::string>& newFolders,
     const std::vector<std::string>& newFiles, FolderScanner& scanner);
 void applyFreshTimes(IndexMaps& maps, const std::map<std::string, double>& freshMTimes,
     const std::map<std::string, std::uint64_t>& freshInodes);
-void replaceRoot(IndexMaps& maps, const std::string& oldPath, const std::string& newPath,
-    const std::vector<GroupID>& collections);
-void reindexFolder(IndexMaps& maps, const std::string& path, const GroupID& groupID, FolderScanner& scanner);
 
 // The whole delta in the order that keeps the maps consistent: removals, additions, then the times.
 void applyQuickRefreshDelta(IndexMaps& maps, const QuickRefreshDelta& delta, FolderScanner& scanner);
