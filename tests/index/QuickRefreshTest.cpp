@@ -3,6 +3,8 @@
 
 #include <unistd.h>
 
+#include <algorithm>
+
 using namespace kivo::index;
 using namespace kivo::index::test;
 using kivo::test::ScratchDir;
@@ -44,25 +46,28 @@ TEST(QuickRefresh, FindsNothingWhenNothingChangedAndHonoursTheTolerance)
     dir.write("Drums/Kicks/k1.wav", "x");
     dir.write("Drums/Snares/s1.wav", "x");
     auto snapshots = directorySnapshots(scanned({ { "G", { root }, {} } }));
-    ASSERT_EQ(snapshots[0].path, root);
-    const double stored = *snapshots[0].contentModified;
+    // The scan hands its folders over in no fixed order.
+    const auto top = std::find_if(
+        snapshots.begin(), snapshots.end(), [&](const DirectorySnapshot& s) { return s.path == root; });
+    ASSERT_NE(top, snapshots.end());
+    const double stored = *top->contentModified;
 
     auto delta = computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes);
     EXPECT_FALSE(delta.hasChanges());
     EXPECT_TRUE(delta.freshMTimes.empty());
 
     // Within 1 ms the stored time (rounded when it was saved) still counts as the same.
-    snapshots[0].contentModified = stored + 0.0005;
+    top->contentModified = stored + 0.0005;
     EXPECT_TRUE(computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes).freshMTimes.empty());
-    snapshots[0].contentModified = stored + 0.002;
+    top->contentModified = stored + 0.002;
     delta = computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes);
     EXPECT_FALSE(delta.hasChanges());
     ASSERT_EQ(delta.freshMTimes.size(), 1u);
     EXPECT_NEAR(delta.freshMTimes.at(root), stored, 1e-6);
-    EXPECT_EQ(delta.freshInodes.at(root), *snapshots[0].inode);
+    EXPECT_EQ(delta.freshInodes.at(root), *top->inode);
 
     // A folder without a stored time is always listed.
-    snapshots[0].contentModified.reset();
+    top->contentModified.reset();
     EXPECT_EQ(computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes).freshMTimes.size(), 1u);
     // Skipped and unreadable roots are left alone.
     EXPECT_TRUE(computeQuickRefreshDelta(snapshots, { root }, { root }, kNoVolumes).freshMTimes.empty());
