@@ -42,6 +42,13 @@ inline std::string benchLibrary(
     return dir.string();
 }
 
+inline double clockSeconds(clockid_t clock)
+{
+    timespec ts {};
+    clock_gettime(clock, &ts);
+    return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
+}
+
 template <typename F> double secondsOf(F&& f)
 {
     const auto start = std::chrono::steady_clock::now();
@@ -53,14 +60,9 @@ template <typename F> double secondsOf(F&& f)
 // preempted in every round, so wall time penalises the longer of two passes by the neighbours' load.
 template <typename F> double cpuSecondsOf(F&& f)
 {
-    const auto now = [] {
-        timespec ts {};
-        clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-        return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-    };
-    const double start = now();
+    const double start = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
     f();
-    return now() - start;
+    return clockSeconds(CLOCK_THREAD_CPUTIME_ID) - start;
 }
 
 // The whole process's CPU time for f, its threads and its system calls included: a store change runs
@@ -68,14 +70,9 @@ template <typename F> double cpuSecondsOf(F&& f)
 // loaded machine, where every pass waits for the neighbours for as long as they run.
 template <typename F> double processCpuSecondsOf(F&& f)
 {
-    const auto now = [] {
-        timespec ts {};
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-        return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-    };
-    const double start = now();
+    const double start = clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
     f();
-    return now() - start;
+    return clockSeconds(CLOCK_PROCESS_CPUTIME_ID) - start;
 }
 
 inline double peakResidentMB()

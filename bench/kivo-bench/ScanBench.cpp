@@ -90,14 +90,9 @@ struct Seconds {
 // Wall time and the CPU time of every thread of the process.
 template <typename F> Seconds timeOf(F&& f)
 {
-    const auto cpu = [] {
-        timespec ts {};
-        clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-        return double(ts.tv_sec) + double(ts.tv_nsec) * 1e-9;
-    };
-    const double start = cpu();
+    const double start = kivo::bench::clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
     const double wall = kivo::bench::secondsOf(f);
-    return { wall, cpu() - start };
+    return { wall, kivo::bench::clockSeconds(CLOCK_PROCESS_CPUTIME_ID) - start };
 }
 
 void print(const char* what, const Timed& t)
