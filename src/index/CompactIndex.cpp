@@ -204,9 +204,9 @@ std::uint32_t StringTable::intern(std::string_view text)
 
 void StringTable::internAll(std::span<const std::string_view> texts, std::vector<std::uint32_t>& ids)
 {
-    // Sized first, so that the slots fetched ahead stay where they are.
-    while ((size() + texts.size()) * 2 >= m_slots.size())
-        grow();
+    // Sized first, so that the slots fetched ahead stay where they are. Sized in one step: growing by
+    // the present size alone never catches up with a batch larger than the table.
+    reserve(size() + texts.size() + 1, 0);
     // A string already present costs three reads that miss the caches one after the other: its slot,
     // its start and its text. They are fetched in stages, each some strings ahead of the next, so that
     // the misses of many strings overlap. The stages only guess (a string added meanwhile may take a

@@ -138,10 +138,16 @@ TEST_F(StoreFixture, RejectedCachesLeaveTheMapsAloneAndWhatCountsAsData)
     store.clearCache(); // nothing to delete: still fine
     logLines.clear();
 
-    // Only a search index: still counts as data. A path in two folder records is indexed once.
-    writeCache(R"({"directoryIndex":{},"searchIndex":[")" + kGroupB
-        + R"(",{"x":["/x.wav"]}],"groupRoots":[],"lastUpdate":1,"version":"2.9"})");
+    // Only a search index: still counts as data, however many paths its first token lists (a batch
+    // larger than the path table once made the load grow the table forever). A path in two folder
+    // records is indexed once.
+    std::string paths = R"("/x.wav")";
+    for (int i = 0; i < 100; ++i)
+        paths += ",\"/p" + std::to_string(i) + ".wav\"";
+    writeCache(R"({"directoryIndex":{},"searchIndex":[")" + kGroupB + R"(",{"x":[)" + paths
+        + R"(]}],"groupRoots":[],"lastUpdate":1,"version":"2.9"})");
     EXPECT_TRUE(store.loadCache().hasData);
+    EXPECT_EQ(store.snapshot().searchIndex.at(kGroupB).at("x").size(), 101u);
 
     const std::string file
         = R"({"id":"00000000-0000-0000-0000-000000000001","path":"/A/k.wav","name":"k.wav",)"
