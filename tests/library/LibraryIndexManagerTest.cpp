@@ -2,11 +2,9 @@
 
 #include "platform/FolderBookmark.h"
 #include "platform/PathProbe.h"
-#include "platform/StaleTemporaries.h"
 #include "support/EventLoopWatchdog.h"
 #include "support/StalledMount.h"
 
-#include <QFile>
 #include <QSignalSpy>
 
 #include <cstdio>
@@ -22,17 +20,8 @@ using test::waitFor;
 TEST_F(DriverFixture, LaunchDecisionFollowsCacheAgeAndRoots)
 {
     addLibraryFolder("Drums", 3);
-    // Temporaries of cache saves killed long ago go at start; one being written right now stays.
-    const std::string stale = dir.write("SearchIndex.json.k9Xq2Z", std::string(4096, '{'));
-    const std::string fresh = dir.write("SearchIndex.json.Ab3dE7", "{");
-    const std::time_t longAgo = std::time(nullptr) - platform::kStaleTemporaryAge.count() - 1;
-    const struct timespec times[2] = { { longAgo, 0 }, { longAgo, 0 } };
-    ASSERT_EQ(::utimensat(AT_FDCWD, stale.c_str(), times, 0), 0);
-
     // No cache at all: a full rebuild, without the completion animation.
     auto driver = makeDriver();
-    EXPECT_FALSE(QFile::exists(QString::fromStdString(stale)));
-    EXPECT_TRUE(QFile::exists(QString::fromStdString(fresh)));
     EXPECT_EQ(legacyRemovalsOnMain, 1);
     EXPECT_FALSE(driver->hasData());
     QSignalSpy started(driver.get(), &LibraryIndexManager::isInitializingChanged);

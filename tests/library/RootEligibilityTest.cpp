@@ -83,8 +83,6 @@ TEST(RootEligibility, RefusesDrivesHomeFoldersThisUsersHomeAndSystemFolders)
         QList<Rejection>({ { Kind::volumeRoot, "System" }, { Kind::systemFolder, "Users" } }));
 
     const auto env = RootEligibility::Environment::current();
-    ASSERT_FALSE(env.homePath.isEmpty());
-    EXPECT_EQ(env.homePath, RootEligibility::resolveExistingLinks(RootEligibility::currentUserHome()));
     EXPECT_TRUE(env.mountPoints.count("/"));
     const auto rejection = RootEligibility(env).check(RootEligibility::currentUserHome());
     ASSERT_TRUE(rejection.has_value());

@@ -74,19 +74,8 @@ TEST_F(Collections, LoadingGivesLegacyNamesAndPaletteColoursByPosition)
     EXPECT_EQ(names(UserSettings(*store)), QStringList { "First" });
 }
 
-TEST_F(Collections, AnUndecodableListBecomesTheDefaultCollectionAndTheSelectionIsClamped)
+TEST_F(Collections, TheSelectionIsClampedToTheListAndAnEmptyListStaysEmpty)
 {
-    storeBookmarkValue(QVariantList { storedElement("Good"), QVariantMap { { "name", "no paths" } } });
-    store->setValue("selectedGroup", qint64(5));
-    {
-        UserSettings settings(*store);
-        ASSERT_EQ(settings.bookmarks().size(), 1);
-        EXPECT_EQ(settings.bookmarks()[0].name, "Collection");
-        EXPECT_EQ(settings.selectedGroup(), 0);
-        EXPECT_EQ(store->intValue("selectedGroup"), 0);
-        EXPECT_EQ(storedGroups(), settings.bookmarks());
-    }
-
     storeBookmarkValue(QVariantList { storedElement("A"), storedElement("B"), storedElement("C") });
     store->setValue("selectedGroup", qint64(7));
     {

@@ -131,8 +131,6 @@ TEST_F(UserSettingsFields, SettersWriteTheirKeysAtOnce)
     settings.setMidiInstrument(9);
     EXPECT_EQ(settings.midiInstrument(), 0);
     EXPECT_EQ(store->intValue("midiInstrument"), 0);
-    settings.setSelectedPathIndex(std::nullopt);
-    EXPECT_FALSE(store->contains("selectedPathIndex"));
 }
 
 TEST_F(UserSettingsFields, EachSortingSetPostsOneNotification)

@@ -43,12 +43,13 @@ void fillEveryKey(platform::PreferenceStore& store)
 
 const PathExists kNothingMissing = [](const QString&) { return true; };
 
+using WorkspaceBackup = test::SettingsStoreFixture;
+
 } // namespace
 
-TEST(WorkspaceBackup, RoundTripsEveryManagedKeyWithItsTypeOntoAFreshStore)
+TEST_F(WorkspaceBackup, RoundTripsEveryManagedKeyWithItsTypeOntoAFreshStore)
 {
-    test::ScratchDir dir;
-    platform::PreferenceStore source(dir.path() + "/A.plist");
+    platform::PreferenceStore& source = *store;
     fillEveryKey(source);
     ASSERT_EQ(backupValues(source).size(), 37);
     const auto bytes = snapshot(source, kNothingMissing);
@@ -87,7 +88,7 @@ TEST(WorkspaceBackup, RoundTripsEveryManagedKeyWithItsTypeOntoAFreshStore)
     EXPECT_EQ(reopened.keys(), QStringList { "WorkspaceRegistry" });
 }
 
-TEST(WorkspaceBackup, ReadsTheXmlForm)
+TEST_F(WorkspaceBackup, ReadsTheXmlForm)
 {
     const QByteArray xml = R"(<?xml version="1.0" encoding="UTF-8"?>
 <!DOCTYPE plist PUBLIC "-//Apple//DTD PLIST 1.0//EN" "http://www.apple.com/DTDs/PropertyList-1.0.dtd">
@@ -115,18 +116,16 @@ TEST(WorkspaceBackup, ReadsTheXmlForm)
             { "FileBPMOverrides", QVariantMap { { "/s/a.wav", 120.0 } } } }));
 }
 
-TEST(WorkspaceBackup, DropsClearedMarksOfDeletedFilesWhoseFolderRemains)
+TEST_F(WorkspaceBackup, DropsClearedMarksOfDeletedFilesWhoseFolderRemains)
 {
-    test::ScratchDir dir;
-    platform::PreferenceStore store(dir.path() + "/P.plist");
     const QString kept = QString::fromStdString(dir.write("Loops/kept.wav"));
     const QString deleted = dir.path() + "/Loops/deleted.wav";
     const QString driveGone = "/Volumes/Gone/x.wav";
     const QVariantList paths { kept, deleted, driveGone, "/top.wav", "relative" };
-    store.setValue("FileBPMCleared", paths);
-    store.setValue("FileKeyCleared", QVariantList { deleted });
-    store.setValue("HiddenFilePaths", QVariantList { deleted });
-    const auto values = parseBackup(*snapshot(store));
+    store->setValue("FileBPMCleared", paths);
+    store->setValue("FileKeyCleared", QVariantList { deleted });
+    store->setValue("HiddenFilePaths", QVariantList { deleted });
+    const auto values = parseBackup(*snapshot(*store));
     ASSERT_TRUE(values);
     // "/top.wav" has the root as folder: too short a folder to judge by, kept.
     EXPECT_EQ(
@@ -134,15 +133,13 @@ TEST(WorkspaceBackup, DropsClearedMarksOfDeletedFilesWhoseFolderRemains)
     EXPECT_EQ(values->value("FileKeyCleared").toList(), QVariantList {});
     EXPECT_EQ(values->value("HiddenFilePaths").toList(), QVariantList { deleted });
     // The live store keeps its marks: only the backup leaves them out.
-    EXPECT_EQ(store.arrayValue("FileBPMCleared"), paths);
+    EXPECT_EQ(store->arrayValue("FileBPMCleared"), paths);
 }
 
-TEST(WorkspaceBackup, RefusesWhatIsNotABackupAndChangesNothing)
+TEST_F(WorkspaceBackup, RefusesWhatIsNotABackupAndChangesNothing)
 {
-    test::ScratchDir dir;
-    platform::PreferenceStore store(dir.path() + "/P.plist");
-    fillEveryKey(store);
-    const QVariantMap before = store.snapshot();
+    fillEveryKey(*store);
+    const QVariantMap before = store->snapshot();
     const auto encode = [](const QVariant& root) { return *platform::encodeBinaryPlist(root); };
     const QVariantMap marker { { "__kivoBackupFormat", "KIVO.AppBackup.v1" } };
     const auto with = [&](const char* key, const QVariant& value) {
@@ -175,8 +172,8 @@ TEST(WorkspaceBackup, RefusesWhatIsNotABackupAndChangesNothing)
     };
     for (const QByteArray& bytes : refused) {
         EXPECT_FALSE(isValidBackup(bytes)) << bytes.left(120).toStdString();
-        EXPECT_FALSE(applyBackup(store, bytes));
-        EXPECT_EQ(store.snapshot(), before);
+        EXPECT_FALSE(applyBackup(*store, bytes));
+        EXPECT_EQ(store->snapshot(), before);
     }
     // Nesting far deeper than any backup, in either form, is refused without recursion.
     QByteArray deep

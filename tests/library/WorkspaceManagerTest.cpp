@@ -5,6 +5,7 @@
 #include "platform/PreferenceStore.h"
 
 #include "library/SettingsStore.h"
+#include "support/ReadFile.h"
 
 #include <QFile>
 
@@ -18,10 +19,7 @@ namespace {
 
 std::optional<QVariantMap> fileValues(const QString& path)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return std::nullopt;
-    return parseBackup(file.readAll());
+    return parseBackup(QByteArray::fromStdString(test::readFile(path.toStdString())));
 }
 
 struct WorkspaceFixture : test::SettingsStoreFixture {

@@ -1,6 +1,7 @@
 #include "organise/BrowserTree.h"
 
 #include "index/CacheIndexStore.h"
+#include "support/PaperLibrary.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -9,24 +10,7 @@
 
 using namespace kivo::organise;
 using namespace kivo::index;
-
-namespace {
-
-std::vector<std::string> sorted(std::vector<std::string> items)
-{
-    std::sort(items.begin(), items.end());
-    return items;
-}
-
-std::vector<std::string> fileNames(const FolderContents& contents)
-{
-    std::vector<std::string> out;
-    for (const auto& file : contents.files)
-        out.push_back(file.name);
-    return sorted(out);
-}
-
-} // namespace
+using kivo::test::namesOf;
 
 TEST(FolderContents, FromTheIndexRecordElseFromDisk)
 {
@@ -46,7 +30,9 @@ TEST(FolderContents, FromTheIndexRecordElseFromDisk)
     // Not indexed yet: what is on disk, compatible files only, every folder but the metadata's.
     auto contents = indexFolderContents(store, root);
     EXPECT_EQ(contents.subfolders, (std::vector<std::string> { root + "/Sub" }));
-    EXPECT_EQ(fileNames(contents), (std::vector<std::string> { "a.wav", "c.MID" }));
+    auto names = namesOf(contents.files);
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(names, (std::vector<std::string> { "a.wav", "c.MID" }));
     EXPECT_TRUE(indexFolderContents(store, root + "/does not exist").files.empty());
 
     // Indexed: the record as it was stored, even when the disk says otherwise now.
@@ -70,7 +56,6 @@ TEST(FolderContents, FromTheIndexRecordElseFromDisk)
     EXPECT_EQ(rows[0].name, "Drums");
     EXPECT_EQ(rows[1].name, "Empty");
     EXPECT_EQ(rows[2].key, "Am");
-    EXPECT_EQ(tree.displayName(rows[2]), "Kick 90.wav");
     ASSERT_TRUE(tree.expand(state.rootNodes[1].id));
     EXPECT_EQ(tree.children(state.rootNodes[1].id)->size(), 3u);
 }

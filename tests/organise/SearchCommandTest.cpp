@@ -12,25 +12,14 @@
 namespace {
 
 // The tool's exit status and what it printed, one line each.
-struct ToolRun {
-    int status = -1;
-    std::vector<std::string> lines;
-};
-
-ToolRun run(const std::string& args)
+std::pair<int, std::vector<std::string>> run(const std::string& args)
 {
     const auto r = kivo::test::runTool("tools/kivo-index/kivo-index", args + " 2>/dev/null </dev/null");
-    ToolRun out { r.status, {} };
-    std::istringstream lines(r.out);
-    for (std::string line; std::getline(lines, line);)
-        out.lines.push_back(line);
-    return out;
-}
-
-std::vector<std::string> sorted(std::vector<std::string> v)
-{
-    std::sort(v.begin(), v.end());
-    return v;
+    std::vector<std::string> lines;
+    std::istringstream in(r.out);
+    for (std::string line; std::getline(in, line);)
+        lines.push_back(line);
+    return { r.status, lines };
 }
 
 } // namespace
@@ -43,7 +32,7 @@ TEST(SearchCommand, FiltersFromTheCommandLineWithCorrectionsAndTagsFromThePrefer
              "Keys/Lead Cmaj 100bpm.wav", "Keys/Bass Amaj.wav", "Loop.wav" })
         dir.write(std::string("lib/") + name);
     const std::string cache = dir.str() + "/cache.json";
-    ASSERT_EQ(run("scan '" + lib + "' --cache '" + cache + "'").status, 0);
+    ASSERT_EQ(run("scan '" + lib + "' --cache '" + cache + "'").first, 0);
     const std::string prefs = dir.str() + "/Preferences.plist";
     {
         kivo::platform::PreferenceStore store(QString::fromStdString(prefs));
@@ -58,11 +47,12 @@ TEST(SearchCommand, FiltersFromTheCommandLineWithCorrectionsAndTagsFromThePrefer
     }
     const std::string common = " --cache '" + cache + "' --prefs '" + prefs + "'";
     auto paths = [&](const std::string& args) {
-        ToolRun r = run("search " + args + common);
-        EXPECT_EQ(r.status, 0) << args;
-        for (auto& line : r.lines)
+        auto [status, lines] = run("search " + args + common);
+        EXPECT_EQ(status, 0) << args;
+        for (auto& line : lines)
             line = line.substr(lib.size() + 1);
-        return sorted(r.lines);
+        std::sort(lines.begin(), lines.end());
+        return lines;
     };
     using V = std::vector<std::string>;
     EXPECT_EQ(
@@ -80,12 +70,11 @@ TEST(SearchCommand, FiltersFromTheCommandLineWithCorrectionsAndTagsFromThePrefer
     EXPECT_EQ(paths("\"\" --folders"), V {}); // no folder search without a query or a filter
     EXPECT_EQ(paths("\"\" --folders --tag drums"), (V { "Drums" }));
 
-    const ToolRun detailed = run("search kick --long" + common);
-    EXPECT_EQ(detailed.lines, (V { lib + "/Drums/Kick 120.wav\t120\t-\tDrums" }));
-    const ToolRun once = run("search \"\" --shuffle 18446744073709551615" + common);
-    EXPECT_EQ(once.lines.size(), 6u);
-    EXPECT_EQ(run("search \"\" --shuffle 18446744073709551615" + common).lines, once.lines);
+    EXPECT_EQ(run("search kick --long" + common).second, (V { lib + "/Drums/Kick 120.wav\t120\t-\tDrums" }));
+    const auto once = run("search \"\" --shuffle 18446744073709551615" + common).second;
+    EXPECT_EQ(once.size(), 6u);
+    EXPECT_EQ(run("search \"\" --shuffle 18446744073709551615" + common).second, once);
 
     for (const char* bad : { "--bpm x", "--bpm 1-", "--key H", "--shuffle -1", "--relative" })
-        EXPECT_EQ(run(std::string("search \"\" ") + bad + common).status, 2) << bad;
+        EXPECT_EQ(run(std::string("search \"\" ") + bad + common).first, 2) << bad;
 }
