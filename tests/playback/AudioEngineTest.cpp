@@ -27,14 +27,6 @@ struct OfflineEngine {
     }
 };
 
-std::string makeSine(const ScratchDir& dir, const std::string& name, const std::string& soxArgs)
-{
-    std::string path = dir.str() + "/" + name;
-    EXPECT_TRUE(kivo::test::shell("sox -n " + soxArgs.substr(0, soxArgs.find('|')) + " '" + path + "' "
-        + soxArgs.substr(soxArgs.find('|') + 1)));
-    return path;
-}
-
 } // namespace
 
 TEST(AudioEngine, FilePlayerDecodesEveryFormatAtItsVolumeAndStopsAtTheEnd)
@@ -42,7 +34,7 @@ TEST(AudioEngine, FilePlayerDecodesEveryFormatAtItsVolumeAndStopsAtTheEnd)
     ScratchDir dir;
     OfflineEngine off;
     // 2 s of a 440 Hz sine at half scale, mono 44.1 kHz: resampled and spread to both sides.
-    std::string wav = makeSine(dir, "tone.wav", "-r 44100 -c 1 -b 16|synth 2 sine 440 vol 0.5");
+    const std::string wav = dir.tone("tone.wav", "synth 2 sine 440 vol 0.5", 44100, 1);
     std::string error;
     auto player = AudioFilePlayer::create(off.engine, wav, error);
     ASSERT_TRUE(player) << error;
@@ -50,7 +42,7 @@ TEST(AudioEngine, FilePlayerDecodesEveryFormatAtItsVolumeAndStopsAtTheEnd)
     EXPECT_EQ(player->numberOfChannels(), 1);
     player->setVolume(0.5f);
     player->setMeteringEnabled(true);
-    // (Silence before play and seeking while paused are the preview player's tests.)
+    // (Silence before play and seeking are the preview player's tests, the end the loop's below.)
     ASSERT_TRUE(player->play());
     auto out = off.engine.render(kRate);
     EXPECT_NEAR(kivo::test::rms(out, 1000, kRate), 0.5 * 0.5 / std::sqrt(2.0), 0.01);
@@ -60,29 +52,19 @@ TEST(AudioEngine, FilePlayerDecodesEveryFormatAtItsVolumeAndStopsAtTheEnd)
     player->updateMeters();
     // A half-scale sine has an average power of 20·log10(0.5/√2) ≈ −9 dB (before volume).
     EXPECT_NEAR(player->averagePower(0), -9.03, 0.3);
-
-    // Moved on while paused, it plays the rest from there and stops at the very end.
     player->pause();
-    player->setCurrentTime(1.5);
-    player->play();
-    out = off.engine.render(kRate);
-    int lastSound = 0;
-    for (int i = 0; i < kRate; ++i)
-        if (std::fabs(out[2 * i]) > 1e-4)
-            lastSound = i;
-    EXPECT_NEAR(lastSound, kRate / 2, 60); // the remaining half second, then the end
-    EXPECT_FALSE(player->isPlaying());
-    EXPECT_EQ(player->currentTime(), 0.0); // the end rewinds, like a stopped transport
 
+    // Every format played to its end: it stops there, and the end rewinds like a stopped transport.
     // Compressed formats and their container durations (AAC padding trimmed); raw AAC and an mp3
     // without a length header are measured by the stream probe instead of read from a header.
-    for (std::string name : { "tone.mp3", "tone.flac", "tone.m4a", "tone.aiff", "tone.aac", "bare.mp3" }) {
+    for (std::string name :
+        { "tone.wav", "tone.mp3", "tone.flac", "tone.m4a", "tone.aiff", "tone.aac", "bare.mp3" }) {
         const std::string ext = name.substr(name.find('.') + 1);
-        const bool exactLength = ext == "flac" || ext == "m4a" || ext == "aiff";
+        const bool exactLength = ext == "wav" || ext == "flac" || ext == "m4a" || ext == "aiff";
         std::string path = dir.str() + "/" + name;
         const std::string options = name == "bare.mp3" ? "-write_xing 0 " : "";
-        ASSERT_TRUE(
-            kivo::test::shell("ffmpeg -y -loglevel error -i '" + wav + "' " + options + "'" + path + "'"))
+        ASSERT_TRUE(ext == "wav"
+            || kivo::test::shell("ffmpeg -y -loglevel error -i '" + wav + "' " + options + "'" + path + "'"))
             << name;
         auto p = AudioFilePlayer::create(off.engine, path, error);
         ASSERT_TRUE(p) << name << ": " << error;
@@ -90,6 +72,7 @@ TEST(AudioEngine, FilePlayerDecodesEveryFormatAtItsVolumeAndStopsAtTheEnd)
         p->play();
         auto all = off.engine.render(int(2.2 * kRate));
         EXPECT_FALSE(p->isPlaying()) << name;
+        EXPECT_EQ(p->currentTime(), 0.0) << name;
         int last = 0;
         for (int i = 0; i < int(all.size() / 2); ++i)
             if (std::fabs(all[2 * i]) > 1e-3)

@@ -120,12 +120,11 @@ TEST(AudioPlayerManager, PauseResumeStopAndTheEndOfTheFile)
 
     // Played to the end: the player stops by itself and the progress timer goes.
     m.togglePlayPause();
-    auto tail = h.run(1.2);
+    h.run(1.2);
     EXPECT_FALSE(m.isPlaying());
     EXPECT_FALSE(m.progressTimerRunning());
     EXPECT_GE(m.playback().progress(), 0.98);
     EXPECT_LE(m.playback().progress(), 1.0);
-    EXPECT_LT(rms(tail, kRate, int(tail.size() / 2)), 1e-6);
     // Resuming after the end starts again from the beginning.
     m.togglePlayPause();
     h.run(0.1);

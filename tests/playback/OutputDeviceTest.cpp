@@ -206,23 +206,18 @@ TEST(OutputDevice, ChoicesAreBroughtToOfferedValuesMatchedAgainstPresentDevicesA
     }
     EXPECT_EQ(resolve("ALSA", "Unplugged Interface", -1).index, -1);
 
-    // A choice survives a restart; damaged values read as defaults.
+    // Stored and read back; damaged values read as defaults, the host with them. (A choice surviving
+    // a restart is the settings window's test.)
     test::ScratchDir dir;
-    const QString file = dir.path() + QStringLiteral("/Preferences.plist");
+    platform::PreferenceStore store(dir.path() + QStringLiteral("/Preferences.plist"));
+    EXPECT_EQ(playback::loadOutputChoice(store), OutputChoice {});
     const OutputChoice chosen { "JACK Audio Connection Kit", "system", 512, 96000 };
-    {
-        platform::PreferenceStore store(file);
-        EXPECT_EQ(playback::loadOutputChoice(store), OutputChoice {});
-        playback::storeOutputChoice(store, chosen);
-    }
-    {
-        platform::PreferenceStore store(file);
-        EXPECT_EQ(playback::loadOutputChoice(store), chosen);
-        store.setValue(QString::fromLatin1(playback::kOutputBufferFramesKey), QStringLiteral("lots"));
-        store.setValue(QString::fromLatin1(playback::kOutputSampleRateKey), qint64(-44100));
-        store.setValue(QString::fromLatin1(playback::kOutputDeviceKey), qint64(3));
-        EXPECT_EQ(playback::loadOutputChoice(store), OutputChoice {});
-    }
+    playback::storeOutputChoice(store, chosen);
+    EXPECT_EQ(playback::loadOutputChoice(store), chosen);
+    store.setValue(QString::fromLatin1(playback::kOutputBufferFramesKey), QStringLiteral("lots"));
+    store.setValue(QString::fromLatin1(playback::kOutputSampleRateKey), qint64(-44100));
+    store.setValue(QString::fromLatin1(playback::kOutputDeviceKey), qint64(3));
+    EXPECT_EQ(playback::loadOutputChoice(store), OutputChoice {});
 }
 
 // PortAudio itself, with or without a sound card: the default output (or the null output keeping

@@ -7,12 +7,6 @@
 
 namespace kivo::test {
 
-// Runs the built kivo-render with `args` (already quoted for the shell); stdout and stderr together.
-inline ToolRun runRender(const std::string& args)
-{
-    return runTool("tools/kivo-render/kivo-render", args + " 2>&1");
-}
-
 // sox `stat` figures of a WAV file.
 struct SoxStat {
     double rms = -1;

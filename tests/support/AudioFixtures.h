@@ -34,11 +34,12 @@ inline std::vector<float> drumLoop(double bpm, int bars, int rate = 44100)
     return out;
 }
 
-inline void writeWav(const std::string& path, const std::vector<float>& stereo, int rate = 44100)
+inline void writeWav(
+    const std::string& path, const std::vector<float>& samples, int rate = 44100, int channels = 2)
 {
     playback::WavWriter wav;
-    ASSERT_EQ(wav.open(path, 2, rate), "");
-    ASSERT_EQ(wav.append(stereo.data(), int64_t(stereo.size() / 2)), "");
+    ASSERT_EQ(wav.open(path, channels, rate), "");
+    ASSERT_EQ(wav.append(samples.data(), int64_t(samples.size()) / channels), "");
     ASSERT_EQ(wav.finish(), "");
 }
 

@@ -30,6 +30,11 @@ struct ToolRun {
 // Runs a program of the build tree (`tool`, below the build folder, e.g. "tools/kivo-index/kivo-index")
 // as a user would, with `args` already quoted for the shell (redirections included).
 ToolRun runTool(const std::string& tool, const std::string& args);
+// Runs the built kivo-render with `args` (already quoted for the shell); stdout and stderr together.
+inline ToolRun runRender(const std::string& args)
+{
+    return runTool("tools/kivo-render/kivo-render", args + " 2>&1");
+}
 
 // A fresh empty folder for one test, removed when it goes out of scope.
 class ScratchDir {

@@ -1,42 +1,32 @@
 #include "waveform/WaveformAnalyzer.h"
+#include "support/AudioFixtures.h"
+#include "support/ReadFile.h"
 #include "support/TestEnvironment.h"
 #include "waveform/DecibelBlocks.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <random>
 
 using namespace kivo::waveform;
+using kivo::test::readFile;
+using kivo::test::ScratchDir;
 using kivo::test::shell;
 
 namespace {
 
-void put32(std::string& s, uint32_t v)
+// A 16-bit WAV of interleaved samples, written by the application's own writer; its path.
+std::string wav(
+    const ScratchDir& dir, const std::string& name, const std::vector<int16_t>& samples, int channels)
 {
-    for (int i = 0; i < 4; ++i)
-        s += char((v >> (8 * i)) & 0xff);
-}
-
-// A 16-bit PCM WAV of interleaved samples.
-std::string wav(const std::vector<int16_t>& samples, int channels, int rate = 44100)
-{
-    std::string s = "RIFF";
-    put32(s, uint32_t(36 + samples.size() * 2));
-    s += "WAVEfmt ";
-    put32(s, 16);
-    s += char(1), s += char(0), s += char(channels), s += char(0);
-    put32(s, uint32_t(rate));
-    put32(s, uint32_t(rate * channels * 2));
-    s += char(channels * 2), s += char(0), s += char(16), s += char(0);
-    s += "data";
-    put32(s, uint32_t(samples.size() * 2));
+    std::vector<float> scaled;
     for (int16_t v : samples)
-        s += char(v & 0xff), s += char((uint16_t(v) >> 8) & 0xff);
-    return s;
+        scaled.push_back(float(v) / 32767.0f);
+    const std::string path = dir.str() + "/" + name;
+    kivo::test::writeWav(path, scaled, 44100, channels);
+    return path;
 }
 
 double decibels(int16_t x, double floor = -50)
@@ -58,11 +48,10 @@ double expected(const std::vector<int16_t>& s, std::size_t from, std::size_t n, 
 
 TEST(WaveformAnalyzer, SilenceFullScaleShortAndUnevenFiles)
 {
-    kivo::test::ScratchDir dir;
+    ScratchDir dir;
     const WaveformAnalyzer analyzer;
 
-    const auto silent
-        = analyzer.samples(dir.write("silent.wav", wav(std::vector<int16_t>(44100, 0), 1)), 300);
+    const auto silent = analyzer.samples(wav(dir, "silent.wav", std::vector<int16_t>(44100, 0), 1), 300);
     ASSERT_TRUE(silent.ok()) << silent.error->description();
     ASSERT_EQ(silent.values.size(), 300u);
     for (float v : silent.values)
@@ -71,7 +60,7 @@ TEST(WaveformAnalyzer, SilenceFullScaleShortAndUnevenFiles)
     std::vector<int16_t> square(44100 * 2);
     for (std::size_t i = 0; i < square.size(); ++i)
         square[i] = (i / 200) % 2 ? int16_t(-32768) : int16_t(32767);
-    const auto loud = analyzer.samples(dir.write("square.wav", wav(square, 2)), 500);
+    const auto loud = analyzer.samples(wav(dir, "square.wav", square, 2), 500);
     ASSERT_TRUE(loud.ok());
     ASSERT_EQ(loud.values.size(), 500u);
     for (float v : loud.values)
@@ -79,7 +68,7 @@ TEST(WaveformAnalyzer, SilenceFullScaleShortAndUnevenFiles)
 
     // Fewer samples than values: one value per sample, then silence up to the end.
     const std::vector<int16_t> tiny { 1000, -2000, 30000, 0, 5, 16384, -16384, 32767, 7, 104 };
-    const auto shortFile = analyzer.samples(dir.write("short.wav", wav(tiny, 1)), 32);
+    const auto shortFile = analyzer.samples(wav(dir, "short.wav", tiny, 1), 32);
     ASSERT_TRUE(shortFile.ok());
     ASSERT_EQ(shortFile.values.size(), 32u);
     for (std::size_t i = 0; i < tiny.size(); ++i)
@@ -91,7 +80,7 @@ TEST(WaveformAnalyzer, SilenceFullScaleShortAndUnevenFiles)
     std::vector<int16_t> uneven(3 * 50 - 1);
     for (std::size_t i = 0; i < uneven.size(); ++i)
         uneven[i] = int16_t(i < 100 ? (i * 331) % 30000 : 32767);
-    const auto pairs = analyzer.samples(dir.write("uneven.wav", wav(uneven, 1)), 50);
+    const auto pairs = analyzer.samples(wav(dir, "uneven.wav", uneven, 1), 50);
     ASSERT_TRUE(pairs.ok());
     for (std::size_t i = 0; i < 50; ++i)
         EXPECT_NEAR(pairs.values[i], expected(uneven, 2 * i, 2), 1e-6) << i;
@@ -100,7 +89,7 @@ TEST(WaveformAnalyzer, SilenceFullScaleShortAndUnevenFiles)
     std::vector<int16_t> half(2 * 8000);
     for (std::size_t i = 0; i < half.size(); i += 2)
         half[i] = 16384;
-    const auto oneSide = analyzer.samples(dir.write("left.wav", wav(half, 2)), 40);
+    const auto oneSide = analyzer.samples(wav(dir, "left.wav", half, 2), 40);
     ASSERT_TRUE(oneSide.ok());
     const double leftOnly = (20 * std::log10(16384.0 / 32767) + -50) / 2 / -50;
     for (float v : oneSide.values)
@@ -155,7 +144,7 @@ TEST(WaveformAnalyzer, BlockMeansMatchThePerSampleFormulaHoweverTheSamplesArrive
 
 TEST(WaveformAnalyzer, CompressedFilesDrawLikeTheirSource)
 {
-    kivo::test::ScratchDir dir;
+    ScratchDir dir;
     const std::string source = dir.str() + "/tone.wav";
     // Loud, then quiet, then silent: a shape any decoder must keep.
     ASSERT_TRUE(shell("sox -n -r 44100 -c 2 -b 16 '" + source
@@ -181,15 +170,15 @@ TEST(WaveformAnalyzer, CompressedFilesDrawLikeTheirSource)
 
 TEST(WaveformAnalyzer, FailuresAreReportedNotDrawn)
 {
-    kivo::test::ScratchDir dir;
+    ScratchDir dir;
     const WaveformAnalyzer analyzer;
-    const std::string good = dir.write("a.wav", wav(std::vector<int16_t>(1000, 500), 1));
+    const std::string good = wav(dir, "a.wav", std::vector<int16_t>(1000, 500), 1);
     EXPECT_EQ(analyzer.samples(good, 0).error->kind, AnalyzeError::Kind::userError);
     EXPECT_EQ(analyzer.samples(dir.str() + "/missing.wav", 10).error->kind, AnalyzeError::Kind::openFailed);
     EXPECT_EQ(analyzer.samples(dir.write("text.wav", "not audio at all, just words"), 10).error->kind,
         AnalyzeError::Kind::openFailed);
     // Only the container the extension names is read.
-    EXPECT_EQ(analyzer.samples(dir.write("notes.txt", wav({ 1, 2, 3 }, 1)), 10).error->kind,
+    EXPECT_EQ(analyzer.samples(wav(dir, "notes.txt", { 1, 2, 3 }, 1), 10).error->kind,
         AnalyzeError::Kind::openFailed);
     // A film without sound under an m4a name.
     const std::string film = dir.str() + "/film.m4a";
@@ -198,7 +187,7 @@ TEST(WaveformAnalyzer, FailuresAreReportedNotDrawn)
     EXPECT_EQ(analyzer.samples(film, 10).error->kind, AnalyzeError::Kind::emptyTracks);
 
     // Data the decoder cannot read ends reading: no partial waveform, one line in the log.
-    std::string mislabelled = wav(std::vector<int16_t>(8000, 1234), 2);
+    std::string mislabelled = readFile(wav(dir, "mislabelled.wav", std::vector<int16_t>(8000, 1234), 2));
     mislabelled[20] = 0x55; // says MPEG audio, holds PCM
     testing::internal::CaptureStdout();
     const auto unreadable = analyzer.samples(dir.write("mislabelled.wav", mislabelled), 10);
@@ -218,7 +207,7 @@ TEST(WaveformAnalyzer, FailuresAreReportedNotDrawn)
     EXPECT_EQ(cancelled.error->status, ReaderStatus::cancelled);
 
     // A truncated file draws what it has across the width.
-    std::string cut = wav(std::vector<int16_t>(4000, 20000), 1);
+    std::string cut = readFile(wav(dir, "cut.wav", std::vector<int16_t>(4000, 20000), 1));
     cut.resize(44 + 2000 * 2);
     const auto truncated = analyzer.samples(dir.write("cut.wav", cut), 4);
     ASSERT_TRUE(truncated.ok());

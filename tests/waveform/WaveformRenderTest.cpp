@@ -13,6 +13,7 @@
 #include <sstream>
 
 using namespace kivo::waveform;
+using kivo::test::runRender;
 
 namespace {
 
@@ -35,11 +36,6 @@ std::vector<int> paintedRows(const QImage& image, int x)
         if (qAlpha(image.pixel(x, y)) > 0)
             rows.push_back(y);
     return rows;
-}
-
-kivo::test::ToolRun render(const std::string& args)
-{
-    return kivo::test::runTool("tools/kivo-render/kivo-render", args + " 2>&1");
 }
 
 } // namespace
@@ -152,12 +148,9 @@ TEST(LinearWaveformRenderer, DampingAndEveryStyleDrawInsideTheImage)
 TEST(KivoRenderWaveform, PrintsTheValuesOrTheErrorAndWritesThePreviewImage)
 {
     kivo::test::ScratchDir dir;
-    const std::string wav = dir.str() + "/tone.wav";
-    ASSERT_EQ(
-        std::system(("sox -n -r 44100 -c 2 -b 16 '" + wav + "' synth 1 sine 440 vol 0.5 : trim 0 1").c_str()),
-        0);
+    const std::string wav = dir.tone("tone.wav", "synth 1 sine 440 vol 0.5 : trim 0 1", 44100);
 
-    kivo::test::ToolRun r = render("'" + wav + "' --waveform 7");
+    kivo::test::ToolRun r = runRender("'" + wav + "' --waveform 7");
     ASSERT_EQ(r.status, 0) << r.out;
     const auto values = WaveformAnalyzer().samples(wav, 7).values;
     std::istringstream lines(r.out);
@@ -169,14 +162,14 @@ TEST(KivoRenderWaveform, PrintsTheValuesOrTheErrorAndWritesThePreviewImage)
     }
     EXPECT_FALSE(std::getline(lines, line));
 
-    r = render("'" + dir.write("text.wav", "words") + "' --waveform 7");
+    r = runRender("'" + dir.write("text.wav", "words") + "' --waveform 7");
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.out.rfind("Failed to load waveform image: ", 0), 0u) << r.out;
-    EXPECT_EQ(render("'" + wav + "' --waveform 0").status, 2);
-    EXPECT_EQ(render("'" + wav + "' --waveform-png x.png").status, 2);
+    EXPECT_EQ(runRender("'" + wav + "' --waveform 0").status, 2);
+    EXPECT_EQ(runRender("'" + wav + "' --waveform-png x.png").status, 2);
 
     const std::string png = dir.str() + "/wave.png";
-    r = render("'" + wav + "' --waveform-png '" + png + "' --size 120x30");
+    r = runRender("'" + wav + "' --waveform-png '" + png + "' --size 120x30");
     ASSERT_EQ(r.status, 0) << r.out;
     QImage image(QString::fromStdString(png));
     ASSERT_EQ(image.size(), QSize(120, 30));
