@@ -23,7 +23,7 @@ MIDINote note(int pitch, double start, double length)
 }
 } // namespace
 
-TEST(MIDIRegion, NotesSitInTheirRowsOfAtLeastAnOctave)
+TEST(MIDIRegion, NotesSitInRowsOfAtLeastAnOctaveAreCutAtTheEndAndTheBarGrowsForThem)
 {
     // Only pitch 60: rows 55 to 66, the note centred in the sixth row from the bottom.
     const QRectF area(0, 0, 120, 24); // 12 rows of 2 points
@@ -49,15 +49,11 @@ TEST(MIDIRegion, NotesSitInTheirRowsOfAtLeastAnOctave)
     EXPECT_DOUBLE_EQ(bars[0].rect.left(), 10);
     EXPECT_DOUBLE_EQ(bars[1].rect.height(), 1.5);
     EXPECT_DOUBLE_EQ(bars[1].rect.center().y(), 64 - 0.5 * 127.5);
-}
 
-TEST(MIDIRegion, NotesPastTheEndAreCutOrLeftOutAndEmptyFilesDrawNothing)
-{
-    const QRectF area(0, 0, 100, 24);
-    // Starts at the very end: skipped. Runs past the end: cut at the right edge.
-    auto bars = midiRegionBars(notes({ note(60, 2.0, 1.0), note(62, 1.5, 5.0) }, 2.0), area);
+    // Starts at the very end: skipped. Runs past the end: cut at the right edge. Empty files draw nothing.
+    bars = midiRegionBars(notes({ note(60, 2.0, 1.0), note(62, 1.5, 5.0) }, 2.0), area);
     ASSERT_EQ(bars.size(), 1u);
-    EXPECT_DOUBLE_EQ(bars[0].rect.right(), 100);
+    EXPECT_DOUBLE_EQ(bars[0].rect.right(), 120);
     EXPECT_TRUE(midiRegionBars(notes({}, 2.0), area).empty());
     EXPECT_TRUE(midiRegionBars(notes({ note(60, 0, 1) }, 0), area).empty());
 

