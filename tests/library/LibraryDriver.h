@@ -19,7 +19,11 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <atomic>
+#include <ctime>
 #include <set>
 
 namespace kivo::test {
@@ -115,13 +119,17 @@ struct DriverFixture : ::testing::Test {
         return driver;
     }
 
+    // The folder's time is put a minute back: a check takes a change within a millisecond of the
+    // indexed time for none, and a file deleted right after the sync could otherwise land there.
     QString addLibraryFolder(const std::string& name, int files, int collection = 0)
     {
         for (int i = 0; i < files; ++i)
             dir.write(name + "/Kick " + std::to_string(i) + ".wav", "RIFF");
-        const QString path = dir.path() + "/" + QString::fromStdString(name);
-        EXPECT_TRUE(settings->addPath(path, collection));
-        return path;
+        const std::string path = dir.str() + "/" + name;
+        const struct timespec times[2] = { { 0, UTIME_OMIT }, { std::time(nullptr) - 60, 0 } };
+        EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+        EXPECT_TRUE(settings->addPath(QString::fromStdString(path), collection));
+        return QString::fromStdString(path);
     }
 
     void waitIdle(LibraryIndexManager& driver)

@@ -7,11 +7,6 @@
 
 #include <QDir>
 
-#include <fcntl.h>
-#include <sys/stat.h>
-
-#include <ctime>
-
 using namespace kivo;
 using test::waitFor;
 using namespace kivo::library;
@@ -34,17 +29,6 @@ struct Library : test::DriverFixture {
     }
     ~Library() override { tasks.waitForIdle(std::chrono::seconds(20)); }
 
-    // The folder's time is put a minute back: a check takes a change within a millisecond of the
-    // indexed time for none, and a file deleted right after the sync could otherwise land there.
-    QString folder(const QString& name, int files)
-    {
-        for (int i = 0; i < files; ++i)
-            dir.write(name.toStdString() + "/Hit " + std::to_string(i) + ".wav", "RIFF");
-        const std::string path = dir.str() + "/" + name.toStdString();
-        const struct timespec times[2] = { { 0, UTIME_OMIT }, { std::time(nullptr) - 60, 0 } };
-        EXPECT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
-        return QString::fromStdString(path);
-    }
     void syncAndCheck()
     {
         const int before = checks;
@@ -78,27 +62,25 @@ struct Library : test::DriverFixture {
 
 TEST_F(Library, MissingRootsAreQueuedOnceGreyedKeptInTheIndexAndFoundAgain)
 {
-    const QString drums = folder("Samples/Drums", 2);
-    const QString keys = folder("Samples/Keys", 1);
-    ASSERT_TRUE(settings->addPath(drums, 0));
-    ASSERT_TRUE(settings->addPath(keys, 0));
+    const QString drums = addLibraryFolder("Samples/Drums", 2);
+    const QString keys = addLibraryFolder("Samples/Keys", 1);
     syncAndCheck();
     EXPECT_TRUE(tracker.promptQueue().isEmpty());
 
     // Keys goes away (not beside itself, so it is not a rename); its files stay in the index.
     ASSERT_TRUE(QDir().mkpath(dir.path() + "/Elsewhere"));
     ASSERT_TRUE(QDir().rename(keys, dir.path() + "/Elsewhere/Keys"));
-    QFile::remove(drums + "/Hit 1.wav");
+    QFile::remove(drums + "/Kick 1.wav");
     check();
     EXPECT_EQ(tracker.promptQueue(),
         (QList<SyncIssue> {
-            { Kind::missingFolder, keys, {} }, { Kind::missingFile, drums + "/Hit 1.wav", {} } }));
+            { Kind::missingFolder, keys, {} }, { Kind::missingFile, drums + "/Kick 1.wav", {} } }));
     EXPECT_TRUE(tracker.isMissing(keys));
-    EXPECT_EQ(tracker.whyMissing(keys + "/Hit 0.wav"), "Can't locate Keys");
-    EXPECT_TRUE(indexedFiles().count((keys + "/Hit 0.wav").toStdString()));
+    EXPECT_EQ(tracker.whyMissing(keys + "/Kick 0.wav"), "Can't locate Keys");
+    EXPECT_TRUE(indexedFiles().count((keys + "/Kick 0.wav").toStdString()));
     // A sync does not empty the root it cannot reach.
     syncAndCheck();
-    EXPECT_TRUE(indexedFiles().count((keys + "/Hit 0.wav").toStdString()));
+    EXPECT_TRUE(indexedFiles().count((keys + "/Kick 0.wav").toStdString()));
     EXPECT_EQ(tracker.promptQueue().size(), 2);
 
     // A check started before a workspace change resets the tracker is dropped. (Skipping and
@@ -113,7 +95,7 @@ TEST_F(Library, MissingRootsAreQueuedOnceGreyedKeptInTheIndexAndFoundAgain)
     check();
     ASSERT_TRUE(QDir().rename(dir.path() + "/Elsewhere/Keys", keys));
     check();
-    EXPECT_FALSE(tracker.isUnderMissing(keys + "/Hit 0.wav"));
+    EXPECT_FALSE(tracker.isUnderMissing(keys + "/Kick 0.wav"));
     EXPECT_TRUE(std::none_of(tracker.promptQueue().begin(), tracker.promptQueue().end(),
         [&](const SyncIssue& i) { return i.path == keys; }));
 }
@@ -141,8 +123,7 @@ TEST_F(Library, AnUnpluggedDriveIsOneIssueAndItsRootsStayListed)
 TEST_F(Library, AFolderRenamedInPlaceIsFollowedWithEveryPathKeyedStore)
 {
     syncSettings->setNotifyPathUpdates(true);
-    const QString drums = folder("Samples/Drums", 2);
-    ASSERT_TRUE(settings->addPath(drums, 0));
+    const QString drums = addLibraryFolder("Samples/Drums", 2);
     syncAndCheck();
 
     ASSERT_TRUE(QDir().rename(drums, dir.path() + "/Samples/Drums 2"));
@@ -152,19 +133,16 @@ TEST_F(Library, AFolderRenamedInPlaceIsFollowedWithEveryPathKeyedStore)
     EXPECT_EQ(tracker.promptQueue(), (QList<SyncIssue> { { Kind::movedFolder, drums, moved } }));
     EXPECT_EQ(platform::FolderBookmark::storedPath(settings->bookmarks()[0].paths[0]), moved);
     // The sync it started reads the folder under its new name.
-    ASSERT_TRUE(waitFor([&] { return indexedFiles().count((moved + "/Hit 0.wav").toStdString()) > 0; }));
+    ASSERT_TRUE(waitFor([&] { return indexedFiles().count((moved + "/Kick 0.wav").toStdString()) > 0; }));
     ASSERT_TRUE(waitFor([&] { return !driver->isInitializing(); }));
-    EXPECT_FALSE(indexedFiles().count((drums + "/Hit 0.wav").toStdString()));
+    EXPECT_FALSE(indexedFiles().count((drums + "/Kick 0.wav").toStdString()));
 }
 
 TEST_F(Library, RelocationRewritesTheRootTheStoresAndTheCandidatesInsideTheChosenParent)
 {
-    const QString drums = folder("Old/Drums", 2);
-    const QString keys = folder("Old/Keys", 1);
-    const QString bass = folder("Old/Bass", 1);
-    ASSERT_TRUE(settings->addPath(drums, 0));
-    ASSERT_TRUE(settings->addPath(keys, 0));
-    ASSERT_TRUE(settings->addPath(bass, 0));
+    const QString drums = addLibraryFolder("Old/Drums", 2);
+    const QString keys = addLibraryFolder("Old/Keys", 1);
+    const QString bass = addLibraryFolder("Old/Bass", 1);
     syncAndCheck();
     // Drums and Keys were moved together; Bass went elsewhere.
     ASSERT_TRUE(QDir().rename(dir.path() + "/Old", dir.path() + "/New"));
@@ -189,11 +167,11 @@ TEST_F(Library, RelocationRewritesTheRootTheStoresAndTheCandidatesInsideTheChose
     EXPECT_EQ(tracker.promptQueue(), (QList<SyncIssue> { { Kind::missingFolder, bass, {} } }));
     EXPECT_TRUE(settings->isSynced());
     ASSERT_TRUE(waitFor(
-        [&] { return indexedFiles().count((dir.path() + "/New/Keys/Hit 0.wav").toStdString()) > 0; }));
-    EXPECT_TRUE(indexedFiles().count((dir.path() + "/New/Drums/Hit 1.wav").toStdString()));
-    EXPECT_FALSE(indexedFiles().count((drums + "/Hit 1.wav").toStdString()));
+        [&] { return indexedFiles().count((dir.path() + "/New/Keys/Kick 0.wav").toStdString()) > 0; }));
+    EXPECT_TRUE(indexedFiles().count((dir.path() + "/New/Drums/Kick 1.wav").toStdString()));
+    EXPECT_FALSE(indexedFiles().count((drums + "/Kick 1.wav").toStdString()));
     EXPECT_EQ(
-        driver->store().searchPaths("hit", indexGroupID(settings->bookmarks()[0].id), false).size(), 4u);
+        driver->store().searchPaths("kick", indexGroupID(settings->bookmarks()[0].id), false).size(), 4u);
 
     // No bookmark for a folder that is not there: nothing changes.
     EXPECT_FALSE(relocate(bass, dir.path() + "/Nowhere"));

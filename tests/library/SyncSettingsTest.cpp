@@ -12,9 +12,6 @@ namespace {
 
 using SyncSettingsStore = kivo::test::SettingsStoreFixture;
 
-const QStringList kSyncKeys { "UseCacheFirstLaunch", "MaxCacheSize", "CheckDriveState", "DetectMissingItems",
-    "NotifyPathUpdates" };
-
 } // namespace
 
 // Defaults drop the unused keys and write nothing; the legacy flag seeds both detections; values of
@@ -85,7 +82,8 @@ TEST_F(SyncSettingsStore, SaveResetAndReload)
     EXPECT_EQ(store->intValue("MaxCacheSize"), 2048);
 
     // A workspace without the cache keys leaves the live cache settings as they are.
-    for (const QString& key : kSyncKeys)
+    for (const char* key : { "UseCacheFirstLaunch", "MaxCacheSize", "CheckDriveState", "DetectMissingItems",
+             "NotifyPathUpdates" })
         store->remove(key);
     store->setValue("CheckMissingFilesOnLaunch", false);
     store->setValue("NotifyPathUpdates", true);

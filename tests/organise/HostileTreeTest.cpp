@@ -41,44 +41,15 @@ void finishesWithin(std::chrono::seconds bound, const char* what, const std::fun
     done.get();
 }
 
-// Folders of 200-byte names below `root` until the path passes 4,000 bytes, made relative to one
-// another (an absolute path that long is refused by the system); a sample at the bottom.
-std::string makeDeepPath(const std::string& root)
+// Twenty folders of 200-byte names below `root`, made ten at a time from inside (an absolute path
+// of more than 4,000 bytes is refused by the system), and a sample at the bottom.
+bool makeDeepPath(const std::string& root)
 {
-    int fd = ::open(root.c_str(), O_RDONLY | O_DIRECTORY);
-    std::string path = root;
-    const std::string name(200, 'd');
-    while (fd >= 0 && path.size() < 4200) {
-        ::mkdirat(fd, name.c_str(), 0755);
-        const int next = ::openat(fd, name.c_str(), O_RDONLY | O_DIRECTORY);
-        ::close(fd);
-        fd = next;
-        path += "/" + name;
-    }
-    if (fd >= 0) {
-        ::close(::openat(fd, "Deep Kick.wav", O_WRONLY | O_CREAT, 0644));
-        ::close(fd);
-    }
-    return path;
-}
-
-// The system's own recursive removal stops at the path length limit: down by handles, then up.
-void removeDeepPath(const std::string& root)
-{
-    const std::string name(200, 'd');
-    std::vector<int> fds { ::open(root.c_str(), O_RDONLY | O_DIRECTORY) };
-    while (fds.back() >= 0) {
-        const int next = ::openat(fds.back(), name.c_str(), O_RDONLY | O_DIRECTORY);
-        if (next < 0)
-            break;
-        fds.push_back(next);
-    }
-    ::unlinkat(fds.back(), "Deep Kick.wav", 0);
-    for (std::size_t i = fds.size() - 1; i > 0; --i) {
-        ::close(fds[i]);
-        ::unlinkat(fds[i - 1], name.c_str(), AT_REMOVEDIR);
-    }
-    ::close(fds[0]);
+    std::string ten;
+    for (int i = 0; i < 10; ++i)
+        ten += std::string(200, 'd') + "/";
+    const std::string down = "mkdir -p " + ten + " && cd " + ten;
+    return kivo::test::shell("cd '" + root + "' && " + down + " && " + down + " && touch 'Deep Kick.wav'");
 }
 
 // Opens every folder row below `nodes`, through links too, as deep as 40 levels (the link back to
@@ -126,8 +97,7 @@ TEST(HostileTree, ScanRefreshTreeAndSearchFinish)
     ASSERT_EQ(longName.size(), 255u);
     dir.write("Lib/" + longName, "x");
     dir.mkdir("Lib/" + std::string(255, 'f'));
-    const std::string deep = makeDeepPath(root);
-    ASSERT_GT(deep.size(), 4000u);
+    ASSERT_TRUE(makeDeepPath(root));
 
     // The folder the refresh finds changed has its time put a minute back: a refresh takes a change
     // within a millisecond of the indexed time for none, and the file written after a fast scan
@@ -174,5 +144,6 @@ TEST(HostileTree, ScanRefreshTreeAndSearchFinish)
     });
     EXPECT_FALSE(fifo.stop()) << "the FIFO was opened";
     ::close(sock);
-    removeDeepPath(root);
+    // Qt's recursive removal stops at the path length limit; rm walks down by handles.
+    EXPECT_TRUE(kivo::test::shell("rm -rf '" + root + "'"));
 }
