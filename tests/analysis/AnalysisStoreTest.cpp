@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <QCoreApplication>
-#include <QTemporaryDir>
 
 #include <sqlite3.h>
 
@@ -32,11 +31,6 @@ AnalysisResult heard(double bpm)
     return result;
 }
 
-void write(const std::string& path, const std::string& bytes)
-{
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
 // The analyser runs at idle priority: on a busy machine it takes its time.
 bool waitFor(const std::function<bool()>& done)
 {
@@ -47,13 +41,13 @@ bool waitFor(const std::function<bool()>& done)
 
 TEST(AnalysisStore, KeepsResultsWhileFilesStayTheSameAndFollowMoves)
 {
-    QTemporaryDir dir;
-    const std::string root = dir.path().toStdString();
+    kivo::test::ScratchDir dir;
+    const std::string root = dir.str();
     const std::string dbPath = AnalysisStore::pathBeside(root + "/SearchIndex.json");
     std::filesystem::create_directories(root + "/Packs/Drums");
     // A name that is not UTF-8 is kept byte for byte.
     const std::string loop = root + "/Packs/Drums/loop \xff.wav";
-    write(loop, "RIFF....");
+    std::ofstream(loop) << "RIFF....";
     {
         std::string error;
         auto store = AnalysisStore::open(dbPath, error);
@@ -88,8 +82,7 @@ TEST(AnalysisStore, KeepsResultsWhileFilesStayTheSameAndFollowMoves)
     EXPECT_TRUE(store->find(*AnalysisStore::identify(moved)));
 
     // A move told by the index; a sibling folder whose name starts the same stays put.
-    write(root + "/Library/Drums2.wav", "x");
-    ASSERT_TRUE(store->save(*AnalysisStore::identify(root + "/Library/Drums2.wav"), heard(140)));
+    ASSERT_TRUE(store->save(*AnalysisStore::identify(dir.write("Library/Drums2.wav", "x")), heard(140)));
     ASSERT_TRUE(store->moveFolder(root + "/Library/Drums", root + "/Library/Beats"));
     std::filesystem::rename(root + "/Library/Drums", root + "/Library/Beats");
     const auto beats = AnalysisStore::identify(root + "/Library/Beats/loop \xff.wav");
@@ -101,28 +94,24 @@ TEST(AnalysisStore, KeepsResultsWhileFilesStayTheSameAndFollowMoves)
 
 TEST(AnalysisStore, SetsADamagedDatabaseAsideAndStartsAgain)
 {
-    QTemporaryDir dir;
-    const std::string dbPath = dir.path().toStdString() + "/Analysis.sqlite";
-    write(dbPath, std::string(8192, 'x'));
+    kivo::test::ScratchDir dir;
+    const std::string dbPath = dir.write("Analysis.sqlite", std::string(8192, 'x'));
     std::string error;
     auto store = AnalysisStore::open(dbPath, error);
     ASSERT_TRUE(store) << error;
     EXPECT_EQ(store->count(), 0);
-    std::ifstream aside(dbPath + ".damaged", std::ios::binary);
-    EXPECT_TRUE(aside.good()) << "the damaged file is kept, not deleted";
+    EXPECT_TRUE(std::filesystem::exists(dbPath + ".damaged")) << "the damaged file is kept, not deleted";
 
     // A folder that cannot hold the database is an error, not a crash.
-    const std::string blocker = dir.path().toStdString() + "/file";
-    write(blocker, "x");
-    EXPECT_FALSE(AnalysisStore::open(blocker + "/Analysis.sqlite", error));
+    EXPECT_FALSE(AnalysisStore::open(dir.write("file", "x") + "/Analysis.sqlite", error));
     EXPECT_FALSE(error.empty());
 }
 
 TEST(BackgroundAnalyser, HearsQueuedFilesInTurnPausesAndKeepsResults)
 {
     kivo::platform::TaskRunner tasks; // first: it outlives what runs on it
-    QTemporaryDir dir;
-    const std::string root = dir.path().toStdString();
+    kivo::test::ScratchDir dir;
+    const std::string root = dir.str();
     std::vector<std::string> files;
     for (int i = 0; i < 4; ++i) {
         files.push_back(root + "/tone" + std::to_string(i) + ".wav");

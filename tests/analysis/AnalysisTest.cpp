@@ -3,16 +3,13 @@
 #include "analysis/AudioAnalysis.h"
 #include "analysis/Duplicates.h"
 #include "support/AudioFixtures.h"
+#include "support/ReadFile.h"
 #include "support/TestEnvironment.h"
 
 #include <gtest/gtest.h>
 
-#include <QTemporaryDir>
-
 #include <cmath>
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <random>
 #include <string>
 #include <vector>
@@ -30,34 +27,21 @@ std::vector<float> silence(double seconds)
     return std::vector<float>(std::size_t(seconds * kRate) * 2, 0.0f);
 }
 
-// Three pitches struck together and left to die away.
-std::vector<float> chordStab(std::initializer_list<int> midiKeys, double seconds)
+// Plucked tones with their octave, dying away: `keys` struck together, or one after another for
+// `seconds` each.
+std::vector<float> plucked(std::initializer_list<int> keys, double seconds, bool together, float gain = 1)
 {
-    std::vector<float> out = silence(seconds);
-    for (std::size_t i = 0; i < out.size() / 2; ++i) {
-        const double t = double(i) / kRate;
-        double v = 0;
-        for (int key : midiKeys) {
-            const double f = 440 * std::pow(2.0, (key - 69) / 12.0);
-            v += 0.2 * (std::sin(2 * M_PI * f * t) + 0.4 * std::sin(4 * M_PI * f * t)) * std::exp(-t * 3);
-        }
-        out[2 * i] = out[2 * i + 1] = float(v);
-    }
-    return out;
-}
-
-// Notes of `seconds` each, a plucked tone with its octave.
-std::vector<float> tune(std::initializer_list<int> midiKeys, double seconds, float gain)
-{
-    std::vector<float> out;
-    for (int key : midiKeys) {
+    const std::size_t frames = std::size_t(seconds * kRate);
+    std::vector<float> out(2 * frames * (together ? 1 : keys.size()), 0.0f);
+    std::size_t at = 0;
+    for (int key : keys) {
         const double f = 440 * std::pow(2.0, (key - 69) / 12.0);
-        for (std::size_t i = 0; i < std::size_t(seconds * kRate); ++i) {
+        for (std::size_t i = 0; i < frames; ++i, at += !together) {
             const double t = double(i) / kRate;
-            const float v = gain
-                * float(
-                    0.4 * (std::sin(2 * M_PI * f * t) + 0.5 * std::sin(4 * M_PI * f * t)) * std::exp(-t * 2));
-            out.insert(out.end(), { v, v });
+            const double v = (together ? 0.2 : 0.4) * gain * std::exp(-t * 3)
+                * (std::sin(2 * M_PI * f * t) + 0.4 * std::sin(4 * M_PI * f * t));
+            out[2 * (together ? i : at)] += float(v);
+            out[2 * (together ? i : at) + 1] += float(v);
         }
     }
     return out;
@@ -75,16 +59,16 @@ TEST(AudioAnalysis, HearsLoopsTempoOneShotsAndTheirKeys)
         EXPECT_NEAR(*loop.bpm, bpm, 1.0);
     }
 
-    const AnalysisResult major = analyseStereo(chordStab({ 48, 60, 64, 67 }, 2.0));
+    const AnalysisResult major = analyseStereo(plucked({ 48, 60, 64, 67 }, 2.0, true));
     EXPECT_EQ(major.isLoop, false);
     EXPECT_FALSE(major.bpm) << "a one-shot has no tempo";
     ASSERT_TRUE(major.key);
     EXPECT_EQ(major.key->keyText(), "C");
-    const AnalysisResult minor = analyseStereo(chordStab({ 45, 57, 60, 64 }, 1.5));
+    const AnalysisResult minor = analyseStereo(plucked({ 45, 57, 60, 64 }, 1.5, true));
     ASSERT_TRUE(minor.key);
     EXPECT_EQ(minor.key->keyText(), "Am");
     // Black-key roots take the key's usual name.
-    const AnalysisResult sharpMinor = analyseStereo(chordStab({ 42, 54, 57, 61 }, 1.5));
+    const AnalysisResult sharpMinor = analyseStereo(plucked({ 42, 54, 57, 61 }, 1.5, true));
     ASSERT_TRUE(sharpMinor.key);
     EXPECT_EQ(sharpMinor.key->keyText(), "F#m");
 
@@ -146,9 +130,8 @@ TEST(AudioAnalysis, MeasuresLoudnessAndThePeakBetweenSamples)
 
 TEST(AudioAnalysis, FilesAndTheCommandLine)
 {
-    QTemporaryDir dir;
-    const std::string root = dir.path().toStdString();
-    const std::string loopPath = root + "/loop.wav";
+    kivo::test::ScratchDir dir;
+    const std::string loopPath = dir.str() + "/loop.wav";
     writeWav(loopPath, drumLoop(100, 2));
     const AnalysisResult fromFile = analyseFile(loopPath);
     ASSERT_TRUE(fromFile.ok()) << fromFile.error;
@@ -157,16 +140,10 @@ TEST(AudioAnalysis, FilesAndTheCommandLine)
     EXPECT_NEAR(fromFile.duration, 4.8, 0.01);
 
     // Text, an empty file, a missing one and a cut-off header: an error, never a value.
-    const std::string text = root + "/notes.wav", empty = root + "/empty.wav", cut = root + "/cut.wav";
-    std::ofstream(text) << "not audio at all";
-    std::ofstream(empty).close();
-    {
-        std::ifstream in(loopPath, std::ios::binary);
-        std::string head(30, '\0');
-        in.read(head.data(), 30);
-        std::ofstream(cut, std::ios::binary) << head;
-    }
-    for (const std::string& bad : { text, empty, cut, root + "/missing.wav" }) {
+    const std::string text = dir.write("notes.wav", "not audio at all");
+    for (const std::string& bad :
+        { text, dir.write("empty.wav"), dir.write("cut.wav", kivo::test::readFile(loopPath).substr(0, 30)),
+            dir.str() + "/missing.wav" }) {
         const AnalysisResult result = analyseFile(bad);
         EXPECT_FALSE(result.ok()) << bad;
         EXPECT_FALSE(result.bpm || result.key || result.loudness || result.truePeak) << bad;
@@ -184,26 +161,21 @@ TEST(AudioAnalysis, FilesAndTheCommandLine)
 
 TEST(Duplicates, FindsCopiesAndReEncodedOrQuieterVersionsButNotOtherAudio)
 {
-    QTemporaryDir dir;
-    const std::string root = dir.path().toStdString();
+    kivo::test::ScratchDir dir;
+    const std::string root = dir.str();
     const std::string melody = root + "/melody.wav", copy = root + "/copy of melody.wav",
                       quieter = root + "/melody quieter.mp3", other = root + "/other.wav",
                       stab = root + "/stab.wav", softStab = root + "/stab soft.wav";
-    writeWav(melody, tune({ 60, 64, 67, 72, 71, 67, 64, 62, 60, 55, 57, 59 }, 0.5, 1));
+    writeWav(melody, plucked({ 60, 64, 67, 72, 71, 67, 64, 62, 60, 55, 57, 59 }, 0.5, false));
     std::filesystem::copy_file(melody, copy);
     ASSERT_EQ(std::system(("ffmpeg -v quiet -y -i '" + melody
                   + "' -af volume=-6dB -c:a libmp3lame -b:a 128k '" + quieter + "'")
                               .c_str()),
         0);
-    writeWav(other, tune({ 57, 53, 50, 62, 65, 69, 68, 64, 59, 56, 52, 47 }, 0.5, 1));
+    writeWav(other, plucked({ 57, 53, 50, 62, 65, 69, 68, 64, 59, 56, 52, 47 }, 0.5, false));
     // One-shots shorter than the fingerprinter's window still compare.
-    writeWav(stab, chordStab({ 60, 64, 67 }, 1));
-    {
-        std::vector<float> quiet = chordStab({ 60, 64, 67 }, 1);
-        for (float& s : quiet)
-            s *= 0.5f;
-        writeWav(softStab, quiet);
-    }
+    writeWav(stab, plucked({ 60, 64, 67 }, 1, true));
+    writeWav(softStab, plucked({ 60, 64, 67 }, 1, true, 0.5f));
 
     // Through the database, as the window asks.
     std::string error;

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <initializer_list>
 #include <string>
 
@@ -57,66 +58,57 @@ MIDINote note(int pitch, double start, double duration, int velocity = 100, int 
     return { pitch, start, duration, velocity, channel };
 }
 
-// Times agree to well under a microsecond: tick arithmetic in doubles need not be exact.
-testing::AssertionResult sameNotes(const std::vector<MIDINote>& actual, const std::vector<MIDINote>& expected)
+// Middle C held for a quarter note from tick 0.
+const Bytes quarterC { 0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0 };
+
+// Notes as text, times to the nanosecond: tick arithmetic in doubles need not be exact.
+std::string described(const std::vector<MIDINote>& notes)
 {
-    auto describe = [](const std::vector<MIDINote>& notes) {
-        std::string text;
-        for (const MIDINote& n : notes)
-            text += "(" + std::to_string(n.pitch) + " at " + std::to_string(n.start) + " for "
-                + std::to_string(n.duration) + " v" + std::to_string(n.velocity) + " ch"
-                + std::to_string(n.channel) + ") ";
-        return text;
-    };
-    bool same = actual.size() == expected.size();
-    for (std::size_t i = 0; same && i < actual.size(); ++i) {
-        const MIDINote& a = actual[i];
-        const MIDINote& e = expected[i];
-        same = a.pitch == e.pitch && a.velocity == e.velocity && a.channel == e.channel
-            && std::abs(a.start - e.start) < 1e-9 && std::abs(a.duration - e.duration) < 1e-9;
+    std::string text;
+    char one[128];
+    for (const MIDINote& n : notes) {
+        std::snprintf(one, sizeof one, "(%d at %.9f for %.9f v%d ch%d) ", n.pitch, n.start, n.duration,
+            n.velocity, n.channel);
+        text += one;
     }
-    if (same)
-        return testing::AssertionSuccess();
-    return testing::AssertionFailure() << "got " << describe(actual) << "\nexpected " << describe(expected);
+    return text;
 }
 
 } // namespace
 
 TEST(MIDIFileParser, HeaderRules)
 {
-    const Bytes oneNote { 0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0 };
-    ASSERT_TRUE(MIDIFileParser::parse(file(96, { oneNote })));
+    ASSERT_TRUE(MIDIFileParser::parse(file(96, { quarterC })));
 
-    Bytes noMagic = file(96, { oneNote });
+    Bytes noMagic = file(96, { quarterC });
     noMagic[3] = 'D';
-    Bytes hugeHeader = header(1, 96) + chunk("MTrk", oneNote);
+    Bytes hugeHeader = header(1, 96) + chunk("MTrk", quarterC);
     hugeHeader[4] = 0xFF;
     // No magic, a header too short or cut off, no bytes, tracks declared but none present, nothing
     // but an empty track (no time), a header length past the end of the file.
-    for (const Bytes& bad : { noMagic, header(1, 96, 5) + chunk("MTrk", oneNote),
+    for (const Bytes& bad : { noMagic, header(1, 96, 5) + chunk("MTrk", quarterC),
              Bytes { 'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 1 }, Bytes {}, header(1, 96),
              file(96, { Bytes { 0x00, 0xFF, 0x2F, 0x00 } }), header(1, 96, 6) + Bytes { 0xAB }, hugeHeader })
         EXPECT_EQ(MIDIFileParser::parse(bad), std::nullopt) << bad.size();
     EXPECT_EQ(MIDIFileParser::parse(nullptr, 0), std::nullopt);
 
     // Extra header bytes are skipped before the first chunk.
-    auto longHeader = MIDIFileParser::parse(header(1, 96, 10) + chunk("MTrk", oneNote));
+    auto longHeader = MIDIFileParser::parse(header(1, 96, 10) + chunk("MTrk", quarterC));
     ASSERT_TRUE(longHeader);
-    EXPECT_TRUE(sameNotes(longHeader->notes, std::vector { note(60, 0, 0.5) }));
+    EXPECT_EQ(described(longHeader->notes), described({ note(60, 0, 0.5) }));
 }
 
 TEST(MIDIFileParser, TempoBasedAndSmpteTiming)
 {
     // 96 ticks per quarter and no tempo event: the default 120 BPM.
-    const Bytes quarter { 0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0 };
-    auto plain = MIDIFileParser::parse(file(96, { quarter }));
+    auto plain = MIDIFileParser::parse(file(96, { quarterC }));
     ASSERT_TRUE(plain);
-    EXPECT_TRUE(sameNotes(plain->notes, std::vector { note(60, 0, 0.5) }));
+    EXPECT_EQ(described(plain->notes), described({ note(60, 0, 0.5) }));
     EXPECT_DOUBLE_EQ(plain->duration, 0.5);
     EXPECT_EQ(plain->initialBPM, std::nullopt);
 
     auto withTempo = [&](std::uint8_t b0, std::uint8_t b1, std::uint8_t b2) {
-        return MIDIFileParser::parse(file(96, { Bytes { 0x00, 0xFF, 0x51, 0x03, b0, b1, b2 } + quarter }));
+        return MIDIFileParser::parse(file(96, { Bytes { 0x00, 0xFF, 0x51, 0x03, b0, b1, b2 } + quarterC }));
     };
     EXPECT_EQ(withTempo(0x07, 0xA1, 0x20)->initialBPM, 120.0);
     auto slow = withTempo(0x0F, 0x42, 0x40);
@@ -125,7 +117,7 @@ TEST(MIDIFileParser, TempoBasedAndSmpteTiming)
     // A zero tempo is no tempo; a tempo event of another length is skipped whole.
     EXPECT_EQ(withTempo(0, 0, 0)->initialBPM, std::nullopt);
     auto oddLength = MIDIFileParser::parse(
-        file(96, { Bytes { 0x00, 0xFF, 0x51, 0x04, 0x0F, 0x42, 0x40, 0x00 } + quarter }));
+        file(96, { Bytes { 0x00, 0xFF, 0x51, 0x04, 0x0F, 0x42, 0x40, 0x00 } + quarterC }));
     ASSERT_TRUE(oddLength);
     EXPECT_EQ(oddLength->initialBPM, std::nullopt);
     EXPECT_EQ(oddLength->notes.size(), 1u);
@@ -136,15 +128,15 @@ TEST(MIDIFileParser, TempoBasedAndSmpteTiming)
     const Bytes late { 0x8B, 0x20, 0x90, 64, 90, 0x83, 0x60, 0x80, 64, 0 }; // on at 1440, off at 1920
     auto changing = MIDIFileParser::parse(file(480, { tempoTrack, late }));
     ASSERT_TRUE(changing);
-    EXPECT_TRUE(sameNotes(changing->notes, std::vector { note(64, 2.0, 1.0, 90) }));
+    EXPECT_EQ(described(changing->notes), described({ note(64, 2.0, 1.0, 90) }));
     EXPECT_EQ(changing->initialBPM, 120.0);
 
     // The initial tempo is the earliest over all tracks, the first met among equal ticks.
     const Bytes tempoAt100 { 0x64, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40 };
     const Bytes tempoAt0Fast { 0x00, 0xFF, 0x51, 0x03, 0x03, 0xD0, 0x90 }; // 250000: 240 BPM
     const Bytes tempoAt0Slow { 0x00, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40 };
-    EXPECT_EQ(MIDIFileParser::parse(file(96, { tempoAt100, tempoAt0Fast + quarter }))->initialBPM, 240.0);
-    auto tie = MIDIFileParser::parse(file(96, { tempoAt0Fast, tempoAt0Slow + quarter }));
+    EXPECT_EQ(MIDIFileParser::parse(file(96, { tempoAt100, tempoAt0Fast + quarterC }))->initialBPM, 240.0);
+    auto tie = MIDIFileParser::parse(file(96, { tempoAt0Fast, tempoAt0Slow + quarterC }));
     EXPECT_EQ(tie->initialBPM, 240.0);
     // Among equal ticks the last one sets the pace from there.
     EXPECT_DOUBLE_EQ(tie->notes.at(0).duration, 1.0);
@@ -176,7 +168,7 @@ TEST(MIDIFileParser, NotesArePairedAndSortedByStartKeepingTheirOrder)
     auto fifo = MIDIFileParser::parse(
         file(96, { Bytes { 0x00, 0x90, 60, 10, 0x30, 0x90, 60, 20, 0x30, 0x80, 60, 0, 0x30, 0x80, 60, 0 } }));
     ASSERT_TRUE(fifo);
-    EXPECT_TRUE(sameNotes(fifo->notes, (std::vector { note(60, 0, 0.5, 10), note(60, 0.25, 0.5, 20) })));
+    EXPECT_EQ(described(fifo->notes), described({ note(60, 0, 0.5, 10), note(60, 0.25, 0.5, 20) }));
     EXPECT_DOUBLE_EQ(fifo->duration, 0.75);
 
     // Velocity 0 ends a note; an off without a sounding note and the note-off velocity do nothing;
@@ -185,14 +177,14 @@ TEST(MIDIFileParser, NotesArePairedAndSortedByStartKeepingTheirOrder)
         { Bytes { 0x00, 0x80, 62, 0, 0x00, 0x90, 60, 100, 0x00, 0x91, 60, 70, 0x60, 0x90, 60, 0, 0x60, 0x81,
             60, 127 } }));
     ASSERT_TRUE(mixed);
-    EXPECT_TRUE(sameNotes(mixed->notes, (std::vector { note(60, 0, 0.5), note(60, 0, 1.0, 70, 1) })));
+    EXPECT_EQ(described(mixed->notes), described({ note(60, 0, 0.5), note(60, 0, 1.0, 70, 1) }));
 
     // Notes still held when the bytes run out end at the track's last tick; one that starts
     // there has no length and is dropped, as is a note ended at its own start tick.
     auto held = MIDIFileParser::parse(file(
         96, { Bytes { 0x00, 0x90, 60, 100, 0x00, 0x90, 61, 0x55, 0x00, 0x80, 61, 0, 0x60, 0x90, 62, 100 } }));
     ASSERT_TRUE(held);
-    EXPECT_TRUE(sameNotes(held->notes, std::vector { note(60, 0, 0.5) }));
+    EXPECT_EQ(described(held->notes), described({ note(60, 0, 0.5) }));
 
     // Only zero-length notes but ticks that pass: a result without notes that lasts the ticks.
     auto silent = MIDIFileParser::parse(
@@ -206,7 +198,7 @@ TEST(MIDIFileParser, NotesArePairedAndSortedByStartKeepingTheirOrder)
 
     // Key and velocity are kept as read, even out of range.
     auto raw = MIDIFileParser::parse(file(96, { Bytes { 0x00, 0x9F, 0xC8, 0xF0, 0x60, 0x8F, 0xC8, 0 } }));
-    EXPECT_TRUE(sameNotes(raw->notes, std::vector { note(200, 0, 0.5, 240, 15) }));
+    EXPECT_EQ(described(raw->notes), described({ note(200, 0, 0.5, 240, 15) }));
 
     // Collected in note-off order, across tracks; sorted by start, ties in collection order.
     auto sorted = MIDIFileParser::parse(file(96,
@@ -228,8 +220,7 @@ TEST(MIDIFileParser, RunningStatusAndSystemMessages)
     // Held notes close in no particular order.
     std::sort(running->notes.begin(), running->notes.end(),
         [](const MIDINote& a, const MIDINote& b) { return a.pitch < b.pitch; });
-    EXPECT_TRUE(
-        sameNotes(running->notes, (std::vector { note(0x3C, 0, 0.5, 0x40), note(0x3E, 0, 0.5, 0x40) })));
+    EXPECT_EQ(described(running->notes), described({ note(0x3C, 0, 0.5, 0x40), note(0x3E, 0, 0.5, 0x40) }));
 
     // A data byte first: the track is empty.
     EXPECT_EQ(MIDIFileParser::parse(file(96, { Bytes { 0x00, 0x3C, 0x40, 0x60, 0x80, 0x3C, 0x00 } })),
@@ -248,27 +239,25 @@ TEST(MIDIFileParser, RunningStatusAndSystemMessages)
         0x60, 60, 0, 0x00, 64, 0 };
     auto mixed = MIDIFileParser::parse(file(96, { track }));
     ASSERT_TRUE(mixed);
-    EXPECT_TRUE(sameNotes(mixed->notes, (std::vector { note(60, 0, 0.5), note(64, 0, 0.5, 80) })));
+    EXPECT_EQ(described(mixed->notes), described({ note(60, 0, 0.5), note(64, 0, 0.5, 80) }));
 
     // A delta time of more than four bytes ends the track; so does a message cut short.
-    auto longDelta = MIDIFileParser::parse(file(96,
-        { Bytes {
-            0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0, 0x80, 0x80, 0x80, 0x80, 0x00, 0x90, 62, 100, 0x10 } }));
+    auto longDelta = MIDIFileParser::parse(
+        file(96, { quarterC + Bytes { 0x80, 0x80, 0x80, 0x80, 0x00, 0x90, 62, 100, 0x10 } }));
     EXPECT_DOUBLE_EQ(longDelta->duration, 0.5);
-    EXPECT_TRUE(sameNotes(longDelta->notes, std::vector { note(60, 0, 0.5) }));
+    EXPECT_EQ(described(longDelta->notes), described({ note(60, 0, 0.5) }));
     auto cut = MIDIFileParser::parse(file(96, { Bytes { 0x00, 0x90, 60, 100, 0x60, 0x80, 60 } }));
-    EXPECT_TRUE(sameNotes(cut->notes, std::vector { note(60, 0, 0.5) }));
+    EXPECT_EQ(described(cut->notes), described({ note(60, 0, 0.5) }));
     // A four-byte delta is still read: 0x0FFFFFFF ticks.
     auto longest = MIDIFileParser::parse(file(96, { Bytes { 0x00, 0x90, 60, 100, 0xFF, 0xFF, 0xFF, 0x7F } }));
     EXPECT_DOUBLE_EQ(longest->duration, 0x0FFFFFFF * 0.5 / 96);
     // A system exclusive length beyond the track skips to its end.
     auto sysex = MIDIFileParser::parse(file(96, { Bytes { 0x00, 0x90, 60, 100, 0x60, 0xF0, 0x8F, 0x00 } }));
-    EXPECT_TRUE(sameNotes(sysex->notes, std::vector { note(60, 0, 0.5) }));
+    EXPECT_EQ(described(sysex->notes), described({ note(60, 0, 0.5) }));
 }
 
 TEST(MIDIFileParser, Chunks)
 {
-    const Bytes first { 0x00, 0x90, 60, 100, 0x60, 0x80, 60, 0 };
     const Bytes second { 0x60, 0x90, 72, 100, 0x60, 0x80, 72, 0 };
 
     // A track declared longer than the file adds nothing; the next chunk is looked for right
@@ -276,24 +265,26 @@ TEST(MIDIFileParser, Chunks)
     Bytes cutShort = header(2, 96) + chunk("MTrk", {}, 1000) + chunk("MTrk", second);
     auto afterCut = MIDIFileParser::parse(cutShort);
     ASSERT_TRUE(afterCut);
-    EXPECT_TRUE(sameNotes(afterCut->notes, std::vector { note(72, 0.5, 0.5) }));
+    EXPECT_EQ(described(afterCut->notes), described({ note(72, 0.5, 0.5) }));
 
     // Chunks of other types are skipped and count against the declared tracks.
-    Bytes other = header(2, 96) + chunk("XFIH", { 1, 2, 3 }) + chunk("MTrk", first) + chunk("MTrk", second);
-    EXPECT_TRUE(sameNotes(MIDIFileParser::parse(other)->notes, std::vector { note(60, 0, 0.5) }));
-    Bytes enough = header(3, 96) + chunk("XFIH", { 1, 2, 3 }) + chunk("MTrk", first) + chunk("MTrk", second);
+    Bytes other
+        = header(2, 96) + chunk("XFIH", { 1, 2, 3 }) + chunk("MTrk", quarterC) + chunk("MTrk", second);
+    EXPECT_EQ(described(MIDIFileParser::parse(other)->notes), described({ note(60, 0, 0.5) }));
+    Bytes enough
+        = header(3, 96) + chunk("XFIH", { 1, 2, 3 }) + chunk("MTrk", quarterC) + chunk("MTrk", second);
     EXPECT_EQ(MIDIFileParser::parse(enough)->notes.size(), 2u);
 
     // A chunk type that is not ASCII ends the chunks; so does a cut-off chunk header.
-    Bytes binary = header(2, 96) + chunk("MTrk", first) + chunk("MTr\xC3", second);
+    Bytes binary = header(2, 96) + chunk("MTrk", quarterC) + chunk("MTr\xC3", second);
     EXPECT_EQ(MIDIFileParser::parse(binary)->notes.size(), 1u);
-    Bytes stub = header(2, 96) + chunk("MTrk", first) + Bytes { 'M', 'T', 'r', 'k', 0, 0 };
+    Bytes stub = header(2, 96) + chunk("MTrk", quarterC) + Bytes { 'M', 'T', 'r', 'k', 0, 0 };
     EXPECT_EQ(MIDIFileParser::parse(stub)->notes.size(), 1u);
 
     // Held notes close per track, and the playing time is the latest note end over all tracks.
     auto tracks = MIDIFileParser::parse(file(96, { Bytes { 0x00, 0x90, 50, 100, 0x83, 0x00 }, second }));
     ASSERT_TRUE(tracks);
-    EXPECT_TRUE(sameNotes(tracks->notes, (std::vector { note(50, 0, 2.0), note(72, 0.5, 0.5) })));
+    EXPECT_EQ(described(tracks->notes), described({ note(50, 0, 2.0), note(72, 0.5, 0.5) }));
     EXPECT_DOUBLE_EQ(tracks->duration, 2.0);
 }
 
@@ -332,7 +323,7 @@ TEST(MIDIFileWriter, WritesWhatTheParserReads)
             for (const Bytes& bytes : { plain, compact }) {
                 auto parsed = MIDIFileParser::parse(bytes);
                 ASSERT_TRUE(parsed);
-                EXPECT_TRUE(sameNotes(parsed->notes, expected));
+                EXPECT_EQ(described(parsed->notes), described(expected));
                 EXPECT_DOUBLE_EQ(parsed->duration, 3.0);
                 EXPECT_EQ(parsed->initialBPM, 120.0);
             }

@@ -51,7 +51,6 @@ TEST(AudioPlayerManager, LoadIsSilentAndPlayStartsAtOnceFromTheBeginning)
 
     // Moving the loaded file does not matter to play, which always starts a fresh player at 0.
     m.seek(0.5);
-    EXPECT_NEAR(m.currentTime(), 1.0, 1e-9);
     h.engine().resetFirstAudible();
     const int64_t before = h.engine().renderedFrames();
     m.play(tone);

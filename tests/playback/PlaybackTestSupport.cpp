@@ -1,33 +1,8 @@
 #include "PlaybackTestSupport.h"
 
-#include <array>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 
 namespace kivo::test {
-
-SoxStat soxStat(const std::string& wavPath)
-{
-    SoxStat stat;
-    std::string cmd = "sox '" + wavPath + "' -n stat 2>&1";
-    std::FILE* p = popen(cmd.c_str(), "r");
-    if (!p)
-        return stat;
-    std::array<char, 256> line {};
-    while (std::fgets(line.data(), int(line.size()), p)) {
-        std::string s = line.data();
-        auto value = [&] { return std::atof(s.substr(s.find(':') + 1).c_str()); };
-        if (s.rfind("RMS     amplitude", 0) == 0)
-            stat.rms = value();
-        else if (s.rfind("Maximum amplitude", 0) == 0)
-            stat.maximum = value();
-        else if (s.rfind("Rough   frequency", 0) == 0)
-            stat.roughFrequency = value();
-    }
-    pclose(p);
-    return stat;
-}
 
 double estimatePitch(const std::vector<float>& stereo, int rate, int fromFrame, int toFrame)
 {

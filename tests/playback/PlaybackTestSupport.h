@@ -7,14 +7,6 @@
 
 namespace kivo::test {
 
-// sox `stat` figures of a WAV file.
-struct SoxStat {
-    double rms = -1;
-    double maximum = -1;
-    double roughFrequency = -1;
-};
-SoxStat soxStat(const std::string& wavPath);
-
 // Fundamental frequency of the left channel of interleaved stereo between two frames,
 // by autocorrelation (robust to the harmonics of real instruments).
 double estimatePitch(const std::vector<float>& stereo, int rate, int fromFrame, int toFrame);

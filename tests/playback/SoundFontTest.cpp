@@ -1,4 +1,5 @@
 #include "PlaybackTestSupport.h"
+#include "support/ReadFile.h"
 
 #include "playback/AudioEngine.h"
 
@@ -6,8 +7,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <fstream>
-#include <iterator>
 #include <map>
 #include <optional>
 
@@ -60,6 +59,15 @@ TEST(SoundFonts, EachGeneratedFontPlaysItsPresetInTuneAudiblyAndKeepsItsSourcesA
         const char* file;
         int program;
     };
+    auto infoField = [](const std::string& bytes, const std::string& id) -> std::string {
+        // INFO sub-chunks: a four-letter id, a little-endian size, the text.
+        const std::size_t at = bytes.find(id);
+        if (at == std::string::npos || at + 8 > bytes.size())
+            return std::string();
+        const auto* size = reinterpret_cast<const unsigned char*>(bytes.data() + at + 4);
+        const std::size_t length = size[0] | size[1] << 8 | size[2] << 16 | std::size_t(size[3]) << 24;
+        return std::string(bytes.c_str() + at + 8, std::min(length, bytes.size() - at - 8)).c_str();
+    };
     std::map<std::string, double> bright;
     for (Case c : { Case { "Piano.sf2", 0 }, Case { "Felt Piano.sf2", 1 }, Case { "Rhodes.sf2", 0 },
              Case { "Synth Pad.sf2", 0 } }) {
@@ -75,6 +83,13 @@ TEST(SoundFonts, EachGeneratedFontPlaysItsPresetInTuneAudiblyAndKeepsItsSourcesA
         EXPECT_NEAR(kivo::test::estimatePitch(r.audio, kRate, kRate / 2, kRate / 2 + 8192), 440.0, 4.0)
             << c.file;
         bright[c.file] = brightness(r.audio, kRate / 10, kRate / 2);
+        // Each keeps the credits of the fonts it was made from.
+        const std::string bytes = kivo::test::readFile(soundFont(c.file));
+        const std::string info = bytes.substr(0, bytes.find("sdta"));
+        EXPECT_NE(infoField(info, "ICOP").find("Frank Wen"), std::string::npos) << c.file;
+        EXPECT_NE(infoField(info, "IENG").find("Frank Wen"), std::string::npos) << c.file;
+        EXPECT_NE(infoField(info, "ICMT").find("MIT License"), std::string::npos) << c.file;
+        EXPECT_NE(infoField(info, "ICMT").find("fluid-soundfont-gm"), std::string::npos) << c.file;
     }
     // The felt piano is the grand with its filter closed: clearly darker.
     EXPECT_LT(bright["Felt Piano.sf2"], 0.7 * bright["Piano.sf2"]);
@@ -86,26 +101,7 @@ TEST(SoundFonts, EachGeneratedFontPlaysItsPresetInTuneAudiblyAndKeepsItsSourcesA
     EXPECT_NE(wrong.error->find("no preset 5"), std::string::npos);
     EXPECT_NEAR(kivo::test::estimatePitch(wrong.audio, kRate, 4410, 12000), 440.0, 1.0);
 
-    auto infoField = [](const std::string& bytes, const std::string& id) -> std::string {
-        // INFO sub-chunks: a four-letter id, a little-endian size, the text.
-        const std::size_t at = bytes.find(id);
-        if (at == std::string::npos || at + 8 > bytes.size())
-            return std::string();
-        const auto* size = reinterpret_cast<const unsigned char*>(bytes.data() + at + 4);
-        const std::size_t length = size[0] | size[1] << 8 | size[2] << 16 | std::size_t(size[3]) << 24;
-        return std::string(bytes.c_str() + at + 8, std::min(length, bytes.size() - at - 8)).c_str();
-    };
-    for (const char* name : { "Piano.sf2", "Felt Piano.sf2", "Rhodes.sf2", "Synth Pad.sf2" }) {
-        std::ifstream in(soundFont(name), std::ios::binary);
-        const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        const std::string info = bytes.substr(0, bytes.find("sdta"));
-        EXPECT_NE(infoField(info, "ICOP").find("Frank Wen"), std::string::npos) << name;
-        EXPECT_NE(infoField(info, "IENG").find("Frank Wen"), std::string::npos) << name;
-        EXPECT_NE(infoField(info, "ICMT").find("MIT License"), std::string::npos) << name;
-        EXPECT_NE(infoField(info, "ICMT").find("fluid-soundfont-gm"), std::string::npos) << name;
-    }
-    std::ifstream notice(soundFont("NOTICE.txt"));
-    const std::string text((std::istreambuf_iterator<char>(notice)), std::istreambuf_iterator<char>());
+    const std::string text = kivo::test::readFile(soundFont("NOTICE.txt"));
     for (const char* part : { "fluid-soundfont-gm", "Frank Wen", "MIT", "Permission is hereby granted" })
         EXPECT_NE(text.find(part), std::string::npos) << part;
 }
