@@ -37,8 +37,8 @@ struct MetadataEditorItems {
     bool keyDiffers = false;
     // Where the shared values come from ("header", "tag", "name", "folder", "analysis", "user");
     // empty when there is none or the items differ.
-    std::string bpmSource;
-    std::string keySource;
+    std::string bpmSource {};
+    std::string keySource {};
 };
 
 class MetadataEditor : public QDialog {

@@ -70,7 +70,7 @@ struct NamedFileOrder {
     // keeping the order it was handed; a search then puts in order only the part it shows until the
     // whole order is worked out (in the background, once per state). An empty `order`, natural name
     // order, needs none.
-    std::function<LeadingKey(const FileSortKey&)> leadingKey;
+    std::function<LeadingKey(const FileSortKey&)> leadingKey {};
     // Whether the leading key looks at the name. When it does not, it is worked out once per distinct
     // extension and tempo rather than once per file, and is handed an empty name.
     bool leadingKeyReadsName = true;

@@ -74,7 +74,7 @@ bool hasUnresolvedRoots(const std::vector<ScanGroup>& groups)
 ScanOutcome walkForBuild(const std::vector<ScanGroup>& groups, FolderScanner& scanner,
     const FolderAccess& access, IndexBuilder::Form form)
 {
-    ScanOutcome outcome { IndexBuilder(form) };
+    ScanOutcome outcome { IndexBuilder(form), {} };
     scanner.resetCounters();
     if (scanner.hasObserver())
         scanner.report({ 0.0, 0, 0, 0, true });

@@ -20,7 +20,7 @@ struct ScanGroup {
     std::vector<std::string> unresolvedPaths;
     // Those of unresolvedPaths whose folder did not answer in time (a share that hangs): kept like
     // the others, but not known to be missing.
-    std::vector<std::string> stalledPaths;
+    std::vector<std::string> stalledPaths {};
 };
 
 // What a walk produced; committed or merged by the store unless `cancelled`.

@@ -93,7 +93,7 @@ IssuePrompt issuePrompt(const QList<SyncIssue>& queue, const QStringList& roots)
     else if (rest > 0)
         prompt.actions += { IssueAction::close, IssueAction::closeAll };
     else
-        prompt.actions += { IssueAction::close };
+        prompt.actions += IssueAction::close;
     return prompt;
 }
 

@@ -18,7 +18,7 @@ namespace kivo::organise {
 struct AnalysedEntry {
     std::optional<std::int64_t> bpm;
     std::optional<std::string> key; // key text ("C#m", "Eb")
-    std::optional<bool> isLoop; // a loop, or a one-shot
+    std::optional<bool> isLoop {}; // a loop, or a one-shot
 };
 
 struct AnalysedValues {

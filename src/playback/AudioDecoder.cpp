@@ -172,8 +172,8 @@ bool AudioDecoder::configureResampler()
     swr_free(&s.resampler);
     // A mono file stays mono through the resampler and is copied to both sides at full
     // level (a centre-channel mix would take 3 dB off).
-    AVChannelLayout target = m_channels == 1 ? AVChannelLayout(AV_CHANNEL_LAYOUT_MONO)
-                                             : AVChannelLayout(AV_CHANNEL_LAYOUT_STEREO);
+    AVChannelLayout target {};
+    av_channel_layout_default(&target, m_channels == 1 ? 1 : 2);
     int rc = swr_alloc_set_opts2(&s.resampler, &target, AV_SAMPLE_FMT_FLT, m_outputRate, &f->ch_layout,
         AVSampleFormat(f->format), f->sample_rate, 0, nullptr);
     if (rc < 0 || swr_init(s.resampler) < 0) {

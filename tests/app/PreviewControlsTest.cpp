@@ -104,8 +104,9 @@ TEST(StereoLevelMeter, DotsFadeInAtTheTopAndChangeColourTowardsFullScale)
     for (int i = 0; i < 10; ++i) {
         EXPECT_EQ(meterDotIntensity(i, 10, 0.0), 0.0);
         EXPECT_EQ(meterDotIntensity(i, 10, 1.0), 1.0);
-        if (i > 0)
+        if (i > 0) {
             EXPECT_LE(meterDotIntensity(i, 10, 0.5), meterDotIntensity(i - 1, 10, 0.5));
+        }
     }
     EXPECT_EQ(meterDotIntensity(0, 10, 0.5), 1.0);
     EXPECT_EQ(meterDotIntensity(9, 10, 0.5), 0.0);

@@ -60,7 +60,7 @@ TEST(ReadOnlyFileStream, ReadsAndSeeksAsAFileDoesAndNeverWrites)
     ReadOnlyFileStream large(dir.write("big.m4a", big));
     EXPECT_EQ(large.length(), long(big.size()));
     const long window = ReadOnlyFileStream::kWindow;
-    for (const auto [at, size] : std::vector<std::pair<long, long>> { { 0, 8 }, { window - 4, 8 },
+    for (const auto& [at, size] : std::vector<std::pair<long, long>> { { 0, 8 }, { window - 4, 8 },
              { window + 100, 8 }, { long(big.size()) - 128, 128 }, { long(big.size()) - 160, 32 },
              { 5, 2 * window }, { long(big.size()) - 3, 10 } }) {
         large.seek(at);

@@ -69,8 +69,9 @@ TEST(MediaInput, OpensOnlyTheContainerOfTheExtensionAndNothingItNames)
     std::string error;
     for (const char* name : { "wave.mp3", "wave.flac", "wave.aac", "wave.aiff" }) {
         dir.write(name, readFile(d + "/a.wav"));
-        if (auto input = MediaInput::open(d + "/" + name, 5s))
+        if (auto input = MediaInput::open(d + "/" + name, 5s)) {
             EXPECT_STRNE(input->format()->iformat->name, "wav") << name;
+        }
     }
     dir.write("a.txt", readFile(d + "/a.wav"));
     EXPECT_FALSE(MediaInput::open(d + "/a.txt", 5s, &error));
@@ -79,7 +80,7 @@ TEST(MediaInput, OpensOnlyTheContainerOfTheExtensionAndNothingItNames)
     // for good), not another local file.
     FifoWatchdog fifo(d + "/fifo", 10s);
     ASSERT_TRUE(fifo.made());
-    for (const std::string target : { fifo.path(), d + "/a.aac", "file:" + d + "/a.wav" }) {
+    for (const std::string& target : { fifo.path(), d + "/a.aac", "file:" + d + "/a.wav" }) {
         for (const char* ext : { "aac", "wav", "mp3", "m4a", "flac", "aiff" }) {
             const std::string list
                 = dir.write(std::string("list.") + ext, kivo::test::hlsPlaylistNaming(target));
