@@ -140,8 +140,13 @@ struct Browser {
 
 } // namespace
 
-TEST(BrowserController, AddsEligibleFoldersImportsThemAndReportsTheRefusedOnes)
+TEST(BrowserController, FoldersAreAddedSyncedAndRemovedAndCollectionsAddedColouredReorderedHiddenAndDeleted)
 {
+    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 10), 0);
+    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 100), 1);
+    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 500), 3);
+    EXPECT_EQ(collectionDropGap({}, 500), 0);
+
     Browser b;
     const std::string drums = b.dir.mkdir("Samples/Drums");
     b.dir.write("Samples/Drums/Kick.wav", "RIFF");
@@ -203,21 +208,12 @@ TEST(BrowserController, AddsEligibleFoldersImportsThemAndReportsTheRefusedOnes)
     // A colour chosen in the collection's menu is the collection's.
     emit bar->colorChangeRequested(0, "B876F0");
     EXPECT_EQ(b.settings.bookmarks()[0].colorHex, "B876F0");
-}
 
-TEST(BrowserController, CollectionsAreDeletedAfterAskingReorderedByDragAndHiddenOutsideHideMode)
-{
-    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 10), 0);
-    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 100), 1);
-    EXPECT_EQ(collectionDropGap({ 40, 120, 200 }, 500), 3);
-    EXPECT_EQ(collectionDropGap({}, 500), 0);
-
-    Browser b;
-    MainWindow* w = b.window();
+    // Collections: deleted after asking, reordered by drag, hidden outside hide mode.
     b.controller->addCollection();
     ASSERT_EQ(b.settings.bookmarks().size(), 2);
     EXPECT_EQ(b.settings.selectedGroup(), 1);
-    EXPECT_EQ(w->collectionBar()->collections().size(), 2u);
+    EXPECT_EQ(bar->collections().size(), 2u);
 
     w->askDelete(1);
     QMessageBox* ask = findSheet(w, "deleteConfirmation");
@@ -226,7 +222,7 @@ TEST(BrowserController, CollectionsAreDeletedAfterAskingReorderedByDragAndHidden
     EXPECT_EQ(b.settings.bookmarks().size(), 2);
     w->askDelete(1);
     clickButton(findSheet(w, "deleteConfirmation"), "Delete");
-    EXPECT_EQ(w->collectionBar()->collections().size(), 1u);
+    EXPECT_EQ(bar->collections().size(), 1u);
 
     // Dragged to the end (the selection following it is the settings' own test).
     b.controller->addCollection("Drums");
@@ -237,19 +233,19 @@ TEST(BrowserController, CollectionsAreDeletedAfterAskingReorderedByDragAndHidden
     EXPECT_EQ(w->collections()[2].id, first);
 
     // A hidden collection is deselected and its button goes, except in hide mode.
-    emit w->collectionBar()->hiddenChangeRequested(1, true);
+    emit bar->hiddenChangeRequested(1, true);
     EXPECT_EQ(b.settings.selectedGroup(), 0);
-    EXPECT_TRUE(w->collectionBar()->collections()[1].hidden);
-    EXPECT_TRUE(w->collectionBar()->button(1)->isHidden());
+    EXPECT_TRUE(bar->collections()[1].hidden);
+    EXPECT_TRUE(bar->button(1)->isHidden());
     b.hidden.toggleHideMode();
-    EXPECT_FALSE(w->collectionBar()->button(1)->isHidden());
-    emit w->collectionBar()->hiddenChangeRequested(1, false);
+    EXPECT_FALSE(bar->button(1)->isHidden());
+    emit bar->hiddenChangeRequested(1, false);
     b.hidden.toggleHideMode();
-    EXPECT_FALSE(w->collectionBar()->button(1)->isHidden());
+    EXPECT_FALSE(bar->button(1)->isHidden());
     EXPECT_TRUE(b.hidden.hiddenGroupIDs().empty());
 }
 
-TEST(BrowserController, SelectingShowsTheWaveformAClickPlaysFromThereAndTheEndShowsTheWholeLength)
+TEST(BrowserController, ThePreviewShowsTheSelectedFilesWaveformOrNotesNeverAnotherFilesAndPlaysFromAClick)
 {
     Browser b;
     const std::string path = b.dir.tone("tone.wav", "synth 2 sine 440");
@@ -289,6 +285,66 @@ TEST(BrowserController, SelectingShowsTheWaveformAClickPlaysFromThereAndTheEndSh
     EXPECT_FALSE(b.controller->player().isPlaying());
     EXPECT_EQ(strip->timeText(), "0:02.0 / 0:02.0");
     EXPECT_DOUBLE_EQ(bar->progress(), 1.0);
+
+    // Switching files quickly never shows the waveform of another file.
+    std::vector<QString> files;
+    for (int i = 0; i < 3; ++i)
+        files.push_back(QString::fromStdString(b.dir.tone("tone" + std::to_string(i) + ".wav",
+            "synth " + std::to_string(1 + 2 * i) + " sine 440 vol 0." + std::to_string(1 + 4 * i), 44100)));
+    const std::string broken = b.dir.write("broken.wav", "RIFF....WAVEfmt nonsense");
+    const WaveformLoader& loader = b.controller->waveform();
+    int stale = 0;
+    QObject::connect(&loader, &WaveformLoader::changed, [&] {
+        if (bar->hasWaveformImage() && loader.imageFile() != b.controller->player().currentFile().path())
+            ++stale;
+    });
+
+    for (int round = 0; round < 30; ++round) {
+        emit w->fileSelected(files[std::size_t(round % 3)]);
+        if (round % 4 == 0)
+            QTest::qWait(round % 7);
+        else
+            QCoreApplication::processEvents();
+    }
+    const QString last = files[29 % 3];
+    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->hasWaveformImage(); }, 20000));
+    EXPECT_EQ(loader.imageFile(), last);
+    EXPECT_EQ(stale, 0);
+    // The image is the file's own, drawn at the bar's size.
+    waveform::WaveformImageDrawer drawer;
+    const auto own = drawer.waveformImage(last.toStdString(),
+        waveform::previewWaveformConfiguration(bar->waveformSize(), bar->devicePixelRatioF()),
+        waveform::LinearWaveformRenderer(), waveform::previewWaveformPosition());
+    ASSERT_TRUE(own.ok());
+    EXPECT_EQ(loader.image(), own.image);
+
+    // A file that cannot be read shows no waveform.
+    emit w->fileSelected(QString::fromStdString(broken));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !loader.isLoading(); }, 20000));
+    EXPECT_FALSE(bar->hasWaveformImage());
+    EXPECT_EQ(stale, 0);
+
+    // A MIDI file shows its notes once read, in place of a waveform; one that does not parse shows
+    // an empty region, no error; audio clears the region.
+    music::MIDIFileWriter writer;
+    writer.addTempoBPM(0, 0, 120);
+    writer.addNote(0, 0, 480, 60, 100);
+    writer.addNote(0, 480, 480, 64, 100);
+    const auto bytes = writer.bytes();
+    emit w->fileSelected(
+        QString::fromStdString(b.dir.write("Riff.mid", std::string(bytes.begin(), bytes.end()))));
+    EXPECT_TRUE(bar->showsMIDIRegion());
+    EXPECT_FALSE(bar->showsWaveform());
+    ASSERT_TRUE(QTest::qWaitFor([bar] { return !bar->isMIDILoading(); }, 10000));
+    EXPECT_EQ(bar->midiNoteCount(), 2);
+    emit w->fileSelected(QString::fromStdString(b.dir.write("Broken.mid", "not a midi file")));
+    ASSERT_TRUE(QTest::qWaitFor([bar] { return !bar->isMIDILoading(); }, 10000));
+    EXPECT_TRUE(bar->showsMIDIRegion());
+    EXPECT_EQ(bar->midiNoteCount(), 0);
+    emit w->fileSelected(files[0]);
+    EXPECT_FALSE(bar->showsMIDIRegion());
+    EXPECT_TRUE(bar->showsWaveform());
+
     b.controller->player().applicationWillTerminate();
     EXPECT_FLOAT_EQ(b.settings.volume(), 0.5f);
 }
@@ -393,70 +449,6 @@ TEST(BrowserController, TheProjectTempoAndKeyAreTypedOrTakenAndFollowedAndKeptWi
     EXPECT_EQ(b.window()->previewStrip()->projectSync()->keyField()->text(), "Am");
     EXPECT_EQ(b.window()->geometry(), QRect(60, 70, 820, 640));
     EXPECT_EQ(b.window()->treeMemory(), left);
-}
-
-TEST(BrowserController, SwitchingFilesQuicklyNeverShowsTheWaveformOfAnotherFileAndAMIDIFileShowsItsNotes)
-{
-    Browser b;
-    std::vector<QString> files;
-    for (int i = 0; i < 3; ++i)
-        files.push_back(QString::fromStdString(b.dir.tone("tone" + std::to_string(i) + ".wav",
-            "synth " + std::to_string(1 + 2 * i) + " sine 440 vol 0." + std::to_string(1 + 4 * i), 44100)));
-    const std::string broken = b.dir.write("broken.wav", "RIFF....WAVEfmt nonsense");
-    MainWindow* w = b.window();
-    SeekBar* bar = w->previewStrip()->seekBar();
-    const WaveformLoader& loader = b.controller->waveform();
-    int stale = 0;
-    QObject::connect(&loader, &WaveformLoader::changed, [&] {
-        if (bar->hasWaveformImage() && loader.imageFile() != b.controller->player().currentFile().path())
-            ++stale;
-    });
-
-    for (int round = 0; round < 30; ++round) {
-        emit w->fileSelected(files[std::size_t(round % 3)]);
-        if (round % 4 == 0)
-            QTest::qWait(round % 7);
-        else
-            QCoreApplication::processEvents();
-    }
-    const QString last = files[29 % 3];
-    ASSERT_TRUE(QTest::qWaitFor([&] { return bar->hasWaveformImage(); }, 20000));
-    EXPECT_EQ(loader.imageFile(), last);
-    EXPECT_EQ(stale, 0);
-    // The image is the file's own, drawn at the bar's size.
-    waveform::WaveformImageDrawer drawer;
-    const auto own = drawer.waveformImage(last.toStdString(),
-        waveform::previewWaveformConfiguration(bar->waveformSize(), bar->devicePixelRatioF()),
-        waveform::LinearWaveformRenderer(), waveform::previewWaveformPosition());
-    ASSERT_TRUE(own.ok());
-    EXPECT_EQ(loader.image(), own.image);
-
-    // A file that cannot be read shows no waveform.
-    emit w->fileSelected(QString::fromStdString(broken));
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !loader.isLoading(); }, 20000));
-    EXPECT_FALSE(bar->hasWaveformImage());
-    EXPECT_EQ(stale, 0);
-
-    // A MIDI file shows its notes once read, in place of a waveform; one that does not parse shows
-    // an empty region, no error; audio clears the region.
-    music::MIDIFileWriter writer;
-    writer.addTempoBPM(0, 0, 120);
-    writer.addNote(0, 0, 480, 60, 100);
-    writer.addNote(0, 480, 480, 64, 100);
-    const auto bytes = writer.bytes();
-    emit w->fileSelected(
-        QString::fromStdString(b.dir.write("Riff.mid", std::string(bytes.begin(), bytes.end()))));
-    EXPECT_TRUE(bar->showsMIDIRegion());
-    EXPECT_FALSE(bar->showsWaveform());
-    ASSERT_TRUE(QTest::qWaitFor([bar] { return !bar->isMIDILoading(); }, 10000));
-    EXPECT_EQ(bar->midiNoteCount(), 2);
-    emit w->fileSelected(QString::fromStdString(b.dir.write("Broken.mid", "not a midi file")));
-    ASSERT_TRUE(QTest::qWaitFor([bar] { return !bar->isMIDILoading(); }, 10000));
-    EXPECT_TRUE(bar->showsMIDIRegion());
-    EXPECT_EQ(bar->midiNoteCount(), 0);
-    emit w->fileSelected(files[0]);
-    EXPECT_FALSE(bar->showsMIDIRegion());
-    EXPECT_TRUE(bar->showsWaveform());
 }
 
 TEST(BrowserController, HotkeyBarTakesDropsFiresSlotsAndTurnsIntoTheChordBank)
@@ -809,17 +801,25 @@ namespace {
 // closed), written, or given new times or modes, and any entry made, removed or renamed, whoever
 // does it and whatever the permissions (as root a read-only mode stops nothing). Reads, which
 // change only the access time, are not changes.
-class ChangeWatch {
-public:
+struct ChangeWatch {
+    int fd = inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    std::map<int, std::string> watched;
+
     explicit ChangeWatch(const std::filesystem::path& root)
-        : m_fd(inotify_init1(IN_NONBLOCK | IN_CLOEXEC))
     {
-        watch(root);
+        std::vector<std::filesystem::path> folders { root };
         for (const auto& entry : std::filesystem::recursive_directory_iterator(root))
             if (entry.is_directory())
-                watch(entry.path());
+                folders.push_back(entry.path());
+        for (const auto& folder : folders) {
+            const int wd = inotify_add_watch(fd, folder.c_str(),
+                IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO
+                    | IN_DELETE_SELF | IN_MOVE_SELF);
+            EXPECT_GE(wd, 0) << folder;
+            watched[wd] = folder.string();
+        }
     }
-    ~ChangeWatch() { ::close(m_fd); }
+    ~ChangeWatch() { ::close(fd); }
 
     // Every change seen so far, one line each.
     std::vector<std::string> changes()
@@ -827,30 +827,16 @@ public:
         std::vector<std::string> out;
         alignas(inotify_event) char buffer[65536];
         ssize_t n;
-        while ((n = ::read(m_fd, buffer, sizeof buffer)) > 0) {
+        while ((n = ::read(fd, buffer, sizeof buffer)) > 0) {
             for (char* p = buffer; p < buffer + n;) {
                 const auto* event = reinterpret_cast<const inotify_event*>(p);
-                out.push_back(m_watched[event->wd] + "/" + (event->len ? event->name : "") + " event "
+                out.push_back(watched[event->wd] + "/" + (event->len ? event->name : "") + " event "
                     + std::to_string(event->mask));
                 p += sizeof(inotify_event) + event->len;
             }
         }
         return out;
     }
-
-private:
-    static constexpr std::uint32_t kChanges = IN_MODIFY | IN_ATTRIB | IN_CLOSE_WRITE | IN_CREATE | IN_DELETE
-        | IN_MOVED_FROM | IN_MOVED_TO | IN_DELETE_SELF | IN_MOVE_SELF;
-
-    void watch(const std::filesystem::path& folder)
-    {
-        const int wd = inotify_add_watch(m_fd, folder.c_str(), kChanges);
-        EXPECT_GE(wd, 0) << folder;
-        m_watched[wd] = folder.string();
-    }
-
-    int m_fd;
-    std::map<int, std::string> m_watched;
 };
 
 // Makes a tree read-only for the test's length and writable again after, so it can be removed.

@@ -39,19 +39,19 @@ struct Stores {
 
 } // namespace
 
-TEST(TempoAndKeyEditor, TypedValuesSaveOnReturnAutomaticAndNoneToo)
+TEST(OrganisePopUps, TempoAndKeySaveOnReturnAutomaticAndNoneTooAndTagDecisionsApplyOnSaveOnly)
 {
     Stores s;
     MetadataEditorItems items { { "/L", "/L/a.wav" }, "L", true, {}, {} };
-    auto* editor
+    auto* typed
         = new MetadataEditor(s.overrides, items, music::KeySpelling::automatic, MetadataEditor::Field::bpm);
-    editor->setAttribute(Qt::WA_DeleteOnClose);
-    editor->show();
-    QTest::keyClicks(editor->bpmField(), "1x05");
-    QTest::keyClicks(editor->keyField(), "f# minor");
+    typed->setAttribute(Qt::WA_DeleteOnClose);
+    typed->show();
+    QTest::keyClicks(typed->bpmField(), "1x05");
+    QTest::keyClicks(typed->keyField(), "f# minor");
     // The root grid follows what is typed.
-    EXPECT_TRUE(editor->findChild<QPushButton*>("root6")->isChecked());
-    QTest::keyClick(editor->keyField(), Qt::Key_Return);
+    EXPECT_TRUE(typed->findChild<QPushButton*>("root6")->isChecked());
+    QTest::keyClick(typed->keyField(), Qt::Key_Return);
     EXPECT_EQ(s.overrides.bpmOverrides().at("/L/a.wav"), 105);
     EXPECT_EQ(s.overrides.keyOverrides().at("/L"), "F#m");
 
@@ -91,11 +91,8 @@ TEST(TempoAndKeyEditor, TypedValuesSaveOnReturnAutomaticAndNoneToo)
     QTest::keyClick(cancelled.bpmField(), Qt::Key_Escape);
     EXPECT_FALSE(cancelled.isVisible());
     EXPECT_FALSE(s.overrides.bpmOverrides().contains("/L"));
-}
 
-TEST(TagPopUp, DecisionsApplyOnSaveOnlyAndTagsAreCreatedRenamedMovedAndDeleted)
-{
-    Stores s;
+    // The tag pop-up: decisions apply on Save only; tags are created, renamed, moved and deleted.
     const auto drums = *s.tags.createTag("Drums");
     const auto dark = *s.tags.createTag("Dark");
     s.tags.setTag(drums, organise::TagChoice::on, { "/A" });
