@@ -126,17 +126,11 @@ protected:
     {
         auto pos = [](QPoint p) { return QStringList { QString::number(p.x()), QString::number(p.y()) }; };
         QStringList args = QStringList { "mousemove", "--sync" } + pos(from);
-        args << "sleep"
-             << "0.2"
-             << "mousedown"
-             << "1"
-             << "sleep"
-             << "0.2";
+        args += QStringList { "sleep", "0.2", "mousedown", "1", "sleep", "0.2" };
         for (QPoint step :
             { from + QPoint(6, 6), from + QPoint(20, 20), from + QPoint(40, 40), to, to + QPoint(8, 8) })
             args += QStringList { "mousemove" } + pos(step) + QStringList { "sleep", "0.3" };
-        args << "mouseup"
-             << "1";
+        args += QStringList { "mouseup", "1" };
         QProcess xdotool;
         xdotool.start(QStringLiteral("xdotool"), args);
         ASSERT_TRUE(xdotool.waitForStarted(5000)) << "xdotool is missing (scripts/setup installs it)";
@@ -147,18 +141,13 @@ protected:
         EXPECT_TRUE(CustomDragManager::shared().draggedURLs().isEmpty());
     }
 
-    QPoint rowCentre(QTreeView* view, const QModelIndex& index)
-    {
-        return view->viewport()->mapToGlobal(view->visualRect(index).center());
-    }
-
     // Selects these rows (in this order, as clicks would) and drags the last one to `to`.
     void dragRows(QTreeView* view, const QModelIndexList& rows, QPoint to)
     {
         view->selectionModel()->clearSelection();
         for (const QModelIndex& row : rows)
             view->selectionModel()->select(row, QItemSelectionModel::Select | QItemSelectionModel::Rows);
-        drag(rowCentre(view, rows.back()), to);
+        drag(view->viewport()->mapToGlobal(view->visualRect(rows.back()).center()), to);
     }
 
     // What the drop target wrote, by the first word of each line.
@@ -210,7 +199,7 @@ protected:
     std::unique_ptr<MainWindow> m_window;
 };
 
-TEST_F(DragOut, TreeRowsArriveInAnotherProgramAsFileURLsInTheBrowsersOrder)
+TEST_F(DragOut, TreeRowsArriveInAnotherProgramAsFileURLsInTheBrowsersOrderAndOfferMoveOnlyToItsOwnWindow)
 {
     QTreeView* tree = m_window->treeView();
     const QModelIndex pack = tree->model()->index(0, 0);
@@ -225,6 +214,16 @@ TEST_F(DragOut, TreeRowsArriveInAnotherProgramAsFileURLsInTheBrowsersOrder)
     // A second drag works as the first did: nothing of the first drag is left in the way.
     dragRows(tree, { tree->model()->index(1, 0, pack) }, m_targetCentre);
     expectDelivered({ 1 });
+
+    // Dropped back on the browser's own collection bar, well away from the rows, the same rows
+    // offer copy and move, and the other program receives nothing.
+    OfferedActions offered;
+    qApp->installEventFilter(&offered);
+    const QPoint bar = m_window->mapToGlobal(QPoint(m_window->width() / 2, 40));
+    dragRows(tree, { tree->model()->index(0, 0, pack), tree->model()->index(1, 0, pack) }, bar);
+    qApp->removeEventFilter(&offered);
+    EXPECT_EQ(offered.actions, Qt::CopyAction | Qt::MoveAction);
+    EXPECT_FALSE(QFile::exists(m_record));
 }
 
 TEST_F(DragOut, ResultRowsArriveInAnotherProgramInTheListsOrder)
@@ -240,20 +239,6 @@ TEST_F(DragOut, ResultRowsArriveInAnotherProgramInTheListsOrder)
         { results->model()->index(2, 0), results->model()->index(0, 0), results->model()->index(1, 0) },
         m_targetCentre);
     expectDelivered(shown);
-}
-
-TEST_F(DragOut, OwnWindowIsOfferedCopyAndMove)
-{
-    OfferedActions offered;
-    qApp->installEventFilter(&offered);
-    QTreeView* tree = m_window->treeView();
-    const QModelIndex pack = tree->model()->index(0, 0);
-    // Onto the collection bar, well away from the rows.
-    const QPoint bar = m_window->mapToGlobal(QPoint(m_window->width() / 2, 40));
-    dragRows(tree, { tree->model()->index(0, 0, pack), tree->model()->index(1, 0, pack) }, bar);
-    qApp->removeEventFilter(&offered);
-    EXPECT_EQ(offered.actions, Qt::CopyAction | Qt::MoveAction);
-    EXPECT_FALSE(QFile::exists(m_record)); // the other program received nothing
 }
 
 // Titles as the window manager gets them: a dialog's own short title, nothing appended.

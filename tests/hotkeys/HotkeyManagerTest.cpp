@@ -56,17 +56,11 @@ struct HotkeyManagerTest : ::testing::Test {
     {
         if (withSettings && !settings)
             settings = std::make_unique<library::UserSettings>(*store);
-        HotkeyManager::Options o;
-        o.clock = &clock;
-        o.volumes = &volumes;
-        o.exists = [this](const std::string& p) { return onDisk.count(p) > 0; };
-        o.resourceFolder = [this] { return resources; };
-        o.background = [this](HotkeyManager::Job job) {
-            if (holdJobs)
-                held.push_back(std::move(job));
-            else
-                job()();
-        };
+        HotkeyManager::Options o { .clock = &clock,
+            .volumes = &volumes,
+            .exists = [this](const std::string& p) { return onDisk.count(p) > 0; },
+            .resourceFolder = [this] { return resources; },
+            .background = [this](HotkeyManager::Job job) { holdJobs ? held.push_back(job) : job()(); } };
         return std::make_unique<HotkeyManager>(*store, withSettings ? settings.get() : nullptr, std::move(o));
     }
     void mount(const std::string& point)

@@ -10,31 +10,25 @@ using namespace kivo::hotkeys;
 TEST(KeyboardMap, NumberRowAndTByPositionWithTheirModifiers)
 {
     // X keycodes 10 to 18 are the main row's 1 to 9 on every layout; 28 is the US T.
-    KeyStroke azertyOne { 0x26 /* & */, 10 };
-    EXPECT_EQ(hotkeyCommand(azertyOne), (HotkeyCommand { HotkeyAction::fireSlot, 0 }));
-    KeyStroke nine { '9', 18 };
-    nine.option = true;
-    EXPECT_EQ(hotkeyCommand(nine), (HotkeyCommand { HotkeyAction::assignSlot, 8 }));
-    nine.command = true;
-    EXPECT_EQ(hotkeyCommand(nine), HotkeyCommand {});
-    KeyStroke withControl { '5', 14 };
-    withControl.control = true;
-    EXPECT_EQ(hotkeyCommand(withControl), HotkeyCommand {});
-    // Zero and the keypad's digits (other positions) are no slots; neither is the US 1's text
-    // typed at another place.
-    EXPECT_EQ(hotkeyCommand({ '0', 19 }), HotkeyCommand {});
-    EXPECT_EQ(hotkeyCommand({ '1', 87 }), HotkeyCommand {});
-    // T where a US keyboard has it, typed as Z on a German one too; Alt+T is nothing.
-    EXPECT_EQ(hotkeyCommand({ 'Z', 28 }), (HotkeyCommand { HotkeyAction::tapTempo, -1 }));
-    EXPECT_EQ(hotkeyCommand({ 'T', 52 }), HotkeyCommand {});
-    KeyStroke altT { 'T', 28 };
-    altT.option = true;
-    EXPECT_EQ(hotkeyCommand(altT), HotkeyCommand {});
-
-    // Without positions (a platform that gives none) the key codes decide, keypad digits aside.
-    EXPECT_EQ(hotkeyCommand({ '3', 0 }), (HotkeyCommand { HotkeyAction::fireSlot, 2 }));
-    KeyStroke keypad { '3', 0 };
-    keypad.keypad = true;
-    EXPECT_EQ(hotkeyCommand(keypad), HotkeyCommand {});
-    EXPECT_EQ(hotkeyCommand({ 'T', 0 }), (HotkeyCommand { HotkeyAction::tapTempo, -1 }));
+    const HotkeyCommand none, tap { HotkeyAction::tapTempo, -1 };
+    const std::pair<KeyStroke, HotkeyCommand> cases[] {
+        { { 0x26 /* & on AZERTY */, 10 }, { HotkeyAction::fireSlot, 0 } },
+        { { .key = '9', .positionCode = 18, .option = true }, { HotkeyAction::assignSlot, 8 } },
+        { { .key = '9', .positionCode = 18, .command = true, .option = true }, none },
+        { { .key = '5', .positionCode = 14, .control = true }, none },
+        // Zero and the keypad's digits (other positions) are no slots; neither is the US 1's text
+        // typed at another place.
+        { { '0', 19 }, none },
+        { { '1', 87 }, none },
+        // T where a US keyboard has it, typed as Z on a German one too; Alt+T is nothing.
+        { { 'Z', 28 }, tap },
+        { { 'T', 52 }, none },
+        { { .key = 'T', .positionCode = 28, .option = true }, none },
+        // Without positions (a platform that gives none) the key codes decide, keypad digits aside.
+        { { '3', 0 }, { HotkeyAction::fireSlot, 2 } },
+        { { .key = '3', .keypad = true }, none },
+        { { 'T', 0 }, tap },
+    };
+    for (const auto& [stroke, command] : cases)
+        EXPECT_EQ(hotkeyCommand(stroke), command) << stroke.key << " at " << stroke.positionCode;
 }

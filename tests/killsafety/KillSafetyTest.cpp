@@ -13,7 +13,6 @@
 
 #include <gtest/gtest.h>
 
-#include <dirent.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
@@ -23,6 +22,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 #include <functional>
 #include <optional>
 #include <random>
@@ -96,17 +96,13 @@ bool waitReady(const Helper& h)
 // The temporaries of `file` beside it ("<name>.XXXXXX", as the atomic writes name them).
 std::vector<std::string> temporariesOf(const std::string& file)
 {
-    const std::string folder = file.substr(0, file.rfind('/'));
-    const std::string base = file.substr(file.rfind('/') + 1);
+    const std::filesystem::path path(file);
+    const std::string prefix = path.filename().string() + ".";
     std::vector<std::string> found;
-    if (DIR* dir = ::opendir(folder.c_str())) {
-        while (const dirent* e = ::readdir(dir)) {
-            const std::string name = e->d_name;
-            if (name.size() == base.size() + 7 && name.compare(0, base.size() + 1, base + ".") == 0)
-                found.push_back(folder + "/" + name);
-        }
-        ::closedir(dir);
-    }
+    for (const auto& e : std::filesystem::directory_iterator(path.parent_path()))
+        if (const std::string name = e.path().filename();
+            name.size() == prefix.size() + 6 && name.starts_with(prefix))
+            found.push_back(e.path());
     return found;
 }
 
@@ -114,10 +110,8 @@ std::vector<std::string> temporariesOf(const std::string& file)
 using Loader = std::function<std::optional<double>(const std::string& path)>;
 
 struct KillRun {
-    int kills = 0;
     int temporariesLeft = 0; // kills that landed while a temporary was being written
     int generationsSeen = 0; // kills after which the file had moved on
-    double lastGeneration = 0;
 };
 
 // Starts the helper, kills it at a random moment of its save loop, checks the file and the
@@ -133,8 +127,7 @@ void killRepeatedly(const std::string& mode, const std::string& arg, const std::
     for (int i = 0; i < kKills; ++i) {
         const Helper h = start({ mode, arg });
         ASSERT_GT(h.pid, 0);
-        const bool isReady = waitReady(h);
-        if (!isReady) {
+        if (!waitReady(h)) {
             ::kill(h.pid, SIGKILL);
             const int status = waitExit(h.pid);
             ::close(h.out);
@@ -147,7 +140,6 @@ void killRepeatedly(const std::string& mode, const std::string& arg, const std::
         ::kill(h.pid, SIGKILL);
         EXPECT_EQ(waitExit(h.pid), 128 + SIGKILL);
         ::close(h.out);
-        ++run.kills;
 
         const std::optional<double> now = load(file);
         ASSERT_TRUE(now) << mode << ": after kill " << i << " the file is neither the old nor the new one";
@@ -163,10 +155,9 @@ void killRepeatedly(const std::string& mode, const std::string& arg, const std::
             ::utimensat(AT_FDCWD, t.c_str(), times, 0);
         }
     }
-    run.lastGeneration = *previous;
     EXPECT_GT(run.generationsSeen, 0) << mode << ": no save finished between the kills";
     std::printf("%s: %d kills, %d left a temporary, the file moved on after %d, generation %.0f\n",
-        mode.c_str(), run.kills, run.temporariesLeft, run.generationsSeen, run.lastGeneration);
+        mode.c_str(), kKills, run.temporariesLeft, run.generationsSeen, *previous);
 }
 
 } // namespace
@@ -219,12 +210,9 @@ TEST(KillSafety, WorkspaceSaveKilledLeavesAWholeWorkspaceFile)
     kivo::test::ScratchDir dir;
     ASSERT_EQ(runToEnd({ "init-workspace", dir.str() }), 0);
     std::string file;
-    if (DIR* d = ::opendir((dir.str() + "/Workspaces").c_str())) {
-        while (const dirent* e = ::readdir(d))
-            if (std::string(e->d_name).ends_with(".kivo"))
-                file = dir.str() + "/Workspaces/" + e->d_name;
-        ::closedir(d);
-    }
+    for (const auto& e : std::filesystem::directory_iterator(dir.str() + "/Workspaces"))
+        if (e.path().extension() == ".kivo")
+            file = e.path();
     ASSERT_FALSE(file.empty()) << "the first run wrote no workspace file";
     const Loader load = [](const std::string& path) -> std::optional<double> {
         const auto values = kivo::library::parseBackup(QByteArray::fromStdString(kivo::test::readFile(path)));

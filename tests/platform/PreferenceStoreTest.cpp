@@ -3,6 +3,7 @@
 #include "platform/PropertyList.h"
 #include "platform/StaleTemporaries.h"
 #include "support/BinaryPlistBuilder.h"
+#include "support/ReadFile.h"
 #include "support/TestEnvironment.h"
 
 #include <QCoreApplication>
@@ -27,17 +28,7 @@ namespace {
 
 QByteArray readAll(const QString& path)
 {
-    QFile f(path);
-    if (!f.open(QIODevice::ReadOnly))
-        return {};
-    return f.readAll();
-}
-
-void writeAll(const QString& path, const QByteArray& bytes)
-{
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::WriteOnly));
-    f.write(bytes);
+    return QByteArray::fromStdString(kivo::test::readFile(path.toStdString()));
 }
 
 QVariantMap nestedSample()
@@ -201,7 +192,7 @@ TEST(PreferenceStore, DamagedFileIsSetAsideNeverOverwritten)
     int n = 0;
     for (const QByteArray& bytes : damaged) {
         SCOPED_TRACE(n++);
-        writeAll(path, bytes);
+        dir.write("Preferences.plist", bytes.toStdString());
         PreferenceStore store(path);
         EXPECT_TRUE(store.keys().isEmpty());
         ASSERT_FALSE(store.setAsidePath().isEmpty());
@@ -214,7 +205,8 @@ TEST(PreferenceStore, DamagedFileIsSetAsideNeverOverwritten)
     }
 
     // A well-formed list whose root is not a dictionary is not ours either.
-    writeAll(path, *kivo::platform::encodeBinaryPlist(QVariantList { qint64(1) }));
+    dir.write(
+        "Preferences.plist", kivo::platform::encodeBinaryPlist(QVariantList { qint64(1) })->toStdString());
     PreferenceStore store(path);
     EXPECT_FALSE(store.setAsidePath().isEmpty());
 }
@@ -229,7 +221,7 @@ TEST(PreferenceStore, CrashBetweenWriteAndRenameLeavesTheOldFileWhole)
     }
     // What a crash mid-write leaves behind: a half-written temporary next to the real file.
     const QByteArray old = readAll(path);
-    writeAll(path + QStringLiteral(".XYZ123"), old.left(old.size() - 5));
+    dir.write("Preferences.plist.XYZ123", old.left(old.size() - 5).toStdString());
     // Temporaries of earlier crashes go when the store opens; one written just now (above) may
     // belong to a save in progress elsewhere and stays, as does everything not named like ours.
     const std::pair<const char*, bool> earlier[] { { "Preferences.plist.AbC123", false },
@@ -240,7 +232,7 @@ TEST(PreferenceStore, CrashBetweenWriteAndRenameLeavesTheOldFileWhole)
     const auto longAgo = std::time(nullptr) - kivo::platform::kStaleTemporaryAge.count() - 60;
     for (const auto& [name, kept] : earlier) {
         if (!QFile::exists(dir.path() + "/" + name))
-            writeAll(dir.path() + "/" + name, "x");
+            dir.write(name, "x");
         const utimbuf times { longAgo, longAgo };
         ASSERT_EQ(::utime(QFile::encodeName(dir.path() + "/" + name).constData(), &times), 0);
     }
@@ -264,8 +256,7 @@ TEST(PreferenceStore, FailedWriteKeepsValuesInMemoryAndRetries)
 {
     kivo::test::ScratchDir dir;
     // The store's folder path is taken by a plain file, so nothing can be written.
-    const QString blocker = dir.path() + QStringLiteral("/blocked");
-    writeAll(blocker, "x");
+    const QString blocker = QString::fromStdString(dir.write("blocked", "x"));
     PreferenceStore store(blocker + QStringLiteral("/Preferences.plist"));
     store.setValue("kept", QStringLiteral("yes"));
     EXPECT_FALSE(store.flush());

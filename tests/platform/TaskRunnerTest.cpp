@@ -5,7 +5,6 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
-#include <QThread>
 
 #include <gtest/gtest.h>
 
@@ -17,15 +16,6 @@ using namespace kivo::platform;
 using namespace std::chrono_literals;
 using kivo::test::waitFor;
 
-namespace {
-
-bool onMainThread()
-{
-    return QThread::currentThread() == QCoreApplication::instance()->thread();
-}
-
-} // namespace
-
 TEST(TaskRunner, DeliversResultsOnTheMainThreadUnlessCancelledOrTheContextIsGone)
 {
     TaskRunner tasks;
@@ -35,11 +25,11 @@ TEST(TaskRunner, DeliversResultsOnTheMainThreadUnlessCancelledOrTheContextIsGone
     tasks.run(
         &context,
         [&] {
-            workOnMain = onMainThread();
+            workOnMain = isMainThread();
             return 7;
         },
         [&](int v) {
-            EXPECT_TRUE(onMainThread());
+            EXPECT_TRUE(isMainThread());
             got.push_back(v);
         });
     // A cancelled task delivers nothing, even when its work already ran.

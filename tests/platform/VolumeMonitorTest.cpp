@@ -43,19 +43,10 @@ TEST(MountTable, ParsesMountInfoWithEscapesOptionalFieldsAndStackedMountsSkippin
     const MountTable table = MountTable::parse(kDesktop);
     ASSERT_EQ(table.entries().size(), 9u);
 
-    const MountEntry& drive = table.entries()[4];
-    EXPECT_EQ(drive.id, 40);
-    EXPECT_EQ(drive.parentId, 25);
-    EXPECT_EQ(drive.deviceMajor, 8u);
-    EXPECT_EQ(drive.deviceMinor, 17u);
-    EXPECT_EQ(drive.mountPoint, "/run/media/ann/Sample Drive");
-    EXPECT_EQ(drive.fileSystemType, "exfat");
-    EXPECT_EQ(drive.source, "/dev/sdb1");
-    EXPECT_FALSE(drive.readOnly);
-
-    const MountEntry& tabbed = table.entries()[5];
-    EXPECT_EQ(tabbed.mountPoint, "/Volumes/Tab\tBack\\slash");
-    EXPECT_TRUE(tabbed.readOnly);
+    EXPECT_EQ(table.entries()[4],
+        (MountEntry { 40, 25, 8, 17, "/", "/run/media/ann/Sample Drive", "exfat", "/dev/sdb1", false }));
+    EXPECT_EQ(table.entries()[5],
+        (MountEntry { 41, 22, 8, 33, "/", "/Volumes/Tab\tBack\\slash", "vfat", "/dev/sdc1", true }));
     EXPECT_EQ(table.entries()[6].root, "/home/ann/kits");
     EXPECT_EQ(table.entries()[8].source, "server:/export all");
 
@@ -132,25 +123,13 @@ TEST(RemovableMedia, VolumeIsTheParentPlusOneComponent)
         EXPECT_FALSE(holdsRemovableMedia(other)) << other;
 }
 
-namespace {
-
-struct MonitorFixture : ::testing::Test {
-    std::optional<std::string> text = std::string(kDesktop);
-    VolumeMonitor::TableSource source()
-    {
-        return [this]() -> std::optional<MountTable> {
-            if (!text)
-                return std::nullopt;
-            return MountTable::parse(*text);
-        };
-    }
-};
-
-} // namespace
-
-TEST_F(MonitorFixture, ReportsMountsAndUnmountsAfterEachRead)
+TEST(VolumeMonitor, ReportsMountsAndUnmountsAfterEachReadOrOnItsOwnTimer)
 {
-    VolumeMonitor monitor(source(), VolumeMonitor::Watch::none);
+    std::optional<std::string> text = std::string(kDesktop);
+    const auto source = [&]() -> std::optional<MountTable> {
+        return text ? std::optional(MountTable::parse(*text)) : std::nullopt;
+    };
+    VolumeMonitor monitor(source, VolumeMonitor::Watch::none);
     EXPECT_TRUE(monitor.isMounted("/run/media/ann/Sample Drive"));
     EXPECT_FALSE(monitor.isMounted("/proc"));
     EXPECT_EQ(monitor.mountedVolumes().size(), 6);
@@ -185,14 +164,13 @@ TEST_F(MonitorFixture, ReportsMountsAndUnmountsAfterEachRead)
     monitor.refresh();
     EXPECT_TRUE(events.isEmpty());
     EXPECT_TRUE(monitor.isMounted("/media/ann/Kits 2"));
-}
 
-TEST_F(MonitorFixture, TimerFallbackNoticesChangesOnItsOwn)
-{
-    VolumeMonitor monitor(source(), VolumeMonitor::Watch::timer);
-    EXPECT_EQ(monitor.watch(), VolumeMonitor::Watch::timer);
-    monitor.setFallbackInterval(5);
-    QSignalSpy mounted(&monitor, &VolumeMonitor::volumeMounted);
+    // The timer fallback notices a change with nobody asking.
+    text = std::string(kDesktop);
+    VolumeMonitor timed(source, VolumeMonitor::Watch::timer);
+    EXPECT_EQ(timed.watch(), VolumeMonitor::Watch::timer);
+    timed.setFallbackInterval(5);
+    QSignalSpy mounted(&timed, &VolumeMonitor::volumeMounted);
     *text += "\n62 22 8:65 / /Volumes/Late rw - hfsplus /dev/sde1 rw";
     ASSERT_TRUE(mounted.wait(10000));
     EXPECT_EQ(mounted.first().first().toString(), "/Volumes/Late");
