@@ -65,10 +65,8 @@ TEST_F(StoreFixture, LoadsAHandWrittenCacheRebuildsTheDerivedMapsAndSavesItBack)
     const IndexMaps maps = store.snapshot();
     ASSERT_EQ(maps.fileIndex.size(), 2u);
     const FileInfo& kick = maps.fileIndex.at("/Samples/Drums/Kicks/Kick 120.wav");
-    EXPECT_EQ(kick.bpm, 120);
-    EXPECT_EQ(kick.key, "Am");
-    EXPECT_EQ(kick.name, "Kick 120.wav");
-    EXPECT_EQ(kick.duration, 1.5);
+    EXPECT_EQ(std::tie(kick.bpm, kick.key, kick.name, kick.duration),
+        std::make_tuple(120, "Am", "Kick 120.wav", 1.5));
     const FileInfo& snare = maps.fileIndex.at("/Samples/Drums/Snare.wav");
     EXPECT_FALSE(snare.bpm || snare.key || snare.duration);
     EXPECT_EQ(snare.id.text(), "2F53616D-706C-6573-2F44-72756D732F53");

@@ -81,20 +81,18 @@ TEST(FolderScanner, IndexesTheTreeSkipsWhatItMustAndChoosesNameThenFolderValues)
     EXPECT_TRUE(none.empty());
 
     // Own name gives the tempo, the folder the key.
-    auto f = infoFor("/S/Dm 90 BPM/Kick 120bpm.wav", "/S");
-    EXPECT_EQ(f.bpm, 120);
-    EXPECT_EQ(f.key, "Dm");
-    EXPECT_EQ(f.name, "Kick 120bpm.wav");
-    EXPECT_EQ(f.path, "/S/Dm 90 BPM/Kick 120bpm.wav");
-    EXPECT_EQ(f.id, stableFileID(f.path));
+    const auto f = infoFor("/S/Dm 90 BPM/Kick 120bpm.wav", "/S");
+    EXPECT_EQ(std::tie(f.bpm, f.key, f.name, f.path, f.id),
+        std::make_tuple(120, "Dm", "Kick 120bpm.wav", "/S/Dm 90 BPM/Kick 120bpm.wav",
+            stableFileID("/S/Dm 90 BPM/Kick 120bpm.wav")));
 
     // Ancestors up to and including the root, the nearest first; the bare-number fallback is not used.
     EXPECT_EQ(infoFor("/Samples/Pack 128 BPM/Loops/Top.wav", "/Samples").bpm, 128);
     EXPECT_EQ(
         infoFor("/Samples/Pack 128 BPM/Loops/Top.wav", "/Samples/Pack 128 BPM/Loops").bpm, std::nullopt);
     EXPECT_EQ(infoFor("/Samples/Pack 128 BPM/Loops/Top.wav", "/Samples/Pack 128 BPM").bpm, 128);
-    EXPECT_EQ(infoFor("/S/Am 100 BPM/Em 90 BPM/Top.wav", "/S").bpm, 90);
-    EXPECT_EQ(infoFor("/S/Am 100 BPM/Em 90 BPM/Top.wav", "/S").key, "Em");
+    const auto nested = infoFor("/S/Am 100 BPM/Em 90 BPM/Top.wav", "/S");
+    EXPECT_EQ(std::tie(nested.bpm, nested.key), std::make_tuple(90, "Em"));
     EXPECT_EQ(infoFor("/S/Drums 120/Top.wav", "/S").bpm, std::nullopt);
     // A lone accidental is a key in a file's own name but not in a folder's.
     EXPECT_EQ(infoFor("/S/C#/Pad.wav", "/S").key, std::nullopt);

@@ -182,7 +182,7 @@ TEST(HeaderMetadata, WavChunkWalkPadsCapsAndKeepsTheFirstOfEachKind)
     EXPECT_EQ(readWav(dir, junkThen(126)).duration, 2.0);
     EXPECT_EQ(readWav(dir, junkThen(127)).duration, std::nullopt);
 
-    // Wrong magic, short or missing files: nothing.
+    // Wrong magic or short files: nothing.
     const std::string good
         = riff({ { "fmt ", fmtBody(4) }, { "acid", acidBody(2, 60, 120) }, { "data", 8u } });
     ASSERT_EQ(readWav(dir, good).bpm, 120);
@@ -190,9 +190,6 @@ TEST(HeaderMetadata, WavChunkWalkPadsCapsAndKeepsTheFirstOfEachKind)
         EXPECT_EQ(readWav(dir, magic + good.substr(4)), HeaderMetadata()) << magic;
     EXPECT_EQ(readWav(dir, good.substr(0, 8) + "WAVX" + good.substr(12)), HeaderMetadata());
     EXPECT_EQ(readWav(dir, good.substr(0, 11)), HeaderMetadata());
-    EXPECT_EQ(readWav(dir, std::string()), HeaderMetadata());
-    EXPECT_EQ(readHeaderMetadata(dir.str() + "/absent.wav"), HeaderMetadata());
-    EXPECT_EQ(readHeaderMetadata(dir.mkdir("folder.wav")), HeaderMetadata());
     // Only the extension chooses the reader: the same bytes under other names give nothing.
     for (const char* name : { "t.txt", "t.wave", ".wav" })
         EXPECT_EQ(readWav(dir, good, name), HeaderMetadata()) << name;
@@ -305,7 +302,7 @@ TEST(HeaderMetadata, TaggedFormatsGiveDurationTempoAndKeyFromTheFirstUsableItems
     EXPECT_EQ(fingerprint(d + "/walk.mp3"), walkBefore);
 }
 
-TEST(HeaderMetadata, DamagedTaggedFilesGiveNothingAndNeverFail)
+TEST(HeaderMetadata, DamagedFilesGiveNothingAndNeverFail)
 {
     ScratchDir dir;
     std::string noise;
@@ -314,7 +311,7 @@ TEST(HeaderMetadata, DamagedTaggedFilesGiveNothingAndNeverFail)
         x = x * 1664525u + 1013904223u;
         noise.push_back(char(x >> 24));
     }
-    for (const char* ext : { "mp3", "m4a", "aac", "aiff", "flac", "mid" }) {
+    for (const char* ext : { "wav", "mp3", "m4a", "aac", "aiff", "flac", "mid" }) {
         const std::string name = std::string("noise.") + ext;
         EXPECT_EQ(readHeaderMetadata(dir.write(name, noise)).duration, std::nullopt) << name;
         EXPECT_EQ(readHeaderMetadata(dir.write(std::string("empty.") + ext, "")), HeaderMetadata()) << ext;
@@ -386,24 +383,20 @@ TEST(HeaderMetadata, ScansReadHeadersByDefaultAndHeaderValuesWinOverNames)
     dir.write("Pack Am/Kick 100bpm.wav", riff({ { "fmt ", fmtBody(1000) }, { "data", 500u } }));
     CacheIndexStore store(kivo::index::test::quietStore(dir));
     const std::vector<ScanGroup> groups { { "G", { dir.str() + "/Pack Am" }, {} } };
-    auto file = [&](const std::string& name) {
-        return store.read([&](const IndexMaps& m) { return m.fileIndex.at(dir.str() + "/Pack Am/" + name); });
+    auto values = [&](const std::string& name) {
+        const FileInfo file
+            = store.read([&](const IndexMaps& m) { return m.fileIndex.at(dir.str() + "/Pack Am/" + name); });
+        return std::tuple(file.bpm, file.key, file.duration);
     };
 
     buildIndex(store, groups, {});
-    EXPECT_EQ(file("Loop 90bpm Cm.wav").bpm, 128);
-    EXPECT_EQ(file("Loop 90bpm Cm.wav").key, "G");
-    EXPECT_EQ(file("Loop 90bpm Cm.wav").duration, 4.0);
+    EXPECT_EQ(values("Loop 90bpm Cm.wav"), std::make_tuple(128, "G", 4.0));
     // No tempo or key in the header: the name, then the folder.
-    EXPECT_EQ(file("Kick 100bpm.wav").bpm, 100);
-    EXPECT_EQ(file("Kick 100bpm.wav").key, "Am");
-    EXPECT_EQ(file("Kick 100bpm.wav").duration, 0.5);
+    EXPECT_EQ(values("Kick 100bpm.wav"), std::make_tuple(100, "Am", 0.5));
 
     // Without a reader, names and folders decide alone.
     ScanOptions nameOnly;
     nameOnly.reader = {};
     buildIndex(store, groups, {}, {}, nameOnly);
-    EXPECT_EQ(file("Loop 90bpm Cm.wav").bpm, 90);
-    EXPECT_EQ(file("Loop 90bpm Cm.wav").key, "Cm");
-    EXPECT_EQ(file("Loop 90bpm Cm.wav").duration, std::nullopt);
+    EXPECT_EQ(values("Loop 90bpm Cm.wav"), std::make_tuple(90, "Cm", std::nullopt));
 }

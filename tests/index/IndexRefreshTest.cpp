@@ -73,12 +73,6 @@ TEST(IndexRefresh, AppliedDeltaMatchesAFreshScan)
     EXPECT_FALSE(store.current()->index.namesOf("G")->laidOut());
     CacheIndexStore fresh(quietStore(dir));
     fresh.replace([&](IndexMaps& into) { into = maps; });
-    const auto pathsOf = [](const std::vector<FileInfo>& files) {
-        std::vector<std::string> out;
-        for (const auto& f : files)
-            out.push_back(f.path);
-        return out;
-    };
     for (const std::string query : { "kick", "Kick 03 120 BPM", "tom", "snare drums", "hat", "0" })
         for (const GroupID group : { "G", "K" })
             EXPECT_EQ(pathsOf(store.search(query, group, true)), pathsOf(fresh.search(query, group, true)))

@@ -1,13 +1,11 @@
-#include "index/CacheIndexStore.h"
+#include "IndexTestSupport.h"
 #include "index/NaturalOrder.h"
 #include "index/SearchCache.h"
-#include "support/TestEnvironment.h"
-
-#include <gtest/gtest.h>
 
 #include <future>
 
 using namespace kivo::index;
+using kivo::index::test::pathsOf;
 
 namespace {
 
@@ -42,14 +40,6 @@ struct IndexedLibrary {
         store.modify([&](IndexMaps& into) { into = maps; });
     }
 };
-
-std::vector<std::string> pathsOf(const std::vector<FileInfo>& files)
-{
-    std::vector<std::string> out;
-    for (const auto& f : files)
-        out.push_back(f.path);
-    return out;
-}
 
 std::vector<std::string> namesOf(const std::vector<FolderHit>& hits)
 {
@@ -111,6 +101,21 @@ TEST_F(SearchFixture, EveryQueryTokenMustBeASubstringOfSomeTokenOfAFileOrFolder)
     EXPECT_EQ(store.allFiles(kGroup).size(), 6u);
     EXPECT_EQ(store.allFiles(kOther).size(), 1u);
     EXPECT_TRUE(store.allFiles("unknown").empty());
+
+    // A change after a search is seen by the next one; a path the file index holds no record of gets
+    // one from its name.
+    store.modify([](IndexMaps& maps) {
+        maps.searchIndex[kGroup]["kick"].erase("/S/Drums/Kick 909.wav");
+        maps.searchIndex[kGroup]["kicker"].insert("/S/Drums/Kicker.wav");
+        maps.searchIndex[kGroup]["ghost"].insert("/S/Ghost 128 BPM Am.wav");
+    });
+    EXPECT_EQ(pathsOf(store.search("kick", kGroup, true)),
+        (std::vector<std::string> { "/S/Drums/808 Kick Hard.wav", "/S/Drums/Kicker.wav" }));
+    const auto found = store.search("ghost", kGroup, false);
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(std::tie(found[0].name, found[0].bpm, found[0].key, found[0].duration, found[0].id),
+        std::make_tuple(
+            "Ghost 128 BPM Am.wav", 128, "Am", std::nullopt, stableFileID("/S/Ghost 128 BPM Am.wav")));
 }
 
 TEST_F(SearchFixture, ExactNameFirstThenTheGivenOrder)
@@ -200,24 +205,6 @@ TEST_F(SearchFixture, ExactNameFirstThenTheGivenOrder)
     CancelHandle replaced;
     replaced.cancel();
     EXPECT_TRUE(store.searchHits("snare", kGroup, false, { "natural", {} }, replaced).empty());
-}
-
-TEST_F(SearchFixture, SearchSeesChangesMadeAfterAnEarlierSearchAndPathsWithoutRecords)
-{
-    EXPECT_EQ(store.search("kick", kGroup, false).size(), 2u);
-    store.modify([](IndexMaps& maps) {
-        maps.searchIndex[kGroup]["kick"].erase("/S/Drums/Kick 909.wav");
-        maps.searchIndex[kGroup]["kicker"].insert("/S/Drums/Kicker.wav");
-        maps.searchIndex[kGroup]["ghost"].insert("/S/Ghost 128 BPM Am.wav");
-    });
-    EXPECT_EQ(store.searchPaths("kick", kGroup, false).size(), 2u);
-    EXPECT_EQ(store.searchPaths("kicker", kGroup, false), std::vector<std::string> { "/S/Drums/Kicker.wav" });
-    // A path the file index holds no record of gets one from its name.
-    const auto found = store.search("ghost", kGroup, false);
-    ASSERT_EQ(found.size(), 1u);
-    EXPECT_EQ(std::tie(found[0].name, found[0].bpm, found[0].key, found[0].duration, found[0].id),
-        std::make_tuple(
-            "Ghost 128 BPM Am.wav", 128, "Am", std::nullopt, stableFileID("/S/Ghost 128 BPM Am.wav")));
 }
 
 TEST(NaturalOrder, NumericCaseInsensitiveRanks)

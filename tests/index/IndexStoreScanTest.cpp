@@ -116,7 +116,6 @@ TEST(IndexStoreScan, NamesFromOtherSystemsAreIndexedFoundAndKept)
     // Written byte for byte (Qt would make the names UTF-8 text).
     std::ofstream(root + "/caf\xE9 120.wav") << "x"; // Latin-1, not UTF-8
     std::ofstream(root + "/E\xCC\x81te\xCC\x81 Pad.wav") << "x"; // "Été" decomposed, as from a macOS drive
-    dir.write("Lib/Kick.wav", "x");
     dir.write("Lib/._Kick.wav", "AppleDouble");
     dir.write("Lib/__MACOSX/._Kick.wav", "AppleDouble");
     dir.write("Lib/__MACOSX/Lost.wav", "x");

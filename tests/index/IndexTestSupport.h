@@ -38,6 +38,14 @@ inline CacheIndexStoreOptions quietStore(const kivo::test::ScratchDir& dir)
     return { dir.str() + "/SearchIndex.json", [](const std::string&) {}, {} };
 }
 
+inline std::vector<std::string> pathsOf(const std::vector<FileInfo>& files)
+{
+    std::vector<std::string> out;
+    for (const auto& f : files)
+        out.push_back(f.path);
+    return out;
+}
+
 template <typename Map> std::set<std::string> keysOf(const Map& map)
 {
     std::set<std::string> out;
