@@ -93,9 +93,6 @@ TEST(FilterPanel, EveryControlEditsTheSharedFiltersByItsRules)
     EXPECT_EQ(state.filters().shuffleSeed, 42u);
     panel.shuffleButton()->click();
     EXPECT_FALSE(state.filters().shuffleSeed);
-
-    panel.modeButton(FilterMode::folder)->click();
-    EXPECT_EQ(state.filters().mode, FilterMode::folder);
 }
 
 TEST(SearchResultsModel, CountedHitsShowTheirFirstRecordsAndMoreAsTheListScrollsToItsEnd)

@@ -214,7 +214,6 @@ TEST(SettingsWindow, SyncNowGoesToTheDriverAndTheMenuItemOpensOneWindowThatStops
     QMenu menu;
     int opened = 0;
     QAction* action = SettingsWindow::addMenuAction(&menu, &parent, [&] { ++opened; });
-    EXPECT_TRUE(action->shortcuts().contains(QKeySequence(Qt::CTRL | Qt::Key_Comma)));
     EXPECT_EQ(menu.actions(), QList<QAction*> { action });
     action->trigger();
     EXPECT_EQ(opened, 1);
