@@ -68,6 +68,7 @@ TEST(IndexScan, OverlappingCollectionsAndRootsWithoutAccess)
     ScratchDir dir;
     writeFiles(dir, "A", 3);
     writeFiles(dir, "Locked", 3);
+    dir.write("Locked/Keys/Piano.wav", "x");
     const std::string a = dir.str() + "/A";
     const std::string locked = dir.str() + "/Locked";
     const FolderAccess access { [&](const std::string& p) { return p != locked; },
@@ -88,6 +89,19 @@ TEST(IndexScan, OverlappingCollectionsAndRootsWithoutAccess)
     EXPECT_TRUE(maps.directoryIndex.empty());
     EXPECT_TRUE(maps.searchIndex["H"].empty());
     EXPECT_TRUE(maps.groupRoots["H"].empty());
+
+    // A full build keeps what it knew of a root it cannot resolve (its drive gone), searchable, while
+    // the reachable root is read afresh; a collection that is gone takes those records even then.
+    IndexMaps known = scanned({ { "G", { a, locked }, {} } });
+    dir.write("A/later.wav", "x");
+    known = scanned({ { "G", { a }, { locked } } }, std::move(known));
+    EXPECT_TRUE(
+        known.fileIndex.count(locked + "/Keys/Piano.wav") && known.directoryIndex.count(locked + "/Keys"));
+    EXPECT_TRUE(known.fileIndex.count(a + "/later.wav"));
+    EXPECT_TRUE(known.searchIndex.at("G").count("piano"));
+    EXPECT_EQ(known.groupRoots.at("G"), (std::vector<std::string> { a, locked }));
+    known = scanned({ { "H", { a }, { locked } } }, std::move(known));
+    EXPECT_FALSE(known.searchIndex.count("G"));
 }
 
 // The store's build goes straight into the compact form; it must make the state, and the cache file,

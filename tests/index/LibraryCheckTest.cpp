@@ -2,7 +2,6 @@
 #include "IndexTestSupport.h"
 
 #include <chrono>
-#include <cstdio>
 #include <filesystem>
 #include <set>
 
@@ -63,29 +62,4 @@ TEST(LibraryCheck, FindsAbsentDrivesUnreachableRootsAndWhatVanishedUnderTheOther
     found = checkLibrary(snapshots, roots, unresolved, {}, volumes);
     EXPECT_TRUE(found.unreachableDrives.empty());
     EXPECT_EQ(found.missingRoots, (Strings { "/Volumes/Drive A/Loops", "/Volumes/Drive A/Kits", gone }));
-}
-
-TEST(LibraryCheck, ARebuildKeepsWhatItKnewOfRootsItCannotReach)
-{
-    ScratchDir dir;
-    const std::string here = dir.mkdir("Here");
-    const std::string away = dir.mkdir("Away");
-    dir.write("Here/Kick.wav");
-    dir.write("Away/Keys/Piano.wav");
-    IndexMaps maps = scanned({ { "G", { here, away }, {} } });
-    ASSERT_TRUE(maps.fileIndex.count(away + "/Keys/Piano.wav"));
-
-    // The drive holding Away is gone: the next full build leaves its files listed and searchable,
-    // while the reachable root is read afresh.
-    dir.write("Here/Snare.wav");
-    maps = scanned({ { "G", { here }, { away } } }, std::move(maps));
-    EXPECT_TRUE(maps.fileIndex.count(away + "/Keys/Piano.wav"));
-    EXPECT_TRUE(maps.directoryIndex.count(away + "/Keys"));
-    EXPECT_TRUE(maps.fileIndex.count(here + "/Snare.wav"));
-    EXPECT_TRUE(maps.searchIndex.at("G").count("piano"));
-    EXPECT_EQ(maps.groupRoots.at("G"), (Strings { here, away }));
-
-    // A collection that is gone takes its records with it even then.
-    maps = scanned({ { "H", { here }, { away } } }, std::move(maps));
-    EXPECT_FALSE(maps.searchIndex.count("G"));
 }

@@ -39,7 +39,7 @@ TEST(FolderListing, ListsFilesAndFoldersFollowingLinksAndTestsExtensions)
     EXPECT_EQ(displayNameOfPath("/S/Kick: Hard 01.wav"), "Kick/ Hard 01.wav");
 }
 
-TEST(QuickRefresh, FindsNothingWhenNothingChangedAndHonoursTheTolerance)
+TEST(QuickRefresh, HonoursTheToleranceAndLeavesSkippedAndUnreadableRootsAlone)
 {
     ScratchDir dir;
     const std::string root = dir.mkdir("Drums");
@@ -52,15 +52,11 @@ TEST(QuickRefresh, FindsNothingWhenNothingChangedAndHonoursTheTolerance)
     ASSERT_NE(top, snapshots.end());
     const double stored = *top->contentModified;
 
-    auto delta = computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes);
-    EXPECT_FALSE(delta.hasChanges());
-    EXPECT_TRUE(delta.freshMTimes.empty());
-
     // Within 1 ms the stored time (rounded when it was saved) still counts as the same.
     top->contentModified = stored + 0.0005;
     EXPECT_TRUE(computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes).freshMTimes.empty());
     top->contentModified = stored + 0.002;
-    delta = computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes);
+    const auto delta = computeQuickRefreshDelta(snapshots, { root }, {}, kNoVolumes);
     EXPECT_FALSE(delta.hasChanges());
     ASSERT_EQ(delta.freshMTimes.size(), 1u);
     EXPECT_NEAR(delta.freshMTimes.at(root), stored, 1e-6);
