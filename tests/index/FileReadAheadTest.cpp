@@ -120,7 +120,7 @@ TEST(FileReadAhead, CancelledScanCommitsNothingAndLeavesNoReaderRunning)
         std::vector<IndexProgress> reports;
         FolderScanner scanner(
             stop,
-            [&](const IndexProgress& p) {
+            [&, stopAt = stopAt](const IndexProgress& p) {
                 reports.push_back(p);
                 if (!p.scanning && p.processed >= stopAt)
                     stop.cancel();
